@@ -1,0 +1,18 @@
+# Shared by the scripts: install what the build needs, only when it is missing.
+KESTRIN_PACKAGES="build-essential cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev \
+xvfb xauth x11-apps imagemagick xdotool clang libclang-rt-14-dev gcab cabextract zlib1g-dev \
+libdeflate-dev time"
+
+kestrin_install_packages() {
+  local missing=()
+  for p in $KESTRIN_PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}

@@ -1,0 +1,54 @@
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace kestrin::testing {
+
+ScopedTempDir::ScopedTempDir() {
+  const char* base = getenv("KESTRIN_TEST_TMP");
+  std::filesystem::path root = base && *base ? base : std::filesystem::temp_directory_path();
+  std::error_code ec;
+  std::filesystem::create_directories(root, ec);
+  std::string pattern = (root / "kestrin-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed below " << root;
+  }
+  path_ = pattern;
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ec;
+  // Read-only files and folders made by a test must not keep the folder alive.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFileOrDie(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read " << path;
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFileOrDie(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  EXPECT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::filesystem::path SharedDir() { return KESTRIN_SHARED_DIR; }
+std::filesystem::path SourceDir() { return KESTRIN_SOURCE_DIR; }
+std::filesystem::path BinaryDir() { return KESTRIN_BINARY_DIR; }
+
+}  // namespace kestrin::testing
