@@ -1,0 +1,228 @@
+#include "host/atomic_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrin {
+namespace {
+
+std::string DirName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileResult Fail(FileError error, const char* what, const std::string& path, int err) {
+  FileResult result;
+  result.error = error;
+  char text[512];
+  std::snprintf(text, sizeof text, "%s %s: %s", what, path.c_str(), std::strerror(err));
+  result.message = text;
+  return result;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Holds the sidecar lock for its lifetime.
+class SidecarLock {
+ public:
+  ~SidecarLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the flock
+  }
+  // 0 on success, else errno.
+  int Acquire(const std::string& lock_path) {
+    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return errno;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) return errno;
+    }
+    return 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string TempPrefix(const std::string& target) {
+  std::string prefix(1, '.');
+  prefix.append(BaseName(target)).append(".tmp-");
+  return prefix;
+}
+
+// Temporary files of writers that died before their rename. Only a writer
+// holding the lock has one, so under the lock every one found is stale.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+      ::unlink((dir + "/" + entry->d_name).c_str());
+    }
+  }
+  ::closedir(d);
+}
+
+void PauseForTests() {
+  const char* marker = std::getenv(kPauseBeforeRenameVariable);
+  if (marker == nullptr || *marker == '\0') return;
+  const int fd = ::open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) ::close(fd);
+  ::sleep(60);
+}
+
+FileResult ReplaceFile(const std::string& target, const std::string& content, bool exists,
+                       const struct stat& old_stat) {
+  const std::string dir = DirName(target);
+  const std::string prefix = TempPrefix(target);
+  RemoveStaleTemporaries(dir, prefix);
+  std::string temp;
+  int fd = -1;
+  for (unsigned attempt = 0; fd < 0; ++attempt) {
+    temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    // 0666 less the umask for a new file; an existing file's mode is copied below.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt > 100)) {
+      return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", target, errno);
+    }
+  }
+  int err = 0;
+  if (!WriteAll(fd, content)) err = errno;
+  if (err == 0 && exists) {
+    if (::fchmod(fd, old_stat.st_mode & 07777) != 0) err = errno;
+    if (err == 0 && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
+      // Only root may give the file back to its owner; others keep theirs.
+      if (::fchown(fd, old_stat.st_uid, old_stat.st_gid) != 0) {
+        // not permitted: the file now belongs to us, as any editor would leave it
+      }
+    }
+  }
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return Fail(FileError::kWriteFailed, "cannot write", target, err);
+  }
+  PauseForTests();
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    err = errno;
+    ::unlink(temp.c_str());
+    return Fail(FileError::kWriteFailed, "cannot replace", target, err);
+  }
+  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ResolveWriteTarget(const std::string& path) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string link(4096, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n <= 0) break;
+    link.resize(static_cast<size_t>(n));
+    current = link.front() == '/' ? link : DirName(current) + "/" + link;
+  }
+  return current;
+}
+
+FileResult ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) return Fail(FileError::kMissing, "cannot find", path, err);
+    return Fail(FileError::kUnreadable, "cannot read", path, err);
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return Fail(FileError::kUnreadable, "cannot read", path, EISDIR);
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      content.clear();
+      return Fail(FileError::kUnreadable, "cannot read", path, err);
+    }
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return {};
+}
+
+FileResult UpdateFileLocked(const std::string& path,
+                            const std::function<EditAction(std::string& content, bool exists)>& edit) {
+  const std::string target = ResolveWriteTarget(path);
+  SidecarLock lock;
+  if (const int err = lock.Acquire(target + ".lock"); err != 0) {
+    if (err == ENOENT || err == ENOTDIR) {
+      return Fail(FileError::kFolderMissing, "cannot write", target,
+                  ENOENT);  // the folder is missing; nothing is created
+    }
+    if (err == EACCES || err == EROFS || err == EPERM) {
+      return Fail(FileError::kReadOnly, "cannot lock", target + ".lock", err);
+    }
+    return Fail(FileError::kWriteFailed, "cannot lock", target + ".lock", err);
+  }
+  std::string content;
+  FileResult read = ReadWholeFile(target, content);
+  if (!read.ok() && read.error != FileError::kMissing) return read;
+  const bool exists = read.ok();
+  if (edit(content, exists) == EditAction::kKeep) return {};
+  struct stat st {};
+  if (exists) {
+    if (::stat(target.c_str(), &st) != 0) {
+      return Fail(FileError::kWriteFailed, "cannot examine", target, errno);
+    }
+    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+      return Fail(FileError::kReadOnly, "cannot write", target, EACCES);
+    }
+  }
+  return ReplaceFile(target, content, exists, st);
+}
+
+FileResult WriteFileAtomically(const std::string& path, const std::string& content) {
+  return UpdateFileLocked(path, [&](std::string& current, bool) {
+    current = content;
+    return EditAction::kWrite;
+  });
+}
+
+}  // namespace kestrin

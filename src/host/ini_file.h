@@ -1,0 +1,84 @@
+// IniFile: every INI file Kestrin reads or writes goes through one of these,
+// bound to the file's path. The object caches nothing; each operation reads
+// the file anew, and each write is a locked read-modify-write that replaces
+// the file atomically and changes only the lines it must.
+#ifndef KESTRIN_HOST_INI_FILE_H_
+#define KESTRIN_HOST_INI_FILE_H_
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrin {
+
+// One line of a section as ReadSectionList returns it: (key, value), both
+// trimmed; a line without "=" gives (line, "").
+using IniEntry = std::pair<std::string, std::string>;
+using IniEntryList = std::vector<IniEntry>;
+// Section entries by key; keys compare case-sensitively, as the callers expect.
+using IniSectionMap = std::map<std::string, std::string>;
+
+// Outcome of the last operation on an IniFile.
+enum class IniStatus {
+  kOk,
+  kFileMissing,    // read of a file that does not exist: reads as empty
+  kUnreadable,     // the file exists but cannot be read (permissions, a folder, I/O error)
+  kFolderMissing,  // write into a folder that does not exist (no folder is created)
+  kReadOnly,       // write to a read-only file: not written
+  kWriteFailed,    // any other failure while writing (lock, disk full, rename)
+};
+
+class IniFile {
+ public:
+  explicit IniFile(std::string path);
+
+  const std::string& path() const { return path_; }
+
+  // The value of key in section, surrounding quotes removed; "" when absent.
+  std::string GetString(std::string_view section, std::string_view key) const;
+  // The value read as an int (sign, decimal or 0x hex, leading digits only).
+  // When the key is absent or empty: -1 if minus_one_when_absent, else 0.
+  int GetInt(std::string_view section, std::string_view key, bool minus_one_when_absent) const;
+  // Sets key = value, creating file, section and key as needed. Returns
+  // whether the file now holds the value; callers that do not care ignore it.
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value) const;
+  // Removes the first section of that name with all its lines.
+  bool DeleteSection(std::string_view section) const;
+  // Adds every "key=value" line of the section to map (split at the first
+  // "=", both sides trimmed; later lines replace earlier ones; lines without
+  // "=" skipped). The map is not emptied first.
+  void ReadSectionMap(std::string_view section, IniSectionMap& map) const;
+  // Appends every line of the section, in file order, duplicates kept.
+  void ReadSectionList(std::string_view section, IniEntryList& list) const;
+  // Empties map, then fills it key by key with GetString semantics (quotes
+  // removed). Returns the number of entries afterwards.
+  int ReadSectionByKeys(std::string_view section, IniSectionMap& map) const;
+
+  // Further calls of the same family.
+  // Key names of the section in file order (duplicates kept, comments and
+  // lines without "=" left out).
+  std::vector<std::string> GetKeyNames(std::string_view section) const;
+  // Section names as their headers spell them, in file order.
+  std::vector<std::string> GetSectionNames() const;
+  // Removes the first line of key in section. True also when there is none.
+  bool DeleteKey(std::string_view section, std::string_view key) const;
+  // Whether the section exists (first match, names compared ignoring case).
+  bool HasSection(std::string_view section) const;
+
+  // What the last operation found: kOk or a failure with a message naming
+  // the file ("" after a success; a missing file on a read is kFileMissing
+  // with an empty message, because a missing file reads as empty).
+  IniStatus LastStatus() const { return status_; }
+  const std::string& LastError() const { return error_; }
+
+ private:
+  std::string path_;
+  mutable IniStatus status_ = IniStatus::kOk;
+  mutable std::string error_;
+};
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_HOST_INI_FILE_H_
