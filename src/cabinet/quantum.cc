@@ -1,18 +1,464 @@
-// Placeholder until the Quantum decoder lands: every folder of this method fails
-// to start, which the container reader reports as a decoder failure.
+// Quantum block decoder (cabinet compression method 2).
+//
+// Quantum is an LZ77 scheme whose symbols are coded with adaptive frequency
+// models and a 16-bit arithmetic coder. Each cabinet data block is one
+// arithmetic-coded stream; the window and the models carry over from block
+// to block within a folder and are reset between folders.
+//
+// Symbols
+// -------
+// Every step starts with a selector symbol (7 values):
+//   0..3  a literal byte follows, coded in literal model 0..3, which covers
+//         the bytes 0..63, 64..127, 128..191 or 192..255;
+//   4     a match of length 3: a position slot from the length-3 model;
+//   5     a match of length 4: a position slot from the length-4 model;
+//   6     a longer match: a length slot from the length model (length =
+//         base + extra + 5, 5..259), then a position slot from the
+//         longer-match model.
+// A position slot stands for the offsets base+1 .. base+2^extra; the exact
+// offset is the slot base plus `extra` raw bits plus 1. The three position
+// models differ only in how many slots they offer: those whose base lies
+// below 4096, below 262144, and below the window size, each also limited to
+// slots below the window size.
+//
+// Models
+// ------
+// A model is a list of (symbol, cumulative frequency) entries, kept in
+// decreasing order of cumulative frequency, followed by a terminating entry
+// with cumulative frequency 0; the first entry's value is the model's total.
+// Initially every symbol has frequency 1 and the symbols are in ascending
+// order. After each decoded symbol the frequency of that entry grows by 8
+// (its cumulative frequency and that of every entry before it). When the
+// total exceeds 3800 the model is rescaled: normally every cumulative
+// frequency is halved, keeping each strictly above its successor; every
+// 50th rescale (the 4th for the first time) instead halves the single
+// frequencies, rounding up, and sorts the entries by frequency so that the
+// most frequent symbols are found first.
+//
+// Arithmetic decoder
+// ------------------
+// Three 16-bit registers: `low` and `high` bound the current interval
+// (inclusive), `code` holds the 16 stream bits the decoder is looking at.
+// Each block starts with low = 0, high = 0xFFFF and code = its first 16
+// bits. A symbol is found by scaling code into the model's total and taking
+// the entry whose interval contains it; the interval then shrinks to that
+// entry's share. Renormalisation shifts all three registers left while the
+// top bits of low and high agree (the bit is settled), and also while the
+// interval straddles the middle closely (low = 01..., high = 10...): then
+// the second bit is dropped from all three before the shift. Every shift
+// pulls one new stream bit into code. Because code always lies in
+// [low, high], any input, however damaged, decodes to some valid symbol;
+// damage shows only as matches that reach too far or a stream that ends
+// early.
+//
+// Bit stream
+// ----------
+// Bytes are read most significant bit first. The extra bits of position and
+// length slots are raw bits taken from the same reader at its current
+// position, that is right after the bits that have already been shifted into
+// code (so they lie 16 bits beyond what the arithmetic decoder has consumed
+// so far); the arithmetic decoder then continues behind them.
+//
+// Failure rules: a match longer than the bytes the block still owes, a match
+// reaching before the first byte the folder produced, or a block that needs
+// bits beyond its input fails the call (kCodecFailed). The window is zeroed
+// when made and on reset, so a damaged block can never expose old memory.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 #include "cabinet/block_codec.h"
 
 namespace kestrin::cab {
 namespace {
-BlockCodecError Create(uint32_t, const void*, AllocFn, FreeFn, uint32_t* min_input, void**) {
-  if (min_input) *min_input = 0;
-  return kCodecConfigNotSupported;
+
+constexpr uint32_t kSignature = 0x4D54514Bu;  // "KQTM"
+constexpr int kMinWindowBits = 10;
+constexpr int kMaxWindowBits = 21;
+// A compressed block may exceed the uncompressed maximum by this much.
+constexpr uint32_t kInputMargin = 10240;
+
+constexpr int kSelectorSymbols = 7;
+constexpr int kLiteralSymbols = 64;
+constexpr int kLengthSymbols = 27;
+constexpr int kPositionSlots = 42;
+constexpr int kMaxModelSymbols = 64;
+
+constexpr uint32_t kUpdateStep = 8;
+constexpr uint32_t kRescaleLimit = 3800;
+constexpr int kReorderInterval = 50;
+constexpr int kFirstReorder = 4;
+
+constexpr uint8_t kPositionExtraBits[kPositionSlots] = {
+    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,
+    9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18, 19, 19};
+constexpr uint8_t kLengthExtraBits[kLengthSymbols] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                                       3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+
+// Each slot's base is the sum of the spans (2^extra) of the slots before it.
+template <size_t N>
+constexpr auto SlotBases(const uint8_t (&extra)[N]) {
+  struct Table {
+    uint32_t v[N];
+  } table{};
+  uint32_t base = 0;
+  for (size_t i = 0; i < N; ++i) {
+    table.v[i] = base;
+    base += 1u << extra[i];
+  }
+  return table;
 }
-BlockCodecError Decompress(void*, const uint8_t*, uint32_t, uint8_t*, uint32_t*) {
-  return kCodecBadHandle;
+constexpr auto kPositionBase = SlotBases(kPositionExtraBits);
+constexpr auto kLengthBase = SlotBases(kLengthExtraBits);
+static_assert(kPositionBase.v[24] == 4096 && kPositionBase.v[36] == 262144);
+static_assert(kLengthBase.v[26] == 254);
+
+// Number of position slots whose base lies below `limit`.
+constexpr int SlotsBelow(uint32_t limit) {
+  int n = 0;
+  while (n < kPositionSlots && kPositionBase.v[n] < limit) ++n;
+  return n;
 }
-BlockCodecError Reset(void*) { return kCodecBadHandle; }
-BlockCodecError Destroy(void*) { return kCodecBadHandle; }
+
+struct Model {
+  int symbols;             // number of entries before the terminator
+  int reorder_countdown;   // rescales left until the next reordering
+  uint16_t cum[kMaxModelSymbols + 1];  // cumulative frequencies, cum[symbols] == 0
+  uint16_t sym[kMaxModelSymbols + 1];  // symbol of each entry
+};
+
+void InitModel(Model& m, int symbols, int first_symbol) {
+  m.symbols = symbols;
+  m.reorder_countdown = kFirstReorder;
+  for (int i = 0; i <= symbols; ++i) {
+    m.sym[i] = static_cast<uint16_t>(first_symbol + i);
+    m.cum[i] = static_cast<uint16_t>(symbols - i);
+  }
+}
+
+// Called when a model's total has passed the limit.
+[[gnu::noinline]] void RescaleModel(Model& m) {
+  const int n = m.symbols;
+  if (--m.reorder_countdown == 0) {
+    m.reorder_countdown = kReorderInterval;
+    uint16_t freq[kMaxModelSymbols];
+    for (int i = 0; i < n; ++i) freq[i] = static_cast<uint16_t>((m.cum[i] - m.cum[i + 1] + 1) / 2);
+    // Selection-style sort, highest frequency first; ties keep no particular
+    // order, but the encoder sorts the same way, so the exact swaps matter.
+    for (int i = 0; i < n - 1; ++i) {
+      for (int j = i + 1; j < n; ++j) {
+        if (freq[i] < freq[j]) {
+          std::swap(freq[i], freq[j]);
+          std::swap(m.sym[i], m.sym[j]);
+        }
+      }
+    }
+    for (int i = n - 1; i >= 0; --i) m.cum[i] = static_cast<uint16_t>(m.cum[i + 1] + freq[i]);
+  } else {
+    for (int i = n - 1; i >= 0; --i) {
+      m.cum[i] = static_cast<uint16_t>(m.cum[i] >> 1);
+      if (m.cum[i] <= m.cum[i + 1]) m.cum[i] = static_cast<uint16_t>(m.cum[i + 1] + 1);
+    }
+  }
+}
+
+struct Decoder {
+  uint32_t signature;
+  AllocFn alloc;
+  FreeFn free;
+  uint32_t max_block;
+  int cpu_type;
+  int window_bits;
+  uint32_t window_size;
+  uint8_t* window;      // window_size bytes
+  uint32_t window_pos;  // where the next byte goes
+  uint32_t history;     // bytes produced since the reset, capped at window_size
+
+  Model selector;
+  Model literal[4];
+  Model position[3];  // matches of length 3, of length 4, longer
+  Model length;
+};
+
+void ResetDecoder(Decoder& d) {
+  std::memset(d.window, 0, d.window_size);
+  d.window_pos = 0;
+  d.history = 0;
+  InitModel(d.selector, kSelectorSymbols, 0);
+  for (int i = 0; i < 4; ++i) InitModel(d.literal[i], kLiteralSymbols, i * kLiteralSymbols);
+  const uint32_t size = d.window_size;
+  const int all = SlotsBelow(size);
+  InitModel(d.position[0], std::min(SlotsBelow(4096), all), 0);
+  InitModel(d.position[1], std::min(SlotsBelow(262144), all), 0);
+  InitModel(d.position[2], all, 0);
+  InitModel(d.length, kLengthSymbols, 0);
+}
+
+// Input bit reader over one data block.
+//
+//   next_, end_  the bytes not yet loaded into the buffer;
+//   buf_         the loaded, unread bits, left-aligned: the next bit of the
+//                stream is bit 63;
+//   count_       how many bits of buf_ are valid (0..64);
+//   padding_     zero bytes supplied after the block's end.
+// Reading past the end yields zero bits; Overrun() tells whether any bit
+// that was actually consumed lay beyond the block.
+class BitReader {
+ public:
+  BitReader(const uint8_t* in, uint32_t size) : next_(in), end_(in + size) {}
+
+  // Consumes n bits (0 <= n <= 32) and returns them, first bit highest.
+  uint32_t Bits(int n) {
+    if (n == 0) return 0;
+    if (count_ < n) Refill();
+    const uint32_t v = static_cast<uint32_t>(buf_ >> (64 - n));
+    buf_ <<= n;
+    count_ -= n;
+    return v;
+  }
+
+  bool Overrun() const { return padding_ != 0 && padding_ * 8 > count_; }
+
+ private:
+  void Refill() {
+    if (end_ - next_ >= 8) {
+      uint64_t word = 0;
+      for (int i = 0; i < 8; ++i) word = word << 8 | next_[i];
+      buf_ |= word >> count_;
+      const int take = (63 - count_) >> 3;  // whole bytes that fit
+      next_ += take;
+      count_ += take * 8;
+      return;
+    }
+    while (count_ <= 56) {
+      uint64_t byte = 0;
+      if (next_ < end_) {
+        byte = *next_++;
+      } else {
+        ++padding_;
+      }
+      buf_ |= byte << (56 - count_);
+      count_ += 8;
+    }
+  }
+
+  const uint8_t* next_;
+  const uint8_t* end_;
+  uint64_t buf_ = 0;
+  int count_ = 0;
+  int padding_ = 0;
+};
+
+// The arithmetic decoder's registers for one block, with the reader that
+// feeds them.
+class ArithmeticDecoder {
+ public:
+  ArithmeticDecoder(const uint8_t* in, uint32_t size) : bits_(in, size) {
+    code_ = bits_.Bits(16);
+  }
+
+  BitReader& bits() { return bits_; }
+
+  // Decodes one symbol from m and updates m.
+  uint32_t Decode(Model& m) {
+    const uint32_t range = high_ - low_ + 1;
+    const uint32_t total = m.cum[0];
+    const uint32_t target = ((code_ - low_ + 1) * total - 1) / range;
+    int i = 0;
+    while (m.cum[i + 1] > target) ++i;
+    const uint32_t symbol = m.sym[i];
+    high_ = low_ + m.cum[i] * range / total - 1;
+    low_ = low_ + m.cum[i + 1] * range / total;
+
+    for (int j = 0; j <= i; ++j) m.cum[j] = static_cast<uint16_t>(m.cum[j] + kUpdateStep);
+    if (m.cum[0] > kRescaleLimit) RescaleModel(m);
+
+    Renormalise();
+    return symbol;
+  }
+
+ private:
+  void Renormalise() {
+    // Settled leading bits: shift out all bits in which low and high agree
+    // at once (16 when they are equal).
+    const uint32_t diff = (low_ ^ high_) & 0xFFFF;
+    if (!(diff & 0x8000)) {
+      const int n = diff ? __builtin_clz(diff) - 16 : 16;
+      low_ = (low_ << n) & 0xFFFF;
+      high_ = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
+      code_ = ((code_ << n) | bits_.Bits(n)) & 0xFFFF;
+    }
+    // Top bits now differ. While low = 01... and high = 10..., drop the
+    // second bit and shift; afterwards the top bits still differ.
+    while ((low_ & 0x4000) && !(high_ & 0x4000)) {
+      code_ ^= 0x4000;
+      low_ &= 0x3FFF;
+      high_ |= 0x4000;
+      low_ = (low_ << 1) & 0xFFFF;
+      high_ = ((high_ << 1) | 1) & 0xFFFF;
+      code_ = ((code_ << 1) | bits_.Bits(1)) & 0xFFFF;
+    }
+  }
+
+  BitReader bits_;
+  uint32_t low_ = 0;
+  uint32_t high_ = 0xFFFF;
+  uint32_t code_ = 0;
+};
+
+Decoder* FromHandle(void* handle) {
+  auto* d = static_cast<Decoder*>(handle);
+  return d && d->signature == kSignature ? d : nullptr;
+}
+
+BlockCodecError Create(uint32_t max_block, const void* config, AllocFn alloc, FreeFn free,
+                       uint32_t* min_input, void** handle) {
+  if (!config) return kCodecBadHandle;
+  const auto* qc = static_cast<const QuantumConfig*>(config);
+  if (qc->window_bits < kMinWindowBits || qc->window_bits > kMaxWindowBits) {
+    return kCodecConfigNotSupported;
+  }
+  if (max_block == 0 || max_block > kMaxBlockSize) max_block = kMaxBlockSize;
+  if (min_input) *min_input = max_block + kInputMargin;
+  if (!handle) return kCodecOk;
+  *handle = nullptr;
+  if (!alloc || !free) return kCodecBadHandle;
+
+  auto* d = static_cast<Decoder*>(alloc(sizeof(Decoder)));
+  if (!d) return kCodecOutOfMemory;
+  std::memset(static_cast<void*>(d), 0, sizeof(Decoder));
+  d->window_size = 1u << qc->window_bits;
+  d->window = static_cast<uint8_t*>(alloc(d->window_size));
+  if (!d->window) {
+    free(d);
+    return kCodecOutOfMemory;
+  }
+  d->signature = kSignature;
+  d->alloc = alloc;
+  d->free = free;
+  d->max_block = max_block;
+  d->cpu_type = qc->cpu_type;
+  d->window_bits = qc->window_bits;
+  ResetDecoder(*d);
+  *handle = d;
+  return kCodecOk;
+}
+
+BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, uint8_t* out,
+                           uint32_t* out_size) {
+  Decoder* d = FromHandle(handle);
+  if (!d || !out_size || !out || (!in && in_size)) return kCodecBadHandle;
+  uint32_t owed = *out_size;
+  if (owed > d->max_block) return kCodecBufferOverflow;
+  *out_size = 0;
+  if (owed == 0) return kCodecOk;
+
+  uint8_t* const window = d->window;
+  const uint32_t window_size = d->window_size;
+  const uint32_t mask = window_size - 1;
+  uint32_t pos = d->window_pos;
+  uint32_t history = d->history;
+  // Bytes of the window from flush_from to pos still have to reach out.
+  uint32_t flush_from = pos;
+  uint8_t* out_next = out;
+  auto flush_to_window_end = [&]() {
+    std::memcpy(out_next, window + flush_from, window_size - flush_from);
+    out_next += window_size - flush_from;
+    flush_from = 0;
+    pos = 0;
+  };
+
+  ArithmeticDecoder ac(in, in_size);
+  BitReader& bits = ac.bits();
+  bool failed = false;
+
+  while (owed > 0) {
+    if (bits.Overrun()) {
+      failed = true;  // the input ran out before the block was complete
+      break;
+    }
+    const uint32_t selector = ac.Decode(d->selector);
+    if (selector < 4) {
+      window[pos++] = static_cast<uint8_t>(ac.Decode(d->literal[selector]));
+      if (pos == window_size) flush_to_window_end();
+      if (history < window_size) ++history;
+      --owed;
+      continue;
+    }
+
+    uint32_t length;
+    uint32_t slot;
+    if (selector == 4) {
+      length = 3;
+      slot = ac.Decode(d->position[0]);
+    } else if (selector == 5) {
+      length = 4;
+      slot = ac.Decode(d->position[1]);
+    } else {
+      const uint32_t length_slot = ac.Decode(d->length);
+      length = kLengthBase.v[length_slot] + bits.Bits(kLengthExtraBits[length_slot]) + 5;
+      slot = ac.Decode(d->position[2]);
+    }
+    const uint32_t offset = kPositionBase.v[slot] + bits.Bits(kPositionExtraBits[slot]) + 1;
+    if (length > owed || offset > history) {
+      failed = true;  // reaches past the block's end or before the folder's start
+      break;
+    }
+    owed -= length;
+    history = std::min(window_size, history + length);
+
+    uint32_t src = (pos - offset) & mask;
+    if (pos + length < window_size && src + length <= window_size) {
+      // Common case: neither end wraps. Overlapping copies repeat bytes, so
+      // copy forwards byte by byte unless the regions are apart.
+      if (offset >= length && length > 16) {
+        std::memmove(window + pos, window + src, length);
+      } else {
+        for (uint32_t k = 0; k < length; ++k) window[pos + k] = window[src + k];
+      }
+      pos += length;
+      continue;
+    }
+    while (length > 0) {
+      const uint32_t chunk = std::min({length, window_size - pos, window_size - src});
+      if (src >= pos || src + chunk <= pos) {
+        std::memmove(window + pos, window + src, chunk);
+      } else {
+        for (uint32_t k = 0; k < chunk; ++k) window[pos + k] = window[src + k];
+      }
+      length -= chunk;
+      pos += chunk;
+      src = (src + chunk) & mask;
+      if (pos == window_size) flush_to_window_end();
+    }
+  }
+  if (!failed && bits.Overrun()) failed = true;
+
+  std::memcpy(out_next, window + flush_from, pos - flush_from);
+  out_next += pos - flush_from;
+  d->window_pos = pos;
+  d->history = history;
+  *out_size = static_cast<uint32_t>(out_next - out);
+  return failed ? kCodecFailed : kCodecOk;
+}
+
+BlockCodecError Reset(void* handle) {
+  Decoder* d = FromHandle(handle);
+  if (!d) return kCodecBadHandle;
+  ResetDecoder(*d);
+  return kCodecOk;
+}
+
+BlockCodecError Destroy(void* handle) {
+  Decoder* d = FromHandle(handle);
+  if (!d) return kCodecBadHandle;
+  const FreeFn free = d->free;
+  d->signature = 0;
+  free(d->window);
+  free(d);
+  return kCodecOk;
+}
+
 }  // namespace
 
 const CabBlockCodec kQuantumCodec = {"Quantum", Create, Decompress, Reset, Destroy};
