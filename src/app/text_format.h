@@ -1,0 +1,14 @@
+// printf-style formatting into a std::string, for the report texts.
+#ifndef KESTRIN_APP_TEXT_FORMAT_H_
+#define KESTRIN_APP_TEXT_FORMAT_H_
+
+#include <string>
+
+namespace kestrin {
+
+// Formats like snprintf, without a length limit.
+std::string StringPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_APP_TEXT_FORMAT_H_
