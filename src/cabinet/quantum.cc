@@ -162,6 +162,26 @@ void InitModel(Model& m, int symbols, int first_symbol) {
   }
 }
 
+// Division by a model total without a divide instruction. Totals never
+// exceed kRescaleLimit + kUpdateStep when a symbol is decoded, products
+// c * range stay below 2^28, and with m = ceil(2^40 / total) the quotient
+// floor(x / total) equals (x * m) >> 40 exactly for every x < 2^28 (the
+// error m * total - 2^40 is below total <= 2^12).
+constexpr uint32_t kMaxTotal = kRescaleLimit + kUpdateStep;
+struct ReciprocalTable {
+  uint64_t m[kMaxTotal + 1];
+};
+constexpr ReciprocalTable MakeReciprocals() {
+  ReciprocalTable t{};
+  for (uint32_t d = 1; d <= kMaxTotal; ++d) t.m[d] = ((uint64_t{1} << 40) + d - 1) / d;
+  return t;
+}
+constexpr ReciprocalTable kReciprocal = MakeReciprocals();
+
+inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
+  return static_cast<uint32_t>((x * kReciprocal.m[total]) >> 40);
+}
+
 struct Decoder {
   uint32_t signature;
   AllocFn alloc;
@@ -260,15 +280,21 @@ class ArithmeticDecoder {
   BitReader& bits() { return bits_; }
 
   // Decodes one symbol from m and updates m.
+  //
+  // The symbol is the first entry whose successor's cumulative frequency
+  // does not exceed target = ((code - low + 1) * total - 1) / range. Since
+  // target >= c exactly when (code - low + 1) * total > c * range, the
+  // search compares products instead of dividing. The new bounds need
+  // c * range / total, computed with the reciprocal of total.
   uint32_t Decode(Model& m) {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
-    const uint32_t target = ((code_ - low_ + 1) * total - 1) / range;
+    const uint32_t scaled = (code_ - low_ + 1) * total;
     int i = 0;
-    while (m.cum[i + 1] > target) ++i;
+    while (m.cum[i + 1] * range >= scaled) ++i;
     const uint32_t symbol = m.sym[i];
-    high_ = low_ + m.cum[i] * range / total - 1;
-    low_ = low_ + m.cum[i + 1] * range / total;
+    high_ = low_ + DivideByTotal(m.cum[i] * range, total) - 1;
+    low_ = low_ + DivideByTotal(m.cum[i + 1] * range, total);
 
     for (int j = 0; j <= i; ++j) m.cum[j] = static_cast<uint16_t>(m.cum[j] + kUpdateStep);
     if (m.cum[0] > kRescaleLimit) RescaleModel(m);
@@ -288,15 +314,17 @@ class ArithmeticDecoder {
       high_ = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
       code_ = ((code_ << n) | bits_.Bits(n)) & 0xFFFF;
     }
-    // Top bits now differ. While low = 01... and high = 10..., drop the
-    // second bit and shift; afterwards the top bits still differ.
-    while ((low_ & 0x4000) && !(high_ & 0x4000)) {
-      code_ ^= 0x4000;
-      low_ &= 0x3FFF;
-      high_ |= 0x4000;
-      low_ = (low_ << 1) & 0xFFFF;
-      high_ = ((high_ << 1) | 1) & 0xFFFF;
-      code_ = ((code_ << 1) | bits_.Bits(1)) & 0xFFFF;
+    // The top bits now differ. While low = 01... and high = 10..., the
+    // second bit is dropped from all three registers (code lies between
+    // them, so its second bit is the inverse of its first) and they shift
+    // left; the top bits still differ afterwards. k such steps at once:
+    // keep bit 15, drop bits 14..15-k, shift the rest up by k.
+    const uint32_t straddle = low_ & ~high_ & 0x7FFF;
+    if (straddle & 0x4000) {
+      const int k = __builtin_clz(~(straddle << 17));
+      low_ = (low_ << k) & 0x7FFF;
+      high_ = 0x8000 | ((high_ << k) & 0x7FFF) | ((1u << k) - 1);
+      code_ = (code_ & 0x8000) | ((code_ << k) & 0x7FFF) | bits_.Bits(k);
     }
   }
 
