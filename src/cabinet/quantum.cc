@@ -377,8 +377,8 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
   Decoder* d = FromHandle(handle);
   if (!d || !out_size || !out || (!in && in_size)) return kCodecBadHandle;
   uint32_t owed = *out_size;
-  if (owed > d->max_block) return kCodecBufferOverflow;
   *out_size = 0;
+  if (owed > d->max_block) return kCodecBufferOverflow;
   if (owed == 0) return kCodecOk;
 
   uint8_t* const window = d->window;
