@@ -1,0 +1,433 @@
+#include "bundle/cabinet_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "bundle/crt_file_io.h"
+#include "bundle/output_tree.h"
+#include "bundle/report_sink.h"
+#include "host/path_resolve.h"
+
+namespace kestrin {
+
+CCabinetFile* CurrentCabinetFile = nullptr;
+
+namespace {
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+void Trace(const char* text) { Report(text, kCabinetTraceLevel, false); }
+
+// A member name for a message: bytes below 0x20 and 0x7f as \xHH.
+std::string Printable(std::string_view name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Sets CurrentCabinetFile for the lifetime of a decoder copy.
+class CurrentFileScope {
+ public:
+  explicit CurrentFileScope(CCabinetFile* file) { CurrentCabinetFile = file; }
+  ~CurrentFileScope() { CurrentCabinetFile = nullptr; }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CCabContentStringList
+
+void CCabContentStringList::AddTailLower(std::string_view name) {
+  names_.push_back(AsciiLower(name));
+  ++counts_[names_.back()];
+}
+
+bool CCabContentStringList::FindLower(std::string_view name) const {
+  return counts_.count(AsciiLower(name)) != 0;
+}
+
+void CCabContentStringList::RemoveAll() {
+  names_.clear();
+  counts_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// CCabinetFile
+
+// What one extraction writes into and is writing now.
+class CCabinetFile::OutputState {
+ public:
+  explicit OutputState(const std::string& target) : tree(target) {}
+  OutputTree tree;
+  std::string current_path;    // file being written, for messages
+  std::string current_member;  // its name in the cabinet
+};
+
+CCabinetFile::CCabinetFile() = default;
+
+CCabinetFile::~CCabinetFile() { Close(); }
+
+bool CCabinetFile::Open(const std::string& file_name, unsigned open_flags) {
+  (void)open_flags;  // read access; POSIX has no sharing modes to ask for
+  Close();
+  last_error_.clear();
+  last_error_code_ = 0;
+  failures_.clear();
+  file_path_ = ResolvePath(file_name);
+  const cab::INT_PTR hf = CrtOpen(file_path_.c_str(), kCrtBinary | kCrtRdOnly, 0);
+  if (hf == -1) {
+    SetError(cab::FDIERROR_CABINET_OPEN,
+             std::string("cannot open the file: ") + std::strerror(errno));
+    Trace("CFile::Open() FAILED. :-(");
+    return false;
+  }
+  file_fd_ = FdFromHandle(hf);
+  struct stat st;
+  if (fstat(file_fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(file_fd_);
+    file_fd_ = -1;
+    SetError(cab::FDIERROR_CABINET_OPEN, "cannot open the file: it is a folder");
+    Trace("CFile::Open() FAILED. :-(");
+    return false;
+  }
+  Trace("CFile::Open() successfull. Now Calling CreateFDIContext()...");
+  fdi_ = cab::FDICreate(CrtAlloc, CrtFree, CrtOpen, CrtRead, CrtWrite, CrtClose, CrtSeek,
+                        cab::cpu80386, &erf_);
+  fdi_created_ = true;
+  if (erf_.fError) {
+    ReportF(kCabinetTraceLevel, false, "ERROR in CreateFDIContext: Operation=%d, Type=%d",
+            erf_.erfOper, erf_.erfType);
+    SetError(erf_.erfOper, std::string("cannot create the cabinet decoder: ") +
+                               cab::FDIErrorText(erf_.erfOper));
+    return false;
+  }
+  return true;
+}
+
+void CCabinetFile::Close() {
+  if (fdi_created_) {
+    fdi_created_ = false;
+    if (fdi_ != nullptr) cab::FDIDestroy(fdi_);
+    fdi_ = nullptr;
+  }
+  if (file_fd_ >= 0) {
+    close(file_fd_);
+    file_fd_ = -1;
+  }
+}
+
+void CCabinetFile::SetError(int code, std::string text) {
+  for (const Failure& f : failures_) {
+    if (f.code == code && f.text == text) return;  // the same cause, met again
+  }
+  if (failures_.size() < 1000) failures_.push_back({code, text});
+  // The first cause is the interesting one; later ones are consequences.
+  if (!last_error_.empty()) return;
+  last_error_code_ = code;
+  last_error_ = std::move(text);
+}
+
+bool CCabinetFile::RunCopy(cab::PFNFDINOTIFY notify) {
+  if (fdi_ == nullptr) {
+    SetError(cab::FDIERROR_CABINET_OPEN, "the cabinet is not open");
+    return false;
+  }
+  const size_t slash = file_path_.rfind('/');
+  const std::string name = slash == std::string::npos ? file_path_ : file_path_.substr(slash + 1);
+  std::string directory = file_path_.substr(0, file_path_.size() - name.size());
+  // The decoder keeps paths of at most 256 characters; a longer folder is
+  // reached through a descriptor of it instead.
+  int dir_fd = -1;
+  if (directory.size() + name.size() > 255) {
+    dir_fd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd >= 0) directory = "/proc/self/fd/" + std::to_string(dir_fd) + "/";
+  }
+  const bool ok = cab::FDICopy(fdi_, name.c_str(), directory.c_str(), 0, notify, nullptr, nullptr);
+  if (dir_fd >= 0) close(dir_fd);
+  if (!ok) {
+    std::string text = std::string(cab::FDIErrorText(erf_.erfOper));
+    if (erf_.erfOper == cab::FDIERROR_TARGET_FILE && output_ != nullptr &&
+        !output_->current_path.empty()) {
+      text = "cannot write " + output_->current_path + ": " + std::strerror(CrtLastWriteErrno());
+    } else if (erf_.erfOper == cab::FDIERROR_UNKNOWN_CABINET_VERSION) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, " %d.%d", (erf_.erfType >> 8) & 0xFF, erf_.erfType & 0xFF);
+      text += buf;
+    }
+    if (output_ != nullptr && !output_->current_member.empty()) {
+      std::string prefix = "\"";
+      prefix += Printable(output_->current_member);
+      prefix += "\": ";
+      text.insert(0, prefix);
+    }
+    // A copy the callbacks stopped already says why.
+    if (erf_.erfOper != cab::FDIERROR_USER_ABORT || last_error_.empty()) SetError(erf_.erfOper, text);
+  }
+  return ok;
+}
+
+bool CCabinetFile::DetermineContents() {
+  bool ok;
+  {
+    CurrentFileScope scope(this);
+    ok = RunCopy(CabListNotify);
+  }
+  contents_determined_ = ok;
+  return ok;
+}
+
+int CCabinetFile::ExtractDeterminedContents() {
+  files_extracted_ = 0;
+  refused_names_ = 0;
+  last_error_.clear();
+  last_error_code_ = 0;
+  failures_.clear();
+  if (target_directory_.empty()) {
+    SetError(kCabErrorOutput, "no target folder given");
+    return -2;
+  }
+  OutputState state(target_directory_);
+  output_ = &state;
+  bool ok;
+  {
+    CurrentFileScope scope(this);
+    ok = RunCopy(CabCopyNotify);
+  }
+  output_ = nullptr;
+  if (!ok || refused_names_ > 0 || !last_error_.empty()) return -2;
+  return files_extracted_;
+}
+
+int CCabinetFile::ExtractAll(const std::string& target_directory) {
+  target_directory_ = target_directory;
+  ReportF(kCabinetTraceLevel, false, "ExtractAll() called. Set TargetDirectory to %s",
+          target_directory_.c_str());
+  CurrentFileScope scope(this);
+  if (!contents_determined_) {
+    DetermineContents();
+    Trace("Determined contents of CAB file");
+    if (!contents_determined_) {
+      Trace("Content determination failed");
+      return -1;
+    }
+  }
+  const int result = ExtractDeterminedContents();
+  ReportF(kCabinetTraceLevel, false, "Returned from ExtractDeterminedContents(): %d files extracted",
+          result);
+  return result;
+}
+
+int CCabinetFile::ExtractFile(const std::string& file_name, const std::string& target_directory) {
+  target_directory_ = target_directory;
+  contents_determined_ = false;
+  contents_.RemoveAll();
+  contents_.AddTailLower(file_name);
+  return ExtractDeterminedContents();
+}
+
+namespace {
+
+struct BadEntry {
+  std::string name;
+  uint16_t folder;
+};
+
+cab::INT_PTR CollectBadEntries(const cab::FDILISTENTRY* entry) {
+  if (entry->kind == cab::fdilistFILE && !entry->file->folderInRange &&
+      entry->file->iFolder < cab::ifoldCONTINUED_FROM_PREV) {
+    static_cast<std::vector<BadEntry>*>(entry->pv)
+        ->push_back({entry->file->pszName != nullptr ? entry->file->pszName : "",
+                     entry->file->iFolder});
+  }
+  return 0;
+}
+
+}  // namespace
+
+void CCabinetFile::CheckFolderIndexes() {
+  // The decoder passes such entries over without a word; a user asked for
+  // every file and must hear that some could not be had.
+  const size_t slash = file_path_.rfind('/');
+  const std::string name = slash == std::string::npos ? file_path_ : file_path_.substr(slash + 1);
+  const std::string directory = file_path_.substr(0, file_path_.size() - name.size());
+  std::vector<BadEntry> bad;
+  if (directory.size() + name.size() > 255) return;
+  cab::ERF saved = erf_;
+  cab::FDIListCabinet(fdi_, name.c_str(), directory.c_str(), CollectBadEntries, &bad);
+  erf_ = saved;  // a listing failure shows again in the copy
+  for (const BadEntry& entry : bad) {
+    std::string text = "\"";
+    text += Printable(entry.name);
+    text += "\" lies in folder " + std::to_string(entry.folder) +
+            ", which the cabinet does not have; not extracted";
+    SetError(cab::FDIERROR_CORRUPT_CABINET, text);
+  }
+}
+
+int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool test_only,
+                                   bool first_of_set) {
+  target_directory_ = target_directory;
+  files_extracted_ = 0;
+  refused_names_ = 0;
+  last_error_.clear();
+  last_error_code_ = 0;
+  failures_.clear();
+  if (target_directory_.empty()) {
+    SetError(kCabErrorOutput, "no target folder given");
+    return -2;
+  }
+  if (fdi_ != nullptr) CheckFolderIndexes();
+  accept_every_file_ = true;
+  test_only_ = test_only;
+  first_of_set_ = first_of_set;
+  done_ordinals_.clear();
+  skip_ordinals_.clear();
+  dead_folders_.clear();
+  OutputState state(target_directory_);
+  output_ = &state;
+  bool ok = false;
+  for (int attempt = 0; attempt < 70000; ++attempt) {
+    ordinal_ = 0;
+    output_failed_ = false;
+    {
+      CurrentFileScope scope(this);
+      ok = RunCopy(CabCopyNotify);
+    }
+    state.current_path.clear();
+    state.current_member.clear();
+    if (ok) break;
+    // Go again past the entry that failed, if one did.
+    const int failed = ordinal_;
+    if (failed == 0 || done_ordinals_.count(failed) || !skip_ordinals_.insert(failed).second) break;
+    if (!output_failed_) dead_folders_.emplace(current_folder_, failed);
+  }
+  output_ = nullptr;
+  accept_every_file_ = false;
+  test_only_ = false;
+  first_of_set_ = true;
+  if (!ok || !last_error_.empty()) return -2;
+  return files_extracted_;
+}
+
+cab::INT_PTR CCabinetFile::CabListNotify(cab::FDINOTIFICATIONTYPE kind,
+                                         cab::PFDINOTIFICATION record) {
+  if (kind == cab::fdintCOPY_FILE && CurrentCabinetFile != nullptr && record->psz1 != nullptr) {
+    CurrentCabinetFile->contents_.AddTailLower(record->psz1);
+  }
+  return 0;
+}
+
+cab::INT_PTR CCabinetFile::OpenOutput(cab::PFDINOTIFICATION record) {
+  const char* name = record->psz1 != nullptr ? record->psz1 : "";
+  std::vector<std::string> components;
+  std::string why;
+  if (!SplitMemberName(name, &components, &why)) {
+    ++refused_names_;
+    std::string text = "refused to extract \"";
+    text += Printable(name);
+    text += "\" into " + target_directory_ + ": " + why + "; nothing was written for it";
+    Report("ERROR: " + file_path_ + ": " + text, kReportLevel, true);
+    SetError(kCabErrorUnsafeName, text);
+    if (accept_every_file_) skip_ordinals_.insert(ordinal_);
+    return 0;
+  }
+  output_->current_member = name;
+  if (test_only_) return kDiscardHandle;
+  std::string path;
+  std::string error;
+  const cab::INT_PTR hf = output_->tree.CreateOutputFile(components, &path, &error);
+  if (hf == -1) {
+    Report("ERROR: " + file_path_ + ": " + error, kReportLevel, true);
+    SetError(kCabErrorOutput, error);
+    output_failed_ = true;
+    return -1;
+  }
+  output_->current_path = path;
+  return hf;
+}
+
+cab::INT_PTR CCabinetFile::CloseOutput(cab::PFDINOTIFICATION record) {
+  const cab::INT_PTR hf = record->hf;
+  if (hf != kDiscardHandle) StampOutputFile(FdFromHandle(hf), record->date, record->time, record->attribs);
+  if (CrtClose(hf) != 0) {
+    const std::string error = "cannot write " + output_->current_path + ": " + std::strerror(errno);
+    Report("ERROR: " + error, kReportLevel, true);
+    SetError(kCabErrorOutput, error);
+    output_failed_ = true;
+    output_->current_path.clear();
+    output_->current_member.clear();
+    return 0;
+  }
+  output_->current_path.clear();
+  output_->current_member.clear();
+  ++files_extracted_;
+  return 1;
+}
+
+cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
+                                         cab::PFDINOTIFICATION record) {
+  CCabinetFile* self = CurrentCabinetFile;
+  if (self == nullptr || self->output_ == nullptr) return -1;
+  if (self->target_directory_.back() != '/') self->target_directory_ += '/';
+  switch (kind) {
+    case cab::fdintCOPY_FILE:
+      if (self->accept_every_file_) {
+        const int ordinal = ++self->ordinal_;
+        self->current_folder_ = record->iFolder;
+        if (self->done_ordinals_.count(ordinal) || self->skip_ordinals_.count(ordinal)) return 0;
+        auto dead = self->dead_folders_.find(record->iFolder);
+        if (dead != self->dead_folders_.end() && ordinal >= dead->second) return 0;
+      } else if (!self->contents_.FindLower(record->psz1 != nullptr ? record->psz1 : "")) {
+        return 0;
+      }
+      return self->OpenOutput(record);
+    case cab::fdintCLOSE_FILE_INFO:
+      if (self->accept_every_file_) self->done_ordinals_.insert(self->ordinal_);
+      return self->CloseOutput(record);
+    case cab::fdintPARTIAL_FILE:
+      if (self->accept_every_file_ && self->first_of_set_) {
+        std::string text = "\"";
+        text += Printable(record->psz1 != nullptr ? record->psz1 : "");
+        text += "\" begins in the previous cabinet ";
+        text += record->psz2 != nullptr ? record->psz2 : "";
+        text += ", which was not found; not extracted";
+        self->SetError(kCabErrorMissingPart, text);
+      }
+      return 0;
+    case cab::fdintNEXT_CABINET:
+      if (record->fdie != cab::FDIERROR_NONE) {
+        // The decoder asks again for as long as we do not give up.
+        const std::string next = record->psz1 != nullptr ? record->psz1 : "";
+        const std::string dir = record->psz3 != nullptr ? record->psz3 : "";
+        self->SetError(record->fdie, "cannot continue into the next cabinet " + next + " in " +
+                                         dir + ": " + cab::FDIErrorText(record->fdie));
+        return -1;
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace kestrin

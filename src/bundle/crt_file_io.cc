@@ -1,0 +1,121 @@
+#include "bundle/crt_file_io.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host/path_resolve.h"
+
+namespace kestrin {
+namespace {
+
+int last_write_errno = 0;
+
+}  // namespace
+
+int CrtLastWriteErrno() { return last_write_errno; }
+
+int TranslateCrtOpenFlags(int crt_flags) {
+  int flags = O_CLOEXEC;
+  switch (crt_flags & 3) {
+    case kCrtWrOnly: flags |= O_WRONLY; break;
+    case kCrtRdWr: flags |= O_RDWR; break;
+    default: flags |= O_RDONLY; break;
+  }
+  if (crt_flags & kCrtAppend) flags |= O_APPEND;
+  if (crt_flags & kCrtCreat) flags |= O_CREAT;
+  if (crt_flags & kCrtTrunc) flags |= O_TRUNC;
+  if (crt_flags & kCrtExcl) flags |= O_EXCL;
+  if ((crt_flags & kCrtCreat) && (crt_flags & 3) != kCrtRdOnly) flags |= O_TRUNC;
+  return flags;
+}
+
+unsigned TranslateCrtPermission(int crt_permission) {
+  return (crt_permission & kCrtIWrite) ? 0666u : 0444u;
+}
+
+void* CrtAlloc(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
+
+void CrtFree(void* block) { std::free(block); }
+
+cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int flags = TranslateCrtOpenFlags(crt_flags);
+  const mode_t mode = TranslateCrtPermission(crt_permission);
+  int fd = open(path, flags, mode);
+  if (fd < 0 && errno == ENOENT && !(flags & O_CREAT)) {
+    const std::string resolved = ResolvePath(path);
+    if (resolved != path) fd = open(resolved.c_str(), flags, mode);
+    if (fd < 0) errno = ENOENT;
+  }
+  return fd < 0 ? -1 : HandleFromFd(fd);
+}
+
+cab::INT_PTR CrtOpenAt(int dir_fd, const char* name, int crt_flags, int crt_permission) {
+  const int fd = openat(dir_fd, name, TranslateCrtOpenFlags(crt_flags) | O_NOFOLLOW,
+                        TranslateCrtPermission(crt_permission));
+  return fd < 0 ? -1 : HandleFromFd(fd);
+}
+
+uint32_t CrtRead(cab::INT_PTR hf, void* buffer, uint32_t count) {
+  if (hf == kDiscardHandle) return 0;
+  char* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = read(FdFromHandle(hf), out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : cab::kIoError;
+    }
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  return done;
+}
+
+uint32_t CrtWrite(cab::INT_PTR hf, const void* buffer, uint32_t count) {
+  if (hf == kDiscardHandle) return count;
+  const char* in = static_cast<const char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = write(FdFromHandle(hf), in + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      last_write_errno = errno;
+      return done > 0 ? done : cab::kIoError;
+    }
+    if (n == 0) {
+      last_write_errno = ENOSPC;
+      break;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return done;
+}
+
+int CrtClose(cab::INT_PTR hf) {
+  if (hf == kDiscardHandle) return 0;
+  return close(FdFromHandle(hf)) == 0 ? 0 : -1;
+}
+
+long CrtSeek(cab::INT_PTR hf, long offset, int origin) {
+  if (hf == kDiscardHandle) return 0;
+  int whence = SEEK_SET;
+  if (origin == 1) whence = SEEK_CUR;
+  else if (origin == 2) whence = SEEK_END;
+  else if (origin != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  const off_t pos = lseek(FdFromHandle(hf), static_cast<off_t>(offset), whence);
+  return pos < 0 ? -1L : static_cast<long>(pos);
+}
+
+}  // namespace kestrin
