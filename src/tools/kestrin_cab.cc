@@ -1,0 +1,349 @@
+// kestrin-cab: lists, tests and extracts cabinet files with Kestrin's own
+// cabinet code (the same CCabinetFile the installer uses).
+//
+//   kestrin-cab l FILE            one line per file
+//   kestrin-cab t FILE            check every block, decode every file, write nothing
+//   kestrin-cab x FILE [-d DIR]   extract (into the current folder by default)
+//
+// t and x work on the whole cabinet set FILE belongs to: back through the
+// previous-cabinet names to the first cabinet, then forward to the last,
+// every file once.
+//
+// Exit status: 0 success, 1 any failure, 2 usage error.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bundle/cabinet_file.h"
+#include "bundle/crt_file_io.h"
+#include "cabinet/fdi.h"
+#include "host/path_resolve.h"
+
+namespace kestrin {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Cabinets a set may hold before we assume the names run in a circle.
+constexpr int kMaxCabinetsInSet = 10000;
+
+const char kUsage[] =
+    "Usage: kestrin-cab l FILE\n"
+    "       kestrin-cab t FILE\n"
+    "       kestrin-cab x FILE [-d DIR]\n"
+    "       kestrin-cab -h\n"
+    "\n"
+    "Lists, tests or extracts a Microsoft cabinet file.\n"
+    "\n"
+    "  l  list the files of FILE, one line each, fields separated by tabs:\n"
+    "     size, date and time (YYYY-MM-DD HH:MM:SS), attributes (r read-only,\n"
+    "     h hidden, s system, a archive, x executable, - where clear), folder\n"
+    "     index, compression method (NONE, MSZIP, LZX:<window>,\n"
+    "     QTM:<level>/<window>), name (bytes below 0x20 shown as \\xHH)\n"
+    "  t  test: check every data block's checksum and decode every file\n"
+    "     without writing anything\n"
+    "  x  extract every file into DIR (default: the current folder); folders\n"
+    "     named in the cabinet are created below DIR, a name that would lead\n"
+    "     outside DIR is refused\n"
+    "\n"
+    "t and x work on the whole cabinet set FILE belongs to: the previous and\n"
+    "next cabinets named in the headers are looked for in FILE's folder.\n"
+    "\n"
+    "Exit status: 0 success, 1 a damaged cabinet, a refused name or an I/O\n"
+    "error, 2 a usage error.\n";
+
+int UsageError(const char* what) {
+  std::fprintf(stderr, "kestrin-cab: %s\n%s", what, kUsage);
+  return kExitUsage;
+}
+
+void PrintError(const std::string& file, const std::string& text, int code) {
+  std::fprintf(stderr, "%s: %s (code %d)\n", file.c_str(), text.c_str(), code);
+}
+
+std::string Printable(const char* name) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+    if (*p < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", *p);
+      out += buf;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out;
+}
+
+// A decoder context over the runtime callbacks, for listing.
+class Decoder {
+ public:
+  Decoder() {
+    hfdi_ = cab::FDICreate(CrtAlloc, CrtFree, CrtOpen, CrtRead, CrtWrite, CrtClose, CrtSeek,
+                           cab::cpu80386, &erf_);
+  }
+  ~Decoder() {
+    if (hfdi_ != nullptr) cab::FDIDestroy(hfdi_);
+  }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  cab::HFDI get() const { return hfdi_; }
+  const cab::ERF& erf() const { return erf_; }
+
+ private:
+  cab::ERF erf_{};
+  cab::HFDI hfdi_ = nullptr;
+};
+
+void SplitPath(const std::string& path, std::string* dir, std::string* name) {
+  const size_t slash = path.rfind('/');
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  *dir = path.substr(0, path.size() - name->size());
+}
+
+std::string ErrorText(const cab::ERF& erf) {
+  std::string text = cab::FDIErrorText(erf.erfOper);
+  if (erf.erfOper == cab::FDIERROR_UNKNOWN_CABINET_VERSION) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, " %d.%d", (erf.erfType >> 8) & 0xFF, erf.erfType & 0xFF);
+    text += buf;
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// l
+
+struct ListState {
+  std::string out;
+};
+
+cab::INT_PTR ListEntry(const cab::FDILISTENTRY* entry) {
+  if (entry->kind != cab::fdilistFILE) return 0;
+  auto* state = static_cast<ListState*>(entry->pv);
+  const cab::FDILISTFILE& f = *entry->file;
+  char method[32];
+  if (f.folderInRange) {
+    cab::FDICompressionName(f.typeCompress, method, sizeof method);
+  } else {
+    std::snprintf(method, sizeof method, "-");
+  }
+  char attrs[6] = {
+      static_cast<char>((f.attribs & 0x01) ? 'r' : '-'), static_cast<char>((f.attribs & 0x02) ? 'h' : '-'),
+      static_cast<char>((f.attribs & 0x04) ? 's' : '-'), static_cast<char>((f.attribs & 0x20) ? 'a' : '-'),
+      static_cast<char>((f.attribs & 0x40) ? 'x' : '-'), 0};
+  char line[160];
+  std::snprintf(line, sizeof line, "%u\t%04d-%02d-%02d %02d:%02d:%02d\t%s\t%u\t%s\t",
+                static_cast<unsigned>(f.cbFile), 1980 + (f.date >> 9), (f.date >> 5) & 0x0F,
+                f.date & 0x1F, f.time >> 11, (f.time >> 5) & 0x3F, (f.time & 0x1F) * 2, attrs,
+                static_cast<unsigned>(f.iFolder), method);
+  state->out += line;
+  state->out += Printable(f.pszName != nullptr ? f.pszName : "");
+  state->out += '\n';
+  if (state->out.size() > 64 * 1024) {
+    std::fwrite(state->out.data(), 1, state->out.size(), stdout);
+    state->out.clear();
+  }
+  return 0;
+}
+
+int List(const std::string& file) {
+  const std::string path = ResolvePath(file);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    PrintError(file, std::string("cannot open the file: ") + std::strerror(errno),
+               cab::FDIERROR_CABINET_OPEN);
+    return kExitFailure;
+  }
+  Decoder decoder;
+  if (decoder.get() == nullptr) {
+    PrintError(file, ErrorText(decoder.erf()), decoder.erf().erfOper);
+    return kExitFailure;
+  }
+  std::string dir, name;
+  SplitPath(path, &dir, &name);
+  ListState state;
+  const bool ok = cab::FDIListCabinet(decoder.get(), name.c_str(), dir.c_str(), ListEntry, &state);
+  std::fwrite(state.out.data(), 1, state.out.size(), stdout);
+  if (std::fflush(stdout) != 0) {
+    PrintError(file, std::string("cannot write the listing: ") + std::strerror(errno),
+               kCabErrorOutput);
+    return kExitFailure;
+  }
+  if (!ok) {
+    PrintError(file, ErrorText(decoder.erf()), decoder.erf().erfOper);
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------------------
+// The cabinet set
+
+struct Header {
+  bool ok = false;
+  uint16_t flags = 0;
+  std::string prev;
+  std::string next;
+};
+
+cab::INT_PTR HeaderEntry(const cab::FDILISTENTRY* entry) {
+  auto* header = static_cast<Header*>(entry->pv);
+  header->ok = true;
+  header->flags = entry->cabinet->flags;
+  header->prev = entry->cabinet->pszPrevCabinet != nullptr ? entry->cabinet->pszPrevCabinet : "";
+  header->next = entry->cabinet->pszNextCabinet != nullptr ? entry->cabinet->pszNextCabinet : "";
+  return -1;  // the header is all we need
+}
+
+Header ReadHeader(cab::HFDI hfdi, const std::string& path) {
+  Header header;
+  std::string dir, name;
+  SplitPath(path, &dir, &name);
+  cab::FDIListCabinet(hfdi, name.c_str(), dir.c_str(), HeaderEntry, &header);
+  return header;
+}
+
+// An existing file in `dir` named `name`, letter case ignored; empty if none.
+std::string FindSibling(const std::string& dir, const std::string& name,
+                        std::pair<dev_t, ino_t>* id) {
+  if (name.empty() || name.find('/') != std::string::npos) return {};
+  const std::string path = ResolvePath(dir + name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  *id = {st.st_dev, st.st_ino};
+  return path;
+}
+
+// The cabinets of the set `path` belongs to, first to last; `path` is
+// always in it.
+std::vector<std::string> CabinetSet(const std::string& path) {
+  Decoder decoder;
+  std::vector<std::string> chain{path};
+  if (decoder.get() == nullptr) return chain;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) seen.insert({st.st_dev, st.st_ino});
+  std::string dir, name;
+  SplitPath(path, &dir, &name);
+
+  std::vector<std::string> before;
+  std::string current = path;
+  for (int i = 0; i < kMaxCabinetsInSet; ++i) {
+    const Header header = ReadHeader(decoder.get(), current);
+    if (!header.ok || !(header.flags & 0x0001)) break;
+    std::pair<dev_t, ino_t> id;
+    const std::string prev = FindSibling(dir, header.prev, &id);
+    if (prev.empty() || !seen.insert(id).second || !ReadHeader(decoder.get(), prev).ok) break;
+    before.push_back(prev);
+    current = prev;
+  }
+  chain.assign(before.rbegin(), before.rend());
+  chain.push_back(path);
+
+  current = path;
+  for (int i = 0; i < kMaxCabinetsInSet; ++i) {
+    const Header header = ReadHeader(decoder.get(), current);
+    if (!header.ok || !(header.flags & 0x0002)) break;
+    std::pair<dev_t, ino_t> id;
+    const std::string next = FindSibling(dir, header.next, &id);
+    if (next.empty() || !seen.insert(id).second) break;
+    chain.push_back(next);
+    current = next;
+  }
+  return chain;
+}
+
+// ---------------------------------------------------------------------------
+// t and x
+
+int ExtractSet(const std::string& file, const std::string& target, bool test_only) {
+  const std::string path = ResolvePath(file);
+  const std::vector<std::string> chain = CabinetSet(path);
+  bool failed = false;
+  int files = 0;
+  for (size_t i = 0; i < chain.size(); ++i) {
+    const std::string& shown = chain[i] == path ? file : chain[i];
+    CCabinetFile cab_file;
+    if (!cab_file.Open(chain[i])) {
+      PrintError(shown, cab_file.LastError(), cab_file.LastErrorCode());
+      failed = true;
+      continue;
+    }
+    const int result = cab_file.ExtractEveryFile(target, test_only, i == 0);
+    if (result < 0) {
+      failed = true;
+      for (const CCabinetFile::Failure& failure : cab_file.Failures()) {
+        PrintError(shown, failure.text, failure.code);
+      }
+    } else {
+      files += result;
+    }
+    cab_file.Close();
+  }
+  if (!failed && files == 0) {
+    PrintError(file, "the cabinet holds no files", cab::FDIERROR_CORRUPT_CABINET);
+    failed = true;
+  }
+  if (test_only && !failed) {
+    std::printf("%s: all %d files OK in %zu cabinet%s\n", file.c_str(), files, chain.size(),
+                chain.size() == 1 ? "" : "s");
+  }
+  return failed ? kExitFailure : kExitOk;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) return UsageError("no command given");
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command != "l" && command != "t" && command != "x") {
+    return UsageError(("unknown command \"" + command + "\"").c_str());
+  }
+  std::string file;
+  std::string target;
+  bool have_file = false;
+  bool have_target = false;
+  bool options_done = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options_done && arg == "--") {
+      options_done = true;
+    } else if (!options_done && (arg == "-h" || arg == "--help")) {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (!options_done && arg == "-d") {
+      if (command != "x") return UsageError("-d is only for x");
+      if (have_target) return UsageError("-d given twice");
+      if (i + 1 >= argc) return UsageError("-d needs a folder");
+      target = argv[++i];
+      if (target.empty()) return UsageError("-d needs a folder");
+      have_target = true;
+    } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
+      return UsageError(("unknown option \"" + arg + "\"").c_str());
+    } else {
+      if (have_file) return UsageError("one cabinet file at a time");
+      file = arg;
+      have_file = true;
+    }
+  }
+  if (!have_file || file.empty()) return UsageError("no cabinet file given");
+  if (command == "l") return List(file);
+  if (command == "t") return ExtractSet(file, ".", true);
+  return ExtractSet(file, have_target ? target : std::string("."), false);
+}
+
+}  // namespace
+}  // namespace kestrin
+
+int main(int argc, char** argv) { return kestrin::Run(argc, argv); }
