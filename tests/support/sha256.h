@@ -1,0 +1,35 @@
+// SHA-256 (FIPS 180-4) for checking extracted data against recorded digests.
+#ifndef KESTRIN_TESTS_SUPPORT_SHA256_H_
+#define KESTRIN_TESTS_SUPPORT_SHA256_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrin::testing {
+
+// Incremental hash: Update any number of times, then HexDigest once.
+class Sha256 {
+ public:
+  Sha256();
+  void Update(const void* data, size_t size);
+  void Update(std::string_view data) { Update(data.data(), data.size()); }
+  // Finishes the hash and returns it as 64 lower-case hex digits.
+  std::string HexDigest();
+
+ private:
+  void Block(const uint8_t* p);
+
+  uint32_t state_[8];
+  uint8_t buffer_[64];
+  size_t buffered_ = 0;
+  uint64_t total_ = 0;
+};
+
+// Digest of a whole buffer.
+std::string Sha256Hex(std::string_view data);
+
+}  // namespace kestrin::testing
+
+#endif  // KESTRIN_TESTS_SUPPORT_SHA256_H_
