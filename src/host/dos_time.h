@@ -1,0 +1,33 @@
+// MS-DOS dates and times, as cabinets store them, and file modification times.
+#ifndef KESTRIN_HOST_DOS_TIME_H_
+#define KESTRIN_HOST_DOS_TIME_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "host/file_system.h"
+
+namespace kestrin {
+
+// An MS-DOS date (bits 15-9 year since 1980, 8-5 month, 4-0 day) and time
+// (bits 15-11 hour, 10-5 minute, 4-0 seconds / 2), read as local time, as a
+// time_t. The offset from UTC is the one in force on that date (daylight
+// saving time included). False for a field out of range (month 0 or 13,
+// day 0 or past the month's end, hour 24, minute 60, seconds 60 or more).
+bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result);
+
+// The reverse, in local time; seconds are rounded down to an even number.
+// False for times before 1980 or after 2107.
+bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time);
+
+// Sets the modification time of `path` (the access time is left alone).
+bool SetModificationTime(const std::string& path, time_t t, FsError* error = nullptr);
+
+// Both of the above: gives `path` the MS-DOS date and time of a cabinet entry.
+bool SetDosFileTime(const std::string& path, uint16_t dos_date, uint16_t dos_time,
+                    FsError* error = nullptr);
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_HOST_DOS_TIME_H_

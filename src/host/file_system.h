@@ -1,0 +1,115 @@
+// File-system operations of the installation: copy and delete with the
+// semantics of the Windows shell's file operation, directory creation, the
+// verification pass for copies the shell reported as failed, file search and
+// the read-only attribute.
+//
+// Paths are native ("/"). Every path is looked up case-insensitively
+// (host/path_resolve.h). The int results keep the shell's convention: 1 done,
+// 0 failed; an optional FsError tells what failed and where, so a caller can
+// always report the path.
+#ifndef KESTRIN_HOST_FILE_SYSTEM_H_
+#define KESTRIN_HOST_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrin {
+
+// What failed and where: `text` is a full sentence naming the path and the
+// system's reason, e.g. "cannot create folder /x/y: Permission denied".
+struct FsError {
+  std::string path;
+  std::string text;
+};
+
+// One entry of a directory search.
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+  uint64_t size = 0;  // 0 for directories
+};
+
+// Deletes what `path` names: a file, a folder with everything in it, or, when
+// the last component holds a wildcard, every file and folder of that folder
+// the pattern matches. A symbolic link is removed, never followed. A wildcard
+// that matches nothing in an existing folder is a success; a path that does
+// not exist is a failure. Result 1 on success, else 0.
+int DeleteFiles(const std::string& path, FsError* error = nullptr);
+
+// Creates the directory and every missing one above it. Result 1 when the
+// directory was created; 0 when it failed or already existed (callers test
+// for existence first).
+int CreateDirectoryTree(const std::string& path, FsError* error = nullptr);
+
+// Copies `source` into the folder `destination` (created with its missing
+// parents). The source is a file, a folder (copied with its contents below
+// destination/<its name>), or a pattern in its last component: "dir/*.*"
+// copies everything in dir, subfolders included; "dir/*.ini" the matching
+// entries. Existing files are overwritten; each is replaced through a
+// temporary file beside it and a rename, so a read-only or interrupted
+// destination never ends up truncated. A file copied onto itself (same
+// device and inode) is a success that touches nothing. The copy keeps the
+// permission bits and the modification time of the source. When
+// `destination` names an existing file and `source` a single file, that file
+// is replaced. Result 1 on success, else 0 (the copy goes on after a failed
+// entry; `error` names the first failure).
+int CopyFiles(const std::string& source, const std::string& destination,
+              FsError* error = nullptr);
+
+// CopyFiles; when it fails and `verify` is 1, the copy still counts as done
+// if the verification pass (CompareTree of the source's folder and the
+// destination) holds. The source is then expected to end in a wildcard name
+// ("dir/*.*"); for any other source the verification cannot apply and the
+// result stays 0. `extra_flags` are shell flags without meaning here.
+int CopyFilesChecked(const std::string& source, const std::string& destination,
+                     int extra_flags, int verify, FsError* error = nullptr);
+
+// Counters of a verification pass over a whole tree.
+struct TreeCounters {
+  int files_seen = 0;
+  int files_matched = 0;
+  int directories_seen = 0;
+  int directories_matched = 0;
+};
+
+// The verification pass: every entry below `source_dir` must have an entry
+// of exactly the same name (letter case included) and, for files, the same
+// size below `destination_dir`. Both directories end with "/". Result 1 when
+// everything matched (an empty source folder included), 0 otherwise or when
+// the source folder cannot be read. The counters of the whole tree are added to `counters`
+// when given.
+int CompareTree(const std::string& source_dir, const std::string& destination_dir,
+                TreeCounters* counters = nullptr);
+
+// Whether `directory` + `name` is an existing entry of exactly that name
+// (same letter case) and of the same kind as `source_entry`; files must
+// also have the same size.
+bool FileMatches(const std::string& directory, const std::string& name,
+                 const DirEntry& source_entry);
+
+// The entries of a folder that match a pattern ("dir/*.cab", "dir/*.*"),
+// names compared ignoring case, "." and ".." left out, sorted by name in
+// byte order. A path whose last component is not a pattern lists that one
+// entry if it exists. Result false only when the folder cannot be read
+// (a missing folder included); no match is an empty list.
+bool FindFiles(const std::string& pattern_path, std::vector<DirEntry>* entries,
+               FsError* error = nullptr);
+
+// Existence tests that resolve the path case-insensitively.
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// Deletes one file, no wildcard expansion and never a folder.
+bool DeleteSingleFile(const std::string& path, FsError* error = nullptr);
+
+// The read-only attribute: set clears every write permission bit; cleared
+// gives the owner write permission back, and group and others, where they
+// may read, what the umask allows. Hidden, system, archive and temporary have no meaning here.
+bool SetReadOnly(const std::string& path, bool read_only, FsError* error = nullptr);
+bool IsReadOnly(const std::string& path);
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_HOST_FILE_SYSTEM_H_

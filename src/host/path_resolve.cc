@@ -1,0 +1,119 @@
+#include "host/path_resolve.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+namespace kestrin {
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Plain glob match of "*" and "?" ignoring ASCII case, with the DOS rule
+// that a "?" may also match nothing at the end of the name or before a dot.
+bool GlobMatch(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0;
+  size_t star_p = std::string_view::npos, star_n = 0;
+  while (n < name.size() || p < pattern.size()) {
+    if (p < pattern.size()) {
+      const char pc = pattern[p];
+      if (pc == '*') {
+        star_p = p++;
+        star_n = n;
+        continue;
+      }
+      if (pc == '?') {
+        if (n < name.size() && name[n] != '.') {
+          ++p;
+          ++n;
+          continue;
+        }
+        if (n == name.size() || name[n] == '.') {
+          ++p;  // matches nothing here
+          continue;
+        }
+      } else if (n < name.size() && LowerAscii(pc) == LowerAscii(name[n])) {
+        ++p;
+        ++n;
+        continue;
+      }
+    }
+    if (star_p != std::string_view::npos && star_n < name.size()) {
+      p = star_p + 1;
+      n = ++star_n;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*") {
+    // "x.*": a name with any extension, or with none at all.
+    return GlobMatch(pattern, name) || GlobMatch(pattern.substr(0, pattern.size() - 2), name);
+  }
+  if (!pattern.empty() && pattern.back() == '.') {
+    // "x.": only names without an extension.
+    return name.find('.') == std::string_view::npos &&
+           GlobMatch(pattern.substr(0, pattern.size() - 1), name);
+  }
+  return GlobMatch(pattern, name);
+}
+
+std::string ResolvePath(std::string_view path) {
+  if (path.empty()) return {};
+  std::string out = path.front() == '/' ? "/" : "";
+  const bool trailing = path.size() > 1 && path.back() == '/';
+  bool parent_exists = true;
+  size_t pos = 0;
+  bool first = true;
+  while (pos < path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view comp = path.substr(pos, end - pos);
+    pos = end + 1;
+    if (comp.empty()) continue;
+    std::string resolved(comp);
+    if (parent_exists && comp != "." && comp != "..") {
+      const std::string candidate =
+          out.empty() || out.back() == '/' ? out + resolved : out + "/" + resolved;
+      struct stat st;
+      if (lstat(candidate.c_str(), &st) != 0) {
+        DIR* dir = opendir(out.empty() ? "." : out.c_str());
+        bool found = false;
+        if (dir != nullptr) {
+          while (const dirent* entry = readdir(dir)) {
+            const std::string_view name(entry->d_name);
+            if (EqualsIgnoreCase(name, comp) && (!found || name < std::string_view(resolved))) {
+              resolved.assign(name);
+              found = true;
+            }
+          }
+          closedir(dir);
+        }
+        if (!found) parent_exists = false;
+      }
+    }
+    if (!first && out.back() != '/') out += '/';
+    out += resolved;
+    first = false;
+  }
+  if (trailing && !out.empty() && out.back() != '/') out += '/';
+  return out;
+}
+
+}  // namespace kestrin
