@@ -14,6 +14,7 @@
 #include "cabinet/block_codec.h"
 #include "cabinet/quantum_test_encoder.h"
 #include "cabinet/quantum_test_support.h"
+#include "support/sha256.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::cab {
@@ -576,7 +577,7 @@ TEST_F(QuantumTest, BenchCabinetsDecodeToTheExpectedFiles) {
       ASSERT_LE(file.offset + file.size, out.size());
       EXPECT_EQ(file.name, expected[i].name);
       EXPECT_EQ(file.size, expected[i].size);
-      EXPECT_EQ(testing::Sha256Hex(out.substr(file.offset, file.size)), expected[i].sha256);
+      EXPECT_EQ(kestrin::testing::Sha256Hex(out.substr(file.offset, file.size)), expected[i].sha256);
     }
   }
 }
@@ -592,7 +593,7 @@ TEST_F(QuantumTest, CorpusQuantumFolders) {
     ASSERT_EQ(DecodeCabinetFolder(cab, 2, &out), kCodecOk);
     ASSERT_EQ(expected.size(), 3u);
     EXPECT_EQ(out.size(), expected[2].size);
-    EXPECT_EQ(testing::Sha256Hex(out), expected[2].sha256);
+    EXPECT_EQ(kestrin::testing::Sha256Hex(out), expected[2].sha256);
   }
   {
     // Sixteen blocks of zeros whose last block ends in a 134-byte match

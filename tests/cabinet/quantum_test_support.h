@@ -1,6 +1,7 @@
 // Test helpers for the Quantum decoder tests: a minimal reader of one
 // cabinet file's folders, data blocks and file entries (no cabinet sets, no
-// checksums), the corpus' EXPECTED hash lists, and SHA-256.
+// checksums), so a block decoder can be tested without the container reader,
+// and the corpus' EXPECTED hash lists.
 #ifndef KESTRIN_TESTS_CABINET_QUANTUM_TEST_SUPPORT_H_
 #define KESTRIN_TESTS_CABINET_QUANTUM_TEST_SUPPORT_H_
 
@@ -41,8 +42,6 @@ struct ExpectedFile {
 };
 // Reads "sha256 <tab> size <tab> name ..." lines, skipping "#" comments.
 std::vector<ExpectedFile> ReadExpectedHashes(const std::filesystem::path& path);
-
-std::string Sha256Hex(const std::string& data);
 
 }  // namespace kestrin::cab::testing
 
