@@ -9,6 +9,7 @@
 #include "bundle/report_sink.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
+#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
@@ -106,7 +107,8 @@ bool ReadBundleInfo(const std::string& bundle_path, tCabFileInfo* info) {
   const tBundleTempDir temp = MakeBundleTempDir(bundle_path);
   if (!temp.exists) return false;
   if (ExtractHwIni(bundle_path, temp.path) <= 0) return false;
-  const IniFile description(temp.path + "/" + kHwIni);
+  // Written as the cabinet spells it (HW.INI, Hw.Ini, ...).
+  const IniFile description(ResolvePath(temp.path + "/" + kHwIni));
   info->Description = description.GetString(kSection, "DESCRIPTION");
   info->OemName = description.GetString(kSection, "OEMNAME");
   info->OemId = description.GetInt(kSection, "OEMID", false);
