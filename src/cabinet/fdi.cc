@@ -648,8 +648,9 @@ bool ReadNextBlock(FdiContext* c, bool first) {
     if (c->blocks_left > 0) --c->blocks_left;
   }
   if (!ReadDataBlock(c, 0, &in_len, &uncomp)) return false;
-  if (uncomp == 0) {
-    // Split block: the rest of it heads the next cabinet's folder.
+  while (uncomp == 0) {
+    // Split block: the rest of it heads the next cabinet's folder (and may
+    // itself go on into the one after, when cabinets are smaller than a block).
     if (c->current_folder + 1u != c->header.cFolders) return Fail(c, FDIERROR_CORRUPT_CABINET);
     if (!MoveToNextCabinet(c)) return false;
     if (c->blocks_left > 0) --c->blocks_left;
