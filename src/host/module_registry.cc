@@ -1,0 +1,88 @@
+#include "host/module_registry.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "host/path_resolve.h"
+
+namespace kestrin {
+namespace {
+
+constexpr const char* kSection = "Modules";
+constexpr const char* kCountKey = "Count";
+
+std::string NumberedKey(int n) {
+  char key[32];
+  snprintf(key, sizeof(key), "%s%d", "Module", n);
+  return key;
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace
+
+ModuleRegistry::ModuleRegistry(const std::string& path) : IniFile(ResolvePath(path)) {}
+
+void ModuleRegistry::Load() {
+  entries_.clear();
+  modules_.clear();
+  ReadSectionMap(kSection, entries_);
+  const int count = GetInt(kSection, kCountKey, false);
+  if (count < 1) return;
+
+  // One read of the section, looked up key by key as single reads would
+  // (first line of a key, letter case ignored, quotes removed), so a huge
+  // "Count" costs nothing beyond the numbers actually present.
+  IniSectionMap by_key;
+  ReadSectionByKeys(kSection, by_key);
+  std::map<std::string, std::string> by_lower;
+  int highest = 0;
+  for (const auto& [key, value] : by_key) {
+    std::string lower = Lower(key);
+    if (lower.size() > 6 && lower.compare(0, 6, "module") == 0) {
+      int n = 0;
+      if (sscanf(lower.c_str() + 6, "%9d", &n) == 1 && n > highest) highest = n;
+    }
+    by_lower.emplace(std::move(lower), value);
+  }
+  const auto value_of = [&](const std::string& key) {
+    auto it = by_lower.find(Lower(key));
+    return it == by_lower.end() ? std::string() : it->second;
+  };
+  const int last = count < highest ? count : highest;
+  for (int i = 1; i <= last; ++i) {
+    const std::string name = value_of(NumberedKey(i));
+    modules_[i] = name;
+    entries_[name] = name.empty() ? std::string() : value_of(name);
+  }
+}
+
+bool ModuleRegistry::Contains(std::string_view module) const {
+  for (const auto& [index, name] : modules_) {
+    if (index >= 1 && EqualsIgnoreCase(name, module)) return true;
+  }
+  return false;
+}
+
+int ModuleRegistry::Register(const std::string& module, const std::string& file) {
+  int count = GetInt(kSection, kCountKey, false);
+  if (count < 0) count = 0;
+  if (count == INT_MAX) return -1;
+  const int n = count + 1;
+  if (!WriteString(kSection, NumberedKey(n), module)) return -1;
+  if (!WriteString(kSection, module, file)) return -1;
+  modules_[n] = module;
+  entries_[module] = file;
+  char value[16];
+  snprintf(value, sizeof(value), "%d", n);
+  WriteString(kSection, kCountKey, value);
+  return n;
+}
+
+}  // namespace kestrin
