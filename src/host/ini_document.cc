@@ -10,14 +10,16 @@ bool IsIniBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Names given by a caller lose blanks and tabs at both ends before lookup.
-std::string_view TrimName(std::string_view name) {
+std::string_view IniTrimImpl(std::string_view text) {
   size_t b = 0;
-  size_t e = name.size();
-  while (b < e && (name[b] == ' ' || name[b] == '\t')) ++b;
-  while (e > b && (name[e - 1] == ' ' || name[e - 1] == '\t')) --e;
-  return name.substr(b, e - b);
+  size_t e = text.size();
+  while (b < e && IsIniBlank(text[b])) ++b;
+  while (e > b && IsIniBlank(text[e - 1])) --e;
+  return text.substr(b, e - b);
 }
+
+// Names given by a caller are trimmed like the names in the file.
+std::string_view TrimName(std::string_view name) { return IniTrimImpl(name); }
 
 std::string_view TrimLeadingBlanks(std::string_view text) {
   size_t b = 0;
@@ -126,13 +128,7 @@ std::string Utf8ToUtf16(std::string_view text, bool big_endian) {
 
 }  // namespace
 
-std::string_view IniTrim(std::string_view text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && IsIniBlank(text[b])) ++b;
-  while (e > b && IsIniBlank(text[e - 1])) --e;
-  return text.substr(b, e - b);
-}
+std::string_view IniTrim(std::string_view text) { return IniTrimImpl(text); }
 
 bool IniNamesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -272,8 +268,9 @@ std::string IniDocument::Serialize() const {
   return text;
 }
 
-std::optional<IniDocument::Range> IniDocument::FindSection(std::string_view section) const {
-  const std::string_view wanted = TrimName(section);
+std::optional<IniDocument::Range> IniDocument::FindSection(std::string_view section,
+                                                          bool trim) const {
+  const std::string_view wanted = trim ? TrimName(section) : section;
   size_t i = 0;
   if (wanted.empty()) {
     // The lines before the first header; "[]" headers are never found.
@@ -330,7 +327,7 @@ std::vector<std::string> IniDocument::SectionNames() const {
 
 std::vector<std::string> IniDocument::KeyNames(std::string_view section) const {
   std::vector<std::string> names;
-  const auto range = FindSection(section);
+  const auto range = FindSection(section, false);
   if (!range) return names;
   for (size_t i = range->begin; i < range->end; ++i) {
     const Line& line = lines_[i];
@@ -341,7 +338,7 @@ std::vector<std::string> IniDocument::KeyNames(std::string_view section) const {
 
 std::vector<IniDocument::Entry> IniDocument::SectionEntries(std::string_view section) const {
   std::vector<Entry> entries;
-  const auto range = FindSection(section);
+  const auto range = FindSection(section, false);
   if (!range) return entries;
   for (size_t i = range->begin; i < range->end; ++i) {
     const Line& line = lines_[i];

@@ -52,6 +52,8 @@ class IniDocument {
   // The trimmed raw value (quotes kept) of the first line of key, or nothing.
   std::optional<std::string> FindValue(std::string_view section, std::string_view key) const;
   std::vector<std::string> SectionNames() const;
+  // Key names of the section in file order; comments and lines without "="
+  // left out. Here and in SectionEntries the section name is not trimmed.
   std::vector<std::string> KeyNames(std::string_view section) const;
   // Lines of the section in file order; comment and blank lines left out.
   std::vector<Entry> SectionEntries(std::string_view section) const;
@@ -81,7 +83,9 @@ class IniDocument {
   };
 
   static Line Classify(std::string text, std::string eol);
-  std::optional<Range> FindSection(std::string_view section) const;
+  // Single-value reads and writes trim the requested name; whole-section
+  // reads and key lists take it as given.
+  std::optional<Range> FindSection(std::string_view section, bool trim = true) const;
   // Index of the first key line (or keyless line when keyless_too) of key.
   std::optional<size_t> FindKeyLine(const Range& range, std::string_view key, bool keyless_too) const;
   const std::string& NewLineEnd() const;
