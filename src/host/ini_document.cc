@@ -45,6 +45,8 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+}  // namespace
+
 // UTF-16 (without its mark) to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool big_endian) {
   std::string out;
@@ -125,8 +127,6 @@ std::string Utf8ToUtf16(std::string_view text, bool big_endian) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string_view IniTrim(std::string_view text) { return IniTrimImpl(text); }
 

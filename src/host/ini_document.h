@@ -25,6 +25,13 @@ std::string_view IniUnquote(std::string_view value);
 // 2^32. Empty when the text is empty (the caller then uses its default).
 std::optional<int> IniParseInt(std::string_view value);
 
+// UTF-16 text (without its byte-order mark) to UTF-8; an unpaired surrogate
+// becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool big_endian);
+// UTF-8 to UTF-16 (no mark); a byte that starts no valid sequence is taken
+// as a Latin-1 character, so nothing is dropped.
+std::string Utf8ToUtf16(std::string_view text, bool big_endian);
+
 class IniDocument {
  public:
   // How the file's bytes encode the text. Text without a byte-order mark

@@ -1,0 +1,53 @@
+// Where the installed Korvane lives and which version it is: the program
+// folder, the INI-file folder, the data folder and the installed version,
+// read from the running program and the registry store. Nothing here writes.
+#ifndef KESTRIN_HOST_PRODUCT_ENV_H_
+#define KESTRIN_HOST_PRODUCT_ENV_H_
+
+#include <string>
+
+namespace kestrin {
+
+// Overrides the program folder (on Linux Kestrin does not usually live in
+// the Korvane tree).
+inline constexpr const char* kProductDirVariable = "KESTRIN_PRODUCT_DIR";
+// The fixed key whose default value is the installed Korvane version.
+inline constexpr const char* kInstalledVersionKey = "SOFTWARE\\Brantel\\Korvane\\CurrentVersion";
+// Registry keys below the settings subkey.
+inline constexpr const char* kIniPathKey = "IniPath";
+inline constexpr const char* kProgramDataDirKey = "ProgramDataDir";
+// A version text must fit this buffer with its NUL: 19 characters at most.
+inline constexpr size_t kVersionBufferSize = 20;
+
+// ProductDir: $KESTRIN_PRODUCT_DIR, else the folder of the running program
+// (/proc/self/exe); no trailing separator.
+std::string GetProductDir();
+// ProductIniDir exactly as stored (it should end with the separator); "" when missing.
+std::string GetIniPath();
+// The raw ProgramDataDir value; "" when missing.
+std::string GetProgramDataDir();
+// 1 and the version when the key opens and its default value is a text of
+// 1 to 19 characters; 0 otherwise (version then unspecified).
+int GetInstalledVersion(std::string& version);
+
+// Drops one trailing path separator, if there is one; nothing else.
+std::string RemoveTrailingSeparator(std::string dir);
+// OemCabDir: ini_path less one trailing separator, then "/OEMCAB".
+std::string MakeOemCabDir(const std::string& ini_path);
+// BinDir: the /i= folder, or ProductDir when that is empty.
+std::string MakeBinDir(const std::string& switch_dir, const std::string& product_dir);
+
+// The per-user local application-data folder: $XDG_DATA_HOME, else
+// ~/.local/share; "" when neither is known.
+std::string PerUserDataDir();
+
+// Checks, before anything is written, that Kestrin has a Korvane to install
+// into: a registry store that parses, IniPath and ProgramDataDir set to
+// absolute paths, an absolute per-user folder. Returns "" when all hold,
+// else the one line to print on standard error (and show in a message box),
+// naming the store and the environment variable to set.
+std::string CheckStartConditions();
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_HOST_PRODUCT_ENV_H_

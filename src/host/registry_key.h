@@ -1,0 +1,61 @@
+// CRegistryKey: the default (unnamed) value of one registry key below
+// HKEY_LOCAL_MACHINE, kept in the registry store file. Reads fall back to the
+// caller's default; writes create the key and report nothing to the caller
+// (the result is there for those that want it).
+#ifndef KESTRIN_HOST_REGISTRY_KEY_H_
+#define KESTRIN_HOST_REGISTRY_KEY_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrin {
+
+// Parent keys; Kestrin only ever uses the local machine.
+enum class RegistryRoot { kLocalMachine };
+
+class CRegistryKey {
+ public:
+  // key_path is relative to parent ("SOFTWARE\Brantel\...", "\" separated).
+  // The store is the file RegistryStorePath() names at each operation, or
+  // store_path when given.
+  CRegistryKey(RegistryRoot parent, std::string key_path, std::string store_path = std::string());
+  virtual ~CRegistryKey() = default;
+
+  const std::string& key_path() const { return key_path_; }
+
+  // The key's default value, or default_text when it cannot be read (missing
+  // key, a value that is not a string, an unreadable store). A key that
+  // exists without a default value reads as "".
+  std::string GetString(std::string_view default_text) const;
+  // The default value read as a decimal number (atoi: leading digits), or
+  // default_value when it cannot be read; a value of 16 characters or more
+  // does not fit the 16-byte read and gives default_value.
+  int GetInt(int default_value) const;
+  // Create the key if needed and set its default value (numbers as "%d").
+  bool SetString(std::string_view text) const;
+  bool SetInt(int value) const;
+
+  // What the last operation found ("" after a success or a missing key).
+  const std::string& LastError() const { return error_; }
+
+ private:
+  std::optional<std::string> ReadDefault() const;
+  std::string Store() const;
+
+  std::string key_path_;
+  RegistryRoot parent_;
+  std::string store_path_;
+  mutable std::string error_;
+};
+
+// Reads a named string value ("" = the default value) of a key below
+// HKEY_LOCAL_MACHINE from the store; nothing when the key or value is
+// missing, not a string, or the store cannot be read.
+std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
+                                                  std::string_view value_name,
+                                                  const std::string& store_path = std::string());
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_HOST_REGISTRY_KEY_H_

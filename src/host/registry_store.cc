@@ -1,0 +1,398 @@
+#include "host/registry_store.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "host/atomic_file.h"
+#include "host/ini_document.h"
+
+namespace kestrin {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitPath(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('\\', pos);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > pos) parts.emplace_back(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return parts;
+}
+
+// Whether the first parts.size() components of key equal parts, ignoring case.
+bool StartsWithParts(const std::vector<std::string>& key, const std::vector<std::string>& parts) {
+  if (key.size() < parts.size()) return false;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (!EqualNoCase(key[i], parts[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimRight(std::string_view s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
+
+// Reads a quoted string at the start of text (which begins with '"'):
+// \\ and \" are the only escapes. Sets rest to what follows the closing quote.
+bool ReadQuoted(std::string_view text, std::string& out, std::string_view& rest, std::string& what) {
+  out.clear();
+  for (size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      rest = text.substr(i + 1);
+      return true;
+    }
+    if (c == '\\') {
+      if (i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) {
+        out += text[++i];
+        continue;
+      }
+      what = "a backslash in a string must be written \\\\ (only \\\\ and \\\" are escapes)";
+      return false;
+    }
+    out += c;
+  }
+  what = "string without its closing quote";
+  return false;
+}
+
+std::string Quote(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+bool IsHex(std::string_view s) {
+  for (const char c : s) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+// dword:XXXXXXXX, hex:.., hex(N):.. (bytes separated by commas; continuation
+// backslashes and line breaks already joined in).
+bool IsRawData(std::string_view raw) {
+  if (raw.rfind("dword:", 0) == 0) return raw.size() == 14 && IsHex(raw.substr(6));
+  size_t colon;
+  if (raw.rfind("hex:", 0) == 0) {
+    colon = 3;
+  } else if (raw.rfind("hex(", 0) == 0) {
+    const size_t close = raw.find("):");
+    if (close == std::string_view::npos || close == 4 || !IsHex(raw.substr(4, close - 4))) {
+      return false;
+    }
+    colon = close + 1;
+  } else {
+    return false;
+  }
+  for (const char c : raw.substr(colon + 1)) {
+    if (!(IsHex(std::string_view(&c, 1)) || c == ',' || c == '\\' || c == ' ' || c == '\t' ||
+          c == '\n')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+const char* const kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
+                              "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
+
+}  // namespace
+
+std::optional<std::string> LocalMachinePath(std::string_view subkey) {
+  if (!subkey.empty() && subkey.front() == '\\') return std::nullopt;
+  std::string path = kLocalMachine;
+  for (const std::string& part : SplitPath(subkey)) path += "\\" + part;
+  return path;
+}
+
+bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::string& error_what) {
+  keys_.clear();
+  std::string decoded;
+  std::string_view text = bytes;
+  if (text.rfind("\xFF\xFE", 0) == 0) {
+    decoded = Utf16ToUtf8(text.substr(2), false);
+    text = decoded;
+  } else if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
+    text.remove_prefix(3);
+  }
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  auto fail = [&](size_t index, std::string what) {
+    error_line = index + 1;
+    error_what = std::move(what);
+    keys_.clear();
+    return false;
+  };
+  bool header_seen = false;
+  Key* current = nullptr;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = TrimRight(lines[i]);
+    const std::string_view body = TrimLeft(line);
+    if (body.empty() || body.front() == ';') continue;
+    if (!header_seen) {
+      if (body != kRegistryHeader) {
+        return fail(i, std::string("the first line must be \"") + kRegistryHeader + "\"");
+      }
+      header_seen = true;
+      continue;
+    }
+    if (body.front() == '[') {
+      if (body.rfind("[-", 0) == 0) {
+        return fail(i, "[-KEY] (deleting a key) is not supported in the store");
+      }
+      if (body.back() != ']') return fail(i, "key line without its closing ]");
+      const std::string_view path = body.substr(1, body.size() - 2);
+      const std::vector<std::string> parts = SplitPath(path);
+      bool root_known = false;
+      for (const char* root : kRoots) root_known |= !parts.empty() && EqualNoCase(parts[0], root);
+      if (!root_known || path.front() == '\\' || path.find("\\\\") != std::string_view::npos ||
+          path.back() == '\\') {
+        return fail(i, "not a key path below a registry root: [" + std::string(path) + "]");
+      }
+      current = FindKey(path);
+      if (current == nullptr) {
+        keys_.push_back(Key{std::string(path), {}});
+        current = &keys_.back();
+      }
+      continue;
+    }
+    if (current == nullptr) return fail(i, "value outside any [key]");
+    RegistryValue value;
+    std::string_view rest;
+    std::string what;
+    if (body.front() == '@') {
+      rest = TrimLeft(body.substr(1));
+    } else if (body.front() == '"') {
+      if (!ReadQuoted(body, value.name, rest, what)) return fail(i, what);
+      rest = TrimLeft(rest);
+    } else {
+      return fail(i, "expected [key], @=value or \"name\"=value");
+    }
+    if (rest.empty() || rest.front() != '=') return fail(i, "value without \"=\"");
+    rest = TrimLeft(rest.substr(1));
+    if (!rest.empty() && rest.front() == '"') {
+      std::string_view after;
+      if (!ReadQuoted(rest, value.data, after, what)) return fail(i, what);
+      if (!TrimLeft(after).empty()) return fail(i, "text after the closing quote");
+    } else if (rest == "-") {
+      return fail(i, "\"=-\" (deleting a value) is not supported in the store");
+    } else {
+      // Raw data; a trailing backslash continues it on the next line.
+      const size_t first = i;
+      std::string raw(rest);
+      while (!raw.empty() && raw.back() == '\\' && i + 1 < lines.size()) {
+        raw += '\n';
+        raw += TrimRight(lines[++i]);
+      }
+      if (!IsRawData(raw)) return fail(first, "unknown value data: " + std::string(rest));
+      value.is_string = false;
+      value.data = std::move(raw);
+    }
+    bool replaced = false;
+    for (RegistryValue& v : current->values) {
+      if (EqualNoCase(v.name, value.name)) {
+        v = value;
+        replaced = true;
+      }
+    }
+    if (!replaced) current->values.push_back(std::move(value));
+  }
+  if (!header_seen && !keys_.empty()) return fail(0, "missing header");
+  return true;
+}
+
+std::string RegistryStore::Serialize() const {
+  std::string out = kRegistryHeader;
+  out += "\n";
+  for (const Key& key : keys_) {
+    out += "\n[" + key.path + "]\n";
+    for (const RegistryValue& v : key.values) {
+      out += v.name.empty() ? std::string("@") : Quote(v.name);
+      out += "=";
+      out += v.is_string ? Quote(v.data) : v.data;
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) {
+  const std::vector<std::string> parts = SplitPath(key_path);
+  for (Key& key : keys_) {
+    const std::vector<std::string> key_parts = SplitPath(key.path);
+    if (key_parts.size() == parts.size() && StartsWithParts(key_parts, parts)) return &key;
+  }
+  return nullptr;
+}
+
+const RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) const {
+  return const_cast<RegistryStore*>(this)->FindKey(key_path);
+}
+
+bool RegistryStore::KeyExists(std::string_view key_path) const {
+  const std::vector<std::string> parts = SplitPath(key_path);
+  if (parts.empty()) return false;
+  if (parts.size() == 1) {
+    for (const char* root : kRoots) {
+      if (EqualNoCase(parts[0], root)) return true;
+    }
+  }
+  for (const Key& key : keys_) {
+    if (StartsWithParts(SplitPath(key.path), parts)) return true;
+  }
+  return false;
+}
+
+const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
+                                              std::string_view name) const {
+  const Key* key = FindKey(key_path);
+  if (key == nullptr) return nullptr;
+  for (const RegistryValue& v : key->values) {
+    if (EqualNoCase(v.name, name)) return &v;
+  }
+  return nullptr;
+}
+
+std::string RegistryStore::StoredSpelling(const std::vector<std::string>& parts) const {
+  std::string path;
+  std::vector<std::string> prefix;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    prefix.push_back(parts[i]);
+    std::string spelling = parts[i];
+    for (const Key& key : keys_) {
+      const std::vector<std::string> key_parts = SplitPath(key.path);
+      if (StartsWithParts(key_parts, prefix)) {
+        spelling = key_parts[i];
+        break;
+      }
+    }
+    prefix.back() = spelling;
+    if (i > 0) path += "\\";
+    path += spelling;
+  }
+  return path;
+}
+
+bool RegistryStore::SetString(std::string_view key_path, std::string_view name,
+                              std::string_view data) {
+  for (const std::string_view text : {data, name}) {
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return false;
+  }
+  const std::vector<std::string> parts = SplitPath(key_path);
+  if (parts.empty()) return false;
+  Key* key = FindKey(key_path);
+  if (key == nullptr) {
+    keys_.push_back(Key{StoredSpelling(parts), {}});
+    key = &keys_.back();
+  }
+  for (RegistryValue& v : key->values) {
+    if (EqualNoCase(v.name, name)) {
+      v.is_string = true;
+      v.data = std::string(data);
+      return true;
+    }
+  }
+  key->values.push_back(RegistryValue{std::string(name), true, std::string(data)});
+  return true;
+}
+
+std::vector<std::string> RegistryStore::KeyPaths() const {
+  std::vector<std::string> paths;
+  for (const Key& key : keys_) paths.push_back(key.path);
+  return paths;
+}
+
+std::string RegistryStorePath() {
+  const char* explicit_path = std::getenv(kRegistryVariable);
+  if (explicit_path != nullptr && *explicit_path != '\0') return explicit_path;
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (config != nullptr && *config != '\0') {
+    base = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    std::string home_dir = home != nullptr ? home : "";
+    if (home_dir.empty()) {
+      if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+        home_dir = pw->pw_dir;
+      }
+    }
+    if (home_dir.empty()) return std::string();
+    base = home_dir + "/.config";
+  }
+  return base + "/Brantel/registry.reg";
+}
+
+namespace {
+
+RegistryResult ParseInto(const std::string& path, const std::string& bytes, RegistryStore& store) {
+  size_t line = 0;
+  std::string what;
+  if (store.Parse(bytes, line, what)) return {};
+  RegistryResult result;
+  result.status = RegistryStatus::kUnparsable;
+  result.message = "registry store " + path + " line " + std::to_string(line) + ": " + what;
+  return result;
+}
+
+}  // namespace
+
+RegistryResult LoadRegistryStore(const std::string& path, RegistryStore& store) {
+  store = RegistryStore();
+  std::string bytes;
+  const FileResult read = ReadWholeFile(path, bytes);
+  if (read.error == FileError::kMissing) return {};
+  if (!read.ok()) return RegistryResult{RegistryStatus::kUnreadable, "registry store: " + read.message};
+  return ParseInto(path, bytes, store);
+}
+
+RegistryResult UpdateRegistryStore(const std::string& path,
+                                   const std::function<bool(RegistryStore&)>& edit) {
+  RegistryResult parse_result;
+  const FileResult written = UpdateFileLocked(path, [&](std::string& content, bool) {
+    RegistryStore store;
+    parse_result = ParseInto(path, content, store);
+    if (!parse_result.ok() || !edit(store)) return EditAction::kKeep;
+    content = store.Serialize();
+    return EditAction::kWrite;
+  });
+  if (!parse_result.ok()) return parse_result;
+  if (!written.ok()) {
+    return RegistryResult{RegistryStatus::kWriteFailed, "registry store: " + written.message};
+  }
+  return {};
+}
+
+}  // namespace kestrin

@@ -1,0 +1,21 @@
+#include "host/settings.h"
+
+#include "host/product_env.h"
+
+namespace kestrin {
+
+const char* VqmGetRegistrySubKey() { return "SOFTWARE\\Brantel\\Korvane\\Settings\\"; }
+
+std::string ConnectionFileDir() {
+  const std::string data_dir = RemoveTrailingSeparator(GetProgramDataDir());
+  if (data_dir.empty()) return std::string();
+  return data_dir + "/";
+}
+
+const VqmProjectSettings* VqmGetGlobalProjectSettings_set(int /*what*/) {
+  static VqmProjectSettings settings;
+  settings.connection_dir = ConnectionFileDir();
+  return &settings;
+}
+
+}  // namespace kestrin
