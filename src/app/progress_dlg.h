@@ -1,0 +1,129 @@
+// CProgressDlg: the installation context. It holds all state of an
+// installation (the Korvane directories, the bundle lists, the current
+// bundle, the switches of the command line and the per-bundle values the
+// steps read) and offers the operations of a run: the report (AddInfo), the
+// preparation of a bundle and the installation run itself. The window shows
+// it through UiServices; in silent mode nothing is shown.
+//
+// There is one context per process; WriteLog and the bundle layer's report
+// sink reach it without an argument.
+#ifndef KESTRIN_APP_PROGRESS_DLG_H_
+#define KESTRIN_APP_PROGRESS_DLG_H_
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/ui_services.h"
+#include "bundle/report_sink.h"
+#include "host/ini_file.h"
+#include "host/install_record.h"
+
+namespace kestrin {
+
+struct tInstallStep;
+
+// An ordered list of narrow texts that keeps duplicates.
+using StringList = std::vector<std::string>;
+
+// Gives the local time of a log line. Tests replace it.
+using LocalClock = std::function<std::tm()>;
+std::tm SystemLocalTime();
+
+class CProgressDlg {
+ public:
+  // `bundle_arguments` are the bundle arguments of the command line, the
+  // switches and the /i= text as parsed. Reads the Korvane directories,
+  // installs the report sink of the bundle layer and becomes the process's
+  // one context. `ui` outlives the context; in silent mode pass a SilentUi.
+  CProgressDlg(const StringList& bundle_arguments, bool silent_mode, bool force_overwrite,
+               bool recover_templates, const std::string& bin_dir_switch, UiServices& ui);
+  ~CProgressDlg();
+  CProgressDlg(const CProgressDlg&) = delete;
+  CProgressDlg& operator=(const CProgressDlg&) = delete;
+
+  // The process's context, or nullptr outside its lifetime.
+  static CProgressDlg* Current();
+
+  // Report: a line of level 1 (or lower) goes to the information list in
+  // interactive mode and, with `log`, to the log file; level 2 and more is
+  // dropped. The F form formats printf-style and reports at level 1 with log.
+  void AddInfo(const std::string& text, int level, bool log);
+  void AddInfoF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Empties the information list; with `prompt` adds the selection prompt
+  // (interactive mode only, never logged).
+  void ResetInfoList(bool prompt);
+
+  // Installs every scheduled bundle (the selection in interactive mode, the
+  // command line in silent mode) and reports each step.
+  void RunInstallation();
+  // Sorts CommandLinePaths into BundleDirectories and AvailableBundles;
+  // true when bundle files were found.
+  bool ScheduleCommandLine();
+  // Empties AvailableBundles and searches each of BundleDirectories.
+  void ScanBundleDirectories();
+  // Unpacks and describes CurrentBundle and applies the version gate.
+  // 0 ready, 1 no bundle path, 2 Korvane too old, 3 not unpacked,
+  // 4 temporary directory not created.
+  int PrepareBundle();
+
+  // The steps a run executes, in order (normally InstallationSteps()).
+  // Tests install their own table.
+  void SetStepTable(std::span<const tInstallStep> steps) { steps_ = steps; }
+  void SetClock(LocalClock clock) { clock_ = std::move(clock); }
+  const LocalClock& clock() const { return clock_; }
+  UiServices& ui() { return *ui_; }
+  // The window that shows the run; the dialog installs itself here.
+  void SetUi(UiServices& ui) { ui_ = &ui; }
+
+  // --- The state of the installation. ---
+  bool FirstShowPending = true;
+  int OemId = 0;                     // OEM ID of the current bundle
+  std::string ProductDir;            // Korvane program directory
+  std::string ProductIniDir;         // Korvane INI directory (with "/" once prepared)
+  std::string ProgramDataDir;        // Korvane data directory, no trailing "/"
+  std::string BundleTempDir;         // where the current bundle is unpacked
+  StringList CommandLinePaths;       // bundle arguments of the command line
+  StringList ScheduledBundles;       // what the next run installs
+  StringList AvailableBundles;       // bundle files found (the bundle list)
+  StringList BundleDirectories;      // directories searched for bundles
+  StringList CommandLineBundles;     // AvailableBundles as the command line gave them
+  StringList CommandLineDirectories; // directories named on the command line
+  std::string CurrentBundle;         // bundle being installed
+  std::string BundleFileName;        // CurrentBundle without its directories
+  std::string OemCabDir;             // log, archive and default bundle directory
+  std::string DirectoryText;         // text of the directory field
+  std::string BinDir;                // replaces "$BinDir" in post commands
+  std::unique_ptr<InstallRecord> InstallationRecord;  // "instlog.ini", per bundle
+  std::string TemplateSourcePath;    // template paths of the templates step
+  std::string TemplateTargetPath;
+  std::string MessageText;           // last question or message a step showed
+  bool SilentMode = false;
+  bool ForceOverwrite = false;
+  bool RecoverTemplates = false;
+  bool BundleRecoverTemplates = false;  // the bundle's own "RECOVERY" wish
+
+ private:
+  UiServices* ui_;
+  LocalClock clock_ = SystemLocalTime;
+  std::span<const tInstallStep> steps_;
+  ReportSink previous_sink_;
+};
+
+// Appends one time-stamped line to "TargetDriverInstall.log" in the
+// context's OemCabDir. False when there is no context or the file cannot be
+// opened (the directory is never created); the line is then lost.
+bool WriteLog(const std::string& text);
+// Writes through WriteLog at level 1 or lower; above that does nothing and
+// answers false.
+bool LogTrace(const std::string& text, int level);
+
+// The log line WriteLog writes for `text` at time `when`, line end included.
+std::string FormatLogLine(const std::tm& when, const std::string& text);
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_APP_PROGRESS_DLG_H_
