@@ -382,6 +382,43 @@ TEST(LzxTrees, PretreeRuns) {
   EXPECT_EQ(lzx.Text(), "abaabbbbbbbb");
 }
 
+TEST(LzxTrees, SameLengthRunIsADeltaOfItsFirstElement) {
+  // Block 1 leaves length-tree lengths 1 (symbols 0 and 5). Block 2 sends
+  // lengths 2 for symbols 0..3 as one run whose value is a delta against
+  // symbol 0's old length (1 - 16 = 2 mod 17); against 0 it would give 1,
+  // an over-full tree.
+  Trees t = SmallTrees();
+  const Code& pre = testing::TestPretree();
+  BitWriter w;
+  StreamHeader(w);
+  BlockHeader(w, 1, 27);
+  t.Write(w);
+  SmallCodes(w, t);
+  BlockHeader(w, 1, 16);
+  WriteLengths(w, t.main.lengths, t.main.lengths, 0, 256);  // main tree unchanged
+  WriteLengths(w, t.main.lengths, t.main.lengths, 256, kMainSymbols15);
+  for (uint8_t l : pre.lengths) w.Bits(l, 4);  // pre-tree, length tree
+  pre.Put(w, 19);
+  w.Bits(0, 1);    // a run of 4
+  pre.Put(w, 16);  // 1 - 16 = 2 (mod 17)
+  pre.Put(w, 0);   // symbol 4 stays 0
+  pre.Put(w, 1);   // symbol 5: 1 - 1 = 0
+  for (int i = 0; i < 4; ++i) {
+    pre.Put(w, 18);
+    w.Bits(31, 5);  // 51 zeros
+  }
+  pre.Put(w, 18);
+  w.Bits(19, 5);  // 39 zeros: 249 in all
+  Code lengths = Code::Flat(kLengthSymbols, {0, 1, 2, 3});
+  for (char c : std::string("abcd")) t.main.Put(w, c);  // literal
+  t.main.Put(w, Match(0, 7));                           // R0 (1), long length
+  lengths.Put(w, 3);                                    // length 7 + 2 + 3
+  w.Flush();
+  Lzx lzx;
+  ASSERT_EQ(lzx.Frame(w.Take(), 27 + 16), kCodecOk);
+  EXPECT_EQ(lzx.Text(), kSmallText + "abcd" + std::string(12, 'd'));
+}
+
 // Streams whose trees cannot be used, and other inconsistencies; each must
 // fail with code 4.
 struct BadCase {
