@@ -1,0 +1,55 @@
+// A throw-away Korvane for tests, laid out by scripts/make-sandbox.
+#ifndef KESTRIN_TESTS_SUPPORT_SANDBOX_H_
+#define KESTRIN_TESTS_SUPPORT_SANDBOX_H_
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrin::testing {
+
+struct Sandbox {
+  std::string dir;          // the sandbox folder (absolute)
+  std::string registry;     // KESTRIN_REGISTRY: dir/registry.reg
+  std::string product_dir;  // KESTRIN_PRODUCT_DIR: dir/Program
+  std::string data_home;    // XDG_DATA_HOME: dir/home
+  std::string ini_dir;      // dir/Ini/ (IniPath, with its trailing separator)
+  std::string data_dir;     // dir/Data (ProgramDataDir less its separator)
+};
+
+// Runs scripts/make-sandbox into dir with the given options (such as
+// {"--version", "5.0"} or {"--without", "oemcab"}) and returns the values it
+// printed. A failure of the script fails the current test.
+Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::string>& options = {});
+
+// Sets KESTRIN_REGISTRY, KESTRIN_PRODUCT_DIR and XDG_DATA_HOME for this
+// process (and the children it starts) and restores the old values after.
+class ScopedSandboxEnv {
+ public:
+  explicit ScopedSandboxEnv(const Sandbox& sandbox);
+  ~ScopedSandboxEnv();
+  ScopedSandboxEnv(const ScopedSandboxEnv&) = delete;
+  ScopedSandboxEnv& operator=(const ScopedSandboxEnv&) = delete;
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// Sets or (with nullopt) unsets one environment variable for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const std::string& name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+}  // namespace kestrin::testing
+
+#endif  // KESTRIN_TESTS_SUPPORT_SANDBOX_H_
