@@ -31,6 +31,8 @@
 //     18     20 + (5 bits) lengths become 0
 //     19     4 + (1 bit) lengths become (previous - next symbol) mod 17,
 //            the previous length being that of the run's first element
+//   A run may reach past the end of the part it is in; the excess lengths
+//   land on the elements that follow.
 //   "Previous" is the length the element had in the last tree of the
 //   folder: main and length tree lengths persist across blocks, and only a
 //   reset clears them.
@@ -75,6 +77,7 @@ constexpr int kMaxMainSymbols = kNumChars + 8 * kMaxSlots;
 constexpr int kLengthSymbols = 249;
 constexpr int kAlignedSymbols = 8;
 constexpr int kPretreeSymbols = 20;
+constexpr int kRunSlack = 51;  // the longest run of one pre-tree symbol
 constexpr uint32_t kMinMatch = 2;
 constexpr uint32_t kE8FrameLimit = 32768;
 
@@ -136,8 +139,8 @@ struct LzxDecoder {
   uint32_t frames;     // frames decoded, up to kE8FrameLimit
   bool broken;         // a frame failed; nothing more until a reset
 
-  uint8_t main_lengths[kMaxMainSymbols];
-  uint8_t length_lengths[kLengthSymbols];
+  uint8_t main_lengths[kMaxMainSymbols + kRunSlack];
+  uint8_t length_lengths[kLengthSymbols + kRunSlack];
   uint8_t aligned_lengths[kAlignedSymbols];
   uint8_t pre_lengths[kPretreeSymbols];
   HuffmanTable<kMaxMainSymbols, 11> main_table;
@@ -202,7 +205,9 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
       if (delta > 16) return Step::kBad;
       value = static_cast<uint8_t>((lengths[i] + 17 - delta) % 17);
     }
-    if (run > last - i) return Step::kBad;  // a run past the end of the tree
+    // A run may pass the end of the part being read: the excess spills into
+    // the elements that follow (the second part of the main tree) or into
+    // the slack after the tree, where it is never used.
     std::memset(lengths + i, value, static_cast<size_t>(run));
     i += run;
   }
