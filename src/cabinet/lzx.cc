@@ -304,18 +304,30 @@ Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
   uint32_t r0 = d->r0, r1 = d->r1, r2 = d->r2;
   Step step = Step::kOk;
 
+  using MainTable = decltype(d->main_table);
   while (pos < stop) {
     in.Refill();
     if (in.Overrun()) [[unlikely]] {
       step = Step::kInputUsedUp;
       break;
     }
-    uint32_t symbol = d->main_table.Decode(in);
-    if (symbol < kNumChars) {
-      window[pos++] = static_cast<uint8_t>(symbol);
-      continue;
+    uint32_t entry = d->main_table.Lookup(in);
+    if (MainTable::Symbol(entry) < kNumChars) {
+      // Literals come in runs: after one, at least 17 bits are left, enough
+      // to look up the next symbol and take it too if it is a literal.
+      in.Consume(MainTable::Length(entry));
+      window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+      if (pos == stop) break;
+      entry = d->main_table.Lookup(in);
+      if (MainTable::Symbol(entry) < kNumChars) {
+        in.Consume(MainTable::Length(entry));
+        window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+        continue;
+      }
+      in.Refill();  // adds bits below the ones looked up: the entry stays valid
     }
-    symbol -= kNumChars;
+    in.Consume(MainTable::Length(entry));
+    uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
     uint32_t length = (symbol & 7) + kMinMatch;
     uint32_t slot = symbol >> 3;
     if ((symbol & 7) == 7) {

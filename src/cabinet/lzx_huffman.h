@@ -247,16 +247,25 @@ class HuffmanTable {
 
   bool empty() const { return empty_; }
 
-  // Decodes one symbol. The table must not be empty and the reader must hold
-  // at least 16 valid bits.
-  inline uint32_t Decode(BitReader& in) const {
+  // The entry of the next symbol (symbol << 16 | code length), without
+  // consuming it. The table must not be empty and the reader must hold at
+  // least 16 valid bits.
+  inline uint32_t Lookup(const BitReader& in) const {
     uint32_t entry = entries_[in.buf >> (64 - kTableBits)];
     if (entry & kLink) [[unlikely]] {
       int sub_bits = static_cast<int>(entry & 31);
       entry = entries_[(entry >> 16) + ((in.buf << kTableBits) >> (64 - sub_bits))];
     }
-    in.Consume(static_cast<int>(entry & 31));
-    return entry >> 16;
+    return entry;
+  }
+  static inline uint32_t Symbol(uint32_t entry) { return entry >> 16; }
+  static inline int Length(uint32_t entry) { return static_cast<int>(entry & 31); }
+
+  // Decodes one symbol (same conditions as Lookup).
+  inline uint32_t Decode(BitReader& in) const {
+    uint32_t entry = Lookup(in);
+    in.Consume(Length(entry));
+    return Symbol(entry);
   }
 
  private:
