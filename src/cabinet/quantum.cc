@@ -143,8 +143,10 @@ void InitModel(Model& m, int symbols, int first_symbol) {
     m.reorder_countdown = kReorderInterval;
     uint16_t freq[kMaxModelSymbols];
     for (int i = 0; i < n; ++i) freq[i] = static_cast<uint16_t>((m.cum[i] - m.cum[i + 1] + 1) / 2);
-    // Selection-style sort, highest frequency first; ties keep no particular
-    // order, but the encoder sorts the same way, so the exact swaps matter.
+    // Exchange sort, highest frequency first: every later entry with a
+    // strictly higher frequency is swapped into position i. The encoder
+    // sorts the same way, so the order this leaves among equal frequencies
+    // is part of the format.
     for (int i = 0; i < n - 1; ++i) {
       for (int j = i + 1; j < n; ++j) {
         if (freq[i] < freq[j]) {
@@ -237,6 +239,9 @@ class BitReader {
     return v;
   }
 
+  // Whether a consumed bit lay beyond the block. An encoder ends a block
+  // with enough bits to cover the code register's 16-bit look-ahead, so this
+  // only happens to a block that was cut short or damaged.
   bool Overrun() const { return padding_ != 0 && padding_ * 8 > count_; }
 
  private:
