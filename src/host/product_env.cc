@@ -89,8 +89,8 @@ std::string CheckStartConditions() {
   const bool store_named = !Env(kRegistryVariable).empty();
   const std::string which = store_named ? std::string(" (named by ") + kRegistryVariable + ")"
                                         : std::string(" (the default store)");
-  const std::string hint =
-      std::string("; set ") + kRegistryVariable + " to the registry store of an installed Korvane";
+  const std::string hint = std::string("; point ") + kRegistryVariable +
+                           " to the registry store of an installed Korvane";
   if (store_path.empty()) {
     return prefix + "no registry store: neither " + kRegistryVariable +
            ", XDG_CONFIG_HOME nor HOME is set" + hint;
@@ -100,17 +100,19 @@ std::string CheckStartConditions() {
   }
   RegistryStore store;
   const RegistryResult loaded = LoadRegistryStore(store_path, store);
-  if (!loaded.ok()) return prefix + loaded.message + which + hint;
+  if (!loaded.ok()) {
+    return prefix + loaded.message + "; correct it or point " + kRegistryVariable +
+           " to another store";
+  }
   for (const char* key : {kIniPathKey, kProgramDataDirKey}) {
     const std::string full = std::string(kLocalMachine) + "\\" + VqmGetRegistrySubKey() + key;
     const RegistryValue* value = store.FindValue(full, "");
     const std::string text = value != nullptr && value->is_string ? value->data : "";
     if (!IsAbsolute(text)) {
-      const std::string problem =
-          text.empty() ? std::string(" has no ") + key + " value"
-                       : std::string(": ") + key + " \"" + text + "\" is not an absolute path";
-      return prefix + "no Korvane in registry store " + store_path + which + problem + " (key " +
-             full + ")" + hint;
+      const std::string problem = text.empty() ? " has no default value"
+                                               : " is \"" + text + "\", not an absolute path";
+      return prefix + "no Korvane in registry store " + store_path + which + ": " + full +
+             problem + hint;
     }
   }
   const std::string per_user = PerUserDataDir();
