@@ -5,15 +5,9 @@
 
 #include "app/messages.h"
 #include "app/ui_services.h"
-#include "app/korvane_env.h"
+#include "host/product_env.h"
 
 namespace kestrin {
-
-using app_env::GetIniPath;
-using app_env::GetInstalledVersion;
-using app_env::GetProductDir;
-using app_env::GetProgramDataDir;
-using app_env::RefuseToStartMessage;
 
 CKestrinApp::CKestrinApp(std::string command_line, tDialogHooks hooks)
     : command_line_(std::move(command_line)), hooks_(std::move(hooks)) {}
@@ -37,7 +31,7 @@ bool CKestrinApp::InitInstance() {
   // Never write anything into an environment that names no Korvane: on
   // this platform the fallbacks would scatter files over "/" and the
   // working directory.
-  std::string refusal = RefuseToStartMessage();
+  std::string refusal = CheckStartConditions();
   if (!refusal.empty()) {
     fprintf(stderr, "%s\n", refusal.c_str());
     if (!SilentMode && hooks_.show_refusal) hooks_.show_refusal(refusal);

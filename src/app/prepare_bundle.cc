@@ -5,16 +5,10 @@
 #include "app/progress_dlg.h"
 #include "bundle/bundle.h"
 #include "host/ini_file.h"
-#include "app/korvane_env.h"
+#include "host/product_env.h"
 #include "host/version.h"
 
 namespace kestrin {
-
-using app_env::GetIniPath;
-using app_env::GetInstalledVersion;
-using app_env::GetProductDir;
-using app_env::GetProgramDataDir;
-using app_env::RefuseToStartMessage;
 
 namespace {
 
@@ -65,7 +59,7 @@ int CProgressDlg::PrepareBundle() {
   std::string minimum = description.GetString(kDescriptionSection, "MINIMUM_VERSION");
   AddInfoF(msg::kMinimumVersion, minimum.empty() ? msg::kNotSpecified : minimum.c_str());
   std::string installed;
-  if (GetInstalledVersion(&installed) && CompareVersion(installed, minimum) == -1) {
+  if (GetInstalledVersion(installed) && CompareVersion(installed, minimum) == -1) {
     AddInfoF(msg::kTooOld, installed.c_str(), minimum.c_str());
     return 2;
   }

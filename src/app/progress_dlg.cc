@@ -7,24 +7,13 @@
 #include "app/messages.h"
 #include "app/text_format.h"
 #include "host/path_resolve.h"
-#include "app/korvane_env.h"
+#include "host/product_env.h"
 
 namespace kestrin {
-
-using app_env::GetIniPath;
-using app_env::GetInstalledVersion;
-using app_env::GetProductDir;
-using app_env::GetProgramDataDir;
-using app_env::RefuseToStartMessage;
 
 namespace {
 
 CProgressDlg* g_context = nullptr;
-
-std::string WithoutTrailingSeparator(std::string path) {
-  if (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
-}
 
 }  // namespace
 
@@ -46,9 +35,9 @@ CProgressDlg::CProgressDlg(const StringList& bundle_arguments, bool silent_mode,
   BundleRecoverTemplates = false;
   FirstShowPending = true;
 
-  ProductIniDir = WithoutTrailingSeparator(GetIniPath());
-  OemCabDir = ProductIniDir + "/OEMCAB";
-  ProgramDataDir = WithoutTrailingSeparator(GetProgramDataDir());
+  ProductIniDir = RemoveTrailingSeparator(GetIniPath());
+  OemCabDir = MakeOemCabDir(ProductIniDir);
+  ProgramDataDir = RemoveTrailingSeparator(GetProgramDataDir());
 
   BinDir = bin_dir_switch.empty() ? GetProductDir() : bin_dir_switch;
 

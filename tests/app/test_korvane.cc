@@ -12,53 +12,27 @@ namespace kestrin::testing {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-const char* const kVariables[] = {"KESTRIN_REGISTRY", "KESTRIN_PRODUCT_DIR", "XDG_DATA_HOME"};
-
-// A registry-store string: backslashes and quotes escaped.
-std::string RegString(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-}  // namespace
-
 TestKorvane::TestKorvane(const tKorvaneOptions& options) : options_(options) {
-  for (const fs::path& dir : {product_dir(), ini_dir() / "MODULES", ini_dir() / "System",
-                              ini_dir() / "TEMPLATES", ini_dir() / "LIB", data_dir(),
-                              user_data()}) {
-    fs::create_directories(dir);
+  std::vector<std::string> pieces;
+  if (!options.oemcab) pieces.insert(pieces.end(), {"--without", "oemcab"});
+  if (!options.ini_path) pieces.insert(pieces.end(), {"--without", "ini-path"});
+  if (options.version.empty()) {
+    pieces.insert(pieces.end(), {"--without", "version"});
+  } else {
+    pieces.insert(pieces.end(), {"--version", options.version});
   }
-  if (options.oemcab) fs::create_directories(oemcab());
-
-  std::string store = "Windows Registry Editor Version 5.00\n\n";
-  const std::string settings = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\Korvane\\Settings\\";
-  if (options.ini_path) {
-    store += settings + "IniPath]\n@=\"" + RegString(ini_path_value()) + "\"\n\n";
-  }
-  store += settings + "ProgramDataDir]\n@=\"" + RegString(data_dir().string() + "/") + "\"\n\n";
-  if (!options.version.empty()) {
-    store += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\Korvane\\CurrentVersion]\n@=\"" +
-             RegString(options.version) + "\"\n\n";
-  }
-  WriteFileOrDie(registry(), store);
-}
-
-TestKorvane::~TestKorvane() {
-  if (!applied_) return;
-  for (const auto& [name, value] : saved_) {
-    if (value == "\x01unset") {
-      unsetenv(name.c_str());
-    } else {
-      setenv(name.c_str(), value.c_str(), 1);
-    }
+  sandbox_ = MakeSandbox(root() / "korvane", pieces);
+  if (!options.ini_trailing_slash) {
+    std::string store = ReadFileOrDie(registry());
+    std::string stored = "@=\"" + ini_dir().string() + "/\"";
+    size_t at = store.find(stored);
+    EXPECT_NE(at, std::string::npos) << store;
+    if (at != std::string::npos) store.replace(at, stored.size(), "@=\"" + ini_dir().string() + "\"");
+    WriteFileOrDie(registry(), store);
   }
 }
+
+TestKorvane::~TestKorvane() = default;
 
 std::string TestKorvane::ini_path_value() const {
   return ini_dir().string() + (options_.ini_trailing_slash ? "/" : "");
@@ -71,17 +45,7 @@ std::vector<std::string> TestKorvane::Environment() const {
 }
 
 void TestKorvane::ApplyEnvironment() {
-  if (!applied_) {
-    for (const char* name : kVariables) {
-      const char* value = getenv(name);
-      saved_.emplace_back(name, value ? value : "\x01unset");
-    }
-  }
-  applied_ = true;
-  for (const std::string& assignment : Environment()) {
-    size_t eq = assignment.find('=');
-    setenv(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str(), 1);
-  }
+  if (!env_) env_ = std::make_unique<ScopedSandboxEnv>(sandbox_);
 }
 
 std::string HwIni(const std::string& description, const std::string& oem_name,

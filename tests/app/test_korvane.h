@@ -1,15 +1,17 @@
-// A throw-away Korvane for the application tests: a registry store naming its
-// directories, the directories themselves, and the environment variables
-// that point Kestrin at them. Also builds bundle cabinets with gcab.
+// A throw-away Korvane for the application tests, laid out by the project's
+// sandbox script below a scoped folder, with the options the tests need; and
+// bundle cabinets built with gcab.
 #ifndef KESTRIN_TESTS_APP_TEST_KORVANE_H_
 #define KESTRIN_TESTS_APP_TEST_KORVANE_H_
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/sandbox.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
@@ -26,12 +28,17 @@ class TestKorvane {
   explicit TestKorvane(const tKorvaneOptions& options = {});
   ~TestKorvane();
 
+  // The scoped folder; the sandbox is its subfolder "korvane", so tests may
+  // put bundles beside it.
   const std::filesystem::path& root() const { return dir_.path(); }
-  std::filesystem::path registry() const { return root() / "registry.reg"; }
-  std::filesystem::path product_dir() const { return root() / "Korvane"; }
-  std::filesystem::path ini_dir() const { return root() / "Korvane" / "Ini"; }
-  std::filesystem::path data_dir() const { return root() / "ProgramData" / "Korvane"; }
-  std::filesystem::path user_data() const { return root() / "home" / "local-share"; }
+  std::filesystem::path registry() const { return sandbox_.registry; }
+  std::filesystem::path product_dir() const { return sandbox_.product_dir; }
+  // IniPath without its trailing separator.
+  std::filesystem::path ini_dir() const {
+    return sandbox_.ini_dir.substr(0, sandbox_.ini_dir.find_last_not_of('/') + 1);
+  }
+  std::filesystem::path data_dir() const { return sandbox_.data_dir; }
+  std::filesystem::path user_data() const { return sandbox_.data_home; }
   std::filesystem::path oemcab() const { return ini_dir() / "OEMCAB"; }
   std::filesystem::path log() const { return oemcab() / "TargetDriverInstall.log"; }
   std::filesystem::path temp_root() const { return user_data() / "Brantel" / "Temp"; }
@@ -46,8 +53,8 @@ class TestKorvane {
  private:
   ScopedTempDir dir_;
   tKorvaneOptions options_;
-  std::vector<std::pair<std::string, std::string>> saved_;
-  bool applied_ = false;
+  Sandbox sandbox_;
+  std::unique_ptr<ScopedSandboxEnv> env_;
 };
 
 // Files of a bundle: cabinet member name ("DIR/file") and content.
