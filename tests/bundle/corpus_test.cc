@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "bundle/test_util.h"
@@ -125,10 +124,9 @@ const Deviation* FindDeviation(const std::string& path) {
 
 void ExpectCleanErrors(const RunResult& r, const std::string& what) {
   EXPECT_FALSE(r.err.empty()) << what;
-  static const std::regex kLine(R"(.+: .+ \(code [0-9]+\))");
   std::stringstream s(r.err);
   std::string line;
-  while (std::getline(s, line)) EXPECT_TRUE(std::regex_match(line, kLine)) << what << ": " << line;
+  while (std::getline(s, line)) EXPECT_TRUE(IsErrorLine(line)) << what << ": " << line;
 }
 
 void CompareTree(const fs::path& out, const std::map<std::string, ExpectedFile>& expected,

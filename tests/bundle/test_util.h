@@ -65,6 +65,18 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const std::str
   return result;
 }
 
+// Whether `line` has the form "FILE: what went wrong (code N)".
+inline bool IsErrorLine(const std::string& line) {
+  const size_t colon = line.find(": ");
+  const size_t code = line.rfind(" (code ");
+  if (colon == std::string::npos || colon == 0 || code == std::string::npos || code <= colon + 2) return false;
+  if (line.size() < code + 9 || line.back() != ')') return false;
+  for (size_t i = code + 7; i + 1 < line.size(); ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+  }
+  return true;
+}
+
 inline std::string KestrinCab() { return (BinaryDir() / "kestrin-cab").string(); }
 
 inline bool HaveProgram(const std::string& name) {

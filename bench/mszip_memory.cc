@@ -1,0 +1,202 @@
+// In-memory MSZIP throughput: Kestrin's cabinet decoder driven through
+// memory callbacks, against zlib inflating the same CFDATA blocks.
+//
+// The cabinet is read into memory once. Kestrin: FDICopy with open/read/seek
+// served from that buffer and every file accepted into a handle whose writes
+// are only counted (container, checksums and decoder, no file I/O). zlib: the
+// folders' data blocks are walked directly; each block is inflated raw (after
+// its "CK" signature) with the previous block's output as dictionary, the way
+// MSZIP blocks may refer back. No checksums for zlib.
+//
+// usage: mszip_memory FILE.cab [REPS]   (prints MB/s of output, median and best)
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cabinet/fdi.h"
+
+namespace {
+
+namespace cab = kestrin::cab;
+
+std::string g_cabinet;       // the whole cabinet file
+size_t g_pos = 0;            // read position of the first cabinet handle
+uint64_t g_written = 0;      // bytes "written" by the decoder
+constexpr cab::INT_PTR kSinkHandle = 9;
+
+void* MemAlloc(uint32_t size) { return std::malloc(size ? size : 1); }
+void MemFree(void* p) { std::free(p); }
+uint32_t MemWrite(cab::INT_PTR, const void*, uint32_t count) {
+  g_written += count;
+  return count;
+}
+int MemClose(cab::INT_PTR) { return 0; }
+cab::INT_PTR Notify(cab::FDINOTIFICATIONTYPE kind, cab::PFDINOTIFICATION) {
+  if (kind == cab::fdintCOPY_FILE) return kSinkHandle;
+  if (kind == cab::fdintCLOSE_FILE_INFO) return 1;
+  return 0;
+}
+
+// The decoder opens the cabinet twice (header and file list; folders and
+// data): two handles with a position each.
+size_t g_pos2 = 0;
+int g_opened = 0;
+cab::INT_PTR MemOpen2(const char*, int, int) { return (g_opened++ % 2 == 0) ? 7 : 8; }
+uint32_t MemRead2(cab::INT_PTR hf, void* buffer, uint32_t count) {
+  size_t& pos = hf == 7 ? g_pos : g_pos2;
+  const size_t avail = pos < g_cabinet.size() ? g_cabinet.size() - pos : 0;
+  const size_t n = std::min<size_t>(count, avail);
+  std::memcpy(buffer, g_cabinet.data() + pos, n);
+  pos += n;
+  return static_cast<uint32_t>(n);
+}
+long MemSeek2(cab::INT_PTR hf, long offset, int origin) {
+  size_t& pos = hf == 7 ? g_pos : g_pos2;
+  long base = origin == 0 ? 0 : origin == 1 ? static_cast<long>(pos) : static_cast<long>(g_cabinet.size());
+  pos = static_cast<size_t>(base + offset);
+  return static_cast<long>(pos);
+}
+
+double Seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+uint16_t U16(size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(g_cabinet[at]) | static_cast<uint8_t>(g_cabinet[at + 1]) << 8);
+}
+uint32_t U32(size_t at) { return U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16; }
+
+struct Block {
+  size_t data;
+  uint32_t size;
+  uint32_t out;
+  bool first;
+};
+
+// The data blocks of every folder (single cabinet; reserve fields honoured).
+std::vector<Block> Blocks() {
+  std::vector<Block> blocks;
+  const uint16_t folders = U16(26);
+  const uint16_t flags = U16(30);
+  size_t at = 36;
+  uint32_t folder_reserve = 0, data_reserve = 0;
+  if (flags & 4) {
+    const uint16_t header_reserve = U16(36);
+    folder_reserve = static_cast<uint8_t>(g_cabinet[38]);
+    data_reserve = static_cast<uint8_t>(g_cabinet[39]);
+    at = 40 + header_reserve;
+  }
+  for (int s = 0; s < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++s) at = g_cabinet.find('\0', at) + 1;
+  for (uint16_t f = 0; f < folders; ++f) {
+    const size_t rec = at + f * (8 + folder_reserve);
+    size_t data = U32(rec);
+    const uint16_t count = U16(rec + 4);
+    for (uint16_t b = 0; b < count; ++b) {
+      const uint16_t csize = U16(data + 4);
+      const uint16_t usize = U16(data + 6);
+      blocks.push_back({data + 8 + data_reserve, csize, usize, b == 0});
+      data += 8 + data_reserve + csize;
+    }
+  }
+  return blocks;
+}
+
+void Report(const char* what, std::vector<double> mbs) {
+  std::sort(mbs.begin(), mbs.end());
+  std::printf("%-34s median %8.1f MB/s   best %8.1f MB/s\n", what, mbs[mbs.size() / 2], mbs.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: mszip_memory FILE.cab [REPS]\n");
+    return 2;
+  }
+  const int reps = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+  {
+    std::ifstream in(argv[1], std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    g_cabinet = s.str();
+  }
+  if (g_cabinet.size() < 36 || g_cabinet.compare(0, 4, "MSCF") != 0) {
+    std::fprintf(stderr, "%s: not a cabinet\n", argv[1]);
+    return 1;
+  }
+
+  // Kestrin through memory callbacks.
+  std::vector<double> ours;
+  uint64_t total = 0;
+  cab::ERF erf{};
+  cab::HFDI hfdi = cab::FDICreate(MemAlloc, MemFree, MemOpen2, MemRead2, MemWrite, MemClose, MemSeek2,
+                                  cab::cpu80386, &erf);
+  for (int r = 0; r < reps; ++r) {
+    g_written = 0;
+    g_opened = 0;
+    const double t0 = Seconds();
+    if (!cab::FDICopy(hfdi, "memory.cab", "", 0, Notify, nullptr, nullptr)) {
+      std::fprintf(stderr, "%s: %s\n", argv[1], cab::FDIErrorText(erf.erfOper));
+      return 1;
+    }
+    const double t = Seconds() - t0;
+    total = g_written;
+    ours.push_back(g_written / t / 1e6);
+  }
+  cab::FDIDestroy(hfdi);
+
+  // zlib over the same blocks.
+  const std::vector<Block> blocks = Blocks();
+  std::vector<unsigned char> out(32768 * 2);
+  std::vector<double> theirs;
+  uint64_t zlib_total = 0;
+  z_stream z{};
+  inflateInit2(&z, -15);
+  for (int r = 0; r < reps; ++r) {
+    zlib_total = 0;
+    const double t0 = Seconds();
+    unsigned char* prev = out.data();
+    unsigned char* cur = out.data() + 32768;
+    uint32_t prev_size = 0;
+    for (const Block& b : blocks) {
+      inflateReset(&z);
+      if (!b.first && prev_size > 0) inflateSetDictionary(&z, prev, prev_size);
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(g_cabinet.data() + b.data + 2));
+      z.avail_in = b.size - 2;
+      z.next_out = cur;
+      z.avail_out = 32768;
+      const int rc = inflate(&z, Z_FINISH);
+      if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR) {
+        std::fprintf(stderr, "zlib failed on a block (%d)\n", rc);
+        return 1;
+      }
+      prev_size = 32768 - z.avail_out;
+      zlib_total += prev_size;
+      std::swap(prev, cur);
+    }
+    const double t = Seconds() - t0;
+    theirs.push_back(zlib_total / t / 1e6);
+  }
+  inflateEnd(&z);
+  if (zlib_total != total) {
+    std::fprintf(stderr, "output sizes differ: kestrin %llu, zlib %llu\n",
+                 static_cast<unsigned long long>(total), static_cast<unsigned long long>(zlib_total));
+  }
+  std::printf("%s: %llu bytes out, %zu blocks, %d runs\n", argv[1], static_cast<unsigned long long>(total),
+              blocks.size(), reps);
+  Report("kestrin (FDI, memory callbacks)", ours);
+  Report("zlib inflate, same blocks", theirs);
+  std::sort(ours.begin(), ours.end());
+  std::sort(theirs.begin(), theirs.end());
+  std::printf("ratio kestrin/zlib (median): %.2f\n", ours[ours.size() / 2] / theirs[theirs.size() / 2]);
+  return 0;
+}
