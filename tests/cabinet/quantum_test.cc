@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "cabinet/block_codec.h"
+#include "cabinet/fdi.h"
+#include "cabinet/fdi_harness.h"
 #include "cabinet/quantum_test_encoder.h"
 #include "cabinet/quantum_test_support.h"
 #include "support/sha256.h"
@@ -616,6 +618,52 @@ TEST_F(QuantumTest, CorpusQuantumFolders) {
     size_t failed_block = 99;
     EXPECT_EQ(DecodeCabinetFolder(cab, 0, &out, &failed_block), kCodecFailed);
     EXPECT_EQ(failed_block, 0u);
+  }
+}
+
+// The same cabinets through the container reader: Quantum folders behind
+// FDICopy give the recorded files, and a failing block is FDIERROR_MDI_FAIL.
+class QuantumCabinetTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::Harness::Get().Reset(); }
+  void TearDown() override {
+    EXPECT_EQ(testing::Harness::Get().live_blocks, 0);
+    EXPECT_EQ(testing::Harness::Get().open_handles, 0);
+  }
+  bool Copy(const std::filesystem::path& cab, testing::Recorder* recorder, ERF* erf) {
+    HFDI hfdi = testing::MakeTestContext(erf);
+    const bool ok = recorder->Copy(hfdi, cab.parent_path().string() + "/", cab.filename().string());
+    FDIDestroy(hfdi);
+    return ok;
+  }
+};
+
+TEST_F(QuantumCabinetTest, BenchCabinetsThroughTheContainer) {
+  const auto expected = testing::ReadExpectedHashes(Corpus() / "bench" / "EXPECTED.sha256");
+  for (const char* name : {"qtm7-21-mixed-4M.cab", "qtm4-16-mixed-4M.cab"}) {
+    SCOPED_TRACE(name);
+    testing::Recorder recorder;
+    ERF erf{};
+    ASSERT_TRUE(Copy(Corpus() / "bench" / name, &recorder, &erf)) << erf.erfOper;
+    ASSERT_EQ(recorder.files.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(recorder.files[i].name, expected[i].name);
+      EXPECT_EQ(recorder.files[i].size, expected[i].size);
+      EXPECT_EQ(recorder.files[i].sha256, expected[i].sha256);
+    }
+  }
+}
+
+TEST_F(QuantumCabinetTest, FailingQuantumBlocksAreDecoderFailures) {
+  for (const char* name :
+       {"cabextract-bugs/cve-2010-2801-qtm-flush.cab", "libmspack/cve-2014-9556-qtm-infinite-loop.cab",
+        "libmspack/cve-2018-18584-qtm-max-size-block.cab"}) {
+    SCOPED_TRACE(name);
+    testing::Recorder recorder;
+    ERF erf{};
+    EXPECT_FALSE(Copy(Corpus() / "cab" / name, &recorder, &erf));
+    EXPECT_EQ(erf.erfOper, FDIERROR_MDI_FAIL);
+    EXPECT_TRUE(recorder.files.empty());
   }
 }
 
