@@ -65,7 +65,8 @@ using lzx::HuffmanTable;
 constexpr uint32_t kSignature = 0x44585a4c;  // "LZXD"
 constexpr uint32_t kMinWindow = 1u << 15;
 constexpr uint32_t kMaxWindow = 1u << 21;
-// Bytes after the window's end that the match copies may scribble on.
+// Bytes after the window's end that the chunked match copies may pass over
+// (they put back what they overwrite).
 constexpr uint32_t kWindowMargin = 261;
 // create() reports max + kInputReserve; decompress() accepts max + kInputSlack.
 constexpr uint32_t kInputReserve = 6148;
@@ -118,14 +119,14 @@ enum class Step { kOk, kInputUsedUp, kBad };
 
 struct LzxDecoder {
   uint32_t signature;
-  FreeFn free;
+  FreeFn free_fn;
   uint32_t max_block;
   uint32_t window_size;
   int cpu_type;
   int main_symbols;
   uint8_t* window;  // window_size + kWindowMargin bytes
 
-  // Folder state; Reset() sets it.
+  // Folder state; ResetState() sets it.
   uint32_t pos;        // window position of the next byte
   bool wrapped;        // the window has been filled once
   uint32_t r0, r1, r2;
@@ -514,7 +515,8 @@ Step ReadBlockHeader(LzxDecoder* d, Input& in) {
 }
 
 // Decodes the next `want` bytes of the folder into the window, copying each
-// piece to `out`. On return *produced holds the bytes handed over.
+// piece to `out`. *produced counts the bytes handed over, also when the
+// frame stops short.
 Step DecodeFrame(LzxDecoder* d, const uint8_t* data, uint32_t size, uint8_t* out, uint32_t want,
                  uint32_t* produced) {
   Input in;
@@ -540,7 +542,8 @@ Step DecodeFrame(LzxDecoder* d, const uint8_t* data, uint32_t size, uint8_t* out
     d->header_read = true;
   }
 
-  uint32_t done = 0;
+  uint32_t& done = *produced;
+  done = 0;
   while (done < want) {
     if (d->block_remaining == 0) {
       Step step = ReadBlockHeader(d, in);
@@ -571,10 +574,7 @@ Step DecodeFrame(LzxDecoder* d, const uint8_t* data, uint32_t size, uint8_t* out
       d->pos = 0;
       d->wrapped = true;
     }
-    if (step != Step::kOk) {
-      *produced = done;
-      return step;
-    }
+    if (step != Step::kOk) return step;
     if (d->block_type == kUncompressed && d->block_remaining == 0 && (d->block_size & 1)) {
       d->pad_pending = true;
     }
@@ -583,7 +583,6 @@ Step DecodeFrame(LzxDecoder* d, const uint8_t* data, uint32_t size, uint8_t* out
   // byte may close this data block or open the next one. A single byte left
   // over here is that byte.
   if (d->pad_pending && !in.in_bits && in.end - in.byte == 1) d->pad_pending = false;
-  *produced = done;
   return Step::kOk;
 }
 
@@ -616,7 +615,7 @@ BlockCodecError Create(uint32_t max_block, const void* config, AllocFn alloc, Fr
   }
   auto* d = new (memory) LzxDecoder;
   d->signature = kSignature;
-  d->free = free;
+  d->free_fn = free;
   d->max_block = max_block;
   d->window_size = window_size;
   d->cpu_type = lzx_config->cpu_type;
@@ -669,11 +668,11 @@ BlockCodecError Reset(void* handle) {
 BlockCodecError Destroy(void* handle) {
   LzxDecoder* d = FromHandle(handle);
   if (d == nullptr) return kCodecBadHandle;
-  FreeFn free = d->free;
+  FreeFn free_fn = d->free_fn;
   d->signature = 0;
-  free(d->window);
+  free_fn(d->window);
   d->~LzxDecoder();
-  free(d);
+  free_fn(d);
   return kCodecOk;
 }
 
