@@ -52,7 +52,7 @@ bool CKestrinApp::InitInstance() {
 
   if (!hooks_.run_dialog) {
     fprintf(stderr,
-            "kestrin: this build has no window; install silently with "
+            "kestrin: this build has no window yet; install silently with "
             "kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...\n");
     exit_status_ = kExitNoWindow;
     return false;
