@@ -154,6 +154,14 @@ std::string ResolveWriteTarget(const std::string& path) {
     link.resize(static_cast<size_t>(n));
     current = link.front() == '/' ? link : DirName(current) + "/" + link;
   }
+  // One spelling of the folder for everyone, so that writers reaching the
+  // file through different folder links share one lock.
+  char* real_dir = ::realpath(DirName(current).c_str(), nullptr);
+  if (real_dir != nullptr) {
+    std::string dir = real_dir;
+    std::free(real_dir);
+    current = (dir == "/" ? dir : dir + "/") + BaseName(current);
+  }
   return current;
 }
 

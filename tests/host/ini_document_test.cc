@@ -444,5 +444,60 @@ TEST(IniDocumentEdit, EncodingsSurviveARoundTrip) {
   EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[S]\nk=w\n");
 }
 
+// Random files and random edits: an edit changes what it names and nothing
+// else a lookup can see, and what it wrote reads back the same after a
+// round trip through the file's bytes.
+TEST(IniDocumentEdit, RandomEditsTouchOnlyWhatTheyName) {
+  const char* const kLines[] = {"[S]", "[s]", "[T]", " [ U ] ", "a=1", "A = 2", "b=x",
+                                "c", "; a=comment", "", "  ", "[Broken", "k==v", "b = \"q\""};
+  const char* const kEnds[] = {"\n", "\r\n", "\r", ""};
+  const char* const kSections[] = {"S", "T", "U", "", "New"};
+  const char* const kKeys[] = {"a", "B", "c", "k", "n"};
+  const char* const kValues[] = {"1", "two words", "  lead", "=eq", "\"quoted\""};
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const uint32_t count = next(10);
+    for (uint32_t i = 0; i < count; ++i) {
+      text += kLines[next(std::size(kLines))];
+      text += kEnds[i + 1 == count ? next(4) : next(3)];
+    }
+    IniDocument doc = IniDocument::Parse(text);
+    const IniDocument before = doc;
+    const std::string section = kSections[next(std::size(kSections))];
+    const std::string key = kKeys[next(std::size(kKeys))];
+    const uint32_t op = next(3);
+    SCOPED_TRACE("round " + std::to_string(round) + " op " + std::to_string(op) + " [" + section +
+                 "] " + key + " in: " + text);
+    std::string value;
+    if (op == 0) {
+      value = kValues[next(std::size(kValues))];
+      doc.SetValue(section, key, value);
+      const std::string expected(IniTrim(value));
+      EXPECT_EQ(doc.FindValue(section, key), expected);
+      EXPECT_EQ(IniDocument::Parse(doc.Serialize()).FindValue(section, key), expected);
+    } else if (op == 1) {
+      doc.DeleteKey(section, key);
+    } else {
+      doc.DeleteSection(section);
+    }
+    const IniDocument reread = IniDocument::Parse(doc.Serialize());
+    for (const char* s : kSections) {
+      if (IniNamesEqual(s, section)) continue;
+      for (const char* k : kKeys) {
+        EXPECT_EQ(reread.FindValue(s, k), before.FindValue(s, k)) << "[" << s << "] " << k;
+      }
+    }
+    for (const char* k : kKeys) {
+      if (op == 2 || IniNamesEqual(k, key)) continue;
+      EXPECT_EQ(reread.FindValue(section, k), before.FindValue(section, k)) << k;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrin
