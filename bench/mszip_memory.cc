@@ -29,7 +29,6 @@ namespace {
 namespace cab = kestrin::cab;
 
 std::string g_cabinet;       // the whole cabinet file
-size_t g_pos = 0;            // read position of the first cabinet handle
 uint64_t g_written = 0;      // bytes "written" by the decoder
 constexpr cab::INT_PTR kSinkHandle = 9;
 
@@ -46,22 +45,25 @@ cab::INT_PTR Notify(cab::FDINOTIFICATIONTYPE kind, cab::PFDINOTIFICATION) {
   return 0;
 }
 
-// The decoder opens the cabinet twice (header and file list; folders and
-// data): two handles with a position each.
-size_t g_pos2 = 0;
-int g_opened = 0;
-cab::INT_PTR MemOpen2(const char*, int, int) { return (g_opened++ % 2 == 0) ? 7 : 8; }
-uint32_t MemRead2(cab::INT_PTR hf, void* buffer, uint32_t count) {
-  size_t& pos = hf == 7 ? g_pos : g_pos2;
+// Every open gets a handle with a read position of its own.
+std::vector<size_t> g_positions;
+constexpr cab::INT_PTR kFirstHandle = 100;
+cab::INT_PTR MemOpen(const char*, int, int) {
+  g_positions.push_back(0);
+  return kFirstHandle + static_cast<cab::INT_PTR>(g_positions.size()) - 1;
+}
+size_t& Position(cab::INT_PTR hf) { return g_positions.at(static_cast<size_t>(hf - kFirstHandle)); }
+uint32_t MemRead(cab::INT_PTR hf, void* buffer, uint32_t count) {
+  size_t& pos = Position(hf);
   const size_t avail = pos < g_cabinet.size() ? g_cabinet.size() - pos : 0;
   const size_t n = std::min<size_t>(count, avail);
   std::memcpy(buffer, g_cabinet.data() + pos, n);
   pos += n;
   return static_cast<uint32_t>(n);
 }
-long MemSeek2(cab::INT_PTR hf, long offset, int origin) {
-  size_t& pos = hf == 7 ? g_pos : g_pos2;
-  long base = origin == 0 ? 0 : origin == 1 ? static_cast<long>(pos) : static_cast<long>(g_cabinet.size());
+long MemSeek(cab::INT_PTR hf, long offset, int origin) {
+  size_t& pos = Position(hf);
+  const long base = origin == 0 ? 0 : origin == 1 ? static_cast<long>(pos) : static_cast<long>(g_cabinet.size());
   pos = static_cast<size_t>(base + offset);
   return static_cast<long>(pos);
 }
@@ -138,11 +140,11 @@ int main(int argc, char** argv) {
   std::vector<double> ours;
   uint64_t total = 0;
   cab::ERF erf{};
-  cab::HFDI hfdi = cab::FDICreate(MemAlloc, MemFree, MemOpen2, MemRead2, MemWrite, MemClose, MemSeek2,
+  cab::HFDI hfdi = cab::FDICreate(MemAlloc, MemFree, MemOpen, MemRead, MemWrite, MemClose, MemSeek,
                                   cab::cpu80386, &erf);
   for (int r = 0; r < reps; ++r) {
     g_written = 0;
-    g_opened = 0;
+    g_positions.clear();
     const double t0 = Seconds();
     if (!cab::FDICopy(hfdi, "memory.cab", "", 0, Notify, nullptr, nullptr)) {
       std::fprintf(stderr, "%s: %s\n", argv[1], cab::FDIErrorText(erf.erfOper));
