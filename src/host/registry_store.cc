@@ -132,6 +132,7 @@ std::optional<std::string> LocalMachinePath(std::string_view subkey) {
 
 bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::string& error_what) {
   keys_.clear();
+  preamble_.clear();
   std::string decoded;
   std::string_view text = bytes;
   if (text.rfind("\xFF\xFE", 0) == 0) {
@@ -153,6 +154,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
     error_line = index + 1;
     error_what = std::move(what);
     keys_.clear();
+    preamble_.clear();
     return false;
   };
   bool header_seen = false;
@@ -160,7 +162,19 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = TrimRight(lines[i]);
     const std::string_view body = TrimLeft(line);
-    if (body.empty() || body.front() == ';') continue;
+    if (body.empty()) continue;
+    if (body.front() == ';') {
+      // Comments stay where they are through a rewrite.
+      RegistryValue comment;
+      comment.is_comment = true;
+      comment.data = std::string(line);
+      if (current != nullptr) {
+        current->values.push_back(std::move(comment));
+      } else if (header_seen) {
+        preamble_.push_back(comment.data);
+      }
+      continue;
+    }
     if (!header_seen) {
       if (body != kRegistryHeader) {
         return fail(i, std::string("the first line must be \"") + kRegistryHeader + "\"");
@@ -222,7 +236,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
     }
     bool replaced = false;
     for (RegistryValue& v : current->values) {
-      if (EqualNoCase(v.name, value.name)) {
+      if (!v.is_comment && EqualNoCase(v.name, value.name)) {
         v = value;
         replaced = true;
       }
@@ -236,9 +250,15 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
 std::string RegistryStore::Serialize() const {
   std::string out = kRegistryHeader;
   out += "\n";
+  if (!preamble_.empty()) out += "\n";
+  for (const std::string& comment : preamble_) out += comment + "\n";
   for (const Key& key : keys_) {
     out += "\n[" + key.path + "]\n";
     for (const RegistryValue& v : key.values) {
+      if (v.is_comment) {
+        out += v.data + "\n";
+        continue;
+      }
       out += v.name.empty() ? std::string("@") : Quote(v.name);
       out += "=";
       out += v.is_string ? Quote(v.data) : v.data;
@@ -280,7 +300,7 @@ const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
   const Key* key = FindKey(key_path);
   if (key == nullptr) return nullptr;
   for (const RegistryValue& v : key->values) {
-    if (EqualNoCase(v.name, name)) return &v;
+    if (!v.is_comment && EqualNoCase(v.name, name)) return &v;
   }
   return nullptr;
 }
@@ -318,13 +338,16 @@ bool RegistryStore::SetString(std::string_view key_path, std::string_view name,
     key = &keys_.back();
   }
   for (RegistryValue& v : key->values) {
-    if (EqualNoCase(v.name, name)) {
+    if (!v.is_comment && EqualNoCase(v.name, name)) {
       v.is_string = true;
       v.data = std::string(data);
       return true;
     }
   }
-  key->values.push_back(RegistryValue{std::string(name), true, std::string(data)});
+  RegistryValue value;
+  value.name = std::string(name);
+  value.data = std::string(data);
+  key->values.push_back(std::move(value));
   return true;
 }
 

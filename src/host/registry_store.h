@@ -24,6 +24,7 @@ inline constexpr const char* kRegistryVariable = "KESTRIN_REGISTRY";
 struct RegistryValue {
   std::string name;     // "" for the key's default value
   bool is_string = true;
+  bool is_comment = false;  // a ";" line kept in place (data holds it); not a value
   std::string data;     // the text of a string value; else the raw data as written
                         // after "=" (such as "dword:00000001"), continuation lines included
 };
@@ -56,6 +57,7 @@ class RegistryStore {
   Key* FindKey(std::string_view key_path);
   const Key* FindKey(std::string_view key_path) const;
   std::string StoredSpelling(const std::vector<std::string>& parts) const;
+  std::vector<std::string> preamble_;  // comment lines before the first key
   std::vector<Key> keys_;
 };
 

@@ -74,6 +74,7 @@ TEST(RegistryStoreParse, ReadsKeysValuesAndKeepsUnknownTypes) {
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Esc]\n"
                            "@=\"a \\\"q\\\" \\\\ b\"\n"
                            "\"Named\"=\"n\"\n"
+                           "  ; about Count\n"
                            "\"Count\"=dword:0000002a\n"
                            "\"Path\"=hex(2):25,00,53,00,\\\n"
                            "  00,00\n"
@@ -103,6 +104,9 @@ TEST(RegistryStoreParse, ReadsKeysValuesAndKeepsUnknownTypes) {
   EXPECT_NE(out.find("\"Count\"=dword:0000002a\n"), std::string::npos);
   EXPECT_NE(out.find("\"Path\"=hex(2):25,00,53,00,\\\n  00,00\n"), std::string::npos);
   EXPECT_NE(out.find("@=\"a \\\"q\\\" \\\\ b\"\n"), std::string::npos);
+  // Comments stay where they were.
+  EXPECT_EQ(out.find(kHeader + "\n; exported by hand\n"), 0u) << out;
+  EXPECT_NE(out.find("\"Named\"=\"n\"\n  ; about Count\n\"Count\"="), std::string::npos) << out;
   RegistryStore again;
   ASSERT_TRUE(again.Parse(out, line, what)) << what;
   EXPECT_EQ(again.Serialize(), out);
