@@ -69,17 +69,8 @@ void CProgressDlg::AddInfo(const std::string& text, int level, bool log) {
 void CProgressDlg::AddInfoF(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int n = vsnprintf(nullptr, 0, format, args);
+  std::string text = StringPrintfV(format, args);
   va_end(args);
-  std::string text;
-  if (n > 0) {
-    text.resize(static_cast<size_t>(n) + 1);
-    vsnprintf(text.data(), text.size(), format, copy);
-    text.resize(static_cast<size_t>(n));
-  }
-  va_end(copy);
   AddInfo(text, 1, true);
 }
 

@@ -8,11 +8,16 @@ namespace kestrin {
 std::string StringPrintf(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  std::string text = StringPrintfV(format, args);
+  va_end(args);
+  return text;
+}
+
+std::string StringPrintfV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   char small[256];
   int n = vsnprintf(small, sizeof small, format, args);
-  va_end(args);
   std::string text;
   if (n < 0) {
     text = format;

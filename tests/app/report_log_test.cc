@@ -117,6 +117,16 @@ TEST_F(ReportTest, LogIsAppendedAcrossContexts) {
             "20261206 14.07 -> run one\n20270102 03.04 -> run two\n");
 }
 
+TEST_F(ReportTest, FormattedLinesAreNeverCut) {
+  auto dlg = MakeContext(true);
+  std::string long_text(1000, 'x');
+  dlg->AddInfoF("Driver bundle description: %s", long_text.c_str());
+  dlg->AddInfoF("Manufacturer: %s (ID %d)", "V", -7);
+  EXPECT_EQ(LogTexts(korvane_.log()), (std::vector<std::string>{
+                                          "Driver bundle description: " + long_text,
+                                          "Manufacturer: V (ID -7)"}));
+}
+
 TEST_F(ReportTest, LogTraceWritesOnlyUpToLevelOne) {
   auto dlg = MakeContext(true);
   EXPECT_TRUE(LogTrace("one", 1));
