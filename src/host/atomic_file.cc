@@ -57,6 +57,11 @@ class SidecarLock {
   // 0 on success, else errno.
   int Acquire(const std::string& lock_path) {
     fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno == EACCES) {
+      // A sidecar made by another user (0644 under the usual umask) can
+      // still be locked through a read-only descriptor.
+      fd_ = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd_ < 0) return errno;
     while (::flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) return errno;

@@ -160,5 +160,40 @@ TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "dangling"));
 }
 
+// Another user's sidecar (0644) can still be locked; a file we may not read
+// is reported as unreadable, not as missing. Needs root to act as another user.
+TEST_F(AtomicFileTest, OtherUsersSidecarAndUnreadableFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  fs::permissions(tmp_.path(), fs::perms::all);
+  const std::string shared = tmp_.Sub("shared.ini");
+  WriteFileOrDie(shared, "[S]\n");
+  fs::permissions(shared, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                             fs::perms::others_exec));
+  const int lock = ::open((shared + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(lock, 0);
+  ::fchmod(lock, 0644);
+  ::close(lock);
+  const std::string secret = tmp_.Sub("secret.ini");
+  WriteFileOrDie(secret, "[S]\nk=v\n");
+  fs::permissions(secret, fs::perms::none);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    int failures = 0;
+    if (!IniFile(shared).WriteString("S", "k", "v")) failures |= 1;
+    const IniFile hidden(secret);
+    if (hidden.GetString("S", "k") != "" || hidden.LastStatus() != IniStatus::kUnreadable) {
+      failures |= 2;
+    }
+    if (hidden.WriteString("S", "k", "w") || hidden.LastStatus() != IniStatus::kUnreadable) {
+      failures |= 4;
+    }
+    ::_exit(failures);
+  }
+  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(ReadFileOrDie(shared), "[S]\nk=v\n");
+}
+
 }  // namespace
 }  // namespace kestrin
