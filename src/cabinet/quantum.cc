@@ -295,13 +295,18 @@ class ArithmeticDecoder {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
     const uint32_t scaled = (code_ - low_ + 1) * total;
+    // The search also applies the update (+8 to the found entry and every
+    // entry before it) to the entries it passes.
     int i = 0;
-    while (m.cum[i + 1] * range >= scaled) ++i;
+    while (m.cum[i + 1] * range >= scaled) {
+      m.cum[i] = static_cast<uint16_t>(m.cum[i] + kUpdateStep);
+      ++i;
+    }
     const uint32_t symbol = m.sym[i];
-    high_ = low_ + DivideByTotal(m.cum[i] * range, total) - 1;
+    const uint32_t upper = m.cum[i];
+    high_ = low_ + DivideByTotal(upper * range, total) - 1;
     low_ = low_ + DivideByTotal(m.cum[i + 1] * range, total);
-
-    for (int j = 0; j <= i; ++j) m.cum[j] = static_cast<uint16_t>(m.cum[j] + kUpdateStep);
+    m.cum[i] = static_cast<uint16_t>(upper + kUpdateStep);
     if (m.cum[0] > kRescaleLimit) RescaleModel(m);
 
     Renormalise();
