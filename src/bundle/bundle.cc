@@ -1,15 +1,11 @@
 #include "bundle/bundle.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "bundle/cabinet_file.h"
 #include "bundle/report_sink.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
 #include "host/path_resolve.h"
+#include "host/product_env.h"
 
 namespace kestrin {
 namespace {
@@ -44,20 +40,7 @@ bool UsableFileName(const std::string& name) {
 }  // namespace
 
 std::string LocalAppDataDir() {
-  std::string dir;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg != nullptr && *xdg != '\0') {
-    dir = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string home_dir = home != nullptr ? home : "";
-    if (home_dir.empty()) {
-      if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        home_dir = pw->pw_dir;
-      }
-    }
-    dir = JoinDir(home_dir, ".local/share");
-  }
+  std::string dir = PerUserDataDir();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
 }
@@ -69,7 +52,12 @@ std::string BundleTempDirPath(const std::string& bundle_path) {
 tBundleTempDir MakeBundleTempDir(const std::string& bundle_path) {
   tBundleTempDir result;
   result.path = BundleTempDirPath(bundle_path);
-  if (!UsableFileName(FileNameOf(bundle_path))) return result;
+  // Never below the current folder or the root: only an absolute per-user
+  // folder and a real file name give a temporary folder.
+  const std::string base = LocalAppDataDir();
+  if (base.empty() || base[0] != '/' || base == "/" || !UsableFileName(FileNameOf(bundle_path))) {
+    return result;
+  }
   CreateDirectoryTree(result.path);  // an existing folder answers 0 as well
   result.exists = IsDirectory(result.path);
   if (result.exists) SetReadOnly(result.path, false);

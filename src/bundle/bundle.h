@@ -31,9 +31,9 @@ struct tBundleTempDir {
   bool exists = false;
 };
 
-// The per-user local application-data folder: $XDG_DATA_HOME, else
-// $HOME/.local/share (the home folder from the password database when HOME
-// is unset). No trailing separator.
+// The per-user local application-data folder (PerUserDataDir of the product
+// environment: $XDG_DATA_HOME, else ~/.local/share) without a trailing
+// separator; "" when unknown.
 std::string LocalAppDataDir();
 
 // The temporary folder of a bundle: LocalAppDataDir(), "/Brantel/Temp/", and
@@ -43,7 +43,8 @@ std::string BundleTempDirPath(const std::string& bundle_path);
 
 // Builds the bundle's temporary folder, creates it with its missing parents
 // and checks that it exists; an existing folder is used as it is (and made
-// writable). A bundle path without a file name gives exists == false.
+// writable). A bundle path without a file name, or a per-user folder that
+// is unknown or not absolute, gives exists == false and nothing is created.
 tBundleTempDir MakeBundleTempDir(const std::string& bundle_path);
 
 // Unpacks the whole bundle into `target_directory`. Returns the number of

@@ -101,6 +101,10 @@ TEST_F(BundleTest, MakeBundleTempDirCreatesKeepsAndMakesWritable) {
   EXPECT_TRUE(st.st_mode & S_IWUSR);
   EXPECT_FALSE(MakeBundleTempDir("/some/folder/").exists);
   EXPECT_FALSE(MakeBundleTempDir("..").exists);
+  // A per-user folder that is not absolute: nothing below the current folder.
+  setenv("XDG_DATA_HOME", "relative/share", 1);
+  EXPECT_FALSE(MakeBundleTempDir("/x/DRV.CAB").exists);
+  EXPECT_FALSE(fs::exists("relative"));
   // A per-user folder that cannot be made.
   WriteFileOrDie(work_.path() / "file", "");
   setenv("XDG_DATA_HOME", (work_.path() / "file").c_str(), 1);
