@@ -148,6 +148,20 @@ constexpr unsigned kCodeLengthTableSize = 1u << kCodeLengthRoot;
 
 enum class BuildResult { kOk, kEmpty, kBad };
 
+// Bytes with their bits in reverse order.
+struct Reverse8 {
+  uint8_t v[256];
+  constexpr Reverse8() : v() {
+    for (unsigned i = 0; i < 256; ++i) {
+      unsigned r = 0;
+      for (unsigned b = 0; b < 8; ++b) r |= ((i >> b) & 1u) << (7 - b);
+      v[i] = static_cast<uint8_t>(r);
+    }
+  }
+  constexpr unsigned operator[](unsigned i) const { return v[i]; }
+};
+constexpr Reverse8 kReverse8;
+
 // Builds a decode table for the code with the given lengths (0 = unused).
 // An over-subscribed code is bad; so is an incomplete one, unless its longest
 // code has length 1 (a single code of length 1). All lengths 0 give kEmpty and
@@ -186,8 +200,7 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
     const unsigned len = lengths[sym];
     if (len == 0) continue;
     const unsigned c = next_code[len]++;
-    unsigned r = 0;
-    for (unsigned b = 0; b < len; ++b) r |= ((c >> b) & 1u) << (len - 1 - b);
+    const unsigned r = (kReverse8[c & 0xFF] << 8 | kReverse8[(c >> 8) & 0xFF]) >> (16 - len);
     reversed[sym] = static_cast<uint16_t>(r);
     if (len > root) {
       uint8_t& w = sub_width[r & (root_size - 1)];
@@ -493,15 +506,30 @@ void Inflater::CopyWrapped(uint32_t dist, uint32_t n) {
   op_ = out_ + pos;
 }
 
-// Copies a match of n bytes at distance dist, source wholly inside this
-// block's output (dist <= bytes written). Sources at least 8 back are copied
-// in 8-byte chunks, each already final; shorter distances repeat a pattern.
+// Copies a match of n bytes (n >= 3) at distance dist, source wholly inside
+// this block's output (dist <= bytes written). A source at least 8 back is
+// copied in 8-byte chunks, each already final; the last chunk overlaps the
+// one before instead of writing past the match. A source that does not
+// overlap the destination (dist >= n) is copied as two overlapping halves. A
+// shorter distance repeats a pattern byte by byte.
 inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
   const uint8_t* src = op - dist;
   if (dist >= 8 && n >= 8) {
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8) std::memcpy(op + i, src + i, 8);
-    if (i < n) std::memcpy(op + n - 8, src + n - 8, 8);  // last chunk, overlapping backward
+    if (i < n) std::memcpy(op + n - 8, src + n - 8, 8);
+  } else if (dist >= n) {
+    if (n >= 4) {
+      uint32_t head, tail;
+      std::memcpy(&head, src, 4);
+      std::memcpy(&tail, src + n - 4, 4);
+      std::memcpy(op, &head, 4);
+      std::memcpy(op + n - 4, &tail, 4);
+    } else {
+      op[0] = src[0];
+      op[1] = src[1];
+      op[2] = src[2];
+    }
   } else if (dist == 1) {
     std::memset(op, src[0], n);
   } else {
@@ -522,10 +550,22 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
         full = true;
         return MszipStatus::kDone;
       }
-      continue;
+      // At least 41 bits are left: enough for one more literal/length code
+      // (its extra bits and the distance come after a refill below).
+      e = bits_.Decode(literal_length, kLiteralRoot);
+      if (EntryKind(e) == kLiteral) {
+        *op_++ = static_cast<uint8_t>(EntryValue(e));
+        if (op_ == out_end_) {
+          full = true;
+          return MszipStatus::kDone;
+        }
+        continue;
+      }
+      bits_.Refill();
     }
-    if (kind == kEndOfBlock) return MszipStatus::kDone;
-    if (kind != kLength) return Fail();
+    const uint32_t kind2 = EntryKind(e);
+    if (kind2 == kEndOfBlock) return MszipStatus::kDone;
+    if (kind2 != kLength) return Fail();
     const uint32_t length = EntryValue(e) + bits_.Take(EntryExtra(e));
 
     e = bits_.Decode(distance, kDistanceRoot);
