@@ -44,7 +44,8 @@ class IniFile {
   // Sets key = value, creating file, section and key as needed. Returns
   // whether the file now holds the value; callers that do not care ignore it.
   bool WriteString(std::string_view section, std::string_view key, std::string_view value) const;
-  // Removes the first section of that name with all its lines.
+  // Removes the first section of that name with all its lines (comments
+  // included, up to the next header). True also when there is none.
   bool DeleteSection(std::string_view section) const;
   // Adds every "key=value" line of the section to map (split at the first
   // "=", both sides trimmed; later lines replace earlier ones; lines without
