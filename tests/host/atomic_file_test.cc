@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,6 +159,29 @@ TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
   EXPECT_TRUE(WriteFileAtomically(tmp_.Sub("dangling"), "made").ok());
   EXPECT_EQ(ReadFileOrDie(tmp_.path() / "target.txt"), "made");
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "dangling"));
+}
+
+// A write that runs out of room (here: the file-size limit, as a full disk
+// would) fails, leaves the old file and no temporary file.
+TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile) {
+  const std::string path = tmp_.Sub("full.ini");
+  const std::string old_content = "[S]\nk=old\n";
+  WriteFileOrDie(path, old_content);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+    const IniFile ini(path);
+    const bool written = ini.WriteString("S", "k", std::string(10000, 'x'));
+    ::_exit(!written && ini.LastStatus() == IniStatus::kWriteFailed ? 0 : 1);
+  }
+  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(ReadFileOrDie(path), old_content);
+  for (const auto& entry : fs::directory_iterator(tmp_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos);
+  }
 }
 
 // Another user's sidecar (0644) can still be locked; a file we may not read
