@@ -143,6 +143,8 @@ std::string Describe(const std::vector<Extracted>& files) {
 TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
   int checked = 0;
   std::map<std::string, std::vector<std::string>> pending;  // method -> cabinets
+  // Per method family: cabinets holding it that decoded exactly / that did not.
+  std::map<std::string, std::pair<int, std::vector<std::string>>> tally;
   for (const ManifestRow& row : ReadManifest()) {
     if (row.expected.rfind("yes", 0) != 0 || IsEmbedded(row) || IsHuge(row) || IsSetMember(row)) {
       continue;
@@ -159,6 +161,24 @@ TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
       }
     }
     ++checked;
+    const int failures_before = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    struct Tally {
+      std::map<std::string, std::pair<int, std::vector<std::string>>>& tally;
+      const ManifestRow& row;
+      int before;
+      ~Tally() {
+        const bool good =
+            ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() == before;
+        for (const char* family : {"NONE", "MSZIP", "LZX", "QTM"}) {
+          if (row.methods.find(family) == std::string::npos) continue;
+          if (good) {
+            ++tally[family].first;
+          } else {
+            tally[family].second.push_back(row.path);
+          }
+        }
+      }
+    } count_it{tally, row, failures_before};
     EXPECT_TRUE(o.ok) << "error " << o.error << " (" << FDIErrorText(o.error) << "), methods "
                       << row.methods;
     if (!o.ok) continue;
@@ -179,6 +199,12 @@ TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
     }
   }
   EXPECT_GT(checked, 40);
+  for (const auto& [family, result] : tally) {
+    std::string failed;
+    for (const std::string& path : result.second) failed += " " + path;
+    std::printf("[ methods  ] %-5s %d of %zu cabinets exact%s%s\n", family.c_str(), result.first,
+                result.first + result.second.size(), failed.empty() ? "" : "; failing:", failed.c_str());
+  }
   for (const auto& [method, cabs] : pending) {
     std::printf("[ pending  ] %zu cabinet(s) with %s wait for their block decoder\n", cabs.size(),
                 method.c_str());
