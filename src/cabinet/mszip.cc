@@ -506,8 +506,9 @@ void Inflater::CopyWrapped(uint32_t dist, uint32_t n) {
   op_ = out_ + pos;
 }
 
-// Copies a match of n bytes (n >= 3) at distance dist, source wholly inside
-// this block's output (dist <= bytes written). A source at least 8 back is
+// Copies a match of n bytes at distance dist (n is below 3 only where the
+// output limit cuts the match), source wholly inside this block's output
+// (dist <= bytes written). A source at least 8 back is
 // copied in 8-byte chunks, each already final; the last chunk overlaps the
 // one before instead of writing past the match. A source that does not
 // overlap the destination (dist >= n) is copied as two overlapping halves. A
@@ -518,7 +519,7 @@ inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8) std::memcpy(op + i, src + i, 8);
     if (i < n) std::memcpy(op + n - 8, src + n - 8, 8);
-  } else if (dist >= n) {
+  } else if (dist >= n && n >= 3) {
     if (n >= 4) {
       uint32_t head, tail;
       std::memcpy(&head, src, 4);

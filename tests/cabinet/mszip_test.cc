@@ -281,6 +281,20 @@ TEST_F(MszipTest, OutputIsCutAt32768AndTheRestIgnored) {
   EXPECT_EQ(produced_, 1000u);
 }
 
+TEST_F(MszipTest, MatchCutByTheLimitWritesNothingBeyondIt) {
+  // The output buffer is exactly 32768 bytes: a match cut to 1 or 2 bytes at
+  // its end must not write past it (the sanitizer build checks).
+  for (int room : {1, 2, 3, 5}) {
+    SCOPED_TRACE(room);
+    BitWriter w;
+    StoredBlock(w, false, std::string(32768 - room, 'p'));
+    FixedBlock(w, true, {Match(room == 5 ? 7 : 3, 10), Lit('q'), kEnd});
+    ASSERT_EQ(Decode(w.Finish()), kCodecOk);
+    EXPECT_EQ(produced_, 32768u);
+    EXPECT_EQ(Output(), std::string(32768, 'p'));
+  }
+}
+
 TEST_F(MszipTest, MatchesReachIntoThePreviousBlock) {
   const std::string first = Payload(32768, 21);
   BitWriter w1;
