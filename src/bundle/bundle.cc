@@ -4,7 +4,6 @@
 #include "bundle/report_sink.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
-#include "host/path_resolve.h"
 #include "host/product_env.h"
 
 namespace kestrin {
@@ -96,7 +95,7 @@ bool ReadBundleInfo(const std::string& bundle_path, tCabFileInfo* info) {
   if (!temp.exists) return false;
   if (ExtractHwIni(bundle_path, temp.path) <= 0) return false;
   // Written as the cabinet spells it (HW.INI, Hw.Ini, ...).
-  const IniFile description(ResolvePath(temp.path + "/" + kHwIni));
+  const IniFile description(temp.path + "/" + kHwIni);
   info->Description = description.GetString(kSection, "DESCRIPTION");
   info->OemName = description.GetString(kSection, "OEMNAME");
   info->OemId = description.GetInt(kSection, "OEMID", false);

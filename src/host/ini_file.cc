@@ -4,6 +4,7 @@
 
 #include "host/atomic_file.h"
 #include "host/ini_document.h"
+#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
@@ -58,14 +59,14 @@ bool Update(const std::string& path, IniStatus& status, std::string& error, Edit
 }  // namespace
 
 std::string IniFile::GetString(std::string_view section, std::string_view key) const {
-  const IniDocument doc = Load(path_, status_, error_);
+  const IniDocument doc = Load(ResolvePath(path_), status_, error_);
   const std::optional<std::string> value = doc.FindValue(section, key);
   if (!value) return std::string();
   return std::string(IniUnquote(*value));
 }
 
 int IniFile::GetInt(std::string_view section, std::string_view key, bool minus_one_when_absent) const {
-  const IniDocument doc = Load(path_, status_, error_);
+  const IniDocument doc = Load(ResolvePath(path_), status_, error_);
   const int fallback = minus_one_when_absent ? -1 : 0;
   const std::optional<std::string> value = doc.FindValue(section, key);
   if (!value) return fallback;
@@ -74,29 +75,29 @@ int IniFile::GetInt(std::string_view section, std::string_view key, bool minus_o
 
 bool IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) const {
-  return Update(path_, status_, error_,
+  return Update(ResolvePath(path_), status_, error_,
                 [&](IniDocument& doc) { return doc.SetValue(section, key, value); });
 }
 
 bool IniFile::DeleteSection(std::string_view section) const {
-  return Update(path_, status_, error_,
+  return Update(ResolvePath(path_), status_, error_,
                 [&](IniDocument& doc) { return doc.DeleteSection(section); });
 }
 
 bool IniFile::DeleteKey(std::string_view section, std::string_view key) const {
-  return Update(path_, status_, error_,
+  return Update(ResolvePath(path_), status_, error_,
                 [&](IniDocument& doc) { return doc.DeleteKey(section, key); });
 }
 
 void IniFile::ReadSectionMap(std::string_view section, IniSectionMap& map) const {
-  const IniDocument doc = Load(path_, status_, error_);
+  const IniDocument doc = Load(ResolvePath(path_), status_, error_);
   for (IniDocument::Entry& entry : doc.SectionEntries(section)) {
     if (entry.value) map.insert_or_assign(std::move(entry.key), std::move(*entry.value));
   }
 }
 
 void IniFile::ReadSectionList(std::string_view section, IniEntryList& list) const {
-  const IniDocument doc = Load(path_, status_, error_);
+  const IniDocument doc = Load(ResolvePath(path_), status_, error_);
   for (IniDocument::Entry& entry : doc.SectionEntries(section)) {
     list.emplace_back(std::move(entry.key), entry.value.value_or(std::string()));
   }
@@ -104,7 +105,7 @@ void IniFile::ReadSectionList(std::string_view section, IniEntryList& list) cons
 
 int IniFile::ReadSectionByKeys(std::string_view section, IniSectionMap& map) const {
   map.clear();
-  const IniDocument doc = Load(path_, status_, error_);
+  const IniDocument doc = Load(ResolvePath(path_), status_, error_);
   for (const std::string& key : doc.KeyNames(section)) {
     const std::optional<std::string> value = doc.FindValue(section, key);
     map.insert_or_assign(key, std::string(IniUnquote(value.value_or(std::string()))));
@@ -113,15 +114,15 @@ int IniFile::ReadSectionByKeys(std::string_view section, IniSectionMap& map) con
 }
 
 std::vector<std::string> IniFile::GetKeyNames(std::string_view section) const {
-  return Load(path_, status_, error_).KeyNames(section);
+  return Load(ResolvePath(path_), status_, error_).KeyNames(section);
 }
 
 std::vector<std::string> IniFile::GetSectionNames() const {
-  return Load(path_, status_, error_).SectionNames();
+  return Load(ResolvePath(path_), status_, error_).SectionNames();
 }
 
 bool IniFile::HasSection(std::string_view section) const {
-  return Load(path_, status_, error_).HasSection(section);
+  return Load(ResolvePath(path_), status_, error_).HasSection(section);
 }
 
 }  // namespace kestrin

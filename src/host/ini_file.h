@@ -30,6 +30,8 @@ enum class IniStatus {
   kWriteFailed,    // any other failure while writing (lock, disk full, rename)
 };
 
+// The file's folders and name are found ignoring case, as every file lookup
+// is; a file that does not exist yet is created with the spelling given.
 class IniFile {
  public:
   explicit IniFile(std::string path);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <limits>
 
-#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
@@ -86,7 +85,7 @@ FileTime FileTimeNow() {
          static_cast<FileTime>(now.tv_nsec / 100);
 }
 
-InstallRecord::InstallRecord(const std::string& path) : IniFile(ResolvePath(path)) {}
+InstallRecord::InstallRecord(const std::string& path) : IniFile(path) {}
 
 void InstallRecord::RecordInstall(std::string_view record_name, int oem_id) const {
   RecordInstall(record_name, oem_id, FileTimeNow());

@@ -27,7 +27,7 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-ModuleRegistry::ModuleRegistry(const std::string& path) : IniFile(ResolvePath(path)) {}
+ModuleRegistry::ModuleRegistry(const std::string& path) : IniFile(path) {}
 
 void ModuleRegistry::Load() {
   entries_.clear();

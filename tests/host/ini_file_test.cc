@@ -92,6 +92,17 @@ TEST_F(IniFileTest, SectionReadersSplitAsTheCallersExpect) {
   EXPECT_EQ(ini.ReadSectionByKeys("Missing", untouched), 0);
 }
 
+TEST_F(IniFileTest, FileAndFoldersAreFoundIgnoringCase) {
+  fs::create_directory(tmp_.path() / "Bundle");
+  Make("[OEMDriverDisk]\nOEMID=7\n", "Bundle/HW.INI");
+  const IniFile ini(tmp_.Sub("BUNDLE/hw.ini"));
+  EXPECT_EQ(ini.GetInt("oemdriverdisk", "oemid", true), 7);
+  EXPECT_TRUE(ini.WriteString("OEMDriverDisk", "VERSION", "1.0"));
+  // The write went into the existing file, not a second one beside it.
+  EXPECT_EQ(ReadFileOrDie(tmp_.path() / "Bundle" / "HW.INI"), "[OEMDriverDisk]\nOEMID=7\nVERSION=1.0\n");
+  EXPECT_FALSE(fs::exists(tmp_.path() / "Bundle" / "hw.ini"));
+}
+
 TEST_F(IniFileTest, MissingAndUnreadableFilesAreToldApart) {
   const IniFile missing(tmp_.Sub("nothere.ini"));
   EXPECT_EQ(missing.GetString("S", "k"), "");
