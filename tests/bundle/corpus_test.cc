@@ -102,17 +102,22 @@ bool IsHuge(const std::string& path) { return path.find("huge-lzx") != std::stri
 struct Deviation {
   const char* path;
   const char* why;
-  std::vector<std::string> files;  // what we extract instead ({} = exit 1, nothing)
+  std::vector<std::string> files;  // what we extract instead (whole or in part)
+  int exit_code;
 };
 const Deviation kDeviations[] = {
     // The peer searches a file for cabinets embedded at any offset; the
     // decoder reads the cabinet that starts the file, as the installer needs.
-    {"cabextract-cabs/search.cab", "embedded cabinets", {}},
-    {"libmspack/search_basic.cab", "embedded cabinets", {}},
-    {"libmspack/search_tricky1.cab", "embedded cabinets", {}},
+    {"cabextract-cabs/search.cab", "embedded cabinets", {}, 1},
+    {"libmspack/search_basic.cab", "embedded cabinets", {}, 1},
+    {"libmspack/search_tricky1.cab", "embedded cabinets", {}, 1},
     // The header's offset of the first file entry points past two entries;
     // the decoder honours it (the peer reads the entries after the folders).
-    {"libmspack/hidden-files.cab", "file entries at the header's offset", {"hidden1.txt", "hidden2.txt"}},
+    {"libmspack/hidden-files.cab", "file entries at the header's offset", {"hidden1.txt", "hidden2.txt"}, 0},
+    // The last Quantum block ends inside a match longer than the bytes it
+    // still owes: the decoder fails the block (the peer cuts the match), so
+    // the file stops after the 15 whole blocks before it.
+    {"cabextract-bugs/cve-2010-2801-qtm-flush.cab", "match past the block's end", {"zeroes"}, 1},
 };
 
 const Deviation* FindDeviation(const std::string& path) {
@@ -171,7 +176,7 @@ TEST_F(CorpusTest, ExtractsEveryCabinetThePeerExtracts) {
       std::vector<std::string> names;
       for (const auto& [name, data] : tree) names.push_back(name);
       EXPECT_EQ(d->files, names) << e.path << " (" << d->why << ")";
-      EXPECT_EQ(d->files.empty() ? 1 : 0, r.exit_code) << e.path << "\n" << r.err;
+      EXPECT_EQ(d->exit_code, r.exit_code) << e.path << "\n" << r.err;
       if (r.exit_code != 0) ExpectCleanErrors(r, e.path);
       continue;
     }

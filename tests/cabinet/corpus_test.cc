@@ -139,6 +139,8 @@ std::string Describe(const std::vector<Extracted>& files) {
   return s;
 }
 
+const char kMatchPastBlockEnd[] = "cabextract-bugs/cve-2010-2801-qtm-flush.cab";
+
 // Single cabinets that extract completely: exact file list in cabinet order.
 TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
   int checked = 0;
@@ -152,6 +154,13 @@ TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
     SCOPED_TRACE(row.path);
     const fs::path cab = CabDir() / row.path;
     const Outcome o = RunCopy(cab.parent_path(), cab.filename().string());
+    if (row.path == kMatchPastBlockEnd) {
+      // Its last block ends inside a 134-byte match when 5 bytes are still
+      // owed. The Quantum decoder fails such a block rather than cutting the
+      // match (the peer decodes whole frames and cuts the file afterwards).
+      EXPECT_EQ(o.error, FDIERROR_MDI_FAIL);
+      continue;
+    }
     if (!MethodsWork(row.methods)) {
       // Must fail cleanly until its block decoder exists.
       if (!o.ok) {
