@@ -1,96 +1,89 @@
 #include "fdi_harness.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <strings.h>
 #include <unistd.h>
 
-#include <strings.h>
-
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
+
+#include "support/sha256.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::cab::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Handle table: index + 1 is the handle (never 0 or -1).
 struct Slot {
   enum Kind { kFree, kMemory, kDisk, kOutput } kind = kFree;
   const std::string* data = nullptr;  // kMemory
   int fd = -1;                        // kDisk
-  uint64_t pos = 0;                   // kMemory
-  // kOutput
+  uint64_t pos = 0;                   // kMemory: read position; kOutput: size
   std::unique_ptr<kestrin::testing::Sha256> sha;
-  uint64_t size = 0;
 };
 std::vector<Slot>& Slots() {
   static std::vector<Slot> slots;
   return slots;
 }
 Slot* Lookup(INT_PTR hf) {
-  auto& slots = Slots();
-  if (hf <= 0 || static_cast<size_t>(hf) > slots.size()) return nullptr;
-  Slot* s = &slots[hf - 1];
+  if (hf <= 0 || static_cast<size_t>(hf) > Slots().size()) return nullptr;
+  Slot* s = &Slots()[hf - 1];
   return s->kind == Slot::kFree ? nullptr : s;
 }
-INT_PTR NewSlot() {
+INT_PTR NewSlot(Slot::Kind kind) {
   auto& slots = Slots();
-  for (size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i].kind == Slot::kFree) return static_cast<INT_PTR>(i + 1);
-  }
-  slots.emplace_back();
-  return static_cast<INT_PTR>(slots.size());
+  size_t i = 0;
+  while (i < slots.size() && slots[i].kind != Slot::kFree) ++i;
+  if (i == slots.size()) slots.emplace_back();
+  slots[i].kind = kind;
+  ++Harness::Get().open_handles;
+  return static_cast<INT_PTR>(i + 1);
 }
 
 void* Alloc(uint32_t cb) {
   Harness& h = Harness::Get();
-  if (h.fail_allocation >= 0 && h.allocations++ == h.fail_allocation) return nullptr;
-  if (h.fail_allocation < 0) ++h.allocations;
-  void* p = std::malloc(cb ? cb : 1);
-  if (p) ++h.live_blocks;
-  return p;
+  if (h.allocations++ == h.fail_allocation) return nullptr;
+  ++h.live_blocks;
+  return std::malloc(cb ? cb : 1);
 }
 void Free(void* p) {
-  if (!p) return;
-  --Harness::Get().live_blocks;
+  if (p) --Harness::Get().live_blocks;
   std::free(p);
 }
 uint32_t Read(INT_PTR hf, void* buf, uint32_t cb) {
   Slot* s = Lookup(hf);
-  if (!s) return kIoError;
-  Harness& h = Harness::Get();
-  if (s->kind == Slot::kMemory) {
-    const uint64_t left = s->pos < s->data->size() ? s->data->size() - s->pos : 0;
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(cb, left));
+  if (s && s->kind == Slot::kMemory) {
+    const uint32_t n = static_cast<uint32_t>(
+        std::min<uint64_t>(cb, s->pos < s->data->size() ? s->data->size() - s->pos : 0));
     std::memcpy(buf, s->data->data() + s->pos, n);
     s->pos += n;
-    h.cabinet_bytes_read += n;
     return n;
   }
-  if (s->kind == Slot::kDisk) {
-    uint32_t done = 0;
-    while (done < cb) {
-      const ssize_t n = ::read(s->fd, static_cast<char*>(buf) + done, cb - done);
-      if (n < 0) return kIoError;
-      if (n == 0) break;
-      done += static_cast<uint32_t>(n);
-    }
-    h.cabinet_bytes_read += done;
-    return done;
+  if (!s || s->kind != Slot::kDisk) return kIoError;
+  uint32_t done = 0;
+  while (done < cb) {
+    const ssize_t n = ::read(s->fd, static_cast<char*>(buf) + done, cb - done);
+    if (n < 0) return kIoError;
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
   }
-  return kIoError;
+  return done;
 }
 uint32_t Write(INT_PTR hf, const void* buf, uint32_t cb) {
   Slot* s = Lookup(hf);
   if (!s || s->kind != Slot::kOutput) return kIoError;
   const uint64_t limit = Harness::Get().output_limit;
-  uint32_t n = cb;
-  if (s->size + n > limit) n = static_cast<uint32_t>(limit > s->size ? limit - s->size : 0);
+  const uint32_t n = s->pos + cb > limit ? static_cast<uint32_t>(std::max(limit, s->pos) - s->pos) : cb;
   s->sha->Update(buf, n);
-  s->size += n;
+  s->pos += n;
   return n;
 }
 int Close(INT_PTR hf) {
@@ -109,29 +102,46 @@ int Close(INT_PTR hf) {
 }
 long Seek(INT_PTR hf, long dist, int origin) {
   Slot* s = Lookup(hf);
-  if (!s) return -1;
-  if (s->kind == Slot::kMemory) {
-    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(s->pos)
-                                                               : static_cast<int64_t>(s->data->size());
-    const int64_t to = base + dist;
-    if (to < 0) return -1;
-    s->pos = static_cast<uint64_t>(to);
-    return static_cast<long>(to);
+  if (s && s->kind == Slot::kDisk) return static_cast<long>(::lseek(s->fd, dist, origin));
+  if (!s || s->kind != Slot::kMemory) return -1;
+  const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(s->pos)
+                                                                   : static_cast<int64_t>(s->data->size());
+  if (base + dist < 0) return -1;
+  s->pos = static_cast<uint64_t>(base + dist);
+  return static_cast<long>(s->pos);
+}
+INT_PTR Open(const char* path, int oflag, int pmode) {
+  Harness& h = Harness::Get();
+  if (oflag != kOpenReadOnlyBinary || pmode != kOpenPermission) return -1;
+  auto it = h.files.find(path);
+  if (it != h.files.end()) {
+    const INT_PTR hf = NewSlot(Slot::kMemory);
+    Slots()[hf - 1].data = &it->second;
+    return hf;
   }
-  if (s->kind == Slot::kDisk) {
-    const off_t r = ::lseek(s->fd, dist, origin);
-    return r < 0 ? -1 : static_cast<long>(r);
+  if (!h.allow_disk) return -1;
+  int fd = ::open(path, O_RDONLY);
+  if (fd < 0) {
+    // Like the host layer: a name that differs only in case still finds its file.
+    const fs::path p(path);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(p.parent_path(), ec)) {
+      if (strcasecmp(entry.path().filename().c_str(), p.filename().c_str()) == 0) {
+        fd = ::open(entry.path().c_str(), O_RDONLY);
+        break;
+      }
+    }
   }
-  return -1;
+  if (fd < 0) return -1;
+  const INT_PTR hf = NewSlot(Slot::kDisk);
+  Slots()[hf - 1].fd = fd;
+  return hf;
 }
 
-INT_PTR NewOutput() {
-  const INT_PTR hf = NewSlot();
-  Slot& s = Slots()[hf - 1];
-  s.kind = Slot::kOutput;
-  s.sha = std::make_unique<kestrin::testing::Sha256>();
-  ++Harness::Get().open_handles;
-  return hf;
+uint32_t Le(const std::string& s, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(at + i < s.size() ? s[at + i] : 0);
+  return v;
 }
 
 }  // namespace
@@ -142,124 +152,116 @@ Harness& Harness::Get() {
 }
 
 void Harness::Reset() {
-  for (size_t i = 0; i < Slots().size(); ++i) {
-    if (Slots()[i].kind != Slot::kFree) Close(static_cast<INT_PTR>(i + 1));
-  }
+  for (size_t i = 0; i < Slots().size(); ++i) Close(static_cast<INT_PTR>(i + 1));
   *this = Harness{};
 }
 
 PFNALLOC TestAlloc() { return Alloc; }
 PFNFREE TestFree() { return Free; }
-
-INT_PTR TestOpen(const char* path, int oflag, int pmode) {
-  Harness& h = Harness::Get();
-  ++h.opens;
-  h.opened_paths.push_back(path);
-  if (oflag != kOpenReadOnlyBinary || pmode != kOpenPermission) return -1;
-  auto it = h.files.find(path);
-  if (it == h.files.end() && !h.allow_disk) return -1;
-  int fd = -1;
-  if (it == h.files.end()) {
-    fd = ::open(path, O_RDONLY);
-    if (fd < 0) {
-      // Like the host layer: a name that differs only in case still finds its file.
-      const std::filesystem::path p(path);
-      std::error_code ec;
-      for (const auto& entry : std::filesystem::directory_iterator(p.parent_path(), ec)) {
-        if (strcasecmp(entry.path().filename().c_str(), p.filename().c_str()) == 0) {
-          fd = ::open(entry.path().c_str(), O_RDONLY);
-          break;
-        }
-      }
-    }
-    if (fd < 0) return -1;
-  }
-  const INT_PTR hf = NewSlot();
-  Slot& s = Slots()[hf - 1];
-  if (it != h.files.end()) {
-    s.kind = Slot::kMemory;
-    s.data = &it->second;
-  } else {
-    s.kind = Slot::kDisk;
-    s.fd = fd;
-  }
-  ++h.open_handles;
-  return hf;
-}
-
-HFDI MakeTestContext(ERF* erf) {
-  return FDICreate(Alloc, Free, TestOpen, Read, Write, Close, Seek, cpu80386, erf);
-}
+HFDI MakeTestContext(ERF* erf) { return FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, erf); }
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz2 ? n->psz2 : "",
-                            n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iCabinet, n->iFolder,
-                            n->fdie});
-  if (r->hook) {
-    const INT_PTR answer = r->hook(kind, n);
-    if (answer != kDefault) {
-      if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
-      return answer;
-    }
+  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz2 ? n->psz2 : "", n->psz3 ? n->psz3 : "",
+                            n->cb, n->setID, n->iCabinet, n->iFolder, n->fdie});
+  const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
+  if (answer != kDefault) {
+    if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
+    return answer;
   }
-  switch (kind) {
-    case fdintCOPY_FILE: {
-      if (!r->accept_files) return 0;
-      if (!r->only.empty() &&
-          std::find(r->only.begin(), r->only.end(), std::string(n->psz1)) == r->only.end()) {
-        return 0;
-      }
-      return NewOutput();
-    }
-    case fdintCLOSE_FILE_INFO: {
-      Slot* s = Lookup(n->hf);
-      Extracted e;
-      e.name = n->psz1;
-      if (s && s->kind == Slot::kOutput) {
-        e.size = s->size;
-        e.sha256 = s->sha->HexDigest();
-      }
-      e.date = n->date;
-      e.time = n->time;
-      e.attribs = n->attribs;
-      e.exec = n->cb;
-      e.folder = n->iFolder;
-      r->files.push_back(e);
-      Close(n->hf);
-      return 1;
-    }
-    case fdintNEXT_CABINET:
-      ++r->next_cabinet_requests;
-      if (n->fdie != FDIERROR_NONE) return -1;
-      if (!r->next_dir.empty()) {
-        std::snprintf(n->psz3, 257, "%s", r->next_dir.c_str());
-      }
+  if (kind == fdintCOPY_FILE) {
+    if (!r->accept_files || (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0)) {
       return 0;
-    default:
-      return 0;
+    }
+    const INT_PTR hf = NewSlot(Slot::kOutput);
+    Slots()[hf - 1].sha = std::make_unique<kestrin::testing::Sha256>();
+    return hf;
   }
+  if (kind == fdintCLOSE_FILE_INFO) {
+    Slot* s = Lookup(n->hf);
+    const bool out = s && s->kind == Slot::kOutput;
+    r->files.push_back(Extracted{n->psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
+                                 n->time, n->attribs, n->cb});
+    Close(n->hf);
+    return 1;
+  }
+  if (kind == fdintNEXT_CABINET) return n->fdie == FDIERROR_NONE ? 0 : -1;
+  return 0;
 }
 
-bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
-                    PFNFDIDECRYPT decrypt) {
+bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name, PFNFDIDECRYPT decrypt) {
   return FDICopy(hfdi, name.c_str(), dir.c_str(), 0, Notify, decrypt, this);
 }
 
 int Recorder::Count(FDINOTIFICATIONTYPE kind) const {
-  int n = 0;
-  for (const Event& e : events) n += e.kind == kind;
-  return n;
+  return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; }));
+}
+
+std::vector<std::string> Recorder::Names() const {
+  std::vector<std::string> names;
+  for (const Extracted& f : files) names.push_back(f.name);
+  return names;
+}
+
+CopyResult CopyCabinet(const fs::path& cab) {
+  const int64_t blocks_before = Harness::Get().live_blocks;
+  ERF erf{};
+  HFDI hfdi = MakeTestContext(&erf);
+  Recorder rec;
+  const bool ok = rec.Copy(hfdi, cab.parent_path().string() + "/", cab.filename().string());
+  EXPECT_TRUE(FDIDestroy(hfdi));
+  EXPECT_EQ(Harness::Get().live_blocks, blocks_before) << "memory left behind: " << cab;
+  EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open: " << cab;
+  return CopyResult{ok, ok ? 0 : erf.erfOper, rec.files};
 }
 
 std::string Hex(const std::string& s) {
-  static const char kHex[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char ch : s) {
-    out += kHex[ch >> 4];
-    out += kHex[ch & 15];
+  for (unsigned char ch : s) out += "0123456789abcdef"[ch >> 4], out += "0123456789abcdef"[ch & 15];
+  return out;
+}
+
+fs::path CorpusDir() { return kestrin::testing::SharedDir() / "corpus"; }
+
+std::vector<ExpectedFile> ReadExpected(const fs::path& file) {
+  std::vector<ExpectedFile> out;
+  std::ifstream in(file);
+  EXPECT_TRUE(in.good()) << "cannot read " << file;
+  std::string line, size;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    ExpectedFile f;
+    std::getline(fields, f.sha256, '\t');
+    std::getline(fields, size, '\t');
+    std::getline(fields, f.name, '\t');
+    f.size = std::stoull(size);
+    out.push_back(f);
   }
   return out;
+}
+
+std::vector<RawFolder> RawFolders(const std::string& cab) {
+  std::vector<RawFolder> folders;
+  const uint32_t count = Le(cab, 26, 2), flags = Le(cab, 30, 2);
+  size_t at = 36, folder_reserve = 0, data_reserve = 0;
+  if (flags & 4) {
+    folder_reserve = Le(cab, 38, 1);
+    data_reserve = Le(cab, 39, 1);
+    at += 4 + Le(cab, 36, 2);
+  }
+  for (int i = 0; i < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++i) at = cab.find('\0', at) + 1;
+  for (uint32_t i = 0; i < count && at + 8 <= cab.size(); ++i, at += 8 + folder_reserve) {
+    RawFolder folder{static_cast<uint16_t>(Le(cab, at + 6, 2)), {}};
+    size_t p = Le(cab, at, 4);
+    for (uint32_t k = Le(cab, at + 4, 2); k > 0 && p + 8 + data_reserve <= cab.size(); --k) {
+      const uint32_t comp = Le(cab, p + 4, 2);
+      folder.blocks.push_back(RawBlock{cab.substr(p + 8 + data_reserve, comp), Le(cab, p + 6, 2)});
+      p += 8 + data_reserve + comp;
+    }
+    folders.push_back(folder);
+  }
+  return folders;
 }
 
 }  // namespace kestrin::cab::testing

@@ -1,5 +1,5 @@
-// LZX block decoder: streams written bit by bit, decoded through the codec
-// interface.
+// LZX block decoder on streams written bit by bit: every block type, tree
+// deltas and pre-tree runs, inconsistent streams, E8 translation.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,42 +8,27 @@
 #include <vector>
 
 #include "cabinet/block_codec.h"
-#include "cabinet/lzx_huffman.h"
-#include "cabinet/lzx_test_stream.h"
+#include "fdi_harness.h"
+#include "lzx_test_stream.h"
 
 namespace kestrin::cab {
 namespace {
 
 using testing::BitWriter;
+using testing::TestAlloc;
+using testing::TestFree;
 using testing::Code;
 using testing::WriteLengths;
 
 constexpr int kMainSymbols15 = 256 + 8 * 30;  // main tree of a 2^15 window
 constexpr int kLengthSymbols = 249;
 
-int g_allocs = 0;
-int g_fail_alloc_at = -1;  // fail the n-th allocation from now (0 = next)
-void* CountingAlloc(uint32_t size) {
-  if (g_fail_alloc_at == 0) {
-    g_fail_alloc_at = -1;
-    return nullptr;
-  }
-  if (g_fail_alloc_at > 0) --g_fail_alloc_at;
-  ++g_allocs;
-  return std::malloc(size);
-}
-void CountingFree(void* p) {
-  if (p != nullptr) --g_allocs;
-  std::free(p);
-}
-
-// One decoder handle for a window of 2^bits bytes.
 class Lzx {
  public:
   explicit Lzx(int bits = 15, uint32_t max_block = kMaxBlockSize) {
     LzxConfig config{1u << bits, 1};
     uint32_t min_input = 0;
-    EXPECT_EQ(kLzxCodec.create(max_block, &config, CountingAlloc, CountingFree, &min_input, &handle_),
+    EXPECT_EQ(kLzxCodec.create(max_block, &config, TestAlloc(), TestFree(), &min_input, &handle_),
               kCodecOk);
   }
   ~Lzx() { EXPECT_EQ(kLzxCodec.destroy(handle_), kCodecOk); }
@@ -132,89 +117,6 @@ void SmallCodes(BitWriter& w, const Trees& t) {
   t.length.Put(w, 5);                                   // length 7 + 2 + 5
 }
 const std::string kSmallText = "abcdbcdbcd" + std::string(17, 'b');
-
-TEST(LzxCreate, WindowSizesAndBufferSizes) {
-  struct Case {
-    uint32_t window;
-    int rc;
-  } cases[] = {{1u << 14, kCodecConfigNotSupported}, {1u << 15, kCodecOk}, {1u << 16, kCodecOk},
-               {1u << 21, kCodecOk},  {1u << 22, kCodecConfigNotSupported},
-               {(1u << 16) + 1, kCodecConfigNotSupported}, {0, kCodecConfigNotSupported}};
-  for (const Case& c : cases) {
-    LzxConfig config{c.window, 1};
-    uint32_t min_input = 0;
-    void* handle = nullptr;
-    EXPECT_EQ(kLzxCodec.create(0, &config, CountingAlloc, CountingFree, &min_input, nullptr), c.rc)
-        << c.window;
-    EXPECT_EQ(kLzxCodec.create(0, &config, CountingAlloc, CountingFree, &min_input, &handle), c.rc)
-        << c.window;
-    if (c.rc == kCodecOk) {
-      EXPECT_EQ(min_input, 32768u + 6148u);
-      EXPECT_EQ(kLzxCodec.destroy(handle), kCodecOk);
-    }
-  }
-  EXPECT_EQ(g_allocs, 0);
-  LzxConfig config{1u << 15, 1};
-  uint32_t min_input = 0;
-  EXPECT_EQ(kLzxCodec.create(100, &config, CountingAlloc, CountingFree, &min_input, nullptr), kCodecOk);
-  EXPECT_EQ(min_input, 100u + 6148u);
-  EXPECT_EQ(kLzxCodec.create(40000, &config, CountingAlloc, CountingFree, &min_input, nullptr), kCodecOk);
-  EXPECT_EQ(min_input, 32768u + 6148u);
-  EXPECT_EQ(kLzxCodec.create(0, nullptr, CountingAlloc, CountingFree, &min_input, nullptr), kCodecBadHandle);
-  EXPECT_EQ(kLzxCodec.create(0, &config, nullptr, CountingFree, &min_input, nullptr), kCodecBadHandle);
-  EXPECT_EQ(kLzxCodec.create(0, &config, CountingAlloc, CountingFree, nullptr, nullptr), kCodecBadHandle);
-}
-
-TEST(LzxCreate, AllocationFailuresLeakNothing) {
-  LzxConfig config{1u << 21, 1};
-  for (int fail_at = 0; fail_at < 2; ++fail_at) {
-    uint32_t min_input = 0;
-    void* handle = reinterpret_cast<void*>(1);
-    g_fail_alloc_at = fail_at;
-    EXPECT_EQ(kLzxCodec.create(0, &config, CountingAlloc, CountingFree, &min_input, &handle),
-              kCodecOutOfMemory);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(g_allocs, 0);
-  }
-  g_fail_alloc_at = -1;
-}
-
-TEST(LzxCodec, BadHandlesAndSizeLimits) {
-  uint32_t foreign[64] = {};
-  uint8_t in[4] = {}, out[16];
-  uint32_t size = 4;
-  for (void* h : {static_cast<void*>(nullptr), static_cast<void*>(foreign)}) {
-    EXPECT_EQ(kLzxCodec.decompress(h, in, 4, out, &size), kCodecBadHandle);
-    EXPECT_EQ(kLzxCodec.reset(h), kCodecBadHandle);
-    EXPECT_EQ(kLzxCodec.destroy(h), kCodecBadHandle);
-  }
-  Lzx lzx(15, 1000);
-  std::vector<uint8_t> big(1000 + 6145);
-  EXPECT_EQ(lzx.Frame(big, 1001), kCodecBufferOverflow);
-  EXPECT_EQ(lzx.Frame(big, 1000), kCodecFailed);  // input above max + 6144
-  // Exactly max + 6144 bytes of input is accepted: an uncompressed block.
-  BitWriter w;
-  StreamHeader(w);
-  Uncompressed(w, std::vector<uint8_t>(1000, 7));
-  std::vector<uint8_t> edge = w.Take();
-  edge.resize(1000 + 6144);
-  Lzx lzx2(15, 1000);
-  EXPECT_EQ(lzx2.Frame(edge, 1000), kCodecOk);
-  EXPECT_EQ(lzx2.out(), std::vector<uint8_t>(1000, 7));
-}
-
-TEST(LzxBlocks, Verbatim) {
-  Trees t = SmallTrees();
-  BitWriter w;
-  StreamHeader(w);
-  BlockHeader(w, 1, 27);  // verbatim, 27 bytes
-  t.Write(w);
-  SmallCodes(w, t);
-  w.Flush();
-  Lzx lzx;
-  ASSERT_EQ(lzx.Frame(w.Take(), 27), kCodecOk);
-  EXPECT_EQ(lzx.Text(), kSmallText);
-}
 
 TEST(LzxBlocks, AlignedOffsets) {
   // Literals x and y; slot 8 (3 extra bits: aligned code only) and slot 10
@@ -648,7 +550,21 @@ TEST(LzxState, ResetStartsAFreshFolder) {
   EXPECT_EQ(lzx.Text(), kSmallText);
 }
 
-// ---------------------------------------------------------------------------
+TEST(LzxFailures, InputAboveMaxPlus6144Fails) {
+  // Exactly max + 6144 bytes of input is accepted (an uncompressed block), one more fails.
+  BitWriter w;
+  StreamHeader(w);
+  Uncompressed(w, std::vector<uint8_t>(1000, 7));
+  std::vector<uint8_t> edge = w.Take();
+  edge.resize(1000 + 6144);
+  Lzx lzx(15, 1000);
+  ASSERT_EQ(lzx.Frame(edge, 1000), kCodecOk);
+  EXPECT_EQ(lzx.out(), std::vector<uint8_t>(1000, 7));
+  edge.push_back(0);
+  Lzx again(15, 1000);
+  EXPECT_EQ(again.Frame(edge, 1000), kCodecFailed);
+}
+
 // E8 translation, on frames of raw bytes.
 
 std::vector<uint8_t> E8Frame(std::initializer_list<std::pair<int, int32_t>> calls, size_t size) {
@@ -707,63 +623,6 @@ TEST(LzxE8, StopsAfterFrame32768) {
     uint32_t expected = i < 32768 ? 16u - 11u * static_cast<uint32_t>(i) : 16u;
     ASSERT_EQ(value, expected) << i;
   }
-}
-
-// ---------------------------------------------------------------------------
-// Decoding tables on their own.
-
-TEST(LzxHuffman, LongCodesRoundTrip) {
-  // Lengths 1..15, 16, 16 (a complete code reaching 16 bits), scattered
-  // over a larger alphabet, and a code with many long codes.
-  std::vector<std::vector<uint8_t>> sets;
-  std::vector<uint8_t> a(300, 0);
-  for (int i = 1; i <= 15; ++i) a[static_cast<size_t>(i * 17)] = static_cast<uint8_t>(i);
-  a[290] = 16;
-  a[299] = 16;
-  sets.push_back(a);
-  std::vector<uint8_t> b(600, 0);  // 511 codes of 9 bits, 64 of 15 under the last 9-bit prefix
-  for (int i = 0; i < 511; ++i) b[static_cast<size_t>(i)] = 9;   // 511/512 of the space
-  for (int i = 511; i < 575; ++i) b[static_cast<size_t>(i)] = 15;  // 64 x 2^-15 = 2^-9
-  sets.push_back(b);
-  for (const auto& lengths : sets) {
-    lzx::HuffmanTable<656, 11> table;
-    ASSERT_TRUE(table.Build(lengths.data(), static_cast<int>(lengths.size())));
-    Code code(lengths);
-    BitWriter w;
-    std::vector<int> symbols;
-    for (size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s]) {
-        code.Put(w, static_cast<int>(s));
-        symbols.push_back(static_cast<int>(s));
-      }
-    }
-    w.Flush();
-    std::vector<uint8_t> data = w.Take();
-    lzx::BitReader in;
-    in.Start(data.data(), data.data() + data.size());
-    for (int s : symbols) {
-      in.Refill();
-      ASSERT_EQ(table.Decode(in), static_cast<uint32_t>(s));
-    }
-    EXPECT_FALSE(in.Overrun());
-  }
-}
-
-TEST(LzxHuffman, UnusableLengthSets) {
-  lzx::HuffmanTable<20, 8> table;
-  std::vector<uint8_t> zero(20, 0);
-  EXPECT_TRUE(table.Build(zero.data(), 20));
-  EXPECT_TRUE(table.empty());
-  std::vector<uint8_t> too_long(20, 0);
-  for (int i = 0; i < 16; ++i) too_long[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
-  too_long[16] = 17;  // 1..16, 17, 17 would fill the code, but 17 is too long
-  too_long[17] = 17;
-  EXPECT_FALSE(table.Build(too_long.data(), 20));
-  std::vector<uint8_t> over(20, 1);
-  EXPECT_FALSE(table.Build(over.data(), 20));
-  std::vector<uint8_t> under(20, 0);
-  under[5] = 1;
-  EXPECT_FALSE(table.Build(under.data(), 20));
 }
 
 }  // namespace

@@ -1,0 +1,500 @@
+// Container rules of the cabinet reader on cabinets built byte by byte:
+// header, reserve areas, names, folders, checksums, notification answers,
+// allocation failures, and cabinet sets with their next-cabinet requests.
+#include <gtest/gtest.h>
+
+#include "cab_builder.h"
+#include "fdi_harness.h"
+#include "support/sha256.h"
+
+namespace kestrin::cab::testing {
+namespace {
+
+using kestrin::testing::Sha256Hex;
+const std::string kDir = "/mem/";
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Harness::Get().Reset();
+    Harness::Get().allow_disk = false;
+    hfdi_ = MakeTestContext(&erf_);
+    ASSERT_NE(hfdi_, nullptr);
+  }
+  void TearDown() override {
+    if (hfdi_) {
+      EXPECT_TRUE(FDIDestroy(hfdi_));
+    }
+    EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
+    EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
+  }
+  void Put(const std::string& name, const std::string& bytes, const std::string& dir = kDir) {
+    Harness::Get().files[dir + name] = bytes;
+  }
+  bool Copy(Recorder& rec, const std::string& name, PFNFDIDECRYPT decrypt = nullptr) {
+    erf_ = ERF{};
+    return rec.Copy(hfdi_, kDir, name, decrypt);
+  }
+  bool CopyBytes(const std::string& bytes, Recorder& rec) {
+    Put("a.cab", bytes);
+    return Copy(rec, "a.cab");
+  }
+
+  ERF erf_{};
+  HFDI hfdi_ = nullptr;
+};
+
+CabBuilder TwoFiles() {
+  CabBuilder cab;
+  cab.AddFiles(cab.AddStoredFolder("first file\nsecond one\n"), {{"a.txt", "first file\n"}, {"b.txt", "second one\n"}});
+  return cab;
+}
+
+TEST_F(ContainerTest, ExtractsFilesWithTheirRecordFields) {
+  CabBuilder cab = TwoFiles();
+  cab.files[1].attribs = 0x41;  // read-only + execute
+  cab.files[1].date = 0x1234;
+  cab.files[1].time = 0x5678;
+  Recorder rec;
+  ASSERT_TRUE(CopyBytes(cab.Build(), rec)) << erf_.erfOper;
+  ASSERT_EQ(rec.files.size(), 2u);
+  EXPECT_EQ(rec.files[0].sha256, Sha256Hex("first file\n"));
+  EXPECT_EQ(rec.files[0].exec, 0);
+  EXPECT_EQ(rec.files[1].sha256, Sha256Hex("second one\n"));
+  EXPECT_EQ(rec.files[1].attribs, 0x01) << "execute bit moves into cb";
+  EXPECT_EQ(rec.files[1].exec, 1);
+  EXPECT_EQ(rec.files[1].date, 0x1234);
+  EXPECT_EQ(rec.files[1].time, 0x5678);
+  std::vector<FDINOTIFICATIONTYPE> kinds;
+  for (const Event& e : rec.events) kinds.push_back(e.kind);
+  EXPECT_EQ(kinds, (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE,
+                                                     fdintCLOSE_FILE_INFO, fdintCOPY_FILE, fdintCLOSE_FILE_INFO,
+                                                     fdintENUMERATE}));
+  EXPECT_EQ(rec.events[0].psz3, kDir);
+  EXPECT_EQ(rec.events[0].setID, cab.set_id);
+  EXPECT_EQ(rec.events[1].iFolder, 2) << "entries still to read";
+  EXPECT_EQ(rec.events[2].cb, 11);
+  // A refused call leaves the error record alone; success does not clear it.
+  erf_ = ERF{7, 7, 1};
+  EXPECT_FALSE(FDICopy(nullptr, "a.cab", kDir.c_str(), 0, Recorder::Notify, nullptr, nullptr));
+  EXPECT_FALSE(FDICopy(hfdi_, "a.cab", kDir.c_str(), 0, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(rec.Copy(hfdi_, kDir, "a.cab"));
+  EXPECT_EQ(erf_.erfOper, 7);
+}
+
+struct Change {
+  const char* what;
+  std::function<void(CabBuilder&)> change;
+  int32_t error;
+  int32_t type = 0;
+};
+
+TEST_F(ContainerTest, HeaderFolderAndBlockRules) {
+  const std::vector<Change> cases = {
+      {"version 1.2", [](CabBuilder& c) { c.version_minor = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0102},
+      {"version 1.4", [](CabBuilder& c) { c.version_minor = 4; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0104},
+      {"version 2.3", [](CabBuilder& c) { c.version_major = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0203},
+      {"header reserve 60000", [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60000, 'r'); }, 0},
+      {"header reserve 60001", [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60001, 'r'); },
+       FDIERROR_NOT_A_CABINET},
+      {"reserve sizes present, all 0", [](CabBuilder& c) { c.reserve_present = true; }, 0},
+      {"folder method 4", [](CabBuilder& c) { c.folders[0].type = 4; }, FDIERROR_BAD_COMPR_TYPE},
+      {"file count beyond the entries", [](CabBuilder& c) { c.file_count = 3; }, FDIERROR_CORRUPT_CABINET},
+      {"name of 255 bytes", [](CabBuilder& c) { c.files[1].name.assign(255, 'n'); }, 0},
+      {"no terminator in 256 bytes", [](CabBuilder& c) { c.files[1].name.assign(256, 'n'); }, FDIERROR_CORRUPT_CABINET},
+      {"next cabinet name of 256 bytes", [](CabBuilder& c) { c.next_cabinet = std::string(256, 'c'); },
+       FDIERROR_CORRUPT_CABINET},
+      {"stored size differs from the record", [](CabBuilder& c) { c.folders[0].blocks[0].uncompressed += 1; },
+       FDIERROR_MDI_FAIL},
+      {"MSZIP block decodes to another size",
+       [](CabBuilder& c) { c.folders[0].type = 1, c.folders[0].blocks[0].data = std::string("CK\x03\x00", 4); },
+       FDIERROR_MDI_FAIL},
+      {"block larger than the input buffer",
+       [](CabBuilder& c) { c.folders[0].blocks[0].data.assign(32769, 'x'), c.folders[0].blocks[0].uncompressed = 1; },
+       FDIERROR_CORRUPT_CABINET},
+      {"too few blocks for the file", [](CabBuilder& c) { c.files[1].size += 5; }, FDIERROR_CORRUPT_CABINET},
+      {"checksum differs", [](CabBuilder& c) { c.folders[0].blocks[0].checksum = 0x12345678; }, FDIERROR_CORRUPT_CABINET},
+      {"checksum 0 is not tested",
+       [](CabBuilder& c) { c.folders[0].blocks[0].checksum = 0, c.folders[0].blocks[0].data[0] = 'F'; }, 0},
+  };
+  for (const Change& c : cases) {
+    SCOPED_TRACE(c.what);
+    CabBuilder cab = TwoFiles();
+    c.change(cab);
+    Recorder rec;
+    EXPECT_EQ(CopyBytes(cab.Build(), rec), c.error == 0);
+    EXPECT_EQ(erf_.erfOper, c.error) << FDIErrorText(erf_.erfOper);
+    EXPECT_EQ(erf_.erfType, c.type);
+    if (c.error == 0) {
+      ASSERT_EQ(rec.files.size(), 2u);
+      EXPECT_EQ(rec.files[0].sha256, Sha256Hex(cab.folders[0].blocks[0].data.substr(0, 11)));
+      EXPECT_EQ(rec.files[1].name, cab.files[1].name);
+    }
+  }
+  // Files that are no cabinet at all.
+  const std::string good = TwoFiles().Build();
+  for (std::string bytes : {good.substr(0, 0), good.substr(0, 4), good.substr(0, 35), "m" + good.substr(1)}) {
+    Recorder rec;
+    EXPECT_FALSE(CopyBytes(bytes, rec)) << bytes.size();
+    EXPECT_EQ(erf_.erfOper, FDIERROR_NOT_A_CABINET) << bytes.size();
+  }
+  Recorder missing;
+  EXPECT_FALSE(Copy(missing, "nowhere.cab"));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_CABINET_OPEN);
+}
+
+TEST_F(ContainerTest, ReserveAreasAreSkippedAndHandedToDecrypt) {
+  CabBuilder cab;
+  cab.reserve_present = true;
+  cab.header_reserve = "HEADER-RESERVE";
+  cab.folder_reserve = 5;
+  cab.data_reserve = 3;
+  cab.AddFiles(cab.AddStoredFolder("abcdefgh", 3), {{"x", "abcdefgh"}});
+  Put("a.cab", cab.Build());
+  static std::string seen;
+  seen.clear();
+  auto decrypt = [](FDIDECRYPT* d) -> int {
+    if (d->fdidt == fdidtNEW_CABINET) {
+      seen += std::string(static_cast<char*>(d->cabinet.pHeaderReserve), d->cabinet.cbHeaderReserve) + "|";
+    } else if (d->fdidt == fdidtNEW_FOLDER) {
+      seen += "folder " + std::to_string(d->folder.cbFolderReserve) + "|";
+    } else {
+      seen += std::to_string(d->decrypt.cbDataReserve) + ":" + std::string(static_cast<char*>(d->decrypt.pbData), d->decrypt.cbData) + "|";
+    }
+    return 0;
+  };
+  Recorder rec;
+  ASSERT_TRUE(Copy(rec, "a.cab", decrypt)) << erf_.erfOper;
+  ASSERT_EQ(rec.files.size(), 1u);
+  EXPECT_EQ(rec.files[0].sha256, Sha256Hex("abcdefgh"));
+  EXPECT_EQ(seen, "HEADER-RESERVE|folder 5|3:abc|3:def|3:gh|");
+  Recorder aborted;  // a decrypt callback answering -1 aborts
+  EXPECT_FALSE(Copy(aborted, "a.cab", [](FDIDECRYPT* d) { return d->fdidt == fdidtDECRYPT ? -1 : 0; }));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_USER_ABORT);
+}
+
+TEST_F(ContainerTest, FoldersFileOrderAndEmptyFiles) {
+  // Out-of-range folder indexes are passed over silently.
+  CabBuilder cab = TwoFiles();
+  cab.files.insert(cab.files.begin() + 1, File{"ghost", 5, 0, 1});
+  cab.files.push_back(File{"far", 5, 0, 0xFFFB});
+  Recorder rec;
+  ASSERT_TRUE(CopyBytes(cab.Build(), rec)) << erf_.erfOper;
+  EXPECT_EQ(rec.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(rec.Count(fdintCOPY_FILE), 2);
+
+  // Answering 0 skips a file without reading a block; zero-size files need none.
+  cab = TwoFiles();
+  cab.folders[0].blocks[0].checksum = 0xDEADBEEF;  // reading it would fail
+  cab.files.push_back(File{"empty", 0, 0, 0});
+  Recorder skip;
+  skip.only = {"empty"};
+  ASSERT_TRUE(CopyBytes(cab.Build(), skip)) << erf_.erfOper;
+  EXPECT_EQ(skip.Count(fdintCOPY_FILE), 3);
+  ASSERT_EQ(skip.files.size(), 1u);
+  EXPECT_EQ(skip.files[0].sha256, Sha256Hex(""));
+
+  // A file before the current block restarts the folder; decoders switch between folders.
+  const std::string a = Payload(50000, 1), b = Payload(30000, 2), c = Payload(1000, 4), d = Payload(70000, 5);
+  cab = CabBuilder();
+  cab.AddFiles(cab.AddMszipFolder(a + b), {{"a", a}, {"b", b}});
+  std::swap(cab.files[0], cab.files[1]);
+  cab.AddFiles(cab.AddStoredFolder(c, 300), {{"c", c}});
+  cab.AddFiles(cab.AddMszipFolder(d), {{"d", d}});
+  Put("a.cab", cab.Build());
+  static int folders_opened;
+  folders_opened = 0;
+  auto count = [](FDIDECRYPT* x) { return folders_opened += x->fdidt == fdidtNEW_FOLDER, 0; };
+  Recorder mixed;
+  ASSERT_TRUE(Copy(mixed, "a.cab", count)) << erf_.erfOper;
+  EXPECT_EQ(mixed.Names(), (std::vector<std::string>{"b", "a", "c", "d"}));
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(mixed.files[i].sha256, Sha256Hex(std::vector{b, a, c, d}[i])) << i;
+  EXPECT_EQ(folders_opened, 4) << "folder 0 twice, then 1 and 2";
+}
+
+TEST_F(ContainerTest, CallbackAnswersAndShortWrites) {
+  struct AnswerCase {
+    FDINOTIFICATIONTYPE kind;
+    INT_PTR answer;
+    int32_t error;
+  };
+  for (const AnswerCase& ac : std::vector<AnswerCase>{{fdintCABINET_INFO, -1, FDIERROR_USER_ABORT},
+                                                      {fdintENUMERATE, -1, FDIERROR_USER_ABORT},
+                                                      {fdintCOPY_FILE, -1, FDIERROR_USER_ABORT},
+                                                      {fdintCLOSE_FILE_INFO, -1, FDIERROR_USER_ABORT},
+                                                      {fdintCLOSE_FILE_INFO, 0, FDIERROR_TARGET_FILE}}) {
+    SCOPED_TRACE(ac.kind);
+    Recorder rec;
+    rec.hook = [&](FDINOTIFICATIONTYPE kind, FDINOTIFICATION*) { return kind == ac.kind ? ac.answer : Recorder::kDefault; };
+    EXPECT_FALSE(CopyBytes(TwoFiles().Build(), rec));
+    EXPECT_EQ(erf_.erfOper, ac.error);
+    EXPECT_EQ(Harness::Get().open_handles, 0);
+  }
+  Harness::Get().output_limit = 4;
+  Recorder rec;
+  EXPECT_FALSE(CopyBytes(TwoFiles().Build(), rec));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_TARGET_FILE);
+  EXPECT_EQ(Harness::Get().open_handles, 0) << "the decoder closes the output itself";
+}
+
+TEST_F(ContainerTest, EnumerateMayAskForMoreEntries) {
+  Recorder rec;
+  int32_t first_entry = -1;
+  rec.hook = [&](FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) -> INT_PTR {
+    if (kind != fdintENUMERATE) return Recorder::kDefault;
+    if (first_entry < 0) {
+      first_entry = n->cb;
+    } else if (n->iFolder == 0 && first_entry >= 0 && rec.files.size() == 2) {
+      n->cb = first_entry;  // once more from the top, one entry
+      n->iFolder = 1;
+    }
+    return 0;
+  };
+  ASSERT_TRUE(CopyBytes(TwoFiles().Build(), rec)) << erf_.erfOper;
+  EXPECT_EQ(rec.Names(), (std::vector<std::string>{"a.txt", "b.txt", "a.txt"}));
+}
+
+TEST_F(ContainerTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
+  const std::string a = Payload(40000, 6);
+  CabBuilder cab;
+  cab.reserve_present = true;
+  cab.header_reserve = "hr";
+  cab.AddFiles(cab.AddMszipFolder(a), {{"a", a}});
+  const std::string bytes = cab.Build();
+  FDIDestroy(hfdi_);
+  hfdi_ = nullptr;
+  for (int n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    Harness::Get().Reset();
+    Put("a.cab", bytes);
+    Harness::Get().fail_allocation = n;
+    ERF erf{};
+    HFDI h = MakeTestContext(&erf);
+    Recorder rec;
+    const bool ok = h && rec.Copy(h, kDir, "a.cab");
+    if (h) FDIDestroy(h);
+    EXPECT_EQ(Harness::Get().live_blocks, 0);
+    EXPECT_EQ(Harness::Get().open_handles, 0);
+    if (ok) {
+      ASSERT_EQ(rec.files.size(), 1u);
+      EXPECT_EQ(rec.files[0].sha256, Sha256Hex(a));
+      EXPECT_GT(n, 2);
+      break;
+    }
+    EXPECT_EQ(erf.erfOper, FDIERROR_ALLOC_FAIL);
+    EXPECT_EQ(erf.fError, 1);
+    ASSERT_LT(n, 50);
+  }
+}
+
+TEST_F(ContainerTest, ListingReportsEachEntryWithItsMethod) {
+  CabBuilder cab;
+  cab.AddFiles(cab.AddMszipFolder("abc"), {{"m", "abc"}});
+  cab.AddFiles(cab.AddStoredFolder("def"), {{"s", "def"}});
+  cab.folders.push_back(Folder{0x1503, {}, {}});  // LZX:21
+  cab.folders.push_back(Folder{0x1572, {}, {}});  // QTM:7/21
+  cab.files.push_back(File{"l", 0, 0, 2});
+  cab.files.push_back(File{"q", 0, 0, 3});
+  cab.files.push_back(File{"x", 0, 0, 9});
+  Put("a.cab", cab.Build());
+  std::vector<std::string> lines;
+  auto list = [](const FDILISTENTRY* e) -> INT_PTR {
+    auto* out = static_cast<std::vector<std::string>*>(e->pv);
+    char m[32];
+    if (e->kind == fdilistCABINET) {
+      out->push_back("cabinet " + std::to_string(e->cabinet->cFolders) + "/" + std::to_string(e->cabinet->cFiles));
+    } else if (e->kind == fdilistFOLDER) {
+      out->push_back(FDICompressionName(e->folder->typeCompress, m, 32));
+    } else {
+      out->push_back(std::string(e->file->pszName) + " " +
+                     (e->file->folderInRange ? FDICompressionName(e->file->typeCompress, m, 32) : "-"));
+    }
+    return 0;
+  };
+  ASSERT_TRUE(FDIListCabinet(hfdi_, "a.cab", kDir.c_str(), list, &lines)) << erf_.erfOper;
+  EXPECT_EQ(lines, (std::vector<std::string>{"cabinet 4/5", "MSZIP", "NONE", "LZX:21", "QTM:7/21", "m MSZIP",
+                                             "s NONE", "l LZX:21", "q QTM:7/21", "x -"}));
+  char buf[16];
+  EXPECT_STREQ(FDICompressionName(0x0007, buf, sizeof buf), "UNKNOWN7");
+}
+
+// --- Cabinet sets ---------------------------------------------------------------
+
+DataBlock Piece(const std::string& bytes, uint16_t uncompressed) { return DataBlock{bytes, uncompressed, std::nullopt, {}}; }
+
+class SetTest : public ContainerTest {
+ protected:
+  // a.cab and b.cab: f1 in a; f2 from a into b (its second block split
+  // between them); f3 in a new folder of b.
+  void MakeTwo() {
+    a_ = CabBuilder();
+    a_.next_cabinet = "b.cab";
+    a_.next_disk = "disk 2";
+    a_.folders.push_back(Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 100), 0)}, {}});
+    a_.files = {File{"f1", 100, 0, 0}, File{"f2", 500, 100, ifoldCONTINUED_TO_NEXT}};
+    b_ = CabBuilder();
+    b_.index = 1;
+    b_.prev_cabinet = "a.cab";
+    b_.prev_disk = "disk 1";
+    b_.folders.push_back(Folder{0, {Piece(f2_.substr(200, 100), 200), Piece(f2_.substr(300), 200)}, {}});
+    b_.folders.push_back(Folder{0, {Piece(f3_, 50)}, {}});
+    b_.files = {File{"f2", 500, 100, ifoldCONTINUED_FROM_PREV}, File{"f3", 50, 0, 1}};
+    Put("a.cab", a_.Build());
+    Put("b.cab", b_.Build());
+  }
+  std::vector<FDIERROR> NextCabinetRequests(const Recorder& rec) {
+    std::vector<FDIERROR> fdie;
+    for (const Event& e : rec.events) {
+      if (e.kind == fdintNEXT_CABINET) fdie.push_back(e.fdie);
+    }
+    return fdie;
+  }
+
+  const std::string f1_ = Payload(100, 11), f2_ = Payload(500, 12), f3_ = Payload(50, 13);
+  CabBuilder a_, b_;
+};
+
+TEST_F(SetTest, TwoCabinets) {
+  MakeTwo();
+  Recorder from_a;
+  ASSERT_TRUE(Copy(from_a, "a.cab")) << erf_.erfOper;
+  EXPECT_EQ(from_a.Names(), (std::vector<std::string>{"f1", "f2"}));
+  EXPECT_EQ(from_a.files[1].sha256, Sha256Hex(f2_));
+  EXPECT_EQ(from_a.Count(fdintCABINET_INFO), 2);
+  ASSERT_EQ(from_a.Count(fdintNEXT_CABINET), 1);
+  for (const Event& e : from_a.events) {
+    if (e.kind != fdintNEXT_CABINET) continue;
+    EXPECT_EQ(e.psz1 + "|" + e.psz2 + "|" + e.psz3, "b.cab|disk 2|" + kDir);
+    EXPECT_EQ(e.iCabinet, 1);
+  }
+  Recorder from_b;
+  ASSERT_TRUE(Copy(from_b, "b.cab")) << erf_.erfOper;
+  EXPECT_EQ(from_b.Names(), (std::vector<std::string>{"f3"}));
+  ASSERT_EQ(from_b.Count(fdintPARTIAL_FILE), 1);
+  for (const Event& e : from_b.events) {
+    if (e.kind == fdintPARTIAL_FILE) {
+      EXPECT_EQ(e.psz1 + "|" + e.psz2 + "|" + e.psz3, "f2|a.cab|disk 1");
+    }
+  }
+}
+
+TEST_F(SetTest, ThreeCabinetsWithSplitBlocks) {
+  CabBuilder a, b, c;
+  a.next_cabinet = "b.cab";
+  a.folders.push_back(Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 50), 0)}, {}});
+  a.files = {File{"f1", 100, 0, 0}, File{"f2", 500, 100, ifoldCONTINUED_TO_NEXT}};
+  b.index = 1;
+  b.prev_cabinet = "a.cab";
+  b.next_cabinet = "c.cab";
+  b.folders.push_back(Folder{
+      0, {Piece(f2_.substr(150, 50), 100), Piece(f2_.substr(200, 200), 200), Piece(f2_.substr(400, 20), 0)}, {}});
+  b.files = {File{"f2", 500, 100, ifoldCONTINUED_PREV_AND_NEXT}};
+  c.index = 2;
+  c.prev_cabinet = "b.cab";
+  c.folders.push_back(Folder{0, {Piece(f2_.substr(420), 100)}, {}});
+  c.folders.push_back(Folder{0, {Piece(f3_, 50)}, {}});
+  c.files = {File{"f2", 500, 100, ifoldCONTINUED_FROM_PREV}, File{"f3", 50, 0, 1}};
+  Put("a.cab", a.Build());
+  Put("b.cab", b.Build());
+  Put("c.cab", c.Build());
+  Recorder from_a, from_b, from_c;
+  ASSERT_TRUE(Copy(from_a, "a.cab")) << erf_.erfOper;
+  ASSERT_EQ(from_a.Names(), (std::vector<std::string>{"f1", "f2"}));
+  EXPECT_EQ(from_a.files[1].sha256, Sha256Hex(f2_));
+  EXPECT_EQ(from_a.Count(fdintNEXT_CABINET), 2);
+  ASSERT_TRUE(Copy(from_b, "b.cab")) << erf_.erfOper;
+  EXPECT_TRUE(from_b.files.empty());
+  EXPECT_EQ(from_b.Count(fdintPARTIAL_FILE), 1);
+  ASSERT_TRUE(Copy(from_c, "c.cab")) << erf_.erfOper;
+  EXPECT_EQ(from_c.Names(), (std::vector<std::string>{"f3"}));
+  EXPECT_EQ(from_c.files[0].sha256, Sha256Hex(f3_));
+}
+
+TEST_F(SetTest, DeclinedSpanningFilesAreSkippedInTheNextCabinet) {
+  const std::string f2a = f2_.substr(0, 150), f2b = f2_.substr(150, 250);
+  CabBuilder a, b;
+  a.next_cabinet = "b.cab";
+  a.folders.push_back(Folder{0, {Piece(f1_ + f2a, 250), Piece(f2b.substr(0, 100), 0)}, {}});
+  a.files = {File{"f1", 100, 0, 0}, File{"f2a", 150, 100, ifoldCONTINUED_TO_NEXT},
+             File{"f2b", 250, 250, ifoldCONTINUED_TO_NEXT}};
+  b.index = 1;
+  b.prev_cabinet = "a.cab";
+  b.folders.push_back(Folder{0, {Piece(f2b.substr(100), 250)}, {}});
+  b.folders.push_back(Folder{0, {Piece(f3_, 50)}, {}});
+  b.files = {File{"f2a", 150, 100, ifoldCONTINUED_FROM_PREV}, File{"f2b", 250, 250, ifoldCONTINUED_FROM_PREV},
+             File{"f3", 50, 0, 1}};
+  Put("a.cab", a.Build());
+  Put("b.cab", b.Build());
+  Recorder rec;
+  rec.only = {"f1", "f2b", "f3"};
+  ASSERT_TRUE(Copy(rec, "a.cab")) << erf_.erfOper;
+  EXPECT_EQ(rec.Names(), (std::vector<std::string>{"f1", "f2b"}));
+  EXPECT_EQ(rec.files[1].sha256, Sha256Hex(f2b));
+  EXPECT_EQ(rec.Count(fdintCOPY_FILE), 3) << "nothing of b.cab's own list is offered again";
+}
+
+TEST_F(SetTest, MissingNextCabinetIsRequestedAgainThenRetriedOrAborted) {
+  MakeTwo();
+  Harness::Get().files.erase(kDir + "b.cab");
+  Recorder abort;  // answers -1 to the repeated request
+  EXPECT_FALSE(Copy(abort, "a.cab"));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_USER_ABORT);
+  EXPECT_EQ(NextCabinetRequests(abort), (std::vector<FDIERROR>{FDIERROR_NONE, FDIERROR_CABINET_OPEN}));
+  EXPECT_EQ(abort.Names(), (std::vector<std::string>{"f1"})) << "the partly written file is not closed as done";
+
+  Put("b.cab", b_.Build(), "/other/");
+  Recorder retry;
+  retry.hook = [](FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) -> INT_PTR {
+    if (kind != fdintNEXT_CABINET || n->fdie == FDIERROR_NONE) return Recorder::kDefault;
+    std::snprintf(n->psz3, 257, "%s", "/other/");  // a second attempt, elsewhere
+    return 0;
+  };
+  ASSERT_TRUE(Copy(retry, "a.cab")) << erf_.erfOper;
+  EXPECT_EQ(retry.Names(), (std::vector<std::string>{"f1", "f2"}));
+  EXPECT_EQ(retry.files[1].sha256, Sha256Hex(f2_));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_CABINET_OPEN) << "the failed attempt stays recorded";
+}
+
+TEST_F(SetTest, WrongOrMissingContinuations) {
+  struct SetChange {
+    const char* what;
+    std::function<void(CabBuilder& a, CabBuilder& b)> change;
+    int32_t error;
+    std::vector<FDIERROR> requests;
+  };
+  const std::vector<SetChange> cases = {
+      {"other set", [](CabBuilder&, CabBuilder& b) { b.set_id += 1; }, FDIERROR_USER_ABORT,
+       {FDIERROR_NONE, FDIERROR_WRONG_CABINET}},
+      {"other index", [](CabBuilder&, CabBuilder& b) { b.index = 2; }, FDIERROR_USER_ABORT,
+       {FDIERROR_NONE, FDIERROR_WRONG_CABINET}},
+      {"other data reserve", [](CabBuilder&, CabBuilder& b) { b.reserve_present = true, b.data_reserve = 2; },
+       FDIERROR_USER_ABORT, {FDIERROR_NONE, FDIERROR_RESERVE_MISMATCH}},
+      {"not a cabinet", [](CabBuilder&, CabBuilder& b) { b.version_minor = 2; }, FDIERROR_USER_ABORT,
+       {FDIERROR_NONE, FDIERROR_UNKNOWN_CABINET_VERSION}},
+      {"continued file before the current block",
+       [](CabBuilder&, CabBuilder& b) { b.files.insert(b.files.begin() + 1, File{"again", 300, 100, ifoldCONTINUED_FROM_PREV}); },
+       FDIERROR_CORRUPT_CABINET, {FDIERROR_NONE}},
+      {"folder ends without a next cabinet", [](CabBuilder& a, CabBuilder&) { a.next_cabinet.reset(); },
+       FDIERROR_CORRUPT_CABINET, {}},
+  };
+  for (const SetChange& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakeTwo();
+    c.change(a_, b_);
+    Put("a.cab", a_.Build());
+    Put("b.cab", b_.Build());
+    Recorder rec;
+    EXPECT_FALSE(Copy(rec, "a.cab"));
+    EXPECT_EQ(erf_.erfOper, c.error);
+    EXPECT_EQ(NextCabinetRequests(rec), c.requests);
+  }
+  MakeTwo();  // the cabinet handle will not close before the next cabinet
+  Harness::Get().fail_close = 1;
+  Recorder rec;
+  EXPECT_FALSE(Copy(rec, "a.cab"));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_CORRUPT_CABINET);
+  EXPECT_EQ(rec.Count(fdintNEXT_CABINET), 0);
+}
+
+}  // namespace
+}  // namespace kestrin::cab::testing
