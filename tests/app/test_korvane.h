@@ -1,12 +1,16 @@
-// A throw-away Korvane for the application tests, laid out by the project's
-// sandbox script below a scoped folder, with the options the tests need; and
-// bundle cabinets built with gcab.
+// A throw-away Korvane for the application and end-to-end tests, laid out by
+// the sandbox script below a scoped folder; bundles built with gcab; the
+// expected report lines of a bundle and the log read back without stamps.
 #ifndef KESTRIN_TESTS_APP_TEST_KORVANE_H_
 #define KESTRIN_TESTS_APP_TEST_KORVANE_H_
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,39 +20,47 @@
 
 namespace kestrin::testing {
 
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
 struct tKorvaneOptions {
-  bool ini_path = true;          // write the IniPath key
   bool ini_trailing_slash = true;
-  bool oemcab = true;            // create <ini>/OEMCAB
-  std::string version = "6.1";   // CurrentVersion; empty: no key
+  bool oemcab = true;           // create <ini>/OEMCAB
+  std::string version = "6.1";  // CurrentVersion; empty: no key
 };
 
 class TestKorvane {
  public:
-  explicit TestKorvane(const tKorvaneOptions& options = {});
-  ~TestKorvane();
-
-  // The scoped folder; the sandbox is its subfolder "korvane", so tests may
-  // put bundles beside it.
-  const std::filesystem::path& root() const { return dir_.path(); }
-  std::filesystem::path registry() const { return sandbox_.registry; }
-  std::filesystem::path product_dir() const { return sandbox_.product_dir; }
-  // IniPath without its trailing separator.
-  std::filesystem::path ini_dir() const {
-    return sandbox_.ini_dir.substr(0, sandbox_.ini_dir.find_last_not_of('/') + 1);
+  explicit TestKorvane(const tKorvaneOptions& options = {}) : options_(options) {
+    std::vector<std::string> pieces{"--version", options.version};
+    if (options.version.empty()) pieces = {"--without", "version"};
+    if (!options.oemcab) pieces.insert(pieces.end(), {"--without", "oemcab"});
+    sandbox_ = MakeSandbox(root() / "korvane", pieces);
+    if (!options.ini_trailing_slash) {
+      std::string store = ReadFileOrDie(registry());
+      const std::string stored = "@=\"" + ini_dir().string() + "/\"";
+      const size_t at = store.find(stored);
+      EXPECT_NE(at, std::string::npos) << store;
+      if (at != std::string::npos) WriteFileOrDie(registry(), store.replace(at, stored.size(), "@=\"" + ini_dir().string() + "\""));
+    }
   }
-  std::filesystem::path data_dir() const { return sandbox_.data_dir; }
-  std::filesystem::path user_data() const { return sandbox_.data_home; }
-  std::filesystem::path oemcab() const { return ini_dir() / "OEMCAB"; }
-  std::filesystem::path log() const { return oemcab() / "TargetDriverInstall.log"; }
-  std::filesystem::path temp_root() const { return user_data() / "Brantel" / "Temp"; }
-  // The IniPath value as stored.
-  std::string ini_path_value() const;
-
-  // Environment that points Kestrin at this Korvane ("NAME=value").
-  std::vector<std::string> Environment() const;
-  // Sets those variables in this process (restored by the destructor).
-  void ApplyEnvironment();
+  // The scoped folder; the sandbox is its subfolder "korvane".
+  const fs::path& root() const { return dir_.path(); }
+  fs::path registry() const { return sandbox_.registry; }
+  fs::path product_dir() const { return sandbox_.product_dir; }
+  fs::path ini_dir() const { return sandbox_.ini_dir.substr(0, sandbox_.ini_dir.find_last_not_of('/') + 1); }
+  fs::path user_data() const { return sandbox_.data_home; }
+  fs::path oemcab() const { return ini_dir() / "OEMCAB"; }
+  fs::path log() const { return oemcab() / "TargetDriverInstall.log"; }
+  fs::path temp_root() const { return user_data() / "Brantel" / "Temp"; }
+  std::string ini_path_value() const { return ini_dir().string() + (options_.ini_trailing_slash ? "/" : ""); }
+  // "NAME=value" settings that point Kestrin at this Korvane.
+  std::vector<std::string> Environment() const {
+    return {"KESTRIN_REGISTRY=" + registry().string(), "KESTRIN_PRODUCT_DIR=" + product_dir().string(),
+            "XDG_DATA_HOME=" + user_data().string()};
+  }
+  // Sets those in this process until the destructor.
+  void ApplyEnvironment() { env_ = std::make_unique<ScopedSandboxEnv>(sandbox_); }
 
  private:
   ScopedTempDir dir_;
@@ -57,33 +69,75 @@ class TestKorvane {
   std::unique_ptr<ScopedSandboxEnv> env_;
 };
 
-// Files of a bundle: cabinet member name ("DIR/file") and content.
-using BundleFiles = std::vector<std::pair<std::string, std::string>>;
+// An "hw.ini" with section OEMDriverDisk; keys with empty values left out.
+inline std::string HwIni(const std::string& description, const std::string& oem_id,
+                         const std::string& minimum, const std::string& extra = "") {
+  std::string ini = "[OEMDriverDisk]\nDESCRIPTION=" + description + "\nOEMNAME=Vendor\nVERSION=1.0\n";
+  if (!oem_id.empty()) ini += "OEMID=" + oem_id + "\n";
+  if (!minimum.empty()) ini += "MINIMUM_VERSION=" + minimum + "\n";
+  return ini + extra;
+}
 
-// An "hw.ini" with section OEMDriverDisk; keys with empty values are left out.
-std::string HwIni(const std::string& description, const std::string& oem_name,
-                  const std::string& oem_id, const std::string& version,
-                  const std::string& minimum_version, const std::string& extra = "");
+// Builds `cab` with gcab (MSZIP) from (member "DIR/file", content) pairs.
+inline void MakeCabinet(const fs::path& cab, const std::vector<std::pair<std::string, std::string>>& files) {
+  ScopedTempDir stage;
+  std::string command = "cd '" + stage.path().string() + "' && gcab -c -z '" + cab.string() + "'";
+  for (const auto& [name, content] : files) {
+    fs::create_directories((stage.path() / name).parent_path());
+    WriteFileOrDie(stage.path() / name, content);
+    command += " '" + name + "'";
+  }
+  fs::create_directories(cab.parent_path());
+  ASSERT_EQ(system((command + " >/dev/null").c_str()), 0) << command;
+}
 
-// Builds `cab` with gcab (MSZIP) from the files; fails the test on error.
-void MakeCabinet(const std::filesystem::path& cab, const BundleFiles& files);
+// A bundle "<root>/<relative>": hw.ini described "Desc <file name>" and one module.
+inline std::string Bundle(const TestKorvane& korvane, const std::string& relative, const std::string& minimum = "",
+                          const std::string& extra = "") {
+  const fs::path cab = korvane.root() / relative;
+  MakeCabinet(cab, {{"hw.ini", HwIni("Desc " + cab.filename().string(), "42", minimum, extra)},
+                    {"MODULES/M.INI", "[MODULE]\n"}});
+  return cab.string();
+}
 
-// The report lines of a bundle that preparation unpacked and described:
-// directory lines, description, manufacturer, version, file count and
-// minimum version ("not specified" when empty).
-std::vector<std::string> PreparedLines(const TestKorvane& korvane, const std::string& description,
-                                       const std::string& oem_name, int oem_id,
-                                       const std::string& version, int files,
-                                       const std::string& minimum_version);
-// The lines after the steps of a bundle: temporary directory removed,
-// completion, empty line.
-std::vector<std::string> CompletionLines();
-// Appends `more` to `lines`.
-void Append(std::vector<std::string>* lines, const std::vector<std::string>& more);
+// The report lines of a bundle that preparation unpacked and described.
+inline Lines PreparedLines(const TestKorvane& korvane, const std::string& description, int oem_id = 42,
+                           int files = 2, const std::string& minimum = "") {
+  return {"Korvane installation directory: " + korvane.product_dir().string(),
+          "Korvane INI-File directory: " + korvane.ini_path_value(),
+          "",
+          "Driver bundle description: " + description,
+          "",
+          "Manufacturer: Vendor (ID " + std::to_string(oem_id) + ")",
+          "Version: 1.0",
+          "Driver bundle has " + std::to_string(files) + " files",
+          "",
+          "Minimum Korvane version: " + (minimum.empty() ? "not specified" : minimum)};
+}
 
-// Every line of the log without its time stamp; a line that does not start
-// with a well-formed "YYYYMMDD HH.MM -> " stamp fails the test.
-std::vector<std::string> LogTexts(const std::filesystem::path& log);
+inline const Lines kCompletionLines = {" *** Temp directory successfully removed ***",
+                                       " *** Kestrin completed installing target driver  ***", ""};
+
+// Joins line lists.
+inline Lines Cat(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// The log's lines without their "YYYYMMDD HH.MM -> " stamps; a line without a
+// well-formed stamp fails the test.
+inline Lines LogTexts(const fs::path& log) {
+  static const std::regex kStamp(R"(^\d{4}(0[1-9]|1[0-2])(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3])\.[0-5]\d -> )");
+  Lines texts;
+  std::ifstream in(log, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch match;
+    if (!std::regex_search(line, match, kStamp)) ADD_FAILURE() << "log line without time stamp: '" << line << "'";
+    texts.push_back(match.empty() ? line : match.suffix().str());
+  }
+  return texts;
+}
 
 }  // namespace kestrin::testing
 
