@@ -1,0 +1,318 @@
+// kestrin-cab over the shared cabinet corpus, over gcab round trips (checked
+// against cabextract) and as a user meets it on the command line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "bundle/bundle_test_util.h"
+#include "support/sha256.h"
+
+namespace kestrin::testing {
+namespace {
+
+fs::path CorpusDir() { return SharedDir() / "corpus" / "cab"; }
+
+std::vector<std::string> Columns(const std::string& line) {
+  std::vector<std::string> cols;
+  std::stringstream s(line);
+  for (std::string col; std::getline(s, col, '\t');) cols.push_back(col);
+  return cols;
+}
+
+// Recorded output of a cabinet: output path -> "size:sha256" (a later entry of
+// the same name replaces an earlier one, as on disk; FAILED lines left out).
+std::map<std::string, std::string> ReadExpected(const std::string& file) {
+  std::map<std::string, std::string> files;
+  std::ifstream in(CorpusDir() / "EXPECTED" / file);
+  for (std::string line; std::getline(in, line);) {
+    const auto cols = Columns(line);
+    if (line.empty() || line[0] == '#' || line.rfind("FAILED", 0) == 0 || cols.size() < 3) continue;
+    std::string name, part;  // hex name bytes; "\" and "/" separate, "." parts dropped
+    for (size_t i = 0; i <= cols[2].size(); i += 2) {
+      const char c = i + 1 < cols[2].size() ? static_cast<char>(std::stoi(cols[2].substr(i, 2), nullptr, 16)) : '/';
+      if (c != '\\' && c != '/') {
+        part.push_back(c);
+      } else if (!part.empty() && part != ".") {
+        name += (name.empty() ? "" : "/") + part;
+        part.clear();
+      } else {
+        part.clear();
+      }
+    }
+    files[name] = cols[1] + ":" + cols[0];
+  }
+  return files;
+}
+
+// The tree below `out` against the record; `all`: nothing else is there.
+void CompareTree(const fs::path& out, const std::string& expected_file, const std::string& what, bool all) {
+  const FileSet tree = ReadTree(out);
+  const auto expected = ReadExpected(expected_file);
+  for (const auto& [name, digest] : expected) {
+    auto it = tree.find(name);
+    if (it == tree.end()) ADD_FAILURE() << what << ": missing " << name;
+    else EXPECT_EQ(digest, std::to_string(it->second.size()) + ":" + Sha256Hex(it->second)) << what << ": " << name;
+  }
+  for (const auto& entry : tree) EXPECT_TRUE(!all || expected.count(entry.first)) << what << ": extra " << entry.first;
+}
+
+// Where kestrin-cab deliberately reads a cabinet otherwise than cabextract.
+struct Deviation {
+  const char* path;
+  std::vector<std::string> files;  // what we extract instead (whole or in part)
+  int exit_code;
+};
+const Deviation kDeviations[] = {
+    // cabextract searches a file for cabinets embedded at any offset; the
+    // decoder reads the cabinet that starts the file, as the installer needs.
+    {"cabextract-cabs/search.cab", {}, 1},
+    {"libmspack/search_basic.cab", {}, 1},
+    {"libmspack/search_tricky1.cab", {}, 1},
+    // The header's offset of the first file entry points past two entries;
+    // the decoder honours it (cabextract reads the entries after the folders).
+    {"libmspack/hidden-files.cab", {"hidden1.txt", "hidden2.txt"}, 0},
+    // The last Quantum block ends inside a match longer than the bytes it
+    // still owes: the decoder fails the block (cabextract cuts the match), so
+    // the file stops after the 15 whole blocks before it.
+    {"cabextract-bugs/cve-2010-2801-qtm-flush.cab", {"zeroes"}, 1},
+};
+
+TEST(CorpusTest, EveryCabinetExtractsAsRecordedOrFailsCleanly) {
+  std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
+  if (!manifest) GTEST_SKIP() << "no corpus";
+  int extracted = 0, damaged = 0, traversal = 0;
+  std::string line;
+  std::getline(manifest, line);
+  while (std::getline(manifest, line)) {
+    const auto cols = Columns(line);
+    if (cols.size() < 9 || cols[0].find("huge-lzx") != std::string::npos) continue;
+    const std::string& path = cols[0];
+    const std::string cab = (CorpusDir() / path).string();
+    if (cols[8] == "yes(set-renamed)") continue;  // MultiBasicSetFromAnyPart
+    ScopedTempDir tmp;
+    const fs::path out = tmp.path() / "a" / "b" / "out";
+    fs::create_directories(out);
+    const RunResult x = Cab({"x", cab, "-d", out.string()}, out.string());
+    const RunResult t = Cab({"t", cab});
+    const Deviation* dev = nullptr;
+    for (const Deviation& d : kDeviations) dev = path == d.path ? &d : dev;
+    if (path.find("dirwalk") != std::string::npos || path.find("traversal.cab") != std::string::npos) {
+      ++traversal;  // refused; nothing outside the target; what was written is right
+      EXPECT_EQ(1, x.exit_code) << path;
+      EXPECT_NE(std::string::npos, x.err.find("(code 100)")) << path << "\n" << x.err;
+      for (const auto& entry : ReadTree(tmp.path())) EXPECT_EQ(0u, entry.first.rfind("a/b/out/", 0)) << entry.first;
+      const auto expected = ReadExpected(path + ".sha256");
+      for (const auto& [name, data] : ReadTree(out)) {
+        if (expected.count(name)) { EXPECT_EQ(expected.at(name), std::to_string(data.size()) + ":" + Sha256Hex(data)); }
+      }
+    } else if (dev != nullptr) {
+      std::vector<std::string> names;
+      for (const auto& entry : ReadTree(out)) names.push_back(entry.first);
+      EXPECT_EQ(dev->files, names) << path;
+      EXPECT_EQ(dev->exit_code, x.exit_code) << path << "\n" << x.err;
+    } else if (cols[8].rfind("yes", 0) == 0) {
+      ++extracted;
+      EXPECT_EQ(0, x.exit_code) << path << "\n" << x.err;
+      EXPECT_EQ(0, t.exit_code) << path << "\n" << t.err;
+      CompareTree(out, path + ".sha256", path, true);
+    } else {
+      ++damaged;
+      EXPECT_EQ(1, x.exit_code) << path << " (" << cols[7] << ")";
+      EXPECT_EQ(1, t.exit_code) << path;
+      EXPECT_LT(Cab({"l", cab}).exit_code, 2) << path;
+      if (cols[8].rfind("partial", 0) == 0) CompareTree(out, path + ".partial.sha256", path, false);
+    }
+    if (x.exit_code != 0) { EXPECT_TRUE(CleanErrors(x.err)) << path << "\n" << x.err; }
+  }
+  EXPECT_GT(extracted, 50);
+  EXPECT_GT(damaged, 30);
+  EXPECT_EQ(3, traversal);
+}
+
+// A set is joined through the "cabd_" names its headers give.
+TEST(CorpusTest, MultiBasicSetFromAnyPart) {
+  if (!fs::exists(CorpusDir())) GTEST_SKIP() << "no corpus";
+  ScopedTempDir tmp;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+    fs::create_symlink(CorpusDir() / "libmspack" / name, tmp.path() / ("cabd_" + name));
+  }
+  for (int i = 1; i <= 5; ++i) {
+    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+    const RunResult r = Cab({"x", tmp.Sub("cabd_" + name), "-d", tmp.Sub("out" + name)});
+    EXPECT_EQ(0, r.exit_code) << name << "\n" << r.err;
+    CompareTree(tmp.path() / ("out" + name), "libmspack/" + name + ".sha256", name, true);
+    EXPECT_EQ(0, Cab({"t", tmp.Sub("cabd_" + name)}).exit_code) << name;
+  }
+  const RunResult alone = Cab({"x", (CorpusDir() / "libmspack/multi_basic_pt2.cab").string(), "-d", tmp.Sub("o")});
+  EXPECT_EQ(1, alone.exit_code);
+  EXPECT_TRUE(CleanErrors(alone.err)) << alone.err;
+}
+
+// The two 2 GiB LZX cabinets, only tested: the bundle_huge_lzx CTest entry.
+TEST(HugeCabinetTest, TwoGibLzxCabinetsTest) {
+  if (std::getenv("KESTRIN_RUN_HUGE") == nullptr) GTEST_SKIP() << "runs as bundle_huge_lzx";
+  for (const char* name : {"huge-lzx15.cab", "huge-lzx21.cab"}) {
+    const std::string cab = (CorpusDir() / "libmspack-history" / name).string();
+    const RunResult t = Cab({"t", cab});
+    EXPECT_EQ(0, t.exit_code) << name << "\n" << t.err;
+    EXPECT_EQ(0u, Cab({"l", cab}).out.rfind("2147450880\t", 0)) << name;
+  }
+}
+
+// Extracts `cab` with kestrin-cab and cabextract: both give `files`.
+void CheckExtraction(const fs::path& cab, const FileSet& files, const std::string& what) {
+  ScopedTempDir work;
+  const RunResult x = Cab({"x", cab.string(), "-d", work.Sub("ours")});
+  EXPECT_EQ(0, x.exit_code) << what << "\n" << x.err;
+  EXPECT_EQ(0, Cab({"t", cab.string()}).exit_code) << what;
+  const FileSet ours = ReadTree(work.path() / "ours");
+  EXPECT_EQ(files.size(), ours.size()) << what;
+  EXPECT_TRUE(ours == files) << what;  // no megabytes printed on a mismatch
+  const RunResult c = RunProgram({"cabextract", "-q", "-d", work.Sub("theirs"), cab.string()});
+  EXPECT_EQ(0, c.exit_code) << what << "\n" << c.err;
+  EXPECT_TRUE(ReadTree(work.path() / "theirs") == ours) << what << ": differs from cabextract";
+}
+
+class GcabRoundTripTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (!HaveProgram("gcab") || !HaveProgram("cabextract")) GTEST_SKIP() << "gcab or cabextract missing";
+  }
+};
+
+TEST_P(GcabRoundTripTest, ExtractsWhatGcabPacked) {
+  const bool mszip = GetParam();
+  FileSet many;
+  for (int i = 0; i < 600; ++i) many[std::string(1, static_cast<char>('0' + i % 7)) + "/f" + std::to_string(i) + ".txt"] = MakePayload(i % 300, i % 3, i);
+  const std::vector<std::pair<const char*, FileSet>> cases = {
+      {"mixed", {{"readme.txt", MakePayload(5000, 0, 1)}, {"bin/tool.exe", MakePayload(70000, 1, 2)},
+                 {"bin/random.dat", MakePayload(100000, 2, 3)}, {"exact.blk", MakePayload(32768, 0, 4)},
+                 {"empty.txt", ""}, {"deep/er/still/empty", ""}}},
+      {"many_small", many},
+      {"long_names", {{std::string(255, 'n'), "255"}, {"dir/" + std::string(247, 'm') + ".txt", "255 with a folder"}}},
+      {"large", {{"large.bin", MakePayload(3 << 20, 1, 9) + MakePayload(1 << 20, 2, 8)}}},
+  };
+  for (const auto& [name, files] : cases) {
+    ScopedTempDir tmp;
+    GcabPack(tmp.path() / "a.cab", files, mszip);
+    CheckExtraction(tmp.path() / "a.cab", files, name);
+  }
+  // gcab writes one folder per cabinet: four of them combined into one.
+  ScopedTempDir tmp;
+  FileSet all;
+  CabContents combined;
+  for (int i = 0; i < 4; ++i) {
+    FileSet files;
+    for (int j = 0; j < 3; ++j) files["folder" + std::to_string(i) + "/file" + std::to_string(j)] = MakePayload(20000 * (j + 1) + i, (i + j) % 3, i * 10 + j);
+    AppendCabinet(&combined, GcabPack(tmp.path() / ("part" + std::to_string(i) + ".cab"), files, mszip == (i % 2 == 0)));
+    all.insert(files.begin(), files.end());
+  }
+  WriteFileOrDie(tmp.path() / "combined.cab", WriteCabinet(combined));
+  CheckExtraction(tmp.path() / "combined.cab", all, "four folders");
+  const std::string listing = Cab({"l", tmp.Sub("combined.cab")}).out;
+  EXPECT_NE(std::string::npos, listing.find(mszip ? "\t3\tNONE\tfolder3\\file0\n" : "\t3\tMSZIP\tfolder3\\file0\n")) << listing;
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, GcabRoundTripTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "mszip" : "stored"); });
+
+TEST(KestrinCabTest, UsageErrorsAndExitCodes) {
+  ScopedTempDir tmp;
+  WriteFileOrDie(tmp.path() / "a.cab", BuildStoredCabinet({{"a.txt", "a"}}));
+  const std::string cab = tmp.Sub("a.cab"), missing = tmp.Sub("missing.cab");
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* err;  // "" = stderr empty; exit 2 also shows the usage
+    const char* out;
+  } cases[] = {
+      {{}, 2, "no command given", ""},
+      {{"-h"}, 0, "", "Usage: kestrin-cab l FILE"},
+      {{"--help"}, 0, "", "x  extract"},
+      {{"x", "-h"}, 0, "", "Usage:"},
+      {{"q", cab}, 2, "unknown command \"q\"", ""},
+      {{"l"}, 2, "no cabinet file given", ""},
+      {{"l", cab, cab}, 2, "one cabinet file at a time", ""},
+      {{"l", "-d", "x", cab}, 2, "-d is only for x", ""},
+      {{"t", cab, "-d", "x"}, 2, "-d is only for x", ""},
+      {{"x", cab, "-d"}, 2, "-d needs a folder", ""},
+      {{"x", cab, "-d", ""}, 2, "-d needs a folder", ""},
+      {{"x", cab, "-d", "a", "-d", "b"}, 2, "-d given twice", ""},
+      {{"x", "--bogus", cab}, 2, "unknown option \"--bogus\"", ""},
+      {{"l", missing}, 1, "missing.cab: cannot open the file: No such file or directory (code 1)", ""},
+      {{"t", missing}, 1, "missing.cab: cannot open the file: No such file or directory (code 1)", ""},
+      {{"t", cab}, 0, "", "all 1 files OK in 1 cabinet"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Cab(c.args, tmp.path().string());
+    const std::string shown = c.args.empty() ? "(none)" : c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
+    EXPECT_EQ(c.exit_code, r.exit_code) << shown << "\n" << r.err;
+    EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << shown << "\n" << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(c.out)) << shown << "\n" << r.out;
+    if (c.exit_code == 2) { EXPECT_NE(std::string::npos, r.err.find("Usage:")) << shown; }
+  }
+  EXPECT_EQ(1u, ReadTree(tmp.path()).size());  // nothing extracted, nothing left behind
+  // Without -d into the current folder; -d folders are created.
+  EXPECT_EQ(0, Cab({"x", cab}, tmp.path().string()).exit_code);
+  EXPECT_EQ(0, Cab({"x", "-d", tmp.Sub("new/deeper"), cab}).exit_code);
+  EXPECT_EQ((FileSet{{"a.cab", ReadFileOrDie(cab)}, {"a.txt", "a"}, {"new/deeper/a.txt", "a"}}), ReadTree(tmp.path()));
+}
+
+TEST(KestrinCabTest, ListsOneTabSeparatedLinePerFile) {
+  ScopedTempDir tmp;
+  WriteFileOrDie(tmp.path() / "l.cab", BuildStoredCabinet({
+                                           {"plain.txt", "hello", 0x20, 0},
+                                           {"sub\\all.bin", std::string(40000, 'x'), 0x67, 1, (1 << 5) | 1, 0},
+                                           {"ctl\x01\x1f\x7f.txt", "", 0x00, 1},
+                                       }));
+  const RunResult r = Cab({"l", tmp.Sub("l.cab")});
+  EXPECT_EQ(0, r.exit_code) << r.err;
+  EXPECT_EQ("5\t2026-03-14 13:37:42\t---a-\t0\tNONE\tplain.txt\n"
+            "40000\t1980-01-01 00:00:00\trhsax\t1\tNONE\tsub\\all.bin\n"
+            "0\t2026-03-14 13:37:42\t-----\t1\tNONE\tctl\\x01\\x1F\x7f.txt\n",
+            r.out);
+  EXPECT_EQ("", r.err);
+  if (!fs::exists(CorpusDir())) return;
+  for (const auto& [path, text] : std::vector<std::pair<const char*, const char*>>{
+           {"libmspack/normal_2files_2folders.cab", "23\t2018-11-02 04:01:32\t---a-\t1\tLZX:18\tlzx1.txt\n"},
+           {"libmspack/cve-2018-18584-qtm-max-size-block.cab", "\tQTM:7/21\t"},
+           {"libmspack/multi_basic_pt3.cab", "\t65535\tNONE\ttest1.txt\n"}}) {
+    EXPECT_NE(std::string::npos, Cab({"l", (CorpusDir() / path).string()}).out.find(text)) << path;
+  }
+}
+
+TEST(KestrinCabTest, FailuresExitOneWithOneLineSayingWhatAndWhere) {
+  ScopedTempDir tmp;
+  const std::string good = BuildStoredCabinet({{"first.txt", "first"}, {"big.bin", MakePayload(200000, 2, 5)}});
+  WriteFileOrDie(tmp.path() / "good.cab", good);
+  WriteFileOrDie(tmp.path() / "cut.cab", good.substr(0, good.size() / 2));
+  WriteFileOrDie(tmp.path() / "junk.cab", std::string(300, 'j'));
+  WriteFileOrDie(tmp.path() / "evil.cab", BuildStoredCabinet({{"..\\..\\escape.txt", "x"}, {"ok.txt", "ok"}}));
+  WriteFileOrDie(tmp.path() / "afile", "");
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"x", tmp.Sub("cut.cab"), "-d", tmp.Sub("o1")}, "cut.cab: \"big.bin\": corrupt cabinet (code 4)"},
+      {{"t", tmp.Sub("cut.cab")}, "cut.cab: \"big.bin\": corrupt cabinet (code 4)"},
+      {{"x", tmp.Sub("junk.cab"), "-d", tmp.Sub("o2")}, "junk.cab: file is not a cabinet (code 2)"},
+      {{"l", tmp.Sub("junk.cab")}, "junk.cab: file is not a cabinet (code 2)"},
+      {{"x", tmp.Sub("evil.cab"), "-d", tmp.Sub("o3/in")}, "the name climbs out of its folder with \"..\"; nothing was written for it (code 100)"},
+      {{"t", tmp.Sub("evil.cab")}, "(code 100)"},
+      {{"x", tmp.Sub("good.cab"), "-d", tmp.Sub("afile")}, "good.cab: cannot create folder"},
+  };
+  for (const auto& [args, err] : cases) {
+    const RunResult r = Cab(args);
+    EXPECT_EQ(1, r.exit_code) << args[1] << "\n" << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(err)) << args[1] << "\n" << r.err;
+    EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << "one line: " << r.err;
+    EXPECT_TRUE(CleanErrors(r.err)) << r.err;
+  }
+  EXPECT_EQ("first", ReadFileOrDie(tmp.path() / "o1" / "first.txt"));  // out whole before the damage
+  EXPECT_EQ((FileSet{{"in/ok.txt", "ok"}}), ReadTree(tmp.Sub("o3")));
+  EXPECT_FALSE(fs::exists(tmp.path() / "escape.txt") || fs::exists(tmp.path().parent_path() / "escape.txt"));
+}
+
+}  // namespace
+}  // namespace kestrin::testing
