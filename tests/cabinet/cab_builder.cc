@@ -18,12 +18,20 @@ uint32_t BuilderChecksum(const std::string& bytes, uint32_t seed) {
   uint32_t sum = seed;
   size_t i = 0;
   const auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[k])); };
-  for (; i + 4 <= bytes.size(); i += 4) sum ^= b(i) | b(i + 1) << 8 | b(i + 2) << 16 | b(i + 3) << 24;
+  for (; i + 4 <= bytes.size(); i += 4)
+    sum ^= b(i) | b(i + 1) << 8 | b(i + 2) << 16 | b(i + 3) << 24;
   switch (bytes.size() - i) {
-    case 3: sum ^= b(i) << 16 | b(i + 1) << 8 | b(i + 2); break;
-    case 2: sum ^= b(i) << 8 | b(i + 1); break;
-    case 1: sum ^= b(i); break;
-    default: break;
+    case 3:
+      sum ^= b(i) << 16 | b(i + 1) << 8 | b(i + 2);
+      break;
+    case 2:
+      sum ^= b(i) << 8 | b(i + 1);
+      break;
+    case 1:
+      sum ^= b(i);
+      break;
+    default:
+      break;
   }
   return sum;
 }
@@ -120,7 +128,8 @@ std::string CabBuilder::Build() const {
       std::string reserve_bytes = b.reserve;
       reserve_bytes.resize(data_reserve, 'd');
       tail += reserve_bytes;
-      const uint32_t sum = b.checksum ? *b.checksum : BuilderChecksum(tail, BuilderChecksum(b.data, 0));
+      const uint32_t sum =
+          b.checksum ? *b.checksum : BuilderChecksum(tail, BuilderChecksum(b.data, 0));
       Put32(data, sum);
       data += tail;
       data += b.data;
@@ -157,7 +166,8 @@ std::string Payload(size_t n, uint32_t seed) {
   std::string s;
   s.reserve(n);
   uint32_t x = seed * 2654435761u + 1;
-  static const char* kWords[] = {"driver ", "module ", "hardware ", "the ", "bundle ", "0x1F ", "\n"};
+  static const char* kWords[] = {"driver ", "module ", "hardware ", "the ",
+                                 "bundle ", "0x1F ",   "\n"};
   while (s.size() < n) {
     x = x * 1103515245u + 12345u;
     if ((x >> 16) % 4 == 0) {

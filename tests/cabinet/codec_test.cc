@@ -11,14 +11,15 @@ namespace {
 
 struct CodecCase {
   const CabBlockCodec* codec;
-  uint32_t input_slack;              // min_input = max_block + input_slack
+  uint32_t input_slack;                // min_input = max_block + input_slack
   std::vector<const void*> good, bad;  // accepted and refused configurations
-  bool limits_input;                 // MSZIP limits the input, the others the size asked for
+  bool limits_input;                   // MSZIP limits the input, the others the size asked for
 };
 
 const LzxConfig kLzx15{1u << 15, 1}, kLzx21{1u << 21, 1}, kLzx14{1u << 14, 1}, kLzx22{1u << 22, 1},
     kLzxOdd{(1u << 16) + 1, 1}, kLzx0{0, 1};
-const QuantumConfig kQtm10{10, 1}, kQtm21{21, 1}, kQtm9{9, 1}, kQtm22{22, 1}, kQtm0{0, 1}, kQtmNeg{-1, 1};
+const QuantumConfig kQtm10{10, 1}, kQtm21{21, 1}, kQtm9{9, 1}, kQtm22{22, 1}, kQtm0{0, 1},
+    kQtmNeg{-1, 1};
 
 TEST(CodecTest, InterfaceRules) {
   const std::vector<CodecCase> cases = {
@@ -31,10 +32,16 @@ TEST(CodecTest, InterfaceRules) {
     Harness::Get().Reset();
     const CabBlockCodec& codec = *c.codec;
     const void* config = c.good.front();
-    for (auto [max_block, expect] : std::vector<std::pair<uint32_t, uint32_t>>{
-             {0, 32768}, {1, 1}, {1000, 1000}, {32768, 32768}, {40000, 32768}, {0xFFFFFFFF, 32768}}) {
+    for (auto [max_block, expect] :
+         std::vector<std::pair<uint32_t, uint32_t>>{{0, 32768},
+                                                    {1, 1},
+                                                    {1000, 1000},
+                                                    {32768, 32768},
+                                                    {40000, 32768},
+                                                    {0xFFFFFFFF, 32768}}) {
       uint32_t min_input = 0;
-      EXPECT_EQ(codec.create(max_block, config, TestAlloc(), TestFree(), &min_input, nullptr), kCodecOk);
+      EXPECT_EQ(codec.create(max_block, config, TestAlloc(), TestFree(), &min_input, nullptr),
+                kCodecOk);
       EXPECT_EQ(min_input, expect + c.input_slack) << max_block;
     }
     EXPECT_EQ(Harness::Get().allocations, 0) << "a size query allocates nothing";
@@ -47,12 +54,15 @@ TEST(CodecTest, InterfaceRules) {
     for (const void* bad : c.bad) {
       uint32_t min_input = 0;
       void* h = nullptr;
-      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, nullptr), kCodecConfigNotSupported);
-      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, &h), kCodecConfigNotSupported);
+      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, nullptr),
+                kCodecConfigNotSupported);
+      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, &h),
+                kCodecConfigNotSupported);
       EXPECT_EQ(h, nullptr);
     }
     if (config) {
-      EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr), kCodecBadHandle);
+      EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr),
+                kCodecBadHandle);
     }
 
     std::vector<uint64_t> foreign(4096, 0);  // big enough for any decoder state
@@ -69,8 +79,9 @@ TEST(CodecTest, InterfaceRules) {
     ASSERT_EQ(codec.create(1000, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
     std::vector<uint8_t> big(min_input + 1), dest(32768);
     uint32_t ask = c.limits_input ? 1000 : 1001;
-    EXPECT_EQ(codec.decompress(h, big.data(), c.limits_input ? min_input + 1 : 4, dest.data(), &ask),
-              kCodecBufferOverflow);
+    EXPECT_EQ(
+        codec.decompress(h, big.data(), c.limits_input ? min_input + 1 : 4, dest.data(), &ask),
+        kCodecBufferOverflow);
     EXPECT_EQ(codec.decompress(h, big.data(), 4, dest.data(), nullptr), kCodecBadHandle);
     EXPECT_EQ(codec.decompress(h, nullptr, 4, dest.data(), &ask), kCodecBadHandle);
     EXPECT_EQ(codec.destroy(h), kCodecOk);
@@ -78,7 +89,8 @@ TEST(CodecTest, InterfaceRules) {
     for (int fail = 0; fail < 2; ++fail) {  // the state and the window
       Harness::Get().fail_allocation = static_cast<int>(Harness::Get().allocations) + fail;
       h = reinterpret_cast<void*>(1);
-      EXPECT_EQ(codec.create(0, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOutOfMemory) << fail;
+      EXPECT_EQ(codec.create(0, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOutOfMemory)
+          << fail;
       EXPECT_EQ(h, nullptr);
     }
     EXPECT_EQ(Harness::Get().live_blocks, 0);

@@ -46,7 +46,8 @@ class ContainerTest : public ::testing::Test {
 
 CabBuilder TwoFiles() {
   CabBuilder cab;
-  cab.AddFiles(cab.AddStoredFolder("first file\nsecond one\n"), {{"a.txt", "first file\n"}, {"b.txt", "second one\n"}});
+  cab.AddFiles(cab.AddStoredFolder("first file\nsecond one\n"),
+               {{"a.txt", "first file\n"}, {"b.txt", "second one\n"}});
   return cab;
 }
 
@@ -67,9 +68,9 @@ TEST_F(ContainerTest, ExtractsFilesWithTheirRecordFields) {
   EXPECT_EQ(rec.files[1].time, 0x5678);
   std::vector<FDINOTIFICATIONTYPE> kinds;
   for (const Event& e : rec.events) kinds.push_back(e.kind);
-  EXPECT_EQ(kinds, (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE,
-                                                     fdintCLOSE_FILE_INFO, fdintCOPY_FILE, fdintCLOSE_FILE_INFO,
-                                                     fdintENUMERATE}));
+  EXPECT_EQ(kinds, (std::vector<FDINOTIFICATIONTYPE>{
+                       fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE, fdintCLOSE_FILE_INFO,
+                       fdintCOPY_FILE, fdintCLOSE_FILE_INFO, fdintENUMERATE}));
   EXPECT_EQ(rec.events[0].psz3, kDir);
   EXPECT_EQ(rec.events[0].setID, cab.set_id);
   EXPECT_EQ(rec.events[1].iFolder, 2) << "entries still to read";
@@ -91,31 +92,47 @@ struct Change {
 
 TEST_F(ContainerTest, HeaderFolderAndBlockRules) {
   const std::vector<Change> cases = {
-      {"version 1.2", [](CabBuilder& c) { c.version_minor = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0102},
-      {"version 1.4", [](CabBuilder& c) { c.version_minor = 4; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0104},
-      {"version 2.3", [](CabBuilder& c) { c.version_major = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION, 0x0203},
-      {"header reserve 60000", [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60000, 'r'); }, 0},
-      {"header reserve 60001", [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60001, 'r'); },
+      {"version 1.2", [](CabBuilder& c) { c.version_minor = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION,
+       0x0102},
+      {"version 1.4", [](CabBuilder& c) { c.version_minor = 4; }, FDIERROR_UNKNOWN_CABINET_VERSION,
+       0x0104},
+      {"version 2.3", [](CabBuilder& c) { c.version_major = 2; }, FDIERROR_UNKNOWN_CABINET_VERSION,
+       0x0203},
+      {"header reserve 60000",
+       [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60000, 'r'); }, 0},
+      {"header reserve 60001",
+       [](CabBuilder& c) { c.reserve_present = true, c.header_reserve.assign(60001, 'r'); },
        FDIERROR_NOT_A_CABINET},
       {"reserve sizes present, all 0", [](CabBuilder& c) { c.reserve_present = true; }, 0},
       {"folder method 4", [](CabBuilder& c) { c.folders[0].type = 4; }, FDIERROR_BAD_COMPR_TYPE},
-      {"file count beyond the entries", [](CabBuilder& c) { c.file_count = 3; }, FDIERROR_CORRUPT_CABINET},
-      {"name of 255 bytes", [](CabBuilder& c) { c.files[1].name.assign(255, 'n'); }, 0},
-      {"no terminator in 256 bytes", [](CabBuilder& c) { c.files[1].name.assign(256, 'n'); }, FDIERROR_CORRUPT_CABINET},
-      {"next cabinet name of 256 bytes", [](CabBuilder& c) { c.next_cabinet = std::string(256, 'c'); },
+      {"file count beyond the entries", [](CabBuilder& c) { c.file_count = 3; },
        FDIERROR_CORRUPT_CABINET},
-      {"stored size differs from the record", [](CabBuilder& c) { c.folders[0].blocks[0].uncompressed += 1; },
-       FDIERROR_MDI_FAIL},
+      {"name of 255 bytes", [](CabBuilder& c) { c.files[1].name.assign(255, 'n'); }, 0},
+      {"no terminator in 256 bytes", [](CabBuilder& c) { c.files[1].name.assign(256, 'n'); },
+       FDIERROR_CORRUPT_CABINET},
+      {"next cabinet name of 256 bytes",
+       [](CabBuilder& c) { c.next_cabinet = std::string(256, 'c'); }, FDIERROR_CORRUPT_CABINET},
+      {"stored size differs from the record",
+       [](CabBuilder& c) { c.folders[0].blocks[0].uncompressed += 1; }, FDIERROR_MDI_FAIL},
       {"MSZIP block decodes to another size",
-       [](CabBuilder& c) { c.folders[0].type = 1, c.folders[0].blocks[0].data = std::string("CK\x03\x00", 4); },
+       [](CabBuilder& c) {
+         c.folders[0].type = 1, c.folders[0].blocks[0].data = std::string("CK\x03\x00", 4);
+       },
        FDIERROR_MDI_FAIL},
       {"block larger than the input buffer",
-       [](CabBuilder& c) { c.folders[0].blocks[0].data.assign(32769, 'x'), c.folders[0].blocks[0].uncompressed = 1; },
+       [](CabBuilder& c) {
+         c.folders[0].blocks[0].data.assign(32769, 'x'), c.folders[0].blocks[0].uncompressed = 1;
+       },
        FDIERROR_CORRUPT_CABINET},
-      {"too few blocks for the file", [](CabBuilder& c) { c.files[1].size += 5; }, FDIERROR_CORRUPT_CABINET},
-      {"checksum differs", [](CabBuilder& c) { c.folders[0].blocks[0].checksum = 0x12345678; }, FDIERROR_CORRUPT_CABINET},
+      {"too few blocks for the file", [](CabBuilder& c) { c.files[1].size += 5; },
+       FDIERROR_CORRUPT_CABINET},
+      {"checksum differs", [](CabBuilder& c) { c.folders[0].blocks[0].checksum = 0x12345678; },
+       FDIERROR_CORRUPT_CABINET},
       {"checksum 0 is not tested",
-       [](CabBuilder& c) { c.folders[0].blocks[0].checksum = 0, c.folders[0].blocks[0].data[0] = 'F'; }, 0},
+       [](CabBuilder& c) {
+         c.folders[0].blocks[0].checksum = 0, c.folders[0].blocks[0].data[0] = 'F';
+       },
+       0},
   };
   for (const Change& c : cases) {
     SCOPED_TRACE(c.what);
@@ -133,7 +150,8 @@ TEST_F(ContainerTest, HeaderFolderAndBlockRules) {
   }
   // Files that are no cabinet at all.
   const std::string good = TwoFiles().Build();
-  for (std::string bytes : {good.substr(0, 0), good.substr(0, 4), good.substr(0, 35), "m" + good.substr(1)}) {
+  for (std::string bytes :
+       {good.substr(0, 0), good.substr(0, 4), good.substr(0, 35), "m" + good.substr(1)}) {
     Recorder rec;
     EXPECT_FALSE(CopyBytes(bytes, rec)) << bytes.size();
     EXPECT_EQ(erf_.erfOper, FDIERROR_NOT_A_CABINET) << bytes.size();
@@ -155,11 +173,14 @@ TEST_F(ContainerTest, ReserveAreasAreSkippedAndHandedToDecrypt) {
   seen.clear();
   auto decrypt = [](FDIDECRYPT* d) -> int {
     if (d->fdidt == fdidtNEW_CABINET) {
-      seen += std::string(static_cast<char*>(d->cabinet.pHeaderReserve), d->cabinet.cbHeaderReserve) + "|";
+      seen +=
+          std::string(static_cast<char*>(d->cabinet.pHeaderReserve), d->cabinet.cbHeaderReserve) +
+          "|";
     } else if (d->fdidt == fdidtNEW_FOLDER) {
       seen += "folder " + std::to_string(d->folder.cbFolderReserve) + "|";
     } else {
-      seen += std::to_string(d->decrypt.cbDataReserve) + ":" + std::string(static_cast<char*>(d->decrypt.pbData), d->decrypt.cbData) + "|";
+      seen += std::to_string(d->decrypt.cbDataReserve) + ":" +
+              std::string(static_cast<char*>(d->decrypt.pbData), d->decrypt.cbData) + "|";
     }
     return 0;
   };
@@ -169,7 +190,8 @@ TEST_F(ContainerTest, ReserveAreasAreSkippedAndHandedToDecrypt) {
   EXPECT_EQ(rec.files[0].sha256, Sha256Hex("abcdefgh"));
   EXPECT_EQ(seen, "HEADER-RESERVE|folder 5|3:abc|3:def|3:gh|");
   Recorder aborted;  // a decrypt callback answering -1 aborts
-  EXPECT_FALSE(Copy(aborted, "a.cab", [](FDIDECRYPT* d) { return d->fdidt == fdidtDECRYPT ? -1 : 0; }));
+  EXPECT_FALSE(
+      Copy(aborted, "a.cab", [](FDIDECRYPT* d) { return d->fdidt == fdidtDECRYPT ? -1 : 0; }));
   EXPECT_EQ(erf_.erfOper, FDIERROR_USER_ABORT);
 }
 
@@ -195,7 +217,8 @@ TEST_F(ContainerTest, FoldersFileOrderAndEmptyFiles) {
   EXPECT_EQ(skip.files[0].sha256, Sha256Hex(""));
 
   // A file before the current block restarts the folder; decoders switch between folders.
-  const std::string a = Payload(50000, 1), b = Payload(30000, 2), c = Payload(1000, 4), d = Payload(70000, 5);
+  const std::string a = Payload(50000, 1), b = Payload(30000, 2), c = Payload(1000, 4),
+                    d = Payload(70000, 5);
   cab = CabBuilder();
   cab.AddFiles(cab.AddMszipFolder(a + b), {{"a", a}, {"b", b}});
   std::swap(cab.files[0], cab.files[1]);
@@ -208,7 +231,8 @@ TEST_F(ContainerTest, FoldersFileOrderAndEmptyFiles) {
   Recorder mixed;
   ASSERT_TRUE(Copy(mixed, "a.cab", count)) << erf_.erfOper;
   EXPECT_EQ(mixed.Names(), (std::vector<std::string>{"b", "a", "c", "d"}));
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(mixed.files[i].sha256, Sha256Hex(std::vector{b, a, c, d}[i])) << i;
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(mixed.files[i].sha256, Sha256Hex(std::vector{b, a, c, d}[i])) << i;
   EXPECT_EQ(folders_opened, 4) << "folder 0 twice, then 1 and 2";
 }
 
@@ -218,14 +242,17 @@ TEST_F(ContainerTest, CallbackAnswersAndShortWrites) {
     INT_PTR answer;
     int32_t error;
   };
-  for (const AnswerCase& ac : std::vector<AnswerCase>{{fdintCABINET_INFO, -1, FDIERROR_USER_ABORT},
-                                                      {fdintENUMERATE, -1, FDIERROR_USER_ABORT},
-                                                      {fdintCOPY_FILE, -1, FDIERROR_USER_ABORT},
-                                                      {fdintCLOSE_FILE_INFO, -1, FDIERROR_USER_ABORT},
-                                                      {fdintCLOSE_FILE_INFO, 0, FDIERROR_TARGET_FILE}}) {
+  for (const AnswerCase& ac :
+       std::vector<AnswerCase>{{fdintCABINET_INFO, -1, FDIERROR_USER_ABORT},
+                               {fdintENUMERATE, -1, FDIERROR_USER_ABORT},
+                               {fdintCOPY_FILE, -1, FDIERROR_USER_ABORT},
+                               {fdintCLOSE_FILE_INFO, -1, FDIERROR_USER_ABORT},
+                               {fdintCLOSE_FILE_INFO, 0, FDIERROR_TARGET_FILE}}) {
     SCOPED_TRACE(ac.kind);
     Recorder rec;
-    rec.hook = [&](FDINOTIFICATIONTYPE kind, FDINOTIFICATION*) { return kind == ac.kind ? ac.answer : Recorder::kDefault; };
+    rec.hook = [&](FDINOTIFICATIONTYPE kind, FDINOTIFICATION*) {
+      return kind == ac.kind ? ac.answer : Recorder::kDefault;
+    };
     EXPECT_FALSE(CopyBytes(TwoFiles().Build(), rec));
     EXPECT_EQ(erf_.erfOper, ac.error);
     EXPECT_EQ(Harness::Get().open_handles, 0);
@@ -302,25 +329,30 @@ TEST_F(ContainerTest, ListingReportsEachEntryWithItsMethod) {
     auto* out = static_cast<std::vector<std::string>*>(e->pv);
     char m[32];
     if (e->kind == fdilistCABINET) {
-      out->push_back("cabinet " + std::to_string(e->cabinet->cFolders) + "/" + std::to_string(e->cabinet->cFiles));
+      out->push_back("cabinet " + std::to_string(e->cabinet->cFolders) + "/" +
+                     std::to_string(e->cabinet->cFiles));
     } else if (e->kind == fdilistFOLDER) {
       out->push_back(FDICompressionName(e->folder->typeCompress, m, 32));
     } else {
-      out->push_back(std::string(e->file->pszName) + " " +
-                     (e->file->folderInRange ? FDICompressionName(e->file->typeCompress, m, 32) : "-"));
+      out->push_back(
+          std::string(e->file->pszName) + " " +
+          (e->file->folderInRange ? FDICompressionName(e->file->typeCompress, m, 32) : "-"));
     }
     return 0;
   };
   ASSERT_TRUE(FDIListCabinet(hfdi_, "a.cab", kDir.c_str(), list, &lines)) << erf_.erfOper;
-  EXPECT_EQ(lines, (std::vector<std::string>{"cabinet 4/5", "MSZIP", "NONE", "LZX:21", "QTM:7/21", "m MSZIP",
-                                             "s NONE", "l LZX:21", "q QTM:7/21", "x -"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"cabinet 4/5", "MSZIP", "NONE", "LZX:21", "QTM:7/21",
+                                      "m MSZIP", "s NONE", "l LZX:21", "q QTM:7/21", "x -"}));
   char buf[16];
   EXPECT_STREQ(FDICompressionName(0x0007, buf, sizeof buf), "UNKNOWN7");
 }
 
 // --- Cabinet sets ---------------------------------------------------------------
 
-DataBlock Piece(const std::string& bytes, uint16_t uncompressed) { return DataBlock{bytes, uncompressed, std::nullopt, {}}; }
+DataBlock Piece(const std::string& bytes, uint16_t uncompressed) {
+  return DataBlock{bytes, uncompressed, std::nullopt, {}};
+}
 
 class SetTest : public ContainerTest {
  protected:
@@ -330,13 +362,15 @@ class SetTest : public ContainerTest {
     a_ = CabBuilder();
     a_.next_cabinet = "b.cab";
     a_.next_disk = "disk 2";
-    a_.folders.push_back(Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 100), 0)}, {}});
+    a_.folders.push_back(
+        Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 100), 0)}, {}});
     a_.files = {File{"f1", 100, 0, 0}, File{"f2", 500, 100, ifoldCONTINUED_TO_NEXT}};
     b_ = CabBuilder();
     b_.index = 1;
     b_.prev_cabinet = "a.cab";
     b_.prev_disk = "disk 1";
-    b_.folders.push_back(Folder{0, {Piece(f2_.substr(200, 100), 200), Piece(f2_.substr(300), 200)}, {}});
+    b_.folders.push_back(
+        Folder{0, {Piece(f2_.substr(200, 100), 200), Piece(f2_.substr(300), 200)}, {}});
     b_.folders.push_back(Folder{0, {Piece(f3_, 50)}, {}});
     b_.files = {File{"f2", 500, 100, ifoldCONTINUED_FROM_PREV}, File{"f3", 50, 0, 1}};
     Put("a.cab", a_.Build());
@@ -381,13 +415,16 @@ TEST_F(SetTest, TwoCabinets) {
 TEST_F(SetTest, ThreeCabinetsWithSplitBlocks) {
   CabBuilder a, b, c;
   a.next_cabinet = "b.cab";
-  a.folders.push_back(Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 50), 0)}, {}});
+  a.folders.push_back(
+      Folder{0, {Piece(f1_ + f2_.substr(0, 100), 200), Piece(f2_.substr(100, 50), 0)}, {}});
   a.files = {File{"f1", 100, 0, 0}, File{"f2", 500, 100, ifoldCONTINUED_TO_NEXT}};
   b.index = 1;
   b.prev_cabinet = "a.cab";
   b.next_cabinet = "c.cab";
-  b.folders.push_back(Folder{
-      0, {Piece(f2_.substr(150, 50), 100), Piece(f2_.substr(200, 200), 200), Piece(f2_.substr(400, 20), 0)}, {}});
+  b.folders.push_back(Folder{0,
+                             {Piece(f2_.substr(150, 50), 100), Piece(f2_.substr(200, 200), 200),
+                              Piece(f2_.substr(400, 20), 0)},
+                             {}});
   b.files = {File{"f2", 500, 100, ifoldCONTINUED_PREV_AND_NEXT}};
   c.index = 2;
   c.prev_cabinet = "b.cab";
@@ -421,8 +458,8 @@ TEST_F(SetTest, DeclinedSpanningFilesAreSkippedInTheNextCabinet) {
   b.prev_cabinet = "a.cab";
   b.folders.push_back(Folder{0, {Piece(f2b.substr(100), 250)}, {}});
   b.folders.push_back(Folder{0, {Piece(f3_, 50)}, {}});
-  b.files = {File{"f2a", 150, 100, ifoldCONTINUED_FROM_PREV}, File{"f2b", 250, 250, ifoldCONTINUED_FROM_PREV},
-             File{"f3", 50, 0, 1}};
+  b.files = {File{"f2a", 150, 100, ifoldCONTINUED_FROM_PREV},
+             File{"f2b", 250, 250, ifoldCONTINUED_FROM_PREV}, File{"f3", 50, 0, 1}};
   Put("a.cab", a.Build());
   Put("b.cab", b.Build());
   Recorder rec;
@@ -439,8 +476,10 @@ TEST_F(SetTest, MissingNextCabinetIsRequestedAgainThenRetriedOrAborted) {
   Recorder abort;  // answers -1 to the repeated request
   EXPECT_FALSE(Copy(abort, "a.cab"));
   EXPECT_EQ(erf_.erfOper, FDIERROR_USER_ABORT);
-  EXPECT_EQ(NextCabinetRequests(abort), (std::vector<FDIERROR>{FDIERROR_NONE, FDIERROR_CABINET_OPEN}));
-  EXPECT_EQ(abort.Names(), (std::vector<std::string>{"f1"})) << "the partly written file is not closed as done";
+  EXPECT_EQ(NextCabinetRequests(abort),
+            (std::vector<FDIERROR>{FDIERROR_NONE, FDIERROR_CABINET_OPEN}));
+  EXPECT_EQ(abort.Names(), (std::vector<std::string>{"f1"}))
+      << "the partly written file is not closed as done";
 
   Put("b.cab", b_.Build(), "/other/");
   Recorder retry;
@@ -463,19 +502,32 @@ TEST_F(SetTest, WrongOrMissingContinuations) {
     std::vector<FDIERROR> requests;
   };
   const std::vector<SetChange> cases = {
-      {"other set", [](CabBuilder&, CabBuilder& b) { b.set_id += 1; }, FDIERROR_USER_ABORT,
+      {"other set",
+       [](CabBuilder&, CabBuilder& b) { b.set_id += 1; },
+       FDIERROR_USER_ABORT,
        {FDIERROR_NONE, FDIERROR_WRONG_CABINET}},
-      {"other index", [](CabBuilder&, CabBuilder& b) { b.index = 2; }, FDIERROR_USER_ABORT,
+      {"other index",
+       [](CabBuilder&, CabBuilder& b) { b.index = 2; },
+       FDIERROR_USER_ABORT,
        {FDIERROR_NONE, FDIERROR_WRONG_CABINET}},
-      {"other data reserve", [](CabBuilder&, CabBuilder& b) { b.reserve_present = true, b.data_reserve = 2; },
-       FDIERROR_USER_ABORT, {FDIERROR_NONE, FDIERROR_RESERVE_MISMATCH}},
-      {"not a cabinet", [](CabBuilder&, CabBuilder& b) { b.version_minor = 2; }, FDIERROR_USER_ABORT,
+      {"other data reserve",
+       [](CabBuilder&, CabBuilder& b) { b.reserve_present = true, b.data_reserve = 2; },
+       FDIERROR_USER_ABORT,
+       {FDIERROR_NONE, FDIERROR_RESERVE_MISMATCH}},
+      {"not a cabinet",
+       [](CabBuilder&, CabBuilder& b) { b.version_minor = 2; },
+       FDIERROR_USER_ABORT,
        {FDIERROR_NONE, FDIERROR_UNKNOWN_CABINET_VERSION}},
       {"continued file before the current block",
-       [](CabBuilder&, CabBuilder& b) { b.files.insert(b.files.begin() + 1, File{"again", 300, 100, ifoldCONTINUED_FROM_PREV}); },
-       FDIERROR_CORRUPT_CABINET, {FDIERROR_NONE}},
-      {"folder ends without a next cabinet", [](CabBuilder& a, CabBuilder&) { a.next_cabinet.reset(); },
-       FDIERROR_CORRUPT_CABINET, {}},
+       [](CabBuilder&, CabBuilder& b) {
+         b.files.insert(b.files.begin() + 1, File{"again", 300, 100, ifoldCONTINUED_FROM_PREV});
+       },
+       FDIERROR_CORRUPT_CABINET,
+       {FDIERROR_NONE}},
+      {"folder ends without a next cabinet",
+       [](CabBuilder& a, CabBuilder&) { a.next_cabinet.reset(); },
+       FDIERROR_CORRUPT_CABINET,
+       {}},
   };
   for (const SetChange& c : cases) {
     SCOPED_TRACE(c.what);

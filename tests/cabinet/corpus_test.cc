@@ -37,7 +37,8 @@ class CorpusTest : public ::testing::Test {
 // of the stored name.
 void ExpectFiles(const std::vector<Extracted>& got, const std::vector<ExpectedFile>& expected) {
   std::string listing;
-  for (const auto& f : got) listing += "  " + f.name + " " + std::to_string(f.size) + " " + f.sha256 + "\n";
+  for (const auto& f : got)
+    listing += "  " + f.name + " " + std::to_string(f.size) + " " + f.sha256 + "\n";
   ASSERT_EQ(got.size(), expected.size()) << listing;
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(Hex(got[i].name), expected[i].name) << i;
@@ -59,7 +60,8 @@ TEST_F(CorpusTest, ExtractableCabinetsMatchRecordedFiles) {
     for (std::string col; std::getline(ss, col, '\t');) cols.push_back(col);
     if (cols.size() < 9) continue;
     const std::string& path = cols[0];
-    const bool set_member = cols[5].find("PREV=") != std::string::npos || cols[5].find("NEXT=") != std::string::npos;
+    const bool set_member =
+        cols[5].find("PREV=") != std::string::npos || cols[5].find("NEXT=") != std::string::npos;
     if (cols[8].rfind("yes", 0) != 0 || set_member || path.find("huge-lzx") != std::string::npos ||
         fs::path(path).filename().string().rfind("search", 0) == 0) {
       continue;  // sets, the 2 GiB pair and embedded cabinets have tests of their own
@@ -98,10 +100,15 @@ TEST_F(CorpusTest, CabinetSetsJoinAcrossMembers) {
     bool renamed = false;         // members name each other with a "cabd_" prefix
   };
   const std::vector<SetCase> cases = {
-      {"cabextract-cabs", {"split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"}, {0, 0, 0, 0, 0}},
-      {"libarchive", {"test_read_format_cab_multi.p1.cab", "test_read_format_cab_multi.p2.cab"}, {0, 0}},
+      {"cabextract-cabs",
+       {"split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"},
+       {0, 0, 0, 0, 0}},
+      {"libarchive",
+       {"test_read_format_cab_multi.p1.cab", "test_read_format_cab_multi.p2.cab"},
+       {0, 0}},
       {"libmspack",
-       {"multi_basic_pt1.cab", "multi_basic_pt2.cab", "multi_basic_pt3.cab", "multi_basic_pt4.cab", "multi_basic_pt5.cab"},
+       {"multi_basic_pt1.cab", "multi_basic_pt2.cab", "multi_basic_pt3.cab", "multi_basic_pt4.cab",
+        "multi_basic_pt5.cab"},
        {0, 0, 0, 0, 0},
        true},
       // Disk2.CAB is cut short: its own folder's last file cannot be read.
@@ -124,7 +131,8 @@ TEST_F(CorpusTest, CabinetSetsJoinAcrossMembers) {
       EXPECT_EQ(r.error, set.errors[i]) << set.members[i] << ": " << FDIErrorText(r.error);
       all.insert(all.end(), r.files.begin(), r.files.end());
     }
-    const std::string list = set.members.front() + (set.errors.back() ? ".partial" : "") + ".sha256";
+    const std::string list =
+        set.members.front() + (set.errors.back() ? ".partial" : "") + ".sha256";
     auto expected = ReadExpected(CabDir() / "EXPECTED" / set.dir / list);
     // Files the peer could not extract either are not expected.
     std::erase_if(expected, [](const ExpectedFile& f) { return f.sha256.rfind("FAILED", 0) == 0; });
@@ -141,34 +149,54 @@ TEST_F(CorpusTest, DamagedCabinetsEndWithTheirError) {
   };
   const std::vector<DamagedCase> cases = {
       {FDIERROR_NOT_A_CABINET,
-       {"libmspack/bad_signature.cab", "libmspack/partial_shortheader.cab", "libmspack/partial_shortextheader.cab",
+       {"libmspack/bad_signature.cab", "libmspack/partial_shortheader.cab",
+        "libmspack/partial_shortextheader.cab",
         // Embedded cabinets are not searched for.
         "cabextract-cabs/search.cab", "libmspack/search_basic.cab"}},
       {FDIERROR_UNKNOWN_CABINET_VERSION,
        {"libmspack/search_tricky1.cab", "libarchive/test_fuzz_cab_null_deref.cab",
-        "libarchive/test_read_format_cab_lzx_oob.cab", "libarchive/test_read_format_cab_skip_malformed.cab",
+        "libarchive/test_read_format_cab_lzx_oob.cab",
+        "libarchive/test_read_format_cab_skip_malformed.cab",
         "libmspack/cve-2015-4470-mszip-over-read.cab"}},
       {FDIERROR_CORRUPT_CABINET,
-       {"libmspack/partial_nofiles.cab", "libmspack/partial_nofolder.cab", "libmspack/partial_shortfile1.cab",
-        "libmspack/partial_shortfile2.cab", "libmspack/partial_shortfolder.cab", "libmspack/partial_str_nofname.cab",
-        "libmspack/partial_str_noninfo.cab", "libmspack/partial_str_nonname.cab", "libmspack/partial_str_nopinfo.cab",
-        "libmspack/partial_str_nopname.cab", "libmspack/partial_str_shortfname.cab",
-        "libmspack/partial_str_shortninfo.cab", "libmspack/partial_str_shortnname.cab",
-        "libmspack/partial_str_shortpinfo.cab", "libmspack/partial_str_shortpname.cab",
-        "libmspack/cve-2017-11423-fname-overread.cab", "libmspack/filename-read-violation-2.cab",
-        "libmspack/filename-read-violation-3.cab", "libmspack/filename-read-violation-4.cab",
-        "libmspack/hidden-file-beyond-eof.cab", "libmspack/cve-2015-4471-lzx-under-read.cab",
-        "gcab/test-ncbytes-overflow.cab", "libmspack/partial_nodata.cab"}},
+       {"libmspack/partial_nofiles.cab",
+        "libmspack/partial_nofolder.cab",
+        "libmspack/partial_shortfile1.cab",
+        "libmspack/partial_shortfile2.cab",
+        "libmspack/partial_shortfolder.cab",
+        "libmspack/partial_str_nofname.cab",
+        "libmspack/partial_str_noninfo.cab",
+        "libmspack/partial_str_nonname.cab",
+        "libmspack/partial_str_nopinfo.cab",
+        "libmspack/partial_str_nopname.cab",
+        "libmspack/partial_str_shortfname.cab",
+        "libmspack/partial_str_shortninfo.cab",
+        "libmspack/partial_str_shortnname.cab",
+        "libmspack/partial_str_shortpinfo.cab",
+        "libmspack/partial_str_shortpname.cab",
+        "libmspack/cve-2017-11423-fname-overread.cab",
+        "libmspack/filename-read-violation-2.cab",
+        "libmspack/filename-read-violation-3.cab",
+        "libmspack/filename-read-violation-4.cab",
+        "libmspack/hidden-file-beyond-eof.cab",
+        "libmspack/cve-2015-4471-lzx-under-read.cab",
+        "gcab/test-ncbytes-overflow.cab",
+        "libmspack/partial_nodata.cab"}},
       // Folder indexes out of range are passed over.
       {0, {"libmspack/bad_folderindex.cab"}, {"hello.c"}},
-      {0, {"libmspack/bad_nofolders.cab", "libmspack/bad_nofiles.cab", "libmspack/hidden-file-bad-folderid.cab"}},
+      {0,
+       {"libmspack/bad_nofolders.cab", "libmspack/bad_nofiles.cab",
+        "libmspack/hidden-file-bad-folderid.cab"}},
       {0, {"libmspack/filename-read-violation-1.cab"}, {""}},  // an empty name is still a name
-      {FDIERROR_BAD_COMPR_TYPE, {"libmspack/cve-2014-9732-folders-segfault.cab"}, {"1"}},  // method 15
+      {FDIERROR_BAD_COMPR_TYPE,
+       {"libmspack/cve-2014-9732-folders-segfault.cab"},
+       {"1"}},  // method 15
       // Block decoders that meet inconsistent data.
       {FDIERROR_MDI_FAIL,
        {"libmspack/cve-2010-2800-mszip-infinite-loop.cab", "gcab/CVE-2014-9732.cab",
-        "libmspack/cve-2014-9556-qtm-infinite-loop.cab", "libmspack/cve-2018-18584-qtm-max-size-block.cab",
-        "libmspack/lzx-main-tree-no-lengths.cab", "libmspack/lzx-premature-matches.cab",
+        "libmspack/cve-2014-9556-qtm-infinite-loop.cab",
+        "libmspack/cve-2018-18584-qtm-max-size-block.cab", "libmspack/lzx-main-tree-no-lengths.cab",
+        "libmspack/lzx-premature-matches.cab",
         "libarchive/test_read_format_cab_lzx_invalid_history.cab"}},
   };
   for (const DamagedCase& c : cases) {
@@ -187,7 +215,8 @@ TEST_F(CorpusTest, DamagedCabinetsEndWithTheirError) {
 // The Quantum cabinet whose last match runs past its block: every block
 // before the last decodes (to zeros), only the last one fails.
 TEST_F(CorpusTest, QuantumMatchPastTheBlockFailsOnlyTheLastBlock) {
-  const auto folders = RawFolders(kestrin::testing::ReadFileOrDie(CabDir() / "cabextract-bugs/cve-2010-2801-qtm-flush.cab"));
+  const auto folders = RawFolders(
+      kestrin::testing::ReadFileOrDie(CabDir() / "cabextract-bugs/cve-2010-2801-qtm-flush.cab"));
   ASSERT_EQ(folders.size(), 1u);
   ASSERT_EQ(folders[0].blocks.size(), 16u);
   const QuantumConfig config{(folders[0].type >> 8) & 31, 1};
@@ -197,11 +226,14 @@ TEST_F(CorpusTest, QuantumMatchPastTheBlockFailsOnlyTheLastBlock) {
   for (size_t i = 0; i < folders[0].blocks.size(); ++i) {
     const RawBlock& b = folders[0].blocks[i];
     uint32_t size = b.uncompressed;
-    const int rc = kQuantumCodec.decompress(h, reinterpret_cast<const uint8_t*>(b.data.data()),
-                                            static_cast<uint32_t>(b.data.size()), out.data(), &size);
+    const int rc =
+        kQuantumCodec.decompress(h, reinterpret_cast<const uint8_t*>(b.data.data()),
+                                 static_cast<uint32_t>(b.data.size()), out.data(), &size);
     EXPECT_EQ(rc, i == 15 ? kCodecFailed : kCodecOk) << i;
     if (i < 15) {
-      EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data()), size), std::string(b.uncompressed, '\0')) << i;
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data()), size),
+                std::string(b.uncompressed, '\0'))
+          << i;
     }
   }
   kQuantumCodec.destroy(h);
@@ -213,7 +245,8 @@ TEST_F(CorpusTest, BenchCabinetsMatchTheirDigests) {
   const fs::path bench = CorpusDir() / "bench";
   const auto expected = ReadExpected(bench / "EXPECTED.sha256");
   ASSERT_EQ(expected.size(), 2u);
-  for (const char* name : {"lzx21-mixed-4M.cab", "lzx16-mixed-4M.cab", "qtm7-21-mixed-4M.cab", "qtm4-16-mixed-4M.cab"}) {
+  for (const char* name : {"lzx21-mixed-4M.cab", "lzx16-mixed-4M.cab", "qtm7-21-mixed-4M.cab",
+                           "qtm4-16-mixed-4M.cab"}) {
     SCOPED_TRACE(name);
     const CopyResult r = CopyCabinet(bench / name);
     ASSERT_TRUE(r.ok) << FDIErrorText(r.error);
@@ -230,8 +263,9 @@ TEST_F(CorpusTest, BenchCabinetsMatchTheirDigests) {
 // history every block decodes, without it (reset before each block) some do
 // not, so these cabinets really exercise the history.
 TEST_F(CorpusTest, MszipBlocksReferIntoThePreviousBlock) {
-  for (const char* path : {"jklof-cabextract/test.cab", "python-cabarchive/multi-folder-compressed.cab",
-                           "libarchive/test_read_format_cab_2.cab"}) {
+  for (const char* path :
+       {"jklof-cabextract/test.cab", "python-cabarchive/multi-folder-compressed.cab",
+        "libarchive/test_read_format_cab_2.cab"}) {
     SCOPED_TRACE(path);
     const auto folders = RawFolders(kestrin::testing::ReadFileOrDie(CabDir() / path));
     void* h = nullptr;
@@ -246,7 +280,8 @@ TEST_F(CorpusTest, MszipBlocksReferIntoThePreviousBlock) {
           if (forget) kMszipCodec.reset(h);
           uint32_t n = 32768;
           failed += kMszipCodec.decompress(h, reinterpret_cast<const uint8_t*>(b.data.data()),
-                                           static_cast<uint32_t>(b.data.size()), out.data(), &n) != kCodecOk;
+                                           static_cast<uint32_t>(b.data.size()), out.data(),
+                                           &n) != kCodecOk;
         }
       }
       EXPECT_EQ(failed > 0, forget) << failed;
@@ -276,7 +311,8 @@ TEST(GcabTest, GcabCabinetsRoundTrip) {
   }
   for (const char* mode : {"-z", ""}) {  // MSZIP, stored
     SCOPED_TRACE(mode);
-    const std::string cmd = "cd '" + (tmp.path() / "in").string() + "' && gcab -c " + mode + " ../out.cab" + args + " >/dev/null 2>&1";
+    const std::string cmd = "cd '" + (tmp.path() / "in").string() + "' && gcab -c " + mode +
+                            " ../out.cab" + args + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     const CopyResult r = CopyCabinet(tmp.path() / "out.cab");
     ASSERT_TRUE(r.ok) << FDIErrorText(r.error);

@@ -81,7 +81,8 @@ uint32_t Write(INT_PTR hf, const void* buf, uint32_t cb) {
   Slot* s = Lookup(hf);
   if (!s || s->kind != Slot::kOutput) return kIoError;
   const uint64_t limit = Harness::Get().output_limit;
-  const uint32_t n = s->pos + cb > limit ? static_cast<uint32_t>(std::max(limit, s->pos) - s->pos) : cb;
+  const uint32_t n =
+      s->pos + cb > limit ? static_cast<uint32_t>(std::max(limit, s->pos) - s->pos) : cb;
   s->sha->Update(buf, n);
   s->pos += n;
   return n;
@@ -104,8 +105,9 @@ long Seek(INT_PTR hf, long dist, int origin) {
   Slot* s = Lookup(hf);
   if (s && s->kind == Slot::kDisk) return static_cast<long>(::lseek(s->fd, dist, origin));
   if (!s || s->kind != Slot::kMemory) return -1;
-  const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(s->pos)
-                                                                   : static_cast<int64_t>(s->data->size());
+  const int64_t base = origin == SEEK_SET   ? 0
+                       : origin == SEEK_CUR ? static_cast<int64_t>(s->pos)
+                                            : static_cast<int64_t>(s->data->size());
   if (base + dist < 0) return -1;
   s->pos = static_cast<uint64_t>(base + dist);
   return static_cast<long>(s->pos);
@@ -140,7 +142,8 @@ INT_PTR Open(const char* path, int oflag, int pmode) {
 
 uint32_t Le(const std::string& s, size_t at, int bytes) {
   uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(at + i < s.size() ? s[at + i] : 0);
+  for (int i = bytes - 1; i >= 0; --i)
+    v = v << 8 | static_cast<uint8_t>(at + i < s.size() ? s[at + i] : 0);
   return v;
 }
 
@@ -158,19 +161,23 @@ void Harness::Reset() {
 
 PFNALLOC TestAlloc() { return Alloc; }
 PFNFREE TestFree() { return Free; }
-HFDI MakeTestContext(ERF* erf) { return FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, erf); }
+HFDI MakeTestContext(ERF* erf) {
+  return FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, erf);
+}
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz2 ? n->psz2 : "", n->psz3 ? n->psz3 : "",
-                            n->cb, n->setID, n->iCabinet, n->iFolder, n->fdie});
+  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz2 ? n->psz2 : "",
+                            n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iCabinet, n->iFolder,
+                            n->fdie});
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
     return answer;
   }
   if (kind == fdintCOPY_FILE) {
-    if (!r->accept_files || (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0)) {
+    if (!r->accept_files ||
+        (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0)) {
       return 0;
     }
     const INT_PTR hf = NewSlot(Slot::kOutput);
@@ -189,12 +196,14 @@ INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   return 0;
 }
 
-bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name, PFNFDIDECRYPT decrypt) {
+bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
+                    PFNFDIDECRYPT decrypt) {
   return FDICopy(hfdi, name.c_str(), dir.c_str(), 0, Notify, decrypt, this);
 }
 
 int Recorder::Count(FDINOTIFICATIONTYPE kind) const {
-  return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; }));
+  return static_cast<int>(
+      std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; }));
 }
 
 std::vector<std::string> Recorder::Names() const {
@@ -250,7 +259,8 @@ std::vector<RawFolder> RawFolders(const std::string& cab) {
     data_reserve = Le(cab, 39, 1);
     at += 4 + Le(cab, 36, 2);
   }
-  for (int i = 0; i < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++i) at = cab.find('\0', at) + 1;
+  for (int i = 0; i < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++i)
+    at = cab.find('\0', at) + 1;
   for (uint32_t i = 0; i < count && at + 8 <= cab.size(); ++i, at += 8 + folder_reserve) {
     RawFolder folder{static_cast<uint16_t>(Le(cab, at + 6, 2)), {}};
     size_t p = Le(cab, at, 4);

@@ -1,10 +1,11 @@
 // MSZIP block decoder on deflate streams written bit by bit: block types,
 // the 32768-byte output limit, history into the previous block, and the
 // rules for dynamic tables.
+#include "cabinet/mszip.h"
+
 #include <gtest/gtest.h>
 
 #include "cab_builder.h"
-#include "cabinet/mszip.h"
 #include "fdi_harness.h"
 
 namespace kestrin::cab::testing {
@@ -79,10 +80,14 @@ Token Match(int len, int dist) { return {len, dist}; }
 const Token kEnd{256};
 
 void FixedSymbol(BitWriter& w, int sym) {  // RFC 1951 3.2.6
-  if (sym < 144) w.Code(0x30 + sym, 8);
-  else if (sym < 256) w.Code(0x190 + sym - 144, 9);
-  else if (sym < 280) w.Code(sym - 256, 7);
-  else w.Code(0xC0 + sym - 280, 8);
+  if (sym < 144)
+    w.Code(0x30 + sym, 8);
+  else if (sym < 256)
+    w.Code(0x190 + sym - 144, 9);
+  else if (sym < 280)
+    w.Code(sym - 256, 7);
+  else
+    w.Code(0xC0 + sym - 280, 8);
 }
 // Writes tokens with a literal/length and a distance coder.
 template <typename Lit, typename Dist>
@@ -102,7 +107,8 @@ void Tokens(BitWriter& w, const std::vector<Token>& tokens, Lit lit, Dist dist) 
 void FixedBlock(BitWriter& w, bool final, const std::vector<Token>& tokens) {
   w.Bits(final, 1);  // BFINAL
   w.Bits(1, 2);      // BTYPE: fixed Huffman
-  Tokens(w, tokens, [&](int s) { FixedSymbol(w, s); }, [&](int s) { w.Code(s, 5); });
+  Tokens(
+      w, tokens, [&](int s) { FixedSymbol(w, s); }, [&](int s) { w.Code(s, 5); });
 }
 void StoredBlock(BitWriter& w, bool final, const std::string& data, int nlen_xor = 0xFFFF) {
   w.Bits(final, 1);  // BFINAL
@@ -155,7 +161,9 @@ void DynamicBlock(BitWriter& w, const Dynamic& d, const std::vector<Token>& toke
     if (sym >= 16) w.Bits(extra, sym == 16 ? 2 : sym == 17 ? 3 : 7);
   }
   const std::vector<uint32_t> lit_codes = Codes(d.lit), dist_codes = Codes(d.dist);
-  Tokens(w, tokens, [&](int s) { w.Code(lit_codes[s], d.lit[s]); }, [&](int s) { w.Code(dist_codes[s], d.dist[s]); });
+  Tokens(
+      w, tokens, [&](int s) { w.Code(lit_codes[s], d.lit[s]); },
+      [&](int s) { w.Code(dist_codes[s], d.dist[s]); });
 }
 
 // What tokens decode to after a block that left `history`.
@@ -176,7 +184,8 @@ class MszipTest : public ::testing::Test {
   void SetUp() override {
     Harness::Get().Reset();
     uint32_t in_size = 0;
-    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &in_size, &handle_), kCodecOk);
+    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &in_size, &handle_),
+              kCodecOk);
   }
   void TearDown() override {
     EXPECT_EQ(kMszipCodec.destroy(handle_), kCodecOk);
@@ -189,7 +198,9 @@ class MszipTest : public ::testing::Test {
     return kMszipCodec.decompress(handle_, reinterpret_cast<const uint8_t*>(block.data()),
                                   static_cast<uint32_t>(block.size()), out_.data(), &produced_);
   }
-  std::string Output() const { return std::string(reinterpret_cast<const char*>(out_.data()), produced_); }
+  std::string Output() const {
+    return std::string(reinterpret_cast<const char*>(out_.data()), produced_);
+  }
 
   void* handle_ = nullptr;
   std::vector<uint8_t> out_ = std::vector<uint8_t>(32768);
@@ -205,7 +216,8 @@ TEST_F(MszipTest, Streams) {
     std::string output = "";
   };
   std::vector<Case> cases = {
-      {"empty stored block", [](BitWriter& w) { StoredBlock(w, true, ""); }, kCodecOk, MszipStatus::kDone, ""},
+      {"empty stored block", [](BitWriter& w) { StoredBlock(w, true, ""); }, kCodecOk,
+       MszipStatus::kDone, ""},
       {"stored, fixed, empty fixed and dynamic blocks",
        [](BitWriter& w) {
          StoredBlock(w, false, "stored ");
@@ -223,17 +235,23 @@ TEST_F(MszipTest, Streams) {
        },
        kCodecOk, MszipStatus::kOutputFull, std::string(32768, 'a')},
       {"stream that stops short (zero bits read as the end code)",
-       [](BitWriter& w) { FixedBlock(w, true, {Lit('a'), Lit('b'), Lit('c')}); }, kCodecOk, MszipStatus::kDone, "abc"},
+       [](BitWriter& w) {
+         FixedBlock(w, true, {Lit('a'), Lit('b'), Lit('c')});
+       },
+       kCodecOk, MszipStatus::kDone, "abc"},
       {"block type 3", [](BitWriter& w) { w.Bits(7, 3); }, kCodecFailed, MszipStatus::kCorrupt},
-      {"NLEN not the complement", [](BitWriter& w) { StoredBlock(w, true, "xxxx", 0); }, kCodecFailed,
-       MszipStatus::kCorrupt},
-      {"LEN past the end of the block",
-       [](BitWriter& w) { w.Bits(1, 3), w.Align(), w.Bits(10, 16), w.Bits(~10u, 16), w.Bits('x', 8); },
-       kCodecFailed, MszipStatus::kTruncated},
-      {"fixed distance code 30", [](BitWriter& w) { w.Bits(3, 3), FixedSymbol(w, 'a'), FixedSymbol(w, 257), w.Code(30, 5); },
+      {"NLEN not the complement", [](BitWriter& w) { StoredBlock(w, true, "xxxx", 0); },
        kCodecFailed, MszipStatus::kCorrupt},
-      {"fixed literal/length code 286", [](BitWriter& w) { w.Bits(3, 3), FixedSymbol(w, 286); }, kCodecFailed,
-       MszipStatus::kCorrupt},
+      {"LEN past the end of the block",
+       [](BitWriter& w) {
+         w.Bits(1, 3), w.Align(), w.Bits(10, 16), w.Bits(~10u, 16), w.Bits('x', 8);
+       },
+       kCodecFailed, MszipStatus::kTruncated},
+      {"fixed distance code 30",
+       [](BitWriter& w) { w.Bits(3, 3), FixedSymbol(w, 'a'), FixedSymbol(w, 257), w.Code(30, 5); },
+       kCodecFailed, MszipStatus::kCorrupt},
+      {"fixed literal/length code 286", [](BitWriter& w) { w.Bits(3, 3), FixedSymbol(w, 286); },
+       kCodecFailed, MszipStatus::kCorrupt},
   };
   // The output buffer is exactly 32768 bytes: a match cut to 1..5 bytes at
   // its end writes nothing beyond it (the sanitizer build checks).
@@ -274,7 +292,8 @@ TEST_F(MszipTest, MatchesReachIntoThePreviousBlockOnly) {
   ASSERT_EQ(Decode(full), kCodecOk);
   // Distance 32768 from the first byte copies the previous block's first
   // byte; later matches mix the previous block and this one.
-  const std::vector<Token> tokens = {Match(5, 32768), Match(4, 2), Lit('z'), Match(10, 4), Match(258, 32768), kEnd};
+  const std::vector<Token> tokens = {Match(5, 32768), Match(4, 2),       Lit('z'),
+                                     Match(10, 4),    Match(258, 32768), kEnd};
   BitWriter w2;
   FixedBlock(w2, true, tokens);
   ASSERT_EQ(Decode(w2.Finish()), kCodecOk);
@@ -315,8 +334,12 @@ TEST_F(MszipTest, DynamicTableRules) {
       {"HLIT 286, HDIST 30", [](Dynamic&) {}, true},
       {"HLIT 287", [](Dynamic& d) { d.lit.push_back(0); }, false},
       {"HDIST 31", [](Dynamic& d) { d.dist.push_back(0); }, false},
-      {"single distance code of length 1", [](Dynamic& d) { d.dist.assign(30, 0), d.dist[1] = 1; }, true},
-      {"no distance code, no match", [](Dynamic& d) { d.dist.assign(30, 0); }, true, {Lit('a'), kEnd}},
+      {"single distance code of length 1", [](Dynamic& d) { d.dist.assign(30, 0), d.dist[1] = 1; },
+       true},
+      {"no distance code, no match",
+       [](Dynamic& d) { d.dist.assign(30, 0); },
+       true,
+       {Lit('a'), kEnd}},
       {"no distance code, a match", [](Dynamic& d) { d.dist.assign(30, 0); }, false},
       {"over-subscribed literal code", [](Dynamic& d) { d.lit[65] = 1; }, false},
       {"incomplete literal code", [](Dynamic& d) { d.lit[200] = 10; }, false},
@@ -351,8 +374,15 @@ TEST_F(MszipTest, CodeLengthRepeatsAndLongCodes) {
   d.dist.assign(30, 0);
   d.raw_lengths = {{16, 0}, {9, 0}};  // at the very start: repeats a length of 0, 3 times
   for (int i = 0; i < 42; ++i) d.raw_lengths.push_back({16, 3});  // 252 more nines
-  d.raw_lengths.insert(d.raw_lengths.end(), {{4, 0}, {16, 3}, {4, 0}, {9, 0}, {9, 0}, {9, 0},
-                                             {18, 19 - 11}, {17, 10 - 3}, {18, 20 - 11}});  // 19 + 10 + 20 zeros
+  d.raw_lengths.insert(d.raw_lengths.end(), {{4, 0},
+                                             {16, 3},
+                                             {4, 0},
+                                             {9, 0},
+                                             {9, 0},
+                                             {9, 0},
+                                             {18, 19 - 11},
+                                             {17, 10 - 3},
+                                             {18, 20 - 11}});  // 19 + 10 + 20 zeros
   BitWriter w;
   DynamicBlock(w, d, {Lit('r'), Lit('e'), Lit('p'), kEnd});
   ASSERT_EQ(Decode(w.Finish()), kCodecOk) << static_cast<int>(MszipLastStatus(handle_));
@@ -365,7 +395,8 @@ TEST_F(MszipTest, CodeLengthRepeatsAndLongCodes) {
   // Codes of lengths 1..15 (two of 15) in both trees: second-level tables.
   Dynamic l;
   l.lit.assign(286, 0);
-  const int syms[] = {'e', 't', 'a', 'o', 'i', 'n', 's', 'h', 'r', 'd', 'l', 'u', 'c', 'm', 256, 259};
+  const int syms[] = {'e', 't', 'a', 'o', 'i', 'n', 's', 'h',
+                      'r', 'd', 'l', 'u', 'c', 'm', 256, 259};
   for (int i = 0; i < 16; ++i) l.lit[syms[i]] = std::min(i + 1, 15);
   for (int i = 0; i < 16; ++i) l.dist[i] = std::min(i + 1, 15);
   std::vector<Token> t;

@@ -22,8 +22,8 @@ struct Block {
   if (actual == expected) return ::testing::AssertionSuccess();
   size_t i = 0;
   while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
-  return ::testing::AssertionFailure() << "decoded " << actual.size() << " bytes, expected " << expected.size()
-                                       << ", first difference at " << i;
+  return ::testing::AssertionFailure() << "decoded " << actual.size() << " bytes, expected "
+                                       << expected.size() << ", first difference at " << i;
 }
 
 class QuantumTest : public ::testing::Test {
@@ -39,7 +39,8 @@ class QuantumTest : public ::testing::Test {
     if (handle_) kQuantumCodec.destroy(handle_);
     handle_ = nullptr;
     QuantumConfig config{window_bits, 1};
-    ASSERT_EQ(kQuantumCodec.create(0, &config, TestAlloc(), TestFree(), nullptr, &handle_), kCodecOk);
+    ASSERT_EQ(kQuantumCodec.create(0, &config, TestAlloc(), TestFree(), nullptr, &handle_),
+              kCodecOk);
     allocations_ = Harness::Get().allocations;
   }
   // Decodes one block asking for `owed` bytes; guard bytes behind the
@@ -47,9 +48,11 @@ class QuantumTest : public ::testing::Test {
   int DecodeBlock(const std::vector<uint8_t>& in, uint32_t owed, std::string* out) {
     std::vector<uint8_t> buffer(owed + 64, 0xA5);
     uint32_t size = owed;
-    const int e = kQuantumCodec.decompress(handle_, in.data(), static_cast<uint32_t>(in.size()), buffer.data(), &size);
+    const int e = kQuantumCodec.decompress(handle_, in.data(), static_cast<uint32_t>(in.size()),
+                                           buffer.data(), &size);
     EXPECT_LE(size, owed);
-    EXPECT_EQ(std::count(buffer.begin() + owed, buffer.end(), 0xA5), 64) << "written beyond the owed size";
+    EXPECT_EQ(std::count(buffer.begin() + owed, buffer.end(), 0xA5), 64)
+        << "written beyond the owed size";
     EXPECT_EQ(Harness::Get().allocations, allocations_);
     out->append(reinterpret_cast<const char*>(buffer.data()), std::min(size, owed));
     return e;
@@ -58,12 +61,14 @@ class QuantumTest : public ::testing::Test {
   std::string DecodeAll(const std::vector<Block>& blocks, int* error = nullptr) {
     std::string out;
     int e = kCodecOk;
-    for (size_t i = 0; i < blocks.size() && e == kCodecOk; ++i) e = DecodeBlock(blocks[i].data, blocks[i].size, &out);
+    for (size_t i = 0; i < blocks.size() && e == kCodecOk; ++i)
+      e = DecodeBlock(blocks[i].data, blocks[i].size, &out);
     if (error) *error = e;
     return out;
   }
   // Decodes with a fresh handle and expects a failure or other bytes.
-  void ExpectMismatch(int window_bits, const std::vector<Block>& blocks, const std::string& expected) {
+  void ExpectMismatch(int window_bits, const std::vector<Block>& blocks,
+                      const std::string& expected) {
     Create(window_bits);
     int e;
     const std::string out = DecodeAll(blocks, &e);
@@ -98,10 +103,13 @@ void EmitMixedStream(BlockCutter& cut, size_t total, uint32_t seed, uint32_t max
     uint32_t length = 0;
     if (produced > 300 && rng() % 3 == 0) {
       length = 3 + rng() % (rng() % 4 == 0 ? 257 : 8);
-      const uint32_t offset = 1 + rng() % static_cast<uint32_t>(std::min<size_t>(produced, max_offset));
+      const uint32_t offset =
+          1 + rng() % static_cast<uint32_t>(std::min<size_t>(produced, max_offset));
       if (offset > 4096 && length < 5) length = 5;
-      if (in_block + length > 32768) length = 0;
-      else enc.Match(length, offset);
+      if (in_block + length > 32768)
+        length = 0;
+      else
+        enc.Match(length, offset);
     }
     if (length == 0) {
       length = 1;
@@ -117,7 +125,14 @@ void EmitMixedStream(BlockCutter& cut, size_t total, uint32_t seed, uint32_t max
 
 TEST_F(QuantumTest, LiteralsOfEveryRange) {
   for (const std::vector<uint8_t>& bytes : std::vector<std::vector<uint8_t>>{
-           {0}, {63}, {64}, {127}, {128}, {191}, {192}, {255},
+           {0},
+           {63},
+           {64},
+           {127},
+           {128},
+           {191},
+           {192},
+           {255},
            {0, 63, 64, 127, 128, 191, 192, 255, 255, 192, 191, 128, 127, 64, 63, 0}}) {
     Create(10);
     QuantumTestEncoder enc({.window_bits = 10});
@@ -136,7 +151,8 @@ TEST_F(QuantumTest, MatchesOfEveryLengthSlotAndPositionSlot) {
   const auto lbase = SlotBases(LengthExtraBits()), pbase = SlotBases(PositionExtraBits());
   for (size_t s = 0; s < lbase.size(); ++s) {
     const uint32_t span = 1u << LengthExtraBits()[s];
-    for (uint32_t v : {lbase[s], lbase[s] + span / 2, lbase[s] + span - 1}) lengths.push_back(v + 5);
+    for (uint32_t v : {lbase[s], lbase[s] + span / 2, lbase[s] + span - 1})
+      lengths.push_back(v + 5);
   }
   Create(17);
   QuantumTestEncoder enc({.window_bits = 17});
@@ -172,7 +188,7 @@ TEST_F(QuantumTest, OverlappingAndWrappingMatches) {
   enc.Match(100, 2);  // a repeated pair
   for (int i = 0; i < 700; ++i) enc.Literal(static_cast<uint8_t>(i * 13));
   for (int i = 0; i < 40; ++i) enc.Match(200 + i, 1000 + i % 25);  // every match wraps sometime
-  enc.Match(259, 1024);  // the whole window back
+  enc.Match(259, 1024);                                            // the whole window back
   cut.Cut();
   EXPECT_TRUE(SameBytes(DecodeAll(cut.blocks), enc.expected()));
   EXPECT_EQ(enc.expected().substr(0, 262), std::string(260, 'x') + "ab");
@@ -183,14 +199,16 @@ TEST_F(QuantumTest, LongStreamsRescaleAndReorderTheModels) {
   // happens repeatedly. Controls: an encoder that rescales a little later or
   // reorders one rescale earlier writes a stream the decoder must not
   // reproduce.
-  for (QuantumEncoderOptions options : {QuantumEncoderOptions{.window_bits = 20},
-                                        QuantumEncoderOptions{.window_bits = 20, .rescale_limit = 3801},
-                                        QuantumEncoderOptions{.window_bits = 20, .reorder_interval = 49},
-                                        QuantumEncoderOptions{.window_bits = 20, .first_reorder = 5}}) {
+  for (QuantumEncoderOptions options :
+       {QuantumEncoderOptions{.window_bits = 20},
+        QuantumEncoderOptions{.window_bits = 20, .rescale_limit = 3801},
+        QuantumEncoderOptions{.window_bits = 20, .reorder_interval = 49},
+        QuantumEncoderOptions{.window_bits = 20, .first_reorder = 5}}) {
     QuantumTestEncoder enc(options);
     BlockCutter cut{enc};
     EmitMixedStream(cut, 600000, 11);
-    if (options.rescale_limit == 3800 && options.reorder_interval == 50 && options.first_reorder == 4) {
+    if (options.rescale_limit == 3800 && options.reorder_interval == 50 &&
+        options.first_reorder == 4) {
       Create(20);
       EXPECT_TRUE(SameBytes(DecodeAll(cut.blocks), enc.expected()));
     } else {
@@ -272,12 +290,15 @@ TEST_F(QuantumTest, ExhaustedInputFails) {
   enc.Match(200, 77);
   const std::vector<uint8_t> data = enc.FinishBlock();
   const uint32_t owed = static_cast<uint32_t>(enc.expected().size());
-  for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, data.size() / 2, data.size() - 1, data.size()}) {
+  for (size_t cut :
+       {size_t{0}, size_t{1}, size_t{2}, data.size() / 2, data.size() - 1, data.size()}) {
     SCOPED_TRACE(cut);
     Create(16);
     std::string out;
-    EXPECT_EQ(DecodeBlock(std::vector<uint8_t>(data.begin(), data.end() - static_cast<ptrdiff_t>(cut)), owed, &out),
-              cut == 0 ? kCodecOk : kCodecFailed);
+    EXPECT_EQ(
+        DecodeBlock(std::vector<uint8_t>(data.begin(), data.end() - static_cast<ptrdiff_t>(cut)),
+                    owed, &out),
+        cut == 0 ? kCodecOk : kCodecFailed);
     if (cut == 0) {
       EXPECT_TRUE(SameBytes(out, enc.expected()));
     }

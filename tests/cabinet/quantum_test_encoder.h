@@ -70,9 +70,9 @@ class QuantumTestEncoder {
     for (int i = 0; i < 4; ++i) literal_[i].Init(64, 64 * i, options_);
     position_[0].Init(slots_below(4096), 0, options_);
     position_[1].Init(slots_below(262144), 0, options_);
-    position_[2].Init(options_.longer_match_slots ? options_.longer_match_slots
-                                                  : slots_below(window),
-                      0, options_);
+    position_[2].Init(
+        options_.longer_match_slots ? options_.longer_match_slots : slots_below(window), 0,
+        options_);
     length_.Init(27, 0, options_);
     expected_.clear();
   }

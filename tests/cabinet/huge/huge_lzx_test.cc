@@ -10,11 +10,13 @@ namespace {
 
 TEST(HugeLzxTest, ExpandsToTheRecordedFile) {
   const auto dir = CorpusDir() / "cab";
-  if (!std::filesystem::exists(dir / "libmspack-history/huge-lzx15.cab")) GTEST_SKIP() << "no corpus";
+  if (!std::filesystem::exists(dir / "libmspack-history/huge-lzx15.cab"))
+    GTEST_SKIP() << "no corpus";
   for (const char* name : {"huge-lzx15.cab", "huge-lzx21.cab"}) {
     SCOPED_TRACE(name);
     Harness::Get().Reset();
-    const auto expected = ReadExpected(dir / "EXPECTED/libmspack-history" / (std::string(name) + ".sha256"));
+    const auto expected =
+        ReadExpected(dir / "EXPECTED/libmspack-history" / (std::string(name) + ".sha256"));
     const CopyResult r = CopyCabinet(dir / "libmspack-history" / name);
     ASSERT_TRUE(r.ok) << FDIErrorText(r.error);
     ASSERT_EQ(r.files.size(), 1u);
