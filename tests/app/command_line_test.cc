@@ -34,9 +34,15 @@ TEST(CommandLineTest, ParsesSwitchesAndBundles) {
       {"/i= a.cab", "", "", {"a.cab"}},
       {"/i=\"\" a.cab", "", "", {"a.cab"}},
       {"/s /i=\"/opt/x y /f", "s", "/opt/x y /f", {}},  // unclosed: to the end
-      {"/s \"/home/ann/my bundles/drv one.cab\" b.cab", "s", "", {"/home/ann/my bundles/drv one.cab", "b.cab"}},
+      {"/s \"/home/ann/my bundles/drv one.cab\" b.cab",
+       "s",
+       "",
+       {"/home/ann/my bundles/drv one.cab", "b.cab"}},
       {"/home/ann/my bundles/drv.cab", "", "", {"/home/ann/my", "bundles/drv.cab"}},
-      {"\"a b\"c d.cab", "", "", {"a b", "d.cab"}},  // the character after a closing quote is dropped
+      {"\"a b\"c d.cab",
+       "",
+       "",
+       {"a b", "d.cab"}},  // the character after a closing quote is dropped
       {"/i=\"x y\"z /s", "s", "x y", {}},
       {"\"a b\"cd e", "", "", {"a b", "d", "e"}},
       {"/s \"a b.cab\"", "s", "", {"a b.cab"}},
@@ -49,9 +55,10 @@ TEST(CommandLineTest, ParsesSwitchesAndBundles) {
   for (const auto& c : cases) {
     tCommandLineSwitches switches;
     Strings bundles;
-    EXPECT_EQ(static_cast<int>(c.bundles.size()), ParseCommandLine(c.line, &switches, &bundles)) << c.line;
-    std::string set = std::string(switches.SilentMode ? "s" : "") + (switches.ForceOverwrite ? "f" : "") +
-                      (switches.RecoverTemplates ? "r" : "");
+    EXPECT_EQ(static_cast<int>(c.bundles.size()), ParseCommandLine(c.line, &switches, &bundles))
+        << c.line;
+    std::string set = std::string(switches.SilentMode ? "s" : "") +
+                      (switches.ForceOverwrite ? "f" : "") + (switches.RecoverTemplates ? "r" : "");
     EXPECT_EQ(c.switches, set) << c.line;
     EXPECT_EQ(c.bin_dir, switches.BinDir) << c.line;
     EXPECT_EQ(c.bundles, bundles) << c.line;
@@ -80,8 +87,9 @@ TEST(CommandLineTest, RebuildsTheLineFromArgv) {
   EXPECT_NE(error.find("a\"b.cab"), std::string::npos) << error;
   EXPECT_EQ("unchanged", line);
   // What main does: argv to raw line to parser gives back the arguments.
-  ASSERT_TRUE(RebuildCommandLine({"/S", "/i=/opt/k dir/bin", "/tmp/my b/drv one.cab", "x.cab", "", "/t/tab\there.cab", "/f"},
-                                 &line, &error));
+  ASSERT_TRUE(RebuildCommandLine(
+      {"/S", "/i=/opt/k dir/bin", "/tmp/my b/drv one.cab", "x.cab", "", "/t/tab\there.cab", "/f"},
+      &line, &error));
   tCommandLineSwitches switches;
   Strings bundles;
   ParseCommandLine(line, &switches, &bundles);

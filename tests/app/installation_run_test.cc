@@ -15,7 +15,8 @@ namespace {
 using namespace kestrin::testing;  // NOLINT
 
 const std::string kSeparator(90, '-');
-const char kRunErrors[] = "There were errors during the installation process. You may re-run the installation again.";
+const char kRunErrors[] =
+    "There were errors during the installation process. You may re-run the installation again.";
 const char kRestart[] = "The installed driver bundle requires a restart of Korvane.";
 
 struct tStepCall {
@@ -51,7 +52,8 @@ class InstallationRunTest : public ::testing::Test {
     g_calls.clear();
     g_results = {{kH, 0}, {kC, 0}, {kF, 0}, {kP, 1}};
   }
-  std::string B(const std::string& name, const std::string& minimum = "", const std::string& extra = "") {
+  std::string B(const std::string& name, const std::string& minimum = "",
+                const std::string& extra = "") {
     return Bundle(korvane_, "bundles/" + name, minimum, extra);
   }
   Lines Prepared(const std::string& name, const std::string& minimum = "") {
@@ -65,7 +67,9 @@ class InstallationRunTest : public ::testing::Test {
     dlg.RunInstallation();
     return dlg.RecoverTemplates;
   }
-  Lines Tail(size_t n) const { return Lines(ui_.lines().end() - static_cast<long>(n), ui_.lines().end()); }
+  Lines Tail(size_t n) const {
+    return Lines(ui_.lines().end() - static_cast<long>(n), ui_.lines().end());
+  }
 
   TestKorvane korvane_;
   ScriptedUi ui_;
@@ -76,12 +80,16 @@ TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
   Lines expected = kHeader;
   for (const char* name : {"a.cab", "b.cab"}) {
     const std::string number = name[0] == 'a' ? "1" : "2";
-    expected = Cat({expected, {kSeparator, "Now installing bundle " + number + ": " + name, kSeparator},
-                    Prepared(name), kAllDone, kCompletionLines});
+    expected = Cat({expected,
+                    {kSeparator, "Now installing bundle " + number + ": " + name, kSeparator},
+                    Prepared(name),
+                    kAllDone,
+                    kCompletionLines});
   }
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
-  EXPECT_EQ(ui_.progress(), (std::vector<int>{5, 15, 25, 75, 45, 97, 100, 5, 15, 25, 75, 45, 97, 100}));
+  EXPECT_EQ(ui_.progress(),
+            (std::vector<int>{5, 15, 25, 75, 45, 97, 100, 5, 15, 25, 75, 45, 97, 100}));
   EXPECT_TRUE(fs::exists(korvane_.oemcab() / "b.cab"));  // archived beside the log
   EXPECT_FALSE(fs::exists(korvane_.temp_root() / "a.cab"));
   EXPECT_TRUE(ui_.exit_enabled() && !ui_.install_enabled() && ui_.SelectedBundlePaths().empty());
@@ -92,7 +100,8 @@ TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
   g_results = {{kH, 1}, {kC, 1}, {kF, 1}, {kP, 0}};
   Run({B("x.cab")});
   EXPECT_EQ(ui_.lines()[2], Prepared("x.cab")[0]);  // one bundle: no separator
-  EXPECT_EQ(Tail(7), Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
+  EXPECT_EQ(Tail(7),
+            Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
   const Lines logged = LogTexts(korvane_.log());
   EXPECT_EQ(std::count(logged.begin(), logged.end(), "C failed, list only"), 0);
   // A failure outside the summary and a result without a line: no summary line.
@@ -119,7 +128,8 @@ TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
 TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
   ui_.SetSingleSelection(true);
   EXPECT_FALSE(Run({B("old.cab", "9.0"), B("first.cab"), B("second.cab")}, true));
-  for (const tStepCall& call : g_calls) EXPECT_FALSE(call.recover) << call.bundle;  // several bundles
+  for (const tStepCall& call : g_calls)
+    EXPECT_FALSE(call.recover) << call.bundle;  // several bundles
   std::vector<std::string> events;  // single selection cleared right after the first completion
   for (const auto& call : ui_.calls()) {
     if (call.kind == "SetSingleSelection" && call.a == 0) events.push_back("clear");
@@ -128,7 +138,8 @@ TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
   EXPECT_EQ(events, (Lines{"done", "clear", "done"}));
   // A bundle refused by the version gate keeps the switch and its files.
   EXPECT_TRUE(Run({B("old2.cab", "9.0")}, true));
-  EXPECT_EQ(std::vector<int>(ui_.progress().end() - 4, ui_.progress().end()), (std::vector<int>{100, 5, 15, 100}));
+  EXPECT_EQ(std::vector<int>(ui_.progress().end() - 4, ui_.progress().end()),
+            (std::vector<int>{100, 5, 15, 100}));
   EXPECT_TRUE(fs::exists(korvane_.temp_root() / "old2.cab" / "hw.ini"));
 }
 
@@ -138,13 +149,15 @@ TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
     std::string bundle_recovery;  // RECOVERY in [TEMPLATES], "" for none
     int bundles;
     bool expected;
-  } cases[] = {{false, "", 1, false}, {true, "", 1, true},  {false, "1", 1, true},
+  } cases[] = {{false, "", 1, false},  {true, "", 1, true},  {false, "1", 1, true},
                {false, "2", 1, false}, {true, "", 2, false}, {false, "1", 2, false}};
   int n = 0;
   for (const auto& c : cases) {
-    const std::string extra = c.bundle_recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + c.bundle_recovery + "\n";
+    const std::string extra =
+        c.bundle_recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + c.bundle_recovery + "\n";
     StringList selection;
-    for (int i = 0; i < c.bundles; ++i) selection.push_back(B(std::to_string(++n) + ".cab", "", extra));
+    for (int i = 0; i < c.bundles; ++i)
+      selection.push_back(B(std::to_string(++n) + ".cab", "", extra));
     g_calls.clear();
     Run(selection, c.recover_switch);
     ASSERT_EQ(g_calls.size(), kSteps.size() * c.bundles);
@@ -156,38 +169,54 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
   WriteFileOrDie(korvane_.root() / "junk.cab", "this is not a cabinet");
   Run({"", (korvane_.root() / "junk.cab").string(), B("good.cab")});
   const Lines prepared = Prepared("x"), dirs(prepared.begin(), prepared.begin() + 2);
-  EXPECT_EQ(ui_.lines(), Cat({kHeader, dirs, {kRunErrors}, {kSeparator, "Now installing bundle 2: junk.cab", kSeparator},
-                              dirs, {"ERROR: Could not extract driver bundle file", kRunErrors},
-                              {kSeparator, "Now installing bundle 3: good.cab", kSeparator}, Prepared("good.cab"),
-                              kAllDone, kCompletionLines}));
+  EXPECT_EQ(ui_.lines(), Cat({kHeader,
+                              dirs,
+                              {kRunErrors},
+                              {kSeparator, "Now installing bundle 2: junk.cab", kSeparator},
+                              dirs,
+                              {"ERROR: Could not extract driver bundle file", kRunErrors},
+                              {kSeparator, "Now installing bundle 3: good.cab", kSeparator},
+                              Prepared("good.cab"),
+                              kAllDone,
+                              kCompletionLines}));
   fs::remove_all(korvane_.temp_root());
   WriteFileOrDie(korvane_.temp_root(), "a file in the way");
   Run({B("t.cab")});
-  EXPECT_EQ(Tail(6), Cat({kHeader, dirs, {"ERROR: Could not create temp directory " + (korvane_.temp_root() / "t.cab").string(), kRunErrors}}));
+  EXPECT_EQ(
+      Tail(6),
+      Cat({kHeader,
+           dirs,
+           {"ERROR: Could not create temp directory " + (korvane_.temp_root() / "t.cab").string(),
+            kRunErrors}}));
 }
 
 TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion) {
   {
-  CProgressDlg dlg({}, true, false, false, "", ui_);
-  dlg.CurrentBundle = B("vals.cab", "", "[TEMPLATES]\nRECOVERY=1\n");
-  ASSERT_EQ(dlg.PrepareBundle(), 0);
-  EXPECT_EQ(dlg.ProductDir, korvane_.product_dir().string());
-  EXPECT_EQ(dlg.ProductIniDir, korvane_.ini_path_value());
-  EXPECT_EQ(dlg.BundleFileName, "vals.cab");
-  EXPECT_EQ(dlg.BundleTempDir, (korvane_.temp_root() / "vals.cab").string());
-  EXPECT_EQ(dlg.OemId, 42);
-  EXPECT_TRUE(dlg.BundleRecoverTemplates);
-  ASSERT_NE(dlg.InstallationRecord, nullptr);
-  EXPECT_EQ(dlg.InstallationRecord->path(), korvane_.ini_path_value() + "instlog.ini");
-  EXPECT_TRUE(fs::exists(korvane_.temp_root() / "vals.cab" / "MODULES" / "M.INI"));
-  dlg.CurrentBundle = "";
-  EXPECT_EQ(dlg.PrepareBundle(), 1);
+    CProgressDlg dlg({}, true, false, false, "", ui_);
+    dlg.CurrentBundle = B("vals.cab", "", "[TEMPLATES]\nRECOVERY=1\n");
+    ASSERT_EQ(dlg.PrepareBundle(), 0);
+    EXPECT_EQ(dlg.ProductDir, korvane_.product_dir().string());
+    EXPECT_EQ(dlg.ProductIniDir, korvane_.ini_path_value());
+    EXPECT_EQ(dlg.BundleFileName, "vals.cab");
+    EXPECT_EQ(dlg.BundleTempDir, (korvane_.temp_root() / "vals.cab").string());
+    EXPECT_EQ(dlg.OemId, 42);
+    EXPECT_TRUE(dlg.BundleRecoverTemplates);
+    ASSERT_NE(dlg.InstallationRecord, nullptr);
+    EXPECT_EQ(dlg.InstallationRecord->path(), korvane_.ini_path_value() + "instlog.ini");
+    EXPECT_TRUE(fs::exists(korvane_.temp_root() / "vals.cab" / "MODULES" / "M.INI"));
+    dlg.CurrentBundle = "";
+    EXPECT_EQ(dlg.PrepareBundle(), 1);
   }
   const struct {
     std::string installed, minimum;  // installed "": no version in the registry
     int expected;
-  } gates[] = {{"6.1", "6.2", 2}, {"6.1", "6.1", 0}, {"6.10", "6.9", 0}, {"6.1", "", 0},
-               {"6.1", "6.x", 2}, {"", "99.0", 0},   {"6.1.0.12345678901234", "99", 0}};
+  } gates[] = {{"6.1", "6.2", 2},
+               {"6.1", "6.1", 0},
+               {"6.10", "6.9", 0},
+               {"6.1", "", 0},
+               {"6.1", "6.x", 2},
+               {"", "99.0", 0},
+               {"6.1.0.12345678901234", "99", 0}};
   for (const auto& g : gates) {
     tKorvaneOptions options;
     options.version = g.installed;
@@ -200,19 +229,26 @@ TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion)
 }
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {
-  const std::string a = B("dir/a.Cab"), outside = B("other/c.cab"), dir = (korvane_.root() / "bundles/dir").string();
+  const std::string a = B("dir/a.Cab"), outside = B("other/c.cab"),
+                    dir = (korvane_.root() / "bundles/dir").string();
   B("dir/b.cab");
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
   WriteFileOrDie(korvane_.root() / "text.cab", "plain text");
   MakeCabinet(korvane_.root() / "nohw.cab", {{"README.TXT", "no description\n"}});
-  auto upper = [](std::string s) { for (char& c : s) c = static_cast<char>(toupper(c)); return s; };
+  auto upper = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(toupper(c));
+    return s;
+  };
   SilentUi silent;
-  CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string(), (korvane_.root() / "text.cab").string(),
-                    (korvane_.root() / "nohw.cab").string(), "/no/such/x.cab"}, true, false, false, "", silent);
+  CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string(),
+                    (korvane_.root() / "text.cab").string(),
+                    (korvane_.root() / "nohw.cab").string(), "/no/such/x.cab"},
+                   true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
   EXPECT_EQ(dlg.BundleDirectories, (StringList{upper(dir)}));
   EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
-  EXPECT_EQ(dlg.AvailableBundles, (StringList{upper(dir) + "/A.CAB", upper(dir) + "/B.CAB", upper(outside)}));
+  EXPECT_EQ(dlg.AvailableBundles,
+            (StringList{upper(dir) + "/A.CAB", upper(dir) + "/B.CAB", upper(outside)}));
   EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
   CProgressDlg none({"/no/such/a.cab"}, true, false, false, "", silent);
   EXPECT_FALSE(none.ScheduleCommandLine());

@@ -13,7 +13,8 @@ using namespace kestrin::testing;  // NOLINT
 
 std::tm Time(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
-  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour,
+  t.tm_min = minute, t.tm_sec = second;
   return t;
 }
 
@@ -27,8 +28,13 @@ TEST(ReportTest, LogLinesAndLevels) {
   {
     CProgressDlg silent({}, true, false, false, "", ui);
     silent.SetClock([&] { return now; });
-    for (const auto& [text, level, log] : std::vector<std::tuple<std::string, int, bool>>{
-             {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true}, {"two", 2, true}, {"zero", 0, true}, {"", 1, true}}) {
+    for (const auto& [text, level, log] :
+         std::vector<std::tuple<std::string, int, bool>>{{"first", 1, true},
+                                                         {"not logged", 1, false},
+                                                         {"trace", 5, true},
+                                                         {"two", 2, true},
+                                                         {"zero", 0, true},
+                                                         {"", 1, true}}) {
       silent.AddInfo(text, level, log);
     }
     EXPECT_TRUE(LogTrace("one", 1));
@@ -47,10 +53,11 @@ TEST(ReportTest, LogLinesAndLevels) {
   Report("from the cabinet code", kReportLevel, true);
   Report("cabinet trace", kCabinetTraceLevel, false);
   EXPECT_EQ(ui.lines(), (Lines{"shown and logged", "shown only", "from the cabinet code"}));
-  EXPECT_EQ(ReadFileOrDie(korvane.log()), "20261206 14.07 -> first\n20261206 14.07 -> zero\n20261206 14.07 -> \n"
-                                          "20261206 14.07 -> one\n20261206 14.07 -> Driver bundle description: " +
-                                              std::string(1000, 'x') +
-                                              "\n20270102 03.04 -> shown and logged\n20270102 03.04 -> from the cabinet code\n");
+  EXPECT_EQ(ReadFileOrDie(korvane.log()),
+            "20261206 14.07 -> first\n20261206 14.07 -> zero\n20261206 14.07 -> \n"
+            "20261206 14.07 -> one\n20261206 14.07 -> Driver bundle description: " +
+                std::string(1000, 'x') +
+                "\n20270102 03.04 -> shown and logged\n20270102 03.04 -> from the cabinet code\n");
   dlg.ResetInfoList(true);  // the prompt is shown, never logged
   EXPECT_EQ(ui.lines(), (Lines{"Please select a driver cabinet file you wish to install."}));
   dlg.ResetInfoList(false);

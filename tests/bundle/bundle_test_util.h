@@ -4,7 +4,7 @@
 #ifndef KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 #define KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 
-#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +15,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -32,32 +30,28 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs argv[0] (looked up in PATH) in `cwd` when given.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "") {
+// Runs argv[0] (looked up in PATH) in the folder `cwd`.
+inline RunResult RunProgram(std::vector<std::string> argv, const std::string& cwd = ".") {
   ScopedTempDir capture;
-  const std::string out_path = capture.Sub("out"), err_path = capture.Sub("err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  argv.insert(argv.begin(),
+              {"sh", "-c", "o=$1; cd \"$2\" && shift 2 && exec \"$@\" >\"$o/out\" 2>\"$o/err\"",
+               "sh", capture.path().string(), cwd});
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   RunResult result;
   pid_t pid;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
+  int status = 0;
+  if (posix_spawnp(&pid, "sh", nullptr, nullptr, args.data(), environ) == 0 &&
+      waitpid(pid, &status, 0) == pid) {
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = fs::exists(out_path) ? ReadFileOrDie(out_path) : "";
-  result.err = fs::exists(err_path) ? ReadFileOrDie(err_path) : "";
+  result.out = ReadFileOrDie(capture.path() / "out");
+  result.err = ReadFileOrDie(capture.path() / "err");
   return result;
 }
 
-inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = "") {
+inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {
   args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
   return RunProgram(args, cwd);
 }
@@ -66,52 +60,50 @@ inline bool HaveProgram(const std::string& name) {
   return RunProgram({"sh", "-c", "command -v " + name}).exit_code == 0;
 }
 
-// stderr is exactly lines of the form "FILE: what went wrong (code N)".
+// stderr is lines of the form "FILE: what went wrong (code N)", at least one.
 inline bool CleanErrors(const std::string& err) {
-  if (err.empty() || err.back() != '\n') return false;
   size_t at = 0;
   for (size_t end; (end = err.find('\n', at)) != std::string::npos; at = end + 1) {
     const std::string line = err.substr(at, end - at);
     const size_t colon = line.find(": "), code = line.rfind(" (code ");
-    if (colon == 0 || colon == std::string::npos || code == std::string::npos || code <= colon + 2 ||
-        line.back() != ')' || line.size() < code + 9 ||
-        line.find_first_not_of("0123456789", code + 7) != line.size() - 1)
+    if (colon == 0 || colon == std::string::npos || code == std::string::npos ||
+        code <= colon + 2 || line.size() < code + 9 || line.back() != ')' ||
+        line.find_first_not_of("0123456789", code + 7) != line.size() - 1) {
       return false;
+    }
   }
-  return true;
+  return at > 0 && at == err.size();
 }
 
 // Every file below `root` (relative path -> contents); symlinks as "<symlink>".
 inline FileSet ReadTree(const fs::path& root) {
   FileSet files;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     const std::string rel = it->path().lexically_relative(root).string();
-    if (it->is_symlink()) files[rel] = "<symlink>";
-    else if (it->is_regular_file()) files[rel] = ReadFileOrDie(it->path());
+    if (it->is_symlink())
+      files[rel] = "<symlink>";
+    else if (it->is_regular_file())
+      files[rel] = ReadFileOrDie(it->path());
   }
   return files;
-}
-
-inline void WriteTree(const fs::path& root, const FileSet& files) {
-  for (const auto& [name, data] : files) {
-    fs::create_directories((root / name).parent_path());
-    WriteFileOrDie(root / name, data);
-  }
 }
 
 // Deterministic bytes: kind 0 text-like, 1 binary-like, 2 random-like.
 inline std::string MakePayload(size_t size, int kind, uint32_t seed) {
   static const char* kWords[] = {"cabinet ", "folder ", "driver ", "bundle ", "Korvane ",
-                                 "module\n", "the ", "of ", "0x1F ", "install "};
+                                 "module\n", "the ",    "of ",     "0x1F ",   "install "};
   std::string out;
   uint32_t x = seed * 2654435761u + 12345;
   while (out.size() < size) {
     x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    if (kind == 0) out += kWords[x % 10];
-    else if (kind == 1) out.push_back(static_cast<char>((x >> 8) % 7 == 0 ? x : (x % 16)));
-    else out.push_back(static_cast<char>(x >> 11));
+    if (kind == 0)
+      out += kWords[x % 10];
+    else if (kind == 1)
+      out.push_back(static_cast<char>((x >> 8) % 7 == 0 ? x : (x % 16)));
+    else
+      out.push_back(static_cast<char>(x >> 11));
   }
   out.resize(size);
   return out;
@@ -120,7 +112,10 @@ inline std::string MakePayload(size_t size, int kind, uint32_t seed) {
 // Packs `files` with gcab (MSZIP with `mszip`) into `cab`; returns its bytes.
 inline std::string GcabPack(const fs::path& cab, const FileSet& files, bool mszip = true) {
   ScopedTempDir src;
-  WriteTree(src.path(), files);
+  for (const auto& [name, data] : files) {
+    fs::create_directories((src.path() / name).parent_path());
+    WriteFileOrDie(src.path() / name, data);
+  }
   std::vector<std::string> argv{"gcab", "-c"};
   if (mszip) argv.push_back("-z");
   argv.push_back(cab.string());
@@ -177,7 +172,8 @@ inline std::string WriteCabinet(const CabContents& c) {
   std::string out = "MSCF";
   Put(&out, 0, 4), Put(&out, static_cast<uint32_t>(data_at + data.size()), 4), Put(&out, 0, 4);
   Put(&out, static_cast<uint32_t>(36 + folders.size()), 4), Put(&out, 0, 4), Put(&out, 0x0103, 2);
-  Put(&out, static_cast<uint32_t>(c.folders.size()), 2), Put(&out, static_cast<uint32_t>(c.members.size()), 2);
+  Put(&out, static_cast<uint32_t>(c.folders.size()), 2),
+      Put(&out, static_cast<uint32_t>(c.members.size()), 2);
   Put(&out, 0, 2), Put(&out, 0x1234, 2), Put(&out, 0, 2);
   return out + folders + files + data;
 }
@@ -197,7 +193,8 @@ inline std::string BuildStoredCabinet(std::vector<CabMember> members) {
     for (size_t at = 0; at < p.size(); at += 32768) {
       const std::string piece = p.substr(at, 32768);
       std::string b;
-      Put(&b, 0, 4), Put(&b, static_cast<uint32_t>(piece.size()), 2), Put(&b, static_cast<uint32_t>(piece.size()), 2);
+      Put(&b, 0, 4), Put(&b, static_cast<uint32_t>(piece.size()), 2),
+          Put(&b, static_cast<uint32_t>(piece.size()), 2);
       c.folders.back().blocks.push_back(b + piece);
     }
   }
@@ -221,7 +218,8 @@ inline void AppendCabinet(CabContents* into, const std::string& cab) {
     CabMember m;
     m.size = Get(cab, at, 4), m.offset = Get(cab, at + 4, 4);
     m.folder = static_cast<int>(base + Get(cab, at + 8, 2));
-    m.date = static_cast<uint16_t>(Get(cab, at + 10, 2)), m.time = static_cast<uint16_t>(Get(cab, at + 12, 2));
+    m.date = static_cast<uint16_t>(Get(cab, at + 10, 2)),
+    m.time = static_cast<uint16_t>(Get(cab, at + 12, 2));
     m.attribs = static_cast<uint16_t>(Get(cab, at + 14, 2));
     const size_t end = cab.find('\0', at + 16);
     m.name = cab.substr(at + 16, end - at - 16);

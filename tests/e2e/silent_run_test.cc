@@ -27,7 +27,8 @@ tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::stri
   std::map<std::string, std::string> vars;
   std::vector<std::string> assignments(env);
   for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
-  for (const std::string& a : assignments) vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
+  for (const std::string& a : assignments)
+    vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
   for (const std::string& name : unset) vars.erase(name);
   vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
   std::vector<std::string> env_strings;
@@ -41,13 +42,15 @@ tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::stri
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.Sub("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, capture.Sub("out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   tRunResult result;
   pid_t pid = 0;
   int status = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 && waitpid(pid, &status, 0) == pid &&
-      WIFEXITED(status)) {
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
+      waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -62,8 +65,9 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     struct stat st {};
     lstat(entry.path().c_str(), &st);
-    entries[fs::relative(entry.path(), root).string()] =
-        std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    entries[fs::relative(entry.path(), root).string()] = std::to_string(st.st_size) + "@" +
+                                                         std::to_string(st.st_mtim.tv_sec) + "." +
+                                                         std::to_string(st.st_mtim.tv_nsec);
   }
   return entries;
 }
@@ -86,15 +90,28 @@ const tRunCase kRunCases[] = {
     {"NoBundleArgument", {"/s"}, true, {"#header", kNoCabs}},
     {"OneBundleWithForce", {"/s", "/f", "@in/abc.cab"}, true, {"#header-f", "#ok abc.cab"}},
     {"UpperCaseSwitchAfterTheBundle", {"@in/abc.cab", "/S"}, true, {"#header", "#ok abc.cab"}},
-    {"TwoBundlesInCommandLineOrder", {"/s", "@in/zeta.cab", "@other dir/alpha.cab"}, true,
+    {"TwoBundlesInCommandLineOrder",
+     {"/s", "@in/zeta.cab", "@other dir/alpha.cab"},
+     true,
      {"#header", "#ok zeta.cab", "#ok alpha.cab"}},
-    {"DirectoryInstallsItsUsableBundlesInNameOrder", {"/s", "@dir"}, true, {"#header", "#ok a.cab", "#ok b.cab"}},
-    {"VersionGateRefusesThenOneInstalls", {"/s", "@in/new.cab", "@in/good.cab"}, true,
+    {"DirectoryInstallsItsUsableBundlesInNameOrder",
+     {"/s", "@dir"},
+     true,
+     {"#header", "#ok a.cab", "#ok b.cab"}},
+    {"VersionGateRefusesThenOneInstalls",
+     {"/s", "@in/new.cab", "@in/good.cab"},
+     true,
      {"#header", "#gate new.cab", "#ok good.cab"}},
     {"NotACabinet", {"/s", "@in/fake.cab"}, true, {"#header", kNoCabs}},
-    {"CabinetWithoutHwIniLeftOut", {"/s", "@in/nohw.cab", "@in/good.cab"}, true, {"#header", "#ok good.cab"}},
+    {"CabinetWithoutHwIniLeftOut",
+     {"/s", "@in/nohw.cab", "@in/good.cab"},
+     true,
+     {"#header", "#ok good.cab"}},
     {"MissingFile", {"/s", "@nowhere.cab"}, true, {"#header", kNoCabs}},
-    {"BlanksAndBinDir", {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"}, true, {"#header", "#ok drv one.cab"}},
+    {"BlanksAndBinDir",
+     {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"},
+     true,
+     {"#header", "#ok drv one.cab"}},
     // The archive copy creates OEMCAB: logging starts after the header.
     {"NoOemCabDir", {"/s", "@in/abc.cab"}, false, {"#ok abc.cab"}},
     {"NoOemCabDirNothingToInstall", {"/s"}, false, {}},
@@ -107,8 +124,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   tKorvaneOptions options;
   options.oemcab = c.oemcab;
   TestKorvane korvane(options);
-  for (const char* name : {"in/abc.cab", "in/zeta.cab", "other dir/alpha.cab", "dir/b.cab", "dir/a.cab",
-                           "in/good.cab", "my bundles/drv one.cab"}) {
+  for (const char* name : {"in/abc.cab", "in/zeta.cab", "other dir/alpha.cab", "dir/b.cab",
+                           "dir/a.cab", "in/good.cab", "my bundles/drv one.cab"}) {
     Bundle(korvane, name, name == std::string("in/good.cab") ? "6.1" : "");
   }
   Bundle(korvane, "in/new.cab", "6.2");
@@ -117,7 +134,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   WriteFileOrDie(korvane.root() / "in/fake.cab", "MSCF but not really");
   MakeCabinet(korvane.root() / "in/nohw.cab", {{"MODULES/X.INI", "[MODULE]\n"}});
   std::vector<std::string> args;
-  for (const std::string& a : c.args) args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
+  for (const std::string& a : c.args)
+    args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
   const tRunResult result = RunKestrin(args, korvane.Environment());
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out + result.err, "");
@@ -126,23 +144,31 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
     const std::string name = line.substr(line.find(' ') + 1);
     const std::string minimum = name == "good.cab" ? "6.1" : name == "new.cab" ? "6.2" : "";
     if (line.rfind("#header", 0) == 0) {
-      expected = Cat({expected, {"Kestrin - Silent Mode - Installation Process:",
-                                 line == "#header-f" ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""}});
+      expected =
+          Cat({expected,
+               {"Kestrin - Silent Mode - Installation Process:",
+                line == "#header-f" ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""}});
     } else if (line.rfind("#ok ", 0) == 0) {
-      expected = Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum), kCompletionLines});
-      EXPECT_TRUE(fs::exists(korvane.oemcab() / name) || fs::exists(korvane.oemcab() / Upper(name))) << name;
+      expected =
+          Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum), kCompletionLines});
+      EXPECT_TRUE(fs::exists(korvane.oemcab() / name) || fs::exists(korvane.oemcab() / Upper(name)))
+          << name;
       EXPECT_FALSE(fs::exists(korvane.temp_root() / Upper(name))) << name;
     } else if (line.rfind("#gate ", 0) == 0) {
-      expected = Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
-                      {"ERROR: Installed Korvane version (6.1) older than specified minimum version (6.2)"}});
-      EXPECT_TRUE(fs::exists(korvane.temp_root() / "NEW.CAB" / "hw.ini"));  // the refused bundle's files stay
+      expected = Cat(
+          {expected,
+           PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
+           {"ERROR: Installed Korvane version (6.1) older than specified minimum version (6.2)"}});
+      EXPECT_TRUE(fs::exists(korvane.temp_root() / "NEW.CAB" /
+                             "hw.ini"));  // the refused bundle's files stay
     } else {
       expected.push_back(line);
     }
   }
   EXPECT_EQ(LogTexts(korvane.log()), expected);
   EXPECT_EQ(fs::exists(korvane.oemcab()), !expected.empty());
-  EXPECT_FALSE(fs::exists(korvane.oemcab() / "fake.cab") || fs::exists(korvane.oemcab() / "junk.cab"));
+  EXPECT_FALSE(fs::exists(korvane.oemcab() / "fake.cab") ||
+               fs::exists(korvane.oemcab() / "junk.cab"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SilentRunTest, ::testing::ValuesIn(kRunCases),
@@ -154,20 +180,39 @@ const std::string kDataDir = kKey + "ProgramDataDir]\n@=\"/tmp/data/\"\n";
 
 struct tRefuseCase {
   const char* name;
-  std::string store;               // registry store text; "" keeps the test Korvane's
-  std::vector<std::string> env;    // extra assignments
-  std::vector<std::string> args;   // "@" is a good bundle
+  std::string store;              // registry store text; "" keeps the test Korvane's
+  std::vector<std::string> env;   // extra assignments
+  std::vector<std::string> args;  // "@" is a good bundle
   int exit_status;
-  std::string mentions;            // a text the one stderr line must hold
+  std::string mentions;  // a text the one stderr line must hold
 };
 
 const tRefuseCase kRefuseCases[] = {
     {"NoKorvaneInStore", kStore + kDataDir, {}, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"RelativeIniPath", kStore + kKey + "IniPath]\n@=\"Ini/\"\n\n" + kDataDir, {}, {"/f", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"UnparsableStore", kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nthis is not a store\n", {},
-     {"/s", "@"}, 2, "registry.reg"},
-    {"MissingStore", "", {"KESTRIN_REGISTRY=/nonexistent/registry.reg"}, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"RelativePerUserFolder", "", {"XDG_DATA_HOME=relative/share"}, {"/s", "@"}, 2, "XDG_DATA_HOME"},
+    {"RelativeIniPath",
+     kStore + kKey + "IniPath]\n@=\"Ini/\"\n\n" + kDataDir,
+     {},
+     {"/f", "@"},
+     2,
+     "KESTRIN_REGISTRY"},
+    {"UnparsableStore",
+     kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nthis is not a store\n",
+     {},
+     {"/s", "@"},
+     2,
+     "registry.reg"},
+    {"MissingStore",
+     "",
+     {"KESTRIN_REGISTRY=/nonexistent/registry.reg"},
+     {"/s", "@"},
+     2,
+     "KESTRIN_REGISTRY"},
+    {"RelativePerUserFolder",
+     "",
+     {"XDG_DATA_HOME=relative/share"},
+     {"/s", "@"},
+     2,
+     "XDG_DATA_HOME"},
     {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
     {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
 };
