@@ -1,5 +1,6 @@
 // Locked, atomic read-modify-write: concurrent writers lose nothing, a writer
-// killed before its rename leaves the old file, the sidecar lock excludes.
+// killed before its rename or out of room leaves the old file, the sidecar
+// lock excludes.
 #include "host/atomic_file.h"
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -27,44 +29,47 @@ namespace fs = std::filesystem;
 using testing::ReadFileOrDie;
 using testing::WriteFileOrDie;
 
-bool WaitFor(const fs::path& path, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (fs::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-int ExitStatus(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 class AtomicFileTest : public ::testing::Test {
  protected:
+  // Runs body in a child process; its return value is the exit status.
+  static pid_t Fork(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    EXPECT_GE(pid, 0);
+    return pid;
+  }
+  static int ExitStatus(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  // Names of temporary files left in the folder.
+  std::set<std::string> Temporaries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(tmp_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(".tmp-") != std::string::npos) names.insert(name);
+    }
+    return names;
+  }
   testing::ScopedTempDir tmp_;
 };
 
 TEST_F(AtomicFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
   const std::string path = tmp_.Sub("shared.ini");
-  WriteFileOrDie(path, "; shared by two writers\n[Keep]\nx=1\n");
-  constexpr int kPerWriter = 500;
+  const std::string head = "; shared by two writers\n[Keep]\nx=1\n";
+  WriteFileOrDie(path, head);
   pid_t children[2];
   for (int w = 0; w < 2; ++w) {
-    children[w] = ::fork();
-    ASSERT_GE(children[w], 0);
-    if (children[w] == 0) {
+    children[w] = Fork([&] {
       const IniFile ini(path);
       int failures = 0;
-      for (int i = 0; i < kPerWriter; ++i) {
-        std::string key = "w";
-        key.append(std::to_string(w)).append("_").append(std::to_string(i));
-        if (!ini.WriteString(w == 0 ? "S" : "T", key, std::to_string(i))) ++failures;
+      for (int i = 0; i < 500; ++i) {
+        failures += !ini.WriteString(w == 0 ? "S" : "T", "w" + std::to_string(w) + "_" + std::to_string(i),
+                                     std::to_string(i));
       }
-      ::_exit(failures == 0 ? 0 : 1);
-    }
+      return failures == 0 ? 0 : 1;
+    });
   }
   EXPECT_EQ(ExitStatus(children[0]), 0);
   EXPECT_EQ(ExitStatus(children[1]), 0);
@@ -73,53 +78,39 @@ TEST_F(AtomicFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
   for (const char* section : {"S", "T"}) {
     for (const std::string& key : ini.GetKeyNames(section)) keys.insert(key);
   }
-  EXPECT_EQ(keys.size(), 2u * kPerWriter);
+  EXPECT_EQ(keys.size(), 1000u);
   EXPECT_EQ(ini.GetString("T", "w1_499"), "499");
-  EXPECT_EQ(ini.GetString("Keep", "x"), "1");
-  EXPECT_EQ(ReadFileOrDie(path).rfind("; shared by two writers\n[Keep]\nx=1\n", 0), 0u);
+  EXPECT_EQ(ReadFileOrDie(path).rfind(head, 0), 0u);
 }
 
 TEST_F(AtomicFileTest, WriterKilledBeforeRenameLeavesOldFile) {
   const std::string path = tmp_.Sub("victim.ini");
-  const std::string old_content = "[S]\nold=1\n";
-  WriteFileOrDie(path, old_content);
+  WriteFileOrDie(path, "[S]\nold=1\n");
   const fs::path marker = tmp_.path() / "paused";
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const pid_t child = Fork([&] {
     ::setenv(kPauseBeforeRenameVariable, marker.c_str(), 1);
     IniFile(path).WriteString("S", "new", "2");
-    ::_exit(0);
-  }
-  ASSERT_TRUE(WaitFor(marker, std::chrono::seconds(20)));
+    return 0;
+  });
+  for (int i = 0; i < 2000 && !fs::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(marker));
   // The new content is complete in the temporary file; the target is untouched.
-  bool temp_seen = false;
-  for (const auto& entry : fs::directory_iterator(tmp_.path())) {
-    const std::string name = entry.path().filename().string();
-    if (name.find(".victim.ini.tmp-") == 0) {
-      temp_seen = true;
-      EXPECT_EQ(ReadFileOrDie(entry.path()), "[S]\nold=1\nnew=2\n");
-    }
-  }
-  EXPECT_TRUE(temp_seen);
+  const std::set<std::string> temps = Temporaries();
+  ASSERT_EQ(temps.size(), 1u);
+  EXPECT_EQ(temps.begin()->rfind(".victim.ini.tmp-", 0), 0u);
+  EXPECT_EQ(ReadFileOrDie(tmp_.path() / *temps.begin()), "[S]\nold=1\nnew=2\n");
   ::kill(child, SIGKILL);
   EXPECT_EQ(ExitStatus(child), 128 + SIGKILL);
-  EXPECT_EQ(ReadFileOrDie(path), old_content);
-
-  // The sidecar stays; its lock died with the writer.
-  const std::string lock_path = path + ".lock";
-  ASSERT_TRUE(fs::exists(lock_path));
-  const int fd = ::open(lock_path.c_str(), O_RDWR);
+  EXPECT_EQ(ReadFileOrDie(path), "[S]\nold=1\n");
+  // The lock is on the sidecar, which stays; the lock died with the writer.
+  const int fd = ::open((path + ".lock").c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   ::close(fd);
-
   // The next writer proceeds and clears the dead writer's temporary file.
   EXPECT_TRUE(IniFile(path).WriteString("S", "after", "3"));
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nold=1\nafter=3\n");
-  for (const auto& entry : fs::directory_iterator(tmp_.path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".victim.ini.tmp-"), std::string::npos);
-  }
+  EXPECT_TRUE(Temporaries().empty());
 }
 
 TEST_F(AtomicFileTest, WriterWaitsForTheSidecarLock) {
@@ -128,15 +119,30 @@ TEST_F(AtomicFileTest, WriterWaitsForTheSidecarLock) {
   const int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) ::_exit(IniFile(path).WriteString("S", "k", "v") ? 0 : 1);
+  const pid_t child = Fork([&] { return IniFile(path).WriteString("S", "k", "v") ? 0 : 1; });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(ReadFileOrDie(path), "[S]\n");  // still waiting
-  ::flock(fd, LOCK_UN);
+  ::flock(fd, LOCK_UN);  // the child shares this descriptor: closing ours alone keeps the lock
   ::close(fd);
   EXPECT_EQ(ExitStatus(child), 0);
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nk=v\n");
+}
+
+// Out of room (the file-size limit standing in for a full disk): the write
+// fails, the old file stays, no temporary file is left.
+TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile) {
+  const std::string path = tmp_.Sub("full.ini");
+  WriteFileOrDie(path, "[S]\nk=old\n");
+  const pid_t child = Fork([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+    const IniFile ini(path);
+    return !ini.WriteString("S", "k", std::string(10000, 'x')) && ini.LastStatus() == IniStatus::kWriteFailed ? 0 : 1;
+  });
+  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(ReadFileOrDie(path), "[S]\nk=old\n");
+  EXPECT_TRUE(Temporaries().empty());
 }
 
 TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
@@ -145,15 +151,9 @@ TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
   const FileResult nodir = WriteFileAtomically(tmp_.Sub("gone/file"), "x");
   EXPECT_EQ(nodir.error, FileError::kFolderMissing);
   EXPECT_NE(nodir.message.find("gone/file"), std::string::npos);
-
-  // An edit that keeps the content writes nothing, not even on a new file.
-  const FileResult kept = UpdateFileLocked(tmp_.Sub("untouched"), [](std::string&, bool exists) {
-    EXPECT_FALSE(exists);
-    return EditAction::kKeep;
-  });
-  EXPECT_TRUE(kept.ok());
+  // An edit that keeps the content writes nothing, not even a new file.
+  EXPECT_TRUE(UpdateFileLocked(tmp_.Sub("untouched"), [](std::string&, bool) { return EditAction::kKeep; }).ok());
   EXPECT_FALSE(fs::exists(tmp_.path() / "untouched"));
-
   // A dangling link gets its target created.
   fs::create_symlink("target.txt", tmp_.path() / "dangling");
   EXPECT_TRUE(WriteFileAtomically(tmp_.Sub("dangling"), "made").ok());
@@ -161,60 +161,26 @@ TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "dangling"));
 }
 
-// A write that runs out of room (here: the file-size limit, as a full disk
-// would) fails, leaves the old file and no temporary file.
-TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile) {
-  const std::string path = tmp_.Sub("full.ini");
-  const std::string old_content = "[S]\nk=old\n";
-  WriteFileOrDie(path, old_content);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
-    const IniFile ini(path);
-    const bool written = ini.WriteString("S", "k", std::string(10000, 'x'));
-    ::_exit(!written && ini.LastStatus() == IniStatus::kWriteFailed ? 0 : 1);
-  }
-  EXPECT_EQ(ExitStatus(child), 0);
-  EXPECT_EQ(ReadFileOrDie(path), old_content);
-  for (const auto& entry : fs::directory_iterator(tmp_.path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos);
-  }
-}
-
 // Another user's sidecar (0644) can still be locked; a file we may not read
-// is reported as unreadable, not as missing. Needs root to act as another user.
+// is unreadable, not missing. Needs root to act as another user.
 TEST_F(AtomicFileTest, OtherUsersSidecarAndUnreadableFile) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
   fs::permissions(tmp_.path(), fs::perms::all);
   const std::string shared = tmp_.Sub("shared.ini");
-  WriteFileOrDie(shared, "[S]\n");
-  fs::permissions(shared, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
-                                             fs::perms::others_exec));
-  const int lock = ::open((shared + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_GE(lock, 0);
-  ::fchmod(lock, 0644);
-  ::close(lock);
   const std::string secret = tmp_.Sub("secret.ini");
+  WriteFileOrDie(shared, "[S]\n");
+  ::chmod(shared.c_str(), 0666);
+  WriteFileOrDie(shared + ".lock", "");
+  ::chmod((shared + ".lock").c_str(), 0644);
   WriteFileOrDie(secret, "[S]\nk=v\n");
   fs::permissions(secret, fs::perms::none);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
-    int failures = 0;
-    if (!IniFile(shared).WriteString("S", "k", "v")) failures |= 1;
+  const pid_t child = Fork([&] {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
     const IniFile hidden(secret);
-    if (hidden.GetString("S", "k") != "" || hidden.LastStatus() != IniStatus::kUnreadable) {
-      failures |= 2;
-    }
-    if (hidden.WriteString("S", "k", "w") || hidden.LastStatus() != IniStatus::kUnreadable) {
-      failures |= 4;
-    }
-    ::_exit(failures);
-  }
+    return (IniFile(shared).WriteString("S", "k", "v") ? 0 : 1) |
+           (hidden.GetString("S", "k") == "" && hidden.LastStatus() == IniStatus::kUnreadable ? 0 : 2) |
+           (!hidden.WriteString("S", "k", "w") && hidden.LastStatus() == IniStatus::kUnreadable ? 0 : 4);
+  });
   EXPECT_EQ(ExitStatus(child), 0);
   EXPECT_EQ(ReadFileOrDie(shared), "[S]\nk=v\n");
 }

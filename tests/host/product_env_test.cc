@@ -1,12 +1,12 @@
-// Product environment, settings module, the refusal to start, and the sandbox
-// that scripts/make-sandbox lays out.
+// Product environment and settings module over a sandbox laid out by
+// scripts/make-sandbox, and the refusal to start without a Korvane.
 #include "host/product_env.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "host/ini_file.h"
 #include "host/registry_key.h"
@@ -24,26 +24,27 @@ using testing::Sandbox;
 using testing::ScopedEnv;
 using testing::ScopedSandboxEnv;
 
-std::string SettingsKey(const char* name) { return std::string(VqmGetRegistrySubKey()) + name; }
+bool SetSetting(const char* name, const std::string& value) {
+  return CRegistryKey(RegistryRoot::kLocalMachine, std::string(VqmGetRegistrySubKey()) + name).SetString(value);
+}
 
 class ProductEnvTest : public ::testing::Test {
  protected:
   testing::ScopedTempDir tmp_;
 };
 
-TEST_F(ProductEnvTest, SandboxLayoutAndExports) {
+TEST_F(ProductEnvTest, SandboxLayoutAndWhatTheProductReadsFromIt) {
   const Sandbox sb = MakeSandbox(tmp_.path() / "k");
   const std::string dir = fs::canonical(tmp_.path() / "k").string();
   EXPECT_EQ(sb.registry, dir + "/registry.reg");
   EXPECT_EQ(sb.product_dir, dir + "/Program");
   EXPECT_EQ(sb.data_home, dir + "/home");
-  for (const char* folder : {"Program", "Ini/MODULES", "Ini/System", "Ini/OEMCAB", "Ini/TEMPLATES",
-                             "Ini/LIB", "Data", "home"}) {
+  for (const char* folder : {"Program", "Ini/MODULES", "Ini/System", "Ini/OEMCAB", "Ini/TEMPLATES", "Ini/LIB",
+                             "Data", "home"}) {
     EXPECT_TRUE(fs::is_directory(fs::path(dir) / folder)) << folder;
   }
   EXPECT_EQ(ReadFileOrDie(dir + "/Ini/System/CUSTTOOL.INI"), "");
-  const IniFile modules(dir + "/Ini/MODULES/MODULES.INI");
-  EXPECT_EQ(modules.GetInt("Modules", "Count", true), 0);
+  EXPECT_EQ(IniFile(dir + "/Ini/MODULES/MODULES.INI").GetInt("Modules", "Count", true), 0);
 
   const ScopedSandboxEnv env(sb);
   EXPECT_EQ(GetIniPath(), dir + "/Ini/");
@@ -53,21 +54,30 @@ TEST_F(ProductEnvTest, SandboxLayoutAndExports) {
   std::string version;
   EXPECT_EQ(GetInstalledVersion(version), 1);
   EXPECT_EQ(version, "6.1");
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, SettingsKey("BRWTREECTRL\\VISIBLEEXTENSIONS"))
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine,
+                         std::string(VqmGetRegistrySubKey()) + "BRWTREECTRL\\VISIBLEEXTENSIONS")
                 .GetString(""),
             ".pro;.poe");
   EXPECT_EQ(MakeOemCabDir(GetIniPath()), dir + "/Ini/OEMCAB");
   EXPECT_EQ(CheckStartConditions(), "");
-  // The settings module: a stable subkey text and the data folder for the connection file.
-  EXPECT_EQ(VqmGetRegistrySubKey(), VqmGetRegistrySubKey());
   EXPECT_STREQ(VqmGetRegistrySubKey(), "SOFTWARE\\Brantel\\Korvane\\Settings\\");
   EXPECT_EQ(VqmGetGlobalProjectSettings_set(640)->connection_dir, dir + "/Data/");
   EXPECT_EQ(ConnectionFileDir(), dir + "/Data/");
+  // The installed version must fit 19 characters; a longer one is "not available".
+  for (const auto& [stored, result] : std::vector<std::pair<std::string, int>>{
+           {std::string(19, '9'), 1}, {std::string(20, '9'), 0}, {std::string(21, '9'), 0}, {"", 0}}) {
+    ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, kInstalledVersionKey).SetString(stored));
+    version = "unchanged";
+    EXPECT_EQ(GetInstalledVersion(version), result) << stored.size();
+    if (result == 1) {
+      EXPECT_EQ(version, stored);
+    }
+  }
 }
 
 TEST_F(ProductEnvTest, SandboxPiecesCanBeLeftOut) {
-  const Sandbox sb = MakeSandbox(tmp_.path() / "k", {"--without", "oemcab", "--without", "version",
-                                                     "--without=custtool"});
+  const Sandbox sb =
+      MakeSandbox(tmp_.path() / "k", {"--without", "oemcab", "--without", "version", "--without=custtool"});
   EXPECT_FALSE(fs::exists(sb.dir + "/Ini/OEMCAB"));
   EXPECT_FALSE(fs::exists(sb.dir + "/Ini/System/CUSTTOOL.INI"));
   EXPECT_TRUE(fs::exists(sb.dir + "/Ini/System"));
@@ -77,41 +87,17 @@ TEST_F(ProductEnvTest, SandboxPiecesCanBeLeftOut) {
   EXPECT_EQ(CheckStartConditions(), "");  // a missing version does not stop a run
 }
 
-TEST_F(ProductEnvTest, InstalledVersionFitsNineteenCharacters) {
-  const struct {
-    std::string stored;
-    int result;
-  } rows[] = {{"6.1", 1}, {std::string(19, '9'), 1}, {std::string(20, '9'), 0},
-              {std::string(21, '9'), 0}, {"", 0}};
-  const Sandbox sb = MakeSandbox(tmp_.path() / "k");
-  const ScopedSandboxEnv env(sb);
-  for (const auto& row : rows) {
-    ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, kInstalledVersionKey).SetString(row.stored));
-    std::string version = "unchanged";
-    EXPECT_EQ(GetInstalledVersion(version), row.result) << row.stored.size();
-    if (row.result == 1) {
-      EXPECT_EQ(version, row.stored);
-    }
-  }
-}
-
 TEST_F(ProductEnvTest, DirectoryValuesAndSeparators) {
   EXPECT_EQ(RemoveTrailingSeparator("/a/b/"), "/a/b");
   EXPECT_EQ(RemoveTrailingSeparator("/a/b//"), "/a/b/");  // one only
-  EXPECT_EQ(RemoveTrailingSeparator("/a/b"), "/a/b");
   EXPECT_EQ(RemoveTrailingSeparator(""), "");
-  EXPECT_EQ(MakeOemCabDir("/k/Ini/"), "/k/Ini/OEMCAB");
   EXPECT_EQ(MakeOemCabDir("/k/Ini"), "/k/Ini/OEMCAB");
   EXPECT_EQ(MakeBinDir("", "/k/Program"), "/k/Program");
   EXPECT_EQ(MakeBinDir("/opt/bin", "/k/Program"), "/opt/bin");
-
-  // IniPath stored without its separator is returned unchanged.
   const Sandbox sb = MakeSandbox(tmp_.path() / "k");
   const ScopedSandboxEnv env(sb);
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, SettingsKey("IniPath")).SetString("/k/Ini"));
-  EXPECT_EQ(GetIniPath(), "/k/Ini");
-  EXPECT_EQ(GetIniPath() + "MODULES", "/k/IniMODULES");
-
+  ASSERT_TRUE(SetSetting("IniPath", "/k/Ini"));
+  EXPECT_EQ(GetIniPath(), "/k/Ini");  // returned as stored, no separator added
   {
     ScopedEnv product("KESTRIN_PRODUCT_DIR", "/opt/korvane/");
     EXPECT_EQ(GetProductDir(), "/opt/korvane");
@@ -123,46 +109,37 @@ TEST_F(ProductEnvTest, DirectoryValuesAndSeparators) {
   EXPECT_EQ(PerUserDataDir(), "/home/ann/.local/share");
 }
 
-// Each refusal names the store (or folder) and the variable to set.
+// Each refusal is one line naming the store (or folder) and the variable to set.
 TEST_F(ProductEnvTest, RefusesToStartWithoutAKorvane) {
-  struct Row {
-    const char* name;
+  const struct {
     std::vector<std::string> options;
-    const char* setting;  // IniPath or ProgramDataDir value to store, or nullptr
-    const char* extra;    // text appended to the store, or nullptr
-    std::vector<std::string> expected;  // parts of the message
+    const char* ini_path;  // IniPath to store, or nullptr
+    const char* extra;     // text appended to the store, or nullptr
+    std::vector<std::string> expected;
+  } rows[] = {
+      {{"--without", "registry"}, nullptr, nullptr, {"registry.reg", "does not exist", "KESTRIN_REGISTRY"}},
+      {{"--without", "ini-path"}, nullptr, nullptr, {"registry.reg", "IniPath", "KESTRIN_REGISTRY"}},
+      {{"--without", "data-dir"}, nullptr, nullptr, {"ProgramDataDir", "KESTRIN_REGISTRY"}},
+      {{}, "Ini/", nullptr, {"IniPath is \"Ini/\", not an absolute path", "KESTRIN_REGISTRY"}},
+      {{}, nullptr, "\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n", {"registry.reg line ", "[-KEY]", "KESTRIN_REGISTRY"}},
   };
-  const Row rows[] = {
-      {"no store", {"--without", "registry"}, nullptr, nullptr, {"registry.reg", "does not exist", "KESTRIN_REGISTRY"}},
-      {"no IniPath", {"--without", "ini-path"}, nullptr, nullptr, {"registry.reg", "IniPath", "KESTRIN_REGISTRY"}},
-      {"no ProgramDataDir", {"--without", "data-dir"}, nullptr, nullptr, {"ProgramDataDir", "KESTRIN_REGISTRY"}},
-      {"relative IniPath", {}, "Ini/", nullptr, {"IniPath is \"Ini/\", not an absolute path", "KESTRIN_REGISTRY"}},
-      {"unparsable", {}, nullptr, "\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n", {"registry.reg line ", "[-KEY]", "KESTRIN_REGISTRY"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& row : rows) {
     testing::ScopedTempDir dir;
     const Sandbox sb = MakeSandbox(dir.path() / "k", row.options);
     const ScopedSandboxEnv env(sb);
-    if (row.setting) {
-      ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, SettingsKey("IniPath")).SetString(row.setting));
+    if (row.ini_path) {
+      ASSERT_TRUE(SetSetting("IniPath", row.ini_path));
     }
-    if (row.extra) {
-      const std::string before = ReadFileOrDie(sb.registry);
-      testing::WriteFileOrDie(sb.registry, before + row.extra);
-    }
+    if (row.extra) testing::WriteFileOrDie(sb.registry, ReadFileOrDie(sb.registry) + row.extra);
     const std::string message = CheckStartConditions();
     EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     EXPECT_EQ(message.rfind("Kestrin cannot start: ", 0), 0u) << message;
-    for (const std::string& part : row.expected) {
-      EXPECT_NE(message.find(part), std::string::npos) << part << " in: " << message;
-    }
     EXPECT_NE(message.find(sb.registry), std::string::npos) << message;
+    for (const std::string& part : row.expected) EXPECT_NE(message.find(part), std::string::npos) << message;
   }
-  // The per-user folder must be absolute.
   const Sandbox sb = MakeSandbox(tmp_.path() / "k");
   const ScopedSandboxEnv env(sb);
-  ScopedEnv data("XDG_DATA_HOME", "relative/share");
+  ScopedEnv data("XDG_DATA_HOME", "relative/share");  // the per-user folder must be absolute
   const std::string message = CheckStartConditions();
   EXPECT_NE(message.find("relative/share"), std::string::npos) << message;
   EXPECT_NE(message.find("XDG_DATA_HOME"), std::string::npos) << message;

@@ -1,0 +1,222 @@
+// What Korvane keeps about installations: the installation record (time
+// stamps, newest entry, overwrite rule) and the module registry MODULES.INI.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "host/ini_file.h"
+#include "host/install_record.h"
+#include "host/module_registry.h"
+#include "support/temp_dir.h"
+
+namespace kestrin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileOrDie;
+using testing::ScopedTempDir;
+using testing::WriteFileOrDie;
+
+FileTime At(int year, int month, int day, int hour, int minute, int second = 0) {
+  FileTime t = 0;
+  EXPECT_TRUE(SystemTimeToFileTime(year, month, day, hour, minute, second, &t));
+  return t;
+}
+
+TEST(InstallRecordTest, TimeStamps) {
+  EXPECT_EQ(At(1601, 1, 1, 0, 0), 0u);
+  EXPECT_EQ(At(1970, 1, 1, 0, 0), 116444736000000000u);
+  EXPECT_EQ(InstallRecord::FormatTimeStamp(At(2024, 3, 5, 7, 9, 59) + 9'999'999), "2024-03-05-07-09");
+  EXPECT_EQ(InstallRecord::FormatTimeStamp(At(2024, 3, 5, 7, 9, 59) + 10'000'000), "2024-03-05-07-10");
+  EXPECT_EQ(InstallRecord::FormatTimeStamp(At(2000, 2, 29, 23, 59)), "2000-02-29-23-59");
+  const int bad[][6] = {{2024, 13, 1, 0, 0, 0}, {2023, 2, 29, 0, 0, 0}, {1900, 2, 29, 0, 0, 0},
+                        {2024, 4, 31, 0, 0, 0}, {2024, 1, 1, 24, 0, 0}, {2024, 1, 1, 0, 60, 0},
+                        {1600, 12, 31, 0, 0, 0}, {2024, 1, -1, 0, 0, 0}};
+  for (const auto& b : bad) {
+    FileTime t = 0;
+    EXPECT_FALSE(SystemTimeToFileTime(b[0], b[1], b[2], b[3], b[4], b[5], &t)) << b[0] << "-" << b[1] << "-" << b[2];
+  }
+  // Now, in UTC, to the minute.
+  auto format = [](time_t t) {
+    struct tm tm;
+    char text[32];
+    gmtime_r(&t, &tm);
+    strftime(text, sizeof(text), "%Y-%m-%d-%H-%M", &tm);
+    return std::string(text);
+  };
+  const std::string before = format(time(nullptr));
+  const std::string now = InstallRecord::NowTimeStamp();
+  EXPECT_TRUE(now == before || now == format(time(nullptr))) << now;
+}
+
+TEST(InstallRecordTest, NewestEntryByTime) {
+  const struct {
+    const char* name;
+    const char* section;  // lines of the item's section
+    const char* latest;
+    int oem_id;
+  } cases[] = {
+      {"seconds make it newer", "2024-05-01-10-30=1\n2024-05-01-10-30-01=2\n", "2", 2},
+      {"seconds, other order", "2024-05-01-10-30-01=2\n2024-05-01-10-30=1\n", "2", 2},
+      {"four numbers beside a valid one", "2030-05-01-10=5\n2020-01-01-00-00=6\n", "6", 6},
+      {"digits then semicolon", "2024-05-01-10-30=12;extra\n", "12;extra", 12},
+      {"value begins with a letter", "2024-05-01-10-30=x12\n", "x12", 0},
+      {"value with blanks and sign", "2024-05-01-10-30=  -3 \n", "-3", -3},
+      {"older entry written later loses", "2024-06-01-00-00=7\n2023-01-01-00-00=8\n", "7", 7},
+      {"invalid date ignored", "2024-13-01-00-00=9\n2024-01-01-00-00=3\n", "3", 3},
+      {"only an invalid date", "2024-02-30-00-00=9\n", "", 0},
+      {"equal times: first in key order", "2024-01-01-10-00-00=4\n2024-01-01-10-00=5\n", "5", 5},
+      {"compared as times, not texts", "2024-1-2-3-4=1\n2024-01-01-23-59=2\n", "1", 1},
+      {"the very first instant never wins", "1601-01-01-00-00=4\n", "", 0},
+      {"junk keys", "abc=1\n2024=2\n=3\n", "", 0},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir temp;
+    WriteFileOrDie(temp.path() / "instlog.ini", std::string("[Other]\n2099-01-01-00-00=99\n[$MODULES\\A.INI]\n") +
+                                                    c.section + "[Later]\n2099-01-01-00-00=98\n");
+    const InstallRecord record(temp.Sub("instlog.ini"));
+    EXPECT_EQ(record.GetLatestEntry("$MODULES\\A.INI"), c.latest) << c.name;
+    EXPECT_EQ(record.GetLatestOemId("$modules\\a.ini"), c.oem_id) << c.name;
+  }
+}
+
+TEST(InstallRecordTest, RecordsRoundTripInTheFileFoundIgnoringCase) {
+  ScopedTempDir temp;
+  const InstallRecord record(temp.Sub("instlog.ini"));
+  EXPECT_EQ(record.GetLatestOemId("drv.dll"), 0);  // no file yet
+  record.RecordInstall("drv.dll", 7, At(2024, 1, 1, 8, 0));
+  record.RecordInstall("drv.dll", 9, At(2024, 1, 2, 8, 0));
+  record.RecordInstall(std::string(kSamplesRecordPrefix) + "Demo", 4, At(2024, 1, 1, 8, 0));
+  record.RecordInstall("drv.dll", 11, At(2024, 1, 2, 8, 0, 30));  // the same minute: one key
+  EXPECT_EQ(record.GetLatestOemId("drv.dll"), 11);
+  EXPECT_EQ(record.GetLatestOemId("$SAMPLES\\Demo"), 4);
+  EXPECT_EQ(ReadFileOrDie(temp.path() / "instlog.ini"),
+            "[drv.dll]\r\n2024-01-01-08-00=7\r\n2024-01-02-08-00=11\r\n[$SAMPLES\\Demo]\r\n2024-01-01-08-00=4\r\n");
+  record.RecordInstall("now.dll", 3);  // without a time: now
+  EXPECT_NE(ReadFileOrDie(temp.path() / "instlog.ini").find("[now.dll]\r\n" + InstallRecord::NowTimeStamp().substr(0, 13)),
+            std::string::npos);
+  fs::rename(temp.path() / "instlog.ini", temp.path() / "INSTLOG.INI");
+  EXPECT_EQ(record.GetLatestOemId("DRV.DLL"), 11);
+  record.RecordInstall("y.dll", 6, At(2024, 1, 1, 0, 0));
+  EXPECT_FALSE(fs::exists(temp.path() / "instlog.ini"));
+  EXPECT_EQ(record.GetLatestOemId("y.dll"), 6);
+}
+
+TEST(InstallRecordTest, OverwriteRule) {
+  ScopedTempDir temp;
+  WriteFileOrDie(temp.path() / "instlog.ini",
+                 "[$MODULES\\MINE.INI]\n2024-01-01-00-00=7\n"
+                 "[$MODULES\\THEIRS.INI]\n2024-01-01-00-00=7\n2024-02-01-00-00=5\n");
+  const InstallRecord record(temp.Sub("instlog.ini"));
+  const struct {
+    const char* name;
+    bool exists;
+    int oem_id;
+    bool another_vendor;
+  } cases[] = {
+      {"$MODULES\\MINE.INI", true, 7, false},    {"$MODULES\\MINE.INI", true, 5, true},
+      {"$MODULES\\THEIRS.INI", true, 7, true},   {"$MODULES\\THEIRS.INI", true, 5, false},
+      {"$MODULES\\THEIRS.INI", false, 7, false},  // nothing to overwrite
+      {"$MODULES\\NEW.INI", true, 7, true},       // no record counts as OEM 0,
+      {"$MODULES\\NEW.INI", true, 0, false},      // which a bundle of OEM 0 matches
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInstalledByAnotherVendor(record, c.name, c.exists, c.oem_id), c.another_vendor)
+        << c.name << " " << c.exists << " " << c.oem_id;
+  }
+  EXPECT_TRUE(IsInstalledByAnotherVendor(InstallRecord(temp.Sub("none/instlog.ini")), "drv.dll", true, 1));
+}
+
+class ModuleRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(temp_.path() / "MODULES"); }
+  std::string Path() const { return temp_.Sub("MODULES/MODULES.INI"); }
+  std::string Value(const char* key) const { return IniFile(Path()).GetString("Modules", key); }
+  ScopedTempDir temp_;
+};
+
+TEST_F(ModuleRegistryTest, RegisterAppendsAndReloads) {
+  ModuleRegistry registry(Path());
+  registry.Load();
+  EXPECT_FALSE(registry.Contains(""));
+  EXPECT_EQ(registry.Register("CPU1", "CPU1.INI"), 1);
+  EXPECT_TRUE(registry.Contains("cpu1"));
+  ModuleRegistry second(Path());  // loaded before the next write: Count is read anew
+  second.Load();
+  EXPECT_EQ(second.Register("IO2", "io2.ini"), 2);
+  EXPECT_FALSE(registry.Contains("IO2"));  // not reloaded
+  EXPECT_EQ(ReadFileOrDie(Path()),
+            "[Modules]\r\nModule1=CPU1\r\nCPU1=CPU1.INI\r\nCount=2\r\nModule2=IO2\r\nIO2=io2.ini\r\n");
+  registry.Load();
+  EXPECT_EQ(registry.modules(), (std::map<int, std::string>{{1, "CPU1"}, {2, "IO2"}}));
+  EXPECT_EQ(registry.entries().at("IO2"), "io2.ini");
+}
+
+TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
+  WriteFileOrDie(Path(), "; Korvane hardware\n[Other]\nModule1=NOPE\n[modules]\nCOUNT=3\nmodule1=\"CPU 1\"\n"
+                         "Module2=Io2\nModule3=AI8\ncpu 1=cpu1.ini\nIO2=IO2.INI\nModule4=Beyond\n");
+  ModuleRegistry registry(Path());
+  registry.Load();
+  EXPECT_EQ(registry.modules(), (std::map<int, std::string>{{1, "CPU 1"}, {2, "Io2"}, {3, "AI8"}}));
+  EXPECT_EQ(registry.entries().at("CPU 1"), "cpu1.ini");
+  EXPECT_EQ(registry.entries().at("Io2"), "IO2.INI");
+  EXPECT_TRUE(registry.Contains("io2"));
+  EXPECT_FALSE(registry.Contains("Beyond"));  // past Count
+  EXPECT_FALSE(registry.Contains("NOPE"));
+  EXPECT_FALSE(registry.Contains("cpu"));
+  // A Count below the numbered keys: the next one is overwritten, the rest left.
+  WriteFileOrDie(Path(), "[Modules]\nCount=1\nModule1=A\nModule2=B\nA=a.ini\nB=b.ini\n");
+  registry.Load();
+  EXPECT_FALSE(registry.Contains("B"));
+  EXPECT_EQ(registry.Register("C", "c.ini"), 2);
+  EXPECT_EQ(Value("Module2"), "C");
+  EXPECT_EQ(Value("B"), "b.ini");
+  // No Count: numbering starts at one.
+  WriteFileOrDie(Path(), "[Modules]\nModule1=Old\nOld=old.ini\n");
+  registry.Load();
+  EXPECT_FALSE(registry.Contains("Old"));
+  EXPECT_EQ(registry.Register("New", "new.ini"), 1);
+  EXPECT_EQ(Value("Count"), "1");
+}
+
+TEST_F(ModuleRegistryTest, HugeCountsAndFailedWrites) {
+  WriteFileOrDie(Path(), "[Modules]\nCount=2000000000\nModule1=A\nModule7=G\n");
+  ModuleRegistry registry(Path());
+  const auto start = std::chrono::steady_clock::now();
+  registry.Load();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(registry.modules().size(), 7u);
+  EXPECT_EQ(registry.Register("H", "h.ini"), 2000000001);
+  WriteFileOrDie(Path(), "[Modules]\nCount=2147483647\n");
+  EXPECT_EQ(registry.Register("I", "i.ini"), -1);
+
+  WriteFileOrDie(Path(), "[Modules]\nCount=1\nModule1=A\nA=a.ini\n");
+  chmod(Path().c_str(), 0444);
+  registry.Load();
+  EXPECT_EQ(registry.Register("B", "b.ini"), -1);
+  EXPECT_FALSE(registry.Contains("B"));
+  EXPECT_EQ(Value("Count"), "1");
+  ModuleRegistry nowhere(temp_.Sub("missing/MODULES.INI"));
+  nowhere.Load();
+  EXPECT_EQ(nowhere.Register("B", "b.ini"), -1);
+}
+
+TEST_F(ModuleRegistryTest, FileInAnotherCaseIsUsed) {
+  fs::remove(temp_.path() / "MODULES");
+  fs::create_directories(temp_.path() / "modules");
+  WriteFileOrDie(temp_.path() / "modules" / "modules.ini", "[Modules]\nCount=1\nModule1=A\n");
+  ModuleRegistry registry(Path());
+  registry.Load();
+  EXPECT_TRUE(registry.Contains("a"));
+  EXPECT_EQ(registry.Register("B", "b.ini"), 2);
+  EXPECT_FALSE(fs::exists(temp_.path() / "MODULES"));  // no second registry beside it
+  EXPECT_EQ(IniFile(temp_.Sub("modules/modules.ini")).GetString("Modules", "Count"), "2");
+}
+
+}  // namespace
+}  // namespace kestrin
