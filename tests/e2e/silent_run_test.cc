@@ -117,6 +117,8 @@ const tRunCase kRunCases[] = {
     {"NoOemCabDirNothingToInstall", {"/s"}, false, {}},
 };
 
+void PrintTo(const tRunCase& c, std::ostream* os) { *os << c.name; }
+
 class SilentRunTest : public ::testing::TestWithParam<tRunCase> {};
 
 TEST_P(SilentRunTest, WritesTheLogLineByLine) {
@@ -216,6 +218,8 @@ const tRefuseCase kRefuseCases[] = {
     {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
     {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
 };
+
+void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
 
 class RefuseToStartTest : public ::testing::TestWithParam<tRefuseCase> {};
 
