@@ -5,7 +5,7 @@
 
 #include "app/install_steps.h"
 #include "app/messages.h"
-#include "app/text_format.h"
+#include "host/text_format.h"
 #include "host/path_resolve.h"
 #include "host/product_env.h"
 

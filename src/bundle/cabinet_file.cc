@@ -21,14 +21,6 @@ CCabinetFile* CurrentCabinetFile = nullptr;
 
 namespace {
 
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 void Trace(const char* text) { Report(text, kCabinetTraceLevel, false); }
 
 // A member name for a message: bytes below 0x20 and 0x7f as \xHH.

@@ -14,18 +14,11 @@
 #include <unordered_set>
 
 #include "bundle/crt_file_io.h"
+#include "host/dos_time.h"
 #include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
-
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -246,38 +239,13 @@ cab::INT_PTR OutputTree::CreateOutputFile(const std::vector<std::string>& compon
   return hf;
 }
 
-bool DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time, int64_t* seconds) {
-  const int day = dos_date & 0x1F;
-  const int month = (dos_date >> 5) & 0x0F;
-  const int year = 1980 + (dos_date >> 9);
-  const int second = (dos_time & 0x1F) * 2;
-  const int minute = (dos_time >> 5) & 0x3F;
-  const int hour = dos_time >> 11;
-  if (day < 1 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) return false;
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (day > kDays[month - 1]) return false;
-  if (month == 2 && day == 29 && !((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) return false;
-  struct tm tm {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  const time_t t = mktime(&tm);
-  if (t == static_cast<time_t>(-1)) return false;
-  *seconds = static_cast<int64_t>(t);
-  return true;
-}
-
 void StampOutputFile(int fd, uint16_t dos_date, uint16_t dos_time, uint16_t attribs) {
-  int64_t seconds = 0;
-  if (DosDateTimeToUnix(dos_date, dos_time, &seconds)) {
+  time_t seconds = 0;
+  if (DosDateTimeToTimeT(dos_date, dos_time, &seconds)) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_sec = seconds;
     times[1].tv_nsec = 0;
     (void)futimens(fd, times);
   }

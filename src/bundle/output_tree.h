@@ -67,9 +67,6 @@ class OutputTree {
 // itself was written. Other attributes have no meaning here.
 void StampOutputFile(int fd, uint16_t dos_date, uint16_t dos_time, uint16_t attribs);
 
-// MS-DOS date/time -> seconds since the epoch, read as local time. False for
-// a value that names no real date (month 0, hour 25, ...).
-bool DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time, int64_t* seconds);
 
 }  // namespace kestrin
 

@@ -13,6 +13,8 @@ namespace kestrin {
 
 // ASCII-only case-insensitive comparison (bytes >= 0x80 compare exactly).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// text with A-Z turned into a-z; other bytes unchanged.
+std::string AsciiLower(std::string_view text);
 
 // Resolves `path` component by component: in each folder an entry of exactly
 // that name wins; otherwise the entry whose name matches ignoring ASCII case,

@@ -85,14 +85,6 @@ TEST(CrtFileIoTest, TranslatesFlagsAndHandlesAreNeverZero) {
   EXPECT_EQ(3u, CrtWrite(kDiscardHandle, "abc", 3));
 }
 
-TEST(OutputTreeTest, RefusesImpossibleDates) {
-  int64_t seconds = 0;
-  EXPECT_FALSE(DosDateTimeToUnix(0, 0, &seconds));                          // month 0
-  EXPECT_FALSE(DosDateTimeToUnix((1 << 5) | 1, 24 << 11, &seconds));        // hour 24
-  EXPECT_FALSE(DosDateTimeToUnix((45 << 9) | (2 << 5) | 29, 0, &seconds));  // 2025-02-29
-  EXPECT_TRUE(DosDateTimeToUnix((44 << 9) | (2 << 5) | 29, 0, &seconds));   // 2024-02-29
-}
-
 class CabinetFileTest : public ::testing::Test {
  protected:
   std::string WriteCab(const std::vector<CabMember>& files) {

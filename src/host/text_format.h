@@ -1,6 +1,6 @@
 // printf-style formatting into a std::string, for the report texts.
-#ifndef KESTRIN_APP_TEXT_FORMAT_H_
-#define KESTRIN_APP_TEXT_FORMAT_H_
+#ifndef KESTRIN_HOST_TEXT_FORMAT_H_
+#define KESTRIN_HOST_TEXT_FORMAT_H_
 
 #include <cstdarg>
 #include <string>
@@ -13,4 +13,4 @@ std::string StringPrintfV(const char* format, va_list args);
 
 }  // namespace kestrin
 
-#endif  // KESTRIN_APP_TEXT_FORMAT_H_
+#endif  // KESTRIN_HOST_TEXT_FORMAT_H_

@@ -1,4 +1,4 @@
-#include "app/text_format.h"
+#include "host/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>
