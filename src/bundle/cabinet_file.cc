@@ -189,7 +189,7 @@ bool CCabinetFile::DetermineContents() {
   return ok;
 }
 
-int CCabinetFile::ExtractDeterminedContents() {
+bool CCabinetFile::BeginExtraction() {
   files_extracted_ = 0;
   refused_names_ = 0;
   last_error_.clear();
@@ -197,8 +197,13 @@ int CCabinetFile::ExtractDeterminedContents() {
   failures_.clear();
   if (target_directory_.empty()) {
     SetError(kCabErrorOutput, "no target folder given");
-    return -2;
+    return false;
   }
+  return true;
+}
+
+int CCabinetFile::ExtractDeterminedContents() {
+  if (!BeginExtraction()) return -2;
   OutputState state(target_directory_);
   output_ = &state;
   bool ok;
@@ -280,15 +285,7 @@ void CCabinetFile::CheckFolderIndexes() {
 int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool test_only,
                                    bool first_of_set) {
   target_directory_ = target_directory;
-  files_extracted_ = 0;
-  refused_names_ = 0;
-  last_error_.clear();
-  last_error_code_ = 0;
-  failures_.clear();
-  if (target_directory_.empty()) {
-    SetError(kCabErrorOutput, "no target folder given");
-    return -2;
-  }
+  if (!BeginExtraction()) return -2;
   if (fdi_ != nullptr) CheckFolderIndexes();
   accept_every_file_ = true;
   test_only_ = test_only;

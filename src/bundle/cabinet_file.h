@@ -121,6 +121,9 @@ class CCabinetFile {
   bool RunCopy(cab::PFNFDINOTIFY notify);
   void CheckFolderIndexes();
   void SetError(int code, std::string text);
+  // Clears the counters and errors of the last extraction; false (with the
+  // error set) when no target folder is given.
+  bool BeginExtraction();
   cab::INT_PTR OpenOutput(cab::PFDINOTIFICATION record);
   cab::INT_PTR CloseOutput(cab::PFDINOTIFICATION record);
 
