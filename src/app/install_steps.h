@@ -28,7 +28,7 @@
 
 namespace kestrin {
 
-class CProgressDlg;
+class StepContext;
 
 // A line the run reports for one result of a step.
 struct tStepMessage {
@@ -45,7 +45,7 @@ struct tInstallStep {
   // Runs the step on the context. `recover_templates` is the run's recovery
   // flag; only the templates step uses it. A step whose result is a boolean
   // answers 1 for true and 0 for false.
-  int (*run)(CProgressDlg& dlg, bool recover_templates);
+  int (*run)(StepContext& context, bool recover_templates);
   int success_result;        // the result that means done (0; 1 for a boolean step)
   const char* success_text;  // reported, with the log, for success_result
   std::vector<tStepMessage> other_results;

@@ -27,11 +27,9 @@ std::tm SystemLocalTime() {
 CProgressDlg::CProgressDlg(const StringList& bundle_arguments, bool silent_mode,
                            bool force_overwrite, bool recover_templates,
                            const std::string& bin_dir_switch, UiServices& ui)
-    : SilentMode(silent_mode),
-      ForceOverwrite(force_overwrite),
-      RecoverTemplates(recover_templates),
-      ui_(&ui),
-      steps_(InstallationSteps()) {
+    : RecoverTemplates(recover_templates), ui_(&ui), steps_(InstallationSteps()) {
+  SilentMode = silent_mode;
+  ForceOverwrite = force_overwrite;
   BundleRecoverTemplates = false;
   FirstShowPending = true;
 
@@ -66,12 +64,9 @@ void CProgressDlg::AddInfo(const std::string& text, int level, bool log) {
   if (log) WriteLog(text);
 }
 
-void CProgressDlg::AddInfoF(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text = StringPrintfV(format, args);
-  va_end(args);
-  AddInfo(text, 1, true);
+bool CProgressDlg::AskYesNo(const std::string& text) {
+  MessageText = text;
+  return ui_->AskYesNo(text);
 }
 
 void CProgressDlg::ResetInfoList(bool prompt) {

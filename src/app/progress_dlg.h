@@ -21,6 +21,7 @@
 #include "bundle/report_sink.h"
 #include "host/ini_file.h"
 #include "host/install_record.h"
+#include "steps/step_context.h"
 
 namespace kestrin {
 
@@ -33,7 +34,7 @@ using StringList = std::vector<std::string>;
 using LocalClock = std::function<std::tm()>;
 std::tm SystemLocalTime();
 
-class CProgressDlg {
+class CProgressDlg : public StepContext {
  public:
   // `bundle_arguments` are the bundle arguments of the command line, the
   // switches and the /i= text as parsed. Reads the Korvane directories,
@@ -48,11 +49,9 @@ class CProgressDlg {
   // The process's context, or nullptr outside its lifetime.
   static CProgressDlg* Current();
 
-  // Report: a line of level 1 (or lower) goes to the information list in
-  // interactive mode and, with `log`, to the log file; level 2 and more is
-  // dropped. The F form formats printf-style and reports at level 1 with log.
-  void AddInfo(const std::string& text, int level, bool log);
-  void AddInfoF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // The report and the questions of StepContext, on the window.
+  void AddInfo(const std::string& text, int level, bool log) override;
+  bool AskYesNo(const std::string& text) override;
   // Empties the information list; with `prompt` adds the selection prompt
   // (interactive mode only, never logged).
   void ResetInfoList(bool prompt);
@@ -79,13 +78,8 @@ class CProgressDlg {
   // The window that shows the run; the dialog installs itself here.
   void SetUi(UiServices& ui) { ui_ = &ui; }
 
-  // --- The state of the installation. ---
+  // --- The state of the installation (beside what StepContext holds). ---
   bool FirstShowPending = true;
-  int OemId = 0;                     // OEM ID of the current bundle
-  std::string ProductDir;            // Korvane program directory
-  std::string ProductIniDir;         // Korvane INI directory (with "/" once prepared)
-  std::string ProgramDataDir;        // Korvane data directory, no trailing "/"
-  std::string BundleTempDir;         // where the current bundle is unpacked
   StringList CommandLinePaths;       // bundle arguments of the command line
   StringList ScheduledBundles;       // what the next run installs
   StringList AvailableBundles;       // bundle files found (the bundle list)
@@ -96,13 +90,6 @@ class CProgressDlg {
   std::string BundleFileName;        // CurrentBundle without its directories
   std::string OemCabDir;             // log, archive and default bundle directory
   std::string DirectoryText;         // text of the directory field
-  std::string BinDir;                // replaces "$BinDir" in post commands
-  std::unique_ptr<InstallRecord> InstallationRecord;  // "instlog.ini", per bundle
-  std::string TemplateSourcePath;    // template paths of the templates step
-  std::string TemplateTargetPath;
-  std::string MessageText;           // last question or message a step showed
-  bool SilentMode = false;
-  bool ForceOverwrite = false;
   bool RecoverTemplates = false;
   bool BundleRecoverTemplates = false;  // the bundle's own "RECOVERY" wish
 

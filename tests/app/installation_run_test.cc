@@ -28,8 +28,8 @@ std::vector<tStepCall> g_calls;
 std::map<std::string, int> g_results;
 
 template <const char* kName>
-int RecordingStep(CProgressDlg& dlg, bool recover) {
-  g_calls.push_back({kName, recover, dlg.CurrentBundle});
+int RecordingStep(StepContext& context, bool recover) {
+  g_calls.push_back({kName, recover, static_cast<CProgressDlg&>(context).CurrentBundle});
   return g_results[kName];
 }
 constexpr char kH[] = "H", kC[] = "C", kF[] = "F", kP[] = "P";

@@ -1,0 +1,17 @@
+#include "steps/step_context.h"
+
+#include <cstdarg>
+
+#include "host/text_format.h"
+
+namespace kestrin {
+
+void StepContext::AddInfoF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = StringPrintfV(format, args);
+  va_end(args);
+  AddInfo(text, 1, true);
+}
+
+}  // namespace kestrin
