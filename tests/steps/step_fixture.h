@@ -1,0 +1,100 @@
+// One fixture for the step tests: a sandbox Korvane (scripts/make-sandbox)
+// pointed at through the environment, a bundle folder laid out file by file
+// as preparation would have unpacked it, and a StepContext that records the
+// report and answers questions from a script.
+#ifndef KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
+#define KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "steps/step_context.h"
+#include "support/sandbox.h"
+#include "support/temp_dir.h"
+
+namespace kestrin::testing {
+
+namespace fs = std::filesystem;
+
+// One reported line and whether it went to the log.
+struct tReported {
+  std::string text;
+  bool log;
+  bool operator==(const tReported&) const = default;
+};
+
+class TestStepContext : public StepContext {
+ public:
+  void AddInfo(const std::string& text, int level, bool log) override {
+    if (level >= 2) return;
+    reported.push_back({text, log});
+  }
+  bool AskYesNo(const std::string& text) override {
+    EXPECT_FALSE(SilentMode) << "asked in silent mode: " << text;
+    questions.push_back(text);
+    if (answers.empty()) {
+      ADD_FAILURE() << "unscripted question: " << text;
+      return false;
+    }
+    bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  // The reported texts, in order.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (const tReported& line : reported) lines.push_back(line.text);
+    return lines;
+  }
+
+  std::vector<tReported> reported;
+  std::vector<std::string> questions;
+  std::deque<bool> answers;  // for the coming questions, in order
+};
+
+class StepTest : public ::testing::Test {
+ protected:
+  // Lays out the sandbox and a context as preparation leaves it for a
+  // bundle of OEM 42: directories set, an installation record, silent mode
+  // off, nothing forced.
+  void SetUp() override {
+    sandbox_ = MakeSandbox(dir_.path() / "korvane");
+    env_ = std::make_unique<ScopedSandboxEnv>(sandbox_);
+    bundle_ = dir_.path() / "bundle";
+    fs::create_directories(bundle_);
+    ctx_.ProductDir = sandbox_.product_dir;
+    ctx_.ProductIniDir = sandbox_.ini_dir;
+    ctx_.ProgramDataDir = sandbox_.data_dir;
+    ctx_.BundleTempDir = bundle_.string();
+    ctx_.BinDir = sandbox_.product_dir;
+    ctx_.OemId = 42;
+    ctx_.InstallationRecord = std::make_unique<InstallRecord>(sandbox_.ini_dir + "instlog.ini");
+  }
+
+  // Writes `content` to `relative` below the bundle folder (folders made).
+  void BundleFile(const std::string& relative, const std::string& content = "") {
+    fs::create_directories((bundle_ / relative).parent_path());
+    WriteFileOrDie(bundle_ / relative, content);
+  }
+  // Writes `content` to `relative` below the sandbox folder (folders made).
+  void KorvaneFile(const std::string& relative, const std::string& content = "") {
+    fs::create_directories((fs::path(sandbox_.dir) / relative).parent_path());
+    WriteFileOrDie(fs::path(sandbox_.dir) / relative, content);
+  }
+  fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
+
+  ScopedTempDir dir_;
+  Sandbox sandbox_;
+  std::unique_ptr<ScopedSandboxEnv> env_;
+  fs::path bundle_;
+  TestStepContext ctx_;
+};
+
+}  // namespace kestrin::testing
+
+#endif  // KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
