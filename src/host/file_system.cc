@@ -377,14 +377,14 @@ bool StatResolved(const std::string& path, struct stat* st) {
 
 }  // namespace
 
-int DeleteFiles(const std::string& path, FsError* error) {
+int DeleteFiles(const std::string& path, FsError* error, NameMode mode) {
   if (path.empty()) {
     SetError(error, "nothing to delete: empty path", "", 0);
     return 0;
   }
   const std::string stripped = StripTrailingSlashes(path);
   const auto [dir, last] = SplitLast(stripped);
-  if (HasWildcard(last)) {
+  if (mode == NameMode::kPattern && HasWildcard(last)) {
     const std::string folder = ResolvePath(dir);
     if (folder == "/") {
       SetError(error, "refusing to delete the contents of", folder, 0);
@@ -441,7 +441,8 @@ int CreateDirectoryTree(const std::string& path, FsError* error) {
   return 1;
 }
 
-int CopyFiles(const std::string& source, const std::string& destination, FsError* error) {
+int CopyFiles(const std::string& source, const std::string& destination, FsError* error,
+              NameMode mode) {
   if (source.empty() || destination.empty()) {
     SetError(error, "cannot copy: empty path", source.empty() ? destination : source, 0);
     return 0;
@@ -450,7 +451,7 @@ int CopyFiles(const std::string& source, const std::string& destination, FsError
   const auto [dir, last] = SplitLast(stripped);
   const std::string dest = StripTrailingSlashes(ResolvePath(destination));
   TreeCopier copier(error);
-  if (HasWildcard(last)) {
+  if (mode == NameMode::kPattern && HasWildcard(last)) {
     const std::string folder = ResolvePath(dir);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -480,12 +481,12 @@ int CopyFiles(const std::string& source, const std::string& destination, FsError
 }
 
 int CopyFilesChecked(const std::string& source, const std::string& destination,
-                     int /*extra_flags*/, int verify, FsError* error) {
-  if (CopyFiles(source, destination, error) == 1) return 1;
+                     int /*extra_flags*/, int verify, FsError* error, NameMode mode) {
+  if (CopyFiles(source, destination, error, mode) == 1) return 1;
   if (verify != 1) return 0;
   const std::string stripped = StripTrailingSlashes(source);
   const auto [dir, last] = SplitLast(stripped);
-  if (!HasWildcard(last)) return 0;
+  if (mode == NameMode::kLiteral || !HasWildcard(last)) return 0;
   std::string dest = destination;
   if (dest.back() != '/') dest += '/';
   return CompareTree(dir + "/", dest);

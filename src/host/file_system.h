@@ -23,6 +23,11 @@ struct FsError {
   std::string text;
 };
 
+// How the last component of a path is read. A pattern holds "*" and "?"
+// wildcards; a literal name is one file or folder even when it holds those
+// characters (a name from the command line, a directory scan or a bundle).
+enum class NameMode { kPattern, kLiteral };
+
 // One entry of a directory search.
 struct DirEntry {
   std::string name;
@@ -31,11 +36,12 @@ struct DirEntry {
 };
 
 // Deletes what `path` names: a file, a folder with everything in it, or, when
-// the last component holds a wildcard, every file and folder of that folder
+// the last component holds a wildcard (in kPattern mode), every file and folder of that folder
 // the pattern matches. A symbolic link is removed, never followed. A wildcard
 // that matches nothing in an existing folder is a success; a path that does
 // not exist is a failure. Result 1 on success, else 0.
-int DeleteFiles(const std::string& path, FsError* error = nullptr);
+int DeleteFiles(const std::string& path, FsError* error = nullptr,
+                NameMode mode = NameMode::kPattern);
 
 // Creates the directory and every missing one above it. Result 1 when the
 // directory was created; 0 when it failed or already existed (callers test
@@ -55,7 +61,7 @@ int CreateDirectoryTree(const std::string& path, FsError* error = nullptr);
 // is replaced. Result 1 on success, else 0 (the copy goes on after a failed
 // entry; `error` names the first failure).
 int CopyFiles(const std::string& source, const std::string& destination,
-              FsError* error = nullptr);
+              FsError* error = nullptr, NameMode mode = NameMode::kPattern);
 
 // CopyFiles; when it fails and `verify` is 1, the copy still counts as done
 // if the verification pass (CompareTree of the source's folder and the
@@ -63,7 +69,8 @@ int CopyFiles(const std::string& source, const std::string& destination,
 // ("dir/*.*"); for any other source the verification cannot apply and the
 // result stays 0. `extra_flags` are shell flags without meaning here.
 int CopyFilesChecked(const std::string& source, const std::string& destination,
-                     int extra_flags, int verify, FsError* error = nullptr);
+                     int extra_flags, int verify, FsError* error = nullptr,
+                     NameMode mode = NameMode::kPattern);
 
 // Counters of a verification pass over a whole tree.
 struct TreeCounters {
