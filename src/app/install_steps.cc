@@ -12,7 +12,7 @@ int Run(StepContext& context, bool) {
   return kStep(context);
 }
 
-[[maybe_unused]] int RunTemplates(StepContext& context, bool recover) { return InstallTemplates(context, recover); }
+int RunTemplates(StepContext& context, bool recover) { return InstallTemplates(context, recover); }
 
 [[maybe_unused]] int RunPostCommandsStep(StepContext& context, bool) { return RunPostCommands(context) ? 1 : 0; }
 
@@ -27,21 +27,21 @@ const std::vector<tInstallStep>& StepTable() {
       // {"driver libraries", 30, Run<InstallDriverLibraries>, 0,
       //  " *** Driver installation finished ***", {}, 1},
 
-      // {"help pages", 40, Run<InstallHelpPages>, 0, " *** Help libraries successfully copied ***",
-      //  {{1, "ERROR copying help libraries", true}}, 1},
+      {"help pages", 40, Run<InstallHelpPages>, 0, " *** Help libraries successfully copied ***",
+       {{1, "ERROR copying help libraries", true}}, 1},
 
-      // {"print forms", 45, Run<InstallPrintForms>, 0, " *** Print forms successfully copied ***",
-      //  {{1, "ERROR copying print forms", true}}, kNoSummaryResult},
+      {"print forms", 45, Run<InstallPrintForms>, 0, " *** Print forms successfully copied ***",
+       {{1, "ERROR copying print forms", true}}, kNoSummaryResult},
 
-      // {"samples", 50, Run<InstallSamples>, 0, " *** Samples added successfully ***", {}, 1},
+      {"samples", 50, Run<InstallSamples>, 0, " *** Samples added successfully ***", {}, 1},
 
-      // {"libraries", 65, Run<InstallLibraries>, 0, " *** Lib-files added successfully ***",
-      //  {{1, "ERROR - No library exists in LIB folder of *.cab-file.", true},
-      //   {3, "NOT ALL of the existing libs where copied.", true},
-      //   {4, "NONE of the existing libs where copied.", true}},
-      //  1},
+      {"libraries", 65, Run<InstallLibraries>, 0, " *** Lib-files added successfully ***",
+       {{1, "ERROR - No library exists in LIB folder of *.cab-file.", true},
+        {3, "NOT ALL of the existing libs where copied.", true},
+        {4, "NONE of the existing libs where copied.", true}},
+       1},
 
-      // {"templates", 70, RunTemplates, 0, " *** Templates copied successfully ***", {}, 1},
+      {"templates", 70, RunTemplates, 0, " *** Templates copied successfully ***", {}, 1},
 
       // {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
       //  {{1, "ERROR while setting connections.", false}}, 1},

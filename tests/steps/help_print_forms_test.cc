@@ -1,0 +1,282 @@
+// The help-pages and print-forms steps against a sandbox Korvane: the OEM
+// folders, the question before an existing one is overwritten, the obsolete
+// pages, the help tree in the registry store and hostile HELP.INI files.
+#include "steps/help_print_forms.h"
+
+#include "host/registry_key.h"
+#include "host/settings.h"
+#include "steps/step_fixture.h"
+#include "steps/steps.h"
+
+namespace kestrin::testing {
+namespace {
+
+const char kHelpQuestion42[] =
+    "The driver bundle wants to overwrite the existing help directories of OEM 42, that was "
+    "previously installed.\nDo you allow this ?";
+const char kFormsQuestion42[] =
+    "The driver bundle wants to overwrite the existing print forms directories of OEM 42, that "
+    "was previously installed.\nDo you allow this ?";
+
+std::string HelpValue(const std::string& key, const std::string& fallback = "<none>") {
+  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).GetString(fallback);
+}
+void SetHelpValue(const std::string& key, const std::string& value) {
+  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
+}
+
+class HelpStepTest : public StepTest {
+ protected:
+  // A help bundle: two pages (one in a subfolder) registered as nodes.
+  void HelpBundle(const std::string& extra_ini = "") {
+    BundleFile("HELP/HELP.INI",
+               "[Helpnodes]\r\nintro.htm=FX Intro\r\nsub\\wiring.htm=FX Wiring\r\n" + extra_ini);
+    BundleFile("HELP/intro.htm", "intro v2");
+    BundleFile("HELP/sub/wiring.htm", "wiring v2");
+  }
+  std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
+};
+
+// Fresh install: the pages land in the OEM folder and are registered in
+// map order, numbered from 1.
+TEST_F(HelpStepTest, FreshInstallCopiesAndRegisters) {
+  HelpBundle();
+  EXPECT_EQ(InstallHelpPages(ctx_), 0);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), "intro v2");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/sub/wiring.htm")), "wiring v2");
+  EXPECT_TRUE(ctx_.questions.empty());
+  EXPECT_TRUE(ctx_.reported.empty());
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2");
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME1"), "FX Intro");
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH1"), Dest() + "intro.htm");
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME2"), "FX Wiring");
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH2"), Dest() + "sub/wiring.htm");
+  EXPECT_TRUE(IsHelpPathRegistered(Dest() + "INTRO.HTM"));
+  EXPECT_FALSE(IsHelpPathRegistered(Dest() + "other.htm"));
+}
+
+// An existing OEM folder, whoever installed it: interactive asks, silent
+// obeys /f. No installation record is consulted.
+struct tExistingCase {
+  const char* name;
+  bool silent, force;
+  std::vector<bool> answers;
+  int result;
+};
+void PrintTo(const tExistingCase& c, std::ostream* os) { *os << c.name; }
+class HelpExistingTest : public HelpStepTest, public ::testing::WithParamInterface<tExistingCase> {};
+
+TEST_P(HelpExistingTest, AsksOrObeysForce) {
+  const tExistingCase& c = GetParam();
+  HelpBundle("[DeleteBefore]\r\nold.htm=1\r\n");
+  KorvaneFile("Data/WebHelp/42/intro.htm", "intro v1");
+  KorvaneFile("Data/WebHelp/42/old.htm", "obsolete");
+  ctx_.InstallationRecord->RecordInstall("$SAMPLES\\intro.htm", 42);  // no influence
+  ctx_.SilentMode = c.silent;
+  ctx_.ForceOverwrite = c.force;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  EXPECT_EQ(InstallHelpPages(ctx_), c.result);
+  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
+                                     : std::vector<std::string>{kHelpQuestion42});
+  // The obsolete page goes even when the copy is then declined.
+  EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/old.htm")));
+  EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"old.htm deleted.", true}}));
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), c.result == 0 ? "intro v2" : "intro v1");
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), c.result == 0 ? "2" : "<none>");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HelpExistingTest,
+                         ::testing::Values(tExistingCase{"SilentWithoutForce", true, false, {}, 3},
+                                           tExistingCase{"SilentForced", true, true, {}, 0},
+                                           tExistingCase{"InteractiveYes", false, false, {true}, 0},
+                                           tExistingCase{"InteractiveNo", false, true, {false}, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// "DeleteBefore": only values that atoi reads as non-zero delete; a page
+// that cannot be deleted is reported and the step goes on.
+TEST_F(HelpStepTest, DeleteBeforeReadsValuesLikeAtoi) {
+  HelpBundle(
+      "[DeleteBefore]\r\nzero.htm=0\r\nword.htm=yes\r\nblank.htm= 2\r\nneg.htm=-1\r\n"
+      "plus.htm=+0x\r\nmissing.htm=1\r\nsub\\deep.htm=007\r\n");
+  for (const char* page : {"zero.htm", "word.htm", "blank.htm", "neg.htm", "plus.htm", "sub/deep.htm"})
+    KorvaneFile(std::string("Data/WebHelp/42/") + page, "old");
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallHelpPages(ctx_), 0);
+  // Map order (byte order of the names).
+  EXPECT_EQ(ctx_.Lines(), (std::vector<std::string>{"blank.htm deleted.",
+                                                    "ERROR: missing.htm could not be deleted",
+                                                    "neg.htm deleted.", "sub\\deep.htm deleted."}));
+  for (const char* kept : {"zero.htm", "word.htm", "plus.htm"})
+    EXPECT_TRUE(fs::exists(Korvane(std::string("Data/WebHelp/42/") + kept))) << kept;
+  for (const char* gone : {"blank.htm", "neg.htm", "sub/deep.htm"})
+    EXPECT_FALSE(fs::exists(Korvane(std::string("Data/WebHelp/42/") + gone))) << gone;
+}
+
+// A second installation registers nothing twice (paths compared ignoring
+// case) and writes the count back unchanged; a count below the numbered
+// keys has those keys overwritten; a count above them is kept.
+struct tTreeCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> before;  // key below BRWTREECTRL\, value
+  std::vector<std::pair<std::string, std::string>> after;
+};
+void PrintTo(const tTreeCase& c, std::ostream* os) { *os << c.name; }
+class HelpTreeTest : public HelpStepTest, public ::testing::WithParamInterface<tTreeCase> {};
+
+TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
+  const std::string dest = Dest();
+  auto expand = [&](std::string value) {
+    const size_t at = value.find("$D");
+    return at == std::string::npos ? value : value.replace(at, 2, dest);
+  };
+  for (const auto& [key, value] : GetParam().before) SetHelpValue("BRWTREECTRL\\" + key, expand(value));
+  HelpBundle();
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallHelpPages(ctx_), 0);
+  for (const auto& [key, value] : GetParam().after)
+    EXPECT_EQ(HelpValue("BRWTREECTRL\\" + key), expand(value)) << key;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HelpTreeTest,
+    ::testing::Values(
+        tTreeCase{"AlreadyRegisteredInOtherCase",
+                  {{"HELPFILE_COUNT", "2"},
+                   {"HELPFILE_PATH1", "$DINTRO.HTM"},
+                   {"HELPFILE_PATH2", "$DSub/Wiring.htm"}},
+                  {{"HELPFILE_COUNT", "2"}, {"HELPFILE_NODENAME1", "<none>"}}},
+        tTreeCase{"CountBelowTheKeys",
+                  {{"HELPFILE_COUNT", "1"},
+                   {"HELPFILE_PATH1", "/other/a.htm"},
+                   {"HELPFILE_PATH2", "$Dintro.htm"},
+                   {"HELPFILE_NODENAME2", "stale"}},
+                  {{"HELPFILE_COUNT", "3"},
+                   {"HELPFILE_NODENAME2", "FX Intro"},
+                   {"HELPFILE_PATH3", "$Dsub/wiring.htm"}}},
+        tTreeCase{"KeysBeyondTheCountDoNotCount",
+                  {{"HELPFILE_COUNT", "1"}, {"HELPFILE_PATH01", "$Dintro.htm"}},
+                  {{"HELPFILE_COUNT", "3"}, {"HELPFILE_PATH2", "$Dintro.htm"}}},
+        tTreeCase{"NegativeCountStartsAtOne",
+                  {{"HELPFILE_COUNT", "-5"}},
+                  {{"HELPFILE_COUNT", "2"}, {"HELPFILE_PATH1", "$Dintro.htm"}}},
+        tTreeCase{"HugeCountCostsNothing",
+                  {{"HELPFILE_COUNT", "2000000000"}, {"HELPFILE_PATH1999999999", "$Dintro.htm"}},
+                  {{"HELPFILE_COUNT", "2000000001"}, {"HELPFILE_PATH2000000001", "$Dsub/wiring.htm"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HelpStepTest, FullHelpTreeStopsRegistering) {
+  SetHelpValue("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
+  HelpBundle();
+  ctx_.SilentMode = true;
+  EXPECT_EQ(InstallHelpPages(ctx_), 0);
+  ASSERT_EQ(ctx_.Lines().size(), 1u);
+  EXPECT_EQ(ctx_.Lines()[0].rfind("ERROR: the help tree holds 2147483647 pages", 0), 0u);
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
+}
+
+// Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
+struct tHostileCase {
+  const char* name;
+  const char* ini;
+};
+void PrintTo(const tHostileCase& c, std::ostream* os) { *os << c.name; }
+class HelpHostileTest : public HelpStepTest, public ::testing::WithParamInterface<tHostileCase> {};
+
+TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
+  KorvaneFile("Data/WebHelp/victim.htm", "keep");
+  KorvaneFile("Data/WebHelp/42/old.htm", "keep");
+  BundleFile("HELP/HELP.INI", GetParam().ini);
+  BundleFile("HELP/intro.htm", "x");
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallHelpPages(ctx_), 1);
+  ASSERT_FALSE(ctx_.reported.empty());
+  EXPECT_EQ(ctx_.reported[0].text.rfind("ERROR: HELP.INI [", 0), 0u) << ctx_.reported[0].text;
+  EXPECT_TRUE(ctx_.reported[0].log);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/victim.htm")), "keep");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/old.htm")), "keep");
+  EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HelpHostileTest,
+    ::testing::Values(
+        tHostileCase{"DeleteParent", "[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n"},
+        tHostileCase{"DeleteAbsolute", "[DeleteBefore]\n/etc/hostname=1\n"},
+        tHostileCase{"DeleteDrive", "[DeleteBefore]\nC:victim.htm=1\n"},
+        tHostileCase{"NodeParent", "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"},
+        tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"},
+        tHostileCase{"PageNameTooLong", "[Helpnodes]\nintro.htm=X\n"
+                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.htm=Y\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without HELP folder: 2 and no line. A copy that fails: 1, no node.
+TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
+  EXPECT_EQ(InstallHelpPages(ctx_), 2);
+  EXPECT_TRUE(ctx_.reported.empty());
+
+  HelpBundle();
+  KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallHelpPages(ctx_), 1);
+  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+  ASSERT_EQ(ctx_.reported.size(), 1u);  // what the file system says, with the path
+  EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
+}
+
+// Print forms: same question rule; the source is found whether or not
+// BundleTempDir ends with a separator.
+struct tFormsCase {
+  const char* name;
+  bool exists, silent, force;
+  std::vector<bool> answers;
+  int result;
+};
+void PrintTo(const tFormsCase& c, std::ostream* os) { *os << c.name; }
+class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tFormsCase> {};
+
+TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
+  const tFormsCase& c = GetParam();
+  BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
+  BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
+  if (c.exists) KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
+  ctx_.BundleTempDir += "/";
+  ctx_.SilentMode = c.silent;
+  ctx_.ForceOverwrite = c.force;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  EXPECT_EQ(InstallPrintForms(ctx_), c.result);
+  EXPECT_EQ(ctx_.questions.size(), c.answers.size());
+  if (!c.answers.empty()) {
+    EXPECT_EQ(ctx_.questions[0], kFormsQuestion42);
+  }
+  EXPECT_TRUE(ctx_.reported.empty());
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), c.result == 0 ? "form v2" : "form v1");
+  EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), c.result == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PrintFormsTest,
+                         ::testing::Values(tFormsCase{"Fresh", false, true, false, {}, 0},
+                                           tFormsCase{"SilentWithoutForce", true, true, false, {}, 3},
+                                           tFormsCase{"SilentForced", true, true, true, {}, 0},
+                                           tFormsCase{"InteractiveYes", true, false, false, {true}, 0},
+                                           tFormsCase{"InteractiveNo", true, false, false, {false}, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StepTest, PrintFormsMissingFolderAndFailedCopy) {
+  EXPECT_EQ(InstallPrintForms(ctx_), 2);
+  BundleFile("PRINTFORMS/IOLIST.FRM", "form");
+  KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallPrintForms(ctx_), 1);
+}
+
+}  // namespace
+}  // namespace kestrin::testing

@@ -1,0 +1,247 @@
+// The samples, libraries and templates steps against a sandbox Korvane:
+// subfolders copied one by one, the overwrite questions, the record of
+// sample folders, the counting behind the library results and the
+// recovery of the template folder.
+#include <algorithm>
+
+#include "host/file_system.h"
+#include "steps/step_fixture.h"
+#include "steps/steps.h"
+
+namespace kestrin::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// --- Samples -----------------------------------------------------------------
+
+const char kSampleQuestionBlink[] =
+    "The driver bundle wants to overwrite the existing sample directory Blink, that was "
+    "previously installed by another vendor.\nDo you allow this ?";
+const char kSampleCopied[] = " *** Samples directory successfully copied ***";
+
+// Blink exists in Korvane; how it was recorded decides the question.
+struct tSampleCase {
+  const char* name;
+  int recorded_oem;  // -1: no record entry
+  bool silent, force;
+  std::vector<bool> answers;
+  bool overwritten;
+};
+void PrintTo(const tSampleCase& c, std::ostream* os) { *os << c.name; }
+class SamplesTest : public StepTest, public ::testing::WithParamInterface<tSampleCase> {};
+
+TEST_P(SamplesTest, OverwriteRuleAndRecord) {
+  const tSampleCase& c = GetParam();
+  BundleFile("SAMPLES/Blink/Blink.kvp", "blink v2");
+  BundleFile("SAMPLES/Blink/sub/io.txt", "io");
+  BundleFile("SAMPLES/Count/Count.kvp", "count");
+  BundleFile("SAMPLES/readme.txt", "ignored");
+  BundleFile("SAMPLES/.svn/entries", "ignored");
+  KorvaneFile("Data/SAMPLES/Blink/Blink.kvp", "blink v1");
+  FileTime earlier = 0;  // a past minute, so the step's own entry is the newer one
+  ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
+  if (c.recorded_oem >= 0) ctx_.InstallationRecord->RecordInstall("$SAMPLES\\Blink", c.recorded_oem, earlier);
+  ctx_.SilentMode = c.silent;
+  ctx_.ForceOverwrite = c.force;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+
+  EXPECT_EQ(InstallSamples(ctx_), 0);
+  EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : Strings{kSampleQuestionBlink});
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Blink/Blink.kvp")), c.overwritten ? "blink v2" : "blink v1");
+  EXPECT_EQ(fs::exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), c.overwritten);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "count");
+  EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/readme.txt")));
+  EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/.svn")));
+  // One line per copied folder, none for a skipped one.
+  EXPECT_EQ(ctx_.reported, std::vector<tReported>(c.overwritten ? 2 : 1, {kSampleCopied, true}));
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Blink"),
+            c.overwritten ? 42 : std::max(c.recorded_oem, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SamplesTest,
+    ::testing::Values(tSampleCase{"SameOemNoQuestion", 42, false, false, {}, true},
+                      tSampleCase{"UnrecordedAsks", -1, false, false, {true}, true},
+                      tSampleCase{"OtherOemInteractiveYes", 7, false, false, {true}, true},
+                      tSampleCase{"OtherOemInteractiveNo", 7, false, true, {false}, false},
+                      tSampleCase{"OtherOemSilentSkips", 7, true, false, {}, false},
+                      tSampleCase{"OtherOemSilentForced", 7, true, true, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StepTest, SamplesResults) {
+  EXPECT_EQ(InstallSamples(ctx_), 2);  // no SAMPLES folder
+  BundleFile("SAMPLES/only-a-file.txt");
+  EXPECT_EQ(InstallSamples(ctx_), 0);
+  EXPECT_TRUE(ctx_.reported.empty());
+  // A folder that cannot take the sample: reported, result 1, not recorded;
+  // the next sample is still copied.
+  BundleFile("SAMPLES/A/a.kvp", "a");
+  BundleFile("SAMPLES/B/b.kvp", "b");
+  KorvaneFile("Data/SAMPLES/A", "a file in the way");
+  ctx_.OemId = 0;  // overwrites unrecorded items without asking
+  EXPECT_EQ(InstallSamples(ctx_), 1);
+  const Strings lines = ctx_.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "ERROR copying samples directory");
+  EXPECT_EQ(lines[2], kSampleCopied);
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestEntry("$SAMPLES\\A"), "");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/B/b.kvp")), "b");
+}
+
+// --- Libraries ---------------------------------------------------------------
+
+// Bundle libraries LibA and LibB (and a dot folder that never counts);
+// `existing` of them are in Korvane already.
+struct tLibCase {
+  const char* name;
+  Strings existing;
+  bool silent, force;
+  std::vector<bool> answers;
+  int result;
+  Strings lines;
+};
+void PrintTo(const tLibCase& c, std::ostream* os) { *os << c.name; }
+class LibrariesTest : public StepTest, public ::testing::WithParamInterface<tLibCase> {};
+
+TEST_P(LibrariesTest, CountsFoundAndCopied) {
+  const tLibCase& c = GetParam();
+  BundleFile("LIB/LibA/a.lib", "a v2");
+  BundleFile("LIB/LibB/b.lib", "b v2");
+  BundleFile("LIB/.git/config", "never");
+  BundleFile("LIB/notes.txt", "never");
+  for (const std::string& lib : c.existing) KorvaneFile("Ini/LIB/" + lib + "/old.lib", "v1");
+  ctx_.InstallationRecord->RecordInstall("$SAMPLES\\LibA", 42);  // no influence
+  ctx_.SilentMode = c.silent;
+  ctx_.ForceOverwrite = c.force;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  EXPECT_EQ(InstallLibraries(ctx_), c.result);
+  EXPECT_EQ(ctx_.Lines(), c.lines);
+  EXPECT_EQ(ctx_.questions.size(), c.answers.size());
+  if (!c.answers.empty()) {
+    EXPECT_EQ(ctx_.questions[0],
+              "The driver bundle wants to overwrite the existing lib directory LibA, that was "
+              "previously installed.\nDo you allow this ?");
+  }
+  for (const char* lib : {"LibA", "LibB"}) {
+    const bool copied = std::count(c.lines.begin(), c.lines.end(),
+                                   std::string("Lib directory successfully copied: ") + lib) == 1;
+    EXPECT_EQ(fs::exists(Korvane(std::string("Ini/LIB/") + lib + "/" + (lib[3] == 'A' ? "a" : "b") + ".lib")), copied)
+        << lib;
+  }
+  EXPECT_FALSE(fs::exists(Korvane("Ini/LIB/.git")));
+  EXPECT_FALSE(fs::exists(Korvane("Ini/LIB/notes.txt")));
+}
+
+const char kCopiedA[] = "Lib directory successfully copied: LibA";
+const char kCopiedB[] = "Lib directory successfully copied: LibB";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LibrariesTest,
+    ::testing::Values(
+        tLibCase{"Fresh", {}, true, false, {}, 0, {kCopiedA, kCopiedB}},
+        tLibCase{"SilentSkipsOne",
+                 {"LibA"}, true, false, {}, 3,
+                 {"No overwriting was set with silent-mode for copying lib: LibA", kCopiedB}},
+        tLibCase{"SilentSkipsAll",
+                 {"LibA", "LibB"}, true, false, {}, 4,
+                 {"No overwriting was set with silent-mode for copying lib: LibA",
+                  "No overwriting was set with silent-mode for copying lib: LibB"}},
+        tLibCase{"SilentForced", {"LibA", "LibB"}, true, true, {}, 0, {kCopiedA, kCopiedB}},
+        tLibCase{"InteractiveYes", {"LibA"}, false, false, {true}, 0, {kCopiedA, kCopiedB}},
+        tLibCase{"InteractiveNo",
+                 {"LibA"}, false, true, {false}, 3,
+                 {"User decided not to copy lib: LibA", kCopiedB}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Results 2 (no LIB), 1 (no subfolder, dot folders not counted) and 4 when
+// the copy fails.
+TEST_F(StepTest, LibrariesWithoutLibraries) {
+  EXPECT_EQ(InstallLibraries(ctx_), 2);
+  BundleFile("LIB/readme.txt");
+  BundleFile("LIB/.hidden/x.lib");
+  EXPECT_EQ(InstallLibraries(ctx_), 1);
+  EXPECT_TRUE(ctx_.reported.empty());
+  BundleFile("LIB/Lib/x.lib", "x");
+  KorvaneFile("Ini/LIB/Lib/x.lib/in-the-way");
+  ctx_.SilentMode = true;
+  ctx_.ForceOverwrite = true;
+  EXPECT_EQ(InstallLibraries(ctx_), 4);
+  ASSERT_FALSE(ctx_.reported.empty());
+  EXPECT_EQ(ctx_.reported.back().text, "ERROR copying lib directory: Lib");
+}
+
+// --- Templates ---------------------------------------------------------------
+
+struct tTemplateCase {
+  const char* name;
+  bool recover, silent;
+  std::vector<bool> answers;
+  bool emptied;  // the old template folder content was deleted
+};
+void PrintTo(const tTemplateCase& c, std::ostream* os) { *os << c.name; }
+class TemplatesTest : public StepTest, public ::testing::WithParamInterface<tTemplateCase> {};
+
+TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
+  const tTemplateCase& c = GetParam();
+  BundleFile("TEMPLATES/Standard/Standard.kvp", "std v2");
+  BundleFile("TEMPLATES/Standard/lib/x.txt", "x");
+  BundleFile("TEMPLATES/top.kvt", "top");
+  BundleFile("TEMPLATES/.cache", "never");
+  KorvaneFile("Ini/TEMPLATES/Standard/Standard.kvp", "std v1");
+  KorvaneFile("Ini/TEMPLATES/Old/old.kvp", "old");
+  KorvaneFile("Ini/TEMPLATES/loose.kvt", "loose");
+  ctx_.SilentMode = c.silent;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  EXPECT_EQ(InstallTemplates(ctx_, c.recover), 0);
+
+  Strings lines = {"Template subfolder successfully copied: Standard"};
+  if (c.emptied) lines.insert(lines.begin(), " *** Template folder content deleted ***");
+  EXPECT_EQ(ctx_.Lines(), lines);
+  if (!c.answers.empty()) {
+    EXPECT_EQ(ctx_.questions,
+              Strings{"The driver bundle wants to recover the existing template folder.\nDo you allow this ?"});
+  }
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/Standard/Standard.kvp")), "std v2");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/Standard/lib/x.txt")), "x");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/top.kvt")), "top");
+  EXPECT_FALSE(fs::exists(Korvane("Ini/TEMPLATES/.cache")));
+  EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/Old/old.kvp")), !c.emptied);
+  EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/loose.kvt")), !c.emptied);
+  EXPECT_TRUE(fs::is_directory(Korvane("Ini/TEMPLATES")));
+  EXPECT_EQ(ctx_.TemplateTargetPath, sandbox_.ini_dir + "TEMPLATES/");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TemplatesTest,
+    ::testing::Values(tTemplateCase{"NoRecovery", false, false, {}, false},
+                      tTemplateCase{"RecoverySilentNoQuestion", true, true, {}, true},
+                      tTemplateCase{"RecoveryInteractiveYes", true, false, {true}, true},
+                      tTemplateCase{"RecoveryInteractiveNo", true, false, {false}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Results 2 (no TEMPLATES) and 1: a failed subfolder is reported and the
+// rest is still copied; a failed file copy gives 1 without a line.
+TEST_F(StepTest, TemplatesFailures) {
+  EXPECT_EQ(InstallTemplates(ctx_, true), 2);
+  EXPECT_TRUE(ctx_.reported.empty());
+  BundleFile("TEMPLATES/A/a.kvp", "a");
+  BundleFile("TEMPLATES/B/b.kvp", "b");
+  KorvaneFile("Ini/TEMPLATES/A/a.kvp/in-the-way");
+  EXPECT_EQ(InstallTemplates(ctx_, false), 1);
+  const Strings lines = ctx_.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "ERROR copying template subfolder: A");
+  EXPECT_EQ(lines.back(), "Template subfolder successfully copied: B");
+
+  fs::remove_all(bundle_ / "TEMPLATES");
+  BundleFile("TEMPLATES/t.kvt", "t");
+  KorvaneFile("Ini/TEMPLATES/t.kvt/in-the-way");
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallTemplates(ctx_, false), 1);
+  EXPECT_TRUE(ctx_.reported.empty());
+}
+
+}  // namespace
+}  // namespace kestrin::testing
