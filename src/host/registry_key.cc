@@ -88,4 +88,37 @@ std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
                    error);
 }
 
+bool SetLocalMachineDefaults(const std::vector<std::pair<std::string, std::string>>& values,
+                             const std::string& store_path, std::string* error) {
+  std::string failure;
+  std::vector<std::pair<std::string, const std::string*>> full_paths;
+  for (const auto& [key_path, text] : values) {
+    const std::optional<std::string> full = LocalMachinePath(key_path);
+    if (!full) {
+      failure = "invalid registry key path: " + key_path;
+      break;
+    }
+    full_paths.emplace_back(*full, &text);
+  }
+  if (failure.empty()) {
+    const RegistryResult result = UpdateRegistryStore(
+        store_path.empty() ? RegistryStorePath() : store_path, [&](RegistryStore& store) {
+          bool changed = false;
+          for (const auto& [full, text] : full_paths) {
+            const RegistryValue* old = store.FindValue(full, "");
+            if (old != nullptr && old->is_string && old->data == *text) continue;
+            if (!store.SetString(full, "", *text)) {
+              failure = "a registry value cannot hold line breaks: " + full;
+              return false;  // nothing of this batch is written
+            }
+            changed = true;
+          }
+          return changed;
+        });
+    if (!result.ok()) failure = result.message;
+  }
+  if (error != nullptr) *error = failure;
+  return failure.empty();
+}
+
 }  // namespace kestrin

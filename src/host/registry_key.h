@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kestrin {
 
@@ -55,6 +57,15 @@ class CRegistryKey {
 std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
                                                   std::string_view value_name,
                                                   const std::string& store_path = std::string());
+
+// Sets the default values of several keys below HKEY_LOCAL_MACHINE, in the
+// given order, with one locked and atomic write of the store (keys created
+// as needed), so that a caller with many values pays for one write. Nothing
+// is written, and false is returned (with the reason in `error`), when a key
+// path is invalid, a text cannot be stored or the store cannot be written.
+bool SetLocalMachineDefaults(const std::vector<std::pair<std::string, std::string>>& values,
+                             const std::string& store_path = std::string(),
+                             std::string* error = nullptr);
 
 }  // namespace kestrin
 

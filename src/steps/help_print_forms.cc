@@ -142,13 +142,15 @@ bool ReadHelpDescription(StepContext& context, const std::string& source,
 }
 
 // Registers the help pages not registered yet, numbering on from the
-// count, and writes the count back (also when it did not change).
+// count, and writes the count back (also when it did not change). All of it
+// is one write of the registry store; a failed write is not reported.
 void RegisterHelpNodes(StepContext& context, const std::string& destination,
                        const std::vector<tHelpNode>& nodes) {
   const tHelpTree tree = ReadHelpTree();
   std::set<std::string> registered;
   for (const std::string& path : tree.paths) registered.insert(AsciiLower(path));
   int count = tree.count;
+  std::vector<std::pair<std::string, std::string>> values;
   for (const tHelpNode& node : nodes) {
     const std::string path = destination + node.relative;
     if (!registered.insert(AsciiLower(path)).second) continue;
@@ -157,12 +159,11 @@ void RegisterHelpNodes(StepContext& context, const std::string& destination,
       break;
     }
     ++count;
-    CRegistryKey(RegistryRoot::kLocalMachine, NumberedHelpKey(kHelpNodeNameKey, count))
-        .SetString(node.node_name);
-    CRegistryKey(RegistryRoot::kLocalMachine, NumberedHelpKey(kHelpPathKey, count))
-        .SetString(path);
+    values.emplace_back(NumberedHelpKey(kHelpNodeNameKey, count), node.node_name);
+    values.emplace_back(NumberedHelpKey(kHelpPathKey, count), path);
   }
-  CRegistryKey(RegistryRoot::kLocalMachine, HelpKey(kHelpCountKey)).SetInt(count);
+  values.emplace_back(HelpKey(kHelpCountKey), std::to_string(count));
+  SetLocalMachineDefaults(values);
 }
 
 }  // namespace

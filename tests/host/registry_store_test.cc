@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -234,6 +235,25 @@ TEST_F(RegistryFileTest, DefaultValueCallsAgreeWithTheRecordedResults) {
     EXPECT_EQ(k.find("OVERWRITE"), std::string::npos) << "case of an existing key changed";
     EXPECT_EQ(k.find("\\\\"), std::string::npos) << k;
   }
+}
+
+// Several default values in one write: all of them, or (bad key path, a
+// line break) none, leaving the store as it was.
+TEST_F(RegistryFileTest, BatchOfDefaultsIsWrittenWholeOrNotAtAll) {
+  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "S\\Old", path_).SetString("keep"));
+  const std::string before = ReadFileOrDie(path_);
+  std::string error;
+  for (const auto& bad : {std::pair<std::string, std::string>{"\\Lead", "x"}, {"S\\Broken", "a\nb"}}) {
+    EXPECT_FALSE(SetLocalMachineDefaults({{"S\\New", "n"}, bad}, path_, &error)) << bad.first;
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadFileOrDie(path_), before);
+  }
+  EXPECT_TRUE(SetLocalMachineDefaults({{"S\\A", "1"}, {"S\\old", "new"}, {"S\\A", "2"}}, path_, &error));
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "S\\a", path_).GetString("?"), "2");
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "S\\Old", path_).GetString("?"), "new");
+  const std::string after = ReadFileOrDie(path_);
+  EXPECT_EQ(std::count(after.begin(), after.end(), '['), 2);  // no second "old"
 }
 
 }  // namespace
