@@ -68,7 +68,7 @@ Lines Header(bool force) {
           force ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""};
 }
 
-TEST(FileStepsRunTest, InstallsThenProtectsAnotherOemsItemsUnlessForced) {
+TEST(FolderStepsRunTest, InstallsThenProtectsAnotherOemsItemsUnlessForced) {
   TestKorvane korvane;
   korvane.ApplyEnvironment();
   const fs::path ini = korvane.ini_dir();
