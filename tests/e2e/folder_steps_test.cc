@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include <regex>
+#include <fstream>
 
 #include "app/test_korvane.h"
 
@@ -50,16 +50,26 @@ std::string SettingsValue(const TestKorvane& korvane, const std::string& key) {
   return store.substr(start, store.find("\"\n", start) - start);
 }
 
-// The OEM IDs recorded for one item of instlog.ini, in file order.
+// The OEM IDs recorded for one item of instlog.ini, in file order; an
+// entry whose key is not a UTC minute "YYYY-MM-DD-hh-mm" fails the test.
 std::vector<std::string> Recorded(const TestKorvane& korvane, const std::string& item) {
-  const std::string record = ReadFileOrDie(korvane.ini_dir() / "instlog.ini");
-  const size_t at = record.find("[" + item + "]");
+  std::ifstream record(korvane.ini_dir() / "instlog.ini");
   std::vector<std::string> oems;
-  if (at == std::string::npos) return oems;
-  const std::string section = record.substr(at, record.find("\n[", at + 1) - at);
-  const std::regex entry(R"(\n\d{4}-\d\d-\d\d-\d\d-\d\d=(\d+))");
-  for (std::sregex_iterator it(section.begin(), section.end(), entry), end; it != end; ++it)
-    oems.push_back((*it)[1]);
+  bool inside = false;
+  for (std::string line; std::getline(record, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      inside = line == "[" + item + "]";
+    } else if (inside && line.size() > 17 && line[16] == '=') {
+      bool stamp = true;
+      for (int i = 0; i < 16; ++i) {
+        const bool dash = i == 4 || i == 7 || i == 10 || i == 13;
+        stamp = stamp && (dash ? line[i] == '-' : isdigit(static_cast<unsigned char>(line[i])) != 0);
+      }
+      EXPECT_TRUE(stamp) << line;
+      oems.push_back(line.substr(17));
+    }
+  }
   return oems;
 }
 
