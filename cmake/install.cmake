@@ -72,5 +72,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Run-time dependencies come from the libraries the programs link
 # (dpkg-shlibdeps): the C and C++ runtimes, and wxWidgets with the dialog.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# examples/make-bundle packs the sample bundle with gcab.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS gcab)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
