@@ -262,7 +262,13 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRow) {
   list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
   Pump();
   EXPECT_EQ(list->SelectedItems(), std::vector<long>{1});
-  Click(kInstallId);
+  // A double click installs the selection.
+  wxListEvent activated(wxEVT_LIST_ITEM_ACTIVATED, kBundleListId);
+  activated.SetEventObject(list);
+  list->GetEventHandler()->ProcessEvent(activated);
+  Pump();
+  const Lines info = InfoLines();
+  EXPECT_EQ(std::count(info.begin(), info.end(), kCompletionLines[1]), 1);
   // After the first installed bundle several rows may be selected again.
   EXPECT_FALSE(list->single_selection());
   EXPECT_TRUE(list->ClearSingleSelection() == false);
