@@ -4,6 +4,10 @@
 // new rectangle and the controls are placed by the layout. The dialog
 // cannot get smaller than it started; a size grip in the bottom-right corner
 // resizes it by dragging.
+//
+// The toolkit clips a dialog's children when it paints the dialog, so the
+// kNoErase option needs no work here; kRepaint repaints a moved control and
+// the place it left.
 #ifndef KESTRIN_UI_RESIZE_DLG_H_
 #define KESTRIN_UI_RESIZE_DLG_H_
 
