@@ -11,6 +11,8 @@
 #include <wx/textctrl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "app/bundle_list.h"
 #include "app/messages.h"
@@ -202,9 +204,17 @@ void MainDialog::OnBundleActivated() {
 
 void MainDialog::Repaint(wxWindow* window) {
   window->Refresh();
-  window->Update();
-  // Let the toolkit paint, but take no input while a handler runs.
-  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI);
+  // The toolkit lays out and paints on its frame clock, about every 16 ms;
+  // painting out of turn (Update) leaves a progress bar at a stale length.
+  // So let the clock come round once, taking no input meanwhile.
+  wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+  if (loop == nullptr) return;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+  while (true) {
+    loop->YieldFor(wxEVT_CATEGORY_UI);
+    if (std::chrono::steady_clock::now() >= until) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 void MainDialog::AddLine(const std::string& text) {
