@@ -159,22 +159,26 @@ TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
 }
 
 TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
-  const std::string long_name(300, 'n');
+  // 259 characters is the longest name a bundle can hold.
+  const std::string longest = "ddd/" + std::string(255, 'n'), long_name = "d" + longest;
   Drivers("../evil.so\n/etc/hostname=noreg\nC:\\evil.so\nsub\\..\\..\\evil.so\n" + long_name +
-          "\n=noreg\nok.so=noreg\n");
+          "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ok.so", "fine");
+  BundleFile("DRIVERS/" + longest, "longest");
+  BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   const std::vector<std::string> refused = {"../evil.so", "/etc/hostname", "C:\\evil.so",
                                             "sub\\..\\..\\evil.so", long_name, ""};
   const std::vector<std::string> lines = ctx_.Lines();
-  ASSERT_EQ(lines.size(), refused.size() + 1) << ::testing::PrintToString(lines);
+  ASSERT_EQ(lines.size(), refused.size() + 2) << ::testing::PrintToString(lines);
   for (size_t i = 0; i < refused.size(); ++i) {
     const std::string start = "ERROR: driver dll name " + refused[i] + " refused: ";
     EXPECT_EQ(lines[i].rfind(start, 0), 0u) << lines[i];
     EXPECT_GT(lines[i].size(), start.size()) << lines[i];
   }
-  EXPECT_EQ(lines.back(), "copied driver dll ok.so to " + P());
+  EXPECT_EQ(lines[refused.size()], "copied driver dll ok.so to " + P());
+  EXPECT_EQ(lines.back(), "copied driver dll " + longest + " to " + P());
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")) ||
                fs::exists(Korvane("Program/hostname")));
 }
