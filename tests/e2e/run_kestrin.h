@@ -23,16 +23,20 @@ struct tRunResult {
 };
 
 // Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and never a display.
+// ("NAME=value") set, `unset` removed and no display unless `env` names one.
+// Standard output goes to `stdout_file` when one is given (then `out` stays
+// empty).
 inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                             const std::vector<std::string>& unset = {}) {
+                             const std::vector<std::string>& unset = {},
+                             const std::string& stdout_file = "") {
   std::map<std::string, std::string> vars;
-  std::vector<std::string> assignments(env);
-  for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
-  for (const std::string& a : assignments)
+  auto assign = [&](const std::string& a) {
     vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  for (const std::string& name : unset) vars.erase(name);
+  };
+  for (char** e = environ; *e != nullptr; ++e) assign(*e);
   vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
+  for (const std::string& a : env) assign(a);
+  for (const std::string& name : unset) vars.erase(name);
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
   args.insert(args.begin(), KESTRIN_PROGRAM);
@@ -44,8 +48,9 @@ inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<st
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.Sub("out").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(
+      &actions, 1, stdout_file.empty() ? capture.Sub("out").c_str() : stdout_file.c_str(),
+      O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   tRunResult result;
@@ -56,7 +61,7 @@ inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<st
     result.exit_status = WEXITSTATUS(status);
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.out = ReadFileOrDie(capture.path() / "out");
+  if (stdout_file.empty()) result.out = ReadFileOrDie(capture.path() / "out");
   result.err = ReadFileOrDie(capture.path() / "err");
   return result;
 }
