@@ -63,6 +63,12 @@ bool ValidClassId(std::string_view id) {
   return true;
 }
 
+// An IPv4 address, most significant byte first: 192.168.0.10.
+std::string DottedAddress(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xff) + "." +
+         std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
+}
+
 // One locked, atomic read-modify-write of the connection file. `edit`
 // returns whether the document changed.
 HRESULT EditFile(const std::string& path, const std::function<bool(IniDocument&)>& edit) {
@@ -108,6 +114,9 @@ class FileTelvorProperties : public ITelvorProperties, private ConnectionSection
 
   HRESULT SetNumber(const std::string& property, std::int32_t value) override {
     if (!ValidProperty(property)) return E_INVALIDARG;
+    if (EqualsIgnoreCase(property, "IpAddress")) {
+      return WriteProperty(property, DottedAddress(static_cast<std::uint32_t>(value)));
+    }
     return WriteProperty(property, std::to_string(value));
   }
   HRESULT SetText(const std::string& property, const std::string& value) override {

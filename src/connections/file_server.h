@@ -2,14 +2,14 @@
 // connection file "telvor.con", an INI file with one section per connection:
 //
 //   [MyPLC]
-//   Complete=1                 0 from creation until the connection is completed
+//   Complete=1                   0 from creation until the connection is completed
 //   DriverName=FX200 Ethernet
 //   DriverClassId={C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}
 //   Timeout=3000
 //   Option16=50
 //   Comment=...
 //   Option22=
-//   Property.IpAddress=3232235530
+//   Property.IpAddress=192.168.0.10  the number sent for IpAddress, as an address
 //   Property.ComputerName=plc-01
 //
 // Every change is one locked, atomic rewrite of the file through the INI

@@ -188,7 +188,7 @@ TEST_F(FileTelvorTest, RoundTripKeepsConnectionsAndObjectsToDuplicates) {
       {"Comment", "Hall 1"},
       {"Option22", ""},
       {"Property.ComputerName", "plc-a"},
-      {"Property.IpAddress", "-1062731766"},
+      {"Property.IpAddress", "192.168.0.10"},
       {"Property.Rack", "2"}};
   IniSectionMap read;
   IniFile(ConnectionFile().string()).ReadSectionByKeys("A", read);
