@@ -85,7 +85,6 @@ bool TelvorClient::Connect() {
 
   TelvorObject object;
   HRESULT outcome = server_class_.CreateInstance(&object);
-  if (Succeeded(outcome) && object == nullptr) outcome = E_FAIL;
   if (Succeeded(outcome)) {
     outcome = server_class_.Run(object);
     if (Succeeded(outcome)) {

@@ -76,6 +76,13 @@ const tStepCase kStepCases[] = {
      {"ERROR: hw.ini asks for 2147483647 connections in section CONNECTIONS; at most 100 are "
       "installed."},
      true},
+    {"CountOverTheLimitRefused",
+     "COUNT=101\nCONNECTION1=A\n",
+     false,
+     1,
+     {},
+     {"ERROR: hw.ini asks for 101 connections in section CONNECTIONS; at most 100 are installed."},
+     true},
     {"CountWrapsLikeTheProfileCall", "COUNT=4294967297\nCONNECTION1=A\n", false, 0, {"A"}, {},
      false},
 };
@@ -156,6 +163,17 @@ TEST_F(InstallConnectionsTest, EveryConnectionHasItsOwnServerAndProperties) {
   EXPECT_EQ(telvor_.Arguments("connection.14"),
             (Calls{"{C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}", "{C7A41E50-0042-07A1-9C3B-7A3E15C0D2B8}",
                    "{C7A41E50-1234-57A1-9C3B-7A3E15C0D2B8}"}));
+}
+
+// A bundle may have as many connections as the limit allows.
+TEST_F(InstallConnectionsTest, CountAtTheLimitIsInstalled) {
+  std::string connections = "COUNT=" + std::to_string(kMaxBundleConnections) + "\n";
+  for (int i = 1; i <= kMaxBundleConnections; ++i)
+    connections.append("CONNECTION").append(std::to_string(i)).append(i % 2 ? "=A\n" : "=B\n");
+  HwIni(connections);
+  EXPECT_EQ(Install(), 0);
+  EXPECT_EQ(telvor_.Arguments("server.12").size(), static_cast<size_t>(kMaxBundleConnections));
+  EXPECT_EQ(Created().size(), static_cast<size_t>(2 * kMaxBundleConnections - 1));
 }
 
 // The real pause: three connections wait twice for a second.

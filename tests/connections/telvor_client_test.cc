@@ -2,6 +2,7 @@
 // with their values, and where each refusal of the server stops it.
 #include "connections/telvor_client.h"
 
+#include "app/test_korvane.h"
 #include "connections/recording_telvor.h"
 #include "steps/step_fixture.h"
 
@@ -258,6 +259,17 @@ TEST_F(TelvorClientTest, ConnectsOnceAndNotWithoutConnectionFolder) {
     EXPECT_TRUE(client.Connect());
   }
   EXPECT_EQ(telvor_.calls, (Calls{"create", "run", "server.11 " + ConnectionFile(), "release server"}));
+
+  // A server that does not accept the file is dropped: the next Connect starts anew.
+  telvor_.calls.clear();
+  telvor_.answers = {{"server.11", S_FALSE}};
+  {
+    TelvorClient client(telvor_);
+    EXPECT_FALSE(client.Connect());
+    EXPECT_FALSE(client.Connect());
+  }
+  const Calls attempt = {"create", "run", "server.11 " + ConnectionFile(), "release server"};
+  EXPECT_EQ(telvor_.calls, Cat({attempt, attempt}));
 
   // A Korvane without a data folder setting has no connection file.
   telvor_.calls.clear();
