@@ -34,58 +34,35 @@ struct tStepCase {
   bool logged;    // whether those lines reach the log
 };
 
+std::string TooMany(const std::string& count) {
+  return "ERROR: hw.ini asks for " + count +
+         " connections in section CONNECTIONS; at most 100 are installed.";
+}
+const std::string kThree = "COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C\n";
+
+// clang-format off
 const tStepCase kStepCases[] = {
     {"NoSection", "-", false, 2, {}, {}, false},
     {"CountMissing", "CONNECTION1=A\n", false, 2, {}, {}, false},
     {"CountNotANumber", "COUNT=abc\nCONNECTION1=A\n", false, 2, {}, {}, false},
     {"CountNegative", "COUNT=-3\nCONNECTION1=A\n", false, 0, {}, {}, false},
     {"One", "COUNT=1\nCONNECTION1=A\n", false, 0, {"A"}, {}, false},
-    {"ThreeWithPausesBetween",
-     "COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C\n",
-     false,
-     0,
-     {"A", "|", "B", "|", "C"},
-     {},
-     false},
-    {"SecondNameMissing",
-     "COUNT=2\nCONNECTION1=A\n",
-     false,
-     1,
-     {"A", "|"},
-     {"Could not set connection: ."},
-     false},
+    {"ThreeWithPausesBetween", kThree, false, 0, {"A", "|", "B", "|", "C"}, {}, false},
+    {"SecondNameMissing", "COUNT=2\nCONNECTION1=A\n", false, 1, {"A", "|"},
+     {"Could not set connection: ."}, false},
     {"RequiredKeyMissingOthersGoOn",
-     "count=3\nconnection1=NoTimeout\nconnection2=Unknown\nconnection3=B\n",
-     false,
-     1,
-     {"|", "|", "B"},
-     {"Could not set connection: NoTimeout.", "Could not set connection: Unknown."},
+     "count=3\nconnection1=NoTimeout\nconnection2=Unknown\nconnection3=B\n", false, 1,
+     {"|", "|", "B"}, {"Could not set connection: NoTimeout.", "Could not set connection: Unknown."},
      false},
-    {"SilentFailureReportsNothing",
-     "COUNT=2\nCONNECTION1=NoTimeout\nCONNECTION2=A\n",
-     true,
-     1,
-     {"|", "A"},
-     {},
-     false},
-    {"HugeCountRefused",
-     "COUNT=2147483647\nCONNECTION1=A\n",
-     true,
-     1,
-     {},
-     {"ERROR: hw.ini asks for 2147483647 connections in section CONNECTIONS; at most 100 are "
-      "installed."},
-     true},
-    {"CountOverTheLimitRefused",
-     "COUNT=101\nCONNECTION1=A\n",
-     false,
-     1,
-     {},
-     {"ERROR: hw.ini asks for 101 connections in section CONNECTIONS; at most 100 are installed."},
-     true},
-    {"CountWrapsLikeTheProfileCall", "COUNT=4294967297\nCONNECTION1=A\n", false, 0, {"A"}, {},
-     false},
+    {"SilentFailureReportsNothing", "COUNT=2\nCONNECTION1=NoTimeout\nCONNECTION2=A\n", true, 1,
+     {"|", "A"}, {}, false},
+    {"HugeCountRefused", "COUNT=2147483647\nCONNECTION1=A\n", true, 1, {},
+     {TooMany("2147483647")}, true},
+    {"CountOverTheLimitRefused", "COUNT=101\nCONNECTION1=A\n", false, 1, {},
+     {TooMany("101")}, true},
+    {"CountWrapsLikeTheProfileCall", "COUNT=4294967297\nCONNECTION1=A\n", false, 0, {"A"}, {}, false},
 };
+// clang-format on
 
 void PrintTo(const tStepCase& c, std::ostream* os) { *os << c.name; }
 
@@ -133,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, StepCaseTest, ::testing::ValuesIn(kStepCases),
 // Each connection has its own client: a server object of its own, released
 // before the pause, and only its own properties.
 TEST_F(InstallConnectionsTest, EveryConnectionHasItsOwnServerAndProperties) {
-  HwIni("COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C\n");
+  HwIni(kThree);
   EXPECT_EQ(Install(), 0);
   Calls outline;
   for (const std::string& call : telvor_.calls) {
@@ -178,7 +155,7 @@ TEST_F(InstallConnectionsTest, CountAtTheLimitIsInstalled) {
 
 // The real pause: three connections wait twice for a second.
 TEST_F(InstallConnectionsTest, ThreeConnectionsTakeAtLeastTwoSeconds) {
-  HwIni("COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C\n");
+  HwIni(kThree);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(InstallConnections(ctx_), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));

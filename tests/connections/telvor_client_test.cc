@@ -82,38 +82,26 @@ struct tFailureCase {
   Calls diagnostics;
 };
 
+const Calls kNotInitialised = {"Can not initialize Telvor.", kNoConnection[0], kNoConnection[1]};
+const Calls kNotCreated = {"Can not create the connection 'MyPLC' at the Telvor."};
+const Calls kNoConnectionInterface = {
+    "Can not get the interface of the connection 'MyPLC' at the Telvor."};
+const std::string kIpCall = "properties.7 IpAddress=-1062731766";
+
+// clang-format off
 const tFailureCase kFailureCases[] = {
     {"NotInstalled", {{"create", REGDB_E_CLASSNOTREG}}, 0, true, false, "create", kNoInterface},
     {"CreatedWithSuccessCode", {{"create", S_FALSE}}, 0, true, true, "", {}},
     {"DoesNotRun", {{"run", E_FAIL}}, 0, true, false, "run", kNoInterface},
     {"NoServerInterface", {}, 1, true, false, "run", kNoInterface},
     {"FileRefused", {{"server.11", E_ACCESSDENIED}}, 0, true, false, "server.11", kNoInterface},
-    {"FileNotAccepted",
-     {{"server.11", S_FALSE}},
-     0,
-     true,
-     false,
-     "server.11",
-     {"Can not initialize Telvor.", kNoConnection[0], kNoConnection[1]}},
-    {"DuplicateStillConfigured",
-     {{"server.12", S_FALSE}},
-     0,
-     true,
-     false,
-     "",
-     {"Can not create the connection 'MyPLC' at the Telvor."}},
+    {"FileNotAccepted", {{"server.11", S_FALSE}}, 0, true, false, "server.11", kNotInitialised},
+    {"DuplicateStillConfigured", {{"server.12", S_FALSE}}, 0, true, false, "", kNotCreated},
     {"CreateFails", {{"server.12", E_FAIL}}, 0, true, false, "server.12", kNoConnection},
     {"FetchFails", {{"server.13", E_FAIL}}, 0, true, false, "server.13", kNoConnection},
-    {"NoConnectionInterface",
-     {},
-     2,
-     true,
-     false,
-     "server.13",
-     {"Can not get the interface of the connection 'MyPLC' at the Telvor."}},
+    {"NoConnectionInterface", {}, 2, true, false, "server.13", kNoConnectionInterface},
     {"DriverNameFails", {{"connection.26", E_FAIL}}, 0, true, false, "connection.26", kNoConnection},
-    {"ClassIdFails", {{"connection.14", E_INVALIDARG}}, 0, true, false, "connection.14",
-     kNoConnection},
+    {"ClassIdFails", {{"connection.14", E_INVALIDARG}}, 0, true, false, "connection.14", kNoConnection},
     {"TimeoutFails", {{"connection.18", E_FAIL}}, 0, true, false, "connection.18", kNoConnection},
     {"Option16Fails", {{"connection.16", E_FAIL}}, 0, true, false, "connection.16", kNoConnection},
     {"CommentFails", {{"connection.9", E_FAIL}}, 0, true, false, "connection.9", kNoConnection},
@@ -121,29 +109,13 @@ const tFailureCase kFailureCases[] = {
     {"PropertySetFails", {{"connection.7", E_FAIL}}, 0, true, false, "connection.7", kNoConnection},
     {"NoPropertySetWithValues", {}, 3, true, false, "connection.7", kNoConnection},
     {"NoPropertySetWithoutValues", {}, 3, false, true, "", {}},
-    {"NumberPropertyFails",
-     {{"properties.7 IpAddress=-1062731766", E_FAIL}},
-     0,
-     true,
-     false,
-     "properties.7 IpAddress=-1062731766",
-     kNoConnection},
-    {"TextPropertyFails",
-     {{"properties.9", E_FAIL}},
-     0,
-     true,
-     false,
-     "properties.9 ComputerName=plc-01",
-     kNoConnection},
+    {"NumberPropertyFails", {{kIpCall, E_FAIL}}, 0, true, false, kIpCall, kNoConnection},
+    {"TextPropertyFails", {{"properties.9", E_FAIL}}, 0, true, false, "properties.9", kNoConnection},
     {"CompleteFails", {{"connection.24", E_FAIL}}, 0, true, false, "connection.24", kNoConnection},
-    {"LaterSuccessCodesAccepted",
-     {{"server.13", S_FALSE}, {"connection.26", 2}, {"properties.7", S_FALSE}, {"connection.24", 7}},
-     0,
-     true,
-     true,
-     "",
-     {}},
+    {"LaterSuccessCodesAccepted", {{"server.13", S_FALSE}, {"connection.26", 2},
+                                   {"properties.7", S_FALSE}, {"connection.24", 7}}, 0, true, true, "", {}},
 };
+// clang-format on
 
 void PrintTo(const tFailureCase& c, std::ostream* os) { *os << c.name; }
 
