@@ -57,9 +57,16 @@ class RegistryStore {
   Key* FindKey(std::string_view key_path);
   const Key* FindKey(std::string_view key_path) const;
   std::string StoredSpelling(const std::vector<std::string>& parts) const;
+  std::vector<std::string> leading_;   // comment lines before the header
   std::vector<std::string> preamble_;  // comment lines before the first key
   std::vector<Key> keys_;
 };
+
+// The text a narrow read of the value gives, whatever its type: a string
+// as stored; for other types their bytes (a dword as 4 little-endian bytes,
+// hex data as written; REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ exported as
+// hex(1), hex(2), hex(7) converted from UTF-16LE), up to the first NUL.
+std::string RegistryValueText(const RegistryValue& value);
 
 // Joins HKEY_LOCAL_MACHINE and a subkey path the way the registry calls
 // read one: doubled and trailing backslashes collapse; a leading backslash
