@@ -1,5 +1,6 @@
 // The kestrin program run against a test Korvane: the log it writes line by
-// line, what it leaves on disk, and when it refuses to start.
+// line, what it leaves on disk, and when it refuses to start (each reason
+// for a refusal and its message: tests/host/product_env_test.cc).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -89,11 +90,6 @@ struct tRunCase {
 const tRunCase kRunCases[] = {
     {"NoBundleArgument", {"/s"}, true, {"#header", kNoCabs}},
     {"OneBundleWithForce", {"/s", "/f", "@in/abc.cab"}, true, {"#header-f", "#ok abc.cab"}},
-    {"UpperCaseSwitchAfterTheBundle", {"@in/abc.cab", "/S"}, true, {"#header", "#ok abc.cab"}},
-    {"TwoBundlesInCommandLineOrder",
-     {"/s", "@in/zeta.cab", "@other dir/alpha.cab"},
-     true,
-     {"#header", "#ok zeta.cab", "#ok alpha.cab"}},
     {"DirectoryInstallsItsUsableBundlesInNameOrder",
      {"/s", "@dir"},
      true,
@@ -102,19 +98,17 @@ const tRunCase kRunCases[] = {
      {"/s", "@in/new.cab", "@in/good.cab"},
      true,
      {"#header", "#gate new.cab", "#ok good.cab"}},
-    {"NotACabinet", {"/s", "@in/fake.cab"}, true, {"#header", kNoCabs}},
+    {"NotACabinetOrMissing", {"/s", "@in/fake.cab", "@nowhere.cab"}, true, {"#header", kNoCabs}},
     {"CabinetWithoutHwIniLeftOut",
      {"/s", "@in/nohw.cab", "@in/good.cab"},
      true,
      {"#header", "#ok good.cab"}},
-    {"MissingFile", {"/s", "@nowhere.cab"}, true, {"#header", kNoCabs}},
     {"BlanksAndBinDir",
      {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"},
      true,
      {"#header", "#ok drv one.cab"}},
     // The archive copy creates OEMCAB: logging starts after the header.
     {"NoOemCabDir", {"/s", "@in/abc.cab"}, false, {"#ok abc.cab"}},
-    {"NoOemCabDirNothingToInstall", {"/s"}, false, {}},
 };
 
 void PrintTo(const tRunCase& c, std::ostream* os) { *os << c.name; }
@@ -126,15 +120,15 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   tKorvaneOptions options;
   options.oemcab = c.oemcab;
   TestKorvane korvane(options);
-  for (const char* name : {"in/abc.cab", "in/zeta.cab", "other dir/alpha.cab", "dir/b.cab",
-                           "dir/a.cab", "in/good.cab", "my bundles/drv one.cab"}) {
+  for (const char* name :
+       {"in/abc.cab", "dir/b.cab", "dir/a.cab", "in/good.cab", "my bundles/drv one.cab"}) {
     Bundle(korvane, name, name == std::string("in/good.cab") ? "6.1" : "");
   }
   Bundle(korvane, "in/new.cab", "6.2");
   WriteFileOrDie(korvane.root() / "dir/junk.cab", "not a cabinet");
   WriteFileOrDie(korvane.root() / "dir/readme.txt", "hello");
   WriteFileOrDie(korvane.root() / "in/fake.cab", "MSCF but not really");
-  MakeCabinet(korvane.root() / "in/nohw.cab", {{"MODULES/X.INI", "[MODULE]\n"}});
+  PackWithGcab((korvane.root() / "in/nohw.cab").string(), {{"MODULES/X.INI", "[MODULE]\n"}});
   std::vector<std::string> args;
   for (const std::string& a : c.args)
     args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
@@ -183,40 +177,17 @@ const std::string kDataDir = kKey + "ProgramDataDir]\n@=\"/tmp/data/\"\n";
 struct tRefuseCase {
   const char* name;
   std::string store;              // registry store text; "" keeps the test Korvane's
-  std::vector<std::string> env;   // extra assignments
   std::vector<std::string> args;  // "@" is a good bundle
   int exit_status;
   std::string mentions;  // a text the one stderr line must hold
 };
 
 const tRefuseCase kRefuseCases[] = {
-    {"NoKorvaneInStore", kStore + kDataDir, {}, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"RelativeIniPath",
-     kStore + kKey + "IniPath]\n@=\"Ini/\"\n\n" + kDataDir,
-     {},
-     {"/f", "@"},
-     2,
-     "KESTRIN_REGISTRY"},
-    {"UnparsableStore",
-     kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nthis is not a store\n",
-     {},
-     {"/s", "@"},
-     2,
+    {"NoKorvaneInStore", kStore + kDataDir, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
+    {"UnparsableStore", kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nnot a store\n", {"/s", "@"}, 2,
      "registry.reg"},
-    {"MissingStore",
-     "",
-     {"KESTRIN_REGISTRY=/nonexistent/registry.reg"},
-     {"/s", "@"},
-     2,
-     "KESTRIN_REGISTRY"},
-    {"RelativePerUserFolder",
-     "",
-     {"XDG_DATA_HOME=relative/share"},
-     {"/s", "@"},
-     2,
-     "XDG_DATA_HOME"},
-    {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
-    {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
+    {"DoubleQuoteInAnArgument", "", {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
+    {"InteractiveWithoutAWindow", "", {}, 1, "/s"},
 };
 
 void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
@@ -229,10 +200,9 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
   if (!c.store.empty()) WriteFileOrDie(korvane.registry(), c.store);
   const std::string cab = Bundle(korvane, "in/x.cab");
   const auto before = Snapshot(korvane.root());
-  std::vector<std::string> env = korvane.Environment(), args;
-  env.insert(env.end(), c.env.begin(), c.env.end());
+  std::vector<std::string> args;
   for (const std::string& a : c.args) args.push_back(a == "@" ? cab : a);
-  const tRunResult result = RunKestrin(args, env);
+  const tRunResult result = RunKestrin(args, korvane.Environment());
   EXPECT_EQ(result.exit_status, c.exit_status);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
