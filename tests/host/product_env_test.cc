@@ -75,18 +75,6 @@ TEST_F(ProductEnvTest, SandboxLayoutAndWhatTheProductReadsFromIt) {
   }
 }
 
-TEST_F(ProductEnvTest, SandboxPiecesCanBeLeftOut) {
-  const Sandbox sb =
-      MakeSandbox(tmp_.path() / "k", {"--without", "oemcab", "--without", "version", "--without=custtool"});
-  EXPECT_FALSE(fs::exists(sb.dir + "/Ini/OEMCAB"));
-  EXPECT_FALSE(fs::exists(sb.dir + "/Ini/System/CUSTTOOL.INI"));
-  EXPECT_TRUE(fs::exists(sb.dir + "/Ini/System"));
-  const ScopedSandboxEnv env(sb);
-  std::string version;
-  EXPECT_EQ(GetInstalledVersion(version), 0);
-  EXPECT_EQ(CheckStartConditions(), "");  // a missing version does not stop a run
-}
-
 TEST_F(ProductEnvTest, DirectoryValuesAndSeparators) {
   EXPECT_EQ(RemoveTrailingSeparator("/a/b/"), "/a/b");
   EXPECT_EQ(RemoveTrailingSeparator("/a/b//"), "/a/b/");  // one only
