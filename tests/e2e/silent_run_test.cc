@@ -1,63 +1,25 @@
 // The kestrin program run against a test Korvane: the log it writes line by
 // line, what it leaves on disk, and when it refuses to start (each reason
 // for a refusal and its message: tests/host/product_env_test.cc).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <map>
 
 #include "app/test_korvane.h"
-
-extern char** environ;
+#include "bundle/bundle_test_util.h"
 
 namespace kestrin::testing {
 namespace {
 
-struct tRunResult {
-  int exit_status = -1;
-  std::string out, err;
-};
-
-// Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and never a display.
-tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                      const std::vector<std::string>& unset = {}) {
-  std::map<std::string, std::string> vars;
-  std::vector<std::string> assignments(env);
-  for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
-  for (const std::string& a : assignments)
-    vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  for (const std::string& name : unset) vars.erase(name);
-  vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
-  args.insert(args.begin(), KESTRIN_PROGRAM);
-  std::vector<char*> argv, envp;
-  for (std::string& s : args) argv.push_back(s.data());
-  for (std::string& s : env_strings) envp.push_back(s.data());
-  argv.push_back(nullptr), envp.push_back(nullptr);
-  ScopedTempDir capture;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.Sub("out").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  tRunResult result;
-  pid_t pid = 0;
-  int status = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
-      waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = ReadFileOrDie(capture.path() / "out");
-  result.err = ReadFileOrDie(capture.path() / "err");
-  return result;
+// Runs kestrin with `args` and the environment of this process, `env`
+// ("NAME=value") set and never a display.
+RunResult RunKestrin(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  std::vector<std::string> argv = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+  argv.insert(argv.end(), env.begin(), env.end());
+  argv.push_back(KESTRIN_PROGRAM);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv);
 }
 
 // Every entry below `root` with its size and modification time.
@@ -132,8 +94,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   std::vector<std::string> args;
   for (const std::string& a : c.args)
     args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
-  const tRunResult result = RunKestrin(args, korvane.Environment());
-  EXPECT_EQ(result.exit_status, 0);
+  const RunResult result = RunKestrin(args, korvane.Environment());
+  EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out + result.err, "");
   Lines expected;
   for (const std::string& line : c.log) {
@@ -202,8 +164,8 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
   const auto before = Snapshot(korvane.root());
   std::vector<std::string> args;
   for (const std::string& a : c.args) args.push_back(a == "@" ? cab : a);
-  const tRunResult result = RunKestrin(args, korvane.Environment());
-  EXPECT_EQ(result.exit_status, c.exit_status);
+  const RunResult result = RunKestrin(args, korvane.Environment());
+  EXPECT_EQ(result.exit_code, c.exit_status);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
   EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;

@@ -289,26 +289,6 @@ TEST_F(FileSystemTest, VerificationPassComparesNamesExactlyAndSizes) {
   EXPECT_FALSE(FileMatches(to, "a.txt", DirEntry{"a.txt", true, 0}));
 }
 
-TEST_F(FileSystemTest, FindFilesSortsIgnoringCase) {
-  MakeSource();
-  Put(src() / "B.CAB", "12");
-  Put(src() / "a.cab", "1");
-  Put(src() / "c.cab.txt", "");
-  std::vector<DirEntry> entries;
-  ASSERT_TRUE(FindFiles(S(temp_.path() / "SRC" / "*.cab"), &entries));
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].name + "," + entries[1].name, "B.CAB,a.cab");
-  EXPECT_EQ(entries[0].size, 2u);
-  ASSERT_TRUE(FindFiles(S(src() / "SUB"), &entries));
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_TRUE(entries[0].is_directory);
-  FsError error;
-  EXPECT_FALSE(FindFiles(S(temp_.path() / "nowhere" / "*.*"), &entries, &error));
-  EXPECT_FALSE(error.text.empty());
-  EXPECT_TRUE(IsRegularFile(S(temp_.path() / "SRC" / "HW.INI")));
-  EXPECT_TRUE(IsDirectory(S(temp_.path() / "SRC" / "Sub")));
-}
-
 uint16_t Date(int year, int month, int day) {
   return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
