@@ -38,7 +38,7 @@ std::string Normalise(const std::string& text) {
     if (line.empty()) continue;
     const size_t close = line.rfind(']'), eq = line.find('=');
     if (line[0] == '[' && close != std::string::npos) {
-      line = "[" + std::string(IniTrim(line.substr(1, close - 1))) + "]";
+      line = std::string("[").append(IniTrim(line.substr(1, close - 1))).append("]");
     } else if (line[0] != ';' && eq != std::string::npos) {
       line = std::string(IniTrim(line.substr(0, eq))) + "=" + std::string(IniTrim(line.substr(eq + 1)));
     }
