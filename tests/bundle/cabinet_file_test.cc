@@ -189,6 +189,17 @@ TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {
   EXPECT_EQ(13, shown);
 }
 
+// A file that cannot be made ends the extraction; what came before stays.
+TEST_F(CabinetFileTest, OutputThatCannotBeMadeEndsTheExtraction) {
+  const fs::path target = dir_.path() / "out";
+  fs::create_directories(target / "b.txt");  // a folder where the file should go
+  CCabinetFile file;
+  ASSERT_TRUE(file.Open(WriteCab({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}})));
+  EXPECT_EQ(-2, file.ExtractAll(target.string()));
+  EXPECT_EQ(kCabErrorOutput, file.LastErrorCode());
+  EXPECT_EQ((FileSet{{"a.txt", "a"}}), ReadTree(target));
+}
+
 TEST_F(CabinetFileTest, NeverFollowsSymlinksAndReusesEntriesOfOtherCase) {
   const fs::path outside = dir_.path() / "outside", target = dir_.path() / "out";
   fs::create_directories(outside);
