@@ -253,6 +253,9 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
   } cases[] = {
       {{}, 2, "no command given", ""},
       {{"-h"}, 0, "", "Usage: kestrin-cab l FILE"},
+      {{"--version"}, 0, "", "kestrin-cab "},
+      {{"--version", cab}, 2, "unknown command \"--version\"", ""},
+      {{"t", "--version"}, 2, "unknown option \"--version\"", ""},
       {{"q", cab}, 2, "unknown command \"q\"", ""},
       {{"l"}, 2, "no cabinet file given", ""},
       {{"l", cab, cab}, 2, "one cabinet file at a time", ""},

@@ -1,25 +1,67 @@
 // The kestrin program run against a test Korvane: the log it writes line by
 // line, what it leaves on disk, and when it refuses to start (each reason
 // for a refusal and its message: tests/host/product_env_test.cc).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <map>
+#include <regex>
 
 #include "app/test_korvane.h"
-#include "bundle/bundle_test_util.h"
+
+extern char** environ;
 
 namespace kestrin::testing {
 namespace {
 
-// Runs kestrin with `args` and the environment of this process, `env`
-// ("NAME=value") set and never a display.
-RunResult RunKestrin(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-  std::vector<std::string> argv = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
-  argv.insert(argv.end(), env.begin(), env.end());
-  argv.push_back(KESTRIN_PROGRAM);
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv);
+struct tRunResult {
+  int exit_status = -1;
+  std::string out, err;
+};
+
+// Runs kestrin with `args`; the environment is this process's with `env`
+// ("NAME=value") set, `unset` removed and never a display. Standard output
+// goes to `stdout_file` when one is given (then `out` stays empty).
+tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
+                      const std::vector<std::string>& unset = {},
+                      const std::string& stdout_file = "") {
+  std::map<std::string, std::string> vars;
+  std::vector<std::string> assignments(env);
+  for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
+  for (const std::string& a : assignments)
+    vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
+  for (const std::string& name : unset) vars.erase(name);
+  vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
+  std::vector<std::string> env_strings;
+  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+  args.insert(args.begin(), KESTRIN_PROGRAM);
+  std::vector<char*> argv, envp;
+  for (std::string& s : args) argv.push_back(s.data());
+  for (std::string& s : env_strings) envp.push_back(s.data());
+  argv.push_back(nullptr), envp.push_back(nullptr);
+  ScopedTempDir capture;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(
+      &actions, 1, stdout_file.empty() ? capture.Sub("out").c_str() : stdout_file.c_str(),
+      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  tRunResult result;
+  pid_t pid = 0;
+  int status = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
+      waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  if (stdout_file.empty()) result.out = ReadFileOrDie(capture.path() / "out");
+  result.err = ReadFileOrDie(capture.path() / "err");
+  return result;
 }
 
 // Every entry below `root` with its size and modification time.
@@ -94,8 +136,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   std::vector<std::string> args;
   for (const std::string& a : c.args)
     args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
-  const RunResult result = RunKestrin(args, korvane.Environment());
-  EXPECT_EQ(result.exit_code, 0);
+  const tRunResult result = RunKestrin(args, korvane.Environment());
+  EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out + result.err, "");
   Lines expected;
   for (const std::string& line : c.log) {
@@ -139,17 +181,22 @@ const std::string kDataDir = kKey + "ProgramDataDir]\n@=\"/tmp/data/\"\n";
 struct tRefuseCase {
   const char* name;
   std::string store;              // registry store text; "" keeps the test Korvane's
+  std::vector<std::string> env;   // extra assignments
   std::vector<std::string> args;  // "@" is a good bundle
   int exit_status;
   std::string mentions;  // a text the one stderr line must hold
 };
 
 const tRefuseCase kRefuseCases[] = {
-    {"NoKorvaneInStore", kStore + kDataDir, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"UnparsableStore", kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nnot a store\n", {"/s", "@"}, 2,
+    {"NoKorvaneInStore", kStore + kDataDir, {}, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
+    {"UnparsableStore",
+     kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nthis is not a store\n",
+     {},
+     {"/s", "@"},
+     2,
      "registry.reg"},
-    {"DoubleQuoteInAnArgument", "", {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
-    {"InteractiveWithoutAWindow", "", {}, 1, "/s"},
+    {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
+    {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
 };
 
 void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
@@ -162,10 +209,11 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
   if (!c.store.empty()) WriteFileOrDie(korvane.registry(), c.store);
   const std::string cab = Bundle(korvane, "in/x.cab");
   const auto before = Snapshot(korvane.root());
-  std::vector<std::string> args;
+  std::vector<std::string> env = korvane.Environment(), args;
+  env.insert(env.end(), c.env.begin(), c.env.end());
   for (const std::string& a : c.args) args.push_back(a == "@" ? cab : a);
-  const RunResult result = RunKestrin(args, korvane.Environment());
-  EXPECT_EQ(result.exit_code, c.exit_status);
+  const tRunResult result = RunKestrin(args, env);
+  EXPECT_EQ(result.exit_status, c.exit_status);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
   EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;
@@ -174,6 +222,78 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefuseToStartTest, ::testing::ValuesIn(kRefuseCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct tInfoCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* out;  // how standard output starts; "" for a refusal
+};
+
+// The test Korvane's store cannot be parsed: whatever reads it is refused
+// with status 2, so a 0 shows that no store was read.
+const tInfoCase kInfoCases[] = {
+    {"Help", {"--help"}, "Usage: kestrin "},
+    {"ShortHelp", {"-h"}, "Usage: kestrin "},
+    {"Version", {"--version"}, "kestrin "},
+    // Any other argument list is an ordinary command line.
+    {"HelpAmongSwitches", {"--help", "/s"}, ""},
+    {"VersionAfterSilent", {"/s", "--version"}, ""},
+    {"VersionTwice", {"--version", "--version"}, ""},
+    {"HelpInUpperCase", {"--HELP"}, ""},
+    {"HelpWithATrailingBlank", {"--help "}, ""},
+    {"SlashQuestionMark", {"/?"}, ""},
+    {"SingleDashVersion", {"-version"}, ""},
+};
+
+void PrintTo(const tInfoCase& c, std::ostream* os) { *os << c.name; }
+
+class ProgramInfoTest : public ::testing::TestWithParam<tInfoCase> {};
+
+TEST_P(ProgramInfoTest, AnswersALoneHelpOrVersionWithoutTheStore) {
+  const tInfoCase& c = GetParam();
+  TestKorvane korvane;
+  WriteFileOrDie(korvane.registry(), kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nnot a store\n");
+  const auto before = Snapshot(korvane.root());
+  const tRunResult result = RunKestrin(c.args, korvane.Environment());
+  if (*c.out != 0) {
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind(c.out, 0), 0u) << result.out;
+  } else {
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("registry.reg"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(Snapshot(korvane.root()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgramInfoTest, ::testing::ValuesIn(kInfoCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProgramInfoTest, HelpNamesEverySwitchVariableFileAndStatus) {
+  const std::string help = RunKestrin({"--help"}, {}).out;
+  for (const char* word : {"/s ", "/f ", "/r ", "/i=DIR", "KESTRIN_REGISTRY", "KESTRIN_PRODUCT_DIR",
+                           "XDG_DATA_HOME", "TargetDriverInstall.log", "instlog.ini", "  0  ",
+                           "  1  ", "  2  "}) {
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  }
+  for (size_t start = 0, end; start < help.size(); start = end + 1) {
+    end = help.find('\n', start);
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+  }
+  const std::string version = RunKestrin({"--version"}, {}).out;
+  EXPECT_TRUE(std::regex_match(version, std::regex("kestrin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version;
+}
+
+TEST(ProgramInfoTest, AFailedWriteIsAnError) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* arg : {"--help", "--version"}) {
+    const tRunResult result = RunKestrin({arg}, {}, {}, "/dev/full");
+    EXPECT_EQ(result.exit_status, 2) << arg;
+    EXPECT_NE(result.err.find("cannot write"), std::string::npos) << arg << ": " << result.err;
+  }
+}
 
 }  // namespace
 }  // namespace kestrin::testing
