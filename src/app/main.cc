@@ -1,14 +1,19 @@
 // kestrin: installs OEM driver bundles into a Korvane installation.
 //
-//   kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...
+//   kestrin [/r] [/i=DIR] [BUNDLE.cab|DIRECTORY...]       the dialog
+//   kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...  silent installation
 //   kestrin --help | -h | --version
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/kestrin_app.h"
 #include "app/program_info.h"
+#ifdef KESTRIN_HAVE_UI
+#include "ui/gui_entry.h"
+#endif
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -26,7 +31,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s\n", error.c_str());
     return kestrin::kExitRefused;
   }
-  kestrin::CKestrinApp app(command_line);
+  kestrin::CKestrinApp::tDialogHooks hooks;
+#ifdef KESTRIN_HAVE_UI
+  hooks = kestrin::DialogHooks();
+#endif
+  kestrin::CKestrinApp app(command_line, std::move(hooks));
   app.InitInstance();
   return app.exit_status();
 }

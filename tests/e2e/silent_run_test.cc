@@ -23,18 +23,20 @@ struct tRunResult {
 };
 
 // Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and never a display. Standard output
-// goes to `stdout_file` when one is given (then `out` stays empty).
+// ("NAME=value") set, `unset` removed and no display unless `env` names one.
+// Standard output goes to `stdout_file` when one is given (then `out` stays
+// empty).
 tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
                       const std::vector<std::string>& unset = {},
                       const std::string& stdout_file = "") {
   std::map<std::string, std::string> vars;
-  std::vector<std::string> assignments(env);
-  for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
-  for (const std::string& a : assignments)
+  auto assign = [&](const std::string& a) {
     vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  for (const std::string& name : unset) vars.erase(name);
+  };
+  for (char** e = environ; *e != nullptr; ++e) assign(*e);
   vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
+  for (const std::string& a : env) assign(a);
+  for (const std::string& name : unset) vars.erase(name);
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
   args.insert(args.begin(), KESTRIN_PROGRAM);
@@ -196,7 +198,10 @@ const tRefuseCase kRefuseCases[] = {
      2,
      "registry.reg"},
     {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
-    {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
+    {"InteractiveWithoutADisplay", "", {}, {}, 1, "kestrin /s"},
+    {"InteractiveWithAnUnreachableDisplay", "", {"DISPLAY=:4711"}, {"@"}, 1, "\":4711\""},
+    // A refusal is one line on standard error before any display is tried.
+    {"RefusedWithoutADisplay", kStore + kDataDir, {}, {"@"}, 2, "KESTRIN_REGISTRY"},
 };
 
 void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
