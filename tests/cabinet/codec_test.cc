@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "cabinet/block_codec.h"
@@ -170,6 +171,55 @@ TEST(CodecTest, RealBlocksAfterResetsCutsAndShortRequests) {
     EXPECT_EQ(codec->destroy(h), kCodecOk);
     EXPECT_EQ(Harness::Get().live_blocks, 0);
   }
+}
+
+// Two rules no cabinet that runs in this build reaches: MSZIP reads zero bits
+// past the end of its input (a fixed block of "abc" without its end code),
+// and LZX stops E8 translation after frame 32768 (32769 frames of 11 bytes,
+// each with a call at 0, in one uncompressed block).
+TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
+  Harness::Get().Reset();
+  void* h = nullptr;
+  uint32_t min_input = 0, size = 32768;
+  ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+  std::vector<uint8_t> out(32768);
+  const uint8_t abc[] = {'C', 'K', 0x4B, 0x4C, 0x4A, 0x06};
+  ASSERT_EQ(kMszipCodec.decompress(h, abc, sizeof abc, out.data(), &size), kCodecOk);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + size), "abc");
+  EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+
+  std::vector<uint8_t> in;  // bits MSB first in 16-bit little-endian words
+  uint32_t word = 0;
+  int filled = 0;
+  auto put = [&](uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      word = word << 1 | ((value >> i) & 1);
+      if (++filled == 16) in.push_back(word & 0xFF), in.push_back(word >> 8 & 0xFF), filled = 0;
+    }
+  };
+  const int frames = 32769;
+  put(1, 1), put(0x7FFF, 16), put(0xFFFF, 16);  // E8 translation, size 0x7FFFFFFF
+  put(3, 3), put(frames * 11, 24);              // uncompressed block
+  put(0, 16 - filled);                          // padding to the next word
+  for (int i = 0; i < 12; ++i) in.push_back(i % 4 == 0);  // R0 R1 R2 = 1
+  const size_t header = in.size();
+  for (int i = 0; i < frames; ++i) in.insert(in.end(), {0xE8, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  const LzxConfig config{1u << 15, 1};
+  ASSERT_EQ(kLzxCodec.create(kMaxBlockSize, &config, TestAlloc(), TestFree(), &min_input, &h),
+            kCodecOk);
+  for (int i = 0; i < frames; ++i) {
+    const size_t from = i == 0 ? 0 : header + 11 * i, to = header + 11 * (i + 1);
+    size = 11;
+    ASSERT_EQ(kLzxCodec.decompress(h, in.data() + from, static_cast<uint32_t>(to - from),
+                                   out.data(), &size),
+              kCodecOk)
+        << i;
+    uint32_t value;
+    std::memcpy(&value, out.data() + 1, 4);
+    ASSERT_EQ(value, i < 32768 ? 16u - 11u * static_cast<uint32_t>(i) : 16u) << i;
+  }
+  EXPECT_EQ(kLzxCodec.destroy(h), kCodecOk);
+  EXPECT_EQ(Harness::Get().live_blocks, 0);
 }
 
 }  // namespace

@@ -149,6 +149,40 @@ TEST_F(ContainerTest, HeaderFolderAndBlockRules) {
   EXPECT_EQ(erf_.erfOper, FDIERROR_CABINET_OPEN);
 }
 
+TEST_F(ContainerTest, ReserveAreasAreSkippedAndHandedToDecrypt) {
+  CabBuilder cab;
+  cab.reserve_present = true;
+  cab.header_reserve = "HEADER-RESERVE";
+  cab.folder_reserve = 5;
+  cab.data_reserve = 3;
+  cab.AddFiles(cab.AddStoredFolder("abcdefgh", 3), {{"x", "abcdefgh"}});
+  Put("a.cab", cab.Build());
+  static std::string seen;
+  seen.clear();
+  auto decrypt = [](FDIDECRYPT* d) -> int {
+    if (d->fdidt == fdidtNEW_CABINET) {
+      seen +=
+          std::string(static_cast<char*>(d->cabinet.pHeaderReserve), d->cabinet.cbHeaderReserve) +
+          "|";
+    } else if (d->fdidt == fdidtNEW_FOLDER) {
+      seen += "folder " + std::to_string(d->folder.cbFolderReserve) + "|";
+    } else {
+      seen += std::to_string(d->decrypt.cbDataReserve) + ":" +
+              std::string(static_cast<char*>(d->decrypt.pbData), d->decrypt.cbData) + "|";
+    }
+    return 0;
+  };
+  Recorder rec;
+  ASSERT_TRUE(Copy(rec, "a.cab", decrypt)) << erf_.erfOper;
+  ASSERT_EQ(rec.files.size(), 1u);
+  EXPECT_EQ(rec.files[0].sha256, Sha256Hex("abcdefgh"));
+  EXPECT_EQ(seen, "HEADER-RESERVE|folder 5|3:abc|3:def|3:gh|");
+  Recorder aborted;  // a decrypt callback answering -1 aborts
+  EXPECT_FALSE(
+      Copy(aborted, "a.cab", [](FDIDECRYPT* d) { return d->fdidt == fdidtDECRYPT ? -1 : 0; }));
+  EXPECT_EQ(erf_.erfOper, FDIERROR_USER_ABORT);
+}
+
 TEST_F(ContainerTest, SkippedFilesEmptyFilesAndFolderSwitches) {
   // Answering 0 skips a file without reading a block; zero-size files need none.
   CabBuilder cab = TwoFiles();

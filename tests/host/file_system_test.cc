@@ -329,6 +329,13 @@ TEST_F(FileSystemTest, DosTimesAreLocalWithTheOffsetOfThatDate) {
   }
   uint16_t date = 0, time = 0;
   EXPECT_FALSE(TimeTToDosDateTime(0, &date, &time));  // 1970
+  Put(temp_.path() / "a.txt", "x");
+  FsError error;
+  ASSERT_TRUE(SetDosFileTime(temp_.Sub("A.TXT"), Date(2024, 7, 15), Time(12, 30, 58), &error)) << error.text;
+  struct stat st;
+  ASSERT_EQ(stat(temp_.Sub("a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1721039458);
+  EXPECT_FALSE(SetDosFileTime(temp_.Sub("missing"), Date(2001, 9, 8), 0, &error));
 
 }
 
