@@ -21,11 +21,11 @@ int Run(StepContext& context, bool) {
 // run and nothing is reported for it. Keep a blank line between rows.
 const std::vector<tInstallStep>& StepTable() {
   static const std::vector<tInstallStep> table = {
-      // {"hardware definitions", 25, Run<InstallHardwareDefinitions>, 0,
-      //  " *** Hardware installation finished ***", {}, 1},
+      {"hardware definitions", 25, Run<InstallHardwareDefinitions>, 0,
+       " *** Hardware installation finished ***", {}, 1},
 
-      // {"driver libraries", 30, Run<InstallDriverLibraries>, 0,
-      //  " *** Driver installation finished ***", {}, 1},
+      {"driver libraries", 30, Run<InstallDriverLibraries>, 0,
+       " *** Driver installation finished ***", {}, 1},
 
       // {"help pages", 40, Run<InstallHelpPages>, 0, " *** Help libraries successfully copied ***",
       //  {{1, "ERROR copying help libraries", true}}, 1},
