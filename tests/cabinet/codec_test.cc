@@ -70,6 +70,14 @@ TEST(CodecTest, InterfaceRules) {
       EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr),
                 kCodecBadHandle);
     }
+    for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
+      uint32_t min_input = 0;
+      void* h = nullptr;
+      EXPECT_EQ(codec.create(0, config, no_alloc ? nullptr : TestAlloc(),
+                             no_alloc ? TestFree() : nullptr, &min_input, &h),
+                kCodecBadHandle);
+      EXPECT_EQ(h, nullptr);
+    }
 
     std::vector<uint64_t> foreign(4096, 0);  // big enough for any decoder state
     uint8_t in[4] = {}, out[16];

@@ -36,7 +36,7 @@ TEST(InstallRecordTest, TimeStamps) {
   EXPECT_EQ(InstallRecord::FormatTimeStamp(At(2000, 2, 29, 23, 59)), "2000-02-29-23-59");
   const int bad[][6] = {{2024, 13, 1, 0, 0, 0}, {2023, 2, 29, 0, 0, 0}, {1900, 2, 29, 0, 0, 0},
                         {2024, 4, 31, 0, 0, 0}, {2024, 1, 1, 24, 0, 0}, {2024, 1, 1, 0, 60, 0},
-                        {1600, 12, 31, 0, 0, 0}, {2024, 1, -1, 0, 0, 0}};
+                        {1600, 12, 31, 0, 0, 0}, {2024, 1, -1, 0, 0, 0}, {2024, 1, 32, 0, 0, 0}};
   for (const auto& b : bad) {
     FileTime t = 0;
     EXPECT_FALSE(SystemTimeToFileTime(b[0], b[1], b[2], b[3], b[4], b[5], &t)) << b[0] << "-" << b[1] << "-" << b[2];
