@@ -43,8 +43,8 @@ const std::vector<tInstallStep>& StepTable() {
 
       // {"templates", 70, RunTemplates, 0, " *** Templates copied successfully ***", {}, 1},
 
-      // {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
-      //  {{1, "ERROR while setting connections.", false}}, 1},
+      {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
+       {{1, "ERROR while setting connections.", false}}, 1},
 
       // {"OPC pane", 79, Run<EnableOpcPane>, 0, " *** OPC Pane enabled ***", {}, 1},
 
