@@ -48,7 +48,7 @@ std::vector<std::string> Owners(const TestKorvane& korvane, const std::string& i
 std::string FileBundle(const TestKorvane& korvane, const std::string& name, const std::string& oem,
                        const std::string& tag, const std::string& driver_lib) {
   const fs::path cab = korvane.root() / "in" / name;
-  MakeCabinet(cab, {{"hw.ini", HwIni("Desc " + name, oem, "",
+  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Desc " + name, oem, "",
                                      "[DRIVERS]\ndrv.so\nplain.so = NoReg\nmissing.so\n")},
                     {"MODULES/A.INI", "[MODULE]\nName=" + tag +
                                           "\nPCodeDll32=a_pc.dll\nHConfigDll32=a_hc.dll\n"},

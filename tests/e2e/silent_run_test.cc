@@ -1,5 +1,6 @@
 // The kestrin program run against a test Korvane: the log it writes line by
-// line, what it leaves on disk, and when it refuses to start.
+// line, what it leaves on disk, and when it refuses to start (each reason
+// for a refusal and its message: tests/host/product_env_test.cc).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -43,11 +44,6 @@ struct tRunCase {
 const tRunCase kRunCases[] = {
     {"NoBundleArgument", {"/s"}, true, {"#header", kNoCabs}},
     {"OneBundleWithForce", {"/s", "/f", "@in/abc.cab"}, true, {"#header-f", "#ok abc.cab"}},
-    {"UpperCaseSwitchAfterTheBundle", {"@in/abc.cab", "/S"}, true, {"#header", "#ok abc.cab"}},
-    {"TwoBundlesInCommandLineOrder",
-     {"/s", "@in/zeta.cab", "@other dir/alpha.cab"},
-     true,
-     {"#header", "#ok zeta.cab", "#ok alpha.cab"}},
     {"DirectoryInstallsItsUsableBundlesInNameOrder",
      {"/s", "@dir"},
      true,
@@ -56,19 +52,17 @@ const tRunCase kRunCases[] = {
      {"/s", "@in/new.cab", "@in/good.cab"},
      true,
      {"#header", "#gate new.cab", "#ok good.cab"}},
-    {"NotACabinet", {"/s", "@in/fake.cab"}, true, {"#header", kNoCabs}},
+    {"NotACabinetOrMissing", {"/s", "@in/fake.cab", "@nowhere.cab"}, true, {"#header", kNoCabs}},
     {"CabinetWithoutHwIniLeftOut",
      {"/s", "@in/nohw.cab", "@in/good.cab"},
      true,
      {"#header", "#ok good.cab"}},
-    {"MissingFile", {"/s", "@nowhere.cab"}, true, {"#header", kNoCabs}},
     {"BlanksAndBinDir",
      {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"},
      true,
      {"#header", "#ok drv one.cab"}},
     // The archive copy creates OEMCAB: logging starts after the header.
     {"NoOemCabDir", {"/s", "@in/abc.cab"}, false, {"#ok abc.cab"}},
-    {"NoOemCabDirNothingToInstall", {"/s"}, false, {}},
 };
 
 void PrintTo(const tRunCase& c, std::ostream* os) { *os << c.name; }
@@ -80,15 +74,15 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   tKorvaneOptions options;
   options.oemcab = c.oemcab;
   TestKorvane korvane(options);
-  for (const char* name : {"in/abc.cab", "in/zeta.cab", "other dir/alpha.cab", "dir/b.cab",
-                           "dir/a.cab", "in/good.cab", "my bundles/drv one.cab"}) {
+  for (const char* name :
+       {"in/abc.cab", "dir/b.cab", "dir/a.cab", "in/good.cab", "my bundles/drv one.cab"}) {
     Bundle(korvane, name, name == std::string("in/good.cab") ? "6.1" : "");
   }
   Bundle(korvane, "in/new.cab", "6.2");
   WriteFileOrDie(korvane.root() / "dir/junk.cab", "not a cabinet");
   WriteFileOrDie(korvane.root() / "dir/readme.txt", "hello");
   WriteFileOrDie(korvane.root() / "in/fake.cab", "MSCF but not really");
-  MakeCabinet(korvane.root() / "in/nohw.cab", {{"MODULES/X.INI", "[MODULE]\n"}});
+  PackWithGcab((korvane.root() / "in/nohw.cab").string(), {{"MODULES/X.INI", "[MODULE]\n"}});
   std::vector<std::string> args;
   for (const std::string& a : c.args)
     args.push_back(a[0] == '@' ? (korvane.root() / a.substr(1)).string() : a);
@@ -152,30 +146,12 @@ struct tRefuseCase {
 
 const tRefuseCase kRefuseCases[] = {
     {"NoKorvaneInStore", kStore + kDataDir, {}, {"/s", "@"}, 2, "KESTRIN_REGISTRY"},
-    {"RelativeIniPath",
-     kStore + kKey + "IniPath]\n@=\"Ini/\"\n\n" + kDataDir,
-     {},
-     {"/f", "@"},
-     2,
-     "KESTRIN_REGISTRY"},
     {"UnparsableStore",
      kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nthis is not a store\n",
      {},
      {"/s", "@"},
      2,
      "registry.reg"},
-    {"MissingStore",
-     "",
-     {"KESTRIN_REGISTRY=/nonexistent/registry.reg"},
-     {"/s", "@"},
-     2,
-     "KESTRIN_REGISTRY"},
-    {"RelativePerUserFolder",
-     "",
-     {"XDG_DATA_HOME=relative/share"},
-     {"/s", "@"},
-     2,
-     "XDG_DATA_HOME"},
     {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
     {"InteractiveWithoutADisplay", "", {}, {}, 1, "kestrin /s"},
     {"InteractiveWithAnUnreachableDisplay", "", {"DISPLAY=:4711"}, {"@"}, 1, "\":4711\""},

@@ -1,0 +1,85 @@
+// The one way tests make cabinet files: byte by byte (header, reserve areas,
+// set names, folder records, file entries and data blocks, each field
+// settable so that damaged cabinets can be made on purpose), or packed by
+// gcab from files on disk.
+#ifndef KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
+#define KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
+
+#include <cstdint>
+#include <utility>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrin::cab::testing {
+
+// The cabinet checksum, written independently of the reader's.
+uint32_t BuilderChecksum(const std::string& bytes, uint32_t seed);
+
+struct DataBlock {
+  std::string data;                  // compressed bytes as stored
+  uint16_t uncompressed = 0;         // 0 for the first piece of a split block
+  std::optional<uint32_t> checksum;  // default: the correct one
+  std::string reserve;               // data reserve bytes (must match data_reserve)
+};
+
+struct Folder {
+  uint16_t type = 0;  // compression type
+  std::vector<DataBlock> blocks;
+  std::string reserve;  // folder reserve bytes
+};
+
+struct File {
+  std::string name;  // stored bytes; a terminator is appended unless raw_name
+  uint32_t size = 0;
+  uint32_t offset = 0;
+  uint16_t folder = 0;
+  uint16_t date = 0x5A21;  // 2025-01-01
+  uint16_t time = 0x6000;  // 12:00:00
+  uint16_t attribs = 0x20;
+  bool raw_name = false;
+};
+
+class CabBuilder {
+ public:
+  uint8_t version_minor = 3;
+  uint8_t version_major = 1;
+  uint16_t set_id = 0x4B53;
+  uint16_t index = 0;
+  bool reserve_present = false;
+  std::string header_reserve;
+  uint8_t folder_reserve = 0;
+  uint8_t data_reserve = 0;
+  std::optional<std::string> prev_cabinet, prev_disk, next_cabinet, next_disk;
+  std::vector<Folder> folders;
+  std::vector<File> files;
+  // Overrides of computed header fields.
+  std::optional<uint16_t> folder_count, file_count;
+
+  // Stored folder holding `content` in blocks of at most block_size bytes.
+  int AddStoredFolder(const std::string& content, size_t block_size = 32768);
+  // MSZIP folder of `content` in 32768-byte blocks, each one deflate stored block.
+  int AddMszipFolder(const std::string& content);
+  // Adds the files back to back into folder `folder`, starting at `offset`.
+  void AddFiles(int folder, const std::vector<std::pair<std::string, std::string>>& named_contents,
+                uint32_t offset = 0);
+
+  std::string Build() const;
+};
+
+// A cabinet of one stored folder holding the (name, content) pairs in order.
+std::string StoredCabinet(const std::vector<std::pair<std::string, std::string>>& files);
+
+// A deterministic test payload of n bytes (mixed text-like and binary).
+std::string Payload(size_t n, uint32_t seed);
+
+// Packs (name "DIR/file", content) pairs with gcab into `cab`, MSZIP unless
+// `stored`; a gcab failure fails the current test.
+void PackWithGcab(const std::string& cab,
+                  const std::vector<std::pair<std::string, std::string>>& files,
+                  bool stored = false);
+bool HaveGcab();
+
+}  // namespace kestrin::cab::testing
+
+#endif  // KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
