@@ -25,7 +25,7 @@
 #include "bundle/bundle_test_util.h"
 #include "bundle/cabinet_file.h"
 #include "bundle/report_sink.h"
-#include "cabinet/cab_builder.h"
+#include "support/cab_builder.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ class HostileBundleTest : public ::testing::Test {
     }
   }
 
-  const std::string content_ = MakePayload(300, 0, 7);
+  const std::string content_ = Payload(300, 7);
   ScopedTempDir appdata_, work_;
   std::optional<std::string> old_xdg_;
 };
@@ -203,7 +203,7 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   const fs::path dir = work_.path() / "bundles";
   fs::create_directories(dir / "dir.cab");
   ASSERT_EQ(::mkfifo((dir / "a-fifo.cab").c_str(), 0644), 0);
-  WriteFileOrDie(dir / "good.cab", BuildStoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
+  WriteFileOrDie(dir / "good.cab", StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
   const std::string fifo = (dir / "a-fifo.cab").string();
 
   const std::string expected = (work_.path() / "bundles" / "good.cab").string();
@@ -254,11 +254,11 @@ TEST_F(HostileBundleTest, WildcardBundleNamesTouchOnlyTheirOwnTempFolder) {
     fs::create_directories(dir);
     // The only candidate, and not a usable bundle: its temporary folder is
     // removed again.
-    WriteFileOrDie(dir / name, BuildStoredCabinet({{"readme.txt", "no description"}}));
+    WriteFileOrDie(dir / name, StoredCabinet({{"readme.txt", "no description"}}));
     EXPECT_FALSE(DirectoryHasBundle(dir.string()));
     EXPECT_TRUE(fs::exists(Temp("WZ.CAB") / "hw.ini"));
     // A usable one with such a name gets a folder of its own.
-    WriteFileOrDie(dir / name, BuildStoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=5\n"}}));
+    WriteFileOrDie(dir / name, StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=5\n"}}));
     tCabFileInfo info;
     ASSERT_TRUE(ReadBundleInfo((dir / name).string(), &info));
     EXPECT_EQ(info.OemId, 5);
@@ -332,7 +332,7 @@ TEST_F(HostileBundleTest, EveryGoodFolderAmongDamagedOnesIsExtracted) {
 
 TEST_F(HostileBundleTest, AFailingCloseKeepsTheExtractionGoingAndFailsIt) {
   const fs::path cab = work_.path() / "three.cab";
-  WriteFileOrDie(cab, BuildStoredCabinet({{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}}));
+  WriteFileOrDie(cab, StoredCabinet({{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}}));
   const fs::path out = work_.path() / "out";
   g_fail_close_name = "b.txt";
   g_fail_close = true;
@@ -356,8 +356,8 @@ TEST_F(HostileBundleTest, TheCabinetCodeReportsNothingByItself) {
   fs::create_directories(dir / "blocked");
   // A refused member name, an output that cannot be made (a folder is in
   // its way), a damaged block.
-  WriteFileOrDie(dir / "evil.cab", BuildStoredCabinet({{"..\\evil.txt", "x"}, {"ok.txt", "y"}}));
-  WriteFileOrDie(dir / "blocked.cab", BuildStoredCabinet({{"blocked", "x"}}));
+  WriteFileOrDie(dir / "evil.cab", StoredCabinet({{"..\\evil.txt", "x"}, {"ok.txt", "y"}}));
+  WriteFileOrDie(dir / "blocked.cab", StoredCabinet({{"blocked", "x"}}));
   WriteFileOrDie(dir / "damaged.cab", ManyFolders(2, [](int i) { return i == 1; }));
   EXPECT_EQ(ExtractCabinetFile((dir / "evil.cab").string(), (dir / "t1").string()), -2);
   EXPECT_EQ(ExtractCabinetFile((dir / "blocked.cab").string(), dir.string()), -2);

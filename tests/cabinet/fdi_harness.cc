@@ -155,7 +155,7 @@ HFDI MakeTestContext(ERF* erf) {
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iFolder, n->fdie});
+  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iFolder, n->fdie});
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);

@@ -45,7 +45,7 @@ struct Extracted {
 
 struct Event {
   FDINOTIFICATIONTYPE kind;
-  std::string psz3;
+  std::string psz1, psz3;
   int32_t cb;
   uint16_t setID, iFolder;
   FDIERROR fdie;

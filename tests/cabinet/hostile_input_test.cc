@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cab_builder.h"
+#include "support/cab_builder.h"
 #include "fdi_harness.h"
 #include "support/sha256.h"
 

@@ -1,2 +1,0 @@
-// The cabinet builder now lives in tests/support (shared with the bundle tests).
-#include "support/cab_builder.h"
