@@ -52,12 +52,43 @@ int CRegistryKey::GetInt(int default_value) const {
   return std::atoi(text->c_str());
 }
 
+RegistryReadStatus CRegistryKey::Read(std::string* text) const {
+  error_.clear();
+  const std::optional<std::string> full = LocalMachinePath(key_path_);
+  if (!full) {
+    error_ = "invalid registry key path: " + key_path_;
+    return RegistryReadStatus::kFailed;
+  }
+  RegistryStore store;
+  const RegistryResult loaded = LoadRegistryStore(Store(), store);
+  if (!loaded.ok()) {
+    error_ = loaded.message;
+    return RegistryReadStatus::kFailed;
+  }
+  if (!store.KeyExists(*full)) return RegistryReadStatus::kNoKey;
+  const RegistryValue* value = store.FindValue(*full, "");
+  if (value == nullptr) return RegistryReadStatus::kNoValue;
+  if (!value->is_string) return RegistryReadStatus::kNotString;
+  if (text != nullptr) *text = value->data;
+  return RegistryReadStatus::kOk;
+}
+
 bool CRegistryKey::SetString(std::string_view text) const {
   error_.clear();
   const std::optional<std::string> full = LocalMachinePath(key_path_);
   if (!full) {
     error_ = "invalid registry key path: " + key_path_;
     return false;
+  }
+  for (size_t begin = 0; begin < full->size();) {
+    size_t end = full->find('\\', begin);
+    if (end == std::string::npos) end = full->size();
+    if (end - begin > kMaxRegistryKeyNameLength) {
+      error_ = "a registry key name is longer than " + std::to_string(kMaxRegistryKeyNameLength) +
+               " characters: " + key_path_;
+      return false;
+    }
+    begin = end + 1;
   }
   bool stored = true;
   const RegistryResult result = UpdateRegistryStore(Store(), [&](RegistryStore& store) {

@@ -14,6 +14,20 @@ namespace kestrin {
 // Parent keys; Kestrin only ever uses the local machine.
 enum class RegistryRoot { kLocalMachine };
 
+// How a read of a key's default value went, for callers that must tell a
+// missing key from a key without that value and from a store that cannot be
+// read (as opening the key and querying its value tell them apart).
+enum class RegistryReadStatus {
+  kOk,
+  kNoKey,      // the key does not exist
+  kNoValue,    // the key exists without a default value
+  kNotString,  // the default value is not a string
+  kFailed,     // the store cannot be read or parsed (LastError says why)
+};
+
+// The longest name of one key component the registry accepts.
+inline constexpr size_t kMaxRegistryKeyNameLength = 255;
+
 class CRegistryKey {
  public:
   // key_path is relative to parent ("SOFTWARE\Brantel\...", "\" separated).
@@ -32,7 +46,11 @@ class CRegistryKey {
   // default_value when it cannot be read; a value of 16 characters or more
   // does not fit the 16-byte read and gives default_value.
   int GetInt(int default_value) const;
+  // The default value as it is stored: text is set only for kOk.
+  RegistryReadStatus Read(std::string* text) const;
   // Create the key if needed and set its default value (numbers as "%d").
+  // Fails, as the registry does, for a key component longer than
+  // kMaxRegistryKeyNameLength characters; the store is then not touched.
   bool SetString(std::string_view text) const;
   bool SetInt(int value) const;
 
