@@ -80,11 +80,8 @@ bool IniFile::WriteString(std::string_view section, std::string_view key,
 }
 
 bool IniFile::WriteStrings(std::string_view section, const IniEntryList& entries) const {
-  return Update(ResolvePath(path_), status_, error_, [&](IniDocument& doc) {
-    bool changed = false;
-    for (const IniEntry& entry : entries) changed |= doc.SetValue(section, entry.first, entry.second);
-    return changed;
-  });
+  return Update(ResolvePath(path_), status_, error_,
+                [&](IniDocument& doc) { return doc.SetValues(section, entries); });
 }
 
 bool IniFile::DeleteSection(std::string_view section) const {

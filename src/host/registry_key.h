@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrin {
 
@@ -66,6 +67,23 @@ class CRegistryKey {
   std::string store_path_;
   mutable std::string error_;
 };
+
+// One key's default value for SetDefaultValues.
+struct tRegistryWrite {
+  std::string key_path;  // relative to HKEY_LOCAL_MACHINE
+  std::string text;
+  bool done = false;   // set when the value is in the store
+  std::string error;   // why it is not
+};
+
+// Sets the default value of each key, in order, as SetString would, but in
+// one locked update of the store: a step that sets many values reads and
+// writes the store once, and either all accepted values reach it or, when
+// the store cannot be read or written, none (the result is then false and
+// `error` names the store). A value refused on its own (a key name too long,
+// a line break) leaves the others alone.
+bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error,
+                      const std::string& store_path = std::string());
 
 // Reads a named string value ("" = the default value) of a key below
 // HKEY_LOCAL_MACHINE from the store; nothing when the key or value is

@@ -139,7 +139,14 @@ int InstallCustomTools(StepContext& context) {
     }
   }
 
-  int written = 0;
+  // The tools to write, each with its six keys; the list gets all of them in
+  // one locked update, so it never holds half a tool.
+  struct tPending {
+    std::string file;
+    bool overwrite;
+  };
+  std::vector<tPending> pending;
+  IniEntryList entries;
   for (const auto& [index, overwrite] : decisions) {
     const std::string number = std::to_string(index);
     const std::optional<std::string> file = Find(bundle, "FILE" + number);
@@ -147,32 +154,34 @@ int InstallCustomTools(StepContext& context) {
     int target;
     if (overwrite) {
       target = *overwrite;
+    } else if (next_free > INT_MAX) {
+      context.AddInfoF("ERROR: no free custom tool index for: %s.", file->c_str());
+      continue;
     } else {
-      if (next_free > INT_MAX) {
-        context.AddInfoF("ERROR: no free custom tool index for: %s.", file->c_str());
-        continue;
-      }
-      target = static_cast<int>(next_free);
+      target = static_cast<int>(next_free++);
     }
     const std::string target_number = std::to_string(target);
-    IniEntryList entry{{"FILE" + target_number, *file}};
+    entries.emplace_back("FILE" + target_number, *file);
     for (const char* name : kToolKeys) {
-      entry.emplace_back(name + target_number, Find(bundle, name + number).value_or(""));
+      entries.emplace_back(name + target_number, Find(bundle, name + number).value_or(""));
     }
-    if (!tools.WriteStrings(kSection, entry)) {
-      context.AddInfoF("ERROR writing custom tool %s: %s", file->c_str(),
+    pending.push_back({*file, overwrite.has_value()});
+  }
+  const bool stored = pending.empty() || tools.WriteStrings(kSection, entries);
+
+  int written = 0;
+  for (const tPending& tool : pending) {
+    if (!stored) {
+      context.AddInfoF("ERROR writing custom tool %s: %s", tool.file.c_str(),
                        tools.LastError().c_str());
-      continue;
-    }
-    if (!overwrite) {
-      ++next_free;
-      context.AddInfoF("Custom tool added: %s.", file->c_str());
+    } else if (!tool.overwrite) {
+      context.AddInfoF("Custom tool added: %s.", tool.file.c_str());
     } else if (context.SilentMode) {
-      context.AddInfoF("Silent Mode overwrites custom tool: %s.", file->c_str());
+      context.AddInfoF("Silent Mode overwrites custom tool: %s.", tool.file.c_str());
     } else {
-      context.AddInfoF("User decided to overwrite custom tool: %s.", file->c_str());
+      context.AddInfoF("User decided to overwrite custom tool: %s.", tool.file.c_str());
     }
-    ++written;
+    if (stored) ++written;
   }
   return written == found ? 0 : 1;
 }

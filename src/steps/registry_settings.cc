@@ -144,16 +144,21 @@ int SetRegistrySettings(StepContext& context) {
     return it == values.end() ? std::string() : it->second;
   };
 
-  bool failed = false;
+  // All settings go to the store in one update; each one still succeeds or
+  // fails on its own, and a failure stops none of the others.
+  std::vector<tRegistryWrite> writes;
   for (int64_t i = 1; i <= last; ++i) {
     const std::string path = lookup("path", i);
-    const std::string value = CutSettingValue(lookup("value", i));
-    const std::string key = SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path);
-    if (!CRegistryKey(RegistryRoot::kLocalMachine, key).SetString(value)) {
-      // Shown in the information list only, never logged.
-      context.AddInfo(RegistryErrorLine(key), 1, false);
-      failed = true;
-    }
+    writes.push_back({SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path),
+                      CutSettingValue(lookup("value", i)), false, {}});
+  }
+  SetDefaultValues(writes, nullptr);
+  bool failed = false;
+  for (const tRegistryWrite& write : writes) {
+    if (write.done) continue;
+    // Shown in the information list only, never logged.
+    context.AddInfo(RegistryErrorLine(write.key_path), 1, false);
+    failed = true;
   }
   return failed ? 1 : 0;
 }
