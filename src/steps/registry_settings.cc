@@ -152,7 +152,7 @@ int SetRegistrySettings(StepContext& context) {
     writes.push_back({SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path),
                       CutSettingValue(lookup("value", i)), false, {}});
   }
-  SetDefaultValues(writes, nullptr);
+  if (!writes.empty()) SetDefaultValues(writes, nullptr);
   bool failed = false;
   for (const tRegistryWrite& write : writes) {
     if (write.done) continue;

@@ -152,7 +152,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
                 line == "#header-f" ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""}});
     } else if (line.rfind("#ok ", 0) == 0) {
       expected =
-          Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum), kCompletionLines});
+          Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
+               {" *** Execution of post commands finished ***"}, kCompletionLines});
       EXPECT_TRUE(fs::exists(korvane.oemcab() / name) || fs::exists(korvane.oemcab() / Upper(name)))
           << name;
       EXPECT_FALSE(fs::exists(korvane.temp_root() / Upper(name))) << name;
