@@ -1,22 +1,41 @@
 // kestrin: installs OEM driver bundles into a Korvane installation.
 //
-//   kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...
+//   kestrin [/r] [/i=DIR] [BUNDLE.cab|DIRECTORY...]       the dialog
+//   kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...  silent installation
+//   kestrin --help | -h | --version
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/kestrin_app.h"
+#include "app/program_info.h"
+#ifdef KESTRIN_HAVE_UI
+#include "ui/gui_entry.h"
+#endif
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  // A lone --help or --version answers before any store is looked at.
+  if (const auto info = kestrin::ProgramInfoText(args)) {
+    if (fputs(info->c_str(), stdout) < 0 || fflush(stdout) != 0) {
+      fprintf(stderr, "kestrin: cannot write to standard output\n");
+      return kestrin::kExitRefused;
+    }
+    return kestrin::kExitOk;
+  }
   std::string command_line;
   std::string error;
   if (!kestrin::RebuildCommandLine(args, &command_line, &error)) {
     fprintf(stderr, "%s\n", error.c_str());
     return kestrin::kExitRefused;
   }
-  kestrin::CKestrinApp app(command_line);
+  kestrin::CKestrinApp::tDialogHooks hooks;
+#ifdef KESTRIN_HAVE_UI
+  hooks = kestrin::DialogHooks();
+#endif
+  kestrin::CKestrinApp app(command_line, std::move(hooks));
   app.InitInstance();
   return app.exit_status();
 }

@@ -14,6 +14,23 @@ inline constexpr char kModeNoForce[] = "Mode: No-Force-Overwrite!";
 inline constexpr char kLogFileName[] = "TargetDriverInstall.log";
 inline constexpr char kSelectPrompt[] = "Please select a driver cabinet file you wish to install.";
 
+// Main dialog: the information block of the selected bundles and its texts.
+inline constexpr char kInfoAbout[] = "Information about bundle: %s:";
+inline constexpr char kInfoManufacturer[] = "Manufacturer: %s";
+inline constexpr char kChooseDirectory[] =
+    "Please choose a directory, where driver bundles from your OEM are located.";
+inline constexpr char kDirectoryLabel[] = "Show target drivers from directory:";
+inline constexpr char kAvailableLabel[] = "Available target drivers:";
+inline constexpr char kShowDetails[] = "Show details";
+inline constexpr char kChangeView[] = "Change view";
+inline constexpr char kInstallButton[] = "&Install";
+inline constexpr char kInfoLabel[] = "Info:";
+inline constexpr char kExitButton[] = "Exit";
+inline constexpr char kColumnFilepath[] = "Filepath";
+inline constexpr char kColumnOemName[] = "OEM Name";
+inline constexpr char kColumnDescription[] = "Description";
+inline constexpr char kColumnVersion[] = "Version";
+
 // Installation run.
 inline constexpr char kInteractiveHeader[] = "Kestrin - Installation Process:";
 inline constexpr char kNoCabFiles[] = "Error: No Cab-files in command-line.";

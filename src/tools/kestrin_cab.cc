@@ -4,6 +4,7 @@
 //   kestrin-cab l FILE            one line per file
 //   kestrin-cab t FILE            check every block, decode every file, write nothing
 //   kestrin-cab x FILE [-d DIR]   extract (into the current folder by default)
+//   kestrin-cab --version
 //
 // t and x work on the whole cabinet set FILE belongs to: back through the
 // previous-cabinet names to the first cabinet, then forward to the last,
@@ -24,6 +25,7 @@
 #include "bundle/crt_file_io.h"
 #include "cabinet/fdi.h"
 #include "host/path_resolve.h"
+#include "kestrin_version.h"
 
 namespace kestrin {
 namespace {
@@ -39,7 +41,7 @@ const char kUsage[] =
     "Usage: kestrin-cab l FILE\n"
     "       kestrin-cab t FILE\n"
     "       kestrin-cab x FILE [-d DIR]\n"
-    "       kestrin-cab -h\n"
+    "       kestrin-cab -h | --version\n"
     "\n"
     "Lists, tests or extracts a Microsoft cabinet file.\n"
     "\n"
@@ -305,6 +307,10 @@ int Run(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version" && argc == 2) {
+    std::fputs("kestrin-cab " KESTRIN_VERSION "\n", stdout);
     return kExitOk;
   }
   if (command != "l" && command != "t" && command != "x") {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <map>
+#include <regex>
 
 #include "app/test_korvane.h"
 
@@ -21,16 +22,20 @@ struct tRunResult {
 };
 
 // Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and never a display.
+// ("NAME=value") set, `unset` removed and no display unless `env` names one.
+// Standard output goes to `stdout_file` when one is given (then `out` stays
+// empty).
 tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                      const std::vector<std::string>& unset = {}) {
+                      const std::vector<std::string>& unset = {},
+                      const std::string& stdout_file = "") {
   std::map<std::string, std::string> vars;
-  std::vector<std::string> assignments(env);
-  for (char** e = environ; *e != nullptr; ++e) assignments.insert(assignments.begin(), *e);
-  for (const std::string& a : assignments)
+  auto assign = [&](const std::string& a) {
     vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  for (const std::string& name : unset) vars.erase(name);
+  };
+  for (char** e = environ; *e != nullptr; ++e) assign(*e);
   vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
+  for (const std::string& a : env) assign(a);
+  for (const std::string& name : unset) vars.erase(name);
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
   args.insert(args.begin(), KESTRIN_PROGRAM);
@@ -42,8 +47,9 @@ tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::stri
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.Sub("out").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(
+      &actions, 1, stdout_file.empty() ? capture.Sub("out").c_str() : stdout_file.c_str(),
+      O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   tRunResult result;
@@ -54,7 +60,7 @@ tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::stri
     result.exit_status = WEXITSTATUS(status);
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.out = ReadFileOrDie(capture.path() / "out");
+  if (stdout_file.empty()) result.out = ReadFileOrDie(capture.path() / "out");
   result.err = ReadFileOrDie(capture.path() / "err");
   return result;
 }
@@ -217,7 +223,10 @@ const tRefuseCase kRefuseCases[] = {
      2,
      "XDG_DATA_HOME"},
     {"DoubleQuoteInAnArgument", "", {}, {"/s", "bad\"name.cab"}, 2, "bad\"name.cab"},
-    {"InteractiveWithoutAWindow", "", {}, {}, 1, "/s"},
+    {"InteractiveWithoutADisplay", "", {}, {}, 1, "kestrin /s"},
+    {"InteractiveWithAnUnreachableDisplay", "", {"DISPLAY=:4711"}, {"@"}, 1, "\":4711\""},
+    // A refusal is one line on standard error before any display is tried.
+    {"RefusedWithoutADisplay", kStore + kDataDir, {}, {"@"}, 2, "KESTRIN_REGISTRY"},
 };
 
 void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
@@ -243,6 +252,78 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefuseToStartTest, ::testing::ValuesIn(kRefuseCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct tInfoCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* out;  // how standard output starts; "" for a refusal
+};
+
+// The test Korvane's store cannot be parsed: whatever reads it is refused
+// with status 2, so a 0 shows that no store was read.
+const tInfoCase kInfoCases[] = {
+    {"Help", {"--help"}, "Usage: kestrin "},
+    {"ShortHelp", {"-h"}, "Usage: kestrin "},
+    {"Version", {"--version"}, "kestrin "},
+    // Any other argument list is an ordinary command line.
+    {"HelpAmongSwitches", {"--help", "/s"}, ""},
+    {"VersionAfterSilent", {"/s", "--version"}, ""},
+    {"VersionTwice", {"--version", "--version"}, ""},
+    {"HelpInUpperCase", {"--HELP"}, ""},
+    {"HelpWithATrailingBlank", {"--help "}, ""},
+    {"SlashQuestionMark", {"/?"}, ""},
+    {"SingleDashVersion", {"-version"}, ""},
+};
+
+void PrintTo(const tInfoCase& c, std::ostream* os) { *os << c.name; }
+
+class ProgramInfoTest : public ::testing::TestWithParam<tInfoCase> {};
+
+TEST_P(ProgramInfoTest, AnswersALoneHelpOrVersionWithoutTheStore) {
+  const tInfoCase& c = GetParam();
+  TestKorvane korvane;
+  WriteFileOrDie(korvane.registry(), kStore + "[HKEY_LOCAL_MACHINE\\SOFTWARE\nnot a store\n");
+  const auto before = Snapshot(korvane.root());
+  const tRunResult result = RunKestrin(c.args, korvane.Environment());
+  if (*c.out != 0) {
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind(c.out, 0), 0u) << result.out;
+  } else {
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("registry.reg"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(Snapshot(korvane.root()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgramInfoTest, ::testing::ValuesIn(kInfoCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProgramInfoTest, HelpNamesEverySwitchVariableFileAndStatus) {
+  const std::string help = RunKestrin({"--help"}, {}).out;
+  for (const char* word : {"/s ", "/f ", "/r ", "/i=DIR", "KESTRIN_REGISTRY", "KESTRIN_PRODUCT_DIR",
+                           "XDG_DATA_HOME", "TargetDriverInstall.log", "instlog.ini", "  0  ",
+                           "  1  ", "  2  "}) {
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  }
+  for (size_t start = 0, end; start < help.size(); start = end + 1) {
+    end = help.find('\n', start);
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+  }
+  const std::string version = RunKestrin({"--version"}, {}).out;
+  EXPECT_TRUE(std::regex_match(version, std::regex("kestrin [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version;
+}
+
+TEST(ProgramInfoTest, AFailedWriteIsAnError) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const char* arg : {"--help", "--version"}) {
+    const tRunResult result = RunKestrin({arg}, {}, {}, "/dev/full");
+    EXPECT_EQ(result.exit_status, 2) << arg;
+    EXPECT_NE(result.err.find("cannot write"), std::string::npos) << arg << ": " << result.err;
+  }
+}
 
 }  // namespace
 }  // namespace kestrin::testing

@@ -1,0 +1,88 @@
+// Where the dialog's bundle list comes from, its rows, and the information
+// block of a selection, without a window.
+#include "app/bundle_list.h"
+
+#include "app/scripted_ui.h"
+#include "app/test_korvane.h"
+
+namespace kestrin::testing {
+namespace {
+
+std::string Up(const fs::path& path) {
+  std::string s = path.string();
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class BundleListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    korvane_.ApplyEnvironment();
+    in_oemcab_ = Bundle(korvane_, fs::relative(korvane_.oemcab() / "k.cab", korvane_.root()));
+    one_ = Bundle(korvane_, "files/one.cab", "6.0");
+    in_dir_ = Bundle(korvane_, "dir/d.cab");
+    fs::create_directories(korvane_.root() / "files");
+    WriteFileOrDie(korvane_.root() / "files" / "junk.cab", "no cabinet");
+  }
+  TestKorvane korvane_;
+  ScriptedUi ui_;
+  std::string in_oemcab_, one_, in_dir_;
+};
+
+TEST_F(BundleListTest, SourcesFromTheCommandLine) {
+  const std::string dir = (korvane_.root() / "dir").string();
+  const std::string junk = (korvane_.root() / "files" / "junk.cab").string();
+  const struct {
+    const char* name;
+    StringList arguments;
+    std::string directory_text;
+    StringList directories, available;
+  } cases[] = {
+      {"None", {}, korvane_.oemcab().string(), {korvane_.oemcab().string()}, {Up(in_oemcab_)}},
+      {"OneFile", {one_}, "", {Up(korvane_.root() / "files")}, {Up(one_)}},
+      {"Directory", {dir}, Up(dir), {Up(dir)}, {Up(in_dir_)}},
+      {"FileThenDirectory", {one_, dir}, Up(dir), {Up(dir)}, {Up(in_dir_), Up(one_)}},
+      {"NotABundle", {junk}, "", {}, {}},
+  };
+  for (const auto& c : cases) {
+    CProgressDlg context(c.arguments, false, false, false, "", ui_);
+    InitBundleSources(context);
+    EXPECT_EQ(context.DirectoryText, c.directory_text) << c.name;
+    EXPECT_EQ(context.BundleDirectories, c.directories) << c.name;
+    EXPECT_EQ(context.AvailableBundles, c.available) << c.name;
+    EXPECT_TRUE(ui_.calls().empty()) << c.name;
+  }
+}
+
+TEST_F(BundleListTest, RowsKeepTheirEntryAndTheBlockReadsItAgain) {
+  const std::string junk = (korvane_.root() / "files" / "junk.cab").string();
+  const StringList available = {junk, one_, in_dir_};
+  std::vector<tBundleRow> rows = ReadBundleRows(available);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].available_index, 1u);
+  EXPECT_EQ(rows[0].path, one_);
+  EXPECT_EQ(rows[0].description, "Desc one.cab");
+  EXPECT_EQ(rows[0].oem_name, "Vendor");
+  EXPECT_EQ(rows[0].version, "1.0");
+  EXPECT_EQ(rows[1].available_index, 2u);
+
+  const std::string line(90, '-');
+  EXPECT_TRUE(BundleInfoLines({}, available).empty());
+  EXPECT_EQ(BundleInfoLines({rows[0]}, available),
+            (Lines{line, "Information about bundle: one.cab:", line, "",
+                   "Driver bundle description: Desc one.cab", "Manufacturer: Vendor",
+                   "Version: 1.0", "Minimum Korvane version: 6.0", "", line, ""}));
+  // A bundle gone since the list was filled keeps its columns and loses
+  // the minimum version line; an entry out of range likewise.
+  fs::remove(in_dir_);
+  rows[0].available_index = 7;
+  const Lines both = BundleInfoLines(rows, available);
+  EXPECT_EQ(std::count(both.begin(), both.end(), line), 5);
+  EXPECT_EQ(std::count_if(both.begin(), both.end(),
+                          [](const std::string& l) { return l.rfind("Minimum", 0) == 0; }),
+            0);
+  EXPECT_EQ(both[12], "Driver bundle description: Desc d.cab");
+}
+
+}  // namespace
+}  // namespace kestrin::testing

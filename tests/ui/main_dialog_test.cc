@@ -1,0 +1,401 @@
+// The main dialog under a display, driven by events as a user would drive
+// it: the bundle list at start, the information of the selection, the view
+// switch, an installation with its message boxes, the width drags and the
+// folder chooser.
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/gauge.h>
+#include <wx/listbox.h>
+#include <wx/textctrl.h>
+
+#include <deque>
+
+#include "app/test_korvane.h"
+#include "ui/cab_file_list_box.h"
+#include "ui/folder_chooser.h"
+#include "ui/main_dialog.h"
+#include "ui_test.h"
+
+namespace kestrin::testing {
+namespace {
+
+const std::string kPrompt = "Please select a driver cabinet file you wish to install.";
+const std::string kSeparator(90, '-');
+const std::string kRestart = "The installed driver bundle requires a restart of Korvane.";
+
+std::string Upper(const fs::path& path) {
+  std::string s = path.string();
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct tBox {
+  std::string text;
+  long style;
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    korvane_.ApplyEnvironment();
+  }
+  void TearDown() override {
+    if (dialog_ != nullptr) dialog_->Destroy();
+    dialog_ = nullptr;
+    if (HaveDisplay()) Pump();
+  }
+
+  // A bundle in the OEMCAB folder; `extra` is added to its hw.ini.
+  std::string OemCabBundle(const std::string& name, const std::string& minimum = "",
+                           const std::string& extra = "") {
+    return Bundle(korvane_, fs::relative(korvane_.oemcab() / name, korvane_.root()).string(),
+                  minimum, extra);
+  }
+
+  // Opens the dialog on a context built from `arguments` and shows it.
+  MainDialog& Open(const StringList& arguments = {}, bool recover = false) {
+    context_.reset();  // one context at a time
+    context_ = std::make_unique<CProgressDlg>(arguments, false, false, recover, "", silent_);
+    dialog_ = new MainDialog(*context_);
+    dialog_->SetMessageBox([this](const std::string& text, long style) {
+      boxes_.push_back({text, style});
+      if (answers_.empty()) return static_cast<int>(wxID_OK);
+      const int answer = answers_.front();
+      answers_.pop_front();
+      return answer;
+    });
+    dialog_->Show();
+    EXPECT_TRUE(PumpUntil([&] { return dialog_->IsShownOnScreen(); }));
+    Pump();
+    return *dialog_;
+  }
+
+  Lines InfoLines() const {
+    Lines lines;
+    for (unsigned i = 0; i < dialog_->info_list()->GetCount(); ++i)
+      lines.push_back(dialog_->info_list()->GetString(i).utf8_string());
+    return lines;
+  }
+
+  // Selects rows as a click would, and waits for the information.
+  void Select(const std::vector<long>& items) {
+    CCabFileListBox* list = dialog_->bundle_list();
+    for (long i = 0; i < list->GetItemCount(); ++i) {
+      const bool on = std::find(items.begin(), items.end(), i) != items.end();
+      list->SetItemState(i, on ? wxLIST_STATE_SELECTED : 0, wxLIST_STATE_SELECTED);
+    }
+    Pump();
+  }
+
+  void Click(int id) {
+    wxCommandEvent event(wxEVT_BUTTON, id);
+    event.SetEventObject(dialog_->FindWindow(id));
+    dialog_->FindWindow(id)->GetEventHandler()->ProcessEvent(event);
+    Pump();
+  }
+
+  void ClickDetails() {
+    wxCheckBox* box = dialog_->details_box();
+    box->SetValue(!box->GetValue());
+    wxCommandEvent event(wxEVT_CHECKBOX, kShowDetailsId);
+    event.SetEventObject(box);
+    box->GetEventHandler()->ProcessEvent(event);
+    Pump();
+  }
+
+  // The rows of the progress bar on the screen that look different near
+  // its two ends (none when it is drawn full or empty).
+  static std::vector<int> FullBarMismatches(wxWindow* bar) {
+    const wxRect r = bar->GetScreenRect();
+    wxBitmap shot(r.width, r.height);
+    {
+      wxMemoryDC memory(shot);
+      wxScreenDC screen;
+      memory.Blit(0, 0, r.width, r.height, &screen, r.x, r.y);
+    }
+    const wxImage image = shot.ConvertToImage();
+    std::vector<int> rows;
+    const int near = r.width / 10, far = r.width - r.width / 10;
+    for (int y = 0; y < r.height; ++y) {
+      if (image.GetRed(near, y) != image.GetRed(far, y) ||
+          image.GetGreen(near, y) != image.GetGreen(far, y) ||
+          image.GetBlue(near, y) != image.GetBlue(far, y)) {
+        rows.push_back(y);
+      }
+    }
+    return rows;
+  }
+
+  // The information block a selected bundle made by Bundle() shows.
+  static Lines InfoBlock(const std::string& file, const std::string& minimum) {
+    std::string made_as = file;  // Bundle() describes it by the name it was made with
+    for (char& c : made_as) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return {kSeparator,
+            "Information about bundle: " + file + ":",
+            kSeparator,
+            "",
+            "Driver bundle description: Desc " + made_as,
+            "Manufacturer: Vendor",
+            "Version: 1.0",
+            "Minimum Korvane version: " + minimum,
+            ""};
+  }
+
+  TestKorvane korvane_;
+  SilentUi silent_;
+  std::unique_ptr<CProgressDlg> context_;
+  MainDialog* dialog_ = nullptr;
+  std::vector<tBox> boxes_;
+  std::deque<int> answers_;
+};
+
+TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
+  OemCabBundle("a.cab", "5.0");
+  OemCabBundle("b.cab", "", "REQUIRE_RESTART=1\n");
+  MainDialog& dialog = Open();
+  CCabFileListBox* list = dialog.bundle_list();
+
+  // At start: the folder, its bundles, the prompt, "&Install" off.
+  EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), context_->OemCabDir);
+  ASSERT_EQ(list->GetItemCount(), 2);
+  EXPECT_EQ(list->CellText(0, 0), Upper(korvane_.oemcab().string()) + "/A.CAB");
+  EXPECT_EQ(list->CellText(1, 2), "Desc b.cab");
+  EXPECT_EQ(list->CellText(1, 1), "Vendor");
+  EXPECT_EQ(list->CellText(1, 3), "1.0");
+  const std::vector<std::string> shown_titles = {"OEM Name", "Description", "Version", "Filepath"};
+  for (int k = 0; k < 4; ++k) {
+    wxListItem column;
+    column.SetMask(wxLIST_MASK_TEXT);
+    list->GetColumn(k, column);
+    EXPECT_EQ(column.GetText().utf8_string(), shown_titles[k]);
+  }
+  EXPECT_EQ(InfoLines(), Lines{kPrompt});
+  EXPECT_FALSE(dialog.install_button()->IsEnabled());
+  EXPECT_TRUE(dialog.exit_button()->IsEnabled());
+  EXPECT_TRUE(dialog.details_box()->GetValue());
+  EXPECT_FALSE(list->single_selection());
+
+  // Two bundles selected: two blocks and one closing separator.
+  Select({0, 1});
+  EXPECT_EQ(InfoLines(), Cat({InfoBlock("A.CAB", "5.0"), InfoBlock("B.CAB", "not specified"),
+                              {kSeparator, ""}}));
+  EXPECT_TRUE(dialog.install_button()->IsEnabled());
+
+  // The view switch keeps the selection but shows the prompt again.
+  ClickDetails();
+  EXPECT_EQ(list->view_mode(), CCabFileListBox::kListView);
+  EXPECT_FALSE(dialog.details_box()->GetValue());
+  EXPECT_EQ(InfoLines(), Lines{kPrompt});
+  EXPECT_FALSE(dialog.install_button()->IsEnabled());
+  EXPECT_EQ(list->SelectedItems(), (std::vector<long>{0, 1}));
+  EXPECT_EQ(list->CellText(1, 0), Upper(korvane_.oemcab().string()) + "/B.CAB");
+  ClickDetails();
+  EXPECT_EQ(list->view_mode(), CCabFileListBox::kDetailView);
+  EXPECT_EQ(list->GetColumnCount(), 4);
+  EXPECT_EQ(list->CellText(0, 2), "Desc a.cab");
+  EXPECT_EQ(list->SelectedItems(), (std::vector<long>{0, 1}));
+
+  // Install both from inside the dialog's own loop, as a click would; the
+  // restart notice of b.cab is answered. What the screen shows when the run
+  // returns is what the run itself painted.
+  Select({});
+  Select({0, 1});
+  std::vector<int> bar_rows_differing;
+  dialog.CallAfter([&] {
+    wxCommandEvent event(wxEVT_BUTTON, kInstallId);
+    event.SetEventObject(dialog.install_button());
+    dialog.install_button()->GetEventHandler()->ProcessEvent(event);
+    bar_rows_differing = FullBarMismatches(dialog.progress());
+    dialog.EndModal(wxID_CANCEL);
+  });
+  dialog.ShowModal();
+  Pump();
+  EXPECT_EQ(bar_rows_differing, std::vector<int>{}) << "the bar is not drawn full";
+  EXPECT_FALSE(dialog.running());
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, kRestart);
+  EXPECT_EQ(boxes_[0].style, wxOK | wxICON_INFORMATION);
+  const Lines info = InfoLines();
+  const Lines header = {"Kestrin - Installation Process:", "", kSeparator,
+                        "Now installing bundle 1: A.CAB", kSeparator};
+  ASSERT_GE(info.size(), 2 * 9 + 2 + header.size());
+  EXPECT_EQ(Lines(info.begin() + 20, info.begin() + 20 + header.size()), header);
+  EXPECT_NE(std::find(info.begin(), info.end(), "Now installing bundle 2: B.CAB"), info.end());
+  EXPECT_EQ(std::count(info.begin(), info.end(), kCompletionLines[1]), 2);
+  EXPECT_EQ(std::count(info.begin(), info.end(), kRestart), 1);
+  EXPECT_EQ(dialog.progress()->GetValue(), 100);
+  EXPECT_FALSE(dialog.install_button()->IsEnabled());
+  EXPECT_TRUE(dialog.exit_button()->IsEnabled());
+  EXPECT_TRUE(list->SelectedItems().empty());
+  // The run's report, not the prompt, stays in the list after the
+  // selection was cleared.
+  EXPECT_EQ(info.back(), "");
+  EXPECT_EQ(info[info.size() - 2], kCompletionLines[1]);
+  const Lines log = LogTexts(korvane_.log());
+  EXPECT_EQ(log.front(), "Kestrin - Installation Process:");
+  EXPECT_EQ(std::count(log.begin(), log.end(), kRestart), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Information about bundle: A.CAB:"), 0);
+}
+
+TEST_F(MainDialogTest, QuestionsAndNoticesAreMessageBoxes) {
+  MainDialog& dialog = Open();
+  const struct {
+    int answer;
+    bool yes;
+  } cases[] = {{wxID_YES, true}, {wxID_NO, false}, {wxID_CANCEL, false}};
+  for (const auto& c : cases) {
+    answers_ = {c.answer};
+    EXPECT_EQ(context_->AskYesNo("Overwrite?\nReally?"), c.yes) << c.answer;
+  }
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0].text, "Overwrite?\nReally?");
+  EXPECT_EQ(boxes_[0].style, wxYES_NO | wxICON_QUESTION);
+  EXPECT_EQ(context_->MessageText, "Overwrite?\nReally?");
+  dialog.Inform("done");
+  EXPECT_EQ(boxes_.back().style, wxOK | wxICON_INFORMATION);
+}
+
+TEST_F(MainDialogTest, CommandLineDecidesTheList) {
+  const std::string file = OemCabBundle("one.cab");
+  OemCabBundle("two.cab");
+  const std::string other = Bundle(korvane_, "other/three.cab");
+  const struct {
+    StringList arguments;
+    std::string field;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {{file}, "", {Upper(file)}},
+      {{(korvane_.root() / "other").string()},
+       Upper((korvane_.root() / "other").string()),
+       {Upper(other)}},
+      {{}, korvane_.oemcab().string(), {Upper(file), Upper(korvane_.oemcab() / "TWO.CAB")}},
+  };
+  for (const auto& c : cases) {
+    MainDialog& dialog = Open(c.arguments);
+    EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), c.field);
+    std::vector<std::string> rows;
+    for (long i = 0; i < dialog.bundle_list()->GetItemCount(); ++i)
+      rows.push_back(dialog.bundle_list()->CellText(i, 0));
+    EXPECT_EQ(rows, c.rows);
+    dialog_->Destroy();
+    dialog_ = nullptr;
+    Pump();
+  }
+}
+
+TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRow) {
+  OemCabBundle("a.cab");
+  OemCabBundle("b.cab");
+  MainDialog& dialog = Open({}, true);
+  CCabFileListBox* list = dialog.bundle_list();
+  EXPECT_TRUE(list->single_selection());
+  EXPECT_FALSE(list->SetSingleSelection());
+  // A click on a second row replaces the selection.
+  list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  Pump();
+  EXPECT_EQ(list->SelectedItems(), std::vector<long>{1});
+  // A double click installs the selection.
+  wxListEvent activated(wxEVT_LIST_ITEM_ACTIVATED, kBundleListId);
+  activated.SetEventObject(list);
+  list->GetEventHandler()->ProcessEvent(activated);
+  Pump();
+  const Lines info = InfoLines();
+  EXPECT_EQ(std::count(info.begin(), info.end(), kCompletionLines[1]), 1);
+  // After the first installed bundle several rows may be selected again.
+  EXPECT_FALSE(list->single_selection());
+  EXPECT_TRUE(list->ClearSingleSelection() == false);
+  EXPECT_EQ(list->DeselectAll(), 0);
+  Select({0, 1});
+  EXPECT_EQ(list->DeselectAll(), 2);
+}
+
+// Dragging a border (the window's rectangle changes as the window manager
+// would change it): the fields grow, the buttons follow, never below the
+// starting size.
+TEST_F(MainDialogTest, WidthDragsMoveTheControls) {
+  MainDialog& dialog = Open();
+  const wxRect field = dialog.directory_field()->GetRect(), exit = dialog.exit_button()->GetRect(),
+               list = dialog.bundle_list()->GetRect(), install = dialog.install_button()->GetRect();
+  const wxRect start = dialog.GetRect();
+  const struct {
+    const char* name;
+    wxRect window;
+    int grown;
+  } cases[] = {
+      {"RightOutwards", wxRect(start.x, start.y, start.width + 40, start.height), 40},
+      {"LeftOutwards", wxRect(start.x - 40, start.y, start.width + 80, start.height), 80},
+      {"BackToStart", start, 0},
+      {"NarrowerThanStart", wxRect(start.x, start.y, start.width - 100, start.height), 0},
+      {"Higher", wxRect(start.x, start.y, start.width, start.height + 100), 0},
+  };
+  for (const auto& c : cases) {
+    dialog.SetSize(c.window);
+    PumpUntil([&] { return dialog.directory_field()->GetSize().x == field.width + c.grown; }, 10);
+    Pump();
+    EXPECT_EQ(dialog.GetSize(), wxSize(start.width + c.grown, start.height)) << c.name;
+    EXPECT_EQ(dialog.directory_field()->GetRect(),
+              wxRect(field.x, field.y, field.width + c.grown, field.height)) << c.name;
+    EXPECT_EQ(dialog.bundle_list()->GetRect(),
+              wxRect(list.x, list.y, list.width + c.grown, list.height)) << c.name;
+    EXPECT_EQ(dialog.exit_button()->GetRect(),
+              wxRect(exit.x + c.grown, exit.y, exit.width, exit.height)) << c.name;
+    EXPECT_EQ(dialog.install_button()->GetRect(),
+              wxRect(install.x + c.grown, install.y, install.width, install.height)) << c.name;
+    wxWindow* grip = dialog.FindWindow(kSizeGripId);
+    ASSERT_NE(grip, nullptr);
+    EXPECT_EQ(grip->GetRect().GetBottomRight(), wxPoint(dialog.GetClientSize().x - 1,
+                                                        dialog.GetClientSize().y - 1)) << c.name;
+  }
+}
+
+TEST_F(MainDialogTest, FolderChooserOffersOnlyFoldersWithBundles) {
+  Bundle(korvane_, "good/x.cab");
+  fs::create_directories(korvane_.root() / "empty");
+  fs::create_directories(korvane_.root() / "fake");
+  WriteFileOrDie(korvane_.root() / "fake" / "fake.cab", "not a cabinet");
+  BundleFolderChooser chooser(nullptr, "");
+  const struct {
+    std::string folder;
+    bool ok;
+  } cases[] = {{"good", true}, {"empty", false}, {"fake", false}, {"good", true}};
+  for (const auto& c : cases) {
+    const std::string path = (korvane_.root() / c.folder).string();
+    chooser.Highlight(path);
+    EXPECT_EQ(chooser.status_text(), path);
+    EXPECT_EQ(chooser.ok_enabled(), c.ok) << c.folder;
+  }
+}
+
+TEST_F(MainDialogTest, BrowseReplacesTheFolder) {
+  OemCabBundle("a.cab");
+  const std::string other = Bundle(korvane_, "other/z.cab");
+  MainDialog& dialog = Open();
+  Select({0});
+  // The chooser is modal: answer it from inside its own loop.
+  bool answered = false;
+  wxTheApp->CallAfter([&] {
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* chooser = dynamic_cast<BundleFolderChooser*>(window);
+      if (chooser == nullptr) continue;
+      EXPECT_EQ(chooser->HighlightedPath(), context_->OemCabDir);
+      chooser->Highlight((korvane_.root() / "other").string());
+      answered = chooser->ok_enabled();
+      chooser->EndModal(wxID_OK);
+    }
+  });
+  Click(kBrowseId);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), (korvane_.root() / "other").string());
+  ASSERT_EQ(dialog.bundle_list()->GetItemCount(), 1);
+  EXPECT_EQ(dialog.bundle_list()->CellText(0, 0), Upper(other));
+  EXPECT_EQ(InfoLines(), Lines{kPrompt});
+  EXPECT_FALSE(dialog.install_button()->IsEnabled());
+}
+
+}  // namespace
+}  // namespace kestrin::testing

@@ -1,0 +1,242 @@
+// The geometry of the resizable dialog, without a window: every mode along
+// both directions, which border's mode applies, successive drags, and the
+// size limits.
+#include "ui/resize_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace kestrin {
+
+void PrintTo(const tRect& r, std::ostream* os) {
+  *os << "{" << r.left << "," << r.top << "," << r.right << "," << r.bottom << "}";
+}
+
+namespace {
+
+const tRect kClient{0, 0, 400, 300};
+const tRect kControl{100, 50, 200, 80};
+
+// The control after one resize, or kControl when it did not move.
+tRect PlaceOnce(ResizeLayout& layout, const tRect& client, int border) {
+  auto moves = layout.Resize(client, border);
+  if (moves.empty()) return kControl;
+  EXPECT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].old_rect, kControl);
+  return moves[0].rect;
+}
+
+struct tModeCase {
+  const char* name;
+  int mode;
+  double ra, rb;
+  tRect wider;   // the right border dragged from 400 to 480
+  tRect higher;  // the bottom border dragged from 300 to 360
+};
+
+// Mode 3 centres at (100+200)/2/400 = 0.375 of the width and (50+80)/2/300
+// of the height; mode 5 moves by the given ratios of the growth.
+const tModeCase kModes[] = {
+    {"Fixed", 0, -1, -1, kControl, kControl},
+    {"Grows", 1, -1, -1, {100, 50, 280, 80}, {100, 50, 200, 140}},
+    {"FollowsFarBorder", 2, -1, -1, {180, 50, 280, 80}, {100, 110, 200, 140}},
+    {"Centred", 3, -1, -1, {130, 50, 230, 80}, {100, 63, 200, 93}},
+    {"Scaled", 4, -1, -1, {120, 50, 240, 80}, {100, 60, 200, 96}},
+    {"ShareOfGrowth", 5, 0.5, 0.25, {140, 50, 260, 80}, {100, 80, 200, 125}},
+    {"ShareNotGiven", 5, -1, -1, kControl, kControl},
+};
+
+class ResizeModeTest : public ::testing::TestWithParam<tModeCase> {};
+
+TEST_P(ResizeModeTest, HorizontalAndVertical) {
+  const tModeCase& c = GetParam();
+  ResizeLayout wide;
+  wide.Start(kClient);
+  wide.AddControl(7, kControl, c.mode, c.mode, 0, 0, 0, c.ra, c.rb);
+  EXPECT_EQ(PlaceOnce(wide, {0, 0, 480, 300}, kRight), c.wider);
+  // A drag across leaves the control where it is; only mode 3 has no place
+  // of its own and goes back to its registered rectangle.
+  const auto across = wide.Resize({0, 0, 480, 360}, kBottom);
+  if (c.mode == 3) {
+    ASSERT_EQ(across.size(), 1u);
+    EXPECT_EQ(across[0].rect, kControl);
+  } else {
+    EXPECT_TRUE(across.empty()) << ::testing::PrintToString(across[0].rect);
+  }
+
+  ResizeLayout high;
+  high.Start(kClient);
+  high.AddControl(7, kControl, 0, 0, c.mode, c.mode, 0, -1, -1, c.ra, c.rb);
+  EXPECT_EQ(PlaceOnce(high, {0, 0, 400, 360}, kBottom), c.higher);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ResizeModeTest, ::testing::ValuesIn(kModes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct tBorderCase {
+  const char* name;
+  int left_mode, right_mode;
+  int border;
+  tRect expected;  // the width grows from 400 to 440
+};
+
+const tBorderCase kBorders[] = {
+    {"LeftDragUsesLeftMode", 1, 2, kLeft, {100, 50, 240, 80}},
+    {"RightDragUsesRightMode", 1, 2, kRight, {140, 50, 240, 80}},
+    {"LeftModeZeroFallsToRightOnlyWhenRightMoves", 0, 2, kLeft, kControl},
+    {"RightModeWhenLeftIsZero", 0, 2, kBottomRight, {140, 50, 240, 80}},
+    {"TopLeftMovesLeft", 2, 0, kTopLeft, {140, 50, 240, 80}},
+    {"BottomLeftMovesLeft", 1, 0, kBottomLeft, {100, 50, 240, 80}},
+    {"TopRightMovesRight", 0, 1, kTopRight, {100, 50, 240, 80}},
+    {"TopOnlyMovesNothingAcross", 1, 1, kTop, kControl},
+    {"NotADrag", 1, 1, kNoBorder, kControl},
+};
+
+class ResizeBorderTest : public ::testing::TestWithParam<tBorderCase> {};
+
+TEST_P(ResizeBorderTest, ModeOfTheMovingBorder) {
+  const tBorderCase& c = GetParam();
+  ResizeLayout layout;
+  layout.Start(kClient);
+  layout.AddControl(7, kControl, c.left_mode, c.right_mode, 0, 0);
+  EXPECT_EQ(PlaceOnce(layout, {0, 0, 440, 300}, c.border), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Borders, ResizeBorderTest, ::testing::ValuesIn(kBorders),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The main dialog's registration: fields and lists grow, buttons follow the
+// right border, the left border has the same effect, the height moves
+// nothing.
+TEST(ResizeLayoutTest, MainDialogDragsOfFortyPixels) {
+  const tRect field{20, 44, 592, 74}, list{20, 122, 620, 322}, browse{590, 44, 620, 74},
+      exit{520, 588, 620, 618};
+  for (int border : {kRight, kLeft}) {
+    ResizeLayout layout;
+    layout.Start({0, 0, 640, 638});
+    layout.AddControl(1002, field, 1, 1, 0, 0, kNoErase);
+    layout.AddControl(1006, list, 1, 1, 0, 0, kNoErase);
+    layout.AddControl(1003, browse, 2, 2, 0, 0, kNoErase);
+    layout.AddControl(2, exit, 2, 2, 0, 0, kNoErase);
+    auto moves = layout.Resize({0, 0, 680, 638}, border);
+    ASSERT_EQ(moves.size(), 4u) << border;
+    EXPECT_EQ(moves[0].rect, (tRect{20, 44, 632, 74}));
+    EXPECT_EQ(moves[1].rect, (tRect{20, 122, 660, 322}));
+    EXPECT_EQ(moves[2].rect, (tRect{630, 44, 660, 74}));
+    EXPECT_EQ(moves[3].rect, (tRect{560, 588, 660, 618}));
+    EXPECT_TRUE(layout.Resize({0, 0, 680, 700}, kBottom).empty());
+    // Back to the start: everything where it was registered.
+    moves = layout.Resize({0, 0, 640, 700}, border);
+    ASSERT_EQ(moves.size(), 4u);
+    EXPECT_EQ(moves[0].rect, field);
+    EXPECT_EQ(moves[3].rect, exit);
+  }
+}
+
+TEST(ResizeLayoutTest, SuccessiveDrags) {
+  ResizeLayout layout;
+  layout.Start(kClient);
+  layout.AddControl(1, kControl, 2, 2, 0, 0);   // follows the change since the last placement
+  layout.AddControl(2, kControl, 4, 4, 0, 0);   // always from the registered rectangle
+  layout.AddControl(3, kControl, 4, 0, 0, 0);   // scaled by the left border only
+  auto at = [&](int id) {
+    for (const tControlRecord& r : layout.records())
+      if (r.id == id) return r.placed;
+    return tRect{};
+  };
+  layout.Resize({0, 0, 480, 300}, kLeft);
+  layout.Resize({0, 0, 440, 300}, kLeft);
+  EXPECT_EQ(at(1), (tRect{140, 50, 240, 80}));
+  EXPECT_EQ(at(2), (tRect{110, 50, 220, 80}));
+  EXPECT_EQ(at(3), (tRect{110, 50, 220, 80}));
+  // The right border: control 3's mode there is 0 and it stays where the
+  // left border's scaling put it; control 2 scales again.
+  layout.Resize({0, 0, 520, 300}, kRight);
+  EXPECT_EQ(at(1), (tRect{220, 50, 320, 80}));
+  EXPECT_EQ(at(2), (tRect{130, 50, 260, 80}));
+  EXPECT_EQ(at(3), (tRect{110, 50, 220, 80}));
+  // A size change that is not a drag moves nothing but counts as the last
+  // placement for modes 1 and 2.
+  EXPECT_TRUE(layout.Resize({0, 0, 600, 300}, kNoBorder).empty());
+  layout.Resize({0, 0, 610, 300}, kRight);
+  EXPECT_EQ(at(1), (tRect{230, 50, 330, 80}));
+}
+
+TEST(ResizeLayoutTest, RegisteringAgainReplaces) {
+  ResizeLayout layout;
+  layout.Start(kClient);
+  layout.AddControl(1, kControl, 1, 1, 0, 0);
+  layout.AddControl(2, kControl, 0, 0, 0, 0);
+  layout.AddControl(1, {0, 0, 10, 10}, 2, 2, 0, 0);
+  ASSERT_EQ(layout.records().size(), 2u);
+  EXPECT_EQ(layout.records()[0].id, 1);
+  EXPECT_EQ(layout.records()[0].left_mode, 2u);
+  EXPECT_EQ(layout.records()[0].rect, (tRect{0, 0, 10, 10}));
+  // Modes 3 and 4 take the centre ratio from the rectangle; others keep theirs.
+  layout.AddControl(3, {100, 60, 300, 240}, 3, 0, 0, 4, 0, 0.9, 0.1, 0.9, 0.1);
+  EXPECT_DOUBLE_EQ(layout.records()[2].r1, 0.5);
+  EXPECT_DOUBLE_EQ(layout.records()[2].r2, 0.1);
+  EXPECT_DOUBLE_EQ(layout.records()[2].r3, 0.5);
+  EXPECT_DOUBLE_EQ(layout.records()[2].r4, 0.1);
+}
+
+TEST(ResizeLayoutTest, NoControlsNoMoves) {
+  ResizeLayout layout;
+  layout.Start(kClient);
+  EXPECT_TRUE(layout.Resize({0, 0, 900, 900}, kBottomRight).empty());
+}
+
+struct tRectsCase {
+  tRect before, after;
+  int border;
+};
+
+TEST(ResizeLayoutTest, BorderFromWindowRectangles) {
+  const tRect w{100, 100, 500, 400};
+  const tRectsCase cases[] = {
+      {w, w, kNoBorder},
+      {w, {100, 100, 540, 400}, kRight},
+      {w, {60, 100, 500, 400}, kLeft},
+      {w, {100, 100, 500, 450}, kBottom},
+      {w, {100, 80, 500, 400}, kTop},
+      {w, {100, 100, 540, 450}, kBottomRight},
+      {w, {60, 100, 500, 450}, kBottomLeft},
+      {w, {60, 80, 500, 400}, kTopLeft},
+      {w, {100, 80, 540, 400}, kTopRight},
+      {w, {0, 0, 800, 600}, kBottomRight},     // maximised: both edges moved
+      {w, {140, 100, 540, 400}, kNoBorder},    // moved, not resized
+  };
+  for (const tRectsCase& c : cases) {
+    EXPECT_EQ(ResizeLayout::BorderFromRects(c.before, c.after), c.border)
+        << ::testing::PrintToString(c.after);
+  }
+}
+
+TEST(ResizeLayoutTest, SizeLimits) {
+  ResizeLayout layout;
+  layout.SetMinimumSize(640, 680);
+  layout.AllowSizeChange(true, false);
+  EXPECT_EQ(layout.max_width(), -1);
+  EXPECT_EQ(layout.max_height(), 680);
+  const int cases[][4] = {
+      // asked width, height -> allowed width, height
+      {500, 500, 640, 680},
+      {700, 900, 700, 680},
+      {640, 680, 640, 680},
+      {639, 681, 640, 680},
+  };
+  for (const auto& c : cases) {
+    int width = c[0], height = c[1];
+    layout.Constrain(&width, &height);
+    EXPECT_EQ(width, c[2]) << c[0] << "x" << c[1];
+    EXPECT_EQ(height, c[3]) << c[0] << "x" << c[1];
+  }
+  layout.AllowSizeChange(true, true);
+  int width = 900, height = 900;
+  layout.Constrain(&width, &height);
+  EXPECT_EQ(height, 900);
+}
+
+}  // namespace
+}  // namespace kestrin
