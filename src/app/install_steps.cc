@@ -21,11 +21,11 @@ int RunPostCommandsStep(StepContext& context, bool) { return RunPostCommands(con
 // run and nothing is reported for it. Keep a blank line between rows.
 const std::vector<tInstallStep>& StepTable() {
   static const std::vector<tInstallStep> table = {
-      // {"hardware definitions", 25, Run<InstallHardwareDefinitions>, 0,
-      //  " *** Hardware installation finished ***", {}, 1},
+      {"hardware definitions", 25, Run<InstallHardwareDefinitions>, 0,
+       " *** Hardware installation finished ***", {}, 1},
 
-      // {"driver libraries", 30, Run<InstallDriverLibraries>, 0,
-      //  " *** Driver installation finished ***", {}, 1},
+      {"driver libraries", 30, Run<InstallDriverLibraries>, 0,
+       " *** Driver installation finished ***", {}, 1},
 
       // {"help pages", 40, Run<InstallHelpPages>, 0, " *** Help libraries successfully copied ***",
       //  {{1, "ERROR copying help libraries", true}}, 1},
@@ -43,8 +43,8 @@ const std::vector<tInstallStep>& StepTable() {
 
       // {"templates", 70, RunTemplates, 0, " *** Templates copied successfully ***", {}, 1},
 
-      // {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
-      //  {{1, "ERROR while setting connections.", false}}, 1},
+      {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
+       {{1, "ERROR while setting connections.", false}}, 1},
 
       {"OPC pane", 79, Run<EnableOpcPane>, 0, " *** OPC Pane enabled ***", {}, 1},
 

@@ -189,7 +189,12 @@ bool CopyOneFile(const std::string& source, const std::string& target, FsError* 
     }
   }
   const auto [dir, name] = SplitLast(target);
-  std::string temp = Join(dir, "." + name + ".kestrin-XXXXXX");
+  // The temporary name keeps at most 200 bytes of the target's, so that a
+  // name near the 255-byte limit can still be replaced.
+  std::string temp_name = ".";
+  temp_name.append(name, 0, 200);
+  temp_name += ".kestrin-XXXXXX";
+  std::string temp = Join(dir, temp_name);
   const int out = mkostemp(temp.data(), O_CLOEXEC);
   if (out < 0) {
     SetError(error, "cannot create a file in", dir, errno);

@@ -1,69 +1,17 @@
 // The kestrin program run against a test Korvane: the log it writes line by
 // line, what it leaves on disk, and when it refuses to start.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 
 #include "app/test_korvane.h"
-
-extern char** environ;
+#include "e2e/run_kestrin.h"
 
 namespace kestrin::testing {
 namespace {
-
-struct tRunResult {
-  int exit_status = -1;
-  std::string out, err;
-};
-
-// Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and no display unless `env` names one.
-// Standard output goes to `stdout_file` when one is given (then `out` stays
-// empty).
-tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                      const std::vector<std::string>& unset = {},
-                      const std::string& stdout_file = "") {
-  std::map<std::string, std::string> vars;
-  auto assign = [&](const std::string& a) {
-    vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  };
-  for (char** e = environ; *e != nullptr; ++e) assign(*e);
-  vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
-  for (const std::string& a : env) assign(a);
-  for (const std::string& name : unset) vars.erase(name);
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
-  args.insert(args.begin(), KESTRIN_PROGRAM);
-  std::vector<char*> argv, envp;
-  for (std::string& s : args) argv.push_back(s.data());
-  for (std::string& s : env_strings) envp.push_back(s.data());
-  argv.push_back(nullptr), envp.push_back(nullptr);
-  ScopedTempDir capture;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(
-      &actions, 1, stdout_file.empty() ? capture.Sub("out").c_str() : stdout_file.c_str(),
-      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  tRunResult result;
-  pid_t pid = 0;
-  int status = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
-      waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  if (stdout_file.empty()) result.out = ReadFileOrDie(capture.path() / "out");
-  result.err = ReadFileOrDie(capture.path() / "err");
-  return result;
-}
 
 // Every entry below `root` with its size and modification time.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
@@ -148,6 +96,7 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out + result.err, "");
   Lines expected;
+  bool module_listed = false;
   for (const std::string& line : c.log) {
     const std::string name = line.substr(line.find(' ') + 1);
     const std::string minimum = name == "good.cab" ? "6.1" : name == "new.cab" ? "6.2" : "";
@@ -157,9 +106,15 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
                {"Kestrin - Silent Mode - Installation Process:",
                 line == "#header-f" ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""}});
     } else if (line.rfind("#ok ", 0) == 0) {
-      expected =
-          Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
-               {" *** Execution of post commands finished ***"}, kCompletionLines});
+      // Each bundle brings the module M; the first one lists it.
+      Lines steps = {"copied ini file for hardware M.INI"};
+      if (!module_listed) steps.push_back("registered hardware M.INI as module1 in hardware.ini");
+      module_listed = true;
+      steps.insert(steps.end(), {" *** Hardware installation finished ***",
+                                 " *** Driver installation finished ***",
+                                 " *** Execution of post commands finished ***"});
+      expected = Cat(
+          {expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum), steps, kCompletionLines});
       EXPECT_TRUE(fs::exists(korvane.oemcab() / name) || fs::exists(korvane.oemcab() / Upper(name)))
           << name;
       EXPECT_FALSE(fs::exists(korvane.temp_root() / Upper(name))) << name;
@@ -252,6 +207,58 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefuseToStartTest, ::testing::ValuesIn(kRefuseCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Connections: the first bundle adds two connections to telvor.con in the
+// Korvane data folder; the second defines one of them again, which the
+// server refuses: its failure shows only as the summary line in the log.
+TEST(SilentConnectionsTest, AddsConnectionsToTheConnectionFile) {
+  TestKorvane korvane;
+  const std::string sections =
+      "[CONNECTIONS]\nCOUNT=2\nCONNECTION1=FX200 Hall 1\nCONNECTION2=FX200 Bench\n"
+      "[FX200 Hall 1]\nDRIVERNAME=FX200 Ethernet\nDRIVERID=56-1234\nTIMEOUT=3000\n"
+      "COMMENT=Line 3\nVALUES=Hall1_Values\n"
+      "[Hall1_Values]\nIpAddress=192.168.0.10\nComputerName=plc-hall1\n"
+      "[FX200 Bench]\nDRIVERNAME=FX200 Serial\nDRIVERID=1234-57\nTIMEOUT=0\n";
+  const std::string first = Bundle(korvane, "in/plc.cab", "", sections);
+  const std::string again = Bundle(korvane, "in/again.cab", "",
+                                   "[CONNECTIONS]\nCOUNT=1\nCONNECTION1=FX200 BENCH\n"
+                                   "[FX200 BENCH]\nDRIVERNAME=X\nDRIVERID=1234-57\nTIMEOUT=9\n");
+  const tRunResult result = RunKestrin({"/s", first, again}, korvane.Environment());
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out + result.err, "");
+
+  const fs::path data = korvane.root() / "korvane" / "Data";
+  EXPECT_EQ(ReadFileOrDie(data / "telvor.con"),
+            "[FX200 Hall 1]\r\nComplete=1\r\nDriverName=FX200 Ethernet\r\n"
+            "DriverClassId={C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}\r\nTimeout=3000\r\n"
+            "Option16=50\r\nComment=Line 3\r\nOption22=\r\n"
+            "Property.ComputerName=plc-hall1\r\nProperty.IpAddress=192.168.0.10\r\n"
+            "[FX200 Bench]\r\nComplete=1\r\nDriverName=X\r\n"
+            "DriverClassId={C7A41E50-1234-57A1-9C3B-7A3E15C0D2B8}\r\nTimeout=9\r\n"
+            "Option16=50\r\nComment=This Connection is created automaticly for FX200 BENCH.\r\n"
+            "Option22=\r\n");
+
+  // The lines that must appear, in this order (other steps add their own
+  // lines in between); the connection failures never reach the log.
+  const Lines expected = Cat({PreparedLines(korvane, "Desc plc.cab"),
+                              {" *** Connections installed ***"},
+                              kCompletionLines,
+                              PreparedLines(korvane, "Desc again.cab"),
+                              kCompletionLines,
+                              {"There were errors during the installation process. You may re-run "
+                               "the installation again."}});
+  const Lines log = LogTexts(korvane.log());
+  size_t at = 0;
+  for (const std::string& line : log) {
+    if (at < expected.size() && line == expected[at]) ++at;
+    EXPECT_TRUE(line.find("onnection") == std::string::npos ||
+                line == " *** Connections installed ***")
+        << line;
+  }
+  EXPECT_EQ(at, expected.size()) << "missing from the log: "
+                                 << expected[std::min(at, expected.size() - 1)];
+  EXPECT_EQ(std::count(log.begin(), log.end(), " *** Connections installed ***"), 1);
+}
 
 struct tInfoCase {
   const char* name;

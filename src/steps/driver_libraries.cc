@@ -1,0 +1,115 @@
+// The driver libraries step: every library the "DRIVERS" section of hw.ini
+// lists is copied from the bundle's DRIVERS folder into the program folder
+// and registered as its option says.
+#include "steps/driver_libraries.h"
+
+#include <string>
+
+#include "host/dotnet.h"
+#include "host/file_system.h"
+#include "host/ini_file.h"
+#include "host/library_loader.h"
+#include "host/path_resolve.h"
+#include "host/process.h"
+#include "host/text_format.h"
+#include "steps/bundle_names.h"
+#include "steps/overwrite_rule.h"
+#include "steps/steps.h"
+
+namespace kestrin {
+namespace {
+
+constexpr const char* kOverwriteQuestion =
+    "The driver bundle wants to overwrite the existing DLL %s, that was previously installed by "
+    "another vendor.\nDo you allow this ?";
+constexpr const char* kDeleteFailed = "ERROR: Could not delete %s driver file";
+constexpr const char* kCopied = "copied driver dll %s to %s";
+constexpr const char* kCopyFailed = "ERROR copying driver dll %s";
+constexpr const char* kRegistered = "successfully registered driver dll %s";
+constexpr const char* kRegisterFailed = "ERROR registering driver dll %s";
+constexpr const char* kRefused = "ERROR: driver dll name %s refused: %s";
+constexpr const char* kAssemblyStarted = "Registered Assembly %s successfully.";
+constexpr const char* kAssemblyFailed = "Registered Assembly %s failed.";
+
+constexpr const char* kDriversSection = "DRIVERS";
+constexpr const char* kDriversFolder = "DRIVERS";
+
+enum { kDone = 0, kNotAllCopied = 1 };
+
+}  // namespace
+
+std::string RegasmCommandLine(const std::string& root, const std::string& version,
+                              const std::string& library) {
+  return StringPrintf("%s\\v%s\\regasm.exe /silent %s ", root.c_str(), version.c_str(),
+                      library.c_str());
+}
+
+int RegisterAssembly(StepContext& context, const std::string& library) {
+  std::string root;
+  GetDotNetInstallRoot(&root);
+  ProcessOptions options;
+  options.wait = false;  // its outcome is not looked at
+  const ProcessResult process =
+      RunProcess(RegasmCommandLine(root, GetMscoreeVersion(), library), options);
+  context.AddInfo(StringPrintf(process.started ? kAssemblyStarted : kAssemblyFailed,
+                               library.c_str()),
+                  1, false);
+  return process.started ? 1 : 0;
+}
+
+int InstallDriverLibraries(StepContext& context) {
+  IniEntryList entries;
+  IniFile(context.BundleTempDir + "/hw.ini").ReadSectionList(kDriversSection, entries);
+  int found = 0, copied = 0, skipped = 0;
+  for (const auto& [name, option] : entries) {
+    if (name == "." || name == "..") continue;
+    std::string relative, why;
+    if (!CheckBundleName(name, &relative, &why)) {
+      // Counted as found and not copied: the step fails.
+      ++found;
+      context.AddInfoF(kRefused, name.c_str(), why.c_str());
+      continue;
+    }
+    const std::string source = context.BundleTempDir + "/" + kDriversFolder + "/" + relative;
+    if (!PathExists(source)) continue;
+    ++found;
+    const std::string installed = context.ProductDir + "/" + relative;
+    if (PathExists(installed)) {
+      if (!MayOverwrite(context, name, StringPrintf(kOverwriteQuestion, name.c_str()))) {
+        ++skipped;
+        continue;
+      }
+      if (EqualsIgnoreCase(option, "delete") &&
+          DeleteFiles(installed, nullptr, NameMode::kLiteral) != 1) {
+        context.AddInfoF(kDeleteFailed, installed.c_str());
+      }
+    }
+    // A name with folders lands in the same folders below the program
+    // folder, where it is looked for, recorded and registered.
+    const std::string destination = installed.substr(0, installed.rfind('/'));
+    if (CopyFilesChecked(source, destination, 0, 0, nullptr, NameMode::kLiteral) == 1) {
+      ++copied;
+      if (context.InstallationRecord != nullptr) {
+        context.InstallationRecord->RecordInstall(name, context.OemId);
+      }
+      context.AddInfoF(kCopied, name.c_str(), context.ProductDir.c_str());
+    } else {
+      context.AddInfoF(kCopyFailed, name.c_str());
+    }
+    // Registered even after a failed copy: an older copy may be in place.
+    int registered = -1;
+    if (EqualsIgnoreCase(option, "regasm")) {
+      registered = RegisterAssembly(context, installed);
+    } else if (!EqualsIgnoreCase(option, "noreg")) {
+      registered = RegisterServer(installed, true);
+    }
+    if (registered == 1) {
+      context.AddInfoF(kRegistered, name.c_str());
+    } else if (registered == 0) {
+      context.AddInfoF(kRegisterFailed, name.c_str());
+    }
+  }
+  return found == copied + skipped ? kDone : kNotAllCopied;
+}
+
+}  // namespace kestrin

@@ -1,0 +1,237 @@
+// The driver libraries step against a sandbox Korvane: copies, deletes and
+// registration through real shared objects and a stand-in regasm program;
+// the overwrite rule; the result codes; hostile names.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "host/dotnet.h"
+#include "steps/driver_libraries.h"
+#include "steps/step_fixture.h"
+#include "steps/steps.h"
+#include "support/pe_image.h"
+
+namespace kestrin::testing {
+namespace {
+
+std::string TestLib(const std::string& name) {
+  return ReadFileOrDie(std::string(KESTRIN_TEST_LIB_DIR) + "/" + name + ".so");
+}
+
+class DriverTest : public StepTest {
+ protected:
+  void SetUp() override {
+    StepTest::SetUp();
+    mark_ = std::make_unique<ScopedEnv>("KESTRIN_REGISTER_MARK", dir_.Sub("mark"));
+    windows_ = std::make_unique<ScopedEnv>(kWindowsDirVariable, dir_.Sub("windows"));
+  }
+  void Drivers(const std::string& section) { BundleFile("hw.ini", "[DRIVERS]\n" + section); }
+  // What the registration entry points of the loaded libraries wrote.
+  std::string Marks() const {
+    return fs::exists(dir_.path() / "mark") ? ReadFileOrDie(dir_.path() / "mark") : "";
+  }
+  std::string Installed(const std::string& name) const {
+    return ReadFileOrDie(fs::path(sandbox_.product_dir) / name);
+  }
+  std::string P() const { return sandbox_.product_dir; }
+
+  std::unique_ptr<ScopedEnv> mark_, windows_;
+};
+
+TEST_F(DriverTest, FreshInstallCopiesRegistersAndRecords) {
+  Drivers("ok.so\nfails.so = \nnone.so=SomethingElse\nplain.so=NoReg\ngone.so\n.\n..\nnew.so=DELETE\n"
+          "sub\\deep.so=noreg\n");
+  BundleFile("DRIVERS/ok.so", TestLib("test_register_ok"));
+  BundleFile("DRIVERS/fails.so", TestLib("test_register_fails"));
+  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
+  BundleFile("DRIVERS/plain.so", TestLib("test_register_ok"));
+  BundleFile("DRIVERS/new.so", TestLib("test_register_ok"));
+  BundleFile("DRIVERS/sub/deep.so", "deep");
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  EXPECT_EQ(ctx_.Lines(), (std::vector<std::string>{
+                              "copied driver dll ok.so to " + P(),
+                              "successfully registered driver dll ok.so",
+                              "copied driver dll fails.so to " + P(),
+                              "ERROR registering driver dll fails.so",
+                              "copied driver dll none.so to " + P(),
+                              "ERROR registering driver dll none.so",
+                              "copied driver dll plain.so to " + P(),
+                              "copied driver dll new.so to " + P(),
+                              "successfully registered driver dll new.so",
+                              "copied driver dll sub\\deep.so to " + P(),
+                          }));
+  for (const tReported& line : ctx_.reported) EXPECT_TRUE(line.log) << line.text;
+  EXPECT_EQ(Marks(), "register;register;register;");  // ok, fails, new; plain not
+  EXPECT_EQ(Installed("ok.so"), TestLib("test_register_ok"));
+  EXPECT_EQ(Installed("sub/deep.so"), "deep");
+  EXPECT_FALSE(fs::exists(Korvane("Program/gone.so")));
+  for (const char* name : {"ok.so", "fails.so", "plain.so", "sub\\deep.so"}) {
+    EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId(name), 42) << name;
+  }
+  EXPECT_TRUE(ctx_.questions.empty());
+}
+
+TEST_F(DriverTest, MissingSectionOrFileIsDone) {
+  BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n");
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  Drivers("gone.so\n");
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  EXPECT_TRUE(ctx_.reported.empty());
+}
+
+struct tOverwriteCase {
+  const char* name;
+  int recorded_oem;  // -1: the installed library has no record
+  bool silent, force;
+  std::vector<bool> answers;
+  bool overwritten;
+};
+
+const tOverwriteCase kOverwriteCases[] = {
+    {"SameOemNoQuestion", 42, false, false, {}, true},
+    {"OtherOemInteractiveYes", 7, false, false, {true}, true},
+    {"OtherOemInteractiveNo", 7, false, false, {false}, false},
+    {"NoRecordInteractiveNo", -1, false, false, {false}, false},
+    {"OtherOemSilent", 7, true, false, {}, false},
+    {"OtherOemSilentForced", 7, true, true, {}, true},
+};
+
+void PrintTo(const tOverwriteCase& c, std::ostream* os) { *os << c.name; }
+
+class DriverOverwriteTest : public DriverTest,
+                            public ::testing::WithParamInterface<tOverwriteCase> {};
+
+TEST_P(DriverOverwriteTest, AnotherVendorsLibraryNeedsConsent) {
+  const tOverwriteCase& c = GetParam();
+  Drivers("ok.so\n");
+  BundleFile("DRIVERS/ok.so", TestLib("test_register_ok"));
+  KorvaneFile("Program/OK.SO", "old library");  // found ignoring letter case
+  if (c.recorded_oem >= 0) ctx_.InstallationRecord->RecordInstall("ok.so", c.recorded_oem);
+  ctx_.SilentMode = c.silent;
+  ctx_.ForceOverwrite = c.force;
+  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);  // a skipped library counts
+  EXPECT_EQ(ctx_.questions,
+            c.answers.empty()
+                ? std::vector<std::string>{}
+                : std::vector<std::string>{"The driver bundle wants to overwrite the existing DLL "
+                                           "ok.so, that was previously installed by another "
+                                           "vendor.\nDo you allow this ?"});
+  EXPECT_EQ(Installed("OK.SO") == TestLib("test_register_ok"), c.overwritten);
+  EXPECT_FALSE(fs::exists(Korvane("Program/ok.so")));
+  EXPECT_EQ(Marks(), c.overwritten ? "register;" : "");  // a skipped library is not registered
+  EXPECT_EQ(ctx_.reported.size(), c.overwritten ? 2u : 0u);
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ok.so"),
+            c.overwritten ? 42 : std::max(c.recorded_oem, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DriverOverwriteTest, ::testing::ValuesIn(kOverwriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A folder in the library's place: "delete" clears it and the copy works;
+// without it the copy fails, is reported, and the step fails.
+TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
+  const struct {
+    std::string option;
+    int result;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"delete", 0, {"copied driver dll d.so to {P}", "successfully registered driver dll d.so"}},
+      {"", 1, {"ERROR copying driver dll d.so", "ERROR registering driver dll d.so"}},
+      {"noreg", 1, {"ERROR copying driver dll d.so"}},
+  };
+  BundleFile("DRIVERS/d.so", TestLib("test_register_ok"));
+  for (const auto& c : cases) {
+    KorvaneFile("Program/d.so/inside", "in the way");
+    ctx_.InstallationRecord->RecordInstall("d.so", 42);
+    Drivers("d.so=" + c.option + "\n");
+    ctx_.reported.clear();
+    EXPECT_EQ(InstallDriverLibraries(ctx_), c.result) << c.option;
+    std::vector<std::string> expected = c.lines;
+    for (std::string& line : expected) {
+      if (const size_t at = line.find("{P}"); at != std::string::npos) line.replace(at, 3, P());
+    }
+    EXPECT_EQ(ctx_.Lines(), expected) << c.option;
+    fs::remove_all(Korvane("Program/d.so"));
+  }
+}
+
+TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
+  // 259 characters is the longest name a bundle can hold.
+  const std::string longest = "ddd/" + std::string(255, 'n'), long_name = "d" + longest;
+  Drivers("../evil.so\n/etc/hostname=noreg\nC:\\evil.so\nsub\\..\\..\\evil.so\n" + long_name +
+          "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
+  BundleFile("evil.so", "outside the DRIVERS folder");
+  BundleFile("DRIVERS/ok.so", "fine");
+  BundleFile("DRIVERS/" + longest, "longest");
+  BundleFile("DRIVERS/" + long_name, "too long");
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
+  const std::vector<std::string> refused = {"../evil.so", "/etc/hostname", "C:\\evil.so",
+                                            "sub\\..\\..\\evil.so", long_name, ""};
+  const std::vector<std::string> lines = ctx_.Lines();
+  ASSERT_EQ(lines.size(), refused.size() + 2) << ::testing::PrintToString(lines);
+  for (size_t i = 0; i < refused.size(); ++i) {
+    const std::string start = "ERROR: driver dll name " + refused[i] + " refused: ";
+    EXPECT_EQ(lines[i].rfind(start, 0), 0u) << lines[i];
+    EXPECT_GT(lines[i].size(), start.size()) << lines[i];
+  }
+  EXPECT_EQ(lines[refused.size()], "copied driver dll ok.so to " + P());
+  EXPECT_EQ(lines.back(), "copied driver dll " + longest + " to " + P());
+  EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")) ||
+               fs::exists(Korvane("Program/hostname")));
+}
+
+// The stand-in regasm writes its arguments to a file; it runs on its own,
+// so the test waits for that file (generously: the machine may be loaded).
+TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
+  const fs::path root = dir_.path() / "dotnet";
+  fs::create_directories(root / "v2.0.50727");
+  const fs::path args = dir_.path() / "regasm-args";
+  WriteFileOrDie(root / "v2.0.50727/regasm.exe",
+                 "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + ".tmp'\nmv '" +
+                     args.string() + ".tmp' '" + args.string() + "'\n");
+  fs::permissions(root / "v2.0.50727/regasm.exe", fs::perms::owner_all);
+  fs::create_directories(dir_.path() / "windows/system32");
+  WriteFileOrDie(dir_.path() / "windows/system32/mscoree.dll",
+                 PeImage({.tables = {{"040904b0", "2.0.50727.8806"}}}));
+  Drivers("asm.dll=RegAsm\n");
+  BundleFile("DRIVERS/asm.dll", "an assembly");
+
+  // Without a framework the start fails and is reported as such.
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  const std::string installed = P() + "/asm.dll";
+  EXPECT_EQ(ctx_.reported,
+            (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
+                                    {"Registered Assembly " + installed + " failed.", false},
+                                    {"ERROR registering driver dll asm.dll", true}}));
+
+  std::ofstream(sandbox_.registry, std::ios::app)
+      << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework]\n\"InstallRoot\"=\""
+      << root.string() << "/\"\n";
+  std::string found_root;
+  ASSERT_TRUE(GetDotNetInstallRoot(&found_root));
+  EXPECT_EQ(found_root, root.string() + "/");
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  EXPECT_EQ(ctx_.reported,
+            (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
+                                    {"Registered Assembly " + installed + " successfully.", false},
+                                    {"successfully registered driver dll asm.dll", true}}));
+  for (int i = 0; i < 1200 && !fs::exists(args); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
+}
+
+TEST(RegasmCommandLineTest, KeepsItsFormat) {
+  EXPECT_EQ(RegasmCommandLine("C:\\Windows\\Microsoft.NET\\Framework\\", "2.0.50727",
+                              "C:\\Korvane\\my asm.dll"),
+            "C:\\Windows\\Microsoft.NET\\Framework\\\\v2.0.50727\\regasm.exe /silent "
+            "C:\\Korvane\\my asm.dll ");
+  EXPECT_EQ(RegasmCommandLine("", "", "/p/a.dll"), "\\v\\regasm.exe /silent /p/a.dll ");
+}
+
+}  // namespace
+}  // namespace kestrin::testing
