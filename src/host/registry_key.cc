@@ -22,8 +22,8 @@ std::optional<std::string> ReadValue(const std::string& store_path, std::string_
     return std::nullopt;
   }
   if (const RegistryValue* value = store.FindValue(*full, value_name)) {
-    if (!value->is_string) return std::nullopt;
-    return value->data;
+    // The type is not examined: any value reads as the text its bytes make.
+    return RegistryValueText(*value);
   }
   if (value_name.empty() && store.KeyExists(*full)) return std::string();
   return std::nullopt;

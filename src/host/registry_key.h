@@ -40,8 +40,9 @@ class CRegistryKey {
   const std::string& key_path() const { return key_path_; }
 
   // The key's default value, or default_text when it cannot be read (missing
-  // key, a value that is not a string, an unreadable store). A key that
-  // exists without a default value reads as "".
+  // key, an unreadable store). A key that exists without a default value
+  // reads as "". The value's type is not examined: a value that is not a
+  // string reads as the text of its bytes (RegistryValueText).
   std::string GetString(std::string_view default_text) const;
   // The default value read as a decimal number (atoi: leading digits), or
   // default_value when it cannot be read; a value of 16 characters or more
@@ -86,8 +87,8 @@ bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error,
                       const std::string& store_path = std::string());
 
 // Reads a named string value ("" = the default value) of a key below
-// HKEY_LOCAL_MACHINE from the store; nothing when the key or value is
-// missing, not a string, or the store cannot be read.
+// HKEY_LOCAL_MACHINE from the store (any type, read as RegistryValueText);
+// nothing when the key or value is missing or the store cannot be read.
 std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
                                                   std::string_view value_name,
                                                   const std::string& store_path = std::string());

@@ -136,6 +136,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
   key_index_.clear();
   spelling_.clear();
   preamble_.clear();
+  leading_.clear();
   std::string decoded;
   std::string_view text = bytes;
   if (text.rfind("\xFF\xFE", 0) == 0) {
@@ -160,6 +161,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
     key_index_.clear();
     spelling_.clear();
     preamble_.clear();
+    leading_.clear();
     return false;
   };
   bool header_seen = false;
@@ -177,6 +179,8 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
         current->values.push_back(std::move(comment));
       } else if (header_seen) {
         preamble_.push_back(comment.data);
+      } else {
+        leading_.push_back(comment.data);
       }
       continue;
     }
@@ -250,7 +254,9 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
 }
 
 std::string RegistryStore::Serialize() const {
-  std::string out = kRegistryHeader;
+  std::string out;
+  for (const std::string& comment : leading_) out += comment + "\n";
+  out += kRegistryHeader;
   out += "\n";
   if (!preamble_.empty()) out += "\n";
   for (const std::string& comment : preamble_) out += comment + "\n";
@@ -307,6 +313,49 @@ const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
     if (!v.is_comment && EqualNoCase(v.name, name)) return &v;
   }
   return nullptr;
+}
+
+std::string RegistryValueText(const RegistryValue& value) {
+  if (value.is_string) return value.data;
+  const std::string_view raw = value.data;
+  std::string bytes;
+  bool utf16 = false;
+  if (raw.rfind("dword:", 0) == 0) {
+    const unsigned long v = std::strtoul(std::string(raw.substr(6)).c_str(), nullptr, 16);
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  } else {
+    const size_t colon = raw.find(':');
+    if (colon == std::string_view::npos) return std::string();
+    if (raw.rfind("hex(", 0) == 0) {
+      const unsigned long type = std::strtoul(std::string(raw.substr(4, colon - 4)).c_str(), nullptr, 16);
+      // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ are exported as UTF-16LE; a
+      // narrow read converts them.
+      utf16 = type == 1 || type == 2 || type == 7;
+    }
+    int digits = 0;
+    unsigned byte = 0;
+    for (const char c : raw.substr(colon + 1)) {
+      int nibble;
+      if (c >= '0' && c <= '9') nibble = c - '0';
+      else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+      else continue;  // commas, continuation backslashes, line breaks, blanks
+      byte = (byte << 4) | static_cast<unsigned>(nibble);
+      if (++digits == 2) {
+        bytes.push_back(static_cast<char>(byte));
+        digits = 0;
+        byte = 0;
+      }
+    }
+  }
+  if (utf16) {
+    size_t units = 0;
+    while (units + 1 < bytes.size() && (bytes[units] != '\0' || bytes[units + 1] != '\0')) units += 2;
+    bytes = Utf16ToUtf8(std::string_view(bytes).substr(0, units), false);
+  }
+  const size_t nul = bytes.find('\0');
+  if (nul != std::string::npos) bytes.resize(nul);
+  return bytes;
 }
 
 std::string RegistryStore::StoredSpelling(const std::vector<std::string>& parts) const {

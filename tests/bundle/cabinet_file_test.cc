@@ -178,14 +178,10 @@ TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {
                      {"deep/out/ab:c \x01?*", "6"},
                      {"t.cab", ReadFileOrDie(cab)}}),
             ReadTree(dir_.path()));
-  int shown = 0;  // one logged line per refused name, saying which cabinet and where
-  for (const Line& line : reports.lines) {
-    shown += line.level == 1;
-    EXPECT_TRUE(line.level != 1 || (line.log && line.text.find(cab) != std::string::npos &&
-                                    line.text.find(target) != std::string::npos))
-        << line.text;
-  }
-  EXPECT_EQ(13, shown);
+  int shown = 0;  // the refusals are the caller's to report: nothing is shown or logged here
+  for (const Line& line : reports.lines) shown += line.level < 2 || line.log;
+  EXPECT_EQ(0, shown);
+  EXPECT_EQ(13u, file.Failures().size());
 }
 
 TEST_F(CabinetFileTest, NeverFollowsSymlinksAndReusesEntriesOfOtherCase) {
