@@ -33,13 +33,14 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-// Whether the first parts.size() components of key equal parts, ignoring case.
-bool StartsWithParts(const std::vector<std::string>& key, const std::vector<std::string>& parts) {
-  if (key.size() < parts.size()) return false;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (!EqualNoCase(key[i], parts[i])) return false;
+// The lookup form of a path: its components lower-cased, joined by "\\".
+std::string IndexPath(const std::vector<std::string>& parts, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) path += '\\';
+    for (const char c : parts[i]) path += Lower(c);
   }
-  return true;
+  return path;
 }
 
 std::string_view TrimRight(std::string_view s) {
@@ -132,6 +133,8 @@ std::optional<std::string> LocalMachinePath(std::string_view subkey) {
 
 bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::string& error_what) {
   keys_.clear();
+  key_index_.clear();
+  spelling_.clear();
   preamble_.clear();
   leading_.clear();
   std::string decoded;
@@ -155,6 +158,8 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
     error_line = index + 1;
     error_what = std::move(what);
     keys_.clear();
+    key_index_.clear();
+    spelling_.clear();
     preamble_.clear();
     leading_.clear();
     return false;
@@ -200,10 +205,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
         return fail(i, "not a key path below a registry root: [" + std::string(path) + "]");
       }
       current = FindKey(path);
-      if (current == nullptr) {
-        keys_.push_back(Key{std::string(path), {}});
-        current = &keys_.back();
-      }
+      if (current == nullptr) current = &AddKey(std::string(path));
       continue;
     }
     if (current == nullptr) return fail(i, "value outside any [key]");
@@ -276,11 +278,16 @@ std::string RegistryStore::Serialize() const {
 
 RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) {
   const std::vector<std::string> parts = SplitPath(key_path);
-  for (Key& key : keys_) {
-    const std::vector<std::string> key_parts = SplitPath(key.path);
-    if (key_parts.size() == parts.size() && StartsWithParts(key_parts, parts)) return &key;
-  }
-  return nullptr;
+  const auto it = key_index_.find(IndexPath(parts, parts.size()));
+  return it == key_index_.end() ? nullptr : &keys_[it->second];
+}
+
+RegistryStore::Key& RegistryStore::AddKey(std::string path) {
+  const std::vector<std::string> parts = SplitPath(path);
+  key_index_.emplace(IndexPath(parts, parts.size()), keys_.size());
+  for (size_t i = 1; i <= parts.size(); ++i) spelling_.emplace(IndexPath(parts, i), parts[i - 1]);
+  keys_.push_back(Key{std::move(path), {}});
+  return keys_.back();
 }
 
 const RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) const {
@@ -295,10 +302,7 @@ bool RegistryStore::KeyExists(std::string_view key_path) const {
       if (EqualNoCase(parts[0], root)) return true;
     }
   }
-  for (const Key& key : keys_) {
-    if (StartsWithParts(SplitPath(key.path), parts)) return true;
-  }
-  return false;
+  return spelling_.count(IndexPath(parts, parts.size())) != 0;
 }
 
 const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
@@ -356,20 +360,10 @@ std::string RegistryValueText(const RegistryValue& value) {
 
 std::string RegistryStore::StoredSpelling(const std::vector<std::string>& parts) const {
   std::string path;
-  std::vector<std::string> prefix;
   for (size_t i = 0; i < parts.size(); ++i) {
-    prefix.push_back(parts[i]);
-    std::string spelling = parts[i];
-    for (const Key& key : keys_) {
-      const std::vector<std::string> key_parts = SplitPath(key.path);
-      if (StartsWithParts(key_parts, prefix)) {
-        spelling = key_parts[i];
-        break;
-      }
-    }
-    prefix.back() = spelling;
+    const auto it = spelling_.find(IndexPath(parts, i + 1));
     if (i > 0) path += "\\";
-    path += spelling;
+    path += it == spelling_.end() ? parts[i] : it->second;
   }
   return path;
 }
@@ -382,10 +376,7 @@ bool RegistryStore::SetString(std::string_view key_path, std::string_view name,
   const std::vector<std::string> parts = SplitPath(key_path);
   if (parts.empty()) return false;
   Key* key = FindKey(key_path);
-  if (key == nullptr) {
-    keys_.push_back(Key{StoredSpelling(parts), {}});
-    key = &keys_.back();
-  }
+  if (key == nullptr) key = &AddKey(StoredSpelling(parts));
   for (RegistryValue& v : key->values) {
     if (!v.is_comment && EqualNoCase(v.name, name)) {
       v.is_string = true;

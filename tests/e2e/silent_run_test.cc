@@ -105,7 +105,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
       if (!module_listed) steps.push_back("registered hardware M.INI as module1 in hardware.ini");
       module_listed = true;
       steps.insert(steps.end(), {" *** Hardware installation finished ***",
-                                 " *** Driver installation finished ***"});
+                                 " *** Driver installation finished ***",
+                                 " *** Execution of post commands finished ***"});
       expected = Cat(
           {expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum), steps, kCompletionLines});
       EXPECT_TRUE(fs::exists(korvane.oemcab() / name) || fs::exists(korvane.oemcab() / Upper(name)))
