@@ -14,7 +14,7 @@ int Run(StepContext& context, bool) {
 
 int RunTemplates(StepContext& context, bool recover) { return InstallTemplates(context, recover); }
 
-[[maybe_unused]] int RunPostCommandsStep(StepContext& context, bool) { return RunPostCommands(context) ? 1 : 0; }
+int RunPostCommandsStep(StepContext& context, bool) { return RunPostCommands(context) ? 1 : 0; }
 
 // One row per step, in the order of the table in install_steps.h. A row
 // stays commented out until its step exists: a step without a row is not
@@ -43,25 +43,25 @@ const std::vector<tInstallStep>& StepTable() {
 
       {"templates", 70, RunTemplates, 0, " *** Templates copied successfully ***", {}, 1},
 
-      // {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
-      //  {{1, "ERROR while setting connections.", false}}, 1},
+      {"connections", 75, Run<InstallConnections>, 0, " *** Connections installed ***",
+       {{1, "ERROR while setting connections.", false}}, 1},
 
-      // {"OPC pane", 79, Run<EnableOpcPane>, 0, " *** OPC Pane enabled ***", {}, 1},
+      {"OPC pane", 79, Run<EnableOpcPane>, 0, " *** OPC Pane enabled ***", {}, 1},
 
-      // {"registry settings", 82, Run<SetRegistrySettings>, 0,
-      //  " *** Registry entries set successfully ***", {}, kNoSummaryResult},
+      {"registry settings", 82, Run<SetRegistrySettings>, 0,
+       " *** Registry entries set successfully ***", {}, kNoSummaryResult},
 
-      // {"custom tools", 85, Run<InstallCustomTools>, 0, " *** Custom Tools added ***", {},
-      //  kNoSummaryResult},
+      {"custom tools", 85, Run<InstallCustomTools>, 0, " *** Custom Tools added ***", {},
+       kNoSummaryResult},
 
-      // {"TCP/IP timeout", 90, Run<SetTcpTimeout>, 0, " *** TCPIP Timeout set successfully ***",
-      //  {}, kNoSummaryResult},
+      {"TCP/IP timeout", 90, Run<SetTcpTimeout>, 0, " *** TCPIP Timeout set successfully ***",
+       {}, kNoSummaryResult},
 
-      // {"visible file extensions", 93, Run<AddVisibleExtensions>, 0,
-      //  " *** Visible file extensions added successfully ***", {}, 1},
+      {"visible file extensions", 93, Run<AddVisibleExtensions>, 0,
+       " *** Visible file extensions added successfully ***", {}, 1},
 
-      // {"post commands", 97, RunPostCommandsStep, 1,
-      //  " *** Execution of post commands finished ***", {}, 0},
+      {"post commands", 97, RunPostCommandsStep, 1,
+       " *** Execution of post commands finished ***", {}, 0},
   };
   return table;
 }

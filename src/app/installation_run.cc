@@ -83,7 +83,9 @@ void CProgressDlg::RunInstallation() {
 
   // Keep a copy of every bundle beside the log; the outcome does not matter
   // to the installation.
-  for (const std::string& bundle : ScheduledBundles) CopyFiles(bundle, OemCabDir);
+  for (const std::string& bundle : ScheduledBundles) {
+    CopyFiles(bundle, OemCabDir, nullptr, NameMode::kLiteral);
+  }
 
   const StringList bundles = ScheduledBundles;
   const size_t count = bundles.size();
@@ -143,7 +145,7 @@ void CProgressDlg::RunInstallation() {
       }
     }
 
-    if (DeleteFiles(BundleTempDir)) {
+    if (DeleteFiles(BundleTempDir, nullptr, NameMode::kLiteral)) {
       AddInfo(msg::kTempRemoved, 1, true);
     } else {
       AddInfo(msg::kTempNotRemoved, 1, true);

@@ -113,6 +113,7 @@ int ScanBundleDirectory(const std::string& directory, std::vector<std::string>* 
   if (!FindFiles(JoinDir(directory, "*.cab"), &entries)) return 0;
   int count = 0;
   for (const DirEntry& entry : entries) {
+    if (!entry.is_regular) continue;  // a folder, FIFO or device named *.cab
     const std::string candidate = AsciiUpper(JoinDir(directory, entry.name));
     if (CheckBundle(candidate)) {
       available_bundles->push_back(candidate);
@@ -129,6 +130,7 @@ bool DirectoryHasBundle(const std::string& directory) {
   bool found = false;
   std::string last_temp;
   for (const DirEntry& entry : entries) {
+    if (!entry.is_regular) continue;  // a folder, FIFO or device named *.cab
     const std::string candidate = AsciiUpper(JoinDir(directory, entry.name));
     const tBundleTempDir temp = MakeBundleTempDir(candidate);
     if (UsableFileName(FileNameOf(candidate))) last_temp = temp.path;
@@ -137,7 +139,8 @@ bool DirectoryHasBundle(const std::string& directory) {
       break;
     }
   }
-  if (!last_temp.empty()) DeleteFiles(last_temp);
+  // The bundle's own folder, even when its name holds "*" or "?".
+  if (!last_temp.empty()) DeleteFiles(last_temp, nullptr, NameMode::kLiteral);
   return found;
 }
 

@@ -13,7 +13,9 @@
 #include "bundle/crt_file_io.h"
 #include "bundle/output_tree.h"
 #include "bundle/report_sink.h"
+#include "host/file_system.h"
 #include "host/path_resolve.h"
+#include "host/safe_path.h"
 
 namespace kestrin {
 
@@ -45,7 +47,65 @@ class CurrentFileScope {
   ~CurrentFileScope() { CurrentCabinetFile = nullptr; }
 };
 
+// The cabinet's folder (ending with "/") and file name as the decoder takes
+// them. The decoder keeps paths of at most 256 characters; a longer folder
+// is reached through a descriptor of it instead.
+class DecoderPath {
+ public:
+  explicit DecoderPath(const std::string& file_path) {
+    const size_t slash = file_path.rfind('/');
+    name_ = slash == std::string::npos ? file_path : file_path.substr(slash + 1);
+    directory_ = file_path.substr(0, file_path.size() - name_.size());
+    if (directory_.size() + name_.size() > 255) {
+      dir_fd_ = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (dir_fd_ >= 0) directory_ = "/proc/self/fd/" + std::to_string(dir_fd_) + "/";
+    }
+  }
+  ~DecoderPath() {
+    if (dir_fd_ >= 0) close(dir_fd_);
+  }
+  DecoderPath(const DecoderPath&) = delete;
+  DecoderPath& operator=(const DecoderPath&) = delete;
+  const std::string& name() const { return name_; }
+  const std::string& directory() const { return directory_; }
+
+ private:
+  std::string name_;
+  std::string directory_;
+  int dir_fd_ = -1;
+};
+
 }  // namespace
+
+bool SiblingCabinetPath(const std::string& directory, const std::string& name, std::string* path,
+                        std::string* why) {
+  std::string relative;
+  std::string reason;
+  if (name.empty()) {
+    *why = "no cabinet is named";
+    return false;
+  }
+  if (name.find_first_of("/\\") != std::string::npos) {
+    *why = "the name holds a folder separator";
+    return false;
+  }
+  if (!SafeRelativePath(name, &relative, &reason)) {
+    *why = "the name is not a file name of the cabinet's folder (" + reason + ")";
+    return false;
+  }
+  const std::string resolved = ResolvePath(directory + name);
+  if (!PathExists(resolved)) {
+    *why = "no such file";
+    return false;
+  }
+  if (!IsRegularFile(resolved)) {
+    *why = IsDirectory(resolved) ? "it is a folder"
+                                 : "it is not a regular file (a FIFO, device or socket)";
+    return false;
+  }
+  *path = resolved;
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // CCabContentStringList
@@ -89,20 +149,14 @@ bool CCabinetFile::Open(const std::string& file_name, unsigned open_flags) {
   file_path_ = ResolvePath(file_name);
   const cab::INT_PTR hf = CrtOpen(file_path_.c_str(), kCrtBinary | kCrtRdOnly, 0);
   if (hf == -1) {
+    const int err = errno;
+    const char* why = CrtNotRegularText(err);
     SetError(cab::FDIERROR_CABINET_OPEN,
-             std::string("cannot open the file: ") + std::strerror(errno));
+             std::string("cannot open the file: ") + (why != nullptr ? why : std::strerror(err)));
     Trace("CFile::Open() FAILED. :-(");
     return false;
   }
   file_fd_ = FdFromHandle(hf);
-  struct stat st;
-  if (fstat(file_fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(file_fd_);
-    file_fd_ = -1;
-    SetError(cab::FDIERROR_CABINET_OPEN, "cannot open the file: it is a folder");
-    Trace("CFile::Open() FAILED. :-(");
-    return false;
-  }
   Trace("CFile::Open() successfull. Now Calling CreateFDIContext()...");
   fdi_ = cab::FDICreate(CrtAlloc, CrtFree, CrtOpen, CrtRead, CrtWrite, CrtClose, CrtSeek,
                         cab::cpu80386, &erf_);
@@ -145,18 +199,14 @@ bool CCabinetFile::RunCopy(cab::PFNFDINOTIFY notify) {
     SetError(cab::FDIERROR_CABINET_OPEN, "the cabinet is not open");
     return false;
   }
-  const size_t slash = file_path_.rfind('/');
-  const std::string name = slash == std::string::npos ? file_path_ : file_path_.substr(slash + 1);
-  std::string directory = file_path_.substr(0, file_path_.size() - name.size());
-  // The decoder keeps paths of at most 256 characters; a longer folder is
-  // reached through a descriptor of it instead.
-  int dir_fd = -1;
-  if (directory.size() + name.size() > 255) {
-    dir_fd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd >= 0) directory = "/proc/self/fd/" + std::to_string(dir_fd) + "/";
-  }
-  const bool ok = cab::FDICopy(fdi_, name.c_str(), directory.c_str(), 0, notify, nullptr, nullptr);
-  if (dir_fd >= 0) close(dir_fd);
+  const DecoderPath where(file_path_);
+  // The record keeps the last error for good; each copy starts clean so
+  // that the callbacks see what this copy met.
+  erf_ = cab::ERF{};
+  moved_on_ = false;
+  continuation_ = 0;
+  const bool ok = cab::FDICopy(fdi_, where.name().c_str(), where.directory().c_str(), 0, notify,
+                               nullptr, nullptr);
   if (!ok) {
     std::string text = std::string(cab::FDIErrorText(erf_.erfOper));
     if (erf_.erfOper == cab::FDIERROR_TARGET_FILE && output_ != nullptr &&
@@ -245,48 +295,85 @@ int CCabinetFile::ExtractFile(const std::string& file_name, const std::string& t
 
 namespace {
 
-struct BadEntry {
-  std::string name;
-  uint16_t folder;
+struct Listing {
+  std::vector<cab::FDILISTFILE> files;
+  std::vector<std::string> names;
 };
 
-cab::INT_PTR CollectBadEntries(const cab::FDILISTENTRY* entry) {
-  if (entry->kind == cab::fdilistFILE && !entry->file->folderInRange &&
-      entry->file->iFolder < cab::ifoldCONTINUED_FROM_PREV) {
-    static_cast<std::vector<BadEntry>*>(entry->pv)
-        ->push_back({entry->file->pszName != nullptr ? entry->file->pszName : "",
-                     entry->file->iFolder});
+cab::INT_PTR CollectEntries(const cab::FDILISTENTRY* entry) {
+  auto* listing = static_cast<Listing*>(entry->pv);
+  if (entry->kind == cab::fdilistFILE) {
+    listing->files.push_back(*entry->file);
+    listing->names.push_back(entry->file->pszName != nullptr ? entry->file->pszName : "");
   }
   return 0;
 }
 
+bool SpansToNext(uint16_t folder) {
+  return folder == cab::ifoldCONTINUED_TO_NEXT || folder == cab::ifoldCONTINUED_PREV_AND_NEXT;
+}
+
 }  // namespace
 
-void CCabinetFile::CheckFolderIndexes() {
-  // The decoder passes such entries over without a word; a user asked for
-  // every file and must hear that some could not be had.
-  const size_t slash = file_path_.rfind('/');
-  const std::string name = slash == std::string::npos ? file_path_ : file_path_.substr(slash + 1);
-  const std::string directory = file_path_.substr(0, file_path_.size() - name.size());
-  std::vector<BadEntry> bad;
-  if (directory.size() + name.size() > 255) return;
-  cab::ERF saved = erf_;
-  cab::FDIListCabinet(fdi_, name.c_str(), directory.c_str(), CollectBadEntries, &bad);
+void CCabinetFile::ListEntries() {
+  listed_.clear();
+  feed_ = false;
+  Listing listing;
+  const DecoderPath where(file_path_);
+  const cab::ERF saved = erf_;
+  const bool listed = cab::FDIListCabinet(fdi_, where.name().c_str(), where.directory().c_str(),
+                                          CollectEntries, &listing);
   erf_ = saved;  // a listing failure shows again in the copy
-  for (const BadEntry& entry : bad) {
-    std::string text = "\"";
-    text += Printable(entry.name);
-    text += "\" lies in folder " + std::to_string(entry.folder) +
-            ", which the cabinet does not have; not extracted";
-    SetError(cab::FDIERROR_CORRUPT_CABINET, text);
+  for (size_t i = 0; i < listing.files.size(); ++i) {
+    const cab::FDILISTFILE& file = listing.files[i];
+    listed_.push_back({file.coffEntry, file.iFolder, file.folderInRange});
+    // The decoder passes such entries over without a word; a user asked for
+    // every file and must hear that some could not be had.
+    if (!file.folderInRange && file.iFolder < cab::ifoldCONTINUED_FROM_PREV) {
+      std::string text = "\"";
+      text += Printable(listing.names[i]);
+      text += "\" lies in folder " + std::to_string(file.iFolder) +
+              ", which the cabinet does not have; not extracted";
+      SetError(cab::FDIERROR_CORRUPT_CABINET, text);
+    }
   }
+  feed_ = listed;
+  if (!feed_) listed_.clear();
+}
+
+// Whether the entry at `index` needs no notification in a copy run again:
+// written already, given up, in a folder whose data failed before it, or in
+// no folder at all. An entry that spans into the next cabinet is always
+// offered, so that the decoder counts it when it is declined.
+bool CCabinetFile::Skippable(size_t index) const {
+  const ListedEntry& entry = listed_[index];
+  if (SpansToNext(entry.folder)) return false;
+  if (!entry.in_range && entry.folder < cab::ifoldCONTINUED_FROM_PREV) return true;
+  const int ordinal = static_cast<int>(index) + 1;
+  if (done_ordinals_.count(ordinal) || skip_ordinals_.count(ordinal)) return true;
+  auto dead = dead_folders_.find(entry.folder);
+  return dead != dead_folders_.end() && ordinal >= dead->second;
+}
+
+void CCabinetFile::FeedNextEntry(cab::PFDINOTIFICATION record) {
+  if (moved_on_) return;  // the entries left belong to the next cabinet's copy
+  while (next_entry_ < listed_.size() && Skippable(next_entry_)) ++next_entry_;
+  if (next_entry_ >= listed_.size()) {
+    record->iFolder = 0;
+    return;
+  }
+  record->cb = static_cast<int32_t>(listed_[next_entry_].offset);
+  record->iFolder = 1;
+  ++next_entry_;
+  ordinal_ = static_cast<int>(next_entry_);  // the entry's 1-based number
 }
 
 int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool test_only,
                                    bool first_of_set) {
   target_directory_ = target_directory;
   if (!BeginExtraction()) return -2;
-  if (fdi_ != nullptr) CheckFolderIndexes();
+  if (fdi_ != nullptr) ListEntries();
+  next_entry_ = 0;
   accept_every_file_ = true;
   test_only_ = test_only;
   first_of_set_ = first_of_set;
@@ -313,6 +400,8 @@ int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool tes
   }
   output_ = nullptr;
   accept_every_file_ = false;
+  feed_ = false;
+  listed_.clear();
   test_only_ = false;
   first_of_set_ = true;
   if (!ok || !last_error_.empty()) return -2;
@@ -336,7 +425,6 @@ cab::INT_PTR CCabinetFile::OpenOutput(cab::PFDINOTIFICATION record) {
     std::string text = "refused to extract \"";
     text += Printable(name);
     text += "\" into " + target_directory_ + ": " + why + "; nothing was written for it";
-    Report("ERROR: " + file_path_ + ": " + text, kReportLevel, true);
     SetError(kCabErrorUnsafeName, text);
     if (accept_every_file_) skip_ordinals_.insert(ordinal_);
     return 0;
@@ -347,7 +435,6 @@ cab::INT_PTR CCabinetFile::OpenOutput(cab::PFDINOTIFICATION record) {
   std::string error;
   const cab::INT_PTR hf = output_->tree.CreateOutputFile(components, &path, &error);
   if (hf == -1) {
-    Report("ERROR: " + file_path_ + ": " + error, kReportLevel, true);
     SetError(kCabErrorOutput, error);
     output_failed_ = true;
     return -1;
@@ -356,17 +443,16 @@ cab::INT_PTR CCabinetFile::OpenOutput(cab::PFDINOTIFICATION record) {
   return hf;
 }
 
+// The answer to a close notification is always 1: the file counts as
+// extracted and the copy goes on. A close that fails (the last of the data
+// may not have reached the disk) is kept as a failure of the extraction,
+// which then ends with -2 once every other file is out.
 cab::INT_PTR CCabinetFile::CloseOutput(cab::PFDINOTIFICATION record) {
   const cab::INT_PTR hf = record->hf;
   if (hf != kDiscardHandle) StampOutputFile(FdFromHandle(hf), record->date, record->time, record->attribs);
   if (CrtClose(hf) != 0) {
     const std::string error = "cannot write " + output_->current_path + ": " + std::strerror(errno);
-    Report("ERROR: " + error, kReportLevel, true);
     SetError(kCabErrorOutput, error);
-    output_failed_ = true;
-    output_->current_path.clear();
-    output_->current_member.clear();
-    return 0;
   }
   output_->current_path.clear();
   output_->current_member.clear();
@@ -382,7 +468,16 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
   switch (kind) {
     case cab::fdintCOPY_FILE:
       if (self->accept_every_file_) {
-        const int ordinal = ++self->ordinal_;
+        int ordinal;
+        if (!self->feed_) {
+          ordinal = ++self->ordinal_;
+        } else if (self->moved_on_) {
+          // Entries of the next cabinet that continue the folder.
+          ordinal = static_cast<int>(self->listed_.size()) + ++self->continuation_;
+          self->ordinal_ = ordinal;
+        } else {
+          ordinal = self->ordinal_;  // the entry fed last
+        }
         self->current_folder_ = record->iFolder;
         if (self->done_ordinals_.count(ordinal) || self->skip_ordinals_.count(ordinal)) return 0;
         auto dead = self->dead_folders_.find(record->iFolder);
@@ -404,7 +499,42 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
         self->SetError(kCabErrorMissingPart, text);
       }
       return 0;
+    case cab::fdintENUMERATE:
+      if (self->accept_every_file_ && self->feed_) self->FeedNextEntry(record);
+      return 0;
     case cab::fdintNEXT_CABINET:
+      self->moved_on_ = true;
+      if (record->fdie == cab::FDIERROR_NONE) {
+        // The name comes from the cabinet: it may only name a cabinet beside
+        // this one. Anything else counts as a next cabinet that cannot be
+        // opened, without opening it.
+        const std::string next = record->psz1 != nullptr ? record->psz1 : "";
+        const std::string dir = record->psz3 != nullptr ? record->psz3 : "";
+        std::string path;
+        std::string why;
+        if (next.empty()) {
+          // A block of the folder could not be read here (damaged, or past
+          // the folder's count of blocks), and the cabinet names no next
+          // one to read it from: report what the read met.
+          const int code = self->erf_.erfOper != cab::FDIERROR_NONE ? self->erf_.erfOper
+                                                                   : cab::FDIERROR_CORRUPT_CABINET;
+          std::string text;
+          if (!self->output_->current_member.empty()) {
+            text = "\"" + Printable(self->output_->current_member) + "\": ";
+          }
+          text += cab::FDIErrorText(code);
+          text += " (a data block cannot be read, and no next cabinet is named to read it from)";
+          self->SetError(code, text);
+          return -1;
+        }
+        if (!SiblingCabinetPath(dir, next, &path, &why) && why != "no such file") {
+          const size_t slash = self->file_path_.rfind('/');
+          self->SetError(cab::FDIERROR_CABINET_OPEN,
+                         "cannot continue into the next cabinet \"" + Printable(next) + "\" in " +
+                             self->file_path_.substr(0, slash + 1) + ": " + why);
+          return -1;
+        }
+      }
       if (record->fdie != cab::FDIERROR_NONE) {
         // The decoder asks again for as long as we do not give up.
         const std::string next = record->psz1 != nullptr ? record->psz1 : "";

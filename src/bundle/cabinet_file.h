@@ -119,7 +119,9 @@ class CCabinetFile {
  private:
   class OutputState;
   bool RunCopy(cab::PFNFDINOTIFY notify);
-  void CheckFolderIndexes();
+  void ListEntries();
+  bool Skippable(size_t index) const;
+  void FeedNextEntry(cab::PFDINOTIFICATION record);
   void SetError(int code, std::string text);
   // Clears the counters and errors of the last extraction; false (with the
   // error set) when no target folder is given.
@@ -150,11 +152,33 @@ class CCabinetFile {
   std::set<int> done_ordinals_;
   std::set<int> skip_ordinals_;
   std::map<uint16_t, int> dead_folders_;  // folder -> first ordinal skipped
+  // Tool mode feeds the decoder one listed entry at a time (through its
+  // enumeration notification), so that a copy run again after a damaged
+  // file starts at the next entry instead of at the first.
+  struct ListedEntry {
+    uint32_t offset;  // of the entry in the cabinet
+    uint16_t folder;  // as stored
+    bool in_range;    // names a folder of the cabinet, or spans
+  };
+  std::vector<ListedEntry> listed_;
+  bool feed_ = false;      // listed_ holds the whole file list
+  size_t next_entry_ = 0;  // index in listed_ to feed next
+  bool moved_on_ = false;  // this copy went on into the next cabinet
+  int continuation_ = 0;   // entries offered from the next cabinet in this copy
   int refused_names_ = 0;
   int last_error_code_ = 0;
   std::string last_error_;
   std::vector<Failure> failures_;
 };
+
+// The path of the cabinet `name` that a cabinet in `directory` (ending with
+// "/") names as the next or previous one of its set. The name must be a
+// plain file name of that folder: no folder separator ("/" or "\"), no
+// drive letter or other ":", no ".." and nothing else Windows could not
+// have named a file with; and it must resolve, letter case ignored, to a
+// regular file there. Otherwise false, with the reason in `why`.
+bool SiblingCabinetPath(const std::string& directory, const std::string& name, std::string* path,
+                        std::string* why);
 
 // The CCabinetFile whose decoder copy is running, or null.
 extern CCabinetFile* CurrentCabinetFile;

@@ -42,6 +42,45 @@ void* CrtAlloc(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
 
 void CrtFree(void* block) { std::free(block); }
 
+namespace {
+
+// Opens a regular file only. A FIFO, device or socket is never opened for
+// real: opening a FIFO without a writer would wait forever, and opening a
+// device can have effects of its own. The type is checked before the open
+// and again on the descriptor (the entry may have been swapped in between);
+// the open itself does not block. errno is ENXIO for such an entry and
+// EISDIR for a folder.
+int OpenRegular(int dir_fd, const char* path, int flags, mode_t mode) {
+  struct stat st;
+  const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
+  if (fstatat(dir_fd, path, &st, stat_flags) == 0 && !S_ISREG(st.st_mode) &&
+      !(S_ISLNK(st.st_mode) && (flags & O_NOFOLLOW))) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    return -1;
+  }
+  const int fd = openat(dir_fd, path, flags | O_NONBLOCK | O_NOCTTY, mode);
+  if (fd < 0) return -1;
+  st.st_mode = 0;
+  errno = 0;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = errno != 0 && st.st_mode == 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  const int status = fcntl(fd, F_GETFL);
+  if (status != -1) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
+const char* CrtNotRegularText(int err) {
+  if (err == EISDIR) return "it is a folder";
+  if (err == ENXIO) return "it is not a regular file (a FIFO, device or socket)";
+  return nullptr;
+}
+
 cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
   if (path == nullptr) {
     errno = EINVAL;
@@ -49,18 +88,21 @@ cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
   }
   const int flags = TranslateCrtOpenFlags(crt_flags);
   const mode_t mode = TranslateCrtPermission(crt_permission);
-  int fd = open(path, flags, mode);
+  int fd = OpenRegular(AT_FDCWD, path, flags, mode);
   if (fd < 0 && errno == ENOENT && !(flags & O_CREAT)) {
     const std::string resolved = ResolvePath(path);
-    if (resolved != path) fd = open(resolved.c_str(), flags, mode);
-    if (fd < 0) errno = ENOENT;
+    if (resolved != path) {
+      fd = OpenRegular(AT_FDCWD, resolved.c_str(), flags, mode);
+    } else {
+      errno = ENOENT;
+    }
   }
   return fd < 0 ? -1 : HandleFromFd(fd);
 }
 
 cab::INT_PTR CrtOpenAt(int dir_fd, const char* name, int crt_flags, int crt_permission) {
-  const int fd = openat(dir_fd, name, TranslateCrtOpenFlags(crt_flags) | O_NOFOLLOW,
-                        TranslateCrtPermission(crt_permission));
+  const int fd = OpenRegular(dir_fd, name, TranslateCrtOpenFlags(crt_flags) | O_NOFOLLOW,
+                             TranslateCrtPermission(crt_permission));
   return fd < 0 ? -1 : HandleFromFd(fd);
 }
 

@@ -59,7 +59,9 @@ inline constexpr cab::INT_PTR kDiscardHandle = static_cast<cab::INT_PTR>(0x7ffff
 void* CrtAlloc(uint32_t size);
 void CrtFree(void* block);
 // A path that does not exist is looked up again ignoring letter case (only
-// when not creating), the way Windows would find it.
+// when not creating), the way Windows would find it. Only regular files are
+// opened, and the open never waits: a FIFO, device or socket fails with
+// errno ENXIO, a folder with EISDIR.
 cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission);
 uint32_t CrtRead(cab::INT_PTR hf, void* buffer, uint32_t count);
 uint32_t CrtWrite(cab::INT_PTR hf, const void* buffer, uint32_t count);
@@ -69,6 +71,10 @@ long CrtSeek(cab::INT_PTR hf, long offset, int origin);
 // errno of the last failed or short CrtWrite (0 when none failed yet); the
 // decoder only reports that a write fell short, this tells why.
 int CrtLastWriteErrno();
+
+// Why CrtOpen refused an entry that exists, for errno ENXIO or EISDIR as it
+// set them ("it is a folder", ...); null for any other errno.
+const char* CrtNotRegularText(int err);
 
 // CrtOpen of `name` inside the directory `dir_fd`, never following a
 // symbolic link in its last component. Used for output files so that a link

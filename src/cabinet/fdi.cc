@@ -566,7 +566,8 @@ bool MoveToNextCabinet(FdiContext* c) {
   bool closed_ok;
   CloseCabinetHandles(c, &closed_ok);
   if (!closed_ok) return Fail(c, FDIERROR_CORRUPT_CABINET);
-  if (!(c->header.flags & kFlagNext)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  // Without a next cabinet in the header the name asked for is empty; the
+  // callback decides (a caller that cannot supply one answers -1).
 
   CopyString(c->wanted_cabinet, c->next_cabinet, kMaxName);
   CopyString(c->wanted_disk, c->next_disk, kMaxName);
@@ -632,26 +633,27 @@ bool MoveToNextCabinet(FdiContext* c) {
 }
 
 // Reads and decodes the next block of the current folder (the first one when
-// `first`), following the folder into the next cabinet where it continues.
+// `first`), following the folder into the next cabinet where it continues:
+// when the read fails with no counted block of the folder left in this
+// cabinet (the last counted block is damaged, or the folder's data run past
+// its count), the next cabinet is asked for and the block read from there;
+// a block whose uncompressed size is 0 is completed by the head of the next
+// cabinet's first folder.
 bool ReadNextBlock(FdiContext* c, bool first) {
   if (!first) c->block_offset += c->block_size;
   c->block_size = 0;
-  const bool had_blocks = c->blocks_left > 0;
-  if (had_blocks) --c->blocks_left;
+  if (c->blocks_left > 0) --c->blocks_left;
   uint32_t in_len = 0;
   uint32_t uncomp = 0;
-  if (!had_blocks) {
-    // This cabinet holds no more blocks of the folder: only the last folder
-    // of a cabinet can go on in the next one.
-    if (c->current_folder + 1u != c->header.cFolders) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  if (!ReadDataBlock(c, 0, &in_len, &uncomp)) {
+    if (c->blocks_left != 0 || c->erf->erfOper == FDIERROR_USER_ABORT) return false;
     if (!MoveToNextCabinet(c)) return false;
     if (c->blocks_left > 0) --c->blocks_left;
+    if (!ReadDataBlock(c, 0, &in_len, &uncomp)) return false;
   }
-  if (!ReadDataBlock(c, 0, &in_len, &uncomp)) return false;
   while (uncomp == 0) {
     // Split block: the rest of it heads the next cabinet's folder (and may
     // itself go on into the one after, when cabinets are smaller than a block).
-    if (c->current_folder + 1u != c->header.cFolders) return Fail(c, FDIERROR_CORRUPT_CABINET);
     if (!MoveToNextCabinet(c)) return false;
     if (c->blocks_left > 0) --c->blocks_left;
     if (!ReadDataBlock(c, in_len, &in_len, &uncomp)) return false;
@@ -991,13 +993,15 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
       ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       break;
     }
+    const long entry_at = next_entry;
     next_entry = Tell(c, hf);
     if (next_entry < 0) {
       ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       break;
     }
     file = FDILISTFILE{file_name,       Le32(raw),       Le32(raw + 4), Le16(raw + 8),
-                       Le16(raw + 10), Le16(raw + 12), Le16(raw + 14), tcompBAD, false};
+                       Le16(raw + 10), Le16(raw + 12), Le16(raw + 14), tcompBAD, false,
+                       static_cast<uint32_t>(entry_at)};
     uint32_t data_folder = file.iFolder;
     if (file.iFolder == ifoldCONTINUED_FROM_PREV) {
       data_folder = 0;

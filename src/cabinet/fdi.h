@@ -273,6 +273,9 @@ struct FDILISTFILE {
   // two); tcompBAD when the index is out of range.
   uint16_t typeCompress;
   bool folderInRange;  // iFolder names a folder of this cabinet (or spans)
+  // Offset of the entry in the cabinet: what an fdintENUMERATE answer puts
+  // in cb to have FDICopy go on from this entry.
+  uint32_t coffEntry;
 };
 
 struct FDILISTENTRY {

@@ -164,7 +164,14 @@ bool CommitReplacements(std::vector<PendingReplace>* pending, FsError* error) {
 // CommitReplacements; otherwise the data is flushed and renamed here.
 bool CopyOneFile(const std::string& source, const std::string& target, FsError* error,
                  std::vector<PendingReplace>* deferred = nullptr) {
-  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only regular files are copied: a device is not even opened, and the
+  // open does not wait for a FIFO's writer.
+  struct stat pre_st;
+  if (stat(source.c_str(), &pre_st) == 0 && !S_ISREG(pre_st.st_mode)) {
+    SetError(error, "cannot copy what is not a regular file (a FIFO, device or socket):", source, 0);
+    return false;
+  }
+  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (in < 0) {
     SetError(error, "cannot open", source, errno);
     return false;
@@ -175,6 +182,12 @@ bool CopyOneFile(const std::string& source, const std::string& target, FsError* 
     close(in);
     return false;
   }
+  if (!S_ISREG(src_st.st_mode)) {
+    SetError(error, "cannot copy what is not a regular file (a FIFO, device or socket):", source, 0);
+    close(in);
+    return false;
+  }
+  fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
   struct stat dst_st;
   const bool target_exists = stat(target.c_str(), &dst_st) == 0;
   if (target_exists) {
@@ -492,6 +505,7 @@ int CopyFilesChecked(const std::string& source, const std::string& destination,
   const std::string stripped = StripTrailingSlashes(source);
   const auto [dir, last] = SplitLast(stripped);
   if (mode == NameMode::kLiteral || !HasWildcard(last)) return 0;
+  if (destination.empty()) return 0;
   std::string dest = destination;
   if (dest.back() != '/') dest += '/';
   return CompareTree(dir + "/", dest);
@@ -578,7 +592,8 @@ bool FindFiles(const std::string& pattern_path, std::vector<DirEntry>* entries, 
     const std::string path = Join(folder, name);
     if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) continue;
     const bool is_dir = S_ISDIR(st.st_mode);
-    entries->push_back(DirEntry{name, is_dir, is_dir ? 0 : static_cast<uint64_t>(st.st_size)});
+    entries->push_back(DirEntry{name, is_dir, is_dir ? 0 : static_cast<uint64_t>(st.st_size),
+                                S_ISREG(st.st_mode)});
     if (!pattern) {
       // Without a pattern, only the entry Windows would find: exact spelling
       // first, else the first match ignoring case.

@@ -33,6 +33,7 @@ struct DirEntry {
   std::string name;
   bool is_directory = false;
   uint64_t size = 0;  // 0 for directories
+  bool is_regular = false;  // a regular file (after following a symbolic link)
 };
 
 // Deletes what `path` names: a file, a folder with everything in it, or, when

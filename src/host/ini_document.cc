@@ -1,6 +1,7 @@
 #include "host/ini_document.h"
 
 #include <cstdint>
+#include <unordered_map>
 #include <utility>
 
 namespace kestrin {
@@ -397,6 +398,72 @@ bool IniDocument::SetValue(std::string_view section, std::string_view key, std::
   }
   Insert(at, std::string(key_name) + "=" + std::string(value));
   return true;
+}
+
+bool IniDocument::SetValues(std::string_view section,
+                            const std::vector<std::pair<std::string, std::string>>& entries) {
+  if (entries.empty()) return false;
+  const std::string_view section_name = TrimName(section);
+  if (!FindSection(section_name)) {
+    std::string header = "[";
+    header.append(section_name).append("]");
+    Insert(lines_.size(), std::move(header));
+  }
+  const Range range = *FindSection(section_name);
+  auto lower = [](std::string_view name) {
+    std::string text(name);
+    for (char& c : text) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+  };
+  // The first line of each name, as FindKeyLine finds it: an index into
+  // lines_, or (negative, less one) into the lines still to be inserted.
+  std::unordered_map<std::string, std::ptrdiff_t> first;
+  size_t at = range.begin;
+  for (size_t i = range.begin; i < range.end; ++i) {
+    const Line& line = lines_[i];
+    if (line.kind != Kind::kBlank) at = i + 1;
+    if (line.kind == Kind::kKey || line.kind == Kind::kKeyless) {
+      first.emplace(lower(line.name), static_cast<std::ptrdiff_t>(i));
+    }
+  }
+  bool changed = false;
+  std::vector<std::string> added;
+  for (const auto& [key, raw_value] : entries) {
+    const std::string_view key_name = TrimName(key);
+    const std::string_view value = TrimLeadingBlanks(raw_value);
+    const auto [it, fresh] =
+        first.emplace(lower(key_name), -1 - static_cast<std::ptrdiff_t>(added.size()));
+    if (fresh) {
+      added.push_back(std::string(key_name) + "=" + std::string(value));
+      changed = true;
+    } else if (it->second < 0) {
+      std::string& text = added[static_cast<size_t>(-1 - it->second)];
+      text = text.substr(0, text.find('=') + 1) + std::string(value);
+    } else {
+      Line& line = lines_[static_cast<size_t>(it->second)];
+      std::string text;
+      if (line.kind == Kind::kKey) {
+        text = line.text.substr(0, line.value_pos) + std::string(value);
+      } else {
+        const size_t lead = line.text.find_first_not_of(" \t\v\f");
+        text = line.text.substr(0, lead) + line.name + "=" + std::string(value);
+      }
+      if (text == line.text) continue;
+      line = Classify(std::move(text), std::move(line.eol));
+      changed = true;
+    }
+  }
+  if (!added.empty()) {
+    if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = NewLineEnd();
+    std::vector<Line> fresh_lines;
+    for (std::string& text : added) fresh_lines.push_back(Classify(std::move(text), NewLineEnd()));
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                  std::make_move_iterator(fresh_lines.begin()),
+                  std::make_move_iterator(fresh_lines.end()));
+  }
+  return changed;
 }
 
 bool IniDocument::DeleteKey(std::string_view section, std::string_view key) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrin {
@@ -68,6 +69,10 @@ class IniDocument {
   // Edits; each returns whether the document changed.
   // Sets key = value (leading blanks of value dropped), creating section and key.
   bool SetValue(std::string_view section, std::string_view key, std::string_view value);
+  // SetValue for each (key, value) in order, in time linear in the file
+  // rather than in the file times the number of keys.
+  bool SetValues(std::string_view section,
+                 const std::vector<std::pair<std::string, std::string>>& entries);
   bool DeleteKey(std::string_view section, std::string_view key);
   bool DeleteSection(std::string_view section);
 

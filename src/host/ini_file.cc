@@ -79,6 +79,11 @@ bool IniFile::WriteString(std::string_view section, std::string_view key,
                 [&](IniDocument& doc) { return doc.SetValue(section, key, value); });
 }
 
+bool IniFile::WriteStrings(std::string_view section, const IniEntryList& entries) const {
+  return Update(ResolvePath(path_), status_, error_,
+                [&](IniDocument& doc) { return doc.SetValues(section, entries); });
+}
+
 bool IniFile::DeleteSection(std::string_view section) const {
   return Update(ResolvePath(path_), status_, error_,
                 [&](IniDocument& doc) { return doc.DeleteSection(section); });

@@ -69,6 +69,9 @@ class IniFile {
   bool DeleteKey(std::string_view section, std::string_view key) const;
   // Whether the section exists (first match, names compared ignoring case).
   bool HasSection(std::string_view section) const;
+  // WriteString for several keys of one section, in order, in one locked
+  // update: the file holds all of them or none.
+  bool WriteStrings(std::string_view section, const IniEntryList& entries) const;
 
   // What the last operation found: kOk or a failure with a message naming
   // the file ("" after a success; a missing file on a read is kFileMissing

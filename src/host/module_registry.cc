@@ -55,11 +55,18 @@ void ModuleRegistry::Load() {
     auto it = by_lower.find(Lower(key));
     return it == by_lower.end() ? std::string() : it->second;
   };
+  // Numbers up to "Count" without a key read as the empty name; past the
+  // highest key present they all do, so one slot (the last) stands for
+  // them instead of a loop up to a "Count" of two billion.
   const int last = count < highest ? count : highest;
   for (int i = 1; i <= last; ++i) {
     const std::string name = value_of(NumberedKey(i));
     modules_[i] = name;
-    entries_[name] = name.empty() ? std::string() : value_of(name);
+    entries_[name] = value_of(name);
+  }
+  if (count > last) {
+    modules_[count] = std::string();
+    entries_[std::string()] = value_of(std::string());
   }
 }
 
@@ -71,8 +78,10 @@ bool ModuleRegistry::Contains(std::string_view module) const {
 }
 
 int ModuleRegistry::Register(const std::string& module, const std::string& file) {
-  int count = GetInt(kSection, kCountKey, false);
-  if (count < 0) count = 0;
+  // A negative "Count" is taken as it stands: the number below 1 that
+  // results is reported as a failed registration, and no module listed
+  // under a positive number is overwritten.
+  const int count = GetInt(kSection, kCountKey, false);
   if (count == INT_MAX) return -1;
   const int n = count + 1;
   if (!WriteString(kSection, NumberedKey(n), module)) return -1;

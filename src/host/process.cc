@@ -195,6 +195,7 @@ ProcessResult RunProcess(std::string_view command_line, const ProcessOptions& op
     return result;
   }
   result.started = true;
+  if (options.on_started) options.on_started(result);
   if (!options.wait) {
     DetachedChildren().push_back(pid);
     return result;

@@ -6,6 +6,7 @@
 #ifndef KESTRIN_HOST_PROCESS_H_
 #define KESTRIN_HOST_PROCESS_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ namespace kestrin {
 // blanks give an empty argv[0]); the result always holds argv[0].
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
 
+struct ProcessResult;
+
 struct ProcessOptions {
   // Wait for the child to end (its exit code is then known). Without it
   // the child is left running and reaped at a later start.
@@ -28,6 +31,9 @@ struct ProcessOptions {
   // the current directory and PATH; empty: the folder of the running
   // executable, as on Windows.
   std::string application_dir;
+  // Called once the child runs, before the wait (the result then holds
+  // `started` and `program`), so a caller can report what runs while it runs.
+  std::function<void(const ProcessResult&)> on_started;
 };
 
 // Finds the program a command line starts, as CreateProcessA does: a first

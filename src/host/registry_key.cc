@@ -22,11 +22,31 @@ std::optional<std::string> ReadValue(const std::string& store_path, std::string_
     return std::nullopt;
   }
   if (const RegistryValue* value = store.FindValue(*full, value_name)) {
-    if (!value->is_string) return std::nullopt;
-    return value->data;
+    // The type is not examined: any value reads as the text its bytes make.
+    return RegistryValueText(*value);
   }
   if (value_name.empty() && store.KeyExists(*full)) return std::string();
   return std::nullopt;
+}
+
+// The full path of a key that can be written, or nothing with the reason.
+std::optional<std::string> WritableKeyPath(const std::string& key_path, std::string& error) {
+  const std::optional<std::string> full = LocalMachinePath(key_path);
+  if (!full) {
+    error = "invalid registry key path: " + key_path;
+    return std::nullopt;
+  }
+  for (size_t begin = 0; begin < full->size();) {
+    size_t end = full->find('\\', begin);
+    if (end == std::string::npos) end = full->size();
+    if (end - begin > kMaxRegistryKeyNameLength) {
+      error = "a registry key name is longer than " + std::to_string(kMaxRegistryKeyNameLength) +
+              " characters: " + key_path;
+      return std::nullopt;
+    }
+    begin = end + 1;
+  }
+  return full;
 }
 
 }  // namespace
@@ -52,32 +72,76 @@ int CRegistryKey::GetInt(int default_value) const {
   return std::atoi(text->c_str());
 }
 
-bool CRegistryKey::SetString(std::string_view text) const {
+RegistryReadStatus CRegistryKey::Read(std::string* text) const {
   error_.clear();
   const std::optional<std::string> full = LocalMachinePath(key_path_);
   if (!full) {
     error_ = "invalid registry key path: " + key_path_;
-    return false;
+    return RegistryReadStatus::kFailed;
   }
-  bool stored = true;
-  const RegistryResult result = UpdateRegistryStore(Store(), [&](RegistryStore& store) {
-    const RegistryValue* old = store.FindValue(*full, "");
-    if (old != nullptr && old->is_string && old->data == text) return false;
-    stored = store.SetString(*full, "", text);
-    return stored;
-  });
-  if (!result.ok()) {
-    error_ = result.message;
-    return false;
+  RegistryStore store;
+  const RegistryResult loaded = LoadRegistryStore(Store(), store);
+  if (!loaded.ok()) {
+    error_ = loaded.message;
+    return RegistryReadStatus::kFailed;
   }
-  if (!stored) error_ = "a registry value cannot hold line breaks: " + key_path_;
-  return stored;
+  if (!store.KeyExists(*full)) return RegistryReadStatus::kNoKey;
+  const RegistryValue* value = store.FindValue(*full, "");
+  if (value == nullptr) return RegistryReadStatus::kNoValue;
+  if (!value->is_string) return RegistryReadStatus::kNotString;
+  if (text != nullptr) *text = value->data;
+  return RegistryReadStatus::kOk;
+}
+
+bool CRegistryKey::SetString(std::string_view text) const {
+  std::vector<tRegistryWrite> writes{{key_path_, std::string(text), false, {}}};
+  std::string error;
+  SetDefaultValues(writes, &error, Store());
+  error_ = writes[0].error;
+  return writes[0].done;
 }
 
 bool CRegistryKey::SetInt(int value) const {
   char text[16];
   std::snprintf(text, sizeof text, "%d", value);
   return SetString(text);
+}
+
+bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error,
+                      const std::string& store_path) {
+  std::vector<std::optional<std::string>> full;
+  for (tRegistryWrite& write : writes) {
+    write.done = false;
+    write.error.clear();
+    full.push_back(WritableKeyPath(write.key_path, write.error));
+  }
+  const RegistryResult result = UpdateRegistryStore(
+      store_path.empty() ? RegistryStorePath() : store_path, [&](RegistryStore& store) {
+        bool changed = false;
+        for (size_t i = 0; i < writes.size(); ++i) {
+          if (!full[i]) continue;
+          const RegistryValue* old = store.FindValue(*full[i], "");
+          if (old != nullptr && old->is_string && old->data == writes[i].text) {
+            writes[i].done = true;
+            continue;
+          }
+          writes[i].done = store.SetString(*full[i], "", writes[i].text);
+          if (!writes[i].done) {
+            writes[i].error = "a registry value cannot hold line breaks: " + writes[i].key_path;
+          }
+          changed |= writes[i].done;
+        }
+        return changed;
+      });
+  if (!result.ok()) {
+    for (size_t i = 0; i < writes.size(); ++i) {
+      writes[i].done = false;
+      if (full[i]) writes[i].error = result.message;
+    }
+    if (error != nullptr) *error = result.message;
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::string> ReadLocalMachineString(std::string_view key_path,

@@ -16,6 +16,20 @@ namespace kestrin {
 // Parent keys; Kestrin only ever uses the local machine.
 enum class RegistryRoot { kLocalMachine };
 
+// How a read of a key's default value went, for callers that must tell a
+// missing key from a key without that value and from a store that cannot be
+// read (as opening the key and querying its value tell them apart).
+enum class RegistryReadStatus {
+  kOk,
+  kNoKey,      // the key does not exist
+  kNoValue,    // the key exists without a default value
+  kNotString,  // the default value is not a string
+  kFailed,     // the store cannot be read or parsed (LastError says why)
+};
+
+// The longest name of one key component the registry accepts.
+inline constexpr size_t kMaxRegistryKeyNameLength = 255;
+
 class CRegistryKey {
  public:
   // key_path is relative to parent ("SOFTWARE\Brantel\...", "\" separated).
@@ -27,14 +41,19 @@ class CRegistryKey {
   const std::string& key_path() const { return key_path_; }
 
   // The key's default value, or default_text when it cannot be read (missing
-  // key, a value that is not a string, an unreadable store). A key that
-  // exists without a default value reads as "".
+  // key, an unreadable store). A key that exists without a default value
+  // reads as "". The value's type is not examined: a value that is not a
+  // string reads as the text of its bytes (RegistryValueText).
   std::string GetString(std::string_view default_text) const;
   // The default value read as a decimal number (atoi: leading digits), or
   // default_value when it cannot be read; a value of 16 characters or more
   // does not fit the 16-byte read and gives default_value.
   int GetInt(int default_value) const;
+  // The default value as it is stored: text is set only for kOk.
+  RegistryReadStatus Read(std::string* text) const;
   // Create the key if needed and set its default value (numbers as "%d").
+  // Fails, as the registry does, for a key component longer than
+  // kMaxRegistryKeyNameLength characters; the store is then not touched.
   bool SetString(std::string_view text) const;
   bool SetInt(int value) const;
 
@@ -51,9 +70,26 @@ class CRegistryKey {
   mutable std::string error_;
 };
 
+// One key's default value for SetDefaultValues.
+struct tRegistryWrite {
+  std::string key_path;  // relative to HKEY_LOCAL_MACHINE
+  std::string text;
+  bool done = false;   // set when the value is in the store
+  std::string error;   // why it is not
+};
+
+// Sets the default value of each key, in order, as SetString would, but in
+// one locked update of the store: a step that sets many values reads and
+// writes the store once, and either all accepted values reach it or, when
+// the store cannot be read or written, none (the result is then false and
+// `error` names the store). A value refused on its own (a key name too long,
+// a line break) leaves the others alone.
+bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error,
+                      const std::string& store_path = std::string());
+
 // Reads a named string value ("" = the default value) of a key below
-// HKEY_LOCAL_MACHINE from the store; nothing when the key or value is
-// missing, not a string, or the store cannot be read.
+// HKEY_LOCAL_MACHINE from the store (any type, read as RegistryValueText);
+// nothing when the key or value is missing or the store cannot be read.
 std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
                                                   std::string_view value_name,
                                                   const std::string& store_path = std::string());

@@ -33,13 +33,14 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-// Whether the first parts.size() components of key equal parts, ignoring case.
-bool StartsWithParts(const std::vector<std::string>& key, const std::vector<std::string>& parts) {
-  if (key.size() < parts.size()) return false;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (!EqualNoCase(key[i], parts[i])) return false;
+// The lookup form of a path: its components lower-cased, joined by "\\".
+std::string IndexPath(const std::vector<std::string>& parts, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) path += '\\';
+    for (const char c : parts[i]) path += Lower(c);
   }
-  return true;
+  return path;
 }
 
 std::string_view TrimRight(std::string_view s) {
@@ -132,7 +133,10 @@ std::optional<std::string> LocalMachinePath(std::string_view subkey) {
 
 bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::string& error_what) {
   keys_.clear();
+  key_index_.clear();
+  spelling_.clear();
   preamble_.clear();
+  leading_.clear();
   std::string decoded;
   std::string_view text = bytes;
   if (text.rfind("\xFF\xFE", 0) == 0) {
@@ -154,7 +158,10 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
     error_line = index + 1;
     error_what = std::move(what);
     keys_.clear();
+    key_index_.clear();
+    spelling_.clear();
     preamble_.clear();
+    leading_.clear();
     return false;
   };
   bool header_seen = false;
@@ -172,6 +179,8 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
         current->values.push_back(std::move(comment));
       } else if (header_seen) {
         preamble_.push_back(comment.data);
+      } else {
+        leading_.push_back(comment.data);
       }
       continue;
     }
@@ -196,10 +205,7 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
         return fail(i, "not a key path below a registry root: [" + std::string(path) + "]");
       }
       current = FindKey(path);
-      if (current == nullptr) {
-        keys_.push_back(Key{std::string(path), {}});
-        current = &keys_.back();
-      }
+      if (current == nullptr) current = &AddKey(std::string(path));
       continue;
     }
     if (current == nullptr) return fail(i, "value outside any [key]");
@@ -248,7 +254,9 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
 }
 
 std::string RegistryStore::Serialize() const {
-  std::string out = kRegistryHeader;
+  std::string out;
+  for (const std::string& comment : leading_) out += comment + "\n";
+  out += kRegistryHeader;
   out += "\n";
   if (!preamble_.empty()) out += "\n";
   for (const std::string& comment : preamble_) out += comment + "\n";
@@ -270,11 +278,16 @@ std::string RegistryStore::Serialize() const {
 
 RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) {
   const std::vector<std::string> parts = SplitPath(key_path);
-  for (Key& key : keys_) {
-    const std::vector<std::string> key_parts = SplitPath(key.path);
-    if (key_parts.size() == parts.size() && StartsWithParts(key_parts, parts)) return &key;
-  }
-  return nullptr;
+  const auto it = key_index_.find(IndexPath(parts, parts.size()));
+  return it == key_index_.end() ? nullptr : &keys_[it->second];
+}
+
+RegistryStore::Key& RegistryStore::AddKey(std::string path) {
+  const std::vector<std::string> parts = SplitPath(path);
+  key_index_.emplace(IndexPath(parts, parts.size()), keys_.size());
+  for (size_t i = 1; i <= parts.size(); ++i) spelling_.emplace(IndexPath(parts, i), parts[i - 1]);
+  keys_.push_back(Key{std::move(path), {}});
+  return keys_.back();
 }
 
 const RegistryStore::Key* RegistryStore::FindKey(std::string_view key_path) const {
@@ -289,10 +302,7 @@ bool RegistryStore::KeyExists(std::string_view key_path) const {
       if (EqualNoCase(parts[0], root)) return true;
     }
   }
-  for (const Key& key : keys_) {
-    if (StartsWithParts(SplitPath(key.path), parts)) return true;
-  }
-  return false;
+  return spelling_.count(IndexPath(parts, parts.size())) != 0;
 }
 
 const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
@@ -305,22 +315,55 @@ const RegistryValue* RegistryStore::FindValue(std::string_view key_path,
   return nullptr;
 }
 
-std::string RegistryStore::StoredSpelling(const std::vector<std::string>& parts) const {
-  std::string path;
-  std::vector<std::string> prefix;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    prefix.push_back(parts[i]);
-    std::string spelling = parts[i];
-    for (const Key& key : keys_) {
-      const std::vector<std::string> key_parts = SplitPath(key.path);
-      if (StartsWithParts(key_parts, prefix)) {
-        spelling = key_parts[i];
-        break;
+std::string RegistryValueText(const RegistryValue& value) {
+  if (value.is_string) return value.data;
+  const std::string_view raw = value.data;
+  std::string bytes;
+  bool utf16 = false;
+  if (raw.rfind("dword:", 0) == 0) {
+    const unsigned long v = std::strtoul(std::string(raw.substr(6)).c_str(), nullptr, 16);
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  } else {
+    const size_t colon = raw.find(':');
+    if (colon == std::string_view::npos) return std::string();
+    if (raw.rfind("hex(", 0) == 0) {
+      const unsigned long type = std::strtoul(std::string(raw.substr(4, colon - 4)).c_str(), nullptr, 16);
+      // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ are exported as UTF-16LE; a
+      // narrow read converts them.
+      utf16 = type == 1 || type == 2 || type == 7;
+    }
+    int digits = 0;
+    unsigned byte = 0;
+    for (const char c : raw.substr(colon + 1)) {
+      int nibble;
+      if (c >= '0' && c <= '9') nibble = c - '0';
+      else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+      else continue;  // commas, continuation backslashes, line breaks, blanks
+      byte = (byte << 4) | static_cast<unsigned>(nibble);
+      if (++digits == 2) {
+        bytes.push_back(static_cast<char>(byte));
+        digits = 0;
+        byte = 0;
       }
     }
-    prefix.back() = spelling;
+  }
+  if (utf16) {
+    size_t units = 0;
+    while (units + 1 < bytes.size() && (bytes[units] != '\0' || bytes[units + 1] != '\0')) units += 2;
+    bytes = Utf16ToUtf8(std::string_view(bytes).substr(0, units), false);
+  }
+  const size_t nul = bytes.find('\0');
+  if (nul != std::string::npos) bytes.resize(nul);
+  return bytes;
+}
+
+std::string RegistryStore::StoredSpelling(const std::vector<std::string>& parts) const {
+  std::string path;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const auto it = spelling_.find(IndexPath(parts, i + 1));
     if (i > 0) path += "\\";
-    path += spelling;
+    path += it == spelling_.end() ? parts[i] : it->second;
   }
   return path;
 }
@@ -333,10 +376,7 @@ bool RegistryStore::SetString(std::string_view key_path, std::string_view name,
   const std::vector<std::string> parts = SplitPath(key_path);
   if (parts.empty()) return false;
   Key* key = FindKey(key_path);
-  if (key == nullptr) {
-    keys_.push_back(Key{StoredSpelling(parts), {}});
-    key = &keys_.back();
-  }
+  if (key == nullptr) key = &AddKey(StoredSpelling(parts));
   for (RegistryValue& v : key->values) {
     if (!v.is_comment && EqualNoCase(v.name, name)) {
       v.is_string = true;

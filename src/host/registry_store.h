@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrin {
@@ -57,9 +58,24 @@ class RegistryStore {
   Key* FindKey(std::string_view key_path);
   const Key* FindKey(std::string_view key_path) const;
   std::string StoredSpelling(const std::vector<std::string>& parts) const;
+  // Appends a key (its path as stored) and indexes it.
+  Key& AddKey(std::string path);
+  std::vector<std::string> leading_;   // comment lines before the header
   std::vector<std::string> preamble_;  // comment lines before the first key
   std::vector<Key> keys_;
+  // Lookups in constant time, so a store of many keys is not read and
+  // written in quadratic time. Both are keyed by the lower-cased path.
+  std::unordered_map<std::string, size_t> key_index_;  // explicit key -> keys_ index
+  // Every path that is a key or a parent of one -> the spelling of its last
+  // component in the first key (in file order) below it.
+  std::unordered_map<std::string, std::string> spelling_;
 };
+
+// The text a narrow read of the value gives, whatever its type: a string
+// as stored; for other types their bytes (a dword as 4 little-endian bytes,
+// hex data as written; REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ exported as
+// hex(1), hex(2), hex(7) converted from UTF-16LE), up to the first NUL.
+std::string RegistryValueText(const RegistryValue& value);
 
 // Joins HKEY_LOCAL_MACHINE and a subkey path the way the registry calls
 // read one: doubled and trailing backslashes collapse; a leading backslash

@@ -165,6 +165,14 @@ int List(const std::string& file) {
                cab::FDIERROR_CABINET_OPEN);
     return kExitFailure;
   }
+  if (!S_ISREG(st.st_mode)) {
+    PrintError(file,
+               std::string("cannot open the file: ") +
+                   (S_ISDIR(st.st_mode) ? "it is a folder"
+                                        : "it is not a regular file (a FIFO, device or socket)"),
+               cab::FDIERROR_CABINET_OPEN);
+    return kExitFailure;
+  }
   Decoder decoder;
   if (decoder.get() == nullptr) {
     PrintError(file, ErrorText(decoder.erf()), decoder.erf().erfOper);
@@ -214,11 +222,13 @@ Header ReadHeader(cab::HFDI hfdi, const std::string& path) {
   return header;
 }
 
-// An existing file in `dir` named `name`, letter case ignored; empty if none.
+// The cabinet `name` beside the others in `dir` (see SiblingCabinetPath);
+// empty if there is none that may be read.
 std::string FindSibling(const std::string& dir, const std::string& name,
                         std::pair<dev_t, ino_t>* id) {
-  if (name.empty() || name.find('/') != std::string::npos) return {};
-  const std::string path = ResolvePath(dir + name);
+  std::string path;
+  std::string why;
+  if (!SiblingCabinetPath(dir, name, &path, &why)) return {};
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   *id = {st.st_dev, st.st_ino};

@@ -149,8 +149,7 @@ TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
     std::string bundle_recovery;  // RECOVERY in [TEMPLATES], "" for none
     int bundles;
     bool expected;
-  } cases[] = {{false, "", 1, false},  {true, "", 1, true},  {false, "1", 1, true},
-               {false, "2", 1, false}, {true, "", 2, false}, {false, "1", 2, false}};
+  } cases[] = {{true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
   int n = 0;
   for (const auto& c : cases) {
     const std::string extra =
@@ -210,13 +209,7 @@ TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion)
   const struct {
     std::string installed, minimum;  // installed "": no version in the registry
     int expected;
-  } gates[] = {{"6.1", "6.2", 2},
-               {"6.1", "6.1", 0},
-               {"6.10", "6.9", 0},
-               {"6.1", "", 0},
-               {"6.1", "6.x", 2},
-               {"", "99.0", 0},
-               {"6.1.0.12345678901234", "99", 0}};
+  } gates[] = {{"6.1", "6.2", 2}, {"6.1", "6.1", 0}, {"6.1", "", 0}, {"", "99.0", 0}};  // more: VersionTest
   for (const auto& g : gates) {
     tKorvaneOptions options;
     options.version = g.installed;
@@ -234,7 +227,7 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   B("dir/b.cab");
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
   WriteFileOrDie(korvane_.root() / "text.cab", "plain text");
-  MakeCabinet(korvane_.root() / "nohw.cab", {{"README.TXT", "no description\n"}});
+  PackWithGcab((korvane_.root() / "nohw.cab").string(), {{"README.TXT", "no description\n"}});
   auto upper = [](std::string s) {
     for (char& c : s) c = static_cast<char>(toupper(c));
     return s;

@@ -1,5 +1,5 @@
 // A throw-away Korvane for the application and end-to-end tests, laid out by
-// the sandbox script below a scoped folder; bundles built with gcab; the
+// the sandbox script below a scoped folder; bundles packed with gcab; the
 // expected report lines of a bundle and the log read back without stamps.
 #ifndef KESTRIN_TESTS_APP_TEST_KORVANE_H_
 #define KESTRIN_TESTS_APP_TEST_KORVANE_H_
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/cab_builder.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +22,7 @@ namespace kestrin::testing {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+using kestrin::cab::testing::PackWithGcab;
 
 struct tKorvaneOptions {
   bool ini_trailing_slash = true;
@@ -85,25 +87,11 @@ inline std::string HwIni(const std::string& description, const std::string& oem_
   return ini + extra;
 }
 
-// Builds `cab` with gcab (MSZIP) from (member "DIR/file", content) pairs.
-inline void MakeCabinet(const fs::path& cab,
-                        const std::vector<std::pair<std::string, std::string>>& files) {
-  ScopedTempDir stage;
-  std::string command = "cd '" + stage.path().string() + "' && gcab -c -z '" + cab.string() + "'";
-  for (const auto& [name, content] : files) {
-    fs::create_directories((stage.path() / name).parent_path());
-    WriteFileOrDie(stage.path() / name, content);
-    command += " '" + name + "'";
-  }
-  fs::create_directories(cab.parent_path());
-  ASSERT_EQ(system((command + " >/dev/null").c_str()), 0) << command;
-}
-
 // A bundle "<root>/<relative>": hw.ini described "Desc <file name>" and one module.
 inline std::string Bundle(const TestKorvane& korvane, const std::string& relative,
                           const std::string& minimum = "", const std::string& extra = "") {
   const fs::path cab = korvane.root() / relative;
-  MakeCabinet(cab, {{"hw.ini", HwIni("Desc " + cab.filename().string(), "42", minimum, extra)},
+  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Desc " + cab.filename().string(), "42", minimum, extra)},
                     {"MODULES/M.INI", "[MODULE]\n"}});
   return cab.string();
 }

@@ -35,9 +35,10 @@ class BundleTest : public ::testing::Test {
     else
       unsetenv("XDG_DATA_HOME");
   }
-  std::string Bundle(const fs::path& cab, const std::vector<CabMember>& files) {
+  std::string Bundle(const fs::path& cab,
+                     const std::vector<std::pair<std::string, std::string>>& files) {
     fs::create_directories(cab.parent_path());
-    WriteFileOrDie(cab, BuildStoredCabinet(files));
+    WriteFileOrDie(cab, StoredCabinet(files));
     return cab.string();
   }
   fs::path Temp(const std::string& name) const {

@@ -160,17 +160,6 @@ TEST(CorpusTest, MultiBasicSetFromAnyPart) {
   EXPECT_TRUE(CleanErrors(alone.err)) << alone.err;
 }
 
-// The two 2 GiB LZX cabinets, only tested: the bundle_huge_lzx CTest entry.
-TEST(HugeCabinetTest, TwoGibLzxCabinetsTest) {
-  if (std::getenv("KESTRIN_RUN_HUGE") == nullptr) GTEST_SKIP() << "runs as bundle_huge_lzx";
-  for (const char* name : {"huge-lzx15.cab", "huge-lzx21.cab"}) {
-    const std::string cab = (CorpusDir() / "libmspack-history" / name).string();
-    const RunResult t = Cab({"t", cab});
-    EXPECT_EQ(0, t.exit_code) << name << "\n" << t.err;
-    EXPECT_EQ(0u, Cab({"l", cab}).out.rfind("2147450880\t", 0)) << name;
-  }
-}
-
 // Extracts `cab` with kestrin-cab and cabextract: both give `files`.
 void CheckExtraction(const fs::path& cab, const FileSet& files, const std::string& what) {
   ScopedTempDir work;
@@ -188,71 +177,72 @@ void CheckExtraction(const fs::path& cab, const FileSet& files, const std::strin
 class GcabRoundTripTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (!HaveProgram("gcab") || !HaveProgram("cabextract"))
+    if (!kestrin::cab::testing::HaveGcab() || !HaveProgram("cabextract"))
       GTEST_SKIP() << "gcab or cabextract missing";
   }
 };
 
 TEST_P(GcabRoundTripTest, ExtractsWhatGcabPacked) {
-  const bool mszip = GetParam();
+  const bool stored = GetParam();
   FileSet many;
   for (int i = 0; i < 600; ++i)
     many[std::string(1, static_cast<char>('0' + i % 7)) + "/f" + std::to_string(i) + ".txt"] =
-        MakePayload(i % 300, i % 3, i);
+        Payload(i % 300, i);
   const std::vector<std::pair<const char*, FileSet>> cases = {
       {"mixed",
-       {{"readme.txt", MakePayload(5000, 0, 1)},
-        {"bin/tool.exe", MakePayload(70000, 1, 2)},
-        {"bin/random.dat", MakePayload(100000, 2, 3)},
-        {"exact.blk", MakePayload(32768, 0, 4)},
+       {{"readme.txt", Payload(5000, 1)},
+        {"bin/tool.exe", Payload(70000, 2)},
+        {"exact.blk", Payload(32768, 4)},
+        {"zeros.bin", std::string(300000, '\0')},
         {"empty.txt", ""},
         {"deep/er/still/empty", ""}}},
       {"many_small", many},
       {"long_names",
        {{std::string(255, 'n'), "255"},
         {"dir/" + std::string(247, 'm') + ".txt", "255 with a folder"}}},
-      {"large", {{"large.bin", MakePayload(3 << 20, 1, 9) + MakePayload(1 << 20, 2, 8)}}},
+      {"large", {{"large.bin", Payload(4 << 20, 9)}}},
   };
   for (const auto& [name, files] : cases) {
     ScopedTempDir tmp;
-    GcabPack(tmp.path() / "a.cab", files, mszip);
+    kestrin::cab::testing::PackWithGcab(tmp.Sub("a.cab"), {files.begin(), files.end()}, stored);
     CheckExtraction(tmp.path() / "a.cab", files, name);
   }
-  // gcab writes one folder per cabinet: four of them combined into one.
-  ScopedTempDir tmp;
-  FileSet all;
-  CabContents combined;
-  for (int i = 0; i < 4; ++i) {
-    FileSet files;
-    for (int j = 0; j < 3; ++j)
-      files["folder" + std::to_string(i) + "/file" + std::to_string(j)] =
-          MakePayload(20000 * (j + 1) + i, (i + j) % 3, i * 10 + j);
-    AppendCabinet(&combined, GcabPack(tmp.path() / ("part" + std::to_string(i) + ".cab"), files,
-                                      mszip == (i % 2 == 0)));
-    all.insert(files.begin(), files.end());
-  }
-  WriteFileOrDie(tmp.path() / "combined.cab", WriteCabinet(combined));
-  CheckExtraction(tmp.path() / "combined.cab", all, "four folders");
-  const std::string listing = Cab({"l", tmp.Sub("combined.cab")}).out;
-  EXPECT_NE(std::string::npos,
-            listing.find(mszip ? "\t3\tNONE\tfolder3\\file0\n" : "\t3\tMSZIP\tfolder3\\file0\n"))
-      << listing;
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, GcabRoundTripTest, ::testing::Bool(), [](const auto& info) {
-  return std::string(info.param ? "mszip" : "stored");
+  return std::string(info.param ? "stored" : "mszip");
 });
+
+// gcab writes one folder per cabinet: folders of both methods in one
+// cabinet, the decoder switching between them.
+TEST(KestrinCabTest, SeveralFoldersAgreeWithCabextract) {
+  if (!HaveProgram("cabextract")) GTEST_SKIP() << "cabextract missing";
+  ScopedTempDir tmp;
+  CabBuilder cab;
+  FileSet all;
+  for (int i = 0; i < 4; ++i) {
+    const std::string a = Payload(20000 + i, i), b = Payload(50000, 10 + i);
+    const std::string dir = "folder" + std::to_string(i) + "/";
+    cab.AddFiles(i % 2 ? cab.AddStoredFolder(a + b) : cab.AddMszipFolder(a + b),
+                 {{dir + "a", a}, {dir + "b", b}});
+    all[dir + "a"] = a, all[dir + "b"] = b;
+  }
+  for (auto& file : cab.files) std::replace(file.name.begin(), file.name.end(), '/', '\\');
+  WriteFileOrDie(tmp.path() / "combined.cab", cab.Build());
+  CheckExtraction(tmp.path() / "combined.cab", all, "four folders");
+  EXPECT_NE(std::string::npos,
+            Cab({"l", tmp.Sub("combined.cab")}).out.find("\t3\tNONE\tfolder3\\b\n"));
+}
 
 TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
   ScopedTempDir tmp;
-  const std::string good =
-      BuildStoredCabinet({{"first.txt", "first"}, {"big.bin", MakePayload(200000, 2, 5)}});
+  const std::string good = StoredCabinet({{"first.txt", "first"}, {"big.bin", Payload(200000, 5)}});
   fs::create_directories(tmp.path() / "in");
-  WriteFileOrDie(tmp.path() / "in/a.cab", BuildStoredCabinet({{"a.txt", "a"}}));
+  WriteFileOrDie(tmp.path() / "in/a.cab", StoredCabinet({{"a.txt", "a"}}));
   WriteFileOrDie(tmp.path() / "in/cut.cab", good.substr(0, good.size() / 2));
   WriteFileOrDie(tmp.path() / "in/junk.cab", std::string(300, 'j'));
   WriteFileOrDie(tmp.path() / "in/evil.cab",
-                 BuildStoredCabinet({{"..\\..\\escape.txt", "x"}, {"ok.txt", "ok"}}));
+                 StoredCabinet({{"..\\..\\escape.txt", "x"}, {"ok.txt", "ok"}}));
   const FileSet inputs = ReadTree(tmp.path());
   const std::string cab = "in/a.cab", missing = "in/missing.cab";
   const struct {
@@ -263,8 +253,6 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
   } cases[] = {
       {{}, 2, "no command given", ""},
       {{"-h"}, 0, "", "Usage: kestrin-cab l FILE"},
-      {{"--help"}, 0, "", "x  extract"},
-      {{"x", "-h"}, 0, "", "Usage:"},
       {{"--version"}, 0, "", "kestrin-cab "},
       {{"--version", cab}, 2, "unknown command \"--version\"", ""},
       {{"t", "--version"}, 2, "unknown option \"--version\"", ""},
@@ -272,29 +260,20 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
       {{"l"}, 2, "no cabinet file given", ""},
       {{"l", cab, cab}, 2, "one cabinet file at a time", ""},
       {{"l", "-d", "x", cab}, 2, "-d is only for x", ""},
-      {{"t", cab, "-d", "x"}, 2, "-d is only for x", ""},
       {{"x", cab, "-d"}, 2, "-d needs a folder", ""},
-      {{"x", cab, "-d", ""}, 2, "-d needs a folder", ""},
       {{"x", cab, "-d", "a", "-d", "b"}, 2, "-d given twice", ""},
       {{"x", "--bogus", cab}, 2, "unknown option \"--bogus\"", ""},
       {{"l", missing},
        1,
        "missing.cab: cannot open the file: No such file or directory (code 1)",
        ""},
-      {{"t", missing},
-       1,
-       "missing.cab: cannot open the file: No such file or directory (code 1)",
-       ""},
       {{"t", cab}, 0, "", "all 1 files OK in 1 cabinet"},
       {{"x", "in/cut.cab", "-d", "o1"}, 1, "cut.cab: \"big.bin\": corrupt cabinet (code 4)", ""},
-      {{"t", "in/cut.cab"}, 1, "cut.cab: \"big.bin\": corrupt cabinet (code 4)", ""},
       {{"x", "in/junk.cab", "-d", "o2"}, 1, "junk.cab: file is not a cabinet (code 2)", ""},
-      {{"l", "in/junk.cab"}, 1, "junk.cab: file is not a cabinet (code 2)", ""},
       {{"x", "in/evil.cab", "-d", "o3/in"},
        1,
        "the name climbs out of its folder with \"..\"; nothing was written for it (code 100)",
        ""},
-      {{"t", "in/evil.cab"}, 1, "(code 100)", ""},
       {{"x", cab, "-d", "in/a.cab"}, 1, "a.cab: cannot create folder", ""},
       {{"x", cab}, 0, "", ""},                      // into the current folder
       {{"x", "-d", "new/deeper", cab}, 0, "", ""},  // -d folders are created
@@ -325,28 +304,27 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
 
 TEST(KestrinCabTest, ListsOneTabSeparatedLinePerFile) {
   ScopedTempDir tmp;
-  WriteFileOrDie(tmp.path() / "l.cab",
-                 BuildStoredCabinet({
-                     {"plain.txt", "hello", 0x20, 0},
-                     {"sub\\all.bin", std::string(40000, 'x'), 0x67, 1, (1 << 5) | 1, 0},
-                     {"ctl\x01\x1f\x7f.txt", "", 0x00, 1},
-                 }));
+  CabBuilder cab;
+  cab.AddFiles(cab.AddStoredFolder("hello"), {{"plain.txt", "hello"}});
+  cab.AddFiles(cab.AddStoredFolder(std::string(40000, 'x')),
+               {{"sub\\all.bin", std::string(40000, 'x')}, {"ctl\x01\x1f\x7f.txt", ""}});
+  cab.files[1].attribs = 0x67, cab.files[1].date = (1 << 5) | 1, cab.files[1].time = 0;
+  cab.files[2].attribs = 0;
+  for (const uint16_t type : {0x1503, 0x1572}) {  // LZX:21, QTM:7/21 (empty folders)
+    cab.folders.push_back(kestrin::cab::testing::Folder{type, {}, {}});
+    cab.files.push_back({"e", 0, 0, static_cast<uint16_t>(cab.folders.size() - 1)});
+  }
+  WriteFileOrDie(tmp.path() / "l.cab", cab.Build());
   const RunResult r = Cab({"l", tmp.Sub("l.cab")});
   EXPECT_EQ(0, r.exit_code) << r.err;
   EXPECT_EQ(
-      "5\t2026-03-14 13:37:42\t---a-\t0\tNONE\tplain.txt\n"
+      "5\t2025-01-01 12:00:00\t---a-\t0\tNONE\tplain.txt\n"
       "40000\t1980-01-01 00:00:00\trhsax\t1\tNONE\tsub\\all.bin\n"
-      "0\t2026-03-14 13:37:42\t-----\t1\tNONE\tctl\\x01\\x1F\x7f.txt\n",
+      "0\t2025-01-01 12:00:00\t-----\t1\tNONE\tctl\\x01\\x1F\x7f.txt\n"
+      "0\t2025-01-01 12:00:00\t---a-\t2\tLZX:21\te\n"
+      "0\t2025-01-01 12:00:00\t---a-\t3\tQTM:7/21\te\n",
       r.out);
   EXPECT_EQ("", r.err);
-  if (!fs::exists(CorpusDir())) return;
-  for (const auto& [path, text] : std::vector<std::pair<const char*, const char*>>{
-           {"libmspack/normal_2files_2folders.cab",
-            "23\t2018-11-02 04:01:32\t---a-\t1\tLZX:18\tlzx1.txt\n"},
-           {"libmspack/cve-2018-18584-qtm-max-size-block.cab", "\tQTM:7/21\t"},
-           {"libmspack/multi_basic_pt3.cab", "\t65535\tNONE\ttest1.txt\n"}}) {
-    EXPECT_NE(std::string::npos, Cab({"l", (CorpusDir() / path).string()}).out.find(text)) << path;
-  }
 }
 
 }  // namespace

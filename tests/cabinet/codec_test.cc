@@ -1,10 +1,16 @@
 // The block-codec interface, the same rules for all three decoders: the size
 // query, refused configurations, foreign handles, requests above the
-// handle's maximum and allocation failures.
+// handle's maximum and allocation failures; and real blocks of corpus
+// cabinets fed to each decoder directly (reset, cut input, short requests).
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
 
 #include "cabinet/block_codec.h"
 #include "fdi_harness.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::cab::testing {
 namespace {
@@ -64,6 +70,14 @@ TEST(CodecTest, InterfaceRules) {
       EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr),
                 kCodecBadHandle);
     }
+    for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
+      uint32_t min_input = 0;
+      void* h = nullptr;
+      EXPECT_EQ(codec.create(0, config, no_alloc ? nullptr : TestAlloc(),
+                             no_alloc ? TestFree() : nullptr, &min_input, &h),
+                kCodecBadHandle);
+      EXPECT_EQ(h, nullptr);
+    }
 
     std::vector<uint64_t> foreign(4096, 0);  // big enough for any decoder state
     uint8_t in[4] = {}, out[16];
@@ -95,6 +109,125 @@ TEST(CodecTest, InterfaceRules) {
     }
     EXPECT_EQ(Harness::Get().live_blocks, 0);
   }
+}
+
+// The first blocks of a folder of other encoders' cabinets: a reset gives a
+// fresh decoder, a block cut short never yields the whole block, a smaller
+// request writes nothing beyond it, and a block depends on the one before.
+TEST(CodecTest, RealBlocksAfterResetsCutsAndShortRequests) {
+  const std::pair<const char*, const CabBlockCodec*> cases[] = {
+      {"cab/jklof-cabextract/test.cab", &kMszipCodec},
+      {"bench/lzx21-mixed-4M.cab", &kLzxCodec},
+      {"bench/lzx16-mixed-4M.cab", &kLzxCodec},
+      {"bench/qtm7-21-mixed-4M.cab", &kQuantumCodec},
+      {"bench/qtm4-16-mixed-4M.cab", &kQuantumCodec},
+  };
+  for (const auto& [path, codec] : cases) {
+    SCOPED_TRACE(path);
+    if (!std::filesystem::exists(CorpusDir() / path)) GTEST_SKIP() << "no corpus";
+    Harness::Get().Reset();
+    const auto folders = RawFolders(kestrin::testing::ReadFileOrDie(CorpusDir() / path));
+    ASSERT_FALSE(folders.empty());
+    const std::vector<RawBlock>& blocks = folders[0].blocks;
+    ASSERT_GE(blocks.size(), 3u);
+    const int bits = (folders[0].type >> 8) & 31;
+    const LzxConfig lzx{1u << bits, 1};
+    const QuantumConfig qtm{bits, 1};
+    const void* config = codec == &kLzxCodec ? static_cast<const void*>(&lzx)
+                         : codec == &kQuantumCodec ? static_cast<const void*>(&qtm)
+                                                   : nullptr;
+    void* h = nullptr;
+    uint32_t min_input = 0;
+    ASSERT_EQ(codec->create(0, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+    // Decodes block i asking for `owed` bytes (all of it by default); bytes
+    // behind the request must stay untouched.
+    auto decode = [&](size_t i, size_t cut, uint32_t owed, std::string* out) {
+      const std::vector<uint8_t> in(blocks[i].data.begin(), blocks[i].data.end() - cut);
+      if (owed == 0) owed = blocks[i].uncompressed;
+      std::vector<uint8_t> buffer(owed + 64, 0xA5);
+      uint32_t size = owed;
+      const int rc = codec->decompress(h, in.data(), static_cast<uint32_t>(in.size()),
+                                       buffer.data(), &size);
+      EXPECT_LE(size, owed);
+      EXPECT_EQ(std::count(buffer.begin() + owed, buffer.end(), 0xA5), 64) << "written beyond";
+      out->assign(reinterpret_cast<const char*>(buffer.data()), std::min(size, owed));
+      return rc;
+    };
+    std::vector<std::string> whole(3);
+    for (size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(decode(i, 0, 0, &whole[i]), kCodecOk) << i;
+      ASSERT_EQ(whole[i].size(), blocks[i].uncompressed) << i;
+    }
+    std::string out;
+    for (const size_t cut : {blocks[0].data.size() / 2, size_t{8}}) {
+      ASSERT_EQ(codec->reset(h), kCodecOk);
+      EXPECT_TRUE(decode(0, cut, 0, &out) != kCodecOk || out != whole[0]) << cut;
+    }
+    for (const uint32_t owed : {1u, blocks[0].uncompressed / 2u, blocks[0].uncompressed - 1u}) {
+      ASSERT_EQ(codec->reset(h), kCodecOk);
+      if (decode(0, 0, owed, &out) == kCodecOk) {
+        EXPECT_EQ(out, whole[0].substr(0, owed));
+      }
+    }
+    ASSERT_EQ(codec->reset(h), kCodecOk);
+    EXPECT_TRUE(decode(1, 0, 0, &out) != kCodecOk || out != whole[1]) << "block 1 alone";
+    ASSERT_EQ(codec->reset(h), kCodecOk);
+    for (size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(decode(i, 0, 0, &out), kCodecOk) << i;
+      EXPECT_EQ(out, whole[i]) << "after a reset, block " << i;
+    }
+    EXPECT_EQ(codec->destroy(h), kCodecOk);
+    EXPECT_EQ(Harness::Get().live_blocks, 0);
+  }
+}
+
+// Two rules no cabinet that runs in this build reaches: MSZIP reads zero bits
+// past the end of its input (a fixed block of "abc" without its end code),
+// and LZX stops E8 translation after frame 32768 (32769 frames of 11 bytes,
+// each with a call at 0, in one uncompressed block).
+TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
+  Harness::Get().Reset();
+  void* h = nullptr;
+  uint32_t min_input = 0, size = 32768;
+  ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+  std::vector<uint8_t> out(32768);
+  const uint8_t abc[] = {'C', 'K', 0x4B, 0x4C, 0x4A, 0x06};
+  ASSERT_EQ(kMszipCodec.decompress(h, abc, sizeof abc, out.data(), &size), kCodecOk);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + size), "abc");
+  EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+
+  std::vector<uint8_t> in;  // bits MSB first in 16-bit little-endian words
+  uint32_t word = 0;
+  int filled = 0;
+  auto put = [&](uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      word = word << 1 | ((value >> i) & 1);
+      if (++filled == 16) in.push_back(word & 0xFF), in.push_back(word >> 8 & 0xFF), filled = 0;
+    }
+  };
+  const int frames = 32769;
+  put(1, 1), put(0x7FFF, 16), put(0xFFFF, 16);  // E8 translation, size 0x7FFFFFFF
+  put(3, 3), put(frames * 11, 24);              // uncompressed block
+  put(0, 16 - filled);                          // padding to the next word
+  for (int i = 0; i < 12; ++i) in.push_back(i % 4 == 0);  // R0 R1 R2 = 1
+  const size_t header = in.size();
+  for (int i = 0; i < frames; ++i) in.insert(in.end(), {0xE8, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  const LzxConfig config{1u << 15, 1};
+  ASSERT_EQ(kLzxCodec.create(kMaxBlockSize, &config, TestAlloc(), TestFree(), &min_input, &h),
+            kCodecOk);
+  for (int i = 0; i < frames; ++i) {
+    const size_t from = i == 0 ? 0 : header + 11 * i, to = header + 11 * (i + 1);
+    size = 11;
+    ASSERT_EQ(kLzxCodec.decompress(h, in.data() + from, static_cast<uint32_t>(to - from),
+                                   out.data(), &size),
+              kCodecOk)
+        << i;
+    uint32_t value;
+    std::memcpy(&value, out.data() + 1, 4);
+    ASSERT_EQ(value, i < 32768 ? 16u - 11u * static_cast<uint32_t>(i) : 16u) << i;
+  }
+  EXPECT_EQ(kLzxCodec.destroy(h), kCodecOk);
+  EXPECT_EQ(Harness::Get().live_blocks, 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,18 +121,7 @@ INT_PTR Open(const char* path, int oflag, int pmode) {
     return hf;
   }
   if (!h.allow_disk) return -1;
-  int fd = ::open(path, O_RDONLY);
-  if (fd < 0) {
-    // Like the host layer: a name that differs only in case still finds its file.
-    const fs::path p(path);
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(p.parent_path(), ec)) {
-      if (strcasecmp(entry.path().filename().c_str(), p.filename().c_str()) == 0) {
-        fd = ::open(entry.path().c_str(), O_RDONLY);
-        break;
-      }
-    }
-  }
+  const int fd = ::open(path, O_RDONLY);
   if (fd < 0) return -1;
   const INT_PTR hf = NewSlot(Slot::kDisk);
   Slots()[hf - 1].fd = fd;
@@ -167,19 +155,14 @@ HFDI MakeTestContext(ERF* erf) {
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz2 ? n->psz2 : "",
-                            n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iCabinet, n->iFolder,
-                            n->fdie});
+  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iFolder, n->fdie});
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
     return answer;
   }
   if (kind == fdintCOPY_FILE) {
-    if (!r->accept_files ||
-        (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0)) {
-      return 0;
-    }
+    if (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0) return 0;
     const INT_PTR hf = NewSlot(Slot::kOutput);
     Slots()[hf - 1].sha = std::make_unique<kestrin::testing::Sha256>();
     return hf;
@@ -222,12 +205,6 @@ CopyResult CopyCabinet(const fs::path& cab) {
   EXPECT_EQ(Harness::Get().live_blocks, blocks_before) << "memory left behind: " << cab;
   EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open: " << cab;
   return CopyResult{ok, ok ? 0 : erf.erfOper, rec.files};
-}
-
-std::string Hex(const std::string& s) {
-  std::string out;
-  for (unsigned char ch : s) out += "0123456789abcdef"[ch >> 4], out += "0123456789abcdef"[ch & 15];
-  return out;
 }
 
 fs::path CorpusDir() { return kestrin::testing::SharedDir() / "corpus"; }

@@ -45,9 +45,9 @@ struct Extracted {
 
 struct Event {
   FDINOTIFICATIONTYPE kind;
-  std::string psz1, psz2, psz3;
+  std::string psz1, psz3;
   int32_t cb;
-  uint16_t setID, iCabinet, iFolder;
+  uint16_t setID, iFolder;
   FDIERROR fdie;
 };
 
@@ -59,7 +59,6 @@ class Recorder {
  public:
   static constexpr INT_PTR kDefault = INT64_MIN;
   std::function<INT_PTR(FDINOTIFICATIONTYPE, FDINOTIFICATION*)> hook;
-  bool accept_files = true;
   std::vector<std::string> only;
   std::vector<Event> events;
   std::vector<Extracted> files;
@@ -79,7 +78,6 @@ struct CopyResult {
 };
 CopyResult CopyCabinet(const std::filesystem::path& cab);
 
-std::string Hex(const std::string& s);  // "41" for "A"
 std::filesystem::path CorpusDir();      // the shared corpus folder
 
 // Rows "sha256 <tab> size <tab> name-column ..." of an EXPECTED list.

@@ -48,7 +48,7 @@ std::vector<std::string> Owners(const TestKorvane& korvane, const std::string& i
 std::string FileBundle(const TestKorvane& korvane, const std::string& name, const std::string& oem,
                        const std::string& tag, const std::string& driver_lib) {
   const fs::path cab = korvane.root() / "in" / name;
-  MakeCabinet(cab, {{"hw.ini", HwIni("Desc " + name, oem, "",
+  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Desc " + name, oem, "",
                                      "[DRIVERS]\ndrv.so\nplain.so = NoReg\nmissing.so\n")},
                     {"MODULES/A.INI", "[MODULE]\nName=" + tag +
                                           "\nPCodeDll32=a_pc.dll\nHConfigDll32=a_hc.dll\n"},
@@ -92,7 +92,8 @@ TEST(FileStepsTest, InstallsThenGuardsAnotherVendorsFilesUnlessForced) {
   const Lines first_log =
       Cat({header, PreparedLines(korvane, "Desc first.cab", 42, 7), module_lines("first.cab", false),
            {"copied driver dll drv.so to " + p, "successfully registered driver dll drv.so",
-            "copied driver dll plain.so to " + p, " *** Driver installation finished ***"},
+            "copied driver dll plain.so to " + p, " *** Driver installation finished ***",
+            " *** Execution of post commands finished ***"},
            kCompletionLines});
   EXPECT_EQ(LogTexts(korvane.log()), first_log);
   EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global first");
@@ -114,7 +115,8 @@ TEST(FileStepsTest, InstallsThenGuardsAnotherVendorsFilesUnlessForced) {
   EXPECT_EQ(run.exit_status, 0);
   const Lines second_log =
       Cat({header, PreparedLines(korvane, "Desc second.cab", 7, 7),
-           {" *** Hardware installation finished ***", " *** Driver installation finished ***"},
+           {" *** Hardware installation finished ***", " *** Driver installation finished ***",
+            " *** Execution of post commands finished ***"},
            kCompletionLines});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log}));
   EXPECT_NE(ReadFileOrDie(modules / "A.INI").find("Name=first"), std::string::npos);
@@ -132,7 +134,8 @@ TEST(FileStepsTest, InstallsThenGuardsAnotherVendorsFilesUnlessForced) {
       Cat({{"Kestrin - Silent Mode - Installation Process:", "Mode: Force-Overwrite!", ""},
            PreparedLines(korvane, "Desc second.cab", 7, 7), module_lines("second.cab", true),
            {"copied driver dll drv.so to " + p, "ERROR registering driver dll drv.so",
-            "copied driver dll plain.so to " + p, " *** Driver installation finished ***"},
+            "copied driver dll plain.so to " + p, " *** Driver installation finished ***",
+            " *** Execution of post commands finished ***"},
            kCompletionLines});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log, forced_log}));
   EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global second");

@@ -1,10 +1,12 @@
-// Builds cabinet files byte by byte for tests: header, reserve areas, set
-// names, folder records, file entries and data blocks, each field settable so
-// that damaged cabinets can be made on purpose.
-#ifndef KESTRIN_TESTS_CABINET_CAB_BUILDER_H_
-#define KESTRIN_TESTS_CABINET_CAB_BUILDER_H_
+// The one way tests make cabinet files: byte by byte (header, reserve areas,
+// set names, folder records, file entries and data blocks, each field
+// settable so that damaged cabinets can be made on purpose), or packed by
+// gcab from files on disk.
+#ifndef KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
+#define KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
 
 #include <cstdint>
+#include <utility>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,9 +67,19 @@ class CabBuilder {
   std::string Build() const;
 };
 
+// A cabinet of one stored folder holding the (name, content) pairs in order.
+std::string StoredCabinet(const std::vector<std::pair<std::string, std::string>>& files);
+
 // A deterministic test payload of n bytes (mixed text-like and binary).
 std::string Payload(size_t n, uint32_t seed);
 
+// Packs (name "DIR/file", content) pairs with gcab into `cab`, MSZIP unless
+// `stored`; a gcab failure fails the current test.
+void PackWithGcab(const std::string& cab,
+                  const std::vector<std::pair<std::string, std::string>>& files,
+                  bool stored = false);
+bool HaveGcab();
+
 }  // namespace kestrin::cab::testing
 
-#endif  // KESTRIN_TESTS_CABINET_CAB_BUILDER_H_
+#endif  // KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_

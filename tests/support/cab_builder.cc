@@ -1,4 +1,11 @@
-#include "cab_builder.h"
+#include "support/cab_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/temp_dir.h"
 
 namespace kestrin::cab::testing {
 namespace {
@@ -162,6 +169,14 @@ std::string CabBuilder::Build() const {
   return out;
 }
 
+std::string StoredCabinet(const std::vector<std::pair<std::string, std::string>>& files) {
+  CabBuilder cab;
+  std::string all;
+  for (const auto& file : files) all += file.second;
+  cab.AddFiles(cab.AddStoredFolder(all), files);
+  return cab.Build();
+}
+
 std::string Payload(size_t n, uint32_t seed) {
   std::string s;
   s.reserve(n);
@@ -179,5 +194,21 @@ std::string Payload(size_t n, uint32_t seed) {
   s.resize(n);
   return s;
 }
+
+void PackWithGcab(const std::string& cab,
+                  const std::vector<std::pair<std::string, std::string>>& files, bool stored) {
+  kestrin::testing::ScopedTempDir stage;
+  std::string command = "cd '" + stage.path().string() + "' && gcab -c " + (stored ? "" : "-z ") +
+                        "'" + cab + "'";
+  for (const auto& [name, content] : files) {
+    std::filesystem::create_directories((stage.path() / name).parent_path());
+    kestrin::testing::WriteFileOrDie(stage.path() / name, content);
+    command += " '" + name + "'";
+  }
+  std::filesystem::create_directories(std::filesystem::path(cab).parent_path());
+  EXPECT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+bool HaveGcab() { return std::system("gcab --version >/dev/null 2>&1") == 0; }
 
 }  // namespace kestrin::cab::testing

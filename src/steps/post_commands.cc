@@ -1,0 +1,49 @@
+// The post-commands step: runs the command lines of the bundle's
+// "POST_COMMANDS" section one after another, each to its end.
+#include <string>
+#include <string_view>
+
+#include "host/ini_file.h"
+#include "host/path_resolve.h"
+#include "host/process.h"
+#include "steps/steps.h"
+
+namespace kestrin {
+namespace {
+
+// Replaces every `placeholder` in `text` by `value`; the inserted text is
+// not searched again.
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
+  for (size_t at = text.find(placeholder); at != std::string::npos;
+       at = text.find(placeholder, at + value.size())) {
+    text.replace(at, placeholder.size(), value);
+  }
+}
+
+}  // namespace
+
+bool RunPostCommands(StepContext& context) {
+  IniEntryList lines;
+  IniFile(context.BundleTempDir + "/hw.ini").ReadSectionList("POST_COMMANDS", lines);
+  bool all_started = true;
+  for (const IniEntry& line : lines) {
+    // The whole line is lowered first, so the placeholders match in any
+    // letter case; the directories put in keep theirs.
+    std::string command = AsciiLower(line.second);
+    ReplaceAll(command, "$bindir", context.BinDir);
+    ReplaceAll(command, "$appdatadir", context.ProgramDataDir);
+
+    ProcessOptions options;
+    options.on_started = [&](const ProcessResult&) {
+      context.AddInfoF("Execute command '%s'.", command.c_str());
+    };
+    // Waits without a time limit; the exit code is not looked at.
+    if (!RunProcess(command, options).started) {
+      context.AddInfoF("ERROR: Execution of post command failed: '%s'", command.c_str());
+      all_started = false;
+    }
+  }
+  return all_started;
+}
+
+}  // namespace kestrin

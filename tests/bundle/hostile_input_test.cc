@@ -1,0 +1,385 @@
+// Hostile and odd cabinets and bundle folders: next-cabinet names that leave
+// the cabinet's folder, FIFOs and folders named *.cab, bundle names holding
+// wildcard characters, cabinets of many damaged folders, an output file
+// whose close fails, and what the cabinet code reports by itself.
+#include <dlfcn.h>
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "bundle/bundle.h"
+#include "bundle/bundle_test_util.h"
+#include "bundle/cabinet_file.h"
+#include "bundle/report_sink.h"
+#include "support/cab_builder.h"
+
+namespace {
+
+// Makes close() of a descriptor open on a file of this name fail (after
+// really closing it), so that a failing close of an output file can be
+// seen; empty: every close behaves.
+std::atomic<bool> g_fail_close{false};
+std::string g_fail_close_name;
+
+}  // namespace
+
+extern "C" int close(int fd) {
+  using CloseFn = int (*)(int);
+  static const CloseFn real_close = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
+  bool fail = false;
+  if (g_fail_close.load()) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n > 0) {
+      const std::string_view path(target, static_cast<size_t>(n));
+      const std::string suffix = "/" + g_fail_close_name;
+      fail = path.size() > suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
+    }
+  }
+  const int result = real_close(fd);
+  if (fail) {
+    errno = EIO;
+    return -1;
+  }
+  return result;
+}
+
+namespace kestrin {
+namespace {
+
+using namespace kestrin::testing;  // NOLINT
+namespace cb = kestrin::cab::testing;
+
+constexpr int kTimedOut = -1;
+
+// Runs `body` in a child process and gives its exit status, or kTimedOut
+// when it has not ended after `seconds` (then it is killed). Guards the
+// calls that used to wait forever on a FIFO.
+int InChild(const std::function<int()>& body, int seconds = 60) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return kTimedOut;
+}
+
+// kestrin-cab with a generous time limit: exit status 124 when it ran out.
+RunResult CabWithin(int seconds, std::vector<std::string> args) {
+  args.insert(args.begin(), {"timeout", "-s", "KILL", std::to_string(seconds),
+                             (BinaryDir() / "kestrin-cab").string()});
+  return RunProgram(args);
+}
+
+cb::DataBlock Stored(const std::string& data) {
+  return cb::DataBlock{data, static_cast<uint16_t>(data.size()), std::nullopt, {}};
+}
+
+class HostileBundleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_DATA_HOME")) old_xdg_ = old;
+    setenv("XDG_DATA_HOME", appdata_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (old_xdg_)
+      setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
+    else
+      unsetenv("XDG_DATA_HOME");
+    g_fail_close = false;
+  }
+  fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
+
+  // A set of two cabinets: a.cab in `dir` names `next` as its next cabinet;
+  // the file "f" begins in a.cab and ends in the cabinet `b_at` (b.cab of
+  // the set, with a.cab as its previous one).
+  void MakeSet(const fs::path& dir, const std::string& next, const fs::path& b_at) {
+    cb::CabBuilder a, b;
+    a.next_cabinet = next;
+    a.next_disk = "disk 2";
+    a.folders.push_back(cb::Folder{0, {Stored(content_.substr(0, 100))}, {}});
+    a.files = {cb::File{"f", 300, 0, cab::ifoldCONTINUED_TO_NEXT}};
+    b.index = 1;
+    b.prev_cabinet = "a.cab";
+    b.prev_disk = "disk 1";
+    b.folders.push_back(cb::Folder{0, {Stored(content_.substr(100))}, {}});
+    b.files = {cb::File{"f", 300, 0, cab::ifoldCONTINUED_FROM_PREV}};
+    fs::create_directories(dir);
+    WriteFileOrDie(dir / "a.cab", a.Build());
+    if (!b_at.empty()) {
+      fs::create_directories(b_at.parent_path());
+      WriteFileOrDie(b_at, b.Build());
+    }
+  }
+
+  const std::string content_ = Payload(300, 7);
+  ScopedTempDir appdata_, work_;
+  std::optional<std::string> old_xdg_;
+};
+
+TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
+  struct Case {
+    const char* what;
+    std::function<std::string(const fs::path& dir)> next;  // name in a.cab's header
+    std::function<void(const fs::path& dir)> place;        // puts what the name points at
+    bool follows;                                          // the set is extracted
+    const char* why;                                       // in the error otherwise
+  };
+  auto b_cab = [this](const std::string& where) {
+    return [this, where](const fs::path& dir) { MakeSet(dir, "unused", dir / where); };
+  };
+  const std::vector<Case> cases = {
+      {"beside it", [](auto) { return "b.cab"; }, b_cab("b.cab"), true, ""},
+      {"beside it, other letter case", [](auto) { return "B.CAB"; }, b_cab("b.cab"), true, ""},
+      {"in the parent folder", [](auto) { return "../b.cab"; }, b_cab("../b.cab"), false,
+       "folder separator"},
+      {"climbing to standard input", [](auto) { return "../../../../../../../../proc/self/fd/0"; },
+       [](auto) {}, false, "folder separator"},
+      {"in a subfolder", [](auto) { return "sub/b.cab"; }, b_cab("sub/b.cab"), false,
+       "folder separator"},
+      {"Windows parent", [](auto) { return "..\\b.cab"; }, b_cab("..\\b.cab"), false,
+       "folder separator"},
+      {"drive letter", [](auto) { return "C:b.cab"; }, b_cab("C:b.cab"), false, "drive letter"},
+      {"absolute", [](const fs::path& dir) { return (dir / "b.cab").string(); }, b_cab("b.cab"),
+       false, "folder separator"},
+      {"dot dot", [](auto) { return ".."; }, [](auto) {}, false, "not a file name"},
+      {"a FIFO", [](auto) { return "b.cab"; },
+       [](const fs::path& dir) { ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0); }, false,
+       "not a regular file"},
+      {"a folder", [](auto) { return "b.cab"; },
+       [](const fs::path& dir) { fs::create_directories(dir / "b.cab"); }, false, "a folder"},
+      {"no name", [](auto) { return ""; }, [](auto) {}, false, "no next cabinet is named"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = work_.path() / std::to_string(++n) / "set";
+    fs::create_directories(dir);
+    c.place(dir);
+    MakeSet(dir, c.next(dir), {});
+    const std::string cab = (dir / "a.cab").string();
+
+    const RunResult x = CabWithin(60, {"x", cab, "-d", (dir.parent_path() / "out").string()});
+    EXPECT_EQ(x.exit_code, c.follows ? 0 : 1) << x.err;
+    if (c.follows) {
+      EXPECT_EQ(ReadFileOrDie(dir.parent_path() / "out" / "f"), content_);
+    } else {
+      EXPECT_TRUE(CleanErrors(x.err)) << x.err;
+      EXPECT_NE(x.err.find(c.why), std::string::npos) << x.err;
+    }
+    const RunResult t = CabWithin(60, {"t", cab});
+    EXPECT_EQ(t.exit_code, c.follows ? 0 : 1) << t.err;
+
+    // The installer's unpacking takes the same road.
+    const std::string target = (dir.parent_path() / "unpacked").string();
+    const int unpacked = InChild([&] { return ExtractCabinetFile(cab, target) + 10; });
+    EXPECT_EQ(unpacked, c.follows ? 11 : 8);
+  }
+}
+
+TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
+  const fs::path dir = work_.path() / "bundles";
+  fs::create_directories(dir / "dir.cab");
+  ASSERT_EQ(::mkfifo((dir / "a-fifo.cab").c_str(), 0644), 0);
+  WriteFileOrDie(dir / "good.cab", StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
+  const std::string fifo = (dir / "a-fifo.cab").string();
+
+  const std::string expected = (work_.path() / "bundles" / "good.cab").string();
+  EXPECT_EQ(InChild([&] {
+              std::vector<std::string> found;
+              const int count = ScanBundleDirectory(dir.string(), &found);
+              std::string upper = expected;
+              for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+              return count == 1 && found == std::vector<std::string>{upper} ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(InChild([&] { return DirectoryHasBundle(dir.string()) ? 0 : 1; }), 0);
+  EXPECT_EQ(InChild([&] { return CheckBundle(fifo) ? 1 : 0; }), 0);
+  EXPECT_EQ(InChild([&] {
+              CCabinetFile file;
+              if (file.Open(fifo)) return 1;
+              return file.LastError().find("not a regular file") != std::string::npos ? 0 : 2;
+            }),
+            0);
+  struct Case {
+    std::vector<std::string> args;
+    const char* why;
+  };
+  const std::string folder = (dir / "dir.cab").string();
+  const std::vector<Case> cases = {
+      {{"l", fifo}, "not a regular file"},
+      {{"t", fifo}, "not a regular file"},
+      {{"x", fifo, "-d", work_.Sub("out")}, "not a regular file"},
+      {{"l", folder}, "a folder"},
+      {{"t", folder}, "a folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const RunResult r = CabWithin(60, c.args);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_TRUE(CleanErrors(r.err)) << r.err;
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(HostileBundleTest, WildcardBundleNamesTouchOnlyTheirOwnTempFolder) {
+  // Another bundle's temporary folder that the pattern "W*.CAB" would match.
+  fs::create_directories(Temp("WZ.CAB"));
+  WriteFileOrDie(Temp("WZ.CAB") / "hw.ini", "[OEMDriverDisk]\n");
+  for (const char* name : {"w*.cab", "w?.cab"}) {
+    SCOPED_TRACE(name);
+    const fs::path dir = work_.path() / name;
+    fs::create_directories(dir);
+    // The only candidate, and not a usable bundle: its temporary folder is
+    // removed again.
+    WriteFileOrDie(dir / name, StoredCabinet({{"readme.txt", "no description"}}));
+    EXPECT_FALSE(DirectoryHasBundle(dir.string()));
+    EXPECT_TRUE(fs::exists(Temp("WZ.CAB") / "hw.ini"));
+    // A usable one with such a name gets a folder of its own.
+    WriteFileOrDie(dir / name, StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=5\n"}}));
+    tCabFileInfo info;
+    ASSERT_TRUE(ReadBundleInfo((dir / name).string(), &info));
+    EXPECT_EQ(info.OemId, 5);
+    EXPECT_TRUE(fs::exists(Temp(name) / "hw.ini"));
+    EXPECT_EQ(ReadFileOrDie(Temp("WZ.CAB") / "hw.ini"), "[OEMDriverDisk]\n");
+  }
+}
+
+// A cabinet of `folders` stored folders of one file each; the folders for
+// which `damaged` holds have a block whose checksum does not match.
+std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
+  cb::CabBuilder cab;
+  for (int i = 0; i < folders; ++i) {
+    const std::string data = "file number " + std::to_string(i) + "\n";
+    cb::DataBlock block = Stored(data);
+    if (damaged(i)) block.checksum = 0x12345678;
+    cab.folders.push_back(cb::Folder{0, {block}, {}});
+    cab.files.push_back(cb::File{"f" + std::to_string(i), static_cast<uint32_t>(data.size()), 0,
+                                 static_cast<uint16_t>(i)});
+  }
+  return cab.Build();
+}
+
+TEST_F(HostileBundleTest, ManyDamagedFoldersAreReportedInLinearTime) {
+  const fs::path cab = work_.path() / "damaged.cab";
+  WriteFileOrDie(cab, ManyFolders(20000, [](int) { return true; }));
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult t = CabWithin(120, {"t", cab.string()});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Measured at about 0.2 s optimised; the limit only catches a return to
+  // quadratic time (minutes), not a slow machine.
+  EXPECT_LT(seconds, 60.0);
+  EXPECT_EQ(t.exit_code, 1);
+  EXPECT_TRUE(CleanErrors(t.err)) << t.err.substr(0, 500);
+  EXPECT_NE(t.err.find("\"f0\": corrupt cabinet"), std::string::npos) << t.err.substr(0, 500);
+  std::printf("[   INFO   ] kestrin-cab t of 20000 damaged folders: %.2f s\n", seconds);
+}
+
+TEST_F(HostileBundleTest, EveryGoodFolderAmongDamagedOnesIsExtracted) {
+  struct Case {
+    const char* what;
+    int folders;
+    std::function<bool(int)> damaged;
+  };
+  const std::vector<Case> cases = {
+      {"every third", 60, [](int i) { return i % 3 == 1; }},
+      {"the first", 5, [](int i) { return i == 0; }},
+      {"the last", 5, [](int i) { return i == 4; }},
+      {"all but one", 40, [](int i) { return i != 17; }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = work_.path() / std::to_string(++n);
+    fs::create_directories(dir);
+    WriteFileOrDie(dir / "mixed.cab", ManyFolders(c.folders, c.damaged));
+    const RunResult x = CabWithin(120, {"x", (dir / "mixed.cab").string(), "-d", (dir / "out").string()});
+    EXPECT_EQ(x.exit_code, 1);
+    for (int i = 0; i < c.folders; ++i) {
+      const fs::path file = dir / "out" / ("f" + std::to_string(i));
+      if (c.damaged(i)) {
+        EXPECT_NE(x.err.find("\"f" + std::to_string(i) + "\": corrupt cabinet"), std::string::npos) << i;
+      } else {
+        ASSERT_TRUE(fs::exists(file)) << i;
+        EXPECT_EQ(ReadFileOrDie(file), "file number " + std::to_string(i) + "\n");
+      }
+    }
+  }
+}
+
+TEST_F(HostileBundleTest, AFailingCloseKeepsTheExtractionGoingAndFailsIt) {
+  const fs::path cab = work_.path() / "three.cab";
+  WriteFileOrDie(cab, StoredCabinet({{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}}));
+  const fs::path out = work_.path() / "out";
+  g_fail_close_name = "b.txt";
+  g_fail_close = true;
+  CCabinetFile file;
+  ASSERT_TRUE(file.Open(cab.string()));
+  const int result = file.ExtractAll(out.string());
+  g_fail_close = false;
+  EXPECT_EQ(result, -2);
+  EXPECT_EQ(file.FilesExtracted(), 3);
+  EXPECT_EQ(ReadFileOrDie(out / "c.txt"), "third");
+  EXPECT_EQ(file.LastErrorCode(), kCabErrorOutput);
+  EXPECT_NE(file.LastError().find("b.txt"), std::string::npos) << file.LastError();
+}
+
+TEST_F(HostileBundleTest, TheCabinetCodeReportsNothingByItself) {
+  std::vector<std::string> shown;
+  const ReportSink old = SetReportSink([&](const std::string& text, int level, bool log) {
+    if (level < 2 || log) shown.push_back(text);
+  });
+  const fs::path dir = work_.path() / "r";
+  fs::create_directories(dir / "blocked");
+  // A refused member name, an output that cannot be made (a folder is in
+  // its way), a damaged block.
+  WriteFileOrDie(dir / "evil.cab", StoredCabinet({{"..\\evil.txt", "x"}, {"ok.txt", "y"}}));
+  WriteFileOrDie(dir / "blocked.cab", StoredCabinet({{"blocked", "x"}}));
+  WriteFileOrDie(dir / "damaged.cab", ManyFolders(2, [](int i) { return i == 1; }));
+  EXPECT_EQ(ExtractCabinetFile((dir / "evil.cab").string(), (dir / "t1").string()), -2);
+  EXPECT_EQ(ExtractCabinetFile((dir / "blocked.cab").string(), dir.string()), -2);
+  EXPECT_EQ(ExtractCabinetFile((dir / "damaged.cab").string(), (dir / "t3").string()), -2);
+  EXPECT_EQ(ExtractCabinetFile((dir / "missing.cab").string(), (dir / "t4").string()), 0);
+  SetReportSink(old);
+  EXPECT_EQ(shown, std::vector<std::string>{});
+}
+
+TEST_F(HostileBundleTest, ALastBlockThatFailsInACabinetWithoutSuccessorSaysWhat) {
+  cb::CabBuilder cab;
+  cb::DataBlock bad = Stored(content_.substr(100));
+  bad.checksum = 1;
+  cab.folders.push_back(cb::Folder{0, {Stored(content_.substr(0, 100)), bad}, {}});
+  cab.files = {cb::File{"f", 300, 0, 0}};
+  WriteFileOrDie(work_.path() / "one.cab", cab.Build());
+  CCabinetFile file;
+  ASSERT_TRUE(file.Open(work_.Sub("one.cab")));
+  EXPECT_EQ(file.ExtractAll(work_.Sub("out")), -2);
+  EXPECT_EQ(file.LastErrorCode(), cab::FDIERROR_CORRUPT_CABINET);
+  EXPECT_NE(file.LastError().find("\"f\": corrupt cabinet"), std::string::npos) << file.LastError();
+}
+
+}  // namespace
+}  // namespace kestrin

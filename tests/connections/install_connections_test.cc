@@ -1,0 +1,279 @@
+// The connections step: what it reads from hw.ini, what it reports, its
+// pauses, and the file-backed Telvor it uses by default.
+#include <algorithm>
+#include <chrono>
+
+#include "connections/file_server.h"
+#include "connections/recording_telvor.h"
+#include "host/ini_file.h"
+#include "steps/connections.h"
+#include "steps/step_fixture.h"
+#include "steps/steps.h"
+
+namespace kestrin::testing {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// Connection sections A, B and C and a properties section for A.
+const std::string kSections =
+    "[A]\nDRIVERNAME=FX200 Ethernet\nDRIVERID=1234-56\nTIMEOUT=3000\nCOMMENT=Hall 1\n"
+    "VALUES=A_Values\n"
+    "[A_Values]\nIpAddress=192.168.0.10\nComputerName=plc-a\nRack=2\n"
+    "[B]\nDRIVERNAME=FX200 Serial\nDRIVERID=7-42\nTIMEOUT=0\n"
+    "[C]\nDRIVERNAME=FX200 Serial\nDRIVERID=1234-57\nTIMEOUT=100\nVALUES=Missing\n"
+    "[NoTimeout]\nDRIVERNAME=X\nDRIVERID=1234-56\n";
+
+struct tStepCase {
+  const char* name;
+  std::string connections;  // body of [CONNECTIONS]; "-" for no section
+  bool silent;
+  int result;
+  Calls created;  // connection names created on the server, "|" for a pause
+  Calls lines;    // reported lines
+  bool logged;    // whether those lines reach the log
+};
+
+std::string TooMany(const std::string& count) {
+  return "ERROR: hw.ini asks for " + count +
+         " connections in section CONNECTIONS; at most 100 are installed.";
+}
+const std::string kThree = "COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C\n";
+
+// clang-format off
+const tStepCase kStepCases[] = {
+    {"NoSection", "-", false, 2, {}, {}, false},
+    {"CountMissing", "CONNECTION1=A\n", false, 2, {}, {}, false},
+    {"CountNotANumber", "COUNT=abc\nCONNECTION1=A\n", false, 2, {}, {}, false},
+    {"CountNegative", "COUNT=-3\nCONNECTION1=A\n", false, 0, {}, {}, false},
+    {"One", "COUNT=1\nCONNECTION1=A\n", false, 0, {"A"}, {}, false},
+    {"ThreeWithPausesBetween", kThree, false, 0, {"A", "|", "B", "|", "C"}, {}, false},
+    {"SecondNameMissing", "COUNT=2\nCONNECTION1=A\n", false, 1, {"A", "|"},
+     {"Could not set connection: ."}, false},
+    {"RequiredKeyMissingOthersGoOn",
+     "count=3\nconnection1=NoTimeout\nconnection2=Unknown\nconnection3=B\n", false, 1,
+     {"|", "|", "B"}, {"Could not set connection: NoTimeout.", "Could not set connection: Unknown."},
+     false},
+    {"SilentFailureReportsNothing", "COUNT=2\nCONNECTION1=NoTimeout\nCONNECTION2=A\n", true, 1,
+     {"|", "A"}, {}, false},
+    {"HugeCountRefused", "COUNT=2147483647\nCONNECTION1=A\n", true, 1, {},
+     {TooMany("2147483647")}, true},
+    {"CountOverTheLimitRefused", "COUNT=101\nCONNECTION1=A\n", false, 1, {},
+     {TooMany("101")}, true},
+    {"CountWrapsLikeTheProfileCall", "COUNT=4294967297\nCONNECTION1=A\n", false, 0, {"A"}, {}, false},
+};
+// clang-format on
+
+void PrintTo(const tStepCase& c, std::ostream* os) { *os << c.name; }
+
+class InstallConnectionsTest : public StepTest {
+ protected:
+  void HwIni(const std::string& connections, const std::string& sections = kSections) {
+    BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n" +
+                             (connections == "-" ? "" : "[CONNECTIONS]\n" + connections) +
+                             sections);
+  }
+  int Install() {
+    return InstallConnections(ctx_, telvor_, [this](int ms) {
+      telvor_.calls.push_back("pause " + std::to_string(ms));
+    });
+  }
+  // The server calls that create connections, and the pauses as "|".
+  Calls Created() const {
+    Calls created;
+    for (const std::string& call : telvor_.calls) {
+      if (call.rfind("server.12 ", 0) == 0) created.push_back(call.substr(10));
+      if (call == "pause 1000") created.push_back("|");
+    }
+    return created;
+  }
+
+  RecordingTelvor telvor_;
+};
+
+class StepCaseTest : public InstallConnectionsTest,
+                     public ::testing::WithParamInterface<tStepCase> {};
+
+TEST_P(StepCaseTest, AddsEachConnectionAndReports) {
+  const tStepCase& c = GetParam();
+  HwIni(c.connections);
+  ctx_.SilentMode = c.silent;
+  EXPECT_EQ(Install(), c.result);
+  EXPECT_EQ(Created(), c.created);
+  EXPECT_EQ(ctx_.Lines(), c.lines);
+  for (const tReported& line : ctx_.reported) EXPECT_EQ(line.log, c.logged) << line.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StepCaseTest, ::testing::ValuesIn(kStepCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Each connection has its own client: a server object of its own, released
+// before the pause, and only its own properties.
+TEST_F(InstallConnectionsTest, EveryConnectionHasItsOwnServerAndProperties) {
+  HwIni(kThree);
+  EXPECT_EQ(Install(), 0);
+  Calls outline;
+  for (const std::string& call : telvor_.calls) {
+    if (call == "create" || call.rfind("release", 0) == 0 || call.rfind("pause", 0) == 0 ||
+        call.rfind("properties", 0) == 0 || call.rfind("connection.9", 0) == 0 ||
+        call.rfind("connection.18", 0) == 0) {
+      outline.push_back(call);
+    }
+  }
+  const Calls releases = {"release properties", "release server", "release connection"};
+  Calls expected = {"create",
+                    "connection.18 3000",
+                    "connection.9 Hall 1",
+                    "properties.9 ComputerName=plc-a",
+                    "properties.7 IpAddress=-1062731766",
+                    "properties.7 Rack=2"};
+  expected.insert(expected.end(), releases.begin(), releases.end());
+  for (const char* name : {"B", "C"}) {
+    expected.insert(expected.end(),
+                    {"pause 1000", "create", name == std::string("B") ? "connection.18 5000"
+                                                                      : "connection.18 100",
+                     "connection.9 This Connection is created automaticly for " +
+                         std::string(name) + "."});
+    expected.insert(expected.end(), releases.begin(), releases.end());
+  }
+  EXPECT_EQ(outline, expected);
+  EXPECT_EQ(telvor_.Arguments("connection.14"),
+            (Calls{"{C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}", "{C7A41E50-0042-07A1-9C3B-7A3E15C0D2B8}",
+                   "{C7A41E50-1234-57A1-9C3B-7A3E15C0D2B8}"}));
+}
+
+// A bundle may have as many connections as the limit allows.
+TEST_F(InstallConnectionsTest, CountAtTheLimitIsInstalled) {
+  std::string connections = "COUNT=" + std::to_string(kMaxBundleConnections) + "\n";
+  for (int i = 1; i <= kMaxBundleConnections; ++i)
+    connections.append("CONNECTION").append(std::to_string(i)).append(i % 2 ? "=A\n" : "=B\n");
+  HwIni(connections);
+  EXPECT_EQ(Install(), 0);
+  EXPECT_EQ(telvor_.Arguments("server.12").size(), static_cast<size_t>(kMaxBundleConnections));
+  EXPECT_EQ(Created().size(), static_cast<size_t>(2 * kMaxBundleConnections - 1));
+}
+
+// The real pause: three connections wait twice for a second.
+TEST_F(InstallConnectionsTest, ThreeConnectionsTakeAtLeastTwoSeconds) {
+  HwIni(kThree);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(InstallConnections(ctx_), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+}
+
+// --- The file-backed Telvor. ---
+
+class FileTelvorTest : public InstallConnectionsTest {
+ protected:
+  fs::path ConnectionFile() const { return fs::path(sandbox_.data_dir) / "telvor.con"; }
+  std::string Value(const std::string& section, const std::string& key) const {
+    return IniFile(ConnectionFile().string()).GetString(section, key);
+  }
+};
+
+TEST_F(FileTelvorTest, RoundTripKeepsConnectionsAndObjectsToDuplicates) {
+  HwIni("COUNT=2\nCONNECTION1=A\nCONNECTION2=B\n");
+  EXPECT_EQ(InstallConnections(ctx_), 0);
+  const std::map<std::string, std::string> a = {
+      {"Complete", "1"},
+      {"DriverName", "FX200 Ethernet"},
+      {"DriverClassId", "{C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}"},
+      {"Timeout", "3000"},
+      {"Option16", "50"},
+      {"Comment", "Hall 1"},
+      {"Option22", ""},
+      {"Property.ComputerName", "plc-a"},
+      {"Property.IpAddress", "192.168.0.10"},
+      {"Property.Rack", "2"}};
+  IniSectionMap read;
+  IniFile(ConnectionFile().string()).ReadSectionByKeys("A", read);
+  EXPECT_EQ(read, a);
+  IniFile(ConnectionFile().string()).ReadSectionByKeys("B", read);
+  EXPECT_EQ(read.size(), 7u);
+  EXPECT_EQ(read["Timeout"], "5000");
+  EXPECT_EQ(read["DriverClassId"], "{C7A41E50-0042-07A1-9C3B-7A3E15C0D2B8}");
+  EXPECT_EQ(read["Comment"], "This Connection is created automaticly for B.");
+  EXPECT_EQ(IniFile(ConnectionFile().string()).GetSectionNames(), (Calls{"A", "B"}));
+
+  // Installing the same connections again: the server objects, the
+  // connections are configured again and nothing is duplicated.
+  const std::string first = ReadFileOrDie(ConnectionFile());
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallConnections(ctx_), 1);
+  EXPECT_EQ(ctx_.Lines(), (Calls{"Could not set connection: A.", "Could not set connection: B."}));
+  EXPECT_EQ(ReadFileOrDie(ConnectionFile()), first);
+  Calls names;
+  for (const auto& entry : fs::directory_iterator(sandbox_.data_dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Calls{"telvor.con", "telvor.con.lock"}));
+}
+
+// Hostile descriptions fail the connection (and the step) and leave a
+// connection file that holds only what the server accepted.
+struct tHostileCase {
+  const char* name;
+  std::string sections;
+  std::string complete;  // Complete of connection X afterwards; "" none
+};
+
+const std::string kGood = "DRIVERNAME=D\nDRIVERID=1234-56\nTIMEOUT=100\n";
+const std::string kLong(2000, 'x');
+
+const tHostileCase kHostileCases[] = {
+    {"OverlongName", "", ""},
+    {"OverlongComment", "[X]\n" + kGood + "COMMENT=" + kLong + "\n", "0"},
+    {"OverlongDriverName", "[X]\nDRIVERNAME=" + kLong + "\nDRIVERID=1234-56\nTIMEOUT=1\n", "0"},
+    {"DriverIdNotHex", "[X]\nDRIVERNAME=D\nDRIVERID=zz-top\nTIMEOUT=100\n", "0"},
+    {"DriverIdTooLong", "[X]\nDRIVERNAME=D\nDRIVERID=123456789-12\nTIMEOUT=100\n", "0"},
+    {"DriverIdThreeParts", "[X]\nDRIVERNAME=D\nDRIVERID=1234-56-78\nTIMEOUT=100\n", "0"},
+    {"NegativeTimeout", "[X]\nDRIVERNAME=D\nDRIVERID=1234-56\nTIMEOUT=-5\n", "0"},
+    {"OverlongPropertyText", "[X]\n" + kGood + "VALUES=V\n[V]\nComputerName=" + kLong + "\n", "0"},
+    {"OverlongPropertyName", "[X]\n" + kGood + "VALUES=V\n[V]\n" + kLong + "=1\n", "0"},
+    {"TooManyProperties", "", "0"},
+};
+
+void PrintTo(const tHostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileTest : public FileTelvorTest, public ::testing::WithParamInterface<tHostileCase> {};
+
+TEST_P(HostileTest, FailsTheConnectionAndKeepsTheFileWhole) {
+  const tHostileCase& c = GetParam();
+  std::string sections = c.sections, name = "X";
+  if (std::string(c.name) == "OverlongName") {
+    name = std::string(kMaxTelvorName + 1, 'n');
+    sections = "[" + name + "]\n" + kGood;
+  } else if (std::string(c.name) == "TooManyProperties") {
+    sections = "[X]\n" + kGood + "VALUES=V\n[V]\n";
+    for (size_t i = 0; i <= kMaxTelvorProperties; ++i) sections.append("P").append(std::to_string(i)).append("=1\n");
+  }
+  // A good connection after the hostile one is still installed.
+  HwIni("COUNT=2\nCONNECTION1=" + name + "\nCONNECTION2=A\n", sections + kSections);
+  EXPECT_EQ(InstallConnections(ctx_), 1);
+  EXPECT_EQ(ctx_.Lines(), Calls{"Could not set connection: " + name + "."});
+  EXPECT_EQ(Value("A", "Complete"), "1");
+  EXPECT_EQ(Value(name, "Complete"), c.complete);
+  const IniFile file(ConnectionFile().string());
+  EXPECT_EQ(file.GetSectionNames().size(), c.complete.empty() ? 1u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileTest, ::testing::ValuesIn(kHostileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Without its folder the server is not installed; a connection file it may
+// not write fails every connection and stays as it was.
+TEST_F(FileTelvorTest, NotInstalledOrReadOnlyFails) {
+  HwIni("COUNT=1\nCONNECTION1=A\n");
+  fs::remove_all(sandbox_.data_dir);
+  EXPECT_EQ(InstallConnections(ctx_), 1);
+  EXPECT_FALSE(fs::exists(sandbox_.data_dir));
+
+  fs::create_directories(sandbox_.data_dir);
+  WriteFileOrDie(ConnectionFile(), "[Old]\r\nComplete=1\r\n");
+  fs::permissions(ConnectionFile(), fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(InstallConnections(ctx_), 1);
+  EXPECT_EQ(ReadFileOrDie(ConnectionFile()), "[Old]\r\nComplete=1\r\n");
+}
+
+}  // namespace
+}  // namespace kestrin::testing

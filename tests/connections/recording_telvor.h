@@ -1,0 +1,131 @@
+// A Telvor double that records every call with its arguments and answers
+// each one with S_OK, another success code or a failure, as a test sets it.
+//
+// Calls are recorded as "<object>.<slot> <arguments>", for instance
+// "server.11 /x/telvor.con", "connection.18 3000", "properties.7 Rack=2";
+// creating and starting the server as "create" and "run"; releasing the
+// server, connection and property-set objects as "release server" and so on.
+#ifndef KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
+#define KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connections/telvor.h"
+
+namespace kestrin::testing {
+
+class RecordingTelvor : public ITelvorServerClass {
+ public:
+  // Answers by the call's head ("server.12", "create") or, taking
+  // precedence, by the whole recorded call ("properties.7 Rack=2"). Calls
+  // without an answer get S_OK.
+  std::map<std::string, HRESULT> answers;
+  // Whether the objects handed out offer their interface.
+  bool offer_server = true;
+  bool offer_connection = true;
+  bool offer_properties = true;
+
+  std::vector<std::string> calls;
+
+  HRESULT CreateInstance(TelvorObject* object) override {
+    const HRESULT answer = Record("create", nullptr);
+    if (Succeeded(answer)) {
+      if (offer_server) {
+        *object = std::make_shared<Server>(this);
+      } else {
+        *object = std::make_shared<Plain>();
+      }
+    }
+    return answer;
+  }
+  HRESULT Run(const TelvorObject&) override { return Record("run", nullptr); }
+
+  // The arguments of the calls with `head` ("server.12"), in order.
+  std::vector<std::string> Arguments(const std::string& head) const {
+    std::vector<std::string> found;
+    for (const std::string& call : calls) {
+      if (call.rfind(head + " ", 0) == 0) found.push_back(call.substr(head.size() + 1));
+    }
+    return found;
+  }
+
+ private:
+  // A call without arguments is recorded as its head alone; one with
+  // arguments (even an empty text) as head, blank, arguments.
+  HRESULT Record(const std::string& head, const std::string* arguments) {
+    const std::string call = arguments ? head + " " + *arguments : head;
+    calls.push_back(call);
+    auto it = answers.find(call);
+    if (it == answers.end()) it = answers.find(head);
+    return it == answers.end() ? S_OK : it->second;
+  }
+
+  struct Plain : ITelvorUnknown {};
+
+  struct Recorded : virtual ITelvorUnknown {
+    Recorded(RecordingTelvor* telvor, std::string kind) : telvor(telvor), kind(std::move(kind)) {}
+    ~Recorded() override { telvor->calls.push_back("release " + kind); }
+    HRESULT Call(int slot, const std::string& arguments) {
+      return telvor->Record(kind + "." + std::to_string(slot), &arguments);
+    }
+    HRESULT Call(int slot) { return telvor->Record(kind + "." + std::to_string(slot), nullptr); }
+    RecordingTelvor* telvor;
+    std::string kind;
+  };
+
+  struct Properties : ITelvorProperties, Recorded {
+    explicit Properties(RecordingTelvor* t) : Recorded(t, "properties") {}
+    HRESULT SetNumber(const std::string& name, std::int32_t value) override {
+      return Call(7, name + "=" + std::to_string(value));
+    }
+    HRESULT SetText(const std::string& name, const std::string& value) override {
+      return Call(9, name + "=" + value);
+    }
+  };
+
+  struct Connection : ITelvorConnection, Recorded {
+    explicit Connection(RecordingTelvor* t) : Recorded(t, "connection") {}
+    HRESULT GetProperties(TelvorObject* object) override {
+      const HRESULT answer = Call(7);
+      if (Succeeded(answer)) {
+        if (telvor->offer_properties) {
+          *object = std::make_shared<Properties>(telvor);
+        } else {
+          *object = std::make_shared<Plain>();
+        }
+      }
+      return answer;
+    }
+    HRESULT SetComment(const std::string& text) override { return Call(9, text); }
+    HRESULT SetDriverClassId(const std::string& text) override { return Call(14, text); }
+    HRESULT SetOption16(std::int32_t value) override { return Call(16, std::to_string(value)); }
+    HRESULT SetTimeout(std::int32_t value) override { return Call(18, std::to_string(value)); }
+    HRESULT SetOption22(const std::string& text) override { return Call(22, text); }
+    HRESULT Complete() override { return Call(24); }
+    HRESULT SetDriverName(const std::string& text) override { return Call(26, text); }
+  };
+
+  struct Server : ITelvorServer, Recorded {
+    explicit Server(RecordingTelvor* t) : Recorded(t, "server") {}
+    HRESULT LoadConnectionFile(const std::string& path) override { return Call(11, path); }
+    HRESULT CreateConnection(const std::string& name) override { return Call(12, name); }
+    HRESULT GetConnection(const std::string& name, TelvorObject* object) override {
+      const HRESULT answer = Call(13, name);
+      if (Succeeded(answer)) {
+        if (telvor->offer_connection) {
+          *object = std::make_shared<Connection>(telvor);
+        } else {
+          *object = std::make_shared<Plain>();
+        }
+      }
+      return answer;
+    }
+  };
+};
+
+}  // namespace kestrin::testing
+
+#endif  // KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_

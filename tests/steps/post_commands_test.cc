@@ -1,0 +1,95 @@
+// The post-commands step with real child processes: placeholders, lowering,
+// the wait for each command, and commands that cannot start.
+#include <sys/stat.h>
+
+#include "steps/step_fixture.h"
+#include "steps/steps.h"
+
+namespace kestrin::testing {
+namespace {
+
+// Appends its second argument to the file its first names; "slow" as the
+// second argument sleeps first, so a step that did not wait would find the
+// file without that line, or the lines out of order.
+const char kMarkScript[] =
+    "#!/bin/sh\n"
+    "[ \"$2\" = slow ] && sleep 1\n"
+    "printf '%s\\n' \"$2\" >> \"$1\"\n"
+    "exit 3\n";
+
+struct tPostCase {
+  const char* name;
+  std::string section;  // lines of [POST_COMMANDS]; "-": no section
+  bool result;
+  std::string marker;                 // content of Data/out.txt afterwards
+  std::vector<std::string> reported;  // "@B" and "@D" stand for BinDir and ProgramDataDir
+};
+
+const std::string kRun = "\"@B/mark.sh\" \"@D/out.txt\"";
+
+const tPostCase kPostCases[] = {
+    {"NoSection", "-", true, "", {}},
+    {"WaitsForEachInFileOrder",
+     "1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n1=\"$BINDIR/mark.sh\" "
+     "\"$appdatadir/OUT.txt\" Second\n",
+     true,
+     "slow\nsecond\n",
+     {"Execute command '" + kRun + " slow'.", "Execute command '" + kRun + " second'."}},
+    {"PlaceholdersAnyCaseRestLowered",
+     "x = \"$bInDiR/MARK.sh\" \"$APPdataDIR/out.txt\" Hello=World\n",
+     true,
+     "hello=world\n",
+     {"Execute command '" + kRun + " hello=world'."}},
+    {"MissingProgramOthersStillRun",
+     "1=$BinDir/nothere.exe /S\n2=\"$BinDir/mark.sh\" \"$AppDataDir/out.txt\" after\n",
+     false,
+     "after\n",
+     {"ERROR: Execution of post command failed: '@B/nothere.exe /s'",
+      "Execute command '" + kRun + " after'."}},
+    {"LineWithoutEqualsIsAnEmptyCommand",
+     "just text\n",
+     false,
+     "",
+     {"ERROR: Execution of post command failed: ''"}},
+    {"EmptyCommand", "1=\n", false, "", {"ERROR: Execution of post command failed: ''"}},
+    {"NotExecutable",
+     "1=\"$BinDir/plain.sh\" x\n",
+     false,
+     "",
+     {"ERROR: Execution of post command failed: '\"@B/plain.sh\" x'"}},
+};
+
+void PrintTo(const tPostCase& c, std::ostream* os) { *os << c.name; }
+
+class PostCommandsTest : public StepTest, public ::testing::WithParamInterface<tPostCase> {};
+
+TEST_P(PostCommandsTest, RunsEachCommandToItsEnd) {
+  const tPostCase& c = GetParam();
+  const fs::path bin = dir_.path() / "Bin Dir";
+  fs::create_directories(bin);
+  ctx_.BinDir = bin.string();
+  WriteFileOrDie(bin / "mark.sh", kMarkScript);
+  WriteFileOrDie(bin / "plain.sh", kMarkScript);
+  chmod((bin / "mark.sh").c_str(), 0755);
+  chmod((bin / "plain.sh").c_str(), 0644);
+  BundleFile("hw.ini", c.section == "-" ? "[OEMDriverDisk]\n" : "[POST_COMMANDS]\n" + c.section);
+
+  EXPECT_EQ(RunPostCommands(ctx_), c.result);
+
+  const fs::path marker = fs::path(sandbox_.data_dir) / "out.txt";
+  EXPECT_EQ(fs::exists(marker) ? ReadFileOrDie(marker) : "", c.marker);
+  std::vector<tReported> expected;
+  for (std::string line : c.reported) {
+    for (const auto& [tag, value] : {std::pair{"@B", ctx_.BinDir}, {"@D", ctx_.ProgramDataDir}}) {
+      for (size_t at; (at = line.find(tag)) != std::string::npos;) line.replace(at, 2, value);
+    }
+    expected.push_back({line, true});
+  }
+  EXPECT_EQ(ctx_.reported, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PostCommandsTest, ::testing::ValuesIn(kPostCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrin::testing
