@@ -48,7 +48,7 @@ TEST(SettingsAndProgramsRun, SilentRunWritesEverySetting) {
                  "[CUST-TOOLS]\nFILE2=tool.exe\nTitle2=Tool\n");
 
   const fs::path cab = korvane.root() / "in" / "fx.cab";
-  MakeCabinet(cab, {{"hw.ini", HwIni("Desc fx.cab", "42", "",
+  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Desc fx.cab", "42", "",
                                      "[REGISTRY_SETTING]\nCOUNT=2\nPATH1=Fennick\\FX200\n"
                                      "VALUE1=installed\nPATH2=\\Fennick\\Port\nVALUE2=502\n"
                                      "[CUST-TOOLS]\nFILE1=tool.exe\nTitle1=Tool\n"
