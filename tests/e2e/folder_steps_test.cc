@@ -27,7 +27,8 @@ int RunSilent(const std::vector<std::string>& args) {
 std::string FileBundle(const TestKorvane& korvane, const std::string& name, const std::string& oem,
                        const std::string& tag) {
   const fs::path cab = korvane.root() / "in" / name;
-  MakeCabinet(cab, {{"hw.ini", HwIni("Files " + tag, oem, "")},
+  fs::create_directories(cab.parent_path());
+  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Files " + tag, oem, "")},
                     {"HELP/HELP.INI", "[DeleteBefore]\r\nold.htm=1\r\n[Helpnodes]\r\nmain.htm=Main " +
                                           tag + "\r\n"},
                     {"HELP/main.htm", "help " + tag},
@@ -85,8 +86,8 @@ TEST(FolderStepsRunTest, InstallsThenProtectsAnotherOemsItemsUnlessForced) {
   const fs::path data = korvane.root() / "korvane" / "Data";
   const std::string first = FileBundle(korvane, "first.cab", "42", "A");
   const std::string second = FileBundle(korvane, "second.cab", "7", "B");
-  // The driver step has nothing to do and says so; no line from the
-  // hardware-definition step for a bundle without MODULES.
+  // The driver and post-command steps have nothing to do and say so; no
+  // line from the other steps for a bundle without their sections.
   const Lines kFresh = {" *** Driver installation finished ***",
                         " *** Help libraries successfully copied ***",
                         " *** Print forms successfully copied ***",
@@ -95,7 +96,8 @@ TEST(FolderStepsRunTest, InstallsThenProtectsAnotherOemsItemsUnlessForced) {
                         "Lib directory successfully copied: IoLib",
                         " *** Lib-files added successfully ***",
                         "Template subfolder successfully copied: Std",
-                        " *** Templates copied successfully ***"};
+                        " *** Templates copied successfully ***",
+                        " *** Execution of post commands finished ***"};
 
   // 1. OEM 42 into an empty Korvane.
   ASSERT_EQ(RunSilent({"/s", first}), 0);
@@ -127,7 +129,8 @@ TEST(FolderStepsRunTest, InstallsThenProtectsAnotherOemsItemsUnlessForced) {
                    "No overwriting was set with silent-mode for copying lib: IoLib",
                    "NONE of the existing libs where copied.",
                    "Template subfolder successfully copied: Std",
-                   " *** Templates copied successfully ***"},
+                   " *** Templates copied successfully ***",
+                   " *** Execution of post commands finished ***"},
                   kCompletionLines});
   EXPECT_EQ(LogTexts(korvane.log()), expected);
   EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/main.htm"), "help A");
