@@ -226,7 +226,6 @@ const tHostileCase kHostileCases[] = {
     {"OverlongDriverName", "[X]\nDRIVERNAME=" + kLong + "\nDRIVERID=1234-56\nTIMEOUT=1\n", "0"},
     {"DriverIdNotHex", "[X]\nDRIVERNAME=D\nDRIVERID=zz-top\nTIMEOUT=100\n", "0"},
     {"DriverIdTooLong", "[X]\nDRIVERNAME=D\nDRIVERID=123456789-12\nTIMEOUT=100\n", "0"},
-    {"DriverIdThreeParts", "[X]\nDRIVERNAME=D\nDRIVERID=1234-56-78\nTIMEOUT=100\n", "0"},
     {"NegativeTimeout", "[X]\nDRIVERNAME=D\nDRIVERID=1234-56\nTIMEOUT=-5\n", "0"},
     {"OverlongPropertyText", "[X]\n" + kGood + "VALUES=V\n[V]\nComputerName=" + kLong + "\n", "0"},
     {"OverlongPropertyName", "[X]\n" + kGood + "VALUES=V\n[V]\n" + kLong + "=1\n", "0"},

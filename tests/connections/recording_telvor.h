@@ -32,13 +32,7 @@ class RecordingTelvor : public ITelvorServerClass {
 
   HRESULT CreateInstance(TelvorObject* object) override {
     const HRESULT answer = Record("create", nullptr);
-    if (Succeeded(answer)) {
-      if (offer_server) {
-        *object = std::make_shared<Server>(this);
-      } else {
-        *object = std::make_shared<Plain>();
-      }
-    }
+    if (Succeeded(answer)) *object = Offered<Server>(offer_server, this);
     return answer;
   }
   HRESULT Run(const TelvorObject&) override { return Record("run", nullptr); }
@@ -65,6 +59,14 @@ class RecordingTelvor : public ITelvorServerClass {
 
   struct Plain : ITelvorUnknown {};
 
+  // The object a successful call hands out: a T, or one without the
+  // interface when the test withholds it.
+  template <typename T>
+  static TelvorObject Offered(bool offer, RecordingTelvor* telvor) {
+    if (offer) return std::make_shared<T>(telvor);
+    return std::make_shared<Plain>();
+  }
+
   struct Recorded : virtual ITelvorUnknown {
     Recorded(RecordingTelvor* telvor, std::string kind) : telvor(telvor), kind(std::move(kind)) {}
     ~Recorded() override { telvor->calls.push_back("release " + kind); }
@@ -90,13 +92,7 @@ class RecordingTelvor : public ITelvorServerClass {
     explicit Connection(RecordingTelvor* t) : Recorded(t, "connection") {}
     HRESULT GetProperties(TelvorObject* object) override {
       const HRESULT answer = Call(7);
-      if (Succeeded(answer)) {
-        if (telvor->offer_properties) {
-          *object = std::make_shared<Properties>(telvor);
-        } else {
-          *object = std::make_shared<Plain>();
-        }
-      }
+      if (Succeeded(answer)) *object = Offered<Properties>(telvor->offer_properties, telvor);
       return answer;
     }
     HRESULT SetComment(const std::string& text) override { return Call(9, text); }
@@ -114,13 +110,7 @@ class RecordingTelvor : public ITelvorServerClass {
     HRESULT CreateConnection(const std::string& name) override { return Call(12, name); }
     HRESULT GetConnection(const std::string& name, TelvorObject* object) override {
       const HRESULT answer = Call(13, name);
-      if (Succeeded(answer)) {
-        if (telvor->offer_connection) {
-          *object = std::make_shared<Connection>(telvor);
-        } else {
-          *object = std::make_shared<Plain>();
-        }
-      }
+      if (Succeeded(answer)) *object = Offered<Connection>(telvor->offer_connection, telvor);
       return answer;
     }
   };

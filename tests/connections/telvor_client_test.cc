@@ -58,16 +58,6 @@ class TelvorClientTest : public StepTest {
   Calls logged_;
 };
 
-const Calls kReleases = {"release properties", "release server", "release connection"};
-
-TEST_F(TelvorClientTest, FullConnectionSendsEveryValueInOrderThenReleases) {
-  EXPECT_TRUE(Add());
-  Calls expected = FullSequence();
-  expected.insert(expected.end(), kReleases.begin(), kReleases.end());
-  EXPECT_EQ(telvor_.calls, expected);
-  EXPECT_TRUE(diagnostics_.empty());
-}
-
 const Calls kNoConnection = {"No connection to the Telvor.", "Connection 'MyPLC' can not be added."};
 const Calls kNoInterface = {"Can not get the Korvane COM Interface.", kNoConnection[0],
                             kNoConnection[1]};

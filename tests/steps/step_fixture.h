@@ -10,7 +10,9 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "steps/step_context.h"
@@ -57,6 +59,26 @@ class TestStepContext : public StepContext {
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
+// How a file step meets an item installed before: who recorded it, the
+// mode, the scripted answers, and whether the bundle's copy lands. The rule
+// itself is tested on its own; these cases check that a step asks with the
+// item's own record key and that everything belonging to the item follows
+// the one decision.
+struct tOverwriteCase {
+  const char* name;
+  int recorded_oem;
+  std::vector<bool> answers;
+  bool overwritten;
+};
+
+inline const tOverwriteCase kOverwriteCases[] = {
+    {"SameOemNoQuestion", 42, {}, true},
+    {"OtherOemYes", 7, {true}, true},
+    {"OtherOemNo", 7, {false}, false},
+};
+
+inline void PrintTo(const tOverwriteCase& c, std::ostream* os) { *os << c.name; }
+
 class StepTest : public ::testing::Test {
  protected:
   // Lays out the sandbox and a context as preparation leaves it for a
@@ -87,6 +109,16 @@ class StepTest : public ::testing::Test {
     WriteFileOrDie(fs::path(sandbox_.dir) / relative, content);
   }
   fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
+  // `lines` with {B} replaced by the bundle folder and {P} by the program folder.
+  std::vector<std::string> Expand(std::vector<std::string> lines) const {
+    for (std::string& line : lines) {
+      for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_.string()},
+                                        {"{P}", sandbox_.product_dir}}) {
+        for (size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, 3, value);
+      }
+    }
+    return lines;
+  }
 
   ScopedTempDir dir_;
   Sandbox sandbox_;

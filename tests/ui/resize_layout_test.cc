@@ -106,34 +106,6 @@ TEST_P(ResizeBorderTest, ModeOfTheMovingBorder) {
 INSTANTIATE_TEST_SUITE_P(Borders, ResizeBorderTest, ::testing::ValuesIn(kBorders),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The main dialog's registration: fields and lists grow, buttons follow the
-// right border, the left border has the same effect, the height moves
-// nothing.
-TEST(ResizeLayoutTest, MainDialogDragsOfFortyPixels) {
-  const tRect field{20, 44, 592, 74}, list{20, 122, 620, 322}, browse{590, 44, 620, 74},
-      exit{520, 588, 620, 618};
-  for (int border : {kRight, kLeft}) {
-    ResizeLayout layout;
-    layout.Start({0, 0, 640, 638});
-    layout.AddControl(1002, field, 1, 1, 0, 0, kNoErase);
-    layout.AddControl(1006, list, 1, 1, 0, 0, kNoErase);
-    layout.AddControl(1003, browse, 2, 2, 0, 0, kNoErase);
-    layout.AddControl(2, exit, 2, 2, 0, 0, kNoErase);
-    auto moves = layout.Resize({0, 0, 680, 638}, border);
-    ASSERT_EQ(moves.size(), 4u) << border;
-    EXPECT_EQ(moves[0].rect, (tRect{20, 44, 632, 74}));
-    EXPECT_EQ(moves[1].rect, (tRect{20, 122, 660, 322}));
-    EXPECT_EQ(moves[2].rect, (tRect{630, 44, 660, 74}));
-    EXPECT_EQ(moves[3].rect, (tRect{560, 588, 660, 618}));
-    EXPECT_TRUE(layout.Resize({0, 0, 680, 700}, kBottom).empty());
-    // Back to the start: everything where it was registered.
-    moves = layout.Resize({0, 0, 640, 700}, border);
-    ASSERT_EQ(moves.size(), 4u);
-    EXPECT_EQ(moves[0].rect, field);
-    EXPECT_EQ(moves[3].rect, exit);
-  }
-}
-
 TEST(ResizeLayoutTest, SuccessiveDrags) {
   ResizeLayout layout;
   layout.Start(kClient);
@@ -179,12 +151,6 @@ TEST(ResizeLayoutTest, RegisteringAgainReplaces) {
   EXPECT_DOUBLE_EQ(layout.records()[2].r2, 0.1);
   EXPECT_DOUBLE_EQ(layout.records()[2].r3, 0.5);
   EXPECT_DOUBLE_EQ(layout.records()[2].r4, 0.1);
-}
-
-TEST(ResizeLayoutTest, NoControlsNoMoves) {
-  ResizeLayout layout;
-  layout.Start(kClient);
-  EXPECT_TRUE(layout.Resize({0, 0, 900, 900}, kBottomRight).empty());
 }
 
 struct tRectsCase {
