@@ -26,6 +26,7 @@
 #include "bundle/cabinet_file.h"
 #include "bundle/report_sink.h"
 #include "support/cab_builder.h"
+#include "support/child.h"
 
 namespace {
 
@@ -65,26 +66,6 @@ namespace {
 
 using namespace kestrin::testing;  // NOLINT
 namespace cb = kestrin::cab::testing;
-
-constexpr int kTimedOut = -1;
-
-// Runs `body` in a child process and gives its exit status, or kTimedOut
-// when it has not ended after `seconds` (then it is killed). Guards the
-// calls that used to wait forever on a FIFO.
-int InChild(const std::function<int()>& body, int seconds = 60) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return kTimedOut;
-}
 
 // kestrin-cab with a generous time limit: exit status 124 when it ran out.
 RunResult CabWithin(int seconds, std::vector<std::string> args) {

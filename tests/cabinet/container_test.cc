@@ -15,21 +15,8 @@ namespace {
 using kestrin::testing::Sha256Hex;
 const std::string kDir = "/mem/";
 
-class ContainerTest : public ::testing::Test {
+class ContainerTest : public FdiTest {
  protected:
-  void SetUp() override {
-    Harness::Get().Reset();
-    Harness::Get().allow_disk = false;
-    hfdi_ = MakeTestContext(&erf_);
-    ASSERT_NE(hfdi_, nullptr);
-  }
-  void TearDown() override {
-    if (hfdi_) {
-      EXPECT_TRUE(FDIDestroy(hfdi_));
-    }
-    EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
-    EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
-  }
   void Put(const std::string& name, const std::string& bytes, const std::string& dir = kDir) {
     Harness::Get().files[dir + name] = bytes;
   }
@@ -41,9 +28,6 @@ class ContainerTest : public ::testing::Test {
     Put("a.cab", bytes);
     return Copy(rec, "a.cab");
   }
-
-  ERF erf_{};
-  HFDI hfdi_ = nullptr;
 };
 
 CabBuilder TwoFiles() {

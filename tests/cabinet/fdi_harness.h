@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cabinet/fdi.h"
 
 namespace kestrin::cab::testing {
@@ -99,6 +101,28 @@ struct RawFolder {
   std::vector<RawBlock> blocks;
 };
 std::vector<RawFolder> RawFolders(const std::string& cab);
+
+// A decoder context on the in-memory harness (no disk), checked afterwards
+// for handles left open and memory left behind.
+class FdiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Harness::Get().Reset();
+    Harness::Get().allow_disk = false;
+    hfdi_ = MakeTestContext(&erf_);
+    ASSERT_NE(hfdi_, nullptr);
+  }
+  void TearDown() override {
+    if (hfdi_) {
+      EXPECT_TRUE(FDIDestroy(hfdi_));
+    }
+    EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
+    EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
+  }
+
+  ERF erf_{};
+  HFDI hfdi_ = nullptr;
+};
 
 }  // namespace kestrin::cab::testing
 

@@ -31,21 +31,8 @@ std::string WithBlockCount(std::string cab, int folder, uint16_t count, size_t s
   return cab;
 }
 
-class NextBlockTest : public ::testing::Test {
+class NextBlockTest : public FdiTest {
  protected:
-  void SetUp() override {
-    Harness::Get().Reset();
-    Harness::Get().allow_disk = false;
-    hfdi_ = MakeTestContext(&erf_);
-    ASSERT_NE(hfdi_, nullptr);
-  }
-  void TearDown() override {
-    if (hfdi_) {
-      EXPECT_TRUE(FDIDestroy(hfdi_));
-    }
-    EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
-    EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
-  }
   static std::vector<std::string> Requests(const Recorder& rec) {
     std::vector<std::string> asked;
     for (const Event& e : rec.events) {
@@ -55,8 +42,6 @@ class NextBlockTest : public ::testing::Test {
   }
 
   const std::string f_ = Payload(300, 21), g_ = Payload(40, 22);
-  ERF erf_{};
-  HFDI hfdi_ = nullptr;
 };
 
 TEST_F(NextBlockTest, FollowsTheNumberedStepsWhenTheCabinetRunsOut) {

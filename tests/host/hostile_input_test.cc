@@ -20,6 +20,7 @@
 #include "host/module_registry.h"
 #include "host/registry_key.h"
 #include "host/registry_store.h"
+#include "support/child.h"
 #include "support/temp_dir.h"
 
 namespace kestrin {
@@ -27,24 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFileOrDie;
+using testing::InChild;
 using testing::WriteFileOrDie;
-
-// Runs `body` in a child process and gives its exit status, or -1 when it
-// has not ended after `seconds` (it is killed then). Guards the calls that
-// used to wait forever on a FIFO.
-int InChild(const std::function<int()>& body, int seconds = 60) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
-}
 
 std::set<std::string> Names(const fs::path& dir) {
   std::set<std::string> names;
