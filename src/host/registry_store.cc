@@ -174,7 +174,13 @@ bool RegistryStore::Parse(std::string_view bytes, size_t& error_line, std::strin
       // Comments stay where they are through a rewrite.
       RegistryValue comment;
       comment.is_comment = true;
-      comment.data = std::string(line);
+      // Without the carriage returns and blanks before the line end: a
+      // rewrite must read back as the same comment.
+      std::string_view text = line;
+      while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+      }
+      comment.data = std::string(text);
       if (current != nullptr) {
         current->values.push_back(std::move(comment));
       } else if (header_seen) {
