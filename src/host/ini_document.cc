@@ -214,6 +214,12 @@ IniDocument::Line IniDocument::Classify(std::string text, std::string eol) {
   return line;
 }
 
+std::string IniDocument::WithValue(const Line& line, std::string_view value) {
+  if (line.kind == Kind::kKey) return line.text.substr(0, line.value_pos) + std::string(value);
+  const size_t lead = line.text.find_first_not_of(" \t\v\f");
+  return line.text.substr(0, lead) + line.name + "=" + std::string(value);
+}
+
 IniDocument IniDocument::Parse(std::string_view bytes) {
   IniDocument doc;
   std::string decoded;
@@ -378,15 +384,7 @@ bool IniDocument::SetValue(std::string_view section, std::string_view key, std::
   }
   if (const auto index = FindKeyLine(*range, key_name, true)) {
     Line& line = lines_[*index];
-    std::string text;
-    if (line.kind == Kind::kKey) {
-      // Keep everything up to the old value: indentation, key spelling, blanks around "=".
-      text = line.text.substr(0, line.value_pos) + std::string(value);
-    } else {
-      // A line "key" without "=" becomes "key=value" in place.
-      const size_t lead = line.text.find_first_not_of(" \t\v\f");
-      text = line.text.substr(0, lead) + line.name + "=" + std::string(value);
-    }
+    std::string text = WithValue(line, value);
     if (text == line.text) return false;
     line = Classify(std::move(text), std::move(line.eol));
     return true;
@@ -443,13 +441,7 @@ bool IniDocument::SetValues(std::string_view section,
       text = text.substr(0, text.find('=') + 1) + std::string(value);
     } else {
       Line& line = lines_[static_cast<size_t>(it->second)];
-      std::string text;
-      if (line.kind == Kind::kKey) {
-        text = line.text.substr(0, line.value_pos) + std::string(value);
-      } else {
-        const size_t lead = line.text.find_first_not_of(" \t\v\f");
-        text = line.text.substr(0, lead) + line.name + "=" + std::string(value);
-      }
+      std::string text = WithValue(line, value);
       if (text == line.text) continue;
       line = Classify(std::move(text), std::move(line.eol));
       changed = true;

@@ -95,6 +95,10 @@ class IniDocument {
   };
 
   static Line Classify(std::string text, std::string eol);
+  // The text of `line` with its value replaced: everything up to the old
+  // value is kept (indentation, key spelling, blanks around "="); a line
+  // "key" without "=" becomes "key=value".
+  static std::string WithValue(const Line& line, std::string_view value);
   // Single-value reads and writes trim the requested name; whole-section
   // reads and key lists take it as given.
   std::optional<Range> FindSection(std::string_view section, bool trim = true) const;
