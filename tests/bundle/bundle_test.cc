@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bundle/bundle_test_util.h"
+#include "support/sandbox.h"
 
 namespace kestrin {
 namespace {
@@ -25,16 +26,6 @@ const char kHwIni[] =
 // Points the per-user folder at a fresh temporary folder.
 class BundleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_DATA_HOME")) old_xdg_ = old;
-    setenv("XDG_DATA_HOME", appdata_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (old_xdg_)
-      setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
-    else
-      unsetenv("XDG_DATA_HOME");
-  }
   std::string Bundle(const fs::path& cab,
                      const std::vector<std::pair<std::string, std::string>>& files) {
     fs::create_directories(cab.parent_path());
@@ -46,7 +37,7 @@ class BundleTest : public ::testing::Test {
   }
 
   ScopedTempDir appdata_, work_;
-  std::optional<std::string> old_xdg_;
+  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
 };
 
 TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {

@@ -27,6 +27,7 @@
 #include "bundle/report_sink.h"
 #include "support/cab_builder.h"
 #include "support/child.h"
+#include "support/sandbox.h"
 
 namespace {
 
@@ -80,17 +81,7 @@ cb::DataBlock Stored(const std::string& data) {
 
 class HostileBundleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_DATA_HOME")) old_xdg_ = old;
-    setenv("XDG_DATA_HOME", appdata_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (old_xdg_)
-      setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
-    else
-      unsetenv("XDG_DATA_HOME");
-    g_fail_close = false;
-  }
+  void TearDown() override { g_fail_close = false; }
   fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
 
   // A set of two cabinets: a.cab in `dir` names `next` as its next cabinet;
@@ -117,7 +108,7 @@ class HostileBundleTest : public ::testing::Test {
 
   const std::string content_ = Payload(300, 7);
   ScopedTempDir appdata_, work_;
-  std::optional<std::string> old_xdg_;
+  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
 };
 
 TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
