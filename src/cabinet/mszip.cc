@@ -265,7 +265,17 @@ const FixedTables& Fixed() {
 // ---------------------------------------------------------------------------
 // Handle and per-handle state
 
+// The bytes a fast match copy wrote past the match's end, as they were
+// before (see "Fast decoding loop").
+constexpr uint32_t kOvershoot = 40;
+constexpr uint32_t kTailSlots = 16;  // more than kOvershoot / 3 matches
+struct SavedTail {
+  uint32_t pos;  // output position of the match's end
+  uint8_t bytes[kOvershoot];
+};
+
 struct State {
+  SavedTail tails[kTailSlots];
   uint32_t literal_length[kLiteralTableSize];
   uint32_t distance[kDistanceTableSize];
   uint32_t code_length[kCodeLengthTableSize];
@@ -355,6 +365,7 @@ class Inflater {
 
   MszipStatus Run();
   uint32_t Produced() const { return static_cast<uint32_t>(op_ - out_); }
+  void UndoOvershoot();
 
  private:
   MszipStatus Fail() const { return bits_.PastEnd() ? MszipStatus::kTruncated : MszipStatus::kCorrupt; }
@@ -367,6 +378,7 @@ class Inflater {
   uint8_t* const out_;
   uint8_t* op_;
   uint8_t* const out_end_;
+  uint32_t tails_saved_ = 0;
 };
 
 // Deflate blocks follow one another until one with BFINAL set has ended, or
@@ -579,7 +591,7 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // more refill precedes it. An iteration writes at most two literals and a
 // match of 258 bytes, or three literals.
 constexpr ptrdiff_t kFastInput = 16;   // two refills of 8 bytes, each advancing at most 7
-constexpr ptrdiff_t kFastOutput = 261;
+constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
 
 enum class FastExit { kEndOfBlock, kCorrupt, kSlow };
 
@@ -588,7 +600,49 @@ struct FastState {
   uint64_t buf;
   unsigned count;
   uint8_t* op;
+  SavedTail* tails;
+  uint32_t tails_saved;  // saves so far; the last kTailSlots are kept
 };
+
+// A match from at least 8 back, copied 8 bytes at a time: always the first
+// kOvershoot bytes, then more while the match goes on. Up to kOvershoot bytes
+// after the match are overwritten; the caller saved them.
+[[gnu::always_inline]] inline void CopyMatchOvershoot(uint8_t* op, uint32_t dist, uint32_t n) {
+  const uint8_t* src = op - dist;
+  uint8_t* const end = op + n;
+  static_assert(kOvershoot == 40);
+  std::memcpy(op, src, 8);
+  std::memcpy(op + 8, src + 8, 8);
+  std::memcpy(op + 16, src + 16, 8);
+  std::memcpy(op + 24, src + 24, 8);
+  std::memcpy(op + 32, src + 32, 8);
+  op += 40;
+  src += 40;
+  while (op < end) {
+    std::memcpy(op, src, 8);
+    op += 8;
+    src += 8;
+  }
+}
+
+// Puts back the bytes at and after output position `end` that fast match
+// copies overwrote, so that they read as before the block began: they may be
+// history the next block of the folder refers to, or the source of a match
+// of this block that reaches into the previous one. Newest save first, so
+// that a save holding bytes an earlier copy overwrote is itself undone by
+// the earlier save. Matches have at least 3 bytes, so every copy that
+// reached past `end` is among the kept saves. All bytes from `end` on are
+// then as before the block, and the saves are done with.
+void UndoOvershoot(uint8_t* out, const SavedTail* tails, uint32_t& tails_saved, uint32_t end) {
+  const uint32_t kept = std::min(tails_saved, kTailSlots);
+  for (uint32_t k = 1; k <= kept; ++k) {
+    const SavedTail& tail = tails[(tails_saved - k) % kTailSlots];
+    if (tail.pos + kOvershoot <= end) break;
+    const uint32_t from = std::max(tail.pos, end);
+    std::memcpy(out + from, tail.bytes + (from - tail.pos), tail.pos + kOvershoot - from);
+  }
+  tails_saved = 0;
+}
 
 // Bit buffer steps of the fast loop, on its local copies of the reader.
 [[gnu::always_inline]] inline void FastRefill(const uint8_t*& next, uint64_t& buf, unsigned& count) {
@@ -613,6 +667,8 @@ struct FastState {
   uint64_t buf = fs.buf;
   unsigned count = fs.count;
   uint8_t* op = fs.op;
+  SavedTail* const tails = fs.tails;
+  uint32_t tails_saved = fs.tails_saved;
   FastExit exit = FastExit::kSlow;
   while (in_end - next >= kFastInput && out_end - op >= kFastOutput) {
     FastRefill(next, buf, count);
@@ -664,7 +720,13 @@ struct FastState {
     FastDrop(buf, count, EntryExtra(e));
 
     const uint32_t pos = static_cast<uint32_t>(op - out);
-    if (dist <= pos) {
+    if (dist >= 8 && dist <= pos) {
+      SavedTail& tail = tails[tails_saved++ % kTailSlots];
+      tail.pos = pos + length;
+      std::memcpy(tail.bytes, op + length, kOvershoot);
+      CopyMatchOvershoot(op, dist, length);
+      op += length;
+    } else if (dist <= pos) {
       CopyMatch(op, dist, length);
       op += length;
     } else {
@@ -672,10 +734,11 @@ struct FastState {
         exit = FastExit::kCorrupt;
         break;
       }
+      UndoOvershoot(out, tails, tails_saved, pos);  // the source lies at and after pos
       op = out + CopyWrappedAt(out, pos, dist, length);
     }
   }
-  fs = {next, buf, count, op};
+  fs = {next, buf, count, op, tails, tails_saved};
   return exit;
 }
 
@@ -700,16 +763,19 @@ FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
 #endif
 const FastCodesFn kFastCodes = ChooseFastCodes();
 
+void Inflater::UndoOvershoot() { cab::UndoOvershoot(out_, st_.tails, tails_saved_, Produced()); }
+
 // Huffman-coded data: literals, end of block, and length/distance pairs.
 MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full) {
   const uint32_t high_water = st_.high_water;
   {
-    FastState fs{bits_.next, bits_.buf, bits_.count, op_};
+    FastState fs{bits_.next, bits_.buf, bits_.count, op_, st_.tails, tails_saved_};
     const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, high_water);
     bits_.next = fs.next;
     bits_.buf = fs.buf;
     bits_.count = fs.count;
     op_ = fs.op;
+    tails_saved_ = fs.tails_saved;
     // Within the fast loop no bit came from past the end of the input.
     if (exit == FastExit::kEndOfBlock) return MszipStatus::kDone;
     if (exit == FastExit::kCorrupt) return Fail();
@@ -755,6 +821,7 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       // Reaches into the previous block: the source bytes up to the end of
       // the buffer must all have been written by earlier blocks of this folder.
       if (!WrappedSourceWritten(pos, dist, n, high_water)) return Fail();
+      UndoOvershoot();  // the source lies at and after pos
       op_ = out_ + CopyWrappedAt(out_, pos, dist, n);
     }
     if (op_ == out_end_) {
@@ -806,6 +873,7 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
   }
   Inflater inflater(st, in + 2, in_size - 2, out, limit);
   const MszipStatus status = inflater.Run();
+  inflater.UndoOvershoot();
   const uint32_t produced = inflater.Produced();
   st.high_water = std::max(st.high_water, produced);
   st.last_status = status;

@@ -230,5 +230,96 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
   EXPECT_EQ(Harness::Get().live_blocks, 0);
 }
 
+// MSZIP match copies may write past the match's end while decoding; what lies
+// after a block's last byte must still read as before. Block A (stored) fills
+// the buffer; block B writes 16 literals and `matches` copies of 3 bytes from
+// 8 back, then ends the folder's data early. Block C copies 40 bytes from
+// just after B's end (the previous block's history), or with `wrap` block B
+// itself goes on with such a copy before ending. Fixed-code blocks are
+// followed by 32 spare bytes so that every code is decoded with input to spare.
+TEST(CodecTest, MszipHistoryAfterAnEarlyEndIsUntouched) {
+  struct Bits {
+    std::vector<uint8_t> bytes{'C', 'K'};
+    uint32_t acc = 0;
+    int n = 0;
+    void Put(uint32_t v, int count) {  // LSB first
+      for (int i = 0; i < count; ++i) Bit(v >> i & 1);
+    }
+    void Code(uint32_t v, int count) {  // Huffman code, MSB first
+      for (int i = count - 1; i >= 0; --i) Bit(v >> i & 1);
+    }
+    void Bit(uint32_t b) {
+      acc |= b << n;
+      if (++n == 8) bytes.push_back(static_cast<uint8_t>(acc)), acc = 0, n = 0;
+    }
+    void Literal(uint8_t c) { c < 144 ? Code(0x30 + c, 8) : Code(0x190 + c - 144, 9); }
+    // Lengths 3..10 (codes 257..264) and 258 are all these tests need.
+    void Match(uint32_t length, uint32_t dist) {
+      length == 258 ? Code(0xC5, 8) : Code(length - 2, 7);
+      uint32_t sym = 0, base = 1, extra = 0;
+      while (sym < 30) {  // distance code: bases 1 2 3 4 5 7 9 13 ...
+        const uint32_t e = sym < 4 ? 0 : sym / 2 - 1;
+        const uint32_t next = base + (1u << e);
+        if (dist < next) { extra = e; break; }
+        base = next, ++sym;
+      }
+      Code(sym, 5), Put(dist - base, static_cast<int>(extra));
+    }
+    std::vector<uint8_t> End() {
+      Code(0, 7);  // end of block
+      if (n) Put(0, 8 - n);
+      bytes.insert(bytes.end(), 32, 0);
+      return bytes;
+    }
+  };
+  std::vector<uint8_t> a{'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};  // final stored block of 32768
+  std::vector<uint8_t> history(32768);
+  for (uint32_t i = 0; i < 32768; ++i) history[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  a.insert(a.end(), history.begin(), history.end());
+
+  for (const int matches : {1, 5, 20}) {
+    for (const bool wrap : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << matches << " matches, wrap " << wrap);
+      Harness::Get().Reset();
+      void* h = nullptr;
+      uint32_t min_input = 0;
+      ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+      std::vector<uint8_t> out(32768);
+      uint32_t size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, a.data(), static_cast<uint32_t>(a.size()), out.data(), &size), kCodecOk);
+      ASSERT_EQ(size, 32768u);
+
+      Bits b;
+      b.Put(1, 1), b.Put(1, 2);  // final, fixed codes
+      for (int i = 0; i < 16; ++i) b.Literal(static_cast<uint8_t>('a' + i));
+      for (int i = 0; i < matches; ++i) b.Match(3, 8);
+      const uint32_t end_b = 16 + 3 * matches;
+      if (wrap) b.Match(10, 32768);  // the 10 bytes after the end so far
+      const std::vector<uint8_t> block_b = b.End();
+      size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, block_b.data(), static_cast<uint32_t>(block_b.size()), out.data(), &size),
+                kCodecOk);
+      const uint32_t produced = end_b + (wrap ? 10 : 0);
+      ASSERT_EQ(size, produced);
+      if (wrap) {
+        EXPECT_TRUE(std::equal(out.begin() + end_b, out.begin() + produced, history.begin() + end_b));
+      }
+      EXPECT_TRUE(std::equal(out.begin() + produced, out.end(), history.begin() + produced));
+
+      Bits c;
+      c.Put(1, 1), c.Put(1, 2);
+      c.Match(10, 32768 - produced), c.Match(10, 32768 - produced), c.Match(10, 32768 - produced),
+          c.Match(10, 32768 - produced);
+      const std::vector<uint8_t> block_c = c.End();
+      size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, block_c.data(), static_cast<uint32_t>(block_c.size()), out.data(), &size),
+                kCodecOk);
+      ASSERT_EQ(size, 40u);
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + 40, history.begin() + produced));
+      EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrin::cab::testing
