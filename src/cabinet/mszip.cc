@@ -90,6 +90,7 @@ constexpr uint32_t EntryBits(uint32_t e) { return e & 0xFF; }
 constexpr uint32_t EntryKind(uint32_t e) { return (e >> 8) & 0xF; }
 constexpr uint32_t EntryExtra(uint32_t e) { return (e >> 12) & 0xF; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
+constexpr bool IsLiteral(uint32_t e) { return (e & 0xF00) == 0; }  // kind kLiteral
 
 constexpr uint32_t kInvalidEntry = MakeEntry(0, kInvalid, 0, 0);
 
@@ -173,7 +174,6 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
   for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
   count[0] = 0;
   const unsigned root_size = 1u << root;
-  std::fill(table, table + root_size, kInvalidEntry);
 
   unsigned max_length = 0;
   int left = 1;  // code space left, in units of the current length
@@ -182,8 +182,12 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
     if (left < 0) return BuildResult::kBad;  // over-subscribed
     if (count[len]) max_length = len;
   }
+  // A complete code covers every entry of the root table and of each
+  // subtable; only an empty code and a single code of length 1 leave gaps.
+  const bool complete = left == 0;
+  if (!complete) std::fill(table, table + root_size, kInvalidEntry);
   if (max_length == 0) return BuildResult::kEmpty;
-  if (left > 0 && max_length != 1) return BuildResult::kBad;  // incomplete
+  if (!complete && max_length != 1) return BuildResult::kBad;  // incomplete
 
   // Canonical codes: first code of each length.
   unsigned next_code[kMaxCodeLength + 1];
@@ -216,7 +220,6 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
       if (w == 0) continue;
       if (used + (1u << w) > capacity) return BuildResult::kBad;
       table[prefix] = MakeEntry(root, kLink, w, used);
-      std::fill(table + used, table + used + (1u << w), kInvalidEntry);
       used += 1u << w;
     }
   }
@@ -673,15 +676,15 @@ void UndoOvershoot(uint8_t* out, const SavedTail* tails, uint32_t& tails_saved, 
   while (in_end - next >= kFastInput && out_end - op >= kFastOutput) {
     FastRefill(next, buf, count);
     uint32_t e = literal_length[buf & kLiteralMask];
-    if (EntryKind(e) == kLiteral) {
+    if (IsLiteral(e)) {
       FastDrop(buf, count, EntryBits(e));
       *op++ = static_cast<uint8_t>(EntryValue(e));
       e = literal_length[buf & kLiteralMask];
-      if (EntryKind(e) == kLiteral) {
+      if (IsLiteral(e)) {
         FastDrop(buf, count, EntryBits(e));
         *op++ = static_cast<uint8_t>(EntryValue(e));
         e = literal_length[buf & kLiteralMask];
-        if (EntryKind(e) == kLiteral) {
+        if (IsLiteral(e)) {
           FastDrop(buf, count, EntryBits(e));
           *op++ = static_cast<uint8_t>(EntryValue(e));
           continue;
