@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "host/ini_file.h"
 #include "host/install_record.h"
@@ -167,19 +168,47 @@ TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
   EXPECT_FALSE(registry.Contains("Beyond"));  // past Count
   EXPECT_FALSE(registry.Contains("NOPE"));
   EXPECT_FALSE(registry.Contains("cpu"));
-  // A Count below the numbered keys: the next one is overwritten, the rest left.
-  WriteFileOrDie(Path(), "[Modules]\nCount=1\nModule1=A\nModule2=B\nA=a.ini\nB=b.ini\n");
-  registry.Load();
-  EXPECT_FALSE(registry.Contains("B"));
-  EXPECT_EQ(registry.Register("C", "c.ini"), 2);
-  EXPECT_EQ(Value("Module2"), "C");
-  EXPECT_EQ(Value("B"), "b.ini");
-  // No Count: numbering starts at one.
-  WriteFileOrDie(Path(), "[Modules]\nModule1=Old\nOld=old.ini\n");
-  registry.Load();
-  EXPECT_FALSE(registry.Contains("Old"));
-  EXPECT_EQ(registry.Register("New", "new.ini"), 1);
-  EXPECT_EQ(Value("Count"), "1");
+}
+
+// A damaged "Count": Register numbers from it as it stands (`number`, the
+// key written and the Module1 kept), and numbers
+// below the count without a key hold the empty name.
+TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
+  struct Case {
+    const char* what;
+    std::string section;
+    bool holds_empty;
+    int number;
+    std::string numbered_key, kept_module1;
+  };
+  const std::vector<Case> cases = {
+      {"negative count", "Count=-3\nModule1=A\nA=A.INI\n", false, -2, "Module-2", "A"},
+      {"count of -1", "Count=-1\nModule1=A\nA=A.INI\n", false, 0, "Module0", "A"},
+      {"count absent", "", false, 1, "Module1", "B"},
+      {"count below the keys present", "Count=1\nModule1=A\nModule2=C\n", false, 2, "Module2", "A"},
+      {"count past the highest key", "Count=3\nModule1=A\n", true, 0, "", ""},
+      {"a gap below the count", "Count=3\nModule1=A\nModule3=C\n", true, 0, "", ""},
+      {"a huge count", "Count=2000000000\nModule1=A\n", true, 0, "", ""},
+      {"every number has its key", "Count=2\nModule1=A\nModule2=C\n", false, 0, "", ""},
+      {"count below the keys", "Count=1\nModule1=A\nModule2=\n", false, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileOrDie(Path(), "[Modules]\n" + c.section);
+    ModuleRegistry registry(Path());
+    registry.Load();
+    EXPECT_EQ(registry.Contains(""), c.holds_empty);
+    EXPECT_EQ(registry.entries().count(""), c.holds_empty ? 1u : 0u);
+    if (c.numbered_key.empty()) {
+      EXPECT_TRUE(registry.Contains("a"));
+      continue;
+    }
+    EXPECT_EQ(registry.Register("B", "B.INI"), c.number);
+    const std::string text = ReadFileOrDie(Path());
+    EXPECT_NE(text.find(c.numbered_key + "=B\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Count=" + std::to_string(c.number) + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Module1=" + c.kept_module1 + "\n"), std::string::npos) << text;
+  }
 }
 
 TEST_F(ModuleRegistryTest, HugeCountsAndFailedWrites) {
