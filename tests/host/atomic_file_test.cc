@@ -146,49 +146,5 @@ TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "dangling"));
 }
 
-// Another user's sidecar (0644) can still be locked; a file we may not read
-// is unreadable, not missing. Needs root to act as another user.
-TEST_F(AtomicFileTest, OtherUsersSidecarAndUnreadableFile) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
-  // The test folder may lie below one the other user cannot enter (a
-  // checkout in a private temporary folder): work in a folder of the system
-  // temporary folder instead, if that user can reach it.
-  std::string base = (fs::temp_directory_path() / "kestrin-other-user-XXXXXX").string();
-  if (::mkdtemp(base.data()) == nullptr) GTEST_SKIP() << "cannot make a folder in " << fs::temp_directory_path();
-  struct RemoveFolder {
-    std::string path;
-    ~RemoveFolder() {
-      std::error_code ec;
-      fs::permissions(path + "/secret.ini", fs::perms::owner_all, ec);
-      fs::remove_all(path, ec);
-    }
-  } remove{base};
-  fs::permissions(base, fs::perms::all);
-  const pid_t probe = Fork([&] {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
-    return ::access(base.c_str(), W_OK | X_OK) == 0 ? 0 : 1;
-  });
-  if (ExitStatus(probe) != 0) {
-    GTEST_SKIP() << "user 65534 cannot reach " << base << " (a folder above it is closed to it)";
-  }
-  const std::string shared = base + "/shared.ini";
-  const std::string secret = base + "/secret.ini";
-  WriteFileOrDie(shared, "[S]\n");
-  ::chmod(shared.c_str(), 0666);
-  WriteFileOrDie(shared + ".lock", "");
-  ::chmod((shared + ".lock").c_str(), 0644);
-  WriteFileOrDie(secret, "[S]\nk=v\n");
-  fs::permissions(secret, fs::perms::none);
-  const pid_t child = Fork([&] {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
-    const IniFile hidden(secret);
-    return (IniFile(shared).WriteString("S", "k", "v") ? 0 : 1) |
-           (hidden.GetString("S", "k") == "" && hidden.LastStatus() == IniStatus::kUnreadable ? 0 : 2) |
-           (!hidden.WriteString("S", "k", "w") && hidden.LastStatus() == IniStatus::kUnreadable ? 0 : 4);
-  });
-  EXPECT_EQ(ExitStatus(child), 0);
-  EXPECT_EQ(ReadFileOrDie(shared), "[S]\nk=v\n");
-}
-
 }  // namespace
 }  // namespace kestrin

@@ -240,18 +240,13 @@ class IniFileTest : public ::testing::Test {
   testing::ScopedTempDir tmp_;
 };
 
-TEST_F(IniFileTest, GetIntFlagAndLongValues) {
+// GetInt and GetString are replayed in the oracle; here what it leaves out.
+TEST_F(IniFileTest, LongValuesAndAMissingFile) {
   const std::string long_value(70000, 'y');
-  const IniFile ini(Make("[S]\nzero=0\nempty=\nn= -12x\nh=0x10\nlong=" + long_value + "\n"));
-  const struct {
-    const char* key;
-    bool flag;
-    int expected;
-  } rows[] = {{"absent", true, -1}, {"absent", false, 0}, {"zero", true, 0}, {"empty", true, -1},
-              {"empty", false, 0},  {"n", true, -12},     {"h", false, 16}};
-  for (const auto& r : rows) EXPECT_EQ(ini.GetInt("S", r.key, r.flag), r.expected) << r.key << r.flag;
-  EXPECT_EQ(IniFile(tmp_.Sub("missing.ini")).GetInt("S", "zero", true), -1);
+  const IniFile ini(Make("[S]\nzero=0\nlong=" + long_value + "\n"));
   EXPECT_EQ(ini.GetString("s", "LONG"), long_value);
+  EXPECT_EQ(ini.GetInt("S", "zero", true), 0);
+  EXPECT_EQ(IniFile(tmp_.Sub("missing.ini")).GetInt("S", "zero", true), -1);
 }
 
 TEST_F(IniFileTest, SectionReadersSplitAsTheCallersExpect) {
