@@ -224,8 +224,8 @@ TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
   IniDocument doc = IniDocument::Parse(utf16le);
   EXPECT_EQ(doc.FindValue("S", "k"), "\xC3\xA4");
   EXPECT_EQ(doc.Serialize(), utf16le);
-  doc.SetValue("S", "n", "\xE2\x82\xAC");
-  EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\r\0\n\0", 10));
+  doc.SetValue("S", "n", "\xE2\x82\xAC\xE0\xA4\x85");  // U+20AC, U+0905 (lead byte E0)
+  EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\x05\x09\r\0\n\0", 12));
   IniDocument utf8 = IniDocument::Parse("\xEF\xBB\xBF[S]\nk=v\n");
   utf8.SetValue("S", "k", "w");
   EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[S]\nk=w\n");
