@@ -277,6 +277,7 @@ TEST_F(FileSystemTest, VerificationPassComparesNamesExactlyAndSizes) {
   EXPECT_EQ(CompareTree(S(temp_.path() / "nowhere") + "/", to), 0);
   EXPECT_FALSE(FileMatches(to, "hw.ini", DirEntry{"hw.ini", false, 16ull + (1ull << 32)}));
   EXPECT_FALSE(FileMatches(to, "HW.INI", DirEntry{"HW.INI", false, 16}));
+  EXPECT_FALSE(FileMatches(to, "hw.ini", DirEntry{"hw.ini", true, 0}));  // a folder is no file
 }
 
 uint16_t Date(int year, int month, int day) {
