@@ -307,27 +307,6 @@ TEST_F(SetTest, MissingNextCabinetIsRequestedAgainThenRetriedOrAborted) {
   EXPECT_EQ(erf_.erfOper, FDIERROR_CABINET_OPEN) << "the failed attempt stays recorded";
 }
 
-// A folder over three cabinets, b holding only the rest of a block split
-// with a: its one counted block used up, the next block is c's.
-TEST_F(SetTest, AFolderOverThreeCabinets) {
-  const std::string f = Payload(400, 14);
-  CabBuilder a, b, c;
-  a.next_cabinet = "b.cab", b.prev_cabinet = "a.cab", b.next_cabinet = "c.cab";
-  c.prev_cabinet = "b.cab", b.index = 1, c.index = 2;
-  a.folders.push_back(Folder{0, {Piece(f.substr(0, 100), 100), Piece(f.substr(100, 50), 0)}, {}});
-  a.files = {File{"f", 400, 0, ifoldCONTINUED_TO_NEXT}};
-  b.folders = {Folder{0, {Piece(f.substr(150, 50), 100)}, {}}};
-  b.files = {File{"f", 400, 0, ifoldCONTINUED_PREV_AND_NEXT}};
-  c.folders.push_back(Folder{0, {Piece(f.substr(200), 200)}, {}});
-  c.files = {File{"f", 400, 0, ifoldCONTINUED_FROM_PREV}};
-  Put("a.cab", a.Build()), Put("b.cab", b.Build()), Put("c.cab", c.Build());
-  Recorder rec;
-  ASSERT_TRUE(Copy(rec, "a.cab")) << erf_.erfOper;
-  EXPECT_EQ(rec.Requests(), (std::vector<std::string>{"b.cab/0", "c.cab/0"}));
-  ASSERT_EQ(rec.Names(), std::vector<std::string>{"f"});
-  EXPECT_EQ(rec.files[0].sha256, Sha256Hex(f));
-}
-
 // Sets the block count of folder 0 of a cabinet without reserve or set names.
 std::string WithBlockCount(std::string cab, uint16_t count) {
   cab[40] = static_cast<char>(count & 0xFF);
