@@ -21,6 +21,10 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result);
 // False for times before 1980 or after 2107.
 bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time);
 
+// Sets `error` (when given and still empty) to "cannot set the time of
+// <path>: <reason>" for the C library error number err.
+void SetTimeError(FsError* error, const std::string& path, int err);
+
 // Sets the modification time of `path` (the access time is left alone).
 bool SetModificationTime(const std::string& path, time_t t, FsError* error = nullptr);
 

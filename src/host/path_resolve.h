@@ -11,6 +11,18 @@
 
 namespace kestrin {
 
+// The separator the steps use to join the folders they are given with names,
+// and whether a character ends a folder name ("/" is one on Windows too).
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+inline constexpr bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+inline constexpr bool IsPathSeparator(char c) { return c == '/'; }
+#endif
+
 // ASCII-only case-insensitive comparison (bytes >= 0x80 compare exactly).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // text with A-Z turned into a-z; other bytes unchanged.
