@@ -21,6 +21,14 @@ void SetTimeError(FsError* error, const std::string& path, int err) {
   error->text = "cannot set the time of " + path + ": " + std::strerror(err);
 }
 
+bool LocalTimeOf(time_t t, std::tm* local) {
+#ifdef _WIN32
+  return localtime_s(local, &t) == 0;
+#else
+  return localtime_r(&t, local) != nullptr;
+#endif
+}
+
 bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
   const int year = 1980 + (dos_date >> 9);
   const int month = (dos_date >> 5) & 0x0f;
@@ -48,11 +56,7 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
 
 bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
   struct tm tm;
-#ifdef _WIN32
-  if (localtime_s(&tm, &t) != 0) return false;
-#else
-  if (localtime_r(&t, &tm) == nullptr) return false;
-#endif
+  if (!LocalTimeOf(t, &tm)) return false;
   const int year = tm.tm_year + 1900;
   if (year < 1980 || year > 2107) return false;
   *dos_date = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);

@@ -99,6 +99,8 @@ std::string LookUp(std::string name, const ProcessOptions& options) {
 
 }  // namespace
 
+std::optional<std::string> OwnCommandLineArguments() { return std::nullopt; }
+
 std::string FindProgram(std::string_view line, const ProcessOptions& options, std::string* reason) {
   auto fail = [&](std::string text) {
     if (reason != nullptr) *reason = std::move(text);

@@ -65,6 +65,23 @@ std::string LookUp(const std::string& written, const ProcessOptions& options) {
 
 }  // namespace
 
+std::optional<std::string> OwnCommandLineArguments() {
+  const char* line = GetCommandLineA();
+  if (line == nullptr) return std::string();
+  std::string_view text(line);
+  // The program name ends at the closing quote, or at the first blank when
+  // it is not quoted (the rule of the C runtime for argv[0]).
+  size_t end = 0;
+  if (!text.empty() && text.front() == '"') {
+    end = text.find('"', 1);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+  } else {
+    while (end < text.size() && !IsBlank(text[end])) ++end;
+  }
+  while (end < text.size() && IsBlank(text[end])) ++end;
+  return std::string(text.substr(end));
+}
+
 std::string FindProgram(std::string_view line, const ProcessOptions& options, std::string* reason) {
   auto fail = [&](std::string text) {
     if (reason != nullptr) *reason = std::move(text);

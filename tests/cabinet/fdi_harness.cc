@@ -121,7 +121,11 @@ INT_PTR Open(const char* path, int oflag, int pmode) {
     return hf;
   }
   if (!h.allow_disk) return -1;
+#ifdef O_BINARY
+  const int fd = ::open(path, O_RDONLY | O_BINARY);
+#else
   const int fd = ::open(path, O_RDONLY);
+#endif
   if (fd < 0) return -1;
   const INT_PTR hf = NewSlot(Slot::kDisk);
   Slots()[hf - 1].fd = fd;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -59,7 +60,7 @@ struct Event {
 // first; Recorder::kDefault falls through to the default.
 class Recorder {
  public:
-  static constexpr INT_PTR kDefault = INT64_MIN;
+  static constexpr INT_PTR kDefault = std::numeric_limits<INT_PTR>::min();
   std::function<INT_PTR(FDINOTIFICATIONTYPE, FDINOTIFICATION*)> hook;
   std::vector<std::string> only;
   std::vector<Event> events;
