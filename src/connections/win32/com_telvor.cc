@@ -10,22 +10,13 @@
 #include <oleauto.h>
 
 namespace kestrin {
-namespace {
-
-// {4F2A9C31-7B6E-11D4-9C2E-7A3E15C0D2B8}
-constexpr GUID kServerClass = {0x4F2A9C31, 0x7B6E, 0x11D4, {0x9C, 0x2E, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
-// {4F2A9C30-7B6E-11D4-9C2E-7A3E15C0D2B8}
-constexpr GUID kServerInterface = {0x4F2A9C30, 0x7B6E, 0x11D4, {0x9C, 0x2E, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
-// {61D8E0A7-7F15-11D4-9C35-7A3E15C0D2B8}
-constexpr GUID kConnectionInterface = {0x61D8E0A7, 0x7F15, 0x11D4, {0x9C, 0x35, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
-// {93B4C5E2-7D40-11D4-9C31-7A3E15C0D2B8}
-constexpr GUID kPropertiesInterface = {0x93B4C5E2, 0x7D40, 0x11D4, {0x9C, 0x31, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
-
-// CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER
-constexpr DWORD kClassContext = 0x17;
 
 // The method tables as the server lays them out. Slots that Kestrin never
 // calls hold placeholders so that the called ones stand at their places.
+// They are implemented only by the server, outside this program: declared
+// outside an unnamed namespace, so that the compiler does not conclude from
+// seeing no implementation here that no such object can exist (it then
+// drops the calls).
 struct IComTelvorServer : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Slot3() = 0;
   virtual HRESULT STDMETHODCALLTYPE Slot4() = 0;
@@ -76,6 +67,20 @@ struct IComTelvorProperties : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Slot8() = 0;
   virtual HRESULT STDMETHODCALLTYPE SetText(BSTR name, BSTR value) = 0;  // 9
 };
+
+namespace {
+
+// {4F2A9C31-7B6E-11D4-9C2E-7A3E15C0D2B8}
+constexpr GUID kServerClass = {0x4F2A9C31, 0x7B6E, 0x11D4, {0x9C, 0x2E, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
+// {4F2A9C30-7B6E-11D4-9C2E-7A3E15C0D2B8}
+constexpr GUID kServerInterface = {0x4F2A9C30, 0x7B6E, 0x11D4, {0x9C, 0x2E, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
+// {61D8E0A7-7F15-11D4-9C35-7A3E15C0D2B8}
+constexpr GUID kConnectionInterface = {0x61D8E0A7, 0x7F15, 0x11D4, {0x9C, 0x35, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
+// {93B4C5E2-7D40-11D4-9C31-7A3E15C0D2B8}
+constexpr GUID kPropertiesInterface = {0x93B4C5E2, 0x7D40, 0x11D4, {0x9C, 0x31, 0x7A, 0x3E, 0x15, 0xC0, 0xD2, 0xB8}};
+
+// CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER
+constexpr DWORD kClassContext = 0x17;
 
 // A narrow text as a BSTR, converted by the ANSI code page; freed with the
 // object.
