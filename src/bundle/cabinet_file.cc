@@ -469,7 +469,7 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
                                          cab::PFDINOTIFICATION record) {
   CCabinetFile* self = CurrentCabinetFile;
   if (self == nullptr || self->output_ == nullptr) return -1;
-  if (self->target_directory_.back() != '/') self->target_directory_ += '/';
+  if (!IsPathSeparator(self->target_directory_.back())) self->target_directory_ += kPathSeparator;
   switch (kind) {
     case cab::fdintCOPY_FILE:
       if (self->accept_every_file_) {

@@ -12,8 +12,8 @@
 #include "host/path_resolve.h"
 #include "host/process.h"
 #include "host/text_format.h"
-#include "steps/bundle_names.h"
 #include "steps/overwrite_rule.h"
+#include "steps/step_paths.h"
 #include "steps/steps.h"
 
 namespace kestrin {
@@ -64,7 +64,7 @@ int InstallDriverLibraries(StepContext& context) {
   for (const auto& [name, option] : entries) {
     if (name == "." || name == "..") continue;
     std::string relative, why;
-    if (!CheckBundleName(name, &relative, &why)) {
+    if (!NameInsideFolder(name, &relative, &why)) {
       // Counted as found and not copied: the step fails.
       ++found;
       context.AddInfoF(kRefused, name.c_str(), why.c_str());
@@ -86,7 +86,7 @@ int InstallDriverLibraries(StepContext& context) {
     }
     // A name with folders lands in the same folders below the program
     // folder, where it is looked for, recorded and registered.
-    const std::string destination = installed.substr(0, installed.rfind('/'));
+    const std::string destination = installed.substr(0, installed.find_last_of(kPathSeparators));
     if (CopyFilesChecked(source, destination, 0, 0, nullptr, NameMode::kLiteral) == 1) {
       ++copied;
       if (context.InstallationRecord != nullptr) {

@@ -72,7 +72,7 @@ bool MayReplaceOemFolder(StepContext& context, const char* question) {
 }
 
 bool CheckAbsolute(StepContext& context, const std::string& dir) {
-  if (!dir.empty() && dir.front() == '/') return true;
+  if (IsAbsolutePath(dir)) return true;
   context.AddInfoF(kNotAbsolute, dir.c_str());
   return false;
 }

@@ -1,18 +1,21 @@
 #include "steps/step_paths.h"
+#include "host/path_resolve.h"
 
 #include "host/safe_path.h"
 
 namespace kestrin {
 namespace {
 
+// A Windows path is at most 259 characters; a longer name cannot come from a
+// real bundle. No file system here holds a name part of more than 255 bytes.
+constexpr size_t kMaxPath = 259;
 constexpr size_t kMaxComponent = 255;
-constexpr size_t kMaxPath = 4095;
 
 }  // namespace
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string path(dir);
-  if (path.empty() || path.back() != '/') path += '/';
+  if (path.empty() || !IsPathSeparator(path.back())) path += kPathSeparator;
   path += name;
   return path;
 }
