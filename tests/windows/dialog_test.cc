@@ -65,7 +65,11 @@ class Win32DialogTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(StartToolkit(&error)) << error;
     folder_ = fs::temp_directory_path() / ("kestrin-dialog-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(folder_);
+    fs::create_directories(folder_ / "local");
+    // Reading a bundle's description unpacks it below the per-user folder.
+    const char* local = getenv("LOCALAPPDATA");
+    saved_local_ = local ? local : "";
+    _putenv_s("LOCALAPPDATA", (folder_ / "local").string().c_str());
     for (const auto& [name, maker] : std::map<std::string, std::string>{{"A.CAB", "Fenrik"}, {"B.CAB", "Ostwald"}}) {
       std::ofstream(folder_ / name, std::ios::binary)
           << cab::testing::StoredCabinet({{"hw.ini", HwIni(maker, "2.1")}});
@@ -80,6 +84,7 @@ class Win32DialogTest : public ::testing::Test {
     dialog_.reset();
     context_.reset();
     StopToolkit();
+    if (!folder_.empty()) _putenv_s("LOCALAPPDATA", saved_local_.c_str());
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
   }
@@ -95,6 +100,7 @@ class Win32DialogTest : public ::testing::Test {
   }
 
   fs::path folder_;
+  std::string saved_local_;
   SilentUi silent_;
   std::unique_ptr<CProgressDlg> context_;
   std::unique_ptr<Win32MainDialog> dialog_;
