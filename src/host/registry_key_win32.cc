@@ -26,6 +26,7 @@ class Key {
                            KEY_WRITE | KEY_READ | kView, nullptr, &key_, nullptr);
   }
   HKEY get() const { return key_; }
+  HKEY& handle() { return key_; }
 
  private:
   HKEY key_ = nullptr;
@@ -186,6 +187,30 @@ std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
   if (code == ERROR_SUCCESS) return text;
   if (code == ERROR_FILE_NOT_FOUND && value_name.empty()) return std::string();
   return std::nullopt;
+}
+
+std::optional<std::vector<tRegistrySubKey>> ReadLocalMachineSubKeys(std::string_view key_path,
+                                                                    const std::string& /*store_path*/) {
+  Key key;
+  if (key.Open(std::string(key_path)) != ERROR_SUCCESS) return std::nullopt;
+  std::vector<tRegistrySubKey> subkeys;
+  char name[kMaxRegistryKeyNameLength + 2];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    const LONG code = RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (code == ERROR_NO_MORE_ITEMS) break;
+    if (code != ERROR_SUCCESS) return std::nullopt;
+    tRegistrySubKey subkey{std::string(name, length), std::nullopt};
+    Key child;
+    std::string text;
+    DWORD type = 0;
+    if (RegOpenKeyExA(key.get(), subkey.name.c_str(), 0, KEY_READ | kView, &child.handle()) == ERROR_SUCCESS &&
+        QueryText(child.get(), "", &text, &type) == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      subkey.text = std::move(text);
+    }
+    subkeys.push_back(std::move(subkey));
+  }
+  return subkeys;
 }
 
 bool SetLocalMachineDefaults(const std::vector<std::pair<std::string, std::string>>& values,

@@ -76,6 +76,20 @@ TEST_F(Win32RegistryTest, DefaultValuesRoundTripAndReadStatuses) {
   EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "InstallRoot"), "named text");
   EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "Other"), std::nullopt);
   EXPECT_EQ(ReadLocalMachineString(Key("Nothing"), ""), std::nullopt);
+
+  // The subkeys of A\B (C with its value) and of the test key.
+  const auto below_b = ReadLocalMachineSubKeys(Key("A\\B"));
+  ASSERT_TRUE(below_b.has_value());
+  ASSERT_EQ(below_b->size(), 1u);
+  EXPECT_EQ((*below_b)[0].name, "C");
+  EXPECT_EQ((*below_b)[0].text, "0000000000000042");
+  const auto below_base = ReadLocalMachineSubKeys(base_);
+  ASSERT_TRUE(below_base.has_value());
+  ASSERT_EQ(below_base->size(), 2u);
+  for (const tRegistrySubKey& subkey : *below_base) {
+    EXPECT_EQ(subkey.text, std::nullopt) << subkey.name;  // no value, a DWORD
+  }
+  EXPECT_EQ(ReadLocalMachineSubKeys(Key("Nothing")), std::nullopt);
 }
 
 TEST_F(Win32RegistryTest, WritesRefuseOverlongNamesAndSetMany) {
