@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "host/dotnet.h"
-#include "steps/driver_libraries.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 #include "support/pe_image.h"
@@ -198,14 +197,6 @@ TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
-}
-
-TEST(RegasmCommandLineTest, KeepsItsFormat) {
-  EXPECT_EQ(RegasmCommandLine("C:\\Windows\\Microsoft.NET\\Framework\\", "2.0.50727",
-                              "C:\\Korvane\\my asm.dll"),
-            "C:\\Windows\\Microsoft.NET\\Framework\\\\v2.0.50727\\regasm.exe /silent "
-            "C:\\Korvane\\my asm.dll ");
-  EXPECT_EQ(RegasmCommandLine("", "", "/p/a.dll"), "\\v\\regasm.exe /silent /p/a.dll ");
 }
 
 }  // namespace

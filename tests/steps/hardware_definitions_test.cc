@@ -65,17 +65,6 @@ TEST_F(HardwareTest, FreshInstallCopiesRegistersAndRecords) {
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$MODULES\\A.INI"), 42);
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$MODULES\\b.ini"), 42);
   EXPECT_TRUE(ctx_.questions.empty());
-
-  // The same bundle again: overwritten without a question, not listed twice.
-  ctx_.reported.clear();
-  EXPECT_EQ(InstallHardwareDefinitions(ctx_), 0);
-  EXPECT_EQ(ctx_.Lines(), Expand({"copied ini file for hardware A.INI",
-                                  "copied global definition files for hardware A",
-                                  "copied {B}/EXE/a_pc.dll to {P}",
-                                  "copied {B}/EXE/a_hc.dll to {P}",
-                                  "copied ini file for hardware b.ini"}));
-  EXPECT_EQ(Registry().at("Count"), "2");
-  EXPECT_TRUE(ctx_.questions.empty());
 }
 
 class HardwareOverwriteTest : public HardwareTest,

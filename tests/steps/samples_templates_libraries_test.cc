@@ -64,9 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SamplesTest,
     ::testing::Values(tSampleCase{"SameOemNoQuestion", 42, false, false, {}, true},
                       tSampleCase{"UnrecordedAsks", -1, false, false, {true}, true},
-                      tSampleCase{"OtherOemInteractiveYes", 7, false, false, {true}, true},
                       tSampleCase{"OtherOemInteractiveNo", 7, false, true, {false}, false},
-                      tSampleCase{"OtherOemSilentSkips", 7, true, false, {}, false},
                       tSampleCase{"OtherOemSilentForced", 7, true, true, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -140,14 +138,9 @@ const char kCopiedB[] = "Lib directory successfully copied: LibB";
 INSTANTIATE_TEST_SUITE_P(
     Cases, LibrariesTest,
     ::testing::Values(
-        tLibCase{"Fresh", {}, true, false, {}, 0, {kCopiedA, kCopiedB}},
         tLibCase{"SilentSkipsOne",
                  {"LibA"}, true, false, {}, 3,
                  {"No overwriting was set with silent-mode for copying lib: LibA", kCopiedB}},
-        tLibCase{"SilentSkipsAll",
-                 {"LibA", "LibB"}, true, false, {}, 4,
-                 {"No overwriting was set with silent-mode for copying lib: LibA",
-                  "No overwriting was set with silent-mode for copying lib: LibB"}},
         tLibCase{"SilentForced", {"LibA", "LibB"}, true, true, {}, 0, {kCopiedA, kCopiedB}},
         tLibCase{"InteractiveYes", {"LibA"}, false, false, {true}, 0, {kCopiedA, kCopiedB}},
         tLibCase{"InteractiveNo",
@@ -215,8 +208,7 @@ TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TemplatesTest,
-    ::testing::Values(tTemplateCase{"NoRecovery", false, false, {}, false},
-                      tTemplateCase{"RecoverySilentNoQuestion", true, true, {}, true},
+    ::testing::Values(tTemplateCase{"RecoverySilentNoQuestion", true, true, {}, true},
                       tTemplateCase{"RecoveryInteractiveYes", true, false, {true}, true},
                       tTemplateCase{"RecoveryInteractiveNo", true, false, {false}, false}),
     [](const auto& info) { return std::string(info.param.name); });
