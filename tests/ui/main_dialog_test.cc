@@ -259,34 +259,6 @@ TEST_F(MainDialogTest, QuestionsAndNoticesAreMessageBoxes) {
   EXPECT_EQ(boxes_.back().style, wxOK | wxICON_INFORMATION);
 }
 
-TEST_F(MainDialogTest, CommandLineDecidesTheList) {
-  const std::string file = OemCabBundle("one.cab");
-  OemCabBundle("two.cab");
-  const std::string other = Bundle(korvane_, "other/three.cab");
-  const struct {
-    StringList arguments;
-    std::string field;
-    std::vector<std::string> rows;
-  } cases[] = {
-      {{file}, "", {Upper(file)}},
-      {{(korvane_.root() / "other").string()},
-       Upper((korvane_.root() / "other").string()),
-       {Upper(other)}},
-      {{}, korvane_.oemcab().string(), {Upper(file), Upper(korvane_.oemcab() / "TWO.CAB")}},
-  };
-  for (const auto& c : cases) {
-    MainDialog& dialog = Open(c.arguments);
-    EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), c.field);
-    std::vector<std::string> rows;
-    for (long i = 0; i < dialog.bundle_list()->GetItemCount(); ++i)
-      rows.push_back(dialog.bundle_list()->CellText(i, 0));
-    EXPECT_EQ(rows, c.rows);
-    dialog_->Destroy();
-    dialog_ = nullptr;
-    Pump();
-  }
-}
-
 TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRow) {
   OemCabBundle("a.cab");
   OemCabBundle("b.cab");
