@@ -1,7 +1,7 @@
 // Silent runs of kestrin with bundles that use every step: what lands in the
 // test Korvane, the module registry, the installation record, the help tree
-// and settings in the registry store, CUSTTOOL.INI, the post command's marker
-// and the log; then another vendor's bundle of the same names over it,
+// and settings in the registry store, CUSTTOOL.INI, the connection file, the
+// post command's marker and the log; then another vendor's bundle of the same names over it,
 // without and with /f.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -70,21 +70,29 @@ const std::string kSettingSections =
     "PATH2=\\Fennick\\Port\nVALUE2=502\n"
     "[CUST-TOOLS]\nFILE1=tool.exe\nTitle1=Tool\nFILE2=viewer.exe\nTitle2=Viewer\nArguments2=/r\n"
     "[TCPIP]\nTIMEOUT=3000\n[VISIBLE_EXTENSIONS]\nEXT=.FXP;.pro\n"
-    "[POST_COMMANDS]\n1=\"$BinDir/Mark.sh\" \"$AppDataDir/Marker.txt\" Done\n";
+    "[POST_COMMANDS]\n1=\"$BinDir/Mark.sh\" \"$AppDataDir/Marker.txt\" Done\n"
+    "[CONNECTIONS]\nCOUNT=2\nCONNECTION1=FX200 Hall 1\nCONNECTION2=FX200 Bench\n"
+    "[FX200 Hall 1]\nDRIVERNAME=FX200 Ethernet\nDRIVERID=56-1234\nTIMEOUT=3000\n"
+    "COMMENT=Line 3\nVALUES=Hall1_Values\n"
+    "[Hall1_Values]\nIpAddress=192.168.0.10\nComputerName=plc-hall1\n"
+    "[FX200 Bench]\nDRIVERNAME=FX200 Serial\nDRIVERID=1234-57\nTIMEOUT=0\n";
+// One of those connections again: the server refuses it, but it is configured.
+const std::string kConnectionAgain =
+    "[CONNECTIONS]\nCOUNT=1\nCONNECTION1=FX200 BENCH\n"
+    "[FX200 BENCH]\nDRIVERNAME=X\nDRIVERID=1234-57\nTIMEOUT=9\n";
 
 // A bundle of `oem` with 14 files, each holding `tag`: module A (two
 // libraries, a global file, asking for the OPC pane), two driver libraries,
-// help pages, a print form, a sample, templates and a library; the settings
-// sections when `settings`.
+// help pages, a print form, a sample, templates and a library; `sections`
+// added to its hw.ini.
 std::string StepsBundle(const TestKorvane& korvane, const std::string& name,
                         const std::string& oem, const std::string& tag,
-                        const std::string& driver_lib, bool settings) {
+                        const std::string& driver_lib, const std::string& sections) {
   const fs::path cab = korvane.root() / "in" / name;
   PackWithGcab(
       cab.string(),
       {{"hw.ini", HwIni("Desc " + name, oem, "",
-                        "[DRIVERS]\ndrv.so\nplain.so = NoReg\nmissing.so\n" +
-                            (settings ? kSettingSections : ""))},
+                        "[DRIVERS]\ndrv.so\nplain.so = NoReg\nmissing.so\n" + sections)},
        {"MODULES/A.INI", "[MODULE]\nName=" + tag +
                              "\nPCodeDll32=a_pc.dll\nHConfigDll32=a_hc.dll\n"
                              "[ENABLE_OPC_PANE]\nACTIVE=1\n"},
@@ -140,11 +148,15 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
                           "Lib directory successfully copied: IoLib",
                           " *** Lib-files added successfully ***",
                           "Template subfolder successfully copied: Std",
-                          " *** Templates copied successfully ***",
-                          " *** OPC Pane enabled ***"};
+                          " *** Templates copied successfully ***"};
+  const std::string kOpc = " *** OPC Pane enabled ***";
+  // A connection the server refused shows only as the summary line.
+  const Lines kFailed = {"There were errors during the installation process. You may re-run "
+                         "the installation again."};
 
   // 1. OEM 42 into an empty Korvane: everything lands and is recorded.
-  const std::string first = StepsBundle(korvane, "first.cab", "42", "first", "test_register_ok", true);
+  const std::string first = StepsBundle(korvane, "first.cab", "42", "first", "test_register_ok",
+                                         kSettingSections);
   tRunResult run = RunKestrin({"/s", first}, env);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out + run.err, "");
@@ -155,7 +167,7 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
         "successfully registered driver dll drv.so", "copied driver dll plain.so to " + p,
         " *** Driver installation finished ***", "ERROR: old.htm could not be deleted"},
        kFolders,
-       {" *** Registry entries set successfully ***",
+       {" *** Connections installed ***", kOpc, " *** Registry entries set successfully ***",
         // Custom tools returned 1 (a tool was discarded): no success line.
         "Custom tool was discarded in silent mode: tool.exe.", "Custom tool added: viewer.exe.",
         " *** TCPIP Timeout set successfully ***",
@@ -203,7 +215,7 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
   // files, the sample and the library of OEM 42 stay, unrecorded for OEM 7;
   // templates have no overwrite rule.
   const std::string second =
-      StepsBundle(korvane, "second.cab", "7", "second", "test_register_fails", false);
+      StepsBundle(korvane, "second.cab", "7", "second", "test_register_fails", kConnectionAgain);
   run = RunKestrin({"/s", second}, env);
   EXPECT_EQ(run.exit_status, 0);
   const Lines second_log =
@@ -211,9 +223,9 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
            {" *** Hardware installation finished ***", " *** Driver installation finished ***",
             "ERROR: old.htm could not be deleted", kFolders[0], kFolders[1], kFolders[3],
             "No overwriting was set with silent-mode for copying lib: IoLib",
-            "NONE of the existing libs where copied.", kFolders[6], kFolders[7], kFolders[8],
+            "NONE of the existing libs where copied.", kFolders[6], kFolders[7], kOpc,
             " *** Execution of post commands finished ***"},
-           kCompletionLines});
+           kCompletionLines, kFailed});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log}));
   EXPECT_NE(ReadFileOrDie(modules / "A.INI").find("Name=first"), std::string::npos);
   EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global first");
@@ -245,7 +257,8 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
            {" *** Hardware installation finished ***", "copied driver dll drv.so to " + p,
             "ERROR registering driver dll drv.so", "copied driver dll plain.so to " + p,
             " *** Driver installation finished ***", "old.htm deleted."},
-           kFolders, {" *** Execution of post commands finished ***"}, kCompletionLines});
+           kFolders, {kOpc, " *** Execution of post commands finished ***"}, kCompletionLines,
+           kFailed});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log, forced_log}));
   EXPECT_FALSE(fs::exists(data / "WebHelp/7/old.htm"));
   EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/main.htm"), "help first");
@@ -258,6 +271,15 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
   EXPECT_EQ(ReadFileOrDie(mark), "register;register;");
   EXPECT_EQ(ReadIni(modules / "MODULES.INI").at("Modules"), registry);
   EXPECT_EQ(Setting(korvane, "BRWTREECTRL\\HELPFILE_COUNT"), "2");
+  EXPECT_EQ(ReadFileOrDie(data / "telvor.con"),
+            "[FX200 Hall 1]\r\nComplete=1\r\nDriverName=FX200 Ethernet\r\n"
+            "DriverClassId={C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}\r\nTimeout=3000\r\n"
+            "Option16=50\r\nComment=Line 3\r\nOption22=\r\n"
+            "Property.ComputerName=plc-hall1\r\nProperty.IpAddress=192.168.0.10\r\n"
+            "[FX200 Bench]\r\nComplete=1\r\nDriverName=X\r\n"
+            "DriverClassId={C7A41E50-1234-57A1-9C3B-7A3E15C0D2B8}\r\nTimeout=9\r\n"
+            "Option16=50\r\nComment=This Connection is created automaticly for FX200 BENCH.\r\n"
+            "Option22=\r\n");
   for (const char* item : {"$MODULES\\A.INI", "drv.so", "plain.so", "$SAMPLES\\Blink"}) {
     const std::vector<std::string> owners = Owners(korvane, item);
     ASSERT_FALSE(owners.empty()) << item;
