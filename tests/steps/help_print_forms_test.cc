@@ -37,24 +37,6 @@ class HelpStepTest : public StepTest {
   std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
 };
 
-// Fresh install: the pages land in the OEM folder and are registered in
-// map order, numbered from 1.
-TEST_F(HelpStepTest, FreshInstallCopiesAndRegisters) {
-  HelpBundle();
-  EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), "intro v2");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/sub/wiring.htm")), "wiring v2");
-  EXPECT_TRUE(ctx_.questions.empty());
-  EXPECT_TRUE(ctx_.reported.empty());
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME1"), "FX Intro");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH1"), Dest() + "intro.htm");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME2"), "FX Wiring");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH2"), Dest() + "sub/wiring.htm");
-  EXPECT_TRUE(IsHelpPathRegistered(Dest() + "INTRO.HTM"));
-  EXPECT_FALSE(IsHelpPathRegistered(Dest() + "other.htm"));
-}
-
 // An existing OEM folder, whoever installed it: interactive asks, silent
 // obeys /f. No installation record is consulted.
 struct tExistingCase {
