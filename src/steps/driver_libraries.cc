@@ -12,8 +12,8 @@
 #include "host/path_resolve.h"
 #include "host/process.h"
 #include "host/text_format.h"
-#include "steps/bundle_names.h"
 #include "steps/overwrite_rule.h"
+#include "steps/step_paths.h"
 #include "steps/steps.h"
 
 namespace kestrin {
@@ -64,7 +64,7 @@ int InstallDriverLibraries(StepContext& context) {
   for (const auto& [name, option] : entries) {
     if (name == "." || name == "..") continue;
     std::string relative, why;
-    if (!CheckBundleName(name, &relative, &why)) {
+    if (!NameInsideFolder(name, &relative, &why)) {
       // Counted as found and not copied: the step fails.
       ++found;
       context.AddInfoF(kRefused, name.c_str(), why.c_str());

@@ -12,8 +12,8 @@
 #include "host/module_registry.h"
 #include "host/path_resolve.h"
 #include "host/text_format.h"
-#include "steps/bundle_names.h"
 #include "steps/overwrite_rule.h"
+#include "steps/step_paths.h"
 #include "steps/steps.h"
 
 namespace kestrin {
@@ -110,7 +110,7 @@ int InstallHardwareDefinitions(StepContext& context) {
       const std::string library = definition.GetString(kModuleSection, key);
       if (library.empty()) continue;  // a module without that library
       std::string relative, why;
-      if (!CheckBundleName(library, &relative, &why)) {
+      if (!NameInsideFolder(library, &relative, &why)) {
         context.AddInfoF(kRefusedLibrary, library.c_str(), file.c_str(), why.c_str());
         refused = true;
         continue;

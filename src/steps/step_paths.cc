@@ -5,8 +5,10 @@
 namespace kestrin {
 namespace {
 
+// A Windows path is at most 259 characters; a longer name cannot come from a
+// real bundle. No file system here holds a name part of more than 255 bytes.
+constexpr size_t kMaxPath = 259;
 constexpr size_t kMaxComponent = 255;
-constexpr size_t kMaxPath = 4095;
 
 }  // namespace
 

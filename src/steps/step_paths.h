@@ -17,7 +17,8 @@ std::string BundleFolder(const std::string& bundle_temp_dir, std::string_view fo
 // inside a destination folder, as a relative native path. Refused (with the
 // reason) are names that could leave the folder (absolute, drive letters,
 // ".." components, see host/safe_path.h) and names no file system here can
-// hold (a component of more than 255 bytes, 4095 bytes in all).
+// hold or no real bundle gives (a component of more than 255 bytes, more
+// than 259 characters in all).
 bool NameInsideFolder(std::string_view name, std::string* relative, std::string* reason);
 
 // A number text read the way atoi reads it: leading blanks, a sign, then
