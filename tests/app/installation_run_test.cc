@@ -228,20 +228,16 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
   WriteFileOrDie(korvane_.root() / "text.cab", "plain text");
   PackWithGcab((korvane_.root() / "nohw.cab").string(), {{"README.TXT", "no description\n"}});
-  auto upper = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(toupper(c));
-    return s;
-  };
   SilentUi silent;
   CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string(),
                     (korvane_.root() / "text.cab").string(),
                     (korvane_.root() / "nohw.cab").string(), "/no/such/x.cab"},
                    true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
-  EXPECT_EQ(dlg.BundleDirectories, (StringList{upper(dir)}));
+  EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
   EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
   EXPECT_EQ(dlg.AvailableBundles,
-            (StringList{upper(dir) + "/A.CAB", upper(dir) + "/B.CAB", upper(outside)}));
+            (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
   EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
   CProgressDlg none({"/no/such/a.cab"}, true, false, false, "", silent);
   EXPECT_FALSE(none.ScheduleCommandLine());

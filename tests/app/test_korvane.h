@@ -114,6 +114,13 @@ inline Lines PreparedLines(const TestKorvane& korvane, const std::string& descri
 inline const Lines kCompletionLines = {" *** Temp directory successfully removed ***",
                                        " *** Kestrin completed installing target driver  ***", ""};
 
+// A path in upper case, as silent mode and the bundle list spell bundle paths.
+inline std::string Upper(const fs::path& path) {
+  std::string s = path.string();
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
 // Joins line lists.
 inline Lines Cat(std::initializer_list<Lines> parts) {
   Lines all;

@@ -26,11 +26,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   return entries;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 const char kNoCabs[] = "Error: No Cab-files in command-line.";
 
 struct tRunCase {

@@ -131,9 +131,8 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
                  force ? "Mode: Force-Overwrite!" : "Mode: No-Force-Overwrite!", ""};
   };
   // The module's lines; silent mode upper-cases the bundle paths it unpacks to.
-  auto module_lines = [&](std::string cab, bool listed) {
-    for (char& c : cab) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    const std::string temp = (korvane.temp_root() / cab).string();
+  auto module_lines = [&](const std::string& cab, bool listed) {
+    const std::string temp = (korvane.temp_root() / Upper(cab)).string();
     Lines lines = {"copied ini file for hardware A.INI"};
     if (!listed) lines.push_back("registered hardware A.INI as module1 in hardware.ini");
     lines.insert(lines.end(), {"copied global definition files for hardware A",

@@ -26,12 +26,6 @@ const std::string kPrompt = "Please select a driver cabinet file you wish to ins
 const std::string kSeparator(90, '-');
 const std::string kRestart = "The installed driver bundle requires a restart of Korvane.";
 
-std::string Upper(const fs::path& path) {
-  std::string s = path.string();
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 struct tBox {
   std::string text;
   long style;
