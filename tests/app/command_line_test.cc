@@ -32,15 +32,11 @@ TEST(CommandLineTest, ParsesSwitchesAndBundles) {
       {"/i=/one /i=/two", "", "/two", {}},
       {"/i= a.cab", "", "", {"a.cab"}},
       {"/s /i=\"/opt/x y /f", "s", "/opt/x y /f", {}},  // unclosed: to the end
-      {"/s \"/home/ann/my bundles/drv one.cab\" b.cab",
-       "s",
-       "",
+      {"/s \"/home/ann/my bundles/drv one.cab\" b.cab", "s", "",
        {"/home/ann/my bundles/drv one.cab", "b.cab"}},
       {"/home/ann/my bundles/drv.cab", "", "", {"/home/ann/my", "bundles/drv.cab"}},
-      {"\"a b\"c d.cab",
-       "",
-       "",
-       {"a b", "d.cab"}},  // the character after a closing quote is dropped
+      // The character after a closing quote is dropped.
+      {"\"a b\"c d.cab", "", "", {"a b", "d.cab"}},
       {"/i=\"x y\"z /s", "s", "x y", {}},
       {"/s \"a b /f c", "s", "", {"a b /f c"}},
       {"a.cab \"", "", "", {"a.cab"}},

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cases.h"
 #include "support/cab_builder.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
@@ -61,13 +62,11 @@ class TestKorvane {
   std::string ini_path_value() const {
     return ini_dir().string() + (options_.ini_trailing_slash ? "/" : "");
   }
-  // "NAME=value" settings that point Kestrin at this Korvane.
   std::vector<std::string> Environment() const {
     return {"KESTRIN_REGISTRY=" + registry().string(),
             "KESTRIN_PRODUCT_DIR=" + product_dir().string(),
             "XDG_DATA_HOME=" + user_data().string()};
   }
-  // Sets those in this process until the destructor.
   void ApplyEnvironment() { env_ = std::make_unique<ScopedSandboxEnv>(sandbox_); }
 
  private:
@@ -121,7 +120,6 @@ inline std::string Upper(const fs::path& path) {
   return s;
 }
 
-// Joins line lists.
 inline Lines Cat(std::initializer_list<Lines> parts) {
   Lines all;
   for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());

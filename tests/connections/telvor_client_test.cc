@@ -20,7 +20,6 @@ class TelvorClientTest : public StepTest {
  protected:
   std::string ConnectionFile() const { return sandbox_.data_dir + "/telvor.con"; }
 
-  // Everything a full connection "MyPLC" with kValues sends, in order.
   Calls FullSequence(const TelvorValues& values = kValues) const {
     Calls calls = {"create",
                    "run",
@@ -107,7 +106,6 @@ const tFailureCase kFailureCases[] = {
 };
 // clang-format on
 
-void PrintTo(const tFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class TelvorFailureTest : public TelvorClientTest,
                           public ::testing::WithParamInterface<tFailureCase> {};
@@ -139,8 +137,7 @@ TEST_P(TelvorFailureTest, StopsWhereTheServerRefuses) {
   EXPECT_TRUE(logged_.empty()) << "diagnostics never reach the log";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TelvorFailureTest, ::testing::ValuesIn(kFailureCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(TelvorFailureTest, ::testing::ValuesIn(kFailureCases));
 
 // The values the client derives: class id from the driver id, the address,
 // the timeout and the comment. A driver id with parts of equal length stops

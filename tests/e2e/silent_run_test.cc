@@ -13,7 +13,6 @@
 namespace kestrin::testing {
 namespace {
 
-// Every entry below `root` with its size and modification time.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -55,7 +54,6 @@ const tRunCase kRunCases[] = {
     {"NoOemCabDir", {"/s", "@in/abc.cab"}, false, {"#ok abc.cab"}},
 };
 
-void PrintTo(const tRunCase& c, std::ostream* os) { *os << c.name; }
 
 class SilentRunTest : public ::testing::TestWithParam<tRunCase> {};
 
@@ -119,8 +117,7 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
                fs::exists(korvane.oemcab() / "junk.cab"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SilentRunTest, ::testing::ValuesIn(kRunCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(SilentRunTest, ::testing::ValuesIn(kRunCases));
 
 const std::string kStore = "Windows Registry Editor Version 5.00\n\n";
 const std::string kKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\Korvane\\Settings\\";
@@ -144,7 +141,6 @@ const tRefuseCase kRefuseCases[] = {
     {"RefusedWithoutADisplay", kStore + kDataDir, {}, {"@"}, 2, "KESTRIN_REGISTRY"},
 };
 
-void PrintTo(const tRefuseCase& c, std::ostream* os) { *os << c.name; }
 
 class RefuseToStartTest : public ::testing::TestWithParam<tRefuseCase> {};
 
@@ -165,8 +161,7 @@ TEST_P(RefuseToStartTest, ExitsWithOneLineAndWritesNothing) {
   EXPECT_EQ(Snapshot(korvane.root()), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RefuseToStartTest, ::testing::ValuesIn(kRefuseCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(RefuseToStartTest, ::testing::ValuesIn(kRefuseCases));
 
 struct tInfoCase {
   const char* name;
@@ -188,7 +183,6 @@ const tInfoCase kInfoCases[] = {
     {"SlashQuestionMark", {"/?"}, ""},
 };
 
-void PrintTo(const tInfoCase& c, std::ostream* os) { *os << c.name; }
 
 class ProgramInfoTest : public ::testing::TestWithParam<tInfoCase> {};
 
@@ -210,8 +204,7 @@ TEST_P(ProgramInfoTest, AnswersALoneHelpOrVersionWithoutTheStore) {
   EXPECT_EQ(Snapshot(korvane.root()), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProgramInfoTest, ::testing::ValuesIn(kInfoCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(ProgramInfoTest, ::testing::ValuesIn(kInfoCases));
 
 TEST(ProgramInfoTest, HelpNamesEverySwitchVariableFileAndStatus) {
   const std::string help = RunKestrin({"--help"}, {}).out;
@@ -232,7 +225,7 @@ TEST(ProgramInfoTest, HelpNamesEverySwitchVariableFileAndStatus) {
 TEST(ProgramInfoTest, AFailedWriteIsAnError) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   for (const char* arg : {"--help", "--version"}) {
-    const tRunResult result = RunKestrin({arg}, {}, {}, "/dev/full");
+    const tRunResult result = RunKestrin({arg}, {}, "/dev/full");
     EXPECT_EQ(result.exit_status, 2) << arg;
     EXPECT_NE(result.err.find("cannot write"), std::string::npos) << arg << ": " << result.err;
   }

@@ -17,6 +17,11 @@ namespace {
 
 using Ini = std::map<std::string, std::map<std::string, std::string>>;
 
+// Each file holds its expected content.
+void ExpectFiles(const std::vector<std::pair<fs::path, std::string>>& files) {
+  for (const auto& [path, content] : files) EXPECT_EQ(ReadFileOrDie(path), content) << path;
+}
+
 std::string TestLib(const std::string& name) {
   return ReadFileOrDie(std::string(KESTRIN_TEST_LIB_DIR) + "/" + name + ".so");
 }
@@ -176,10 +181,9 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
        kCompletionLines});
   EXPECT_EQ(LogTexts(korvane.log()), first_log);
   EXPECT_EQ(ReadFileOrDie(data / "marker.txt"), "done\n");  // complete: kestrin waited
-  EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global first");
-  EXPECT_EQ(ReadFileOrDie(program / "a_pc.dll"), "pcode first");
-  EXPECT_EQ(ReadFileOrDie(program / "drv.so"), TestLib("test_register_ok"));
-  EXPECT_EQ(ReadFileOrDie(mark), "register;");
+  ExpectFiles({
+      {modules / "A/G.INI", "global first"}, {program / "a_pc.dll", "pcode first"},
+      {program / "drv.so", TestLib("test_register_ok")}, {mark, "register;"}});
   EXPECT_FALSE(fs::exists(program / "missing.so"));
   const auto registry = ReadIni(modules / "MODULES.INI").at("Modules");
   EXPECT_EQ(registry, (std::map<std::string, std::string>{
@@ -187,13 +191,11 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
   for (const char* item : {"$MODULES\\A.INI", "drv.so", "plain.so", "$SAMPLES\\Blink"}) {
     EXPECT_EQ(Owners(korvane, item), std::vector<std::string>{"42"}) << item;
   }
-  EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/main.htm"), "help first");
   EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/HELP.INI").substr(0, 14), "[DeleteBefore]");
-  EXPECT_EQ(ReadFileOrDie(ini / "Printforms/42/IO.FRM"), "form first");
-  EXPECT_EQ(ReadFileOrDie(data / "SAMPLES/Blink/Blink.kvp"), "sample first");
-  EXPECT_EQ(ReadFileOrDie(ini / "TEMPLATES/Std/Std.kvp"), "template first");
-  EXPECT_EQ(ReadFileOrDie(ini / "TEMPLATES/top.kvt"), "top first");
-  EXPECT_EQ(ReadFileOrDie(ini / "LIB/IoLib/io.lib"), "lib first");
+  ExpectFiles({
+      {data / "WebHelp/42/main.htm", "help first"}, {ini / "Printforms/42/IO.FRM", "form first"},
+      {data / "SAMPLES/Blink/Blink.kvp", "sample first"}, {ini / "LIB/IoLib/io.lib", "lib first"},
+      {ini / "TEMPLATES/Std/Std.kvp", "template first"}, {ini / "TEMPLATES/top.kvt", "top first"}});
   for (const auto& [key, value] : std::map<std::string, std::string>{
            {"BRWTREECTRL\\HELPFILE_COUNT", "1"},
            {"BRWTREECTRL\\HELPFILE_NODENAME1", "Main first"},
@@ -227,19 +229,16 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
            kCompletionLines, kFailed});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log}));
   EXPECT_NE(ReadFileOrDie(modules / "A.INI").find("Name=first"), std::string::npos);
-  EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global first");
-  EXPECT_EQ(ReadFileOrDie(program / "a_hc.dll"), "hconfig first");
-  EXPECT_EQ(ReadFileOrDie(program / "plain.so"), "plain first");
-  EXPECT_EQ(ReadFileOrDie(program / "drv.so"), TestLib("test_register_ok"));
-  EXPECT_EQ(ReadFileOrDie(mark), "register;");
+  ExpectFiles({
+      {modules / "A/G.INI", "global first"}, {program / "a_hc.dll", "hconfig first"},
+      {program / "plain.so", "plain first"}, {program / "drv.so", TestLib("test_register_ok")},
+      {mark, "register;"}});
   EXPECT_EQ(ReadFileOrDie(ini / "instlog.ini"), record);
-  EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/main.htm"), "help first");
-  EXPECT_EQ(ReadFileOrDie(data / "WebHelp/7/main.htm"), "help second");
-  EXPECT_EQ(ReadFileOrDie(ini / "Printforms/42/IO.FRM"), "form first");
-  EXPECT_EQ(ReadFileOrDie(ini / "Printforms/7/IO.FRM"), "form second");
-  EXPECT_EQ(ReadFileOrDie(data / "SAMPLES/Blink/Blink.kvp"), "sample first");
-  EXPECT_EQ(ReadFileOrDie(ini / "LIB/IoLib/io.lib"), "lib first");
-  EXPECT_EQ(ReadFileOrDie(ini / "TEMPLATES/Std/Std.kvp"), "template second");
+  ExpectFiles({
+      {data / "WebHelp/42/main.htm", "help first"}, {data / "WebHelp/7/main.htm", "help second"},
+      {ini / "Printforms/42/IO.FRM", "form first"}, {ini / "Printforms/7/IO.FRM", "form second"},
+      {data / "SAMPLES/Blink/Blink.kvp", "sample first"}, {ini / "LIB/IoLib/io.lib", "lib first"},
+      {ini / "TEMPLATES/Std/Std.kvp", "template second"}});
   EXPECT_EQ(Setting(korvane, "BRWTREECTRL\\HELPFILE_COUNT"), "2");
   EXPECT_EQ(Setting(korvane, "BRWTREECTRL\\HELPFILE_PATH1"), (data / "WebHelp/42/main.htm").string());
   EXPECT_EQ(Setting(korvane, "BRWTREECTRL\\HELPFILE_PATH2"), (data / "WebHelp/7/main.htm").string());
@@ -260,14 +259,12 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
            kFailed});
   EXPECT_EQ(LogTexts(korvane.log()), Cat({first_log, second_log, forced_log}));
   EXPECT_FALSE(fs::exists(data / "WebHelp/7/old.htm"));
-  EXPECT_EQ(ReadFileOrDie(data / "WebHelp/42/main.htm"), "help first");
-  EXPECT_EQ(ReadFileOrDie(data / "SAMPLES/Blink/Blink.kvp"), "sample second");
-  EXPECT_EQ(ReadFileOrDie(ini / "LIB/IoLib/io.lib"), "lib second");
-  EXPECT_EQ(ReadFileOrDie(modules / "A/G.INI"), "global second");
-  EXPECT_EQ(ReadFileOrDie(program / "a_pc.dll"), "pcode second");
-  EXPECT_EQ(ReadFileOrDie(program / "plain.so"), "plain second");
-  EXPECT_EQ(ReadFileOrDie(program / "drv.so"), TestLib("test_register_fails"));
-  EXPECT_EQ(ReadFileOrDie(mark), "register;register;");
+  ExpectFiles({
+      {data / "WebHelp/42/main.htm", "help first"}, {ini / "LIB/IoLib/io.lib", "lib second"},
+      {data / "SAMPLES/Blink/Blink.kvp", "sample second"},
+      {modules / "A/G.INI", "global second"}, {program / "a_pc.dll", "pcode second"},
+      {program / "plain.so", "plain second"}, {program / "drv.so", TestLib("test_register_fails")},
+      {mark, "register;register;"}});
   EXPECT_EQ(ReadIni(modules / "MODULES.INI").at("Modules"), registry);
   EXPECT_EQ(Setting(korvane, "BRWTREECTRL\\HELPFILE_COUNT"), "2");
   EXPECT_EQ(ReadFileOrDie(data / "telvor.con"),

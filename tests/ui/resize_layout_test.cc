@@ -7,6 +7,8 @@
 
 #include <ostream>
 
+#include "app/cases.h"
+
 namespace kestrin {
 
 void PrintTo(const tRect& r, std::ostream* os) {
@@ -18,7 +20,6 @@ namespace {
 const tRect kClient{0, 0, 400, 300};
 const tRect kControl{100, 50, 200, 80};
 
-// The control after one resize, or kControl when it did not move.
 tRect PlaceOnce(ResizeLayout& layout, const tRect& client, int border) {
   auto moves = layout.Resize(client, border);
   if (moves.empty()) return kControl;
@@ -71,8 +72,7 @@ TEST_P(ResizeModeTest, HorizontalAndVertical) {
   EXPECT_EQ(PlaceOnce(high, {0, 0, 400, 360}, kBottom), c.higher);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ResizeModeTest, ::testing::ValuesIn(kModes),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(ResizeModeTest, ::testing::ValuesIn(kModes));
 
 struct tBorderCase {
   const char* name;
@@ -103,8 +103,7 @@ TEST_P(ResizeBorderTest, ModeOfTheMovingBorder) {
   EXPECT_EQ(PlaceOnce(layout, {0, 0, 440, 300}, c.border), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Borders, ResizeBorderTest, ::testing::ValuesIn(kBorders),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(ResizeBorderTest, ::testing::ValuesIn(kBorders));
 
 TEST(ResizeLayoutTest, SuccessiveDrags) {
   ResizeLayout layout;
@@ -165,7 +164,6 @@ TEST(ResizeLayoutTest, SizeLimits) {
   EXPECT_EQ(layout.max_width(), -1);
   EXPECT_EQ(layout.max_height(), 680);
   const int cases[][4] = {
-      // asked width, height -> allowed width, height
       {500, 500, 640, 680},
       {700, 900, 700, 680},
       {640, 680, 640, 680},
