@@ -206,19 +206,15 @@ TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion)
     dlg.CurrentBundle = "";
     EXPECT_EQ(dlg.PrepareBundle(), 1);
   }
-  const struct {
-    std::string installed, minimum;  // installed "": no version in the registry
-    int expected;
-  } gates[] = {{"6.1", "6.2", 2}, {"6.1", "6.1", 0}, {"6.1", "", 0}, {"", "99.0", 0}};  // more: VersionTest
-  for (const auto& g : gates) {
-    tKorvaneOptions options;
-    options.version = g.installed;
-    TestKorvane korvane(options);
-    korvane.ApplyEnvironment();
-    CProgressDlg gate({}, true, false, false, "", ui_);
-    gate.CurrentBundle = Bundle(korvane, "g.cab", g.minimum);
-    EXPECT_EQ(gate.PrepareBundle(), g.expected) << g.installed << " / " << g.minimum;
-  }
+  // Without an installed version any minimum passes; the comparison itself:
+  // SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+  tKorvaneOptions options;
+  options.version = "";
+  TestKorvane korvane(options);
+  korvane.ApplyEnvironment();
+  CProgressDlg gate({}, true, false, false, "", ui_);
+  gate.CurrentBundle = Bundle(korvane, "g.cab", "99.0");
+  EXPECT_EQ(gate.PrepareBundle(), 0);
 }
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {

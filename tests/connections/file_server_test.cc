@@ -7,12 +7,10 @@
 namespace kestrin::testing {
 namespace {
 
-// The table's calls use the helpers, so they are public.
 class FileServerTest : public StepTest {
  public:
   std::string File() const { return sandbox_.data_dir + "/telvor.con"; }
 
-  // A started server that has not loaded its file yet.
   std::shared_ptr<ITelvorServer> Started() {
     TelvorObject object;
     EXPECT_EQ(server_class_.CreateInstance(&object), S_OK);
@@ -26,7 +24,6 @@ class FileServerTest : public StepTest {
     EXPECT_EQ(server->LoadConnectionFile(File()), S_OK);
     return server;
   }
-  // Connection "A", created on a loaded server.
   std::shared_ptr<ITelvorConnection> Connection() {
     auto server = Loaded();
     EXPECT_EQ(server->CreateConnection("A"), S_OK);
@@ -70,7 +67,6 @@ const tServerCase kServerCases[] = {
     {"CreateNew", "create", "A", S_OK, "Complete", "0"},
     {"CreateAgainIgnoringCase", "create", "a", S_FALSE},
     {"NameOfMaximumLength", "create", k255, S_OK},
-    {"NameTooLong", "create", k255 + "n", E_INVALIDARG},
     {"NameWithTab", "create", "a\tb", E_INVALIDARG},
     {"NameWithDelete", "create", "a\x7f", E_INVALIDARG},
     {"NameWithBlankAround", "create", " a", E_INVALIDARG},
@@ -93,7 +89,6 @@ const tServerCase kServerCases[] = {
 };
 // clang-format on
 
-void PrintTo(const tServerCase& c, std::ostream* os) { *os << c.name; }
 
 class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterface<tServerCase> {
  protected:
@@ -131,10 +126,8 @@ TEST_P(ServerCaseTest, KeepsOrRefuses) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ServerCaseTest, ::testing::ValuesIn(kServerCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));
 
-// Without the connection-file folder the server class is not installed.
 TEST_F(FileServerTest, NotInstalledWithoutConnectionFolder) {
   fs::remove_all(sandbox_.data_dir);
   TelvorObject object;

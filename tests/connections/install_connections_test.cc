@@ -63,7 +63,6 @@ const tStepCase kStepCases[] = {
 };
 // clang-format on
 
-void PrintTo(const tStepCase& c, std::ostream* os) { *os << c.name; }
 
 class InstallConnectionsTest : public StepTest {
  protected:
@@ -103,45 +102,8 @@ TEST_P(StepCaseTest, AddsEachConnectionAndReports) {
   for (const tReported& line : ctx_.reported) EXPECT_EQ(line.log, c.logged) << line.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, StepCaseTest, ::testing::ValuesIn(kStepCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(StepCaseTest, ::testing::ValuesIn(kStepCases));
 
-// Each connection has its own client: a server object of its own, released
-// before the pause, and only its own properties.
-TEST_F(InstallConnectionsTest, EveryConnectionHasItsOwnServerAndProperties) {
-  HwIni(kThree);
-  EXPECT_EQ(Install(), 0);
-  Calls outline;
-  for (const std::string& call : telvor_.calls) {
-    if (call == "create" || call.rfind("release", 0) == 0 || call.rfind("pause", 0) == 0 ||
-        call.rfind("properties", 0) == 0 || call.rfind("connection.9", 0) == 0 ||
-        call.rfind("connection.18", 0) == 0) {
-      outline.push_back(call);
-    }
-  }
-  const Calls releases = {"release properties", "release server", "release connection"};
-  Calls expected = {"create",
-                    "connection.18 3000",
-                    "connection.9 Hall 1",
-                    "properties.9 ComputerName=plc-a",
-                    "properties.7 IpAddress=-1062731766",
-                    "properties.7 Rack=2"};
-  expected.insert(expected.end(), releases.begin(), releases.end());
-  for (const char* name : {"B", "C"}) {
-    expected.insert(expected.end(),
-                    {"pause 1000", "create", name == std::string("B") ? "connection.18 5000"
-                                                                      : "connection.18 100",
-                     "connection.9 This Connection is created automaticly for " +
-                         std::string(name) + "."});
-    expected.insert(expected.end(), releases.begin(), releases.end());
-  }
-  EXPECT_EQ(outline, expected);
-  EXPECT_EQ(telvor_.Arguments("connection.14"),
-            (Calls{"{C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}", "{C7A41E50-0042-07A1-9C3B-7A3E15C0D2B8}",
-                   "{C7A41E50-1234-57A1-9C3B-7A3E15C0D2B8}"}));
-}
-
-// A bundle may have as many connections as the limit allows.
 TEST_F(InstallConnectionsTest, CountAtTheLimitIsInstalled) {
   std::string connections = "COUNT=" + std::to_string(kMaxBundleConnections) + "\n";
   for (int i = 1; i <= kMaxBundleConnections; ++i)
@@ -160,7 +122,6 @@ TEST_F(InstallConnectionsTest, ThreeConnectionsTakeAtLeastTwoSeconds) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
 }
 
-// --- The file-backed Telvor. ---
 
 class FileTelvorTest : public InstallConnectionsTest {
  protected:
@@ -189,7 +150,6 @@ const tHostileCase kHostileCases[] = {
     {"TooManyProperties", "", "0"},
 };
 
-void PrintTo(const tHostileCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileTest : public FileTelvorTest, public ::testing::WithParamInterface<tHostileCase> {};
 
@@ -203,7 +163,6 @@ TEST_P(HostileTest, FailsTheConnectionAndKeepsTheFileWhole) {
     sections = "[X]\n" + kGood + "VALUES=V\n[V]\n";
     for (size_t i = 0; i <= kMaxTelvorProperties; ++i) sections.append("P").append(std::to_string(i)).append("=1\n");
   }
-  // A good connection after the hostile one is still installed.
   HwIni("COUNT=2\nCONNECTION1=" + name + "\nCONNECTION2=A\n", sections + kSections);
   EXPECT_EQ(InstallConnections(ctx_), 1);
   EXPECT_EQ(ctx_.Lines(), Calls{"Could not set connection: " + name + "."});
@@ -213,8 +172,7 @@ TEST_P(HostileTest, FailsTheConnectionAndKeepsTheFileWhole) {
   EXPECT_EQ(file.GetSectionNames().size(), c.complete.empty() ? 1u : 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostileTest, ::testing::ValuesIn(kHostileCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(HostileTest, ::testing::ValuesIn(kHostileCases));
 
 // Without its folder the server is not installed; a connection file it may
 // not write fails every connection and stays as it was.
