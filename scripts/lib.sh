@@ -1,7 +1,7 @@
 # Shared by the scripts: install what the build needs, only when it is missing.
 KESTRIN_PACKAGES="build-essential cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev \
 xvfb xauth x11-apps imagemagick xdotool clang libclang-rt-14-dev gcab cabextract zlib1g-dev \
-libdeflate-dev time \
+libdeflate-dev time p7zip-full \
 dpkg-dev lintian man-db desktop-file-utils"
 
 kestrin_install_packages() {

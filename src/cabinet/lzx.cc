@@ -50,6 +50,7 @@
 //   CALL instructions to absolute addresses. It is done on each frame after
 //   decoding, on the copy handed to the caller (the window keeps the
 //   untranslated bytes), for the first 32768 frames of a folder only.
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -293,22 +294,43 @@ inline void CopyMatch(uint8_t* dst, uint32_t offset, uint32_t length) {
 // ---------------------------------------------------------------------------
 // Compressed blocks
 
-// Decodes verbatim or aligned codes into the window until `stop`
-// (pos < stop <= window size). Every match must end by `stop`.
-template <bool kAlignedBlock>
-Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
-  if (d->main_table.empty()) return Step::kBad;
-  BitReader in = bits;
+// The registers of the decoding loop.
+struct CodesState {
+  BitReader in;
+  uint32_t pos;
+  uint32_t r0, r1, r2;
+};
+
+// Input a pass of the fast loop may use up: three refills of 4 bytes.
+constexpr ptrdiff_t kFastInput = 12;
+
+// Decodes codes into the window until `stop`. kFast: only while at least
+// kFastInput bytes of input are left, so that no refill runs short and the
+// checks for input used up can go; the checked loop (kFast false) then
+// decodes the rest exactly as it would have decoded everything.
+template <bool kAlignedBlock, bool kFast>
+[[gnu::always_inline]] inline Step CodesLoop(LzxDecoder* d, CodesState& st, uint32_t stop) {
+  BitReader in = st.in;
   uint8_t* const window = d->window;
   const uint32_t window_size = d->window_size;
-  uint32_t pos = d->pos;
-  uint32_t r0 = d->r0, r1 = d->r1, r2 = d->r2;
+  uint32_t pos = st.pos;
+  uint32_t r0 = st.r0, r1 = st.r1, r2 = st.r2;
   Step step = Step::kOk;
+  const auto refill = [&in] {
+    if constexpr (kFast) {
+      in.RefillFast();
+    } else {
+      in.Refill();
+    }
+  };
 
   using MainTable = decltype(d->main_table);
   while (pos < stop) {
-    in.Refill();
-    if (in.Overrun()) [[unlikely]] {
+    if constexpr (kFast) {
+      if (in.end - in.next < kFastInput) break;
+    }
+    refill();
+    if (!kFast && in.Overrun()) [[unlikely]] {
       step = Step::kInputUsedUp;
       break;
     }
@@ -325,7 +347,7 @@ Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
         window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
         continue;
       }
-      in.Refill();  // adds bits below the ones looked up: the entry stays valid
+      refill();  // adds bits below the ones looked up: the entry stays valid
     }
     in.Consume(MainTable::Length(entry));
     uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
@@ -353,7 +375,7 @@ Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
         r0 = offset;
       }
     } else {
-      in.Refill();
+      refill();
       int extra = kSlots.extra[slot];
       uint32_t formatted = kSlots.base[slot];
       if (kAlignedBlock && extra >= 3) {
@@ -404,13 +426,58 @@ Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
     pos += length;
   }
 
-  if (step == Step::kOk && in.Overrun()) step = Step::kInputUsedUp;
-  bits = in;
-  d->pos = pos;
-  d->r0 = r0;
-  d->r1 = r1;
-  d->r2 = r2;
+  st.in = in;
+  st.pos = pos;
+  st.r0 = r0;
+  st.r1 = r1;
+  st.r2 = r2;
   return step;
+}
+
+// Decodes verbatim or aligned codes into the window until `stop`
+// (pos < stop <= window size). Every match must end by `stop`.
+template <bool kAlignedBlock>
+[[gnu::always_inline]] inline Step DecodeCodesBody(LzxDecoder* d, BitReader& bits, uint32_t stop) {
+  if (d->main_table.empty()) return Step::kBad;
+  CodesState st{bits, d->pos, d->r0, d->r1, d->r2};
+  Step step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+  if (step == Step::kOk) step = CodesLoop<kAlignedBlock, false>(d, st, stop);
+  if (step == Step::kOk && st.in.Overrun()) step = Step::kInputUsedUp;
+  bits = st.in;
+  d->pos = st.pos;
+  d->r0 = st.r0;
+  d->r1 = st.r1;
+  d->r2 = st.r2;
+  return step;
+}
+
+// The loops compiled twice: for any x86-64 and for processors with BMI2,
+// whose shifts by a count in a register take one instruction. The choice is
+// made once per process.
+using DecodeCodesFn = Step (*)(LzxDecoder*, BitReader&, uint32_t);
+template <bool kAlignedBlock>
+Step DecodeCodesGeneric(LzxDecoder* d, BitReader& bits, uint32_t stop) {
+  return DecodeCodesBody<kAlignedBlock>(d, bits, stop);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+template <bool kAlignedBlock>
+__attribute__((target("bmi2"))) Step DecodeCodesBmi2(LzxDecoder* d, BitReader& bits, uint32_t stop) {
+  return DecodeCodesBody<kAlignedBlock>(d, bits, stop);
+}
+template <bool kAlignedBlock>
+DecodeCodesFn ChooseDecodeCodes() {
+  return __builtin_cpu_supports("bmi2") ? DecodeCodesBmi2<kAlignedBlock> : DecodeCodesGeneric<kAlignedBlock>;
+}
+#else
+template <bool kAlignedBlock>
+DecodeCodesFn ChooseDecodeCodes() {
+  return DecodeCodesGeneric<kAlignedBlock>;
+}
+#endif
+template <bool kAlignedBlock>
+Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
+  static const DecodeCodesFn decode = ChooseDecodeCodes<kAlignedBlock>();
+  return decode(d, bits, stop);
 }
 
 // ---------------------------------------------------------------------------

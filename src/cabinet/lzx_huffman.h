@@ -69,6 +69,16 @@ struct BitReader {
     RefillSlow();
   }
 
+  // Refill for a reader with at least 4 bytes of input left.
+  inline void RefillFast() {
+    if (left > 32) return;
+    uint32_t w0 = static_cast<uint32_t>(next[0]) | static_cast<uint32_t>(next[1]) << 8;
+    uint32_t w1 = static_cast<uint32_t>(next[2]) | static_cast<uint32_t>(next[3]) << 8;
+    buf |= static_cast<uint64_t>(w0 << 16 | w1) << (32 - left);
+    next += 4;
+    left += 32;
+  }
+
   // The last bytes of the input, one word at a time, then zero words. A
   // single trailing byte cannot hold a whole word and is not used.
   void RefillSlow() {

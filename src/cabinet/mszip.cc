@@ -54,12 +54,13 @@
 //   bits 8..11   kind: literal, length, end of block, distance, link, invalid
 //   bits 12..15  extra bits that follow the code (for a link: subtable width)
 //   bits 16..31  literal byte, base length, base distance or subtable offset
-// Roots: 10 bits for literals/lengths, 8 for distances, 7 for the code-length
+// Roots: 11 bits for literals/lengths, 8 for distances, 7 for the code-length
 // code (whose codes are at most 7 bits long).
 #include "cabinet/mszip.h"
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 namespace kestrin::cab {
@@ -89,6 +90,7 @@ constexpr uint32_t EntryBits(uint32_t e) { return e & 0xFF; }
 constexpr uint32_t EntryKind(uint32_t e) { return (e >> 8) & 0xF; }
 constexpr uint32_t EntryExtra(uint32_t e) { return (e >> 12) & 0xF; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
+constexpr bool IsLiteral(uint32_t e) { return (e & 0xF00) == 0; }  // kind kLiteral
 
 constexpr uint32_t kInvalidEntry = MakeEntry(0, kInvalid, 0, 0);
 
@@ -132,17 +134,17 @@ constexpr SymbolEntries MakeSymbolEntries() {
 }
 constexpr SymbolEntries kSymbols = MakeSymbolEntries();
 
-constexpr unsigned kLiteralRoot = 10;
+constexpr unsigned kLiteralRoot = 11;
 constexpr unsigned kDistanceRoot = 8;
 constexpr unsigned kCodeLengthRoot = 7;
 constexpr unsigned kMaxCodeLength = 15;
 
 // Table capacities. A subtable of width w belongs to a subtree of depth w of
 // a complete code, which needs at least w + 1 codes; the worst case packs as
-// many 5-bit (literal/length: 286 codes / 6 = 47) or 7-bit (distance: three
+// many 4-bit (literal/length: 286 codes / 5 = 57) or 7-bit (distance: three
 // of them use 24 of the 30 codes, one 5-bit takes the rest) subtables as the
 // code can hold.
-constexpr unsigned kLiteralTableSize = (1u << kLiteralRoot) + 47 * 32;
+constexpr unsigned kLiteralTableSize = (1u << kLiteralRoot) + 57 * 16;
 constexpr unsigned kDistanceTableSize = (1u << kDistanceRoot) + 3 * 128 + 32;
 constexpr unsigned kCodeLengthTableSize = 1u << kCodeLengthRoot;
 
@@ -172,7 +174,6 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
   for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
   count[0] = 0;
   const unsigned root_size = 1u << root;
-  std::fill(table, table + root_size, kInvalidEntry);
 
   unsigned max_length = 0;
   int left = 1;  // code space left, in units of the current length
@@ -181,8 +182,12 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
     if (left < 0) return BuildResult::kBad;  // over-subscribed
     if (count[len]) max_length = len;
   }
+  // A complete code covers every entry of the root table and of each
+  // subtable; only an empty code and a single code of length 1 leave gaps.
+  const bool complete = left == 0;
+  if (!complete) std::fill(table, table + root_size, kInvalidEntry);
   if (max_length == 0) return BuildResult::kEmpty;
-  if (left > 0 && max_length != 1) return BuildResult::kBad;  // incomplete
+  if (!complete && max_length != 1) return BuildResult::kBad;  // incomplete
 
   // Canonical codes: first code of each length.
   unsigned next_code[kMaxCodeLength + 1];
@@ -215,7 +220,6 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
       if (w == 0) continue;
       if (used + (1u << w) > capacity) return BuildResult::kBad;
       table[prefix] = MakeEntry(root, kLink, w, used);
-      std::fill(table + used, table + used + (1u << w), kInvalidEntry);
       used += 1u << w;
     }
   }
@@ -264,7 +268,17 @@ const FixedTables& Fixed() {
 // ---------------------------------------------------------------------------
 // Handle and per-handle state
 
+// The bytes a fast match copy wrote past the match's end, as they were
+// before (see "Fast decoding loop").
+constexpr uint32_t kOvershoot = 40;
+constexpr uint32_t kTailSlots = 16;  // more than kOvershoot / 3 matches
+struct SavedTail {
+  uint32_t pos;  // output position of the match's end
+  uint8_t bytes[kOvershoot];
+};
+
 struct State {
+  SavedTail tails[kTailSlots];
   uint32_t literal_length[kLiteralTableSize];
   uint32_t distance[kDistanceTableSize];
   uint32_t code_length[kCodeLengthTableSize];
@@ -354,19 +368,20 @@ class Inflater {
 
   MszipStatus Run();
   uint32_t Produced() const { return static_cast<uint32_t>(op_ - out_); }
+  void UndoOvershoot();
 
  private:
   MszipStatus Fail() const { return bits_.PastEnd() ? MszipStatus::kTruncated : MszipStatus::kCorrupt; }
   MszipStatus Stored(bool& full);
   MszipStatus ReadDynamicTables();
   MszipStatus Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full);
-  void CopyWrapped(uint32_t dist, uint32_t n);
 
   State& st_;
   BitReader bits_;
   uint8_t* const out_;
   uint8_t* op_;
   uint8_t* const out_end_;
+  uint32_t tails_saved_ = 0;
 };
 
 // Deflate blocks follow one another until one with BFINAL set has ended, or
@@ -493,54 +508,281 @@ MszipStatus Inflater::ReadDynamicTables() {
   return MszipStatus::kDone;
 }
 
-// Copies n bytes of a match whose source lies (partly) before the start of
-// this block's output: byte by byte through the buffer taken as a ring of
-// 32768 bytes.
-void Inflater::CopyWrapped(uint32_t dist, uint32_t n) {
-  uint32_t pos = static_cast<uint32_t>(op_ - out_);
-  uint32_t src = (pos + kHistorySize - dist) % kHistorySize;
-  for (uint32_t k = 0; k < n; ++k) {
-    out_[pos++] = out_[src];
-    src = (src + 1) % kHistorySize;
-  }
-  op_ = out_ + pos;
-}
-
 // Copies a match of n bytes at distance dist (n is below 3 only where the
 // output limit cuts the match), source wholly inside this block's output
-// (dist <= bytes written). A source at least 8 back is
-// copied in 8-byte chunks, each already final; the last chunk overlaps the
-// one before instead of writing past the match. A source that does not
-// overlap the destination (dist >= n) is copied as two overlapping halves. A
-// shorter distance repeats a pattern byte by byte.
+// (dist <= bytes written). Exactly n bytes are written: the bytes after the
+// match may still be history a later block refers to. A source at least 8
+// back is copied in 8-byte chunks (16 where it is at least 16 back), each
+// already final when it is loaded; the last chunk overlaps the one before
+// instead of writing past the match. A shorter match from at least 8 back is
+// two overlapping halves. A distance of 2..7 repeats its pattern: the first
+// period is copied byte by byte until a whole multiple of the period is 8 or
+// more bytes long, then copying continues in chunks from that far back.
 inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
   const uint8_t* src = op - dist;
-  if (dist >= 8 && n >= 8) {
-    uint32_t i = 0;
-    for (; i + 8 <= n; i += 8) std::memcpy(op + i, src + i, 8);
-    if (i < n) std::memcpy(op + n - 8, src + n - 8, 8);
-  } else if (dist >= n && n >= 3) {
-    if (n >= 4) {
+  if (dist >= 8) {
+    if (n >= 16) {
+      uint32_t i = 0;
+      if (dist >= 16) {
+        for (; i + 16 <= n; i += 16) std::memcpy(op + i, src + i, 16);
+        if (i < n) std::memcpy(op + n - 16, src + n - 16, 16);
+        return;
+      }
+      for (; i + 8 <= n; i += 8) std::memcpy(op + i, src + i, 8);
+      if (i < n) std::memcpy(op + n - 8, src + n - 8, 8);
+    } else if (n >= 8) {
+      uint64_t head, tail;
+      std::memcpy(&head, src, 8);
+      std::memcpy(op, &head, 8);
+      std::memcpy(&tail, src + n - 8, 8);  // may read what head wrote
+      std::memcpy(op + n - 8, &tail, 8);
+    } else if (n >= 4) {
       uint32_t head, tail;
       std::memcpy(&head, src, 4);
       std::memcpy(&tail, src + n - 4, 4);
       std::memcpy(op, &head, 4);
       std::memcpy(op + n - 4, &tail, 4);
     } else {
-      op[0] = src[0];
-      op[1] = src[1];
-      op[2] = src[2];
+      for (uint32_t i = 0; i < n; ++i) op[i] = src[i];
     }
   } else if (dist == 1) {
     std::memset(op, src[0], n);
   } else {
-    for (uint32_t i = 0; i < n; ++i) op[i] = src[i];
+    // dist 2..7: a period of dist bytes.
+    const uint32_t step = dist * ((8 + dist - 1) / dist);  // 8..12
+    uint32_t i = 0;
+    const uint32_t head = std::min(n, step);
+    for (; i < head; ++i) op[i] = src[i];
+    const uint8_t* from = op - step;
+    for (; i + 8 <= n; i += 8) std::memcpy(op + i, from + i, 8);
+    for (; i < n; ++i) op[i] = from[i];
   }
 }
+
+// Copies n bytes of a match whose source lies (partly) before the start of
+// this block's output, at output position pos of out: byte by byte through
+// the buffer taken as a ring of 32768 bytes. Returns the new position.
+uint32_t CopyWrappedAt(uint8_t* out, uint32_t pos, uint32_t dist, uint32_t n) {
+  uint32_t src = (pos + kHistorySize - dist) % kHistorySize;
+  for (uint32_t k = 0; k < n; ++k) {
+    out[pos++] = out[src];
+    src = (src + 1) % kHistorySize;
+  }
+  return pos;
+}
+
+// True if a match of n bytes at distance dist > pos (reaching into the
+// previous block) takes only bytes earlier blocks of the folder wrote.
+inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32_t high_water) {
+  const uint32_t src = pos + kHistorySize - dist;
+  return std::min(src + n, kHistorySize) <= high_water;
+}
+
+// ---------------------------------------------------------------------------
+// Fast decoding loop
+//
+// Runs while at least kFastInput bytes of input and kFastOutput bytes of
+// output room remain: then no refill can run short of input and no match
+// can reach the output limit, so the loop checks neither per symbol. It
+// stops at the end of the deflate block, at damaged data, or when either
+// margin is used up; the checked loop of Inflater::Codes decodes the rest
+// exactly as it would have decoded everything.
+//
+// One refill (at least 56 bits) covers a length/distance pair (at most 48
+// bits) or two literals from the root table (at most 22 bits) followed by the
+// look-up of a third code; when that third code is not a root literal, one
+// more refill precedes it. An iteration writes at most two literals and a
+// match of 258 bytes, or three literals.
+constexpr ptrdiff_t kFastInput = 16;   // two refills of 8 bytes, each advancing at most 7
+constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
+
+enum class FastExit { kEndOfBlock, kCorrupt, kSlow };
+
+struct FastState {
+  const uint8_t* next;
+  uint64_t buf;
+  unsigned count;
+  uint8_t* op;
+  SavedTail* tails;
+  uint32_t tails_saved;  // saves so far; the last kTailSlots are kept
+};
+
+// A match from at least 8 back, copied 8 bytes at a time: always the first
+// kOvershoot bytes, then more while the match goes on. Up to kOvershoot bytes
+// after the match are overwritten; the caller saved them.
+[[gnu::always_inline]] inline void CopyMatchOvershoot(uint8_t* op, uint32_t dist, uint32_t n) {
+  const uint8_t* src = op - dist;
+  uint8_t* const end = op + n;
+  static_assert(kOvershoot == 40);
+  std::memcpy(op, src, 8);
+  std::memcpy(op + 8, src + 8, 8);
+  std::memcpy(op + 16, src + 16, 8);
+  std::memcpy(op + 24, src + 24, 8);
+  std::memcpy(op + 32, src + 32, 8);
+  op += 40;
+  src += 40;
+  while (op < end) {
+    std::memcpy(op, src, 8);
+    op += 8;
+    src += 8;
+  }
+}
+
+// Puts back the bytes at and after output position `end` that fast match
+// copies overwrote, so that they read as before the block began: they may be
+// history the next block of the folder refers to, or the source of a match
+// of this block that reaches into the previous one. Newest save first, so
+// that a save holding bytes an earlier copy overwrote is itself undone by
+// the earlier save. Matches have at least 3 bytes, so every copy that
+// reached past `end` is among the kept saves. All bytes from `end` on are
+// then as before the block, and the saves are done with.
+void UndoOvershoot(uint8_t* out, const SavedTail* tails, uint32_t& tails_saved, uint32_t end) {
+  const uint32_t kept = std::min(tails_saved, kTailSlots);
+  for (uint32_t k = 1; k <= kept; ++k) {
+    const SavedTail& tail = tails[(tails_saved - k) % kTailSlots];
+    if (tail.pos + kOvershoot <= end) break;
+    const uint32_t from = std::max(tail.pos, end);
+    std::memcpy(out + from, tail.bytes + (from - tail.pos), tail.pos + kOvershoot - from);
+  }
+  tails_saved = 0;
+}
+
+// Bit buffer steps of the fast loop, on its local copies of the reader.
+[[gnu::always_inline]] inline void FastRefill(const uint8_t*& next, uint64_t& buf, unsigned& count) {
+  buf |= BitReader::LoadWord(next) << count;
+  next += (63 - count) >> 3;
+  count |= 56;
+}
+[[gnu::always_inline]] inline void FastDrop(uint64_t& buf, unsigned& count, unsigned n) {
+  buf >>= n;
+  count -= n;
+}
+[[gnu::always_inline]] inline uint32_t FastLow(uint64_t buf, unsigned n) {
+  return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1));
+}
+
+[[gnu::always_inline]] inline FastExit FastCodesBody(FastState& fs, const uint8_t* const in_end, uint8_t* const out,
+                                                      uint8_t* const out_end, const uint32_t* literal_length,
+                                                      const uint32_t* distance, uint32_t high_water) {
+  constexpr uint64_t kLiteralMask = (1u << kLiteralRoot) - 1;
+  constexpr uint64_t kDistanceMask = (1u << kDistanceRoot) - 1;
+  const uint8_t* next = fs.next;
+  uint64_t buf = fs.buf;
+  unsigned count = fs.count;
+  uint8_t* op = fs.op;
+  SavedTail* const tails = fs.tails;
+  uint32_t tails_saved = fs.tails_saved;
+  FastExit exit = FastExit::kSlow;
+  while (in_end - next >= kFastInput && out_end - op >= kFastOutput) {
+    FastRefill(next, buf, count);
+    uint32_t e = literal_length[buf & kLiteralMask];
+    if (IsLiteral(e)) {
+      FastDrop(buf, count, EntryBits(e));
+      *op++ = static_cast<uint8_t>(EntryValue(e));
+      e = literal_length[buf & kLiteralMask];
+      if (IsLiteral(e)) {
+        FastDrop(buf, count, EntryBits(e));
+        *op++ = static_cast<uint8_t>(EntryValue(e));
+        e = literal_length[buf & kLiteralMask];
+        if (IsLiteral(e)) {
+          FastDrop(buf, count, EntryBits(e));
+          *op++ = static_cast<uint8_t>(EntryValue(e));
+          continue;
+        }
+      }
+      FastRefill(next, buf, count);
+    }
+    if (EntryKind(e) == kLink) {
+      FastDrop(buf, count, kLiteralRoot);
+      e = literal_length[EntryValue(e) + FastLow(buf, EntryExtra(e))];
+    }
+    FastDrop(buf, count, EntryBits(e));
+    const uint32_t kind = EntryKind(e);
+    if (kind == kLiteral) {
+      *op++ = static_cast<uint8_t>(EntryValue(e));
+      continue;
+    }
+    if (kind != kLength) {
+      exit = kind == kEndOfBlock ? FastExit::kEndOfBlock : FastExit::kCorrupt;
+      break;
+    }
+    const uint32_t length = EntryValue(e) + FastLow(buf, EntryExtra(e));
+    FastDrop(buf, count, EntryExtra(e));
+
+    e = distance[buf & kDistanceMask];
+    if (EntryKind(e) == kLink) {
+      FastDrop(buf, count, kDistanceRoot);
+      e = distance[EntryValue(e) + FastLow(buf, EntryExtra(e))];
+    }
+    FastDrop(buf, count, EntryBits(e));
+    if (EntryKind(e) != kDistance) {
+      exit = FastExit::kCorrupt;
+      break;
+    }
+    const uint32_t dist = EntryValue(e) + FastLow(buf, EntryExtra(e));
+    FastDrop(buf, count, EntryExtra(e));
+
+    const uint32_t pos = static_cast<uint32_t>(op - out);
+    if (dist >= 8 && dist <= pos) {
+      SavedTail& tail = tails[tails_saved++ % kTailSlots];
+      tail.pos = pos + length;
+      std::memcpy(tail.bytes, op + length, kOvershoot);
+      CopyMatchOvershoot(op, dist, length);
+      op += length;
+    } else if (dist <= pos) {
+      CopyMatch(op, dist, length);
+      op += length;
+    } else {
+      if (!WrappedSourceWritten(pos, dist, length, high_water)) {
+        exit = FastExit::kCorrupt;
+        break;
+      }
+      UndoOvershoot(out, tails, tails_saved, pos);  // the source lies at and after pos
+      op = out + CopyWrappedAt(out, pos, dist, length);
+    }
+  }
+  fs = {next, buf, count, op, tails, tails_saved};
+  return exit;
+}
+
+// The loop compiled twice: for any x86-64 and for processors with BMI2,
+// whose shifts and bit masks by a count in a register take one instruction.
+// The choice is made once per process.
+using FastCodesFn = FastExit (*)(FastState&, const uint8_t*, uint8_t*, uint8_t*, const uint32_t*, const uint32_t*,
+                                 uint32_t);
+FastExit FastCodesGeneric(FastState& fs, const uint8_t* in_end, uint8_t* out, uint8_t* out_end,
+                          const uint32_t* literal_length, const uint32_t* distance, uint32_t high_water) {
+  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, high_water);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint8_t* in_end, uint8_t* out,
+                                                       uint8_t* out_end, const uint32_t* literal_length,
+                                                       const uint32_t* distance, uint32_t high_water) {
+  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, high_water);
+}
+FastCodesFn ChooseFastCodes() { return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric; }
+#else
+FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
+#endif
+const FastCodesFn kFastCodes = ChooseFastCodes();
+
+void Inflater::UndoOvershoot() { cab::UndoOvershoot(out_, st_.tails, tails_saved_, Produced()); }
 
 // Huffman-coded data: literals, end of block, and length/distance pairs.
 MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full) {
   const uint32_t high_water = st_.high_water;
+  {
+    FastState fs{bits_.next, bits_.buf, bits_.count, op_, st_.tails, tails_saved_};
+    const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, high_water);
+    bits_.next = fs.next;
+    bits_.buf = fs.buf;
+    bits_.count = fs.count;
+    op_ = fs.op;
+    tails_saved_ = fs.tails_saved;
+    // Within the fast loop no bit came from past the end of the input.
+    if (exit == FastExit::kEndOfBlock) return MszipStatus::kDone;
+    if (exit == FastExit::kCorrupt) return Fail();
+  }
   for (;;) {
     bits_.Refill();
     uint32_t e = bits_.Decode(literal_length, kLiteralRoot);
@@ -581,9 +823,9 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
     } else {
       // Reaches into the previous block: the source bytes up to the end of
       // the buffer must all have been written by earlier blocks of this folder.
-      const uint32_t src = pos + kHistorySize - dist;
-      if (std::min(src + n, kHistorySize) > high_water) return Fail();
-      CopyWrapped(dist, n);
+      if (!WrappedSourceWritten(pos, dist, n, high_water)) return Fail();
+      UndoOvershoot();  // the source lies at and after pos
+      op_ = out_ + CopyWrappedAt(out_, pos, dist, n);
     }
     if (op_ == out_end_) {
       full = true;
@@ -634,6 +876,7 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
   }
   Inflater inflater(st, in + 2, in_size - 2, out, limit);
   const MszipStatus status = inflater.Run();
+  inflater.UndoOvershoot();
   const uint32_t produced = inflater.Produced();
   st.high_water = std::max(st.high_water, produced);
   st.last_status = status;

@@ -230,5 +230,179 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
   EXPECT_EQ(Harness::Get().live_blocks, 0);
 }
 
+// An MSZIP data block written bit by bit: "CK", then deflate fields.
+struct Bits {
+  std::vector<uint8_t> bytes;
+  Bits() { bytes.push_back('C'), bytes.push_back('K'); }
+  uint32_t acc = 0;
+  int n = 0;
+  void Put(uint32_t v, int count) {  // LSB first
+    for (int i = 0; i < count; ++i) Bit(v >> i & 1);
+  }
+  void Code(uint32_t v, int count) {  // Huffman code, MSB first
+    for (int i = count - 1; i >= 0; --i) Bit(v >> i & 1);
+  }
+  void Bit(uint32_t b) {
+    acc |= b << n;
+    if (++n == 8) bytes.push_back(static_cast<uint8_t>(acc)), acc = 0, n = 0;
+  }
+  void Literal(uint8_t c) { c < 144 ? Code(0x30 + c, 8) : Code(0x190 + c - 144, 9); }
+  // Lengths 3..10 (codes 257..264) and 258 are all these tests need.
+  void Match(uint32_t length, uint32_t dist) {
+    length == 258 ? Code(0xC5, 8) : Code(length - 2, 7);
+    uint32_t sym = 0, base = 1, extra = 0;
+    while (sym < 30) {  // distance code: bases 1 2 3 4 5 7 9 13 ...
+      const uint32_t e = sym < 4 ? 0 : sym / 2 - 1;
+      const uint32_t next = base + (1u << e);
+      if (dist < next) { extra = e; break; }
+      base = next, ++sym;
+    }
+    Code(sym, 5), Put(dist - base, static_cast<int>(extra));
+  }
+  std::vector<uint8_t> End() {
+    Code(0, 7);  // end of a fixed-code block
+    return Finish();
+  }
+  std::vector<uint8_t> Finish() {  // with 32 spare bytes: every code decodes with input to spare
+    if (n) Put(0, 8 - n);
+    bytes.insert(bytes.end(), 32, 0);
+    return bytes;
+  }
+};
+
+// MSZIP match copies may write past the match's end while decoding; what lies
+// after a block's last byte must still read as before. Block A (stored) fills
+// the buffer; block B writes 16 literals and `matches` copies of 3 bytes from
+// 8 back, then ends the folder's data early. Block C copies 40 bytes from
+// just after B's end (the previous block's history), or with `wrap` block B
+// itself goes on with such a copy before ending. Fixed-code blocks are
+// followed by 32 spare bytes so that every code is decoded with input to spare.
+TEST(CodecTest, MszipHistoryAfterAnEarlyEndIsUntouched) {
+  std::vector<uint8_t> a{'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};  // final stored block of 32768
+  std::vector<uint8_t> history(32768);
+  for (uint32_t i = 0; i < 32768; ++i) history[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  a.insert(a.end(), history.begin(), history.end());
+
+  for (const int matches : {1, 5, 20}) {
+    for (const bool wrap : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << matches << " matches, wrap " << wrap);
+      Harness::Get().Reset();
+      void* h = nullptr;
+      uint32_t min_input = 0;
+      ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+      std::vector<uint8_t> out(32768);
+      uint32_t size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, a.data(), static_cast<uint32_t>(a.size()), out.data(), &size), kCodecOk);
+      ASSERT_EQ(size, 32768u);
+
+      Bits b;
+      b.Put(1, 1), b.Put(1, 2);  // final, fixed codes
+      for (int i = 0; i < 16; ++i) b.Literal(static_cast<uint8_t>('a' + i));
+      for (int i = 0; i < matches; ++i) b.Match(3, 8);
+      const uint32_t end_b = 16 + 3 * matches;
+      if (wrap) b.Match(10, 32768);  // the 10 bytes after the end so far
+      const std::vector<uint8_t> block_b = b.End();
+      size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, block_b.data(), static_cast<uint32_t>(block_b.size()), out.data(), &size),
+                kCodecOk);
+      const uint32_t produced = end_b + (wrap ? 10 : 0);
+      ASSERT_EQ(size, produced);
+      if (wrap) {
+        EXPECT_TRUE(std::equal(out.begin() + end_b, out.begin() + produced, history.begin() + end_b));
+      }
+      EXPECT_TRUE(std::equal(out.begin() + produced, out.end(), history.begin() + produced));
+
+      Bits c;
+      c.Put(1, 1), c.Put(1, 2);
+      c.Match(10, 32768 - produced), c.Match(10, 32768 - produced), c.Match(10, 32768 - produced),
+          c.Match(10, 32768 - produced);
+      const std::vector<uint8_t> block_c = c.End();
+      size = 32768;
+      ASSERT_EQ(kMszipCodec.decompress(h, block_c.data(), static_cast<uint32_t>(block_c.size()), out.data(), &size),
+                kCodecOk);
+      ASSERT_EQ(size, 40u);
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + 40, history.begin() + produced));
+      EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+    }
+  }
+}
+
+// Matches from 1 to 9 back, 10 and 258 bytes long: a repeating pattern of
+// the distance, whatever way each distance is copied.
+TEST(CodecTest, MszipShortDistancesRepeatTheirPattern) {
+  for (uint32_t dist = 1; dist <= 9; ++dist) {
+    SCOPED_TRACE(dist);
+    Bits b;
+    b.Put(1, 1), b.Put(1, 2);
+    for (uint32_t i = 0; i < dist; ++i) b.Literal(static_cast<uint8_t>('a' + i));
+    b.Match(258, dist), b.Match(10, dist);
+    const std::vector<uint8_t> block = b.End();
+    void* h = nullptr;
+    uint32_t min_input = 0, size = 32768;
+    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+    std::vector<uint8_t> out(32768);
+    ASSERT_EQ(kMszipCodec.decompress(h, block.data(), static_cast<uint32_t>(block.size()), out.data(), &size), kCodecOk);
+    ASSERT_EQ(size, dist + 268);
+    for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(out[i], 'a' + i % dist) << i;
+    EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+  }
+}
+
+// A dynamic block whose distance code is a single code of length 1, or
+// empty, after one whose distance code was complete: the unused code, and
+// any match at all, are errors (the earlier tables do not show through).
+// Literal/length lengths: 8 for 0..253, 9 for 254..257 (EOB 510, length 3
+// code 511); code-length code: 4 bits for the lengths 0..15.
+TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
+  const auto header = [](Bits& b, bool final, std::vector<uint8_t> distance_lengths) {
+    b.Put(final, 1), b.Put(2, 2);
+    b.Put(1, 5), b.Put(static_cast<uint32_t>(distance_lengths.size() - 1), 5), b.Put(15, 4);
+    const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    for (uint8_t sym : order) b.Put(sym < 16 ? 4 : 0, 3);
+    for (int i = 0; i < 258; ++i) b.Code(i < 254 ? 8 : 9, 4);
+    for (uint8_t len : distance_lengths) b.Code(len, 4);
+  };
+  const auto lit = [](Bits& b, uint8_t c) { b.Code(c, 8); };
+  // Block one: "ab" and three more "b" (distance code 0: 1 back); block two
+  // "c" and a match of 3 with the distance code `code`.
+  const auto stream = [&](std::vector<uint8_t> second, int code, bool match) {
+    Bits b;
+    header(b, false, {1, 1});
+    lit(b, 'a'), lit(b, 'b'), b.Code(511, 9), b.Code(0, 1), b.Code(510, 9);
+    header(b, true, second);
+    lit(b, 'c');
+    if (match) b.Code(511, 9), b.Code(static_cast<uint32_t>(code), 1);
+    b.Code(510, 9);
+    return b.Finish();
+  };
+  struct Case {
+    std::vector<uint8_t> second;
+    int code;
+    bool match;
+    const char* want;  // nullptr: the block fails
+  };
+  const Case cases[] = {
+      {{1}, 0, true, "abbbbcccc"}, {{1}, 1, true, nullptr},  {{1, 1}, 1, true, "abbbbcbcb"},
+      {{0}, 0, false, "abbbbc"},   {{0}, 0, true, nullptr},   {{0}, 1, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.second.size() << " lengths, code " << c.code << " match " << c.match);
+    const std::vector<uint8_t> block = stream(c.second, c.code, c.match);
+    void* h = nullptr;
+    uint32_t min_input = 0, size = 32768;
+    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+    std::vector<uint8_t> out(32768);
+    const BlockCodecError rc =
+        kMszipCodec.decompress(h, block.data(), static_cast<uint32_t>(block.size()), out.data(), &size);
+    if (c.want) {
+      ASSERT_EQ(rc, kCodecOk);
+      EXPECT_EQ(std::string(out.begin(), out.begin() + size), c.want);
+    } else {
+      EXPECT_EQ(rc, kCodecFailed);
+    }
+    EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+  }
+}
+
 }  // namespace
 }  // namespace kestrin::cab::testing
