@@ -120,15 +120,16 @@ TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
 TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
   // 259 characters is the longest name a bundle can hold.
   const std::string longest = "ddd/" + std::string(255, 'n'), long_name = "d" + longest;
-  Drivers("../evil.so\n/etc/hostname=noreg\nC:\\evil.so\nsub\\..\\..\\evil.so\n" + long_name +
-          "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
+  const std::string long_part(256, 'p');
+  Drivers("../evil.so\n/etc/hostname=noreg\nC:\\evil.so\nC:lib.so\n" + long_part +
+          "\nsub\\..\\..\\evil.so\n" + long_name + "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ok.so", "fine");
   BundleFile("DRIVERS/" + longest, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
-  const std::vector<std::string> refused = {"../evil.so", "/etc/hostname", "C:\\evil.so",
-                                            "sub\\..\\..\\evil.so", long_name, ""};
+  const std::vector<std::string> refused = {"../evil.so", "/etc/hostname", "C:\\evil.so", "C:lib.so",
+                                            long_part, "sub\\..\\..\\evil.so", long_name, ""};
   const std::vector<std::string> lines = ctx_.Lines();
   ASSERT_EQ(lines.size(), refused.size() + 2) << ::testing::PrintToString(lines);
   for (size_t i = 0; i < refused.size(); ++i) {
