@@ -36,19 +36,13 @@ struct tRunCase {
 
 const tRunCase kRunCases[] = {
     {"NoBundleArgument", {"/s"}, true, {"#header", kNoCabs}},
-    {"DirectoryInstallsItsUsableBundlesInNameOrder",
-     {"/s", "@dir"},
-     true,
+    {"DirectoryInstallsItsUsableBundlesInNameOrder", {"/s", "@dir"}, true,
      {"#header", "#ok a.cab", "#ok b.cab"}},
     // The cabinet without hw.ini is left out.
-    {"VersionGateRefusesThenOneInstalls",
-     {"/s", "@in/new.cab", "@in/nohw.cab", "@in/good.cab"},
-     true,
-     {"#header", "#gate new.cab", "#ok good.cab"}},
+    {"VersionGateRefusesThenOneInstalls", {"/s", "@in/new.cab", "@in/nohw.cab", "@in/good.cab"},
+     true, {"#header", "#gate new.cab", "#ok good.cab"}},
     {"NotACabinetOrMissing", {"/s", "@in/fake.cab", "@nowhere.cab"}, true, {"#header", kNoCabs}},
-    {"BlanksAndBinDir",
-     {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"},
-     true,
+    {"BlanksAndBinDir", {"/i=/opt/some dir", "/s", "@my bundles/drv one.cab"}, true,
      {"#header", "#ok drv one.cab"}},
     // The archive copy creates OEMCAB: logging starts after the header.
     {"NoOemCabDir", {"/s", "@in/abc.cab"}, false, {"#ok abc.cab"}},

@@ -197,13 +197,10 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
       {data / "SAMPLES/Blink/Blink.kvp", "sample first"}, {ini / "LIB/IoLib/io.lib", "lib first"},
       {ini / "TEMPLATES/Std/Std.kvp", "template first"}, {ini / "TEMPLATES/top.kvt", "top first"}});
   for (const auto& [key, value] : std::map<std::string, std::string>{
-           {"BRWTREECTRL\\HELPFILE_COUNT", "1"},
-           {"BRWTREECTRL\\HELPFILE_NODENAME1", "Main first"},
+           {"BRWTREECTRL\\HELPFILE_COUNT", "1"}, {"BRWTREECTRL\\HELPFILE_NODENAME1", "Main first"},
            {"BRWTREECTRL\\HELPFILE_PATH1", (data / "WebHelp/42/main.htm").string()},
-           {"BRWTREECTRL\\OPCPANEENABLED", "1"},
-           {"Fennick\\FX200", "installed"},
-           {"Fennick\\Port", "502"},
-           {"Online\\TcpDriverTimeout_ms", "3000"},
+           {"BRWTREECTRL\\OPCPANEENABLED", "1"}, {"Fennick\\FX200", "installed"},
+           {"Fennick\\Port", "502"}, {"Online\\TcpDriverTimeout_ms", "3000"},
            {"BRWTREECTRL\\VISIBLEEXTENSIONS", ".pro;.poe;.fxp"}}) {
     EXPECT_EQ(Setting(korvane, key), value) << key;
   }

@@ -115,18 +115,12 @@ class HardwareResultTest : public HardwareTest,
 TEST_P(HardwareResultTest, CountsFilesIntoTheResult) {
   const tResultCase& c = GetParam();
   for (const auto& [path, content] : c.bundle) {
-    if (path.back() == '/') {
-      fs::create_directories(bundle_ / path);
-    } else {
-      BundleFile(path, content);
-    }
+    if (path.back() == '/') fs::create_directories(bundle_ / path);
+    else BundleFile(path, content);
   }
   for (const auto& [path, content] : c.korvane) {
-    if (path.back() == '/') {
-      fs::create_directories(Korvane(path));
-    } else {
-      KorvaneFile(path, content);
-    }
+    if (path.back() == '/') fs::create_directories(Korvane(path));
+    else KorvaneFile(path, content);
   }
   ctx_.InstallationRecord->RecordInstall("$MODULES\\A.INI", 42);
   const std::string registry_before = ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI"));
