@@ -1,11 +1,17 @@
 # kestrin_library(NAME [DEPS lib...] [EXTERNAL target...])
 # Every *.cc of the calling folder except main.cc and *_main.cc becomes the
-# static library kestrin_NAME. Folders without sources yet give an interface
+# static library kestrin_NAME; of the platform back ends only *_win32.cc in a
+# Windows build and only *_posix.cc elsewhere. Folders without sources yet give an interface
 # library, so the layers can grow one at a time.
 function(kestrin_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTERNAL" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   list(FILTER sources EXCLUDE REGEX "(/main|_main)\\.cc$")
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cc$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win32\\.cc$")
+  endif()
   set(deps)
   foreach(d ${ARG_DEPS})
     list(APPEND deps kestrin_${d})

@@ -1,4 +1,5 @@
 #include "app/bundle_list.h"
+#include "host/path_resolve.h"
 
 #include "app/messages.h"
 #include "bundle/bundle.h"
@@ -11,13 +12,13 @@ namespace {
 const std::string kSeparatorLine(90, '-');
 
 std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The folder of a bundle path, without a trailing separator.
 std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   if (slash == std::string::npos) return "";
   return path.substr(0, slash == 0 ? 1 : slash);
 }

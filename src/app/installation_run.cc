@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "app/install_steps.h"
+#include "host/path_resolve.h"
 #include "app/messages.h"
 #include "app/progress_dlg.h"
 #include "bundle/bundle.h"
@@ -25,7 +26,7 @@ std::string ToUpper(std::string text) {
 bool NamesCabinet(const std::string& upper) { return upper.find(".CAB", 1) != std::string::npos; }
 
 std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

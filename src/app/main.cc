@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/kestrin_app.h"
 #include "app/program_info.h"
+#include "host/process.h"
 #ifdef KESTRIN_HAVE_UI
 #include "ui/gui_entry.h"
 #endif
@@ -25,9 +26,11 @@ int main(int argc, char** argv) {
     }
     return kestrin::kExitOk;
   }
-  std::string command_line;
+  // Windows hands the command line over as text; elsewhere it is rebuilt.
+  std::string command_line = kestrin::OwnCommandLineArguments().value_or(std::string());
   std::string error;
-  if (!kestrin::RebuildCommandLine(args, &command_line, &error)) {
+  if (!kestrin::OwnCommandLineArguments() &&
+      !kestrin::RebuildCommandLine(args, &command_line, &error)) {
     fprintf(stderr, "%s\n", error.c_str());
     return kestrin::kExitRefused;
   }

@@ -19,13 +19,8 @@ inline constexpr char kInfoAbout[] = "Information about bundle: %s:";
 inline constexpr char kInfoManufacturer[] = "Manufacturer: %s";
 inline constexpr char kChooseDirectory[] =
     "Please choose a directory, where driver bundles from your OEM are located.";
-inline constexpr char kDirectoryLabel[] = "Show target drivers from directory:";
-inline constexpr char kAvailableLabel[] = "Available target drivers:";
-inline constexpr char kShowDetails[] = "Show details";
+// The dialog's control texts are in ui/main_dialog_controls.def.
 inline constexpr char kChangeView[] = "Change view";
-inline constexpr char kInstallButton[] = "&Install";
-inline constexpr char kInfoLabel[] = "Info:";
-inline constexpr char kExitButton[] = "Exit";
 inline constexpr char kColumnFilepath[] = "Filepath";
 inline constexpr char kColumnOemName[] = "OEM Name";
 inline constexpr char kColumnDescription[] = "Description";

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "app/messages.h"
+#include "host/path_resolve.h"
 #include "app/progress_dlg.h"
 #include "bundle/bundle.h"
 #include "host/ini_file.h"
@@ -15,7 +16,7 @@ namespace {
 constexpr char kDescriptionSection[] = "OEMDriverDisk";
 
 std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

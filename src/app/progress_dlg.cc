@@ -5,6 +5,7 @@
 
 #include "app/install_steps.h"
 #include "app/messages.h"
+#include "host/dos_time.h"
 #include "host/text_format.h"
 #include "host/path_resolve.h"
 #include "host/product_env.h"
@@ -20,7 +21,7 @@ CProgressDlg* g_context = nullptr;
 std::tm SystemLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  LocalTimeOf(now, &local);
   return local;
 }
 

@@ -1,4 +1,5 @@
 #include "bundle/bundle.h"
+#include "host/path_resolve.h"
 
 #include "bundle/cabinet_file.h"
 #include "bundle/report_sink.h"
@@ -15,7 +16,7 @@ constexpr char kHwIni[] = "hw.ini";
 void Trace(const char* text) { Report(text, kCabinetTraceLevel, false); }
 
 std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -27,7 +28,7 @@ std::string AsciiUpper(std::string text) {
 }
 
 std::string JoinDir(const std::string& directory, const std::string& name) {
-  if (!directory.empty() && directory.back() == '/') return directory + name;
+  if (!directory.empty() && IsPathSeparator(directory.back())) return directory + name;
   return directory + "/" + name;
 }
 
@@ -40,7 +41,7 @@ bool UsableFileName(const std::string& name) {
 
 std::string LocalAppDataDir() {
   std::string dir = PerUserDataDir();
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  while (dir.size() > 1 && IsPathSeparator(dir.back())) dir.pop_back();
   return dir;
 }
 
@@ -54,7 +55,7 @@ tBundleTempDir MakeBundleTempDir(const std::string& bundle_path) {
   // Never below the current folder or the root: only an absolute per-user
   // folder and a real file name give a temporary folder.
   const std::string base = LocalAppDataDir();
-  if (base.empty() || base[0] != '/' || base == "/" || !UsableFileName(FileNameOf(bundle_path))) {
+  if (!IsAbsolutePath(base) || base == "/" || !UsableFileName(FileNameOf(bundle_path))) {
     return result;
   }
   CreateDirectoryTree(result.path);  // an existing folder answers 0 as well

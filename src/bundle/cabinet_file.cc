@@ -1,9 +1,10 @@
 #include "bundle/cabinet_file.h"
 
 #include <errno.h>
+#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -53,16 +54,20 @@ class CurrentFileScope {
 class DecoderPath {
  public:
   explicit DecoderPath(const std::string& file_path) {
-    const size_t slash = file_path.rfind('/');
+    const size_t slash = file_path.find_last_of(kPathSeparators);
     name_ = slash == std::string::npos ? file_path : file_path.substr(slash + 1);
     directory_ = file_path.substr(0, file_path.size() - name_.size());
+#ifndef _WIN32
     if (directory_.size() + name_.size() > 255) {
       dir_fd_ = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
       if (dir_fd_ >= 0) directory_ = "/proc/self/fd/" + std::to_string(dir_fd_) + "/";
     }
+#endif
   }
   ~DecoderPath() {
+#ifndef _WIN32
     if (dir_fd_ >= 0) close(dir_fd_);
+#endif
   }
   DecoderPath(const DecoderPath&) = delete;
   DecoderPath& operator=(const DecoderPath&) = delete;
@@ -178,7 +183,7 @@ void CCabinetFile::Close() {
     fdi_ = nullptr;
   }
   if (file_fd_ >= 0) {
-    close(file_fd_);
+    CrtClose(HandleFromFd(file_fd_));
     file_fd_ = -1;
   }
 }
@@ -464,7 +469,7 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
                                          cab::PFDINOTIFICATION record) {
   CCabinetFile* self = CurrentCabinetFile;
   if (self == nullptr || self->output_ == nullptr) return -1;
-  if (self->target_directory_.back() != '/') self->target_directory_ += '/';
+  if (!IsPathSeparator(self->target_directory_.back())) self->target_directory_ += kPathSeparator;
   switch (kind) {
     case cab::fdintCOPY_FILE:
       if (self->accept_every_file_) {
@@ -528,7 +533,7 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
           return -1;
         }
         if (!SiblingCabinetPath(dir, next, &path, &why) && why != "no such file") {
-          const size_t slash = self->file_path_.rfind('/');
+          const size_t slash = self->file_path_.find_last_of(kPathSeparators);
           self->SetError(cab::FDIERROR_CABINET_OPEN,
                          "cannot continue into the next cabinet \"" + Printable(next) + "\" in " +
                              self->file_path_.substr(0, slash + 1) + ": " + why);

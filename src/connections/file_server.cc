@@ -190,7 +190,7 @@ class FileTelvorServer : public ITelvorServer {
  public:
   HRESULT LoadConnectionFile(const std::string& path) override {
     const std::string resolved = ResolvePath(path);
-    const size_t slash = resolved.rfind('/');
+    const size_t slash = resolved.find_last_of(kPathSeparators);
     if (slash == std::string::npos || !IsDirectory(resolved.substr(0, slash + 1))) {
       return E_NOTFOUND;
     }

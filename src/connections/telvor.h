@@ -31,24 +31,36 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u)
 inline bool Succeeded(HRESULT result) { return result >= 0; }
 inline bool Failed(HRESULT result) { return result < 0; }
 
+// The interfaces below, named for QueryInterface.
+enum class TelvorInterface { kServer, kConnection, kProperties };
+
+class ITelvorUnknown;
+using TelvorObject = std::shared_ptr<ITelvorUnknown>;
+
 // Any object the server hands out. Asking it for one of the interfaces
-// below (QueryInterface) is a dynamic_pointer_cast: an object that does not
-// derive from an interface does not offer it. Dropping the last reference
+// below (QueryInterface) is a dynamic_pointer_cast of what the object's
+// Query answers: an object of this program answers itself, so the interfaces
+// it derives from are the ones it offers; an object that stands for one
+// outside the program (a COM object) asks that one and answers the object
+// that offers the interface, or nothing. Dropping the last reference
 // releases the object.
 class ITelvorUnknown {
  public:
   virtual ~ITelvorUnknown() = default;
+  // `self` is the caller's reference to this object.
+  virtual TelvorObject Query(TelvorInterface, const TelvorObject& self) { return self; }
 };
-using TelvorObject = std::shared_ptr<ITelvorUnknown>;
 
 // Asks `object` for interface I; empty when it does not offer it.
 template <typename I>
 std::shared_ptr<I> QueryTelvorInterface(const TelvorObject& object) {
-  return std::dynamic_pointer_cast<I>(object);
+  if (!object) return nullptr;
+  return std::dynamic_pointer_cast<I>(object->Query(I::kInterface, object));
 }
 
 class ITelvorServer : public virtual ITelvorUnknown {
  public:
+  static constexpr TelvorInterface kInterface = TelvorInterface::kServer;
   // 11: loads (and from then on keeps) the connection file at `path`.
   virtual HRESULT LoadConnectionFile(const std::string& path) = 0;
   // 12: creates the connection `name`.
@@ -59,6 +71,7 @@ class ITelvorServer : public virtual ITelvorUnknown {
 
 class ITelvorConnection : public virtual ITelvorUnknown {
  public:
+  static constexpr TelvorInterface kInterface = TelvorInterface::kConnection;
   // 7: the connection's property-set object.
   virtual HRESULT GetProperties(TelvorObject* properties) = 0;
   // 9
@@ -79,6 +92,7 @@ class ITelvorConnection : public virtual ITelvorUnknown {
 
 class ITelvorProperties : public virtual ITelvorUnknown {
  public:
+  static constexpr TelvorInterface kInterface = TelvorInterface::kProperties;
   // 7
   virtual HRESULT SetNumber(const std::string& name, std::int32_t value) = 0;
   // 9

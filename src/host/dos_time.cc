@@ -1,12 +1,7 @@
 #include "host/dos_time.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
-
-#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
@@ -18,13 +13,21 @@ int DaysInMonth(int year, int month) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-void Fail(FsError* error, const std::string& path, int err) {
+}  // namespace
+
+void SetTimeError(FsError* error, const std::string& path, int err) {
   if (error == nullptr || !error->text.empty()) return;
   error->path = path;
   error->text = "cannot set the time of " + path + ": " + std::strerror(err);
 }
 
-}  // namespace
+bool LocalTimeOf(time_t t, std::tm* local) {
+#ifdef _WIN32
+  return localtime_s(local, &t) == 0;
+#else
+  return localtime_r(&t, local) != nullptr;
+#endif
+}
 
 bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
   const int year = 1980 + (dos_date >> 9);
@@ -53,7 +56,7 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
 
 bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
   struct tm tm;
-  if (localtime_r(&t, &tm) == nullptr) return false;
+  if (!LocalTimeOf(t, &tm)) return false;
   const int year = tm.tm_year + 1900;
   if (year < 1980 || year > 2107) return false;
   *dos_date = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
@@ -63,25 +66,11 @@ bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
   return true;
 }
 
-bool SetModificationTime(const std::string& path, time_t t, FsError* error) {
-  const std::string target = ResolvePath(path);
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = t;
-  times[1].tv_nsec = 0;
-  if (utimensat(AT_FDCWD, target.c_str(), times, 0) != 0) {
-    Fail(error, target, errno);
-    return false;
-  }
-  return true;
-}
-
 bool SetDosFileTime(const std::string& path, uint16_t dos_date, uint16_t dos_time,
                     FsError* error) {
   time_t t;
   if (!DosDateTimeToTimeT(dos_date, dos_time, &t)) {
-    Fail(error, path, EINVAL);
+    SetTimeError(error, path, EINVAL);
     return false;
   }
   return SetModificationTime(path, t, error);

@@ -10,6 +10,10 @@
 
 namespace kestrin {
 
+// The local time of t (localtime_r, localtime_s on Windows); false when the
+// C library cannot give it.
+bool LocalTimeOf(time_t t, std::tm* local);
+
 // An MS-DOS date (bits 15-9 year since 1980, 8-5 month, 4-0 day) and time
 // (bits 15-11 hour, 10-5 minute, 4-0 seconds / 2), read as local time, as a
 // time_t. The offset from UTC is the one in force on that date (daylight
@@ -20,6 +24,10 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result);
 // The reverse, in local time; seconds are rounded down to an even number.
 // False for times before 1980 or after 2107.
 bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time);
+
+// Sets `error` (when given and still empty) to "cannot set the time of
+// <path>: <reason>" for the C library error number err.
+void SetTimeError(FsError* error, const std::string& path, int err);
 
 // Sets the modification time of `path` (the access time is left alone).
 bool SetModificationTime(const std::string& path, time_t t, FsError* error = nullptr);

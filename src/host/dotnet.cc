@@ -1,6 +1,9 @@
 #include "host/dotnet.h"
 
 #include <cstdlib>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <optional>
 
 #include "host/pe_version.h"
@@ -16,11 +19,18 @@ bool GetDotNetInstallRoot(std::string* root) {
 }
 
 std::string GetMscoreeVersion() {
+#ifdef _WIN32
+  char system[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(system, sizeof system);
+  if (n == 0 || n >= sizeof system) return std::string();
+  return CutAtThirdDot(ReadPeFileVersion(std::string(system, n) + "\\mscoree.dll"));
+#else
   const char* windows = std::getenv(kWindowsDirVariable);
   if (windows == nullptr || *windows == '\0') return std::string();
   std::string path(windows);
   if (path.back() != '/') path += '/';
   return CutAtThirdDot(ReadPeFileVersion(path + "system32/mscoree.dll"));
+#endif
 }
 
 std::string CutAtThirdDot(std::string version) {

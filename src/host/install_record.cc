@@ -127,7 +127,11 @@ std::string InstallRecord::FormatTimeStamp(FileTime when) {
   const int64_t seconds = static_cast<int64_t>(when / kTicksPerSecond) - kEpochDifference;
   const time_t t = static_cast<time_t>(seconds);
   struct tm tm {};
+#ifdef _WIN32
+  gmtime_s(&tm, &t);
+#else
   gmtime_r(&t, &tm);
+#endif
   char text[64];
   snprintf(text, sizeof(text), "%04d-%02d-%02d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1,
            tm.tm_mday, tm.tm_hour, tm.tm_min);

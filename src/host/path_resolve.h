@@ -11,6 +11,25 @@
 
 namespace kestrin {
 
+// The separator the steps use to join the folders they are given with names,
+// and whether a character ends a folder name ("/" is one on Windows too).
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+inline constexpr bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+// "C:\..." or "\\server\share\...".
+inline constexpr bool IsAbsolutePath(std::string_view path) {
+  const bool letter = !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return (path.size() >= 3 && letter && path[1] == ':' && IsPathSeparator(path[2])) ||
+         (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
+}
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+inline constexpr bool IsPathSeparator(char c) { return c == '/'; }
+inline constexpr bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
+#endif
+
 // ASCII-only case-insensitive comparison (bytes >= 0x80 compare exactly).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // text with A-Z turned into a-z; other bytes unchanged.

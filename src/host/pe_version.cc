@@ -1,14 +1,7 @@
 #include "host/pe_version.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-
-#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
@@ -20,7 +13,6 @@ constexpr uint32_t kVersionInfoId = 1;         // VS_VERSION_INFO
 constexpr uint32_t kHighBit = 0x80000000u;
 // The Windows loader refuses images with more sections than this.
 constexpr uint32_t kMaxSections = 96;
-constexpr off_t kMaxImageSize = off_t{256} << 20;
 
 bool Fits(Bytes data, size_t offset, size_t length) {
   return offset <= data.size() && data.size() - offset >= length;
@@ -303,31 +295,6 @@ std::string VersionResourceFileVersion(Bytes resource) {
     if (std::optional<std::string> text = VersionString(resource, query)) return *text;
   }
   return std::string();
-}
-
-std::string ReadPeFileVersion(const std::string& path) {
-  const std::string resolved = ResolvePath(path);
-  // Non-blocking, so a FIFO in the file's place cannot stall the open.
-  const int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::string();
-  struct stat st {};
-  std::vector<uint8_t> image;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxImageSize;
-  if (ok) {
-    image.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < image.size()) {
-      const ssize_t n = ::read(fd, image.data() + done, image.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // shrunk meanwhile: what was read is the file
-      done += static_cast<size_t>(n);
-    }
-    image.resize(done);
-  }
-  ::close(fd);
-  if (!ok) return std::string();
-  const std::optional<Bytes> resource = FindVersionResource(image);
-  return resource ? VersionResourceFileVersion(*resource) : std::string();
 }
 
 }  // namespace kestrin

@@ -7,6 +7,7 @@
 #define KESTRIN_HOST_PROCESS_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,12 @@ namespace kestrin {
 // quote runs to the end. argv[0] starts at the first character (leading
 // blanks give an empty argv[0]); the result always holds argv[0].
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// The command line this process was started with, as the system hands it
+// over, less the program name and the blanks after it: on Windows the text
+// of GetCommandLineA; elsewhere there is none (the caller rebuilds it from
+// argv).
+std::optional<std::string> OwnCommandLineArguments();
 
 struct ProcessResult;
 

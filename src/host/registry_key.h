@@ -94,6 +94,19 @@ std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
                                                   std::string_view value_name,
                                                   const std::string& store_path = std::string());
 
+// One direct subkey of a key: its name as stored, and its default value
+// when that is a string.
+struct tRegistrySubKey {
+  std::string name;
+  std::optional<std::string> text;
+};
+
+// The direct subkeys of a key below HKEY_LOCAL_MACHINE with their default
+// values, read in one pass (one read of the store); nothing when the key
+// does not exist or cannot be read.
+std::optional<std::vector<tRegistrySubKey>> ReadLocalMachineSubKeys(
+    std::string_view key_path, const std::string& store_path = std::string());
+
 // Sets the default values of several keys below HKEY_LOCAL_MACHINE, in the
 // given order, with one locked and atomic write of the store (keys created
 // as needed), so that a caller with many values pays for one write. Nothing

@@ -1,7 +1,9 @@
 #include "host/registry_store.h"
 
+#ifndef _WIN32
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -413,11 +415,13 @@ std::string RegistryStorePath() {
   } else {
     const char* home = std::getenv("HOME");
     std::string home_dir = home != nullptr ? home : "";
+#ifndef _WIN32
     if (home_dir.empty()) {
       if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
         home_dir = pw->pw_dir;
       }
     }
+#endif
     if (home_dir.empty()) return std::string();
     base = home_dir + "/.config";
   }

@@ -1,8 +1,9 @@
 #include "steps/connections.h"
 
+#include <memory>
 #include <string>
 
-#include "connections/file_server.h"
+#include "connections/server_class.h"
 #include "connections/telvor_client.h"
 #include "host/ini_file.h"
 #include "host/sleep.h"
@@ -58,8 +59,8 @@ int InstallConnections(StepContext& context, ITelvorServerClass& server_class,
 }
 
 int InstallConnections(StepContext& context) {
-  FileTelvorServerClass server_class;
-  return InstallConnections(context, server_class, SleepMilliseconds);
+  const std::unique_ptr<ITelvorServerClass> server_class = MakeTelvorServerClass();
+  return InstallConnections(context, *server_class, SleepMilliseconds);
 }
 
 }  // namespace kestrin

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/ini_file.h"
+#include "host/path_resolve.h"
 #include "host/text_format.h"
 #include "steps/steps.h"
 
@@ -55,7 +56,7 @@ std::optional<std::string> Find(const IniSectionMap& map, const std::string& key
 
 std::string ToolListPath(const StepContext& context) {
   std::string path = context.ProductIniDir;
-  if (path.empty() || path.back() != '/') path += '/';
+  if (path.empty() || !IsPathSeparator(path.back())) path += kPathSeparator;
   return path + "System/CUSTTOOL.INI";
 }
 

@@ -86,7 +86,7 @@ int InstallDriverLibraries(StepContext& context) {
     }
     // A name with folders lands in the same folders below the program
     // folder, where it is looked for, recorded and registered.
-    const std::string destination = installed.substr(0, installed.rfind('/'));
+    const std::string destination = installed.substr(0, installed.find_last_of(kPathSeparators));
     if (CopyFilesChecked(source, destination, 0, 0, nullptr, NameMode::kLiteral) == 1) {
       ++copied;
       if (context.InstallationRecord != nullptr) {

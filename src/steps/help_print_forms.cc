@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <map>
 #include <set>
 
 #include "host/file_system.h"
@@ -15,7 +16,6 @@
 #include "host/path_resolve.h"
 #include "host/product_env.h"
 #include "host/registry_key.h"
-#include "host/registry_store.h"
 #include "host/settings.h"
 #include "host/text_format.h"
 #include "steps/step_paths.h"
@@ -72,7 +72,7 @@ bool MayReplaceOemFolder(StepContext& context, const char* question) {
 }
 
 bool CheckAbsolute(StepContext& context, const std::string& dir) {
-  if (!dir.empty() && dir.front() == '/') return true;
+  if (IsAbsolutePath(dir)) return true;
   context.AddInfoF(kNotAbsolute, dir.c_str());
   return false;
 }
@@ -172,25 +172,22 @@ tHelpTree ReadHelpTree() {
   tHelpTree tree;
   tree.count = std::max(0, CRegistryKey(RegistryRoot::kLocalMachine, HelpKey(kHelpCountKey)).GetInt(0));
   if (tree.count == 0) return tree;
-  // The pages are looked up among the keys the store holds, so that a
-  // count far above them costs nothing.
-  RegistryStore store;
-  if (!LoadRegistryStore(RegistryStorePath(), store).ok()) return tree;
-  const std::optional<std::string> path_key = LocalMachinePath(HelpKey(kHelpPathKey));
-  if (!path_key) return tree;
-  const std::string_view stem = std::string_view(*path_key).substr(path_key->rfind('\\') + 1);
-  std::set<int> numbers;
-  for (const std::string& key : store.KeyPaths()) {
-    const size_t last = key.rfind('\\');
-    if (last == std::string::npos) continue;
-    const int number = KeyNumber(std::string_view(key).substr(last + 1), stem);
-    if (number >= 1 && number <= tree.count) numbers.insert(number);
+  // The pages are looked up among the subkeys that exist, so that a count
+  // far above them costs nothing.
+  const std::string path_key = HelpKey(kHelpPathKey);
+  const size_t last = path_key.rfind('\\');
+  if (last == std::string::npos) return tree;
+  const std::string_view stem = std::string_view(path_key).substr(last + 1);
+  const auto subkeys = ReadLocalMachineSubKeys(path_key.substr(0, last));
+  if (!subkeys) return tree;
+  std::map<int, std::string> pages;
+  for (const tRegistrySubKey& subkey : *subkeys) {
+    const int number = KeyNumber(subkey.name, stem);
+    if (number >= 1 && number <= tree.count && subkey.text && !subkey.text->empty()) {
+      pages.emplace(number, *subkey.text);
+    }
   }
-  for (int number : numbers) {
-    const std::optional<std::string> key = LocalMachinePath(NumberedHelpKey(kHelpPathKey, number));
-    const RegistryValue* value = key ? store.FindValue(*key, "") : nullptr;
-    if (value != nullptr && value->is_string && !value->data.empty()) tree.paths.push_back(value->data);
-  }
+  for (auto& [number, path] : pages) tree.paths.push_back(std::move(path));
   return tree;
 }
 
@@ -206,7 +203,7 @@ int InstallHelpPages(StepContext& context) {
   if (!IsDirectory(source)) return 2;
   if (!CheckAbsolute(context, context.ProgramDataDir)) return 1;
   const std::string destination =
-      JoinPath(context.ProgramDataDir, "WebHelp") + StringPrintf("/%d/", context.OemId);
+      JoinPath(context.ProgramDataDir, "WebHelp") + StringPrintf("%c%d%c", kPathSeparator, context.OemId, kPathSeparator);
 
   std::vector<tHelpDeletion> deletions;
   std::vector<tHelpNode> nodes;
@@ -229,7 +226,7 @@ int InstallPrintForms(StepContext& context) {
   if (!IsDirectory(source)) return 2;
   if (!CheckAbsolute(context, context.ProductIniDir)) return 1;
   const std::string destination = JoinPath(RemoveTrailingSeparator(context.ProductIniDir), "Printforms") +
-                                  StringPrintf("/%d/", context.OemId);
+                                  StringPrintf("%c%d%c", kPathSeparator, context.OemId, kPathSeparator);
   if (PrepareOemFolder(context, destination, kPrintFormsQuestion) == 3) return 3;
   return CopyFolderVerified(context, source, destination) ? 0 : 1;
 }

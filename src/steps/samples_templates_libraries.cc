@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/file_system.h"
+#include "host/path_resolve.h"
 #include "host/install_record.h"
 #include "host/product_env.h"
 #include "host/text_format.h"
@@ -52,11 +53,11 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
 // "" (after a report line) when it is not an absolute path.
 std::string CurrentIniDir(StepContext& context) {
   std::string dir = GetIniPath();
-  if (dir.empty() || dir.front() != '/') {
+  if (!IsAbsolutePath(dir)) {
     context.AddInfoF(kNotAbsolute, dir.c_str());
     return std::string();
   }
-  if (dir.back() != '/') dir += '/';
+  if (!IsPathSeparator(dir.back())) dir += kPathSeparator;
   return dir;
 }
 
@@ -78,7 +79,7 @@ int InstallSamples(StepContext& context) {
   const std::string source = BundleFolder(context.BundleTempDir, "SAMPLES");
   std::vector<DirEntry> entries;
   if (!IsDirectory(source) || !ListFolder(source, &entries)) return 2;
-  if (context.ProgramDataDir.empty() || context.ProgramDataDir.front() != '/') {
+  if (!IsAbsolutePath(context.ProgramDataDir)) {
     context.AddInfoF(kNotAbsolute, context.ProgramDataDir.c_str());
     return 1;
   }

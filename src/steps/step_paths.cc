@@ -1,4 +1,5 @@
 #include "steps/step_paths.h"
+#include "host/path_resolve.h"
 
 #include "host/safe_path.h"
 
@@ -14,7 +15,7 @@ constexpr size_t kMaxComponent = 255;
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string path(dir);
-  if (path.empty() || path.back() != '/') path += '/';
+  if (path.empty() || !IsPathSeparator(path.back())) path += kPathSeparator;
   path += name;
   return path;
 }

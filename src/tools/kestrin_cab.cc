@@ -106,7 +106,7 @@ class Decoder {
 };
 
 void SplitPath(const std::string& path, std::string* dir, std::string* name) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = path.find_last_of(kPathSeparators);
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
   *dir = path.substr(0, path.size() - name->size());
 }

@@ -5,6 +5,9 @@
 #include <wx/image.h>
 
 #include <memory>
+#include <utility>
+
+#include "ui/icon_shapes.h"
 
 namespace kestrin {
 
@@ -24,27 +27,29 @@ wxBitmap DrawBox(int size, const wxColour& body, const wxColour& lid) {
     if (gc) {
       const double s = size;
       gc->SetPen(wxPen(body.ChangeLightness(60), std::max(1, size / 16)));
-      gc->SetBrush(wxBrush(body));
-      gc->DrawRectangle(s * 0.12, s * 0.32, s * 0.76, s * 0.56);
-      gc->SetBrush(wxBrush(lid));
-      gc->DrawRectangle(s * 0.06, s * 0.16, s * 0.88, s * 0.18);
-      gc->SetBrush(wxBrush(*wxWHITE));
-      gc->DrawRectangle(s * 0.36, s * 0.46, s * 0.28, s * 0.14);
+      for (const auto& [shape, brush] : {std::pair{icon::kBody, wxBrush(body)},
+                                         std::pair{icon::kLid, wxBrush(lid)},
+                                         std::pair{icon::kLabel, wxBrush(*wxWHITE)}}) {
+        gc->SetBrush(brush);
+        gc->DrawRectangle(s * shape.x, s * shape.y, s * shape.width, s * shape.height);
+      }
     }
   }
   return bitmap;
 }
 
+wxColour Colour(const icon::tColour& c) { return wxColour(c.red, c.green, c.blue); }
+
 }  // namespace
 
 wxIcon ProgramIcon(int size) {
-  wxIcon icon;
-  icon.CopyFromBitmap(DrawBox(size, wxColour(46, 110, 180), wxColour(240, 170, 40)));
-  return icon;
+  wxIcon picture;
+  picture.CopyFromBitmap(DrawBox(size, Colour(icon::kProgramBody), Colour(icon::kProgramLid)));
+  return picture;
 }
 
 wxBitmap BundleBitmap(int size) {
-  return DrawBox(size, wxColour(170, 120, 60), wxColour(120, 80, 40));
+  return DrawBox(size, Colour(icon::kBundleBody), Colour(icon::kBundleLid));
 }
 
 }  // namespace kestrin

@@ -59,12 +59,10 @@ MainDialog::MainDialog(CProgressDlg& context, wxWindow* parent)
   details_->SetToolTip(msg::kChangeView);
 
   InitResize();
-  // The fields and lists follow the width; the buttons and the box keep
-  // their distance from the right border. Nothing follows the height.
-  for (int id : {+kDirectoryFieldId, +kBundleListId, +kInfoListId, +kProgressId})
-    AddControl(id, 1, 1, 0, 0, kNoErase);
-  for (int id : {+kBrowseId, +kShowDetailsId, +kInstallId, +kExitId})
-    AddControl(id, 2, 2, 0, 0, kNoErase);
+  for (const tAnchor& a : MainDialogAnchors()) {
+    const int id = a.id == KESTRIN_IDC_EXIT ? +kExitId : a.id;
+    AddControl(id, a.left_mode, a.right_mode, a.top_mode, a.bottom_mode, a.options);
+  }
 
   bundle_list_->InsertColumns();
   bundle_list_->SetDisplayOrder({1, 2, 3, 0});
@@ -117,13 +115,7 @@ MainDialog::MainDialog(CProgressDlg& context, wxWindow* parent)
 
 MainDialog::~MainDialog() { context_.SetUi(*previous_ui_); }
 
-void MainDialog::OnFirstShow() {
-  FillBundleList();
-  context_.ResetInfoList(true);
-  EnableInstall(false);
-  ShowMembers();
-  context_.FirstShowPending = false;
-}
+void MainDialog::OnFirstShow() { kestrin::OnFirstShow(context_, *this); }
 
 void MainDialog::ShowMembers() { directory_->ChangeValue(wxString::FromUTF8(context_.DirectoryText)); }
 
@@ -153,33 +145,20 @@ void MainDialog::OnSelectionChanged() {
   });
 }
 
-void MainDialog::ShowBundleInfo() {
-  const std::vector<tBundleRow> selected = bundle_list_->SelectedRows();
-  if (selected.empty()) {
-    context_.ResetInfoList(true);
-    EnableInstall(false);
-    return;
-  }
-  EnableInstall(true);
-  ClearLines();
-  info_list_->Freeze();
-  for (const std::string& line : BundleInfoLines(selected, context_.AvailableBundles))
-    context_.AddInfo(line, 1, false);
+void MainDialog::ShowBundleInfo() { kestrin::ShowBundleInfo(context_, *this); }
+
+std::vector<tBundleRow> MainDialog::SelectedRows() { return bundle_list_->SelectedRows(); }
+
+void MainDialog::BeginInfoBlock() { info_list_->Freeze(); }
+
+void MainDialog::EndInfoBlock() {
   info_list_->Thaw();
   Repaint(info_list_);
 }
 
 void MainDialog::OnBrowse() {
   const std::optional<std::string> chosen = ChooseBundleFolder(this, context_.OemCabDir);
-  if (!chosen) return;
-  context_.BundleDirectories = {*chosen};
-  context_.ScanBundleDirectories();
-  FillBundleList();
-  context_.ResetInfoList(true);
-  context_.DirectoryText = *chosen;
-  EnableInstall(false);
-  ShowMembers();
-  context_.ResetInfoList(true);
+  if (chosen) OnFolderChosen(context_, *this, *chosen);
 }
 
 void MainDialog::OnShowDetails() {
@@ -187,8 +166,7 @@ void MainDialog::OnShowDetails() {
   bundle_list_->ToggleView();
   --quiet_;
   details_->SetValue(bundle_list_->view_mode() == CCabFileListBox::kDetailView);
-  context_.ResetInfoList(true);
-  EnableInstall(false);
+  OnViewSwitched(context_, *this);
 }
 
 void MainDialog::OnInstall() {

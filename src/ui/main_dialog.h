@@ -11,6 +11,8 @@
 
 #include "app/progress_dlg.h"
 #include "app/ui_services.h"
+#include "ui/dialog_flow.h"
+#include "ui/main_dialog_template.h"
 #include "ui/resize_dlg.h"
 
 class wxButton;
@@ -26,16 +28,16 @@ class CCabFileListBox;
 // Control ids of the main dialog. "Exit" is the dialog's cancel button, so
 // Escape and the window's close box end the dialog the same way.
 enum MainDialogId {
-  kProgressId = 1000,
-  kInfoListId = 1001,
-  kDirectoryFieldId = 1002,
-  kBrowseId = 1003,
-  kInstallId = 1004,
-  kBundleListId = 1006,
-  kDirectoryLabelId = 1008,
-  kAvailableLabelId = 1009,
-  kInfoLabelId = 1010,
-  kShowDetailsId = 1012,
+  kProgressId = KESTRIN_IDC_PROGRESS,
+  kInfoListId = KESTRIN_IDC_INFO_LIST,
+  kDirectoryFieldId = KESTRIN_IDC_DIRECTORY,
+  kBrowseId = KESTRIN_IDC_BROWSE,
+  kInstallId = KESTRIN_IDC_INSTALL,
+  kBundleListId = KESTRIN_IDC_BUNDLE_LIST,
+  kDirectoryLabelId = KESTRIN_IDC_DIRECTORY_LABEL,
+  kAvailableLabelId = KESTRIN_IDC_AVAILABLE_LABEL,
+  kInfoLabelId = KESTRIN_IDC_INFO_LABEL,
+  kShowDetailsId = KESTRIN_IDC_SHOW_DETAILS,
   kExitId = wxID_CANCEL,
 };
 
@@ -45,7 +47,7 @@ void CreateMainDialogControls(wxWindow* dialog);
 // The dialog's client size in dialog units.
 wxSize MainDialogSize();
 
-class MainDialog : public CResizeDlg, public UiServices {
+class MainDialog : public CResizeDlg, public MainDialogWindow {
  public:
   // Shows `text` in a message box with `style` (wxYES_NO | wxICON_QUESTION
   // or wxOK | wxICON_INFORMATION); returns wxID_YES, wxID_NO or wxID_OK.
@@ -59,7 +61,7 @@ class MainDialog : public CResizeDlg, public UiServices {
   void SetMessageBox(MessageBox box) { message_box_ = std::move(box); }
 
   // The handlers (also reached through the controls' events).
-  void FillBundleList();
+  void FillBundleList() override;
   void ShowBundleInfo();
   void OnBrowse();
   void OnShowDetails();
@@ -80,6 +82,12 @@ class MainDialog : public CResizeDlg, public UiServices {
   bool AskYesNo(const std::string& text) override;
   void Inform(const std::string& text) override;
 
+  // MainDialogWindow.
+  void ShowMembers() override;
+  std::vector<tBundleRow> SelectedRows() override;
+  void BeginInfoBlock() override;
+  void EndInfoBlock() override;
+
   CCabFileListBox* bundle_list() const { return bundle_list_; }
   wxListBox* info_list() const { return info_list_; }
   wxGauge* progress() const { return progress_; }
@@ -92,7 +100,6 @@ class MainDialog : public CResizeDlg, public UiServices {
  private:
   void OnFirstShow();
   void OnSelectionChanged();
-  void ShowMembers();
   void Repaint(wxWindow* window);
 
   CProgressDlg& context_;

@@ -7,9 +7,9 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/messages.h"
 #include "ui/cab_file_list_box.h"
 #include "ui/main_dialog.h"
+#include "ui/main_dialog_template.h"
 
 namespace kestrin {
 
@@ -26,25 +26,18 @@ struct tControlPlace {
 };
 
 const tControlPlace kControls[] = {
-    {kDirectoryLabelId, Kind::kLabel, msg::kDirectoryLabel, 10, 10, 169, 10},
-    {kDirectoryFieldId, Kind::kReadOnlyEdit, "", 10, 22, 286, 15},
-    {kBrowseId, Kind::kButton, "...", 295, 22, 15, 15},
-    {kAvailableLabelId, Kind::kLabel, msg::kAvailableLabel, 10, 49, 96, 10},
-    {kShowDetailsId, Kind::kCheckBox, msg::kShowDetails, 197, 43, 61, 13},
-    {kInstallId, Kind::kDefaultButton, msg::kInstallButton, 260, 42, 50, 15},
-    {kBundleListId, Kind::kBundleList, "", 10, 61, 300, 100},
-    {kInfoLabelId, Kind::kLabel, msg::kInfoLabel, 10, 171, 118, 10},
-    {kInfoListId, Kind::kInfoList, "", 10, 183, 300, 100},
-    {kProgressId, Kind::kProgressBar, "", 10, 294, 240, 15},
-    {kExitId, Kind::kButton, msg::kExitButton, 260, 294, 50, 15},
+#define KESTRIN_CONTROL(id, kind, text, x, y, w, h) {id, Kind::k##kind, text, x, y, w, h},
+#include "ui/main_dialog_controls.def"
+#undef KESTRIN_CONTROL
 };
 
 }  // namespace
 
-wxSize MainDialogSize() { return wxSize(320, 319); }
+wxSize MainDialogSize() { return wxSize(KESTRIN_DIALOG_WIDTH, KESTRIN_DIALOG_HEIGHT); }
 
 void CreateMainDialogControls(wxWindow* dialog) {
-  for (const tControlPlace& c : kControls) {
+  for (tControlPlace c : kControls) {
+    if (c.id == KESTRIN_IDC_EXIT) c.id = kExitId;  // the toolkit's cancel id
     const wxPoint pos = dialog->ConvertDialogToPixels(wxPoint(c.x, c.y));
     const wxSize size = dialog->ConvertDialogToPixels(wxSize(c.width, c.height));
     const wxString text = wxString::FromUTF8(c.text);

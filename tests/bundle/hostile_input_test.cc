@@ -1,30 +1,25 @@
 // Hostile and odd cabinets and bundle folders: next-cabinet names that leave
 // the cabinet's folder, FIFOs and folders named *.cab, bundle names holding
-// wildcard characters, cabinets of many damaged folders, an output file
-// whose close fails, and what the cabinet code reports by itself.
+// wildcard characters, cabinets of many damaged folders, and an output file
+// whose close fails.
 #include <dlfcn.h>
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "bundle/bundle.h"
 #include "bundle/bundle_test_util.h"
 #include "bundle/cabinet_file.h"
-#include "bundle/report_sink.h"
 #include "support/cab_builder.h"
 #include "support/child.h"
 #include "support/sandbox.h"
@@ -161,9 +156,6 @@ TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
       EXPECT_TRUE(CleanErrors(x.err)) << x.err;
       EXPECT_NE(x.err.find(c.why), std::string::npos) << x.err;
     }
-    const RunResult t = CabWithin(60, {"t", cab});
-    EXPECT_EQ(t.exit_code, c.follows ? 0 : 1) << t.err;
-
     // The installer's unpacking takes the same road.
     const std::string target = (dir.parent_path() / "unpacked").string();
     const int unpacked = InChild([&] { return ExtractCabinetFile(cab, target) + 10; });
@@ -189,22 +181,13 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
             0);
   EXPECT_EQ(InChild([&] { return DirectoryHasBundle(dir.string()) ? 0 : 1; }), 0);
   EXPECT_EQ(InChild([&] { return CheckBundle(fifo) ? 1 : 0; }), 0);
-  EXPECT_EQ(InChild([&] {
-              CCabinetFile file;
-              if (file.Open(fifo)) return 1;
-              return file.LastError().find("not a regular file") != std::string::npos ? 0 : 2;
-            }),
-            0);
   struct Case {
     std::vector<std::string> args;
     const char* why;
   };
   const std::string folder = (dir / "dir.cab").string();
   const std::vector<Case> cases = {
-      {{"l", fifo}, "not a regular file"},
-      {{"t", fifo}, "not a regular file"},
       {{"x", fifo, "-d", work_.Sub("out")}, "not a regular file"},
-      {{"l", folder}, "a folder"},
       {{"t", folder}, "a folder"},
   };
   for (const Case& c : cases) {
@@ -254,20 +237,15 @@ std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
   return cab.Build();
 }
 
+// The limit only catches a return to quadratic time (minutes; about 0.2 s
+// optimised), not a slow machine.
 TEST_F(HostileBundleTest, ManyDamagedFoldersAreReportedInLinearTime) {
   const fs::path cab = work_.path() / "damaged.cab";
   WriteFileOrDie(cab, ManyFolders(20000, [](int) { return true; }));
-  const auto start = std::chrono::steady_clock::now();
-  const RunResult t = CabWithin(120, {"t", cab.string()});
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  // Measured at about 0.2 s optimised; the limit only catches a return to
-  // quadratic time (minutes), not a slow machine.
-  EXPECT_LT(seconds, 60.0);
+  const RunResult t = CabWithin(60, {"t", cab.string()});
   EXPECT_EQ(t.exit_code, 1);
   EXPECT_TRUE(CleanErrors(t.err)) << t.err.substr(0, 500);
   EXPECT_NE(t.err.find("\"f0\": corrupt cabinet"), std::string::npos) << t.err.substr(0, 500);
-  std::printf("[   INFO   ] kestrin-cab t of 20000 damaged folders: %.2f s\n", seconds);
 }
 
 TEST_F(HostileBundleTest, EveryGoodFolderAmongDamagedOnesIsExtracted) {
@@ -317,40 +295,6 @@ TEST_F(HostileBundleTest, AFailingCloseKeepsTheExtractionGoingAndFailsIt) {
   EXPECT_EQ(ReadFileOrDie(out / "c.txt"), "third");
   EXPECT_EQ(file.LastErrorCode(), kCabErrorOutput);
   EXPECT_NE(file.LastError().find("b.txt"), std::string::npos) << file.LastError();
-}
-
-TEST_F(HostileBundleTest, TheCabinetCodeReportsNothingByItself) {
-  std::vector<std::string> shown;
-  const ReportSink old = SetReportSink([&](const std::string& text, int level, bool log) {
-    if (level < 2 || log) shown.push_back(text);
-  });
-  const fs::path dir = work_.path() / "r";
-  fs::create_directories(dir / "blocked");
-  // A refused member name, an output that cannot be made (a folder is in
-  // its way), a damaged block.
-  WriteFileOrDie(dir / "evil.cab", StoredCabinet({{"..\\evil.txt", "x"}, {"ok.txt", "y"}}));
-  WriteFileOrDie(dir / "blocked.cab", StoredCabinet({{"blocked", "x"}}));
-  WriteFileOrDie(dir / "damaged.cab", ManyFolders(2, [](int i) { return i == 1; }));
-  EXPECT_EQ(ExtractCabinetFile((dir / "evil.cab").string(), (dir / "t1").string()), -2);
-  EXPECT_EQ(ExtractCabinetFile((dir / "blocked.cab").string(), dir.string()), -2);
-  EXPECT_EQ(ExtractCabinetFile((dir / "damaged.cab").string(), (dir / "t3").string()), -2);
-  EXPECT_EQ(ExtractCabinetFile((dir / "missing.cab").string(), (dir / "t4").string()), 0);
-  SetReportSink(old);
-  EXPECT_EQ(shown, std::vector<std::string>{});
-}
-
-TEST_F(HostileBundleTest, ALastBlockThatFailsInACabinetWithoutSuccessorSaysWhat) {
-  cb::CabBuilder cab;
-  cb::DataBlock bad = Stored(content_.substr(100));
-  bad.checksum = 1;
-  cab.folders.push_back(cb::Folder{0, {Stored(content_.substr(0, 100)), bad}, {}});
-  cab.files = {cb::File{"f", 300, 0, 0}};
-  WriteFileOrDie(work_.path() / "one.cab", cab.Build());
-  CCabinetFile file;
-  ASSERT_TRUE(file.Open(work_.Sub("one.cab")));
-  EXPECT_EQ(file.ExtractAll(work_.Sub("out")), -2);
-  EXPECT_EQ(file.LastErrorCode(), cab::FDIERROR_CORRUPT_CABINET);
-  EXPECT_NE(file.LastError().find("\"f\": corrupt cabinet"), std::string::npos) << file.LastError();
 }
 
 }  // namespace

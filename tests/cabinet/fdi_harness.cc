@@ -1,9 +1,5 @@
 #include "fdi_harness.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Handle table: index + 1 is the handle (never 0 or -1).
+// Handle table: index + 1 is the handle (never 0 or -1). An input handle
+// reads `data`; an output handle hashes what is written.
 struct Slot {
-  enum Kind { kFree, kMemory, kDisk, kOutput } kind = kFree;
-  const std::string* data = nullptr;  // kMemory
-  int fd = -1;                        // kDisk
-  uint64_t pos = 0;                   // kMemory: read position; kOutput: size
+  bool used = false;
+  const std::string* data = nullptr;
+  uint64_t pos = 0;  // read position, or bytes written
   std::unique_ptr<kestrin::testing::Sha256> sha;
 };
 std::vector<Slot>& Slots() {
@@ -35,14 +31,16 @@ std::vector<Slot>& Slots() {
 Slot* Lookup(INT_PTR hf) {
   if (hf <= 0 || static_cast<size_t>(hf) > Slots().size()) return nullptr;
   Slot* s = &Slots()[hf - 1];
-  return s->kind == Slot::kFree ? nullptr : s;
+  return s->used ? s : nullptr;
 }
-INT_PTR NewSlot(Slot::Kind kind) {
+INT_PTR NewSlot(const std::string* data) {
   auto& slots = Slots();
   size_t i = 0;
-  while (i < slots.size() && slots[i].kind != Slot::kFree) ++i;
+  while (i < slots.size() && slots[i].used) ++i;
   if (i == slots.size()) slots.emplace_back();
-  slots[i].kind = kind;
+  slots[i].used = true;
+  slots[i].data = data;
+  if (!data) slots[i].sha = std::make_unique<kestrin::testing::Sha256>();
   ++Harness::Get().open_handles;
   return static_cast<INT_PTR>(i + 1);
 }
@@ -59,29 +57,18 @@ void Free(void* p) {
 }
 uint32_t Read(INT_PTR hf, void* buf, uint32_t cb) {
   Slot* s = Lookup(hf);
-  if (s && s->kind == Slot::kMemory) {
-    const uint32_t n = static_cast<uint32_t>(
-        std::min<uint64_t>(cb, s->pos < s->data->size() ? s->data->size() - s->pos : 0));
-    std::memcpy(buf, s->data->data() + s->pos, n);
-    s->pos += n;
-    return n;
-  }
-  if (!s || s->kind != Slot::kDisk) return kIoError;
-  uint32_t done = 0;
-  while (done < cb) {
-    const ssize_t n = ::read(s->fd, static_cast<char*>(buf) + done, cb - done);
-    if (n < 0) return kIoError;
-    if (n == 0) break;
-    done += static_cast<uint32_t>(n);
-  }
-  return done;
+  if (!s || !s->data) return kIoError;
+  const uint32_t n = static_cast<uint32_t>(
+      std::min<uint64_t>(cb, s->pos < s->data->size() ? s->data->size() - s->pos : 0));
+  std::memcpy(buf, s->data->data() + s->pos, n);
+  s->pos += n;
+  return n;
 }
 uint32_t Write(INT_PTR hf, const void* buf, uint32_t cb) {
   Slot* s = Lookup(hf);
-  if (!s || s->kind != Slot::kOutput) return kIoError;
-  const uint64_t limit = Harness::Get().output_limit;
-  const uint32_t n =
-      s->pos + cb > limit ? static_cast<uint32_t>(std::max(limit, s->pos) - s->pos) : cb;
+  if (!s || s->data) return kIoError;
+  const uint64_t limit = std::max(Harness::Get().output_limit, s->pos);
+  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(cb, limit - s->pos));
   s->sha->Update(buf, n);
   s->pos += n;
   return n;
@@ -90,20 +77,15 @@ int Close(INT_PTR hf) {
   Slot* s = Lookup(hf);
   if (!s) return -1;
   Harness& h = Harness::Get();
-  int result = 0;
-  if (s->kind == Slot::kDisk) ::close(s->fd);
-  if (s->kind != Slot::kOutput && h.fail_close > 0) {
-    --h.fail_close;
-    result = -1;
-  }
+  const bool fail = s->data && h.fail_close > 0;
+  h.fail_close -= fail;
   *s = Slot{};
   --h.open_handles;
-  return result;
+  return fail ? -1 : 0;
 }
 long Seek(INT_PTR hf, long dist, int origin) {
   Slot* s = Lookup(hf);
-  if (s && s->kind == Slot::kDisk) return static_cast<long>(::lseek(s->fd, dist, origin));
-  if (!s || s->kind != Slot::kMemory) return -1;
+  if (!s || !s->data) return -1;
   const int64_t base = origin == SEEK_SET   ? 0
                        : origin == SEEK_CUR ? static_cast<int64_t>(s->pos)
                                             : static_cast<int64_t>(s->data->size());
@@ -115,24 +97,11 @@ INT_PTR Open(const char* path, int oflag, int pmode) {
   Harness& h = Harness::Get();
   if (oflag != kOpenReadOnlyBinary || pmode != kOpenPermission) return -1;
   auto it = h.files.find(path);
-  if (it != h.files.end()) {
-    const INT_PTR hf = NewSlot(Slot::kMemory);
-    Slots()[hf - 1].data = &it->second;
-    return hf;
+  if (it == h.files.end() && h.allow_disk && fs::is_regular_file(path)) {
+    std::ifstream in(path, std::ios::binary);
+    it = h.files.emplace(path, std::string(std::istreambuf_iterator<char>(in), {})).first;
   }
-  if (!h.allow_disk) return -1;
-  const int fd = ::open(path, O_RDONLY);
-  if (fd < 0) return -1;
-  const INT_PTR hf = NewSlot(Slot::kDisk);
-  Slots()[hf - 1].fd = fd;
-  return hf;
-}
-
-uint32_t Le(const std::string& s, size_t at, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i)
-    v = v << 8 | static_cast<uint8_t>(at + i < s.size() ? s[at + i] : 0);
-  return v;
+  return it == h.files.end() ? -1 : NewSlot(&it->second);
 }
 
 }  // namespace
@@ -155,21 +124,20 @@ HFDI MakeTestContext(ERF* erf) {
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID, n->iFolder, n->fdie});
+  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID,
+                            n->iFolder, n->fdie});
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
     return answer;
   }
   if (kind == fdintCOPY_FILE) {
-    if (!r->only.empty() && std::count(r->only.begin(), r->only.end(), n->psz1) == 0) return 0;
-    const INT_PTR hf = NewSlot(Slot::kOutput);
-    Slots()[hf - 1].sha = std::make_unique<kestrin::testing::Sha256>();
-    return hf;
+    const bool wanted = r->only.empty() || std::count(r->only.begin(), r->only.end(), n->psz1);
+    return wanted ? NewSlot(nullptr) : 0;
   }
   if (kind == fdintCLOSE_FILE_INFO) {
     Slot* s = Lookup(n->hf);
-    const bool out = s && s->kind == Slot::kOutput;
+    const bool out = s && !s->data;
     r->files.push_back(Extracted{n->psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
                                  n->time, n->attribs, n->cb});
     Close(n->hf);
@@ -195,6 +163,14 @@ std::vector<std::string> Recorder::Names() const {
   return names;
 }
 
+std::vector<std::string> Recorder::Requests() const {
+  std::vector<std::string> asked;
+  for (const Event& e : events) {
+    if (e.kind == fdintNEXT_CABINET) asked.push_back(e.psz1 + "/" + std::to_string(e.fdie));
+  }
+  return asked;
+}
+
 CopyResult CopyCabinet(const fs::path& cab) {
   const int64_t blocks_before = Harness::Get().live_blocks;
   ERF erf{};
@@ -204,6 +180,7 @@ CopyResult CopyCabinet(const fs::path& cab) {
   EXPECT_TRUE(FDIDestroy(hfdi));
   EXPECT_EQ(Harness::Get().live_blocks, blocks_before) << "memory left behind: " << cab;
   EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open: " << cab;
+  Harness::Get().files.clear();
   return CopyResult{ok, ok ? 0 : erf.erfOper, rec.files};
 }
 
@@ -213,8 +190,7 @@ std::vector<ExpectedFile> ReadExpected(const fs::path& file) {
   std::vector<ExpectedFile> out;
   std::ifstream in(file);
   EXPECT_TRUE(in.good()) << "cannot read " << file;
-  std::string line, size;
-  while (std::getline(in, line)) {
+  for (std::string line, size; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     ExpectedFile f;
@@ -225,30 +201,6 @@ std::vector<ExpectedFile> ReadExpected(const fs::path& file) {
     out.push_back(f);
   }
   return out;
-}
-
-std::vector<RawFolder> RawFolders(const std::string& cab) {
-  std::vector<RawFolder> folders;
-  const uint32_t count = Le(cab, 26, 2), flags = Le(cab, 30, 2);
-  size_t at = 36, folder_reserve = 0, data_reserve = 0;
-  if (flags & 4) {
-    folder_reserve = Le(cab, 38, 1);
-    data_reserve = Le(cab, 39, 1);
-    at += 4 + Le(cab, 36, 2);
-  }
-  for (int i = 0; i < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++i)
-    at = cab.find('\0', at) + 1;
-  for (uint32_t i = 0; i < count && at + 8 <= cab.size(); ++i, at += 8 + folder_reserve) {
-    RawFolder folder{static_cast<uint16_t>(Le(cab, at + 6, 2)), {}};
-    size_t p = Le(cab, at, 4);
-    for (uint32_t k = Le(cab, at + 4, 2); k > 0 && p + 8 + data_reserve <= cab.size(); --k) {
-      const uint32_t comp = Le(cab, p + 4, 2);
-      folder.blocks.push_back(RawBlock{cab.substr(p + 8 + data_reserve, comp), Le(cab, p + 6, 2)});
-      p += 8 + data_reserve + comp;
-    }
-    folders.push_back(folder);
-  }
-  return folders;
 }
 
 }  // namespace kestrin::cab::testing

@@ -1,19 +1,20 @@
-// The one test harness of the cabinet decoder tests: plain-function callbacks
-// over in-memory files (or, for paths not registered, the real disk), output
+// The cabinet decoder tests' harness: plain-function callbacks over in-memory
+// files (paths not registered are read from disk on first open), output
 // handles that hash instead of writing, counted allocations and handles so
-// leaks show, a notification recorder, and readers of the corpus' EXPECTED
-// lists and of a cabinet's raw data blocks.
+// leaks show, a notification recorder, and a reader of the corpus' EXPECTED
+// lists.
 #ifndef KESTRIN_TESTS_CABINET_FDI_HARNESS_H_
 #define KESTRIN_TESTS_CABINET_FDI_HARNESS_H_
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cabinet/fdi.h"
 
@@ -24,13 +25,11 @@ struct Harness {
   static Harness& Get();
   void Reset();  // closes what is open and forgets everything
 
-  std::map<std::string, std::string> files;  // in-memory files by full path
-  bool allow_disk = true;                    // open unregistered paths from disk
-  int64_t live_blocks = 0;
-  int64_t allocations = 0;
-  int fail_allocation = -1;  // make the n-th allocation (0-based) fail
-  int open_handles = 0;
-  int fail_close = 0;                  // make the next n closes of cabinet handles fail
+  std::map<std::string, std::string> files;  // file contents by full path
+  bool allow_disk = true;                    // load unregistered paths from disk
+  int64_t live_blocks = 0, allocations = 0;
+  int fail_allocation = -1;            // make the n-th allocation (0-based) fail
+  int open_handles = 0, fail_close = 0;  // make the next n closes of cabinet handles fail
   uint64_t output_limit = UINT64_MAX;  // writes beyond this many bytes per file are cut short
 };
 
@@ -59,7 +58,7 @@ struct Event {
 // first; Recorder::kDefault falls through to the default.
 class Recorder {
  public:
-  static constexpr INT_PTR kDefault = INT64_MIN;
+  static constexpr INT_PTR kDefault = std::numeric_limits<INT_PTR>::min();
   std::function<INT_PTR(FDINOTIFICATIONTYPE, FDINOTIFICATION*)> hook;
   std::vector<std::string> only;
   std::vector<Event> events;
@@ -70,9 +69,10 @@ class Recorder {
             PFNFDIDECRYPT decrypt = nullptr);
   int Count(FDINOTIFICATIONTYPE kind) const;
   std::vector<std::string> Names() const;
+  std::vector<std::string> Requests() const;  // "name/fdie" of each next-cabinet request
 };
 
-// One FDICopy of dir/name in a fresh context; checks that it leaks nothing.
+// One FDICopy of a cabinet in a fresh context; checks that it leaks nothing.
 struct CopyResult {
   bool ok;
   int32_t error;  // erfOper, 0 on success
@@ -80,30 +80,18 @@ struct CopyResult {
 };
 CopyResult CopyCabinet(const std::filesystem::path& cab);
 
-std::filesystem::path CorpusDir();      // the shared corpus folder
+std::filesystem::path CorpusDir();
 
 // Rows "sha256 <tab> size <tab> name-column ..." of an EXPECTED list.
 struct ExpectedFile {
   std::string sha256;
   uint64_t size;
-  std::string name;  // third column as it stands (hex of the name in corpus/cab)
+  std::string name;
 };
 std::vector<ExpectedFile> ReadExpected(const std::filesystem::path& file);
 
-// The data blocks of each folder of a single cabinet, read without the
-// decoder (no checksums, no sets), so a block decoder can be fed directly.
-struct RawBlock {
-  std::string data;
-  uint32_t uncompressed;
-};
-struct RawFolder {
-  uint16_t type;
-  std::vector<RawBlock> blocks;
-};
-std::vector<RawFolder> RawFolders(const std::string& cab);
-
-// A decoder context on the in-memory harness (no disk), checked afterwards
-// for handles left open and memory left behind.
+// A decoder context on the in-memory files only, checked afterwards for
+// handles left open and memory left behind.
 class FdiTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -118,6 +106,13 @@ class FdiTest : public ::testing::Test {
     }
     EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
     EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
+  }
+  void Put(const std::string& name, const std::string& bytes, const std::string& dir = "/mem/") {
+    Harness::Get().files[dir + name] = bytes;
+  }
+  bool Copy(Recorder& rec, const std::string& name, PFNFDIDECRYPT decrypt = nullptr) {
+    erf_ = ERF{};
+    return rec.Copy(hfdi_, "/mem/", name, decrypt);
   }
 
   ERF erf_{};

@@ -1,7 +1,7 @@
 // Odd and hostile inputs to the host layer: names holding wildcard
 // characters taken literally, FIFOs where files are expected, an empty
-// destination, registry values of other types, comment lines before the
-// registry store's header, and a module registry with a damaged "Count".
+// destination, registry values of other types, and comment lines before
+// the registry store's header.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "host/file_system.h"
-#include "host/module_registry.h"
 #include "host/registry_key.h"
 #include "host/registry_store.h"
 #include "support/child.h"
@@ -204,48 +203,6 @@ TEST_F(HostileHostTest, CommentLinesBeforeTheStoreHeaderSurviveAWrite) {
   // And the file reads back the same.
   ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "A", store).SetString("3"));
   EXPECT_EQ(ReadFileOrDie(store).rfind("; written by hand\n;   keep me too\nWindows", 0), 0u);
-}
-
-// A damaged "Count": Register numbers from it as it stands (`number`, the
-// key written and the Module1 kept), and numbers
-// below the count without a key hold the empty name.
-TEST_F(HostileHostTest, ModuleRegistryTakesCountAsItStands) {
-  struct Case {
-    const char* what;
-    std::string section;
-    bool holds_empty;
-    int number;
-    std::string numbered_key, kept_module1;
-  };
-  const std::vector<Case> cases = {
-      {"negative count", "Count=-3\nModule1=A\nA=A.INI\n", false, -2, "Module-2", "A"},
-      {"count of -1", "Count=-1\nModule1=A\nA=A.INI\n", false, 0, "Module0", "A"},
-      {"count absent", "", false, 1, "Module1", "B"},
-      {"count below the keys present", "Count=1\nModule1=A\nModule2=C\n", false, 2, "Module2", "A"},
-      {"count past the highest key", "Count=3\nModule1=A\n", true, 0, "", ""},
-      {"a gap below the count", "Count=3\nModule1=A\nModule3=C\n", true, 0, "", ""},
-      {"a huge count", "Count=2000000000\nModule1=A\n", true, 0, "", ""},
-      {"every number has its key", "Count=2\nModule1=A\nModule2=C\n", false, 0, "", ""},
-      {"count below the keys", "Count=1\nModule1=A\nModule2=\n", false, 0, "", ""},
-  };
-  const std::string path = tmp_.Sub("MODULES.INI");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteFileOrDie(path, "[Modules]\n" + c.section);
-    ModuleRegistry registry(path);
-    registry.Load();
-    EXPECT_EQ(registry.Contains(""), c.holds_empty);
-    EXPECT_EQ(registry.entries().count(""), c.holds_empty ? 1u : 0u);
-    if (c.numbered_key.empty()) {
-      EXPECT_TRUE(registry.Contains("a"));
-      continue;
-    }
-    EXPECT_EQ(registry.Register("B", "B.INI"), c.number);
-    const std::string text = ReadFileOrDie(path);
-    EXPECT_NE(text.find(c.numbered_key + "=B\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Count=" + std::to_string(c.number) + "\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Module1=" + c.kept_module1 + "\n"), std::string::npos) << text;
-  }
 }
 
 }  // namespace

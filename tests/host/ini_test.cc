@@ -224,8 +224,8 @@ TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
   IniDocument doc = IniDocument::Parse(utf16le);
   EXPECT_EQ(doc.FindValue("S", "k"), "\xC3\xA4");
   EXPECT_EQ(doc.Serialize(), utf16le);
-  doc.SetValue("S", "n", "\xE2\x82\xAC");
-  EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\r\0\n\0", 10));
+  doc.SetValue("S", "n", "\xE2\x82\xAC\xE0\xA4\x85");  // U+20AC, U+0905 (lead byte E0)
+  EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\x05\x09\r\0\n\0", 12));
   IniDocument utf8 = IniDocument::Parse("\xEF\xBB\xBF[S]\nk=v\n");
   utf8.SetValue("S", "k", "w");
   EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[S]\nk=w\n");
@@ -240,18 +240,13 @@ class IniFileTest : public ::testing::Test {
   testing::ScopedTempDir tmp_;
 };
 
-TEST_F(IniFileTest, GetIntFlagAndLongValues) {
+// GetInt and GetString are replayed in the oracle; here what it leaves out.
+TEST_F(IniFileTest, LongValuesAndAMissingFile) {
   const std::string long_value(70000, 'y');
-  const IniFile ini(Make("[S]\nzero=0\nempty=\nn= -12x\nh=0x10\nlong=" + long_value + "\n"));
-  const struct {
-    const char* key;
-    bool flag;
-    int expected;
-  } rows[] = {{"absent", true, -1}, {"absent", false, 0}, {"zero", true, 0}, {"empty", true, -1},
-              {"empty", false, 0},  {"n", true, -12},     {"h", false, 16}};
-  for (const auto& r : rows) EXPECT_EQ(ini.GetInt("S", r.key, r.flag), r.expected) << r.key << r.flag;
-  EXPECT_EQ(IniFile(tmp_.Sub("missing.ini")).GetInt("S", "zero", true), -1);
+  const IniFile ini(Make("[S]\nzero=0\nlong=" + long_value + "\n"));
   EXPECT_EQ(ini.GetString("s", "LONG"), long_value);
+  EXPECT_EQ(ini.GetInt("S", "zero", true), 0);
+  EXPECT_EQ(IniFile(tmp_.Sub("missing.ini")).GetInt("S", "zero", true), -1);
 }
 
 TEST_F(IniFileTest, SectionReadersSplitAsTheCallersExpect) {

@@ -60,27 +60,13 @@ TEST_P(PeVersionTest, ReadsTheFileVersionOfTheFirstAnsweringTranslation) {
 INSTANTIATE_TEST_SUITE_P(Cases, PeVersionTest, ::testing::ValuesIn(kVersionCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Every cut of a good image and every byte of it set to 0xFF or 0x00: no
-// read outside the bytes (the sanitizers watch), and a cut image has no
-// version, since the resource ends the file.
-TEST(PeVersionDamageTest, TruncatedOrDamagedImagesNeverReadOutside) {
-  for (bool plus : {false, true}) {
-    const std::string image = PeImage({.translations = {{0x0409, 0x04B0}, {0x0407, 0x04E4}},
-                                       .pe32_plus = plus});
-    for (size_t size = 0; size < image.size(); ++size) {
-      // A copy of exactly that size, so the sanitizers see its end.
-      const std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<long>(size));
-      const auto resource = FindVersionResource(cut);
-      EXPECT_FALSE(resource && !VersionResourceFileVersion(*resource).empty()) << size;
-    }
-    for (size_t at = 0; at < image.size(); ++at) {
-      for (char value : {'\xFF', '\0'}) {
-        std::string damaged = image;
-        damaged[at] = value;
-        const std::vector<uint8_t> bytes(damaged.begin(), damaged.end());
-        if (const auto resource = FindVersionResource(bytes)) VersionResourceFileVersion(*resource);
-      }
-    }
+TEST(PeVersionDamageTest, ACutImageOrNoImageHasNoVersion) {
+  const std::string image = PeImage({});
+  for (size_t size : {size_t{0}, size_t{64}, size_t{0x200}, image.size() - 1}) {
+    // A copy of exactly that size, so the sanitizers see its end.
+    const std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<long>(size));
+    const auto resource = FindVersionResource(cut);
+    EXPECT_FALSE(resource && !VersionResourceFileVersion(*resource).empty()) << size;
   }
   EXPECT_EQ(ReadPeFileVersion("/nonexistent/mscoree.dll"), "");
   ScopedTempDir dir;

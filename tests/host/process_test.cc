@@ -175,28 +175,23 @@ TEST_F(ProgramLookupTest, CouldNotStart) {
 
 std::string Lib(const char* name) { return std::string(KESTRIN_TEST_LIB_DIR) + "/" + name + ".so"; }
 
-TEST(RegisterServerTest, CallsTheExportAndJudgesItsResult) {
+// Registering, failing and missing exports are driven by the driver
+// libraries step's tests; here what that step does not reach.
+TEST(RegisterServerTest, UnregistersAndFindsTheLibraryByItsPathOnly) {
   testing::ScopedTempDir temp;
   const std::string mark = temp.Sub("mark.txt");
   setenv("KESTRIN_REGISTER_MARK", mark.c_str(), 1);
   std::string error;
-  EXPECT_EQ(RegisterServer(Lib("test_register_ok"), true, &error), 1) << error;
-  EXPECT_EQ(RegisterServer(Lib("test_register_ok"), false, &error), 1) << error;
-  EXPECT_EQ(RegisterServer(Lib("test_register_fails"), true, &error), 0);  // a negative result
-  EXPECT_NE(error.find("0x80004005"), std::string::npos) << error;
-  EXPECT_EQ(ReadFileOrDie(mark), "register;unregister;register;");
-  unsetenv("KESTRIN_REGISTER_MARK");
-  EXPECT_EQ(RegisterServer(Lib("test_register_none"), true, &error), 0);
-  EXPECT_NE(error.find("DllRegisterServer"), std::string::npos) << error;
-  testing::WriteFileOrDie(temp.path() / "fake.dll", "MZ not a shared object");
-  for (const char* name : {"fake.dll", "missing.dll"}) {
-    EXPECT_EQ(RegisterServer(temp.Sub(name), true, &error), 0);
-    EXPECT_NE(error.find(name), std::string::npos) << error;
-  }
-  EXPECT_EQ(RegisterServer("libc.so.6", true, &error), 0);  // would be searched on the library path
   // The letter case of the path does not matter.
   fs::copy_file(Lib("test_register_ok"), temp.path() / "Driver.SO");
-  EXPECT_EQ(RegisterServer(temp.Sub("driver.so"), true, &error), 1) << error;
+  EXPECT_EQ(RegisterServer(temp.Sub("driver.so"), false, &error), 1) << error;
+  EXPECT_EQ(RegisterServer(Lib("test_register_fails"), true, &error), 0);  // a negative result
+  EXPECT_NE(error.find("0x80004005"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileOrDie(mark), "unregister;register;");
+  unsetenv("KESTRIN_REGISTER_MARK");
+  EXPECT_EQ(RegisterServer(temp.Sub("missing.dll"), true, &error), 0);
+  EXPECT_NE(error.find("missing.dll"), std::string::npos) << error;
+  EXPECT_EQ(RegisterServer("libc.so.6", true, &error), 0);  // would be searched on the library path
 }
 
 }  // namespace

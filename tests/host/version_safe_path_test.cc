@@ -10,28 +10,17 @@
 namespace kestrin {
 namespace {
 
-TEST(VersionTest, AcceptsExactlyTheSixForms) {
-  for (const char* text : {"*", "5", "5.*", "5.1", "5.1.*", "5.1.2", "05.001",
-                           "123456789012345678901234567890"}) {
-    EXPECT_EQ(IsValidVersion(text), 1) << text;
-  }
-  for (const char* text : {"", "5.", ".5", "5..1", "5.1.2.3", "5*", "*5", "*.1", "5.*.1", "5.1.2.*",
-                           "**", "*.", "5.1.", "a5", "5a", " 5", "5 ", "+5", "-5", "5.-1", ".",
-                           "\xd9\xa5"}) {
-    EXPECT_EQ(IsValidVersion(text), -1) << "\"" << text << "\"";
-  }
-  EXPECT_EQ(IsValidVersion(std::string("5\0", 2)), -1);
-}
-
 TEST(VersionTest, ComparesFieldsAsNumbers) {
   const struct {
     const char* installed;
-    const char* required;
+    std::string required;
     int expected;
   } cases[] = {
       // No minimum: no objection. A malformed minimum always fails.
       {"6.1", "", 0}, {"garbage", "", 0}, {"99", "5.", -1}, {"99", "5.1.2.3", -1}, {"99", "5.*.1", -1},
-      {"99", " 5", -1}, {"", "x", -1},
+      {"99", " 5", -1}, {"", "x", -1}, {"99", "5*", -1}, {"99", "*.1", -1}, {"99", "5.1.2.*", -1},
+      {"99", "+5", -1}, {"99", "5.-1", -1}, {"99", "\xd9\xa5", -1}, {"99", std::string("5\0", 2), -1},
+      {"9", "123456789012345678901234567890", -1}, {"9", "05.001", 0},
       // The first unequal pair decides; numbers, not texts.
       {"6.1", "6.2", -1}, {"6.2", "6.1.9", 0}, {"6.10", "6.9", 0}, {"6.9", "6.10", -1},
       {"06.01", "6.1", 0}, {"5.9", "6.*", -1}, {"6", "6.*", 0}, {"", "*", 0},

@@ -19,8 +19,7 @@ void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
-}  // namespace
-
+// The cabinet checksum, written independently of the reader's.
 uint32_t BuilderChecksum(const std::string& bytes, uint32_t seed) {
   uint32_t sum = seed;
   size_t i = 0;
@@ -43,35 +42,29 @@ uint32_t BuilderChecksum(const std::string& bytes, uint32_t seed) {
   return sum;
 }
 
+}  // namespace
+
 int CabBuilder::AddStoredFolder(const std::string& content, size_t block_size) {
-  Folder f;
-  f.type = 0;
+  Folder f{0, {}, std::string(folder_reserve, 'f')};
   for (size_t at = 0; at < content.size(); at += block_size) {
     const std::string piece = content.substr(at, block_size);
     f.blocks.push_back(DataBlock{piece, static_cast<uint16_t>(piece.size()), std::nullopt,
                                  std::string(data_reserve, 'd')});
   }
-  f.reserve = std::string(folder_reserve, 'f');
   folders.push_back(f);
   return static_cast<int>(folders.size() - 1);
 }
 
 int CabBuilder::AddMszipFolder(const std::string& content) {
-  Folder f;
-  f.type = 1;
-  for (size_t at = 0; at < content.size(); at += 32768) {
-    const std::string piece = content.substr(at, 32768);
-    std::string block = "CK";
-    block += '\x01';  // BFINAL 1, BTYPE 00 (stored), then byte aligned
-    Put16(block, static_cast<uint32_t>(piece.size()));
-    Put16(block, static_cast<uint32_t>(~piece.size() & 0xFFFF));
-    block += piece;
-    f.blocks.push_back(DataBlock{block, static_cast<uint16_t>(piece.size()), std::nullopt,
-                                 std::string(data_reserve, 'd')});
+  const int index = AddStoredFolder(content);
+  folders[index].type = 1;
+  for (DataBlock& b : folders[index].blocks) {
+    std::string block = "CK\x01";  // BFINAL 1, BTYPE 00 (stored), then byte aligned
+    Put16(block, static_cast<uint32_t>(b.data.size()));
+    Put16(block, static_cast<uint32_t>(~b.data.size() & 0xFFFF));
+    b.data = block + b.data;
   }
-  f.reserve = std::string(folder_reserve, 'f');
-  folders.push_back(f);
-  return static_cast<int>(folders.size() - 1);
+  return index;
 }
 
 void CabBuilder::AddFiles(int folder,
@@ -115,8 +108,7 @@ std::string CabBuilder::Build() const {
     Put16(file_table, f.date);
     Put16(file_table, f.time);
     Put16(file_table, f.attribs);
-    file_table += f.name;
-    if (!f.raw_name) file_table += '\0';
+    file_table += f.name + '\0';
   }
   size_t data_at = files_at + file_table.size();
 
@@ -151,7 +143,7 @@ std::string CabBuilder::Build() const {
   Put32(out, 0);
   out += static_cast<char>(version_minor);
   out += static_cast<char>(version_major);
-  Put16(out, folder_count.value_or(static_cast<uint16_t>(folders.size())));
+  Put16(out, static_cast<uint32_t>(folders.size()));
   Put16(out, file_count.value_or(static_cast<uint16_t>(files.size())));
   Put16(out, flags);
   Put16(out, set_id);

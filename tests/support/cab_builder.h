@@ -13,9 +13,6 @@
 
 namespace kestrin::cab::testing {
 
-// The cabinet checksum, written independently of the reader's.
-uint32_t BuilderChecksum(const std::string& bytes, uint32_t seed);
-
 struct DataBlock {
   std::string data;                  // compressed bytes as stored
   uint16_t uncompressed = 0;         // 0 for the first piece of a split block
@@ -30,14 +27,13 @@ struct Folder {
 };
 
 struct File {
-  std::string name;  // stored bytes; a terminator is appended unless raw_name
+  std::string name;  // stored bytes; a terminator is appended
   uint32_t size = 0;
   uint32_t offset = 0;
   uint16_t folder = 0;
   uint16_t date = 0x5A21;  // 2025-01-01
   uint16_t time = 0x6000;  // 12:00:00
   uint16_t attribs = 0x20;
-  bool raw_name = false;
 };
 
 class CabBuilder {
@@ -53,8 +49,7 @@ class CabBuilder {
   std::optional<std::string> prev_cabinet, prev_disk, next_cabinet, next_disk;
   std::vector<Folder> folders;
   std::vector<File> files;
-  // Overrides of computed header fields.
-  std::optional<uint16_t> folder_count, file_count;
+  std::optional<uint16_t> file_count;  // overrides the computed count
 
   // Stored folder holding `content` in blocks of at most block_size bytes.
   int AddStoredFolder(const std::string& content, size_t block_size = 32768);

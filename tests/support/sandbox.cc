@@ -5,38 +5,22 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <sstream>
+
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
 namespace {
 
-// Single-quotes text for the shell.
 std::string ShellQuote(const std::string& text) {
   std::string out = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
-}
-
-// Undoes the script's %q quoting for the backslash escapes it uses on paths.
-std::string ShellUnquote(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) ++i;
-    out += text[i];
-  }
-  return out;
 }
 
 std::optional<std::string> GetEnv(const std::string& name) {
   const char* value = getenv(name.c_str());
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
+  return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
 void SetEnv(const std::string& name, const std::optional<std::string>& value) {
@@ -61,40 +45,36 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
   }
   std::string output;
   char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
   const int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << " failed";
-  size_t pos = 0;
-  while (pos < output.size()) {
-    size_t end = output.find('\n', pos);
-    if (end == std::string::npos) end = output.size();
-    const std::string line = output.substr(pos, end - pos);
-    pos = end + 1;
-    const std::string prefix = "export ";
+  // Lines "export NAME=value", the value %q-quoted with backslashes.
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
     const size_t eq = line.find('=');
-    if (line.rfind(prefix, 0) != 0 || eq == std::string::npos) continue;
-    const std::string name = line.substr(prefix.size(), eq - prefix.size());
-    const std::string value = ShellUnquote(line.substr(eq + 1));
+    if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
+    std::string value;
+    for (size_t i = eq + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    const std::string name = line.substr(7, eq - 7);
     if (name == "KESTRIN_REGISTRY") sandbox.registry = value;
     if (name == "KESTRIN_PRODUCT_DIR") sandbox.product_dir = value;
     if (name == "XDG_DATA_HOME") sandbox.data_home = value;
   }
   EXPECT_FALSE(sandbox.registry.empty() || sandbox.product_dir.empty() || sandbox.data_home.empty())
       << "unexpected output of " << command << ":\n" << output;
-  const size_t slash = sandbox.registry.rfind('/');
-  sandbox.dir = slash == std::string::npos ? std::string() : sandbox.registry.substr(0, slash);
+  sandbox.dir = std::filesystem::path(sandbox.registry).parent_path().string();
   sandbox.ini_dir = sandbox.dir + "/Ini/";
   sandbox.data_dir = sandbox.dir + "/Data";
   return sandbox;
 }
 
 ScopedSandboxEnv::ScopedSandboxEnv(const Sandbox& sandbox) {
-  const std::pair<const char*, const std::string*> values[] = {
-      {"KESTRIN_REGISTRY", &sandbox.registry},
-      {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
-      {"XDG_DATA_HOME", &sandbox.data_home}};
-  for (const auto& [name, value] : values) {
+  for (const auto& [name, value] : {std::pair{"KESTRIN_REGISTRY", &sandbox.registry},
+                                    {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
+                                    {"XDG_DATA_HOME", &sandbox.data_home}}) {
     saved_[name] = GetEnv(name);
     SetEnv(name, *value);
   }

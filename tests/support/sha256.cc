@@ -35,29 +35,19 @@ void Sha256::Block(const uint8_t* p) {
     const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  uint32_t v[8];  // a b c d e f g h
+  std::memcpy(v, state_, sizeof v);
   for (int i = 0; i < 64; ++i) {
-    const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                        kRound[i] + w[i];
-    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+    const uint32_t e = v[4], a = v[0];
+    const uint32_t t1 = v[7] + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) +
+                        ((e & v[5]) ^ (~e & v[6])) + kRound[i] + w[i];
+    const uint32_t t2 =
+        (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+    std::memmove(v + 1, v, 7 * sizeof v[0]);
+    v[4] += t1;
+    v[0] = t1 + t2;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
-  state_[5] += f;
-  state_[6] += g;
-  state_[7] += h;
+  for (int i = 0; i < 8; ++i) state_[i] += v[i];
 }
 
 void Sha256::Update(const void* data, size_t size) {

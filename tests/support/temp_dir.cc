@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <sstream>
@@ -15,11 +19,21 @@ ScopedTempDir::ScopedTempDir() {
   std::filesystem::path root = base && *base ? base : std::filesystem::temp_directory_path();
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
+#ifdef _WIN32
+  // No mkdtemp: a random name, created only if it is new.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate = root / ("kestrin-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+  }
+  if (path_.empty()) ADD_FAILURE() << "cannot make a temporary folder below " << root;
+#else
   std::string pattern = (root / "kestrin-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed below " << root;
   }
   path_ = pattern;
+#endif
 }
 
 ScopedTempDir::~ScopedTempDir() {

@@ -1,5 +1,6 @@
 #include "host/settings.h"
 
+#include "host/path_resolve.h"
 #include "host/product_env.h"
 
 namespace kestrin {
@@ -9,7 +10,7 @@ const char* VqmGetRegistrySubKey() { return "SOFTWARE\\Brantel\\Korvane\\Setting
 std::string ConnectionFileDir() {
   const std::string data_dir = RemoveTrailingSeparator(GetProgramDataDir());
   if (data_dir.empty()) return std::string();
-  return data_dir + "/";
+  return data_dir + kPathSeparator;
 }
 
 const VqmProjectSettings* VqmGetGlobalProjectSettings_set(int /*what*/) {

@@ -1,8 +1,10 @@
 #include "host/registry_key.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/path_resolve.h"
 #include "host/registry_store.h"
 
 namespace kestrin {
@@ -150,6 +152,35 @@ std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
   std::string error;
   return ReadValue(store_path.empty() ? RegistryStorePath() : store_path, key_path, value_name,
                    error);
+}
+
+std::optional<std::vector<tRegistrySubKey>> ReadLocalMachineSubKeys(std::string_view key_path,
+                                                                    const std::string& store_path) {
+  const std::optional<std::string> full = LocalMachinePath(key_path);
+  if (!full) return std::nullopt;
+  RegistryStore store;
+  if (!LoadRegistryStore(store_path.empty() ? RegistryStorePath() : store_path, store).ok() ||
+      !store.KeyExists(*full)) {
+    return std::nullopt;
+  }
+  std::vector<tRegistrySubKey> subkeys;
+  const std::string prefix = *full + "\\";
+  for (const std::string& path : store.KeyPaths()) {
+    if (path.size() <= prefix.size() || !EqualsIgnoreCase(std::string_view(path).substr(0, prefix.size()), prefix)) {
+      continue;
+    }
+    // A deeper key names its first component as a subkey (parents exist implicitly).
+    const std::string name = path.substr(prefix.size(), path.find('\\', prefix.size()) - prefix.size());
+    const bool direct = name.size() == path.size() - prefix.size();
+    auto same = std::find_if(subkeys.begin(), subkeys.end(),
+                             [&](const tRegistrySubKey& s) { return EqualsIgnoreCase(s.name, name); });
+    if (same == subkeys.end()) same = subkeys.insert(subkeys.end(), tRegistrySubKey{name, std::nullopt});
+    if (direct && !same->text) {
+      const RegistryValue* value = store.FindValue(path, "");
+      if (value != nullptr && value->is_string) same->text = value->data;
+    }
+  }
+  return subkeys;
 }
 
 bool SetLocalMachineDefaults(const std::vector<std::pair<std::string, std::string>>& values,

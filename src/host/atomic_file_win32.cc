@@ -1,0 +1,189 @@
+#include <cstdlib>
+
+#include "host/atomic_file.h"
+#include "host/win32_util.h"
+
+namespace kestrin {
+namespace {
+
+std::string DirName(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileResult Fail(FileError error, const char* what, const std::string& path, DWORD code) {
+  FileResult result;
+  result.error = error;
+  result.message = std::string(what) + " " + path + ": " + Win32ErrorText(code);
+  return result;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (valid()) CloseHandle(h_);
+  }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+  HANDLE get() const { return h_; }
+  void reset(HANDLE h) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// The sidecar "<file>.lock", locked exclusively with LockFileEx for the
+// object's lifetime (closing the handle releases it).
+class SidecarLock {
+ public:
+  DWORD Acquire(const std::string& lock_path) {
+    file_.reset(CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_.valid()) return GetLastError();
+    OVERLAPPED at{};
+    if (!LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) return GetLastError();
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  Handle file_;
+};
+
+void PauseForTests() {
+  const char* marker = std::getenv(kPauseBeforeRenameVariable);
+  if (marker == nullptr || *marker == '\0') return;
+  Handle h(CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  Sleep(60000);
+}
+
+FileResult ReplaceTarget(const std::string& target, const std::string& content, DWORD attributes) {
+  const std::string dir = DirName(target);
+  std::string prefix(1, '.');
+  prefix.append(BaseName(target)).append(".tmp-");
+  std::string temp;
+  Handle file;
+  for (unsigned attempt = 0; !file.valid(); ++attempt) {
+    temp = dir + "\\" + prefix + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(attempt);
+    file.reset(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      const DWORD code = GetLastError();
+      if (code != ERROR_FILE_EXISTS || attempt > 100) {
+        return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", target, code);
+      }
+    }
+  }
+  DWORD code = ERROR_SUCCESS;
+  size_t done = 0;
+  while (done < content.size() && code == ERROR_SUCCESS) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
+    if (!WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) || written == 0) {
+      code = GetLastError();
+      if (code == ERROR_SUCCESS) code = ERROR_WRITE_FAULT;
+    }
+    done += written;
+  }
+  if (code == ERROR_SUCCESS && !FlushFileBuffers(file.get())) code = GetLastError();
+  file.reset(INVALID_HANDLE_VALUE);
+  if (code != ERROR_SUCCESS) {
+    DeleteFileA(temp.c_str());
+    return Fail(FileError::kWriteFailed, "cannot write", target, code);
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesA(temp.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  PauseForTests();
+  if (!MoveFileExA(temp.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    code = GetLastError();
+    DeleteFileA(temp.c_str());
+    return Fail(FileError::kWriteFailed, "cannot replace", target, code);
+  }
+  return {};
+}
+
+}  // namespace
+
+// Windows programs see no symbolic links in the paths Kestrin writes.
+std::string ResolveWriteTarget(const std::string& path) { return WinPath(path); }
+
+FileResult ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  const std::string native = WinPath(path);
+  const DWORD attributes = GetFileAttributesA(native.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Fail(FileError::kUnreadable, "cannot read", path, ERROR_ACCESS_DENIED);
+  }
+  Handle file(CreateFileA(native.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD code = GetLastError();
+    if (IsMissingError(code)) return Fail(FileError::kMissing, "cannot find", path, code);
+    return Fail(FileError::kUnreadable, "cannot read", path, code);
+  }
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+      const DWORD code = GetLastError();
+      content.clear();
+      return Fail(FileError::kUnreadable, "cannot read", path, code);
+    }
+    if (n == 0) break;
+    content.append(buffer, n);
+  }
+  return {};
+}
+
+FileResult UpdateFileLocked(const std::string& path,
+                            const std::function<EditAction(std::string& content, bool exists)>& edit) {
+  const std::string target = ResolveWriteTarget(path);
+  SidecarLock lock;
+  if (const DWORD code = lock.Acquire(target + ".lock"); code != ERROR_SUCCESS) {
+    if (IsMissingError(code)) return Fail(FileError::kFolderMissing, "cannot write", target, code);
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT) {
+      return Fail(FileError::kReadOnly, "cannot lock", target + ".lock", code);
+    }
+    return Fail(FileError::kWriteFailed, "cannot lock", target + ".lock", code);
+  }
+  std::string content;
+  FileResult read = ReadWholeFile(target, content);
+  if (!read.ok() && read.error != FileError::kMissing) return read;
+  const bool exists = read.ok();
+  if (edit(content, exists) == EditAction::kKeep) return {};
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (exists) {
+    attributes = GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      return Fail(FileError::kWriteFailed, "cannot examine", target, GetLastError());
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return Fail(FileError::kReadOnly, "cannot write", target, ERROR_ACCESS_DENIED);
+    }
+  }
+  return ReplaceTarget(target, content, attributes);
+}
+
+FileResult WriteFileAtomically(const std::string& path, const std::string& content) {
+  return UpdateFileLocked(path, [&](std::string& current, bool) {
+    current = content;
+    return EditAction::kWrite;
+  });
+}
+
+}  // namespace kestrin

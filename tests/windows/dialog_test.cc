@@ -1,0 +1,185 @@
+// The Windows dialog from template 101 with two bundles listed: it starts
+// with the list and the prompt, shows the information of a selected bundle,
+// switches the view, and follows a drag of either vertical border within
+// the geometry rules (fields and lists widen, buttons keep their distance
+// from the right border, nothing gets smaller than it started).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/progress_dlg.h"
+#include "support/cab_builder.h"
+#include "ui/gui_entry.h"
+#include "ui/main_dialog_template.h"
+#include "ui/win32/main_dialog.h"
+
+#include <commctrl.h>
+
+namespace kestrin {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HwIni(const std::string& maker, const std::string& version) {
+  return "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker + "\r\nDESCRIPTION=Drivers of " + maker +
+         "\r\nVERSION=" + version + "\r\n";
+}
+
+void Pump() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+RECT ClientRectOf(HWND dialog, int id) {
+  RECT r;
+  GetWindowRect(GetDlgItem(dialog, id), &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+std::vector<std::string> InfoLines(HWND dialog) {
+  HWND list = GetDlgItem(dialog, KESTRIN_IDC_INFO_LIST);
+  std::vector<std::string> lines;
+  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    std::string line(SendMessageA(list, LB_GETTEXTLEN, i, 0), '\0');
+    SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+class Win32DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* display = getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') GTEST_SKIP() << "no display (run under xvfb-run)";
+    std::string error;
+    ASSERT_TRUE(StartToolkit(&error)) << error;
+    folder_ = fs::temp_directory_path() / ("kestrin-dialog-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(folder_ / "local");
+    // Reading a bundle's description unpacks it below the per-user folder.
+    const char* local = getenv("LOCALAPPDATA");
+    saved_local_ = local ? local : "";
+    _putenv_s("LOCALAPPDATA", (folder_ / "local").string().c_str());
+    for (const auto& [name, maker] : std::map<std::string, std::string>{{"A.CAB", "Fenrik"}, {"B.CAB", "Ostwald"}}) {
+      std::ofstream(folder_ / name, std::ios::binary)
+          << cab::testing::StoredCabinet({{"hw.ini", HwIni(maker, "2.1")}});
+    }
+    context_ = std::make_unique<CProgressDlg>(StringList{folder_.string()}, false, false, false, "", silent_);
+    dialog_ = std::make_unique<Win32MainDialog>(*context_);
+    hwnd_ = dialog_->CreateModeless();
+    ASSERT_NE(hwnd_, nullptr);
+    Pump();
+  }
+  void TearDown() override {
+    dialog_.reset();
+    context_.reset();
+    StopToolkit();
+    if (!folder_.empty()) _putenv_s("LOCALAPPDATA", saved_local_.c_str());
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  // Drags `border` (WMSZ_LEFT or WMSZ_RIGHT) outwards by `pixels`, as the
+  // window manager does: the sizing notification, then the new place.
+  void Drag(int border, int pixels) {
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    if (border == WMSZ_LEFT) r.left -= pixels; else r.right += pixels;
+    SendMessageA(hwnd_, WM_SIZING, border, reinterpret_cast<LPARAM>(&r));
+    SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+    Pump();
+  }
+
+  fs::path folder_;
+  std::string saved_local_;
+  SilentUi silent_;
+  std::unique_ptr<CProgressDlg> context_;
+  std::unique_ptr<Win32MainDialog> dialog_;
+  HWND hwnd_ = nullptr;
+};
+
+TEST_F(Win32DialogTest, StartsWithTheBundlesAndThePrompt) {
+  CCabFileListBox& list = dialog_->bundle_list();
+  ASSERT_EQ(list.ItemCount(), 2);
+  EXPECT_EQ(list.CellText(0, 1), "Fenrik");
+  EXPECT_EQ(list.CellText(1, 2), "Drivers of Ostwald");
+  EXPECT_EQ(list.display_order(), (std::array<int, 4>{1, 2, 3, 0}));
+  EXPECT_EQ(InfoLines(hwnd_), std::vector<std::string>{"Please select a driver cabinet file you wish to install."});
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
+  EXPECT_EQ(IsDlgButtonChecked(hwnd_, KESTRIN_IDC_SHOW_DETAILS), static_cast<UINT>(BST_CHECKED));
+  char title[64] = {};
+  GetWindowTextA(hwnd_, title, sizeof title);
+  EXPECT_STREQ(title, "Korvane Kestrin");
+}
+
+TEST_F(Win32DialogTest, SelectionShowsTheBundleAndTheViewSwitchKeepsIt) {
+  dialog_->bundle_list().Select(1);
+  Pump();
+  const std::vector<std::string> lines = InfoLines(hwnd_);
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[1], "Information about bundle: B.CAB:");
+  EXPECT_EQ(lines[5], "Manufacturer: Ostwald");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
+
+  SendDlgItemMessageA(hwnd_, KESTRIN_IDC_SHOW_DETAILS, BM_CLICK, 0, 0);
+  Pump();
+  EXPECT_EQ(GetWindowLongPtrA(dialog_->bundle_list().hwnd(), GWL_STYLE) & LVS_TYPEMASK, LVS_LIST);
+  EXPECT_EQ(IsDlgButtonChecked(hwnd_, KESTRIN_IDC_SHOW_DETAILS), static_cast<UINT>(BST_UNCHECKED));
+  EXPECT_EQ(InfoLines(hwnd_).size(), 1u);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
+  EXPECT_EQ(dialog_->SelectedBundlePaths().size(), 1u);
+}
+
+TEST_F(Win32DialogTest, DraggedBordersWidenTheFieldsAndMoveTheButtons) {
+  const std::vector<int> growing = {KESTRIN_IDC_DIRECTORY, KESTRIN_IDC_BUNDLE_LIST,
+                                    KESTRIN_IDC_INFO_LIST, KESTRIN_IDC_PROGRESS};
+  const std::vector<int> moving = {KESTRIN_IDC_BROWSE, KESTRIN_IDC_SHOW_DETAILS, KESTRIN_IDC_INSTALL,
+                                   KESTRIN_IDC_EXIT, KESTRIN_IDC_SIZE_GRIP};
+  const std::vector<int> fixed = {KESTRIN_IDC_DIRECTORY_LABEL, KESTRIN_IDC_AVAILABLE_LABEL, KESTRIN_IDC_INFO_LABEL};
+  std::map<int, RECT> before;
+  for (const auto& ids : {growing, moving, fixed})
+    for (int id : ids) before[id] = ClientRectOf(hwnd_, id);
+
+  for (int border : {WMSZ_RIGHT, WMSZ_LEFT}) {
+    Drag(border, 40);
+    const int grown = border == WMSZ_RIGHT ? 40 : 80;
+    for (int id : growing) {
+      const RECT now = ClientRectOf(hwnd_, id);
+      EXPECT_EQ(now.left, before[id].left) << id;
+      EXPECT_EQ(now.right, before[id].right + grown) << id;
+      EXPECT_EQ(now.top, before[id].top) << id;
+    }
+    for (int id : moving) {
+      const RECT now = ClientRectOf(hwnd_, id);
+      EXPECT_EQ(now.left, before[id].left + grown) << id;
+      EXPECT_EQ(now.right - now.left, before[id].right - before[id].left) << id;
+    }
+  }
+  for (int id : fixed) {
+    const RECT now = ClientRectOf(hwnd_, id);
+    EXPECT_EQ(now.left, before[id].left) << id;
+    EXPECT_EQ(now.right, before[id].right) << id;
+  }
+
+  // Never smaller than at the start, and the height stays.
+  MINMAXINFO limits = {};
+  SendMessageA(hwnd_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+  EXPECT_EQ(limits.ptMinTrackSize.x, dialog_->layout().min_width());
+  EXPECT_EQ(limits.ptMinTrackSize.y, dialog_->layout().min_height());
+  EXPECT_EQ(limits.ptMaxTrackSize.y, dialog_->layout().min_height());
+  RECT window;
+  GetWindowRect(hwnd_, &window);
+  EXPECT_EQ(window.right - window.left, dialog_->layout().min_width() + 80);
+}
+
+}  // namespace
+}  // namespace kestrin

@@ -1,0 +1,305 @@
+// The Win32 back end of src/host: the registry below HKEY_LOCAL_MACHINE,
+// files and folders with the shell's copy and delete rules, atomic writes,
+// processes, library registration, the settings library fallback and the
+// output tree's refusal of names Windows reads as something else.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bundle/crt_file_io.h"
+#include "bundle/output_tree.h"
+#include "host/atomic_file.h"
+#include "host/file_system.h"
+#include "host/library_loader.h"
+#include "host/process.h"
+#include "host/product_env.h"
+#include "host/registry_key.h"
+#include "host/settings.h"
+#include "support/temp_dir.h"
+
+namespace kestrin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileOrDie;
+using testing::WriteFileOrDie;
+
+class Win32RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { base_ = "SOFTWARE\\KestrinTest\\" + std::to_string(GetCurrentProcessId()); }
+  void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KestrinTest"); }
+  std::string Key(const std::string& name) const { return base_ + "\\" + name; }
+  std::string base_;
+};
+
+TEST_F(Win32RegistryTest, DefaultValuesRoundTripAndReadStatuses) {
+  const CRegistryKey missing(RegistryRoot::kLocalMachine, Key("Missing"));
+  std::string text = "unchanged";
+  EXPECT_EQ(missing.Read(&text), RegistryReadStatus::kNoKey);
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(missing.GetString("fallback"), "fallback");
+  EXPECT_EQ(missing.GetInt(-7), -7);
+
+  const CRegistryKey deep(RegistryRoot::kLocalMachine, Key("A\\B\\C"));
+  ASSERT_TRUE(deep.SetString("C:\\Korvane\\Ini\\")) << deep.LastError();
+  EXPECT_EQ(deep.Read(&text), RegistryReadStatus::kOk);
+  EXPECT_EQ(text, "C:\\Korvane\\Ini\\");
+  // Parents are created without values; letter case of the path does not matter.
+  const CRegistryKey parent(RegistryRoot::kLocalMachine, Key("a\\b"));
+  EXPECT_EQ(parent.Read(&text), RegistryReadStatus::kNoValue);
+  EXPECT_EQ(parent.GetString("fallback"), "");
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, Key("A\\b\\c")).GetString(""), "C:\\Korvane\\Ini\\");
+
+  ASSERT_TRUE(deep.SetInt(-42));
+  EXPECT_EQ(deep.GetInt(0), -42);
+  ASSERT_TRUE(deep.SetString("000000000000042"));  // 15 characters fit the 16-byte read
+  EXPECT_EQ(deep.GetInt(0), 42);
+  ASSERT_TRUE(deep.SetString("0000000000000042"));
+  EXPECT_EQ(deep.GetInt(5), 5);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, Key("Dword").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD number = 5;
+  RegSetValueExA(key, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+  const char named[] = "named text";
+  RegSetValueExA(key, "InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(named), sizeof named);
+  RegCloseKey(key);
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, Key("Dword")).Read(&text),
+            RegistryReadStatus::kNotString);
+  EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "InstallRoot"), "named text");
+  EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "Other"), std::nullopt);
+  EXPECT_EQ(ReadLocalMachineString(Key("Nothing"), ""), std::nullopt);
+
+  // The subkeys of A\B (C with its value) and of the test key.
+  const auto below_b = ReadLocalMachineSubKeys(Key("A\\B"));
+  ASSERT_TRUE(below_b.has_value());
+  ASSERT_EQ(below_b->size(), 1u);
+  EXPECT_EQ((*below_b)[0].name, "C");
+  EXPECT_EQ((*below_b)[0].text, "0000000000000042");
+  const auto below_base = ReadLocalMachineSubKeys(base_);
+  ASSERT_TRUE(below_base.has_value());
+  ASSERT_EQ(below_base->size(), 2u);
+  for (const tRegistrySubKey& subkey : *below_base) {
+    EXPECT_EQ(subkey.text, std::nullopt) << subkey.name;  // no value, a DWORD
+  }
+  EXPECT_EQ(ReadLocalMachineSubKeys(Key("Nothing")), std::nullopt);
+}
+
+TEST_F(Win32RegistryTest, WritesRefuseOverlongNamesAndSetMany) {
+  const std::string too_long(kMaxRegistryKeyNameLength + 1, 'k');
+  const CRegistryKey refused(RegistryRoot::kLocalMachine, Key(too_long));
+  EXPECT_FALSE(refused.SetString("x"));
+  EXPECT_NE(refused.LastError().find("longer than 255"), std::string::npos);
+  EXPECT_EQ(ReadLocalMachineString(Key(too_long), ""), std::nullopt);
+
+  std::vector<tRegistryWrite> writes{{Key("One"), "1", false, {}},
+                                     {Key(too_long), "2", false, {}},
+                                     {Key("Three"), "3", false, {}}};
+  std::string error;
+  EXPECT_FALSE(SetDefaultValues(writes, &error));
+  EXPECT_TRUE(writes[0].done);
+  EXPECT_FALSE(writes[1].done);
+  EXPECT_FALSE(writes[1].error.empty());
+  EXPECT_TRUE(writes[2].done);
+  EXPECT_EQ(ReadLocalMachineString(Key("Three"), ""), "3");
+
+  // All or nothing when a path is refused before anything is written.
+  EXPECT_FALSE(SetLocalMachineDefaults({{Key("Four"), "4"}, {"\\leading", "x"}}, "", &error));
+  EXPECT_EQ(ReadLocalMachineString(Key("Four"), ""), std::nullopt);
+  EXPECT_TRUE(SetLocalMachineDefaults({{Key("Four"), "4"}, {Key("Five"), "5"}}, "", &error)) << error;
+  EXPECT_EQ(ReadLocalMachineString(Key("Five"), ""), "5");
+}
+
+class Win32FilesTest : public ::testing::Test {
+ protected:
+  void Make(const std::string& relative, const std::string& content = "x") {
+    const fs::path path = tmp_.path() / relative;
+    fs::create_directories(path.parent_path());
+    WriteFileOrDie(path, content);
+  }
+  std::string P(const std::string& relative) const { return (tmp_.path() / relative).string(); }
+  testing::ScopedTempDir tmp_;
+};
+
+TEST_F(Win32FilesTest, CopiesFollowTheShellRules) {
+  Make("src/a.ini", "new a");
+  Make("src/b.txt", "new b");
+  Make("src/sub/deep/c.ini", "new c");
+  Make("dst/a.ini", "old a");
+  ASSERT_TRUE(SetReadOnly(P("dst/a.ini"), true));
+
+  FsError error;
+  // "*.*" copies subfolders with their contents and replaces a read-only file.
+  ASSERT_EQ(CopyFiles(P("src/*.*"), P("dst"), &error), 1) << error.text;
+  EXPECT_EQ(ReadFileOrDie(P("dst/a.ini")), "new a");
+  EXPECT_EQ(ReadFileOrDie(P("dst/sub/deep/c.ini")), "new c");
+  // A pattern picks matching names, ignoring case; the destination is created.
+  ASSERT_EQ(CopyFiles(P("src/*.INI"), P("only/ini"), &error), 1) << error.text;
+  EXPECT_TRUE(IsRegularFile(P("only/ini/a.ini")));
+  EXPECT_FALSE(PathExists(P("only/ini/b.txt")));
+  // A folder lands below the destination under its own name.
+  ASSERT_EQ(CopyFiles(P("src/sub"), P("tree"), &error), 1) << error.text;
+  EXPECT_EQ(ReadFileOrDie(P("tree/sub/deep/c.ini")), "new c");
+  // A file onto itself is a success that changes nothing.
+  EXPECT_EQ(CopyFiles(P("src/a.ini"), P("src"), &error), 1) << error.text;
+  EXPECT_EQ(ReadFileOrDie(P("src/a.ini")), "new a");
+  // No temporary files are left behind.
+  for (const auto& entry : fs::recursive_directory_iterator(tmp_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+
+  FsError missing;
+  EXPECT_EQ(CopyFiles(P("nowhere/*.*"), P("dst"), &missing), 0);
+  EXPECT_NE(missing.text.find("nowhere"), std::string::npos) << missing.text;
+  EXPECT_EQ(CopyFilesChecked(P("nowhere/*.*"), P("dst"), 0, 1), 0);
+}
+
+TEST_F(Win32FilesTest, VerificationAndNameMatching) {
+  Make("src/File.INI", "12345");
+  Make("src/sub/x.txt", "1");
+  Make("dst/File.INI", "12345");
+  Make("dst/sub/x.txt", "1");
+  TreeCounters counters;
+  EXPECT_EQ(CompareTree(P("src") + "\\", P("dst") + "\\", &counters), 1);
+  EXPECT_EQ(counters.files_seen, 2);
+  EXPECT_EQ(counters.directories_matched, 1);
+
+  const DirEntry entry{"File.INI", false, 5, true};
+  EXPECT_TRUE(FileMatches(P("dst") + "\\", "File.INI", entry));
+  EXPECT_FALSE(FileMatches(P("dst") + "\\", "FILE.INI", entry));  // another letter case
+  EXPECT_FALSE(FileMatches(P("dst") + "\\", "File.INI", DirEntry{"File.INI", false, 6, true}));
+  Make("dst/sub/x.txt", "22");
+  EXPECT_EQ(CompareTree(P("src") + "\\", P("dst") + "\\"), 0);
+
+  std::vector<DirEntry> found;
+  ASSERT_TRUE(FindFiles(P("src/*.ini"), &found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].name, "File.INI");
+  EXPECT_EQ(found[0].size, 5u);
+  ASSERT_TRUE(FindFiles(P("src/file.ini"), &found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].name, "File.INI");
+  ASSERT_TRUE(FindFiles(P("src/*.cab"), &found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_FALSE(FindFiles(P("nowhere/*.cab"), &found));
+}
+
+TEST_F(Win32FilesTest, DeletesAndFolders) {
+  Make("d/a.txt");
+  Make("d/b.ini");
+  Make("d/sub/c.txt");
+  ASSERT_TRUE(SetReadOnly(P("d/sub/c.txt"), true));
+  EXPECT_TRUE(IsReadOnly(P("d/sub/c.txt")));
+  EXPECT_EQ(DeleteFiles(P("d/*.txt")), 1);
+  EXPECT_FALSE(PathExists(P("d/a.txt")));
+  EXPECT_TRUE(PathExists(P("d/b.ini")));
+  EXPECT_EQ(DeleteFiles(P("d/*.*")), 1);  // subfolders and read-only files too
+  EXPECT_TRUE(IsDirectory(P("d")));
+  EXPECT_FALSE(PathExists(P("d/sub")));
+  EXPECT_EQ(DeleteFiles(P("d/*.xyz")), 1);  // no match in an existing folder
+  FsError error;
+  EXPECT_EQ(DeleteFiles(P("gone"), &error), 0);
+  EXPECT_NE(error.text.find("gone"), std::string::npos);
+  EXPECT_EQ(DeleteFiles("C:\\*.*"), 0);  // never the contents of a drive
+
+  EXPECT_EQ(CreateDirectoryTree(P("n1/n2/n3")), 1);
+  EXPECT_TRUE(IsDirectory(P("n1/n2/n3")));
+  EXPECT_EQ(CreateDirectoryTree(P("n1/n2")), 0);  // exists already
+  Make("file");
+  EXPECT_EQ(CreateDirectoryTree(P("file")), 0);
+  EXPECT_FALSE(DeleteSingleFile(P("n1")));
+  EXPECT_TRUE(DeleteSingleFile(P("file")));
+}
+
+TEST_F(Win32FilesTest, AtomicWritesKeepReadOnlyFilesAndNeedTheirFolder) {
+  ASSERT_TRUE(WriteFileAtomically(P("store.ini"), "one\r\n").ok());
+  ASSERT_TRUE(WriteFileAtomically(P("store.ini"), "two\r\n").ok());
+  std::string content;
+  ASSERT_TRUE(ReadWholeFile(P("store.ini"), content).ok());
+  EXPECT_EQ(content, "two\r\n");
+  ASSERT_TRUE(SetReadOnly(P("store.ini"), true));
+  const FileResult read_only = WriteFileAtomically(P("store.ini"), "three");
+  EXPECT_EQ(read_only.error, FileError::kReadOnly);
+  EXPECT_NE(read_only.message.find("store.ini"), std::string::npos);
+  EXPECT_EQ(ReadFileOrDie(P("store.ini")), "two\r\n");
+  EXPECT_EQ(WriteFileAtomically(P("nowhere/x.ini"), "x").error, FileError::kFolderMissing);
+  EXPECT_EQ(ReadWholeFile(P("missing.ini"), content).error, FileError::kMissing);
+  EXPECT_EQ(ReadWholeFile(tmp_.path().string(), content).error, FileError::kUnreadable);
+}
+
+TEST(Win32ProcessTest, StartsWithTheCommandLineAsBuiltAndReportsTheExitCode) {
+  ProcessResult result = RunProcess("cmd /c exit 7");
+  ASSERT_TRUE(result.started) << result.error;
+  EXPECT_EQ(result.exit_code, 7);
+  result = RunProcess("\"C:\\windows\\system32\\cmd.exe\" /c exit 0");
+  ASSERT_TRUE(result.started) << result.error;
+  EXPECT_EQ(result.exit_code, 0);
+  result = RunProcess("no-such-program-here --flag");
+  EXPECT_FALSE(result.started);
+  EXPECT_NE(result.error.find("program not found: no-such-program-here"), std::string::npos);
+  EXPECT_FALSE(RunProcess("\"unclosed").started);
+}
+
+TEST(Win32LibraryTest, RegistersThroughTheEntryPoint) {
+  const std::string dir = KESTRIN_TEST_DLL_DIR;
+  std::string error;
+  EXPECT_EQ(RegisterServer(dir + "/register_ok.dll", true, &error), 1) << error;
+  EXPECT_EQ(RegisterServer(dir + "/register_ok.dll", false, &error), 1) << error;
+  EXPECT_EQ(RegisterServer(dir + "/register_fails.dll", true, &error), 0);
+  EXPECT_NE(error.find("0x80004005"), std::string::npos) << error;
+  EXPECT_EQ(RegisterServer(dir + "/register_none.dll", true, &error), 0);
+  EXPECT_NE(error.find("no DllRegisterServer"), std::string::npos) << error;
+  EXPECT_EQ(RegisterServer(dir + "/missing.dll", true, &error), 0);
+  EXPECT_NE(error.find("cannot load"), std::string::npos) << error;
+  EXPECT_EQ(RegisterServer("kernel32.dll", true, &error), 0);  // a bare name is not searched
+}
+
+TEST(Win32EnvironmentTest, ProgramFolderPerUserFolderAndSettingsFallback) {
+  char exe[MAX_PATH];
+  GetModuleFileNameA(nullptr, exe, sizeof exe);
+  EXPECT_EQ(GetProductDir(), fs::path(exe).parent_path().string());
+  _putenv_s("LOCALAPPDATA", "C:\\users\\someone\\AppData\\Local\\");
+  EXPECT_EQ(PerUserDataDir(), "C:\\users\\someone\\AppData\\Local");
+  // No tessel32.dll beside the tests: the fixed settings path.
+  EXPECT_STREQ(VqmGetRegistrySubKey(), "SOFTWARE\\Brantel\\Korvane\\Settings\\");
+  EXPECT_EQ(MakeOemCabDir("C:\\Korvane\\Ini\\"), "C:\\Korvane\\Ini\\OEMCAB");
+  EXPECT_EQ(MakeOemCabDir("C:\\Korvane\\Ini"), "C:\\Korvane\\Ini\\OEMCAB");
+}
+
+TEST(Win32OutputTest, RefusesNamesWindowsReadsAsSomethingElse) {
+  testing::ScopedTempDir tmp;
+  OutputTree tree(tmp.path().string());
+  std::string shown, error;
+  const struct {
+    std::vector<std::string> components;
+    const char* why;
+  } refused[] = {
+      {{"CON"}, "device"},        {{"sub", "nul.txt"}, "device"}, {{"COM1.INI"}, "device"},
+      {{"a:stream"}, "character"}, {{"x?.ini"}, "character"},    {{"dots."}, "dot"},
+  };
+  for (const auto& c : refused) {
+    error.clear();
+    EXPECT_EQ(tree.CreateOutputFile(c.components, &shown, &error), -1) << c.components.back();
+    EXPECT_NE(error.find(c.why), std::string::npos) << error;
+  }
+  const cab::INT_PTR hf = tree.CreateOutputFile({"MODULES", "FX200", "A.INI"}, &shown, &error);
+  ASSERT_NE(hf, -1) << error;
+  EXPECT_EQ(CrtWrite(hf, "abc", 3), 3u);
+  EXPECT_EQ(CrtClose(hf), 0);
+  EXPECT_EQ(ReadFileOrDie(tmp.path() / "MODULES/FX200/A.INI"), "abc");
+  errno = 0;
+  EXPECT_EQ(CrtOpen("CON", kCrtBinary | kCrtRdOnly, 0), -1);
+  EXPECT_EQ(errno, ENXIO);
+  EXPECT_EQ(CrtOpen(tmp.path().string().c_str(), kCrtBinary | kCrtRdOnly, 0), -1);
+  EXPECT_EQ(errno, EISDIR);
+}
+
+}  // namespace
+}  // namespace kestrin
