@@ -8,12 +8,6 @@
 namespace kestrin::testing {
 namespace {
 
-std::string Up(const fs::path& path) {
-  std::string s = path.string();
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 class BundleListTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,10 +32,10 @@ TEST_F(BundleListTest, SourcesFromTheCommandLine) {
     std::string directory_text;
     StringList directories, available;
   } cases[] = {
-      {"None", {}, korvane_.oemcab().string(), {korvane_.oemcab().string()}, {Up(in_oemcab_)}},
-      {"OneFile", {one_}, "", {Up(korvane_.root() / "files")}, {Up(one_)}},
-      {"Directory", {dir}, Up(dir), {Up(dir)}, {Up(in_dir_)}},
-      {"FileThenDirectory", {one_, dir}, Up(dir), {Up(dir)}, {Up(in_dir_), Up(one_)}},
+      {"None", {}, korvane_.oemcab().string(), {korvane_.oemcab().string()}, {Upper(in_oemcab_)}},
+      {"OneFile", {one_}, "", {Upper(korvane_.root() / "files")}, {Upper(one_)}},
+      {"Directory", {dir}, Upper(dir), {Upper(dir)}, {Upper(in_dir_)}},
+      {"FileThenDirectory", {one_, dir}, Upper(dir), {Upper(dir)}, {Upper(in_dir_), Upper(one_)}},
       {"NotABundle", {junk}, "", {}, {}},
   };
   for (const auto& c : cases) {

@@ -206,19 +206,15 @@ TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion)
     dlg.CurrentBundle = "";
     EXPECT_EQ(dlg.PrepareBundle(), 1);
   }
-  const struct {
-    std::string installed, minimum;  // installed "": no version in the registry
-    int expected;
-  } gates[] = {{"6.1", "6.2", 2}, {"6.1", "6.1", 0}, {"6.1", "", 0}, {"", "99.0", 0}};  // more: VersionTest
-  for (const auto& g : gates) {
-    tKorvaneOptions options;
-    options.version = g.installed;
-    TestKorvane korvane(options);
-    korvane.ApplyEnvironment();
-    CProgressDlg gate({}, true, false, false, "", ui_);
-    gate.CurrentBundle = Bundle(korvane, "g.cab", g.minimum);
-    EXPECT_EQ(gate.PrepareBundle(), g.expected) << g.installed << " / " << g.minimum;
-  }
+  // Without an installed version any minimum passes; the comparison itself:
+  // SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+  tKorvaneOptions options;
+  options.version = "";
+  TestKorvane korvane(options);
+  korvane.ApplyEnvironment();
+  CProgressDlg gate({}, true, false, false, "", ui_);
+  gate.CurrentBundle = Bundle(korvane, "g.cab", "99.0");
+  EXPECT_EQ(gate.PrepareBundle(), 0);
 }
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {
@@ -228,20 +224,16 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
   WriteFileOrDie(korvane_.root() / "text.cab", "plain text");
   PackWithGcab((korvane_.root() / "nohw.cab").string(), {{"README.TXT", "no description\n"}});
-  auto upper = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(toupper(c));
-    return s;
-  };
   SilentUi silent;
   CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string(),
                     (korvane_.root() / "text.cab").string(),
                     (korvane_.root() / "nohw.cab").string(), "/no/such/x.cab"},
                    true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
-  EXPECT_EQ(dlg.BundleDirectories, (StringList{upper(dir)}));
+  EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
   EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
   EXPECT_EQ(dlg.AvailableBundles,
-            (StringList{upper(dir) + "/A.CAB", upper(dir) + "/B.CAB", upper(outside)}));
+            (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
   EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
   CProgressDlg none({"/no/such/a.cab"}, true, false, false, "", silent);
   EXPECT_FALSE(none.ScheduleCommandLine());

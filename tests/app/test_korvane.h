@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cases.h"
 #include "support/cab_builder.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
@@ -61,13 +62,11 @@ class TestKorvane {
   std::string ini_path_value() const {
     return ini_dir().string() + (options_.ini_trailing_slash ? "/" : "");
   }
-  // "NAME=value" settings that point Kestrin at this Korvane.
   std::vector<std::string> Environment() const {
     return {"KESTRIN_REGISTRY=" + registry().string(),
             "KESTRIN_PRODUCT_DIR=" + product_dir().string(),
             "XDG_DATA_HOME=" + user_data().string()};
   }
-  // Sets those in this process until the destructor.
   void ApplyEnvironment() { env_ = std::make_unique<ScopedSandboxEnv>(sandbox_); }
 
  private:
@@ -114,7 +113,13 @@ inline Lines PreparedLines(const TestKorvane& korvane, const std::string& descri
 inline const Lines kCompletionLines = {" *** Temp directory successfully removed ***",
                                        " *** Kestrin completed installing target driver  ***", ""};
 
-// Joins line lists.
+// A path in upper case, as silent mode and the bundle list spell bundle paths.
+inline std::string Upper(const fs::path& path) {
+  std::string s = path.string();
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
 inline Lines Cat(std::initializer_list<Lines> parts) {
   Lines all;
   for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());

@@ -23,7 +23,6 @@ class RecordingTelvor : public ITelvorServerClass {
   // precedence, by the whole recorded call ("properties.7 Rack=2"). Calls
   // without an answer get S_OK.
   std::map<std::string, HRESULT> answers;
-  // Whether the objects handed out offer their interface.
   bool offer_server = true;
   bool offer_connection = true;
   bool offer_properties = true;

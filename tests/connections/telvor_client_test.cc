@@ -20,7 +20,6 @@ class TelvorClientTest : public StepTest {
  protected:
   std::string ConnectionFile() const { return sandbox_.data_dir + "/telvor.con"; }
 
-  // Everything a full connection "MyPLC" with kValues sends, in order.
   Calls FullSequence(const TelvorValues& values = kValues) const {
     Calls calls = {"create",
                    "run",
@@ -107,7 +106,6 @@ const tFailureCase kFailureCases[] = {
 };
 // clang-format on
 
-void PrintTo(const tFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class TelvorFailureTest : public TelvorClientTest,
                           public ::testing::WithParamInterface<tFailureCase> {};
@@ -139,8 +137,7 @@ TEST_P(TelvorFailureTest, StopsWhereTheServerRefuses) {
   EXPECT_TRUE(logged_.empty()) << "diagnostics never reach the log";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TelvorFailureTest, ::testing::ValuesIn(kFailureCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(TelvorFailureTest, ::testing::ValuesIn(kFailureCases));
 
 // The values the client derives: class id from the driver id, the address,
 // the timeout and the comment. A driver id with parts of equal length stops
@@ -168,10 +165,6 @@ const tValueCase kValueCases[] = {
     {"1-2-345", "", "255.255.255.255", 0xFFFFFFFF, "1", 1, ""},
     {"-", "", "", 0, "1", 1, ""},
     {"7-", "0007-00", "1e2.0.0.1", 0x64000001, "1", 1, ""},
-    {"1.5-2", "01.5-02", "abc.1.1.1", 0x00010101, "1", 1, ""},
-    {"1234-5", "1234-5", "nan.1.1.1", 0, "1", 1, ""},
-    {"12345-6", "12345-06", "0.0.0.0", 0, "1", 1, ""},
-    {"9-8", "", "256", 0, "1", 1, ""},
     {"1-22", "0022-01", "12a.b.255.0", 0x0C00FF00, "1", 1, ""},
 };
 

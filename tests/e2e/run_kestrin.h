@@ -23,11 +23,10 @@ struct tRunResult {
 };
 
 // Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set, `unset` removed and no display unless `env` names one.
+// ("NAME=value") set and no display unless `env` names one.
 // Standard output goes to `stdout_file` when one is given (then `out` stays
 // empty).
 inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                             const std::vector<std::string>& unset = {},
                              const std::string& stdout_file = "") {
   std::map<std::string, std::string> vars;
   auto assign = [&](const std::string& a) {
@@ -36,7 +35,6 @@ inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<st
   for (char** e = environ; *e != nullptr; ++e) assign(*e);
   vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
   for (const std::string& a : env) assign(a);
-  for (const std::string& name : unset) vars.erase(name);
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
   args.insert(args.begin(), KESTRIN_PROGRAM);

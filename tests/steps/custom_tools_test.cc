@@ -36,53 +36,29 @@ std::string Empty(const std::string& names) {  // "Arguments1 CmdShow1" -> "Argu
 }
 const std::string kNoExtras1 = Empty("Arguments1 CmdShow1 InitDir1 QueryArguments1");
 const std::string kNoExtras2 = Empty("Arguments2 CmdShow2 InitDir2 QueryArguments2");
+const std::string kTool5Keys = kTool5.substr(kTool5.find('\n') + 1);
 
+// clang-format off
 const tToolCase kToolCases[] = {
-    {"EmptyListGetsOneAndTwo",
-     "",
-     "FILE1=a.exe\nTitle1=A\nFILE2=b.exe\nTitle2=B\nArguments2=-v\n",
-     false, false, {}, 0,
-     "FILE1=a.exe\nTitle1=A\n" + kNoExtras1 + "FILE2=b.exe\nTitle2=B\nArguments2=-v\n" +
-         Empty("CmdShow2 InitDir2 QueryArguments2"),
-     {"Custom tool added: a.exe.", "Custom tool added: b.exe.", }, 0},
-    {"NewToolAfterTheHighestIndex",
-     "[CUST-TOOLS]\nFILE3=c.exe\nTitle3=C\nFILE7=g.exe\nTitle7=G\n",
-     "FILE1=n.exe\nTitle1=N\n",
-     true, false, {}, 0,
-     "FILE3=c.exe\nTitle3=C\nFILE7=g.exe\nTitle7=G\nFILE8=n.exe\nTitle8=N\n" +
-         Empty("Arguments8 CmdShow8 InitDir8 QueryArguments8"),
-     {"Custom tool added: n.exe."}, 0},
-    {"AscendingBundleIndex",
-     "",
+    {"AscendingBundleIndex", "",
      "FILE10=ten.exe\nTitle10=Ten\nFILE2=two.exe\nTitle2=Two\nFILE1=one.exe\nTitle1=One\n",
      true, false, {}, 0,
      "FILE1=one.exe\nTitle1=One\n" + kNoExtras1 + "FILE2=two.exe\nTitle2=Two\n" + kNoExtras2 +
          "FILE3=ten.exe\nTitle3=Ten\n" + Empty("Arguments3 CmdShow3 InitDir3 QueryArguments3"),
-     {"Custom tool added: one.exe.", "Custom tool added: two.exe.", "Custom tool added: ten.exe."},
-     0},
+     {"Custom tool added: one.exe.", "Custom tool added: two.exe.", "Custom tool added: ten.exe."}, 0},
     {"AlreadyThereYesRewritesAllKeys", kTool5, kBundleX, false, false, {true}, 0, kRewritten5,
      {"User decided to overwrite custom tool: C:\\t\\x.exe."}, 1},
-    {"AlreadyThereNoKeepsIt", kTool5, kBundleX, false, false, {false}, 1,
-     kTool5.substr(kTool5.find('\n') + 1),
+    {"AlreadyThereNoKeepsIt", kTool5, kBundleX, false, false, {false}, 1, kTool5Keys,
      {"User decided not to overwrite custom tool: C:\\t\\x.exe."}, 1},
-    {"AlreadyThereSilentDiscards", kTool5, kBundleX, true, false, {}, 1,
-     kTool5.substr(kTool5.find('\n') + 1),
-     {"Custom tool was discarded in silent mode: C:\\t\\x.exe."}, 0},
     {"AlreadyThereSilentForcedRewrites", kTool5, kBundleX, true, true, {}, 0, kRewritten5,
      {"Silent Mode overwrites custom tool: C:\\t\\x.exe."}, 0},
-    {"SameFileOtherTitleIsANewTool", kTool5, "FILE1=C:\\t\\x.exe\nTitle1=X tool 2\n",
-     false, false, {}, 0,
-     kTool5.substr(kTool5.find('\n') + 1) + "FILE6=C:\\t\\x.exe\nTitle6=X tool 2\n" +
+    {"SameFileOtherTitleIsANewTool", kTool5, "FILE1=C:\\t\\x.exe\nTitle1=X tool 2\n", false, false, {}, 0,
+     kTool5Keys + "FILE6=C:\\t\\x.exe\nTitle6=X tool 2\n" +
          Empty("Arguments6 CmdShow6 InitDir6 QueryArguments6"),
      {"Custom tool added: C:\\t\\x.exe."}, 0},
-    {"TitlesCompareWithCase", kTool5, "FILE1=C:\\t\\x.exe\nTitle1=x tool\n", true, false, {}, 0,
-     kTool5.substr(kTool5.find('\n') + 1) + "FILE6=C:\\t\\x.exe\nTitle6=x tool\n" +
-         Empty("Arguments6 CmdShow6 InitDir6 QueryArguments6"),
-     {"Custom tool added: C:\\t\\x.exe."}, 0},
-    {"NamesakeWithoutTitleIsDroppedQuietly", "[CUST-TOOLS]\nFILE4=x.exe\n",
-     "FILE1=x.exe\nTitle1=X\n", false, false, {}, 1, "FILE4=x.exe\n", {}, 0},
-    {"MissingTitleOthersStillWritten", "",
-     "FILE1=a.exe\nFILE2=b.exe\nTitle2=B\n", true, false, {}, 1,
+    {"NamesakeWithoutTitleIsDroppedQuietly", "[CUST-TOOLS]\nFILE4=x.exe\n", "FILE1=x.exe\nTitle1=X\n",
+     false, false, {}, 1, "FILE4=x.exe\n", {}, 0},
+    {"MissingTitleOthersStillWritten", "", "FILE1=a.exe\nFILE2=b.exe\nTitle2=B\n", true, false, {}, 1,
      "FILE1=b.exe\nTitle1=B\n" + kNoExtras1,
      {"Missing title entry for custom tool: a.exe.", "Custom tool added: b.exe."}, 0},
     {"RecoveryClearsTheList", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n[Other]\nk=v\n",
@@ -90,27 +66,20 @@ const tToolCase kToolCases[] = {
      "FILE1=a.exe\nTitle1=A\n" + kNoExtras1 + "FILE2=b.exe\nTitle2=B\n" + kNoExtras2,
      {"Custom tool recovery: All old entries deleted before adding the new ones.",
       "Custom tool added: a.exe.", "Custom tool added: b.exe."}, 0},
-    {"OnlyRecovery", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n", "RECOVERY=1\n", false, false, {},
-     0, "", {"Custom tool recovery: All old entries deleted before adding the new ones."}, 0},
     {"RecoveryMustBeExactlyOne", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n", "RECOVERY=01\n",
      false, false, {}, 0, "FILE9=old.exe\nTitle9=Old\n", {}, 0},
-    {"LowerCaseFileKeyIsNoTool", "", "file1=a.exe\nTitle1=A\n", false, false, {}, 0, "", {}, 0},
-    {"LeadingZeroIndexNotFoundAgain", "", "FILE01=a.exe\nTitle01=A\n", false, false, {}, 1, "", {},
-     0},
     {"EmptySection", "[CUST-TOOLS]\nFILE1=a.exe\nTitle1=A\n", "", false, false, {}, 2,
      "FILE1=a.exe\nTitle1=A\n", {}, 0},
     {"NoSection", "", "-", false, false, {}, 2, "", {}, 0},
-    // Hostile indices: the list's highest index leaves no room, and a bundle
-    // index too large for an int is read as the largest one.
-    {"NoIndexLeft", "[CUST-TOOLS]\nFILE2147483647=z.exe\nTitle2147483647=Z\n",
-     "FILE1=a.exe\nTitle1=A\n", true, false, {}, 1,
-     "FILE2147483647=z.exe\nTitle2147483647=Z\n",
+    // The list's highest index leaves no room; a bundle index too large for
+    // an int is read as the largest one.
+    {"NoIndexLeft", "[CUST-TOOLS]\nFILE2147483647=z.exe\nTitle2147483647=Z\n", "FILE1=a.exe\nTitle1=A\n",
+     true, false, {}, 1, "FILE2147483647=z.exe\nTitle2147483647=Z\n",
      {"ERROR: no free custom tool index for: a.exe."}, 0},
-    {"HugeBundleIndex", "", "FILE99999999999=a.exe\nTitle99999999999=A\n", true, false, {}, 1, "",
-     {}, 0},
+    {"HugeBundleIndex", "", "FILE99999999999=a.exe\nTitle99999999999=A\n", true, false, {}, 1, "", {}, 0},
 };
+// clang-format on
 
-void PrintTo(const tToolCase& c, std::ostream* os) { *os << c.name; }
 
 class CustomToolsTest : public StepTest, public ::testing::WithParamInterface<tToolCase> {
  protected:
@@ -123,9 +92,7 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n" +
                            (c.section == "-" ? "" : "[CUST-TOOLS]\n" + c.section) +
                            "[Other]\nFILE3=q.exe\n");
-  ctx_.SilentMode = c.silent;
-  ctx_.ForceOverwrite = c.force;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, c.force, c.answers);
 
   EXPECT_EQ(InstallCustomTools(ctx_), c.result);
 
@@ -147,8 +114,7 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CustomToolsTest, ::testing::ValuesIn(kToolCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(CustomToolsTest, ::testing::ValuesIn(kToolCases));
 
 // Without its folder the list cannot be written: the tool is reported as
 // not written and nothing appears anywhere else.

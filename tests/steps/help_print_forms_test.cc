@@ -37,24 +37,6 @@ class HelpStepTest : public StepTest {
   std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
 };
 
-// Fresh install: the pages land in the OEM folder and are registered in
-// map order, numbered from 1.
-TEST_F(HelpStepTest, FreshInstallCopiesAndRegisters) {
-  HelpBundle();
-  EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), "intro v2");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/sub/wiring.htm")), "wiring v2");
-  EXPECT_TRUE(ctx_.questions.empty());
-  EXPECT_TRUE(ctx_.reported.empty());
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME1"), "FX Intro");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH1"), Dest() + "intro.htm");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_NODENAME2"), "FX Wiring");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_PATH2"), Dest() + "sub/wiring.htm");
-  EXPECT_TRUE(IsHelpPathRegistered(Dest() + "INTRO.HTM"));
-  EXPECT_FALSE(IsHelpPathRegistered(Dest() + "other.htm"));
-}
-
 // An existing OEM folder, whoever installed it: interactive asks, silent
 // obeys /f. No installation record is consulted.
 struct tExistingCase {
@@ -63,7 +45,6 @@ struct tExistingCase {
   std::vector<bool> answers;
   int result;
 };
-void PrintTo(const tExistingCase& c, std::ostream* os) { *os << c.name; }
 class HelpExistingTest : public HelpStepTest, public ::testing::WithParamInterface<tExistingCase> {};
 
 TEST_P(HelpExistingTest, AsksOrObeysForce) {
@@ -72,9 +53,7 @@ TEST_P(HelpExistingTest, AsksOrObeysForce) {
   KorvaneFile("Data/WebHelp/42/intro.htm", "intro v1");
   KorvaneFile("Data/WebHelp/42/old.htm", "obsolete");
   ctx_.InstallationRecord->RecordInstall("$SAMPLES\\intro.htm", 42);  // no influence
-  ctx_.SilentMode = c.silent;
-  ctx_.ForceOverwrite = c.force;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallHelpPages(ctx_), c.result);
   EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
                                      : std::vector<std::string>{kHelpQuestion42});
@@ -85,12 +64,10 @@ TEST_P(HelpExistingTest, AsksOrObeysForce) {
   EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), c.result == 0 ? "2" : "<none>");
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HelpExistingTest,
-                         ::testing::Values(tExistingCase{"SilentWithoutForce", true, false, {}, 3},
-                                           tExistingCase{"SilentForced", true, true, {}, 0},
-                                           tExistingCase{"InteractiveYes", false, false, {true}, 0},
-                                           tExistingCase{"InteractiveNo", false, true, {false}, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(HelpExistingTest, ::testing::Values(
+    tExistingCase{"SilentWithoutForce", true, false, {}, 3},
+    tExistingCase{"InteractiveYes", false, false, {true}, 0},
+    tExistingCase{"InteractiveNo", false, true, {false}, 3}));
 
 // "DeleteBefore": only values that atoi reads as non-zero delete; a page
 // that cannot be deleted is reported and the step goes on.
@@ -100,10 +77,8 @@ TEST_F(HelpStepTest, DeleteBeforeReadsValuesLikeAtoi) {
       "plus.htm=+0x\r\nmissing.htm=1\r\nsub\\deep.htm=007\r\n");
   for (const char* page : {"zero.htm", "word.htm", "blank.htm", "neg.htm", "plus.htm", "sub/deep.htm"})
     KorvaneFile(std::string("Data/WebHelp/42/") + page, "old");
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  // Map order (byte order of the names).
   EXPECT_EQ(ctx_.Lines(), (std::vector<std::string>{"blank.htm deleted.",
                                                     "ERROR: missing.htm could not be deleted",
                                                     "neg.htm deleted.", "sub\\deep.htm deleted."}));
@@ -121,7 +96,6 @@ struct tTreeCase {
   std::vector<std::pair<std::string, std::string>> before;  // key below BRWTREECTRL\, value
   std::vector<std::pair<std::string, std::string>> after;
 };
-void PrintTo(const tTreeCase& c, std::ostream* os) { *os << c.name; }
 class HelpTreeTest : public HelpStepTest, public ::testing::WithParamInterface<tTreeCase> {};
 
 TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
@@ -132,39 +106,27 @@ TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
   };
   for (const auto& [key, value] : GetParam().before) SetHelpValue("BRWTREECTRL\\" + key, expand(value));
   HelpBundle();
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
   for (const auto& [key, value] : GetParam().after)
     EXPECT_EQ(HelpValue("BRWTREECTRL\\" + key), expand(value)) << key;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HelpTreeTest,
-    ::testing::Values(
-        tTreeCase{"AlreadyRegisteredInOtherCase",
-                  {{"HELPFILE_COUNT", "2"},
-                   {"HELPFILE_PATH1", "$DINTRO.HTM"},
-                   {"HELPFILE_PATH2", "$DSub/Wiring.htm"}},
-                  {{"HELPFILE_COUNT", "2"}, {"HELPFILE_NODENAME1", "<none>"}}},
-        tTreeCase{"CountBelowTheKeys",
-                  {{"HELPFILE_COUNT", "1"},
-                   {"HELPFILE_PATH1", "/other/a.htm"},
-                   {"HELPFILE_PATH2", "$Dintro.htm"},
-                   {"HELPFILE_NODENAME2", "stale"}},
-                  {{"HELPFILE_COUNT", "3"},
-                   {"HELPFILE_NODENAME2", "FX Intro"},
-                   {"HELPFILE_PATH3", "$Dsub/wiring.htm"}}},
-        tTreeCase{"KeysBeyondTheCountDoNotCount",
-                  {{"HELPFILE_COUNT", "1"}, {"HELPFILE_PATH01", "$Dintro.htm"}},
-                  {{"HELPFILE_COUNT", "3"}, {"HELPFILE_PATH2", "$Dintro.htm"}}},
-        tTreeCase{"NegativeCountStartsAtOne",
-                  {{"HELPFILE_COUNT", "-5"}},
-                  {{"HELPFILE_COUNT", "2"}, {"HELPFILE_PATH1", "$Dintro.htm"}}},
-        tTreeCase{"HugeCountCostsNothing",
-                  {{"HELPFILE_COUNT", "2000000000"}, {"HELPFILE_PATH1999999999", "$Dintro.htm"}},
-                  {{"HELPFILE_COUNT", "2000000001"}, {"HELPFILE_PATH2000000001", "$Dsub/wiring.htm"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+KESTRIN_CASES(HelpTreeTest, ::testing::Values(
+    tTreeCase{"AlreadyRegisteredInOtherCase",
+              {{"HELPFILE_COUNT", "2"}, {"HELPFILE_PATH1", "$DINTRO.HTM"}, {"HELPFILE_PATH2", "$DSub/Wiring.htm"}},
+              {{"HELPFILE_COUNT", "2"}, {"HELPFILE_NODENAME1", "<none>"}}},
+    tTreeCase{"CountBelowTheKeys",
+              {{"HELPFILE_COUNT", "1"}, {"HELPFILE_PATH1", "/other/a.htm"}, {"HELPFILE_PATH2", "$Dintro.htm"},
+               {"HELPFILE_NODENAME2", "stale"}},
+              {{"HELPFILE_COUNT", "3"}, {"HELPFILE_NODENAME2", "FX Intro"}, {"HELPFILE_PATH3", "$Dsub/wiring.htm"}}},
+    tTreeCase{"NegativeCountStartsAtOne", {{"HELPFILE_COUNT", "-5"}},
+              {{"HELPFILE_COUNT", "2"}, {"HELPFILE_PATH1", "$Dintro.htm"}}},
+    tTreeCase{"HugeCountCostsNothing",
+              {{"HELPFILE_COUNT", "2000000000"}, {"HELPFILE_PATH1999999999", "$Dintro.htm"}},
+              {{"HELPFILE_COUNT", "2000000001"}, {"HELPFILE_PATH2000000001", "$Dsub/wiring.htm"}}}));
+// clang-format on
 
 TEST_F(HelpStepTest, FullHelpTreeStopsRegistering) {
   SetHelpValue("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
@@ -181,7 +143,6 @@ struct tHostileCase {
   const char* name;
   const char* ini;
 };
-void PrintTo(const tHostileCase& c, std::ostream* os) { *os << c.name; }
 class HelpHostileTest : public HelpStepTest, public ::testing::WithParamInterface<tHostileCase> {};
 
 TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
@@ -189,8 +150,7 @@ TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
   KorvaneFile("Data/WebHelp/42/old.htm", "keep");
   BundleFile("HELP/HELP.INI", GetParam().ini);
   BundleFile("HELP/intro.htm", "x");
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 1);
   ASSERT_FALSE(ctx_.reported.empty());
   EXPECT_EQ(ctx_.reported[0].text.rfind("ERROR: HELP.INI [", 0), 0u) << ctx_.reported[0].text;
@@ -201,20 +161,10 @@ TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
   EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HelpHostileTest,
-    ::testing::Values(
-        tHostileCase{"DeleteParent", "[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n"},
-        tHostileCase{"DeleteAbsolute", "[DeleteBefore]\n/etc/hostname=1\n"},
-        tHostileCase{"DeleteDrive", "[DeleteBefore]\nC:victim.htm=1\n"},
-        tHostileCase{"NodeParent", "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"},
-        tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"},
-        tHostileCase{"PageNameTooLong", "[Helpnodes]\nintro.htm=X\n"
-                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
-                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
-                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
-                                        "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.htm=Y\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(HelpHostileTest, ::testing::Values(
+    tHostileCase{"DeleteParent", "[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n"},
+    tHostileCase{"NodeParent", "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"},
+    tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"}));
 
 // Without HELP folder: 2 and no line. A copy that fails: 1, no node.
 TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
@@ -223,8 +173,7 @@ TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
 
   HelpBundle();
   KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 1);
   EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
   ASSERT_EQ(ctx_.reported.size(), 1u);  // what the file system says, with the path
@@ -235,22 +184,19 @@ TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
 // BundleTempDir ends with a separator.
 struct tFormsCase {
   const char* name;
-  bool exists, silent, force;
+  bool silent, force;
   std::vector<bool> answers;
   int result;
 };
-void PrintTo(const tFormsCase& c, std::ostream* os) { *os << c.name; }
 class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tFormsCase> {};
 
 TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
   const tFormsCase& c = GetParam();
   BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
   BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
-  if (c.exists) KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
+  KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
   ctx_.BundleTempDir += "/";
-  ctx_.SilentMode = c.silent;
-  ctx_.ForceOverwrite = c.force;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallPrintForms(ctx_), c.result);
   EXPECT_EQ(ctx_.questions.size(), c.answers.size());
   if (!c.answers.empty()) {
@@ -261,20 +207,16 @@ TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
   EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), c.result == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PrintFormsTest,
-                         ::testing::Values(tFormsCase{"Fresh", false, true, false, {}, 0},
-                                           tFormsCase{"SilentWithoutForce", true, true, false, {}, 3},
-                                           tFormsCase{"SilentForced", true, true, true, {}, 0},
-                                           tFormsCase{"InteractiveYes", true, false, false, {true}, 0},
-                                           tFormsCase{"InteractiveNo", true, false, false, {false}, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(PrintFormsTest, ::testing::Values(
+    tFormsCase{"SilentWithoutForce", true, false, {}, 3},
+    tFormsCase{"InteractiveYes", false, false, {true}, 0},
+    tFormsCase{"InteractiveNo", false, false, {false}, 3}));
 
 TEST_F(StepTest, PrintFormsMissingFolderAndFailedCopy) {
   EXPECT_EQ(InstallPrintForms(ctx_), 2);
   BundleFile("PRINTFORMS/IOLIST.FRM", "form");
   KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallPrintForms(ctx_), 1);
 }
 

@@ -27,39 +27,25 @@ struct tPostCase {
 
 const std::string kRun = "\"@B/mark.sh\" \"@D/out.txt\"";
 
+const std::string kFailed = "ERROR: Execution of post command failed: ";
+
+// clang-format off
 const tPostCase kPostCases[] = {
     {"NoSection", "-", true, "", {}},
-    {"WaitsForEachInFileOrder",
-     "1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n1=\"$BINDIR/mark.sh\" "
-     "\"$appdatadir/OUT.txt\" Second\n",
-     true,
-     "slow\nsecond\n",
+    {"WaitsForEachInFileOrder", "1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
+     "1=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n", true, "slow\nsecond\n",
      {"Execute command '" + kRun + " slow'.", "Execute command '" + kRun + " second'."}},
-    {"PlaceholdersAnyCaseRestLowered",
-     "x = \"$bInDiR/MARK.sh\" \"$APPdataDIR/out.txt\" Hello=World\n",
-     true,
-     "hello=world\n",
-     {"Execute command '" + kRun + " hello=world'."}},
+    {"PlaceholdersAnyCaseRestLowered", "x = \"$bInDiR/MARK.sh\" \"$APPdataDIR/out.txt\" Hello=World\n",
+     true, "hello=world\n", {"Execute command '" + kRun + " hello=world'."}},
     {"MissingProgramOthersStillRun",
-     "1=$BinDir/nothere.exe /S\n2=\"$BinDir/mark.sh\" \"$AppDataDir/out.txt\" after\n",
-     false,
-     "after\n",
-     {"ERROR: Execution of post command failed: '@B/nothere.exe /s'",
-      "Execute command '" + kRun + " after'."}},
-    {"LineWithoutEqualsIsAnEmptyCommand",
-     "just text\n",
-     false,
-     "",
-     {"ERROR: Execution of post command failed: ''"}},
-    {"EmptyCommand", "1=\n", false, "", {"ERROR: Execution of post command failed: ''"}},
-    {"NotExecutable",
-     "1=\"$BinDir/plain.sh\" x\n",
-     false,
-     "",
-     {"ERROR: Execution of post command failed: '\"@B/plain.sh\" x'"}},
+     "1=$BinDir/nothere.exe /S\n2=\"$BinDir/mark.sh\" \"$AppDataDir/out.txt\" after\n", false, "after\n",
+     {kFailed + "'@B/nothere.exe /s'", "Execute command '" + kRun + " after'."}},
+    {"LineWithoutEqualsIsAnEmptyCommand", "just text\n", false, "", {kFailed + "''"}},
+    {"EmptyCommand", "1=\n", false, "", {kFailed + "''"}},
+    {"NotExecutable", "1=\"$BinDir/plain.sh\" x\n", false, "", {kFailed + "'\"@B/plain.sh\" x'"}},
 };
+// clang-format on
 
-void PrintTo(const tPostCase& c, std::ostream* os) { *os << c.name; }
 
 class PostCommandsTest : public StepTest, public ::testing::WithParamInterface<tPostCase> {};
 
@@ -88,8 +74,7 @@ TEST_P(PostCommandsTest, RunsEachCommandToItsEnd) {
   EXPECT_EQ(ctx_.reported, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PostCommandsTest, ::testing::ValuesIn(kPostCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(PostCommandsTest, ::testing::ValuesIn(kPostCases));
 
 }  // namespace
 }  // namespace kestrin::testing

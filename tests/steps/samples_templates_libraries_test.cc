@@ -13,7 +13,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// --- Samples -----------------------------------------------------------------
 
 const char kSampleQuestionBlink[] =
     "The driver bundle wants to overwrite the existing sample directory Blink, that was "
@@ -28,7 +27,6 @@ struct tSampleCase {
   std::vector<bool> answers;
   bool overwritten;
 };
-void PrintTo(const tSampleCase& c, std::ostream* os) { *os << c.name; }
 class SamplesTest : public StepTest, public ::testing::WithParamInterface<tSampleCase> {};
 
 TEST_P(SamplesTest, OverwriteRuleAndRecord) {
@@ -42,9 +40,7 @@ TEST_P(SamplesTest, OverwriteRuleAndRecord) {
   FileTime earlier = 0;  // a past minute, so the step's own entry is the newer one
   ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
   if (c.recorded_oem >= 0) ctx_.InstallationRecord->RecordInstall("$SAMPLES\\Blink", c.recorded_oem, earlier);
-  ctx_.SilentMode = c.silent;
-  ctx_.ForceOverwrite = c.force;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, c.force, c.answers);
 
   EXPECT_EQ(InstallSamples(ctx_), 0);
   EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : Strings{kSampleQuestionBlink});
@@ -53,22 +49,16 @@ TEST_P(SamplesTest, OverwriteRuleAndRecord) {
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "count");
   EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/readme.txt")));
   EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/.svn")));
-  // One line per copied folder, none for a skipped one.
   EXPECT_EQ(ctx_.reported, std::vector<tReported>(c.overwritten ? 2 : 1, {kSampleCopied, true}));
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Blink"),
             c.overwritten ? 42 : std::max(c.recorded_oem, 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SamplesTest,
-    ::testing::Values(tSampleCase{"SameOemNoQuestion", 42, false, false, {}, true},
-                      tSampleCase{"UnrecordedAsks", -1, false, false, {true}, true},
-                      tSampleCase{"OtherOemInteractiveYes", 7, false, false, {true}, true},
-                      tSampleCase{"OtherOemInteractiveNo", 7, false, true, {false}, false},
-                      tSampleCase{"OtherOemSilentSkips", 7, true, false, {}, false},
-                      tSampleCase{"OtherOemSilentForced", 7, true, true, {}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(SamplesTest, ::testing::Values(
+    tSampleCase{"SameOemNoQuestion", 42, false, false, {}, true},
+    tSampleCase{"UnrecordedAsks", -1, false, false, {true}, true},
+    tSampleCase{"OtherOemInteractiveNo", 7, false, true, {false}, false}));
 
 TEST_F(StepTest, SamplesResults) {
   EXPECT_EQ(InstallSamples(ctx_), 2);  // no SAMPLES folder
@@ -90,7 +80,6 @@ TEST_F(StepTest, SamplesResults) {
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/B/b.kvp")), "b");
 }
 
-// --- Libraries ---------------------------------------------------------------
 
 // Bundle libraries LibA and LibB (and a dot folder that never counts);
 // `existing` of them are in Korvane already.
@@ -102,7 +91,6 @@ struct tLibCase {
   int result;
   Strings lines;
 };
-void PrintTo(const tLibCase& c, std::ostream* os) { *os << c.name; }
 class LibrariesTest : public StepTest, public ::testing::WithParamInterface<tLibCase> {};
 
 TEST_P(LibrariesTest, CountsFoundAndCopied) {
@@ -113,9 +101,7 @@ TEST_P(LibrariesTest, CountsFoundAndCopied) {
   BundleFile("LIB/notes.txt", "never");
   for (const std::string& lib : c.existing) KorvaneFile("Ini/LIB/" + lib + "/old.lib", "v1");
   ctx_.InstallationRecord->RecordInstall("$SAMPLES\\LibA", 42);  // no influence
-  ctx_.SilentMode = c.silent;
-  ctx_.ForceOverwrite = c.force;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallLibraries(ctx_), c.result);
   EXPECT_EQ(ctx_.Lines(), c.lines);
   EXPECT_EQ(ctx_.questions.size(), c.answers.size());
@@ -137,23 +123,12 @@ TEST_P(LibrariesTest, CountsFoundAndCopied) {
 const char kCopiedA[] = "Lib directory successfully copied: LibA";
 const char kCopiedB[] = "Lib directory successfully copied: LibB";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LibrariesTest,
-    ::testing::Values(
-        tLibCase{"Fresh", {}, true, false, {}, 0, {kCopiedA, kCopiedB}},
-        tLibCase{"SilentSkipsOne",
-                 {"LibA"}, true, false, {}, 3,
-                 {"No overwriting was set with silent-mode for copying lib: LibA", kCopiedB}},
-        tLibCase{"SilentSkipsAll",
-                 {"LibA", "LibB"}, true, false, {}, 4,
-                 {"No overwriting was set with silent-mode for copying lib: LibA",
-                  "No overwriting was set with silent-mode for copying lib: LibB"}},
-        tLibCase{"SilentForced", {"LibA", "LibB"}, true, true, {}, 0, {kCopiedA, kCopiedB}},
-        tLibCase{"InteractiveYes", {"LibA"}, false, false, {true}, 0, {kCopiedA, kCopiedB}},
-        tLibCase{"InteractiveNo",
-                 {"LibA"}, false, true, {false}, 3,
-                 {"User decided not to copy lib: LibA", kCopiedB}}),
-    [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(LibrariesTest, ::testing::Values(
+    tLibCase{"SilentSkipsOne", {"LibA"}, true, false, {}, 3,
+             {"No overwriting was set with silent-mode for copying lib: LibA", kCopiedB}},
+    tLibCase{"InteractiveYes", {"LibA"}, false, false, {true}, 0, {kCopiedA, kCopiedB}},
+    tLibCase{"InteractiveNo", {"LibA"}, false, true, {false}, 3,
+             {"User decided not to copy lib: LibA", kCopiedB}}));
 
 // Results 2 (no LIB), 1 (no subfolder, dot folders not counted) and 4 when
 // the copy fails.
@@ -165,14 +140,12 @@ TEST_F(StepTest, LibrariesWithoutLibraries) {
   EXPECT_TRUE(ctx_.reported.empty());
   BundleFile("LIB/Lib/x.lib", "x");
   KorvaneFile("Ini/LIB/Lib/x.lib/in-the-way");
-  ctx_.SilentMode = true;
-  ctx_.ForceOverwrite = true;
+  Mode(true, true);
   EXPECT_EQ(InstallLibraries(ctx_), 4);
   ASSERT_FALSE(ctx_.reported.empty());
   EXPECT_EQ(ctx_.reported.back().text, "ERROR copying lib directory: Lib");
 }
 
-// --- Templates ---------------------------------------------------------------
 
 struct tTemplateCase {
   const char* name;
@@ -180,7 +153,6 @@ struct tTemplateCase {
   std::vector<bool> answers;
   bool emptied;  // the old template folder content was deleted
 };
-void PrintTo(const tTemplateCase& c, std::ostream* os) { *os << c.name; }
 class TemplatesTest : public StepTest, public ::testing::WithParamInterface<tTemplateCase> {};
 
 TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
@@ -192,8 +164,7 @@ TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
   KorvaneFile("Ini/TEMPLATES/Standard/Standard.kvp", "std v1");
   KorvaneFile("Ini/TEMPLATES/Old/old.kvp", "old");
   KorvaneFile("Ini/TEMPLATES/loose.kvt", "loose");
-  ctx_.SilentMode = c.silent;
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
+  Mode(c.silent, false, c.answers);
   EXPECT_EQ(InstallTemplates(ctx_, c.recover), 0);
 
   Strings lines = {"Template subfolder successfully copied: Standard"};
@@ -213,13 +184,10 @@ TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
   EXPECT_EQ(ctx_.TemplateTargetPath, sandbox_.ini_dir + "TEMPLATES/");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TemplatesTest,
-    ::testing::Values(tTemplateCase{"NoRecovery", false, false, {}, false},
-                      tTemplateCase{"RecoverySilentNoQuestion", true, true, {}, true},
-                      tTemplateCase{"RecoveryInteractiveYes", true, false, {true}, true},
-                      tTemplateCase{"RecoveryInteractiveNo", true, false, {false}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+KESTRIN_CASES(TemplatesTest, ::testing::Values(
+    tTemplateCase{"RecoverySilentNoQuestion", true, true, {}, true},
+    tTemplateCase{"RecoveryInteractiveYes", true, false, {true}, true},
+    tTemplateCase{"RecoveryInteractiveNo", true, false, {false}, false}));
 
 // Results 2 (no TEMPLATES) and 1: a failed subfolder is reported and the
 // rest is still copied; a failed file copy gives 1 without a line.

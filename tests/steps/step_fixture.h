@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cases.h"
 #include "steps/step_context.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
@@ -23,7 +24,6 @@ namespace kestrin::testing {
 
 namespace fs = std::filesystem;
 
-// One reported line and whether it went to the log.
 struct tReported {
   std::string text;
   bool log;
@@ -47,7 +47,6 @@ class TestStepContext : public StepContext {
     answers.pop_front();
     return answer;
   }
-  // The reported texts, in order.
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     for (const tReported& line : reported) lines.push_back(line.text);
@@ -98,15 +97,19 @@ class StepTest : public ::testing::Test {
     ctx_.InstallationRecord = std::make_unique<InstallRecord>(sandbox_.ini_dir + "instlog.ini");
   }
 
-  // Writes `content` to `relative` below the bundle folder (folders made).
   void BundleFile(const std::string& relative, const std::string& content = "") {
     fs::create_directories((bundle_ / relative).parent_path());
     WriteFileOrDie(bundle_ / relative, content);
   }
-  // Writes `content` to `relative` below the sandbox folder (folders made).
   void KorvaneFile(const std::string& relative, const std::string& content = "") {
     fs::create_directories((fs::path(sandbox_.dir) / relative).parent_path());
     WriteFileOrDie(fs::path(sandbox_.dir) / relative, content);
+  }
+  // Silent mode, /f and the answers to the coming questions.
+  void Mode(bool silent, bool force, const std::vector<bool>& answers = {}) {
+    ctx_.SilentMode = silent;
+    ctx_.ForceOverwrite = force;
+    ctx_.answers.assign(answers.begin(), answers.end());
   }
   fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
   // `lines` with {B} replaced by the bundle folder and {P} by the program folder.

@@ -26,12 +26,6 @@ const std::string kPrompt = "Please select a driver cabinet file you wish to ins
 const std::string kSeparator(90, '-');
 const std::string kRestart = "The installed driver bundle requires a restart of Korvane.";
 
-std::string Upper(const fs::path& path) {
-  std::string s = path.string();
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 struct tBox {
   std::string text;
   long style;
@@ -49,14 +43,12 @@ class MainDialogTest : public ::testing::Test {
     if (HaveDisplay()) Pump();
   }
 
-  // A bundle in the OEMCAB folder; `extra` is added to its hw.ini.
   std::string OemCabBundle(const std::string& name, const std::string& minimum = "",
                            const std::string& extra = "") {
     return Bundle(korvane_, fs::relative(korvane_.oemcab() / name, korvane_.root()).string(),
                   minimum, extra);
   }
 
-  // Opens the dialog on a context built from `arguments` and shows it.
   MainDialog& Open(const StringList& arguments = {}, bool recover = false) {
     context_.reset();  // one context at a time
     context_ = std::make_unique<CProgressDlg>(arguments, false, false, recover, "", silent_);
@@ -241,55 +233,10 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "Information about bundle: A.CAB:"), 0);
 }
 
-TEST_F(MainDialogTest, QuestionsAndNoticesAreMessageBoxes) {
-  MainDialog& dialog = Open();
-  const struct {
-    int answer;
-    bool yes;
-  } cases[] = {{wxID_YES, true}, {wxID_NO, false}, {wxID_CANCEL, false}};
-  for (const auto& c : cases) {
-    answers_ = {c.answer};
-    EXPECT_EQ(context_->AskYesNo("Overwrite?\nReally?"), c.yes) << c.answer;
-  }
-  ASSERT_EQ(boxes_.size(), 3u);
-  EXPECT_EQ(boxes_[0].text, "Overwrite?\nReally?");
-  EXPECT_EQ(boxes_[0].style, wxYES_NO | wxICON_QUESTION);
-  EXPECT_EQ(context_->MessageText, "Overwrite?\nReally?");
-  dialog.Inform("done");
-  EXPECT_EQ(boxes_.back().style, wxOK | wxICON_INFORMATION);
-}
-
-TEST_F(MainDialogTest, CommandLineDecidesTheList) {
-  const std::string file = OemCabBundle("one.cab");
-  OemCabBundle("two.cab");
-  const std::string other = Bundle(korvane_, "other/three.cab");
-  const struct {
-    StringList arguments;
-    std::string field;
-    std::vector<std::string> rows;
-  } cases[] = {
-      {{file}, "", {Upper(file)}},
-      {{(korvane_.root() / "other").string()},
-       Upper((korvane_.root() / "other").string()),
-       {Upper(other)}},
-      {{}, korvane_.oemcab().string(), {Upper(file), Upper(korvane_.oemcab() / "TWO.CAB")}},
-  };
-  for (const auto& c : cases) {
-    MainDialog& dialog = Open(c.arguments);
-    EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), c.field);
-    std::vector<std::string> rows;
-    for (long i = 0; i < dialog.bundle_list()->GetItemCount(); ++i)
-      rows.push_back(dialog.bundle_list()->CellText(i, 0));
-    EXPECT_EQ(rows, c.rows);
-    dialog_->Destroy();
-    dialog_ = nullptr;
-    Pump();
-  }
-}
-
-TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRow) {
+TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFolder) {
   OemCabBundle("a.cab");
   OemCabBundle("b.cab");
+  const std::string other = Bundle(korvane_, "other/z.cab");
   MainDialog& dialog = Open({}, true);
   CCabFileListBox* list = dialog.bundle_list();
   EXPECT_TRUE(list->single_selection());
@@ -312,13 +259,45 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRow) {
   EXPECT_EQ(list->DeselectAll(), 0);
   Select({0, 1});
   EXPECT_EQ(list->DeselectAll(), 2);
+
+  // Browse replaces the folder and its list.
+  Select({0});
+  // The chooser is modal: answer it from inside its own loop.
+  bool answered = false;
+  wxTheApp->CallAfter([&] {
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* chooser = dynamic_cast<BundleFolderChooser*>(window);
+      if (chooser == nullptr) continue;
+      EXPECT_EQ(chooser->HighlightedPath(), context_->OemCabDir);
+      chooser->Highlight((korvane_.root() / "other").string());
+      answered = chooser->ok_enabled();
+      chooser->EndModal(wxID_OK);
+    }
+  });
+  Click(kBrowseId);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), (korvane_.root() / "other").string());
+  ASSERT_EQ(dialog.bundle_list()->GetItemCount(), 1);
+  EXPECT_EQ(dialog.bundle_list()->CellText(0, 0), Upper(other));
+  EXPECT_EQ(InfoLines(), Lines{kPrompt});
+  EXPECT_FALSE(dialog.install_button()->IsEnabled());
 }
 
 // Dragging a border (the window's rectangle changes as the window manager
 // would change it): the fields grow, the buttons follow, never below the
-// starting size.
-TEST_F(MainDialogTest, WidthDragsMoveTheControls) {
+// starting size. Questions and notices are message boxes.
+TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
   MainDialog& dialog = Open();
+  for (const auto& [answer, yes] : {std::pair{wxID_YES, true}, {wxID_NO, false}, {wxID_CANCEL, false}}) {
+    answers_ = {answer};
+    EXPECT_EQ(context_->AskYesNo("Overwrite?\nReally?"), yes) << answer;
+  }
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0].text, "Overwrite?\nReally?");
+  EXPECT_EQ(boxes_[0].style, wxYES_NO | wxICON_QUESTION);
+  EXPECT_EQ(context_->MessageText, "Overwrite?\nReally?");
+  dialog.Inform("done");
+  EXPECT_EQ(boxes_.back().style, wxOK | wxICON_INFORMATION);
   const wxRect field = dialog.directory_field()->GetRect(), exit = dialog.exit_button()->GetRect(),
                list = dialog.bundle_list()->GetRect(), install = dialog.install_button()->GetRect();
   const wxRect start = dialog.GetRect();
@@ -369,32 +348,6 @@ TEST_F(MainDialogTest, FolderChooserOffersOnlyFoldersWithBundles) {
     EXPECT_EQ(chooser.status_text(), path);
     EXPECT_EQ(chooser.ok_enabled(), c.ok) << c.folder;
   }
-}
-
-TEST_F(MainDialogTest, BrowseReplacesTheFolder) {
-  OemCabBundle("a.cab");
-  const std::string other = Bundle(korvane_, "other/z.cab");
-  MainDialog& dialog = Open();
-  Select({0});
-  // The chooser is modal: answer it from inside its own loop.
-  bool answered = false;
-  wxTheApp->CallAfter([&] {
-    for (wxWindow* window : wxTopLevelWindows) {
-      auto* chooser = dynamic_cast<BundleFolderChooser*>(window);
-      if (chooser == nullptr) continue;
-      EXPECT_EQ(chooser->HighlightedPath(), context_->OemCabDir);
-      chooser->Highlight((korvane_.root() / "other").string());
-      answered = chooser->ok_enabled();
-      chooser->EndModal(wxID_OK);
-    }
-  });
-  Click(kBrowseId);
-  EXPECT_TRUE(answered);
-  EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), (korvane_.root() / "other").string());
-  ASSERT_EQ(dialog.bundle_list()->GetItemCount(), 1);
-  EXPECT_EQ(dialog.bundle_list()->CellText(0, 0), Upper(other));
-  EXPECT_EQ(InfoLines(), Lines{kPrompt});
-  EXPECT_FALSE(dialog.install_button()->IsEnabled());
 }
 
 }  // namespace

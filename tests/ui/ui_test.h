@@ -11,7 +11,6 @@
 
 namespace kestrin::testing {
 
-// Whether the toolkit could be started (a display exists).
 bool HaveDisplay();
 
 // Runs pending events until `done` holds, for at most `seconds` (generous:
@@ -28,7 +27,6 @@ inline bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
   }
 }
 
-// Lets the toolkit handle what is pending, briefly.
 inline void Pump() {
   for (int i = 0; i < 20; ++i) {
     wxTheApp->ProcessPendingEvents();
