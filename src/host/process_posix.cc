@@ -11,13 +11,12 @@
 #include <cstring>
 
 #include "host/path_resolve.h"
+#include "host/process_platform.h"
 
 extern char** environ;
 
 namespace kestrin {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Children started without waiting; reaped at the next start so that they
 // do not linger as zombies.
@@ -40,7 +39,12 @@ void ReapDetachedChildren() {
   }
 }
 
-std::string ExecutableDir() {
+}  // namespace
+
+namespace process_platform {
+
+std::string ApplicationDir(const ProcessOptions& options) {
+  if (!options.application_dir.empty()) return options.application_dir;
   char buffer[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
   if (n <= 0) return {};
@@ -49,8 +53,14 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-// The native path of an existing non-folder `candidate` ("\" taken as a
-// separator, letter case ignored), or empty.
+std::string NativeProgramName(std::string written) {
+  for (char& c : written) {
+    if (c == '\\') c = '/';
+  }
+  return written;
+}
+
+// "\" is taken as a separator and letter case is ignored.
 std::string ExistingFile(const std::string& candidate) {
   if (candidate.empty()) return {};
   const std::string resolved = ResolvePath(candidate);
@@ -59,72 +69,9 @@ std::string ExistingFile(const std::string& candidate) {
   return resolved;
 }
 
-// Tries `name` as written and, without an extension, with ".exe" added;
-// a name without a folder is looked for in the search folders.
-std::string LookUp(std::string name, const ProcessOptions& options) {
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
-  if (name.empty() || name.back() == '/') return {};
-  const size_t slash = name.rfind('/');
-  const bool has_extension = name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
-  std::vector<std::string> forms{name};
-  if (!has_extension) forms.push_back(name + ".exe");
-
-  std::vector<std::string> folders;
-  if (slash == std::string::npos) {
-    folders.push_back(options.application_dir.empty() ? ExecutableDir() : options.application_dir);
-    folders.push_back(".");
-    if (const char* path = std::getenv("PATH")) {
-      std::string_view rest(path);
-      while (!rest.empty()) {
-        const size_t colon = rest.find(':');
-        const std::string_view folder = rest.substr(0, colon);
-        if (!folder.empty()) folders.emplace_back(folder);
-        if (colon == std::string_view::npos) break;
-        rest.remove_prefix(colon + 1);
-      }
-    }
-  } else {
-    folders.emplace_back();
-  }
-  for (const std::string& folder : folders) {
-    for (const std::string& form : forms) {
-      std::string found = ExistingFile(folder.empty() ? form : folder + "/" + form);
-      if (!found.empty()) return found;
-    }
-  }
-  return {};
-}
-
-}  // namespace
+}  // namespace process_platform
 
 std::optional<std::string> OwnCommandLineArguments() { return std::nullopt; }
-
-std::string FindProgram(std::string_view line, const ProcessOptions& options, std::string* reason) {
-  auto fail = [&](std::string text) {
-    if (reason != nullptr) *reason = std::move(text);
-    return std::string();
-  };
-  if (line.empty()) return fail("empty command line");
-  if (line.front() == '"') {
-    const size_t close = line.find('"', 1);
-    if (close == std::string_view::npos) return fail("program not found: unclosed quote");
-    const std::string name(line.substr(1, close - 1));
-    std::string found = LookUp(name, options);
-    return found.empty() ? fail("program not found: " + name) : found;
-  }
-  // The shortest blank-separated prefix that names a file.
-  for (size_t end = 0; end <= line.size(); ++end) {
-    if (end < line.size() && !IsBlank(line[end])) continue;
-    if (end > 0 && end < line.size() && IsBlank(line[end - 1])) continue;  // not the first blank of a run
-    if (end == 0) return fail("program not found: the command line starts with a blank");
-    std::string found = LookUp(std::string(line.substr(0, end)), options);
-    if (!found.empty()) return found;
-  }
-  const size_t blank = line.find_first_of(" \t");
-  return fail("program not found: " + std::string(line.substr(0, blank)));
-}
 
 ProcessResult RunProcess(std::string_view command_line, const ProcessOptions& options) {
   ReapDetachedChildren();

@@ -3,6 +3,7 @@
 
 #include "host/path_resolve.h"
 #include "host/process.h"
+#include "host/process_platform.h"
 #include "host/win32_util.h"
 
 namespace kestrin {
@@ -10,7 +11,12 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string ExecutableDir() {
+}  // namespace
+
+namespace process_platform {
+
+std::string ApplicationDir(const ProcessOptions& options) {
+  if (!options.application_dir.empty()) return WinPath(options.application_dir);
   char buffer[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   if (n == 0 || n >= sizeof buffer) return {};
@@ -19,6 +25,8 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::string NativeProgramName(std::string written) { return WinPath(std::move(written)); }
+
 std::string ExistingFile(const std::string& candidate) {
   if (candidate.empty()) return {};
   const DWORD attributes = GetFileAttributesA(candidate.c_str());
@@ -26,44 +34,7 @@ std::string ExistingFile(const std::string& candidate) {
   return candidate;
 }
 
-// Tries `name` as written and, without an extension, with ".exe" added; a
-// name without a folder is looked for in the application folder, the
-// current folder and the PATH folders.
-std::string LookUp(const std::string& written, const ProcessOptions& options) {
-  const std::string name = WinPath(written);
-  if (name.empty() || name.back() == '\\') return {};
-  const size_t slash = name.find_last_of("\\:");
-  const bool has_extension =
-      name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
-  std::vector<std::string> forms{name};
-  if (!has_extension) forms.push_back(name + ".exe");
-  std::vector<std::string> folders;
-  if (slash == std::string::npos) {
-    folders.push_back(options.application_dir.empty() ? ExecutableDir() : WinPath(options.application_dir));
-    folders.push_back(".");
-    if (const char* path = std::getenv("PATH")) {
-      std::string_view rest(path);
-      while (!rest.empty()) {
-        const size_t semicolon = rest.find(';');
-        const std::string_view folder = rest.substr(0, semicolon);
-        if (!folder.empty()) folders.emplace_back(folder);
-        if (semicolon == std::string_view::npos) break;
-        rest.remove_prefix(semicolon + 1);
-      }
-    }
-  } else {
-    folders.emplace_back();
-  }
-  for (const std::string& folder : folders) {
-    for (const std::string& form : forms) {
-      std::string found = ExistingFile(folder.empty() ? form : folder + "\\" + form);
-      if (!found.empty()) return found;
-    }
-  }
-  return {};
-}
-
-}  // namespace
+}  // namespace process_platform
 
 std::optional<std::string> OwnCommandLineArguments() {
   const char* line = GetCommandLineA();
@@ -80,30 +51,6 @@ std::optional<std::string> OwnCommandLineArguments() {
   }
   while (end < text.size() && IsBlank(text[end])) ++end;
   return std::string(text.substr(end));
-}
-
-std::string FindProgram(std::string_view line, const ProcessOptions& options, std::string* reason) {
-  auto fail = [&](std::string text) {
-    if (reason != nullptr) *reason = std::move(text);
-    return std::string();
-  };
-  if (line.empty()) return fail("empty command line");
-  if (line.front() == '"') {
-    const size_t close = line.find('"', 1);
-    if (close == std::string_view::npos) return fail("program not found: unclosed quote");
-    const std::string name(line.substr(1, close - 1));
-    std::string found = LookUp(name, options);
-    return found.empty() ? fail("program not found: " + name) : found;
-  }
-  for (size_t end = 0; end <= line.size(); ++end) {
-    if (end < line.size() && !IsBlank(line[end])) continue;
-    if (end > 0 && end < line.size() && IsBlank(line[end - 1])) continue;
-    if (end == 0) return fail("program not found: the command line starts with a blank");
-    std::string found = LookUp(std::string(line.substr(0, end)), options);
-    if (!found.empty()) return found;
-  }
-  const size_t blank = line.find_first_of(" \t");
-  return fail("program not found: " + std::string(line.substr(0, blank)));
 }
 
 ProcessResult RunProcess(std::string_view command_line, const ProcessOptions& options) {
