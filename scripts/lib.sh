@@ -8,31 +8,25 @@ dpkg-dev lintian man-db desktop-file-utils"
 # wine32 is an i386 package: the architecture is added first.
 KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386"
 
-kestrin_install_packages() {
+# Installs those of the packages named in $1 that are missing; further
+# arguments go to apt-get install.
+kestrin_install_missing() {
   local missing=()
-  for p in $KESTRIN_PACKAGES; do
+  for p in $1; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing missing packages: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
+  [ ${#missing[@]} -gt 0 ] || return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  case " ${missing[*]}" in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
+  esac
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${@:2}" "${missing[@]}"
 }
 
-kestrin_install_windows_packages() {
-  local missing=()
-  for p in $KESTRIN_WINDOWS_PACKAGES; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing missing packages: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-}
+kestrin_install_packages() { kestrin_install_missing "$KESTRIN_PACKAGES" --no-install-recommends; }
+
+# Wine is installed with what it recommends (its fonts draw the dialog).
+kestrin_install_windows_packages() { kestrin_install_missing "$KESTRIN_WINDOWS_PACKAGES"; }
