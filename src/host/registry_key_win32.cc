@@ -117,16 +117,6 @@ std::optional<std::string> CRegistryKey::ReadDefault() const {
   return text;
 }
 
-std::string CRegistryKey::GetString(std::string_view default_text) const {
-  return ReadDefault().value_or(std::string(default_text));
-}
-
-int CRegistryKey::GetInt(int default_value) const {
-  const std::optional<std::string> text = ReadDefault();
-  if (!text || text->size() + 1 > 16) return default_value;
-  return std::atoi(text->c_str());
-}
-
 RegistryReadStatus CRegistryKey::Read(std::string* text) const {
   error_.clear();
   Key key;
