@@ -1,7 +1,5 @@
 #include "host/dos_time.h"
 
-#include <cerrno>
-#include <cstring>
 
 namespace kestrin {
 namespace {
@@ -14,12 +12,6 @@ int DaysInMonth(int year, int month) {
 }
 
 }  // namespace
-
-void SetTimeError(FsError* error, const std::string& path, int err) {
-  if (error == nullptr || !error->text.empty()) return;
-  error->path = path;
-  error->text = "cannot set the time of " + path + ": " + std::strerror(err);
-}
 
 bool LocalTimeOf(time_t t, std::tm* local) {
 #ifdef _WIN32
@@ -52,28 +44,6 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
   if (t == static_cast<time_t>(-1)) return false;  // no year from 1980 on gives -1
   *result = t;
   return true;
-}
-
-bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
-  struct tm tm;
-  if (!LocalTimeOf(t, &tm)) return false;
-  const int year = tm.tm_year + 1900;
-  if (year < 1980 || year > 2107) return false;
-  *dos_date = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  // A leap second (60) is kept within the 5-bit field.
-  const int half_seconds = (tm.tm_sec > 59 ? 59 : tm.tm_sec) / 2;
-  *dos_time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | half_seconds);
-  return true;
-}
-
-bool SetDosFileTime(const std::string& path, uint16_t dos_date, uint16_t dos_time,
-                    FsError* error) {
-  time_t t;
-  if (!DosDateTimeToTimeT(dos_date, dos_time, &t)) {
-    SetTimeError(error, path, EINVAL);
-    return false;
-  }
-  return SetModificationTime(path, t, error);
 }
 
 }  // namespace kestrin

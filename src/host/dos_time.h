@@ -1,12 +1,9 @@
-// MS-DOS dates and times, as cabinets store them, and file modification times.
+// MS-DOS dates and times, as cabinets store them, and local time.
 #ifndef KESTRIN_HOST_DOS_TIME_H_
 #define KESTRIN_HOST_DOS_TIME_H_
 
 #include <cstdint>
 #include <ctime>
-#include <string>
-
-#include "host/file_system.h"
 
 namespace kestrin {
 
@@ -20,21 +17,6 @@ bool LocalTimeOf(time_t t, std::tm* local);
 // saving time included). False for a field out of range (month 0 or 13,
 // day 0 or past the month's end, hour 24, minute 60, seconds 60 or more).
 bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result);
-
-// The reverse, in local time; seconds are rounded down to an even number.
-// False for times before 1980 or after 2107.
-bool TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time);
-
-// Sets `error` (when given and still empty) to "cannot set the time of
-// <path>: <reason>" for the C library error number err.
-void SetTimeError(FsError* error, const std::string& path, int err);
-
-// Sets the modification time of `path` (the access time is left alone).
-bool SetModificationTime(const std::string& path, time_t t, FsError* error = nullptr);
-
-// Both of the above: gives `path` the MS-DOS date and time of a cabinet entry.
-bool SetDosFileTime(const std::string& path, uint16_t dos_date, uint16_t dos_time,
-                    FsError* error = nullptr);
 
 }  // namespace kestrin
 

@@ -28,6 +28,9 @@ struct FsError {
 // characters (a name from the command line, a directory scan or a bundle).
 enum class NameMode { kPattern, kLiteral };
 
+// Deeper trees than this are taken for a loop of symbolic links (or junctions).
+constexpr int kMaxTreeDepth = 128;
+
 // One entry of a directory search.
 struct DirEntry {
   std::string name;

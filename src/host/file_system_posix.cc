@@ -17,9 +17,6 @@
 namespace kestrin {
 namespace {
 
-// Deeper trees than this are taken for a loop of symbolic links.
-constexpr int kMaxDepth = 128;
-
 void SetError(FsError* error, const std::string& what, const std::string& path, int err) {
   if (error == nullptr || !error->text.empty()) return;  // keep the first failure
   error->path = path;
@@ -290,7 +287,7 @@ class TreeCopier {
     const std::string target = Join(dest_dir, index.Spelling(name));
     if (!S_ISDIR(st.st_mode)) return CopyOneFile(source, target, error_, &pending_);
 
-    if (depth > kMaxDepth) {
+    if (depth > kMaxTreeDepth) {
       SetError(error_, "folders nested too deeply (a loop of links?) at", source, ELOOP);
       return false;
     }
@@ -367,7 +364,7 @@ bool RemoveTree(const std::string& path, FsError* error, int depth) {
     }
     return true;
   }
-  if (depth > kMaxDepth) {
+  if (depth > kMaxTreeDepth) {
     SetError(error, "folders nested too deeply at", path, ELOOP);
     return false;
   }
@@ -509,57 +506,6 @@ int CopyFilesChecked(const std::string& source, const std::string& destination,
   std::string dest = destination;
   if (dest.back() != '/') dest += '/';
   return CompareTree(dir + "/", dest);
-}
-
-namespace {
-
-void CompareLevel(const std::string& source_dir, const std::string& destination_dir,
-                  TreeCounters* counters, int depth, bool* readable) {
-  std::vector<std::string> names;
-  int err = 0;
-  const std::string src = ResolvePath(source_dir);
-  if (!ListNames(src, &names, &err)) {
-    *readable = false;
-    return;
-  }
-  const std::string dst = ResolvePath(destination_dir);
-  for (const std::string& name : names) {
-    struct stat st;
-    const std::string path = Join(src, name);
-    if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) continue;
-    DirEntry entry{name, S_ISDIR(st.st_mode), S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size)};
-    if (entry.is_directory) {
-      ++counters->directories_seen;
-      if (FileMatches(dst, name, entry)) ++counters->directories_matched;
-      if (depth < kMaxDepth) {
-        bool inner_readable = true;
-        CompareLevel(Join(src, name) + "/", Join(dst, name) + "/", counters, depth + 1, &inner_readable);
-      }
-    } else {
-      ++counters->files_seen;
-      if (FileMatches(dst, name, entry)) ++counters->files_matched;
-    }
-  }
-}
-
-}  // namespace
-
-int CompareTree(const std::string& source_dir, const std::string& destination_dir,
-                TreeCounters* counters) {
-  TreeCounters local;
-  bool readable = true;
-  CompareLevel(source_dir, destination_dir, &local, 0, &readable);
-  if (counters != nullptr) {
-    counters->files_seen += local.files_seen;
-    counters->files_matched += local.files_matched;
-    counters->directories_seen += local.directories_seen;
-    counters->directories_matched += local.directories_matched;
-  }
-  if (!readable) return 0;
-  return local.files_seen == local.files_matched &&
-                 local.directories_seen == local.directories_matched
-             ? 1
-             : 0;
 }
 
 bool FileMatches(const std::string& directory, const std::string& name,

@@ -8,8 +8,6 @@
 namespace kestrin {
 namespace {
 
-constexpr int kMaxDepth = 128;
-
 void SetError(FsError* error, const std::string& what, const std::string& path, DWORD code) {
   if (error == nullptr || !error->text.empty()) return;  // keep the first failure
   error->path = path;
@@ -100,7 +98,7 @@ bool RemoveTree(const std::string& path, FsError* error, int depth) {
   }
   bool ok = true;
   if (!is_link) {
-    if (depth >= kMaxDepth) {
+    if (depth >= kMaxTreeDepth) {
       SetError(error, "folder tree too deep:", path, ERROR_CANT_RESOLVE_FILENAME);
       return false;
     }
@@ -194,39 +192,13 @@ bool CopyEntry(const std::string& from, const std::string& to_dir, const std::st
                FsError* error, int depth) {
   const std::string to = Join(to_dir, name);
   if (!IsDir(Attributes(from))) return CopyOneFile(from, to, error);
-  if (depth >= kMaxDepth) {
+  if (depth >= kMaxTreeDepth) {
     SetError(error, "folder tree too deep:", from, ERROR_CANT_RESOLVE_FILENAME);
     return false;
   }
   if (SamePath(from, to)) return true;
   if (!EnsureFolder(to, error)) return false;
   return CopyContents(from, to, nullptr, error, depth + 1);
-}
-
-void CompareLevel(const std::string& source_dir, const std::string& destination_dir,
-                  TreeCounters* counters, int depth, bool* readable) {
-  std::vector<WIN32_FIND_DATAA> entries;
-  DWORD code = ERROR_SUCCESS;
-  if (!ListFolder(source_dir, &entries, &code)) {
-    *readable = false;
-    return;
-  }
-  for (const auto& data : entries) {
-    const bool is_dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const DirEntry entry{data.cFileName, is_dir, is_dir ? 0 : EntrySize(data)};
-    if (is_dir) {
-      ++counters->directories_seen;
-      if (FileMatches(destination_dir, entry.name, entry)) ++counters->directories_matched;
-      if (depth < kMaxDepth) {
-        bool inner_readable = true;
-        CompareLevel(Join(source_dir, entry.name) + "\\", Join(destination_dir, entry.name) + "\\",
-                     counters, depth + 1, &inner_readable);
-      }
-    } else {
-      ++counters->files_seen;
-      if (FileMatches(destination_dir, entry.name, entry)) ++counters->files_matched;
-    }
-  }
 }
 
 }  // namespace
@@ -340,24 +312,6 @@ int CopyFilesChecked(const std::string& source, const std::string& destination,
   std::string dest = WinPath(destination);
   if (dest.back() != '\\') dest += '\\';
   return CompareTree(Join(dir, ""), dest);
-}
-
-int CompareTree(const std::string& source_dir, const std::string& destination_dir,
-                TreeCounters* counters) {
-  TreeCounters local;
-  bool readable = true;
-  CompareLevel(WinPath(source_dir), WinPath(destination_dir), &local, 0, &readable);
-  if (counters != nullptr) {
-    counters->files_seen += local.files_seen;
-    counters->files_matched += local.files_matched;
-    counters->directories_seen += local.directories_seen;
-    counters->directories_matched += local.directories_matched;
-  }
-  if (!readable) return 0;
-  return local.files_seen == local.files_matched &&
-                 local.directories_seen == local.directories_matched
-             ? 1
-             : 0;
 }
 
 bool FileMatches(const std::string& directory, const std::string& name,

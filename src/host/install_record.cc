@@ -138,11 +138,4 @@ std::string InstallRecord::FormatTimeStamp(FileTime when) {
   return text;
 }
 
-std::string InstallRecord::NowTimeStamp() { return FormatTimeStamp(FileTimeNow()); }
-
-bool IsInstalledByAnotherVendor(const InstallRecord& record, std::string_view record_name,
-                                bool item_exists, int oem_id) {
-  return item_exists && record.GetLatestOemId(record_name) != oem_id;
-}
-
 }  // namespace kestrin

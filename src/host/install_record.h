@@ -45,14 +45,7 @@ class InstallRecord : public IniFile {
   int GetLatestOemId(std::string_view record_name) const;
 
   static std::string FormatTimeStamp(FileTime when);
-  static std::string NowTimeStamp();
 };
-
-// The overwrite rule: an item counts as installed by another vendor when it
-// exists and its newest record names another OEM ID than `oem_id` (no record
-// counts as OEM ID 0).
-bool IsInstalledByAnotherVendor(const InstallRecord& record, std::string_view record_name,
-                                bool item_exists, int oem_id);
 
 // FILETIME <-> calendar (UTC). The conversion fails for fields out of range
 // (month 13, day 31 in a 30-day month, hour 24, ...) and for years outside

@@ -24,10 +24,6 @@ std::string MakeOemCabDir(const std::string& ini_path) {
   return RemoveTrailingSeparator(ini_path) + kPathSeparator + "OEMCAB";
 }
 
-std::string MakeBinDir(const std::string& switch_dir, const std::string& product_dir) {
-  return switch_dir.empty() ? product_dir : switch_dir;
-}
-
 std::string GetIniPath() { return ReadSetting(kIniPathKey); }
 
 std::string GetProgramDataDir() { return ReadSetting(kProgramDataDirKey); }

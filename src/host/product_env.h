@@ -34,8 +34,6 @@ int GetInstalledVersion(std::string& version);
 std::string RemoveTrailingSeparator(std::string dir);
 // OemCabDir: ini_path less one trailing separator, then "/OEMCAB".
 std::string MakeOemCabDir(const std::string& ini_path);
-// BinDir: the /i= folder, or ProductDir when that is empty.
-std::string MakeBinDir(const std::string& switch_dir, const std::string& product_dir);
 
 // The per-user local application-data folder: $XDG_DATA_HOME, else
 // ~/.local/share; "" when neither is known.
