@@ -27,6 +27,13 @@ const char kUsage[] =
     "or directory. Quote a name that holds blanks; a name holding a double quote\n"
     "cannot be passed.\n"
     "\n"
+#ifdef _WIN32
+    "Registry (HKEY_LOCAL_MACHINE, 32-bit view): the default values of the keys\n"
+    "SOFTWARE\\Brantel\\Korvane\\Settings\\IniPath and ...\\Settings\\ProgramDataDir\n"
+    "name the Korvane folders.\n"
+    "Bundles are unpacked below Brantel\\Temp in %LOCALAPPDATA%; driver libraries go\n"
+    "to the folder of the kestrin program.\n"
+#else
     "Environment:\n"
     "  KESTRIN_REGISTRY     the registry store that names the Korvane folders\n"
     "                       (default $XDG_CONFIG_HOME/Brantel/registry.reg, that is\n"
@@ -35,8 +42,9 @@ const char kUsage[] =
     "                       (default: the folder of the kestrin program)\n"
     "  XDG_DATA_HOME        bundles are unpacked below Brantel/Temp in this folder\n"
     "                       (default ~/.local/share)\n"
+#endif
     "\n"
-    "Files (IniPath is the Korvane INI folder the registry store names):\n"
+    "Files (IniPath is the Korvane INI folder named in the registry):\n"
     "  IniPath/OEMCAB/TargetDriverInstall.log  the log: every report line of every\n"
     "                                          run is appended, with its time\n"
     "  IniPath/OEMCAB/                         a copy of each installed bundle file\n"
@@ -46,10 +54,16 @@ const char kUsage[] =
     "  0  the run ended; how each bundle fared is in the log, not in the status\n"
     "  1  the dialog cannot open (no display, or a build without the dialog);\n"
     "     the reason is one line on standard error; /s needs no display\n"
+#ifdef _WIN32
+    "  2  refused to start before writing anything: the registry names no Korvane\n"
+    "     (IniPath or ProgramDataDir missing or not absolute) or an argument holds\n"
+    "     a double quote; the reason is one line on standard error\n"
+#else
     "  2  refused to start before writing anything: the registry store cannot be\n"
     "     read or names no Korvane (IniPath or ProgramDataDir missing or not\n"
     "     absolute), XDG_DATA_HOME is not absolute, or an argument holds a double\n"
     "     quote; the reason is one line on standard error\n"
+#endif
     "\n"
     "See kestrin(1) and kestrin-cab(1).\n";
 
