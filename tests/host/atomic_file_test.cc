@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,41 @@ TEST_F(AtomicFileTest, FailedWriteLeavesTheOldFile) {
   EXPECT_EQ(ExitStatus(child), 0);
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nk=old\n");
   EXPECT_TRUE(Temporaries().empty());
+}
+
+// Through a link, the real file is replaced and keeps its mode; the lock
+// lies beside it. A new file gets 0666 less the umask.
+TEST_F(AtomicFileTest, RewriteKeepsTheModeAndTheLink) {
+  const std::string real = tmp_.Sub("real.ini");
+  WriteFileOrDie(real, "old");
+  ::chmod(real.c_str(), 0604);
+  fs::create_symlink("real.ini", tmp_.path() / "link.ini");
+  ASSERT_TRUE(WriteFileAtomically(tmp_.Sub("link.ini"), "new").ok());
+  EXPECT_TRUE(fs::is_symlink(tmp_.path() / "link.ini"));
+  EXPECT_EQ(ReadFileOrDie(real), "new");
+  EXPECT_TRUE(fs::exists(real + ".lock"));
+  struct stat st;
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  ASSERT_TRUE(WriteFileAtomically(tmp_.Sub("fresh.ini"), "x").ok());
+  ASSERT_EQ(::stat(tmp_.Sub("fresh.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+}
+
+// A temporary name in use (a folder, which the clean-up of dead writers'
+// files leaves) is skipped for the next; after 101 more tries the write fails.
+TEST_F(AtomicFileTest, TemporaryNamesInUseAreSkippedUpToALimit) {
+  const std::string path = tmp_.Sub("busy.ini");
+  const std::string prefix = ".busy.ini.tmp-" + std::to_string(::getpid()) + "-";
+  for (int i = 0; i <= 100; ++i) fs::create_directory(tmp_.path() / (prefix + std::to_string(i)));
+  ASSERT_TRUE(WriteFileAtomically(path, "first").ok());
+  fs::create_directory(tmp_.path() / (prefix + "101"));
+  const FileResult busy = WriteFileAtomically(path, "second");
+  EXPECT_EQ(busy.error, FileError::kWriteFailed);
+  EXPECT_NE(busy.message.find("temporary"), std::string::npos) << busy.message;
+  EXPECT_EQ(ReadFileOrDie(path), "first");
 }
 
 TEST_F(AtomicFileTest, UpdateReportsWhatFailed) {

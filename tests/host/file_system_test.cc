@@ -280,6 +280,25 @@ TEST_F(FileSystemTest, VerificationPassComparesNamesExactlyAndSizes) {
   EXPECT_FALSE(FileMatches(to, "hw.ini", DirEntry{"hw.ini", true, 0}));  // a folder is no file
 }
 
+// Missing, not a folder, or (except for root) without read permission.
+TEST_F(FileSystemTest, FindFilesFailsOnAFolderItCannotRead) {
+  Put(temp_.path() / "file", "x");
+  fs::create_directories(src());
+  std::vector<std::string> folders = {S(temp_.path() / "nowhere"), S(temp_.path() / "file")};
+  if (geteuid() != 0) {
+    chmod(src().c_str(), 0);
+    folders.push_back(S(src()));
+  }
+  for (const std::string& folder : folders) {
+    std::vector<DirEntry> entries{DirEntry{"stale", false, 0}};
+    FsError error;
+    EXPECT_FALSE(FindFiles(folder + "/*.*", &entries, &error)) << folder;
+    EXPECT_TRUE(entries.empty()) << folder;
+    EXPECT_EQ(error.path, folder);
+  }
+  chmod(src().c_str(), 0755);
+}
+
 uint16_t Date(int year, int month, int day) {
   return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
