@@ -101,23 +101,6 @@ class ModuleRegistryTest : public ::testing::Test {
   ScopedTempDir temp_;
 };
 
-TEST_F(ModuleRegistryTest, RegisterAppendsAndReloads) {
-  ModuleRegistry registry(Path());
-  registry.Load();
-  EXPECT_FALSE(registry.Contains(""));
-  EXPECT_EQ(registry.Register("CPU1", "CPU1.INI"), 1);
-  EXPECT_TRUE(registry.Contains("cpu1"));
-  ModuleRegistry second(Path());  // loaded before the next write: Count is read anew
-  second.Load();
-  EXPECT_EQ(second.Register("IO2", "io2.ini"), 2);
-  EXPECT_FALSE(registry.Contains("IO2"));  // not reloaded
-  EXPECT_EQ(ReadFileOrDie(Path()),
-            "[Modules]\r\nModule1=CPU1\r\nCPU1=CPU1.INI\r\nCount=2\r\nModule2=IO2\r\nIO2=io2.ini\r\n");
-  registry.Load();
-  EXPECT_EQ(registry.modules(), (std::map<int, std::string>{{1, "CPU1"}, {2, "IO2"}}));
-  EXPECT_EQ(registry.entries().at("IO2"), "io2.ini");
-}
-
 TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
   WriteFileOrDie(Path(), "; Korvane hardware\n[Other]\nModule1=NOPE\n[modules]\nCOUNT=3\nmodule1=\"CPU 1\"\n"
                          "Module2=Io2\nModule3=AI8\ncpu 1=cpu1.ini\nIO2=IO2.INI\nModule4=Beyond\n");
@@ -145,7 +128,6 @@ TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
   };
   const std::vector<Case> cases = {
       {"negative count", "Count=-3\nModule1=A\nA=A.INI\n", false, -2, "Module-2", "A"},
-      {"count of -1", "Count=-1\nModule1=A\nA=A.INI\n", false, 0, "Module0", "A"},
       {"count absent", "", false, 1, "Module1", "B"},
       {"count below the keys present", "Count=1\nModule1=A\nModule2=C\n", false, 2, "Module2", "A"},
       {"count past the highest key", "Count=3\nModule1=A\n", true, 0, "", ""},
