@@ -4,6 +4,7 @@
 // table says, and every write must leave the recorded file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -136,7 +137,11 @@ TEST(IniOracle, AgreesWithRecordedProfileCalls) {
     } else if (op == "GetString" && !key) {
       ours = JoinList(doc.KeyNames(*section));
       if (ours.empty() && !doc.HasSection(*section)) ours = fallback;
-      EXPECT_EQ(ini.GetKeyNames(*section), doc.KeyNames(*section));
+      std::vector<std::string> names = doc.KeyNames(*section);
+#ifdef _WIN32
+      names.erase(std::find(names.begin(), names.end(), ""), names.end());  // the call's list ends there
+#endif
+      EXPECT_EQ(ini.GetKeyNames(*section), names);
     } else if (op == "GetString") {
       const auto value = doc.FindValue(*section, *key);
       ours = value ? std::string(IniUnquote(*value)) : fallback;
