@@ -103,15 +103,19 @@ TEST(RegistryBulkTest, SetsEachValueAndReadsTellWhyNot) {
   }
   EXPECT_NE(ReadFileOrDie(store).find("[HKEY_LOCAL_MACHINE\\A\\New]"), std::string::npos);
 
-  // A store that cannot be parsed takes none of the values and stays as it is.
+  // A store that cannot be parsed takes none of the values and stays as it
+  // is; the messages name the store and the line.
   const std::string broken = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X\n";
   WriteFileOrDie(store, broken);
   EXPECT_FALSE(SetDefaultValues(writes, &error, store));
   EXPECT_FALSE(writes[0].done || writes[2].done || writes[3].done);
-  EXPECT_NE(error.find("registry.reg"), std::string::npos) << error;
+  EXPECT_NE(error.find(store + " line 2"), std::string::npos) << error;
+  const CRegistryKey key(RegistryRoot::kLocalMachine, "A", store);
+  EXPECT_EQ(key.Read(nullptr), RegistryReadStatus::kFailed);
+  EXPECT_EQ(key.GetString("fallback"), "fallback");
+  EXPECT_FALSE(key.SetString("new"));
+  EXPECT_NE(key.LastError().find("line 2"), std::string::npos) << key.LastError();
   EXPECT_EQ(ReadFileOrDie(store), broken);
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "A", store).Read(nullptr),
-            RegistryReadStatus::kFailed);
 }
 
 }  // namespace

@@ -106,20 +106,6 @@ class RegistryFileTest : public ::testing::Test {
   std::string path_ = tmp_.Sub("registry.reg");
 };
 
-TEST_F(RegistryFileTest, UnparsableStoreIsReportedAndNeverOverwritten) {
-  const std::string broken = kHeader + kKeyA + "@=\"x\"\n[-HKEY_LOCAL_MACHINE\\B]\n";
-  WriteFileOrDie(path_, broken);
-  RegistryStore store;
-  const RegistryResult load = LoadRegistryStore(path_, store);
-  EXPECT_EQ(load.status, RegistryStatus::kUnparsable);
-  EXPECT_NE(load.message.find(path_ + " line 4"), std::string::npos) << load.message;
-  const CRegistryKey key(RegistryRoot::kLocalMachine, "A", path_);
-  EXPECT_EQ(key.GetString("fallback"), "fallback");
-  EXPECT_FALSE(key.SetString("new"));
-  EXPECT_NE(key.LastError().find("line 4"), std::string::npos);
-  EXPECT_EQ(ReadFileOrDie(path_), broken);
-}
-
 TEST_F(RegistryFileTest, MissingStoreReadsEmptyAndIsCreatedOnWrite) {
   const CRegistryKey key(RegistryRoot::kLocalMachine, "SOFTWARE\\Brantel\\X", path_);
   EXPECT_EQ(key.GetString("dflt"), "dflt");
