@@ -1,8 +1,10 @@
 // The installation run, bundle preparation and command-line scheduling,
-// driven through the scripted user interface with recording steps.
+// driven through the scripted user interface with recording steps; bundle
+// names that hold pattern characters.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "app/install_steps.h"
 #include "app/progress_dlg.h"
@@ -144,23 +146,19 @@ TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
 }
 
 TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
-  const struct {
-    bool recover_switch;
-    std::string bundle_recovery;  // RECOVERY in [TEMPLATES], "" for none
-    int bundles;
-    bool expected;
-  } cases[] = {{true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
+  // The switch, RECOVERY in [TEMPLATES] ("" for none), how many bundles; the flag.
+  const std::tuple<bool, std::string, int, bool> cases[] = {
+      {true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
   int n = 0;
-  for (const auto& c : cases) {
-    const std::string extra =
-        c.bundle_recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + c.bundle_recovery + "\n";
+  for (const auto& [recover_switch, recovery, bundles, expected] : cases) {
     StringList selection;
-    for (int i = 0; i < c.bundles; ++i)
-      selection.push_back(B(std::to_string(++n) + ".cab", "", extra));
+    for (int i = 0; i < bundles; ++i)
+      selection.push_back(B(std::to_string(++n) + ".cab", "",
+                            recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + recovery + "\n"));
     g_calls.clear();
-    Run(selection, c.recover_switch);
-    ASSERT_EQ(g_calls.size(), kSteps.size() * c.bundles);
-    for (const tStepCall& call : g_calls) EXPECT_EQ(call.recover, c.expected) << n;
+    Run(selection, recover_switch);
+    ASSERT_EQ(g_calls.size(), kSteps.size() * bundles);
+    for (const tStepCall& call : g_calls) EXPECT_EQ(call.recover, expected) << n;
   }
 }
 
@@ -238,6 +236,27 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   CProgressDlg none({"/no/such/a.cab"}, true, false, false, "", silent);
   EXPECT_FALSE(none.ScheduleCommandLine());
   EXPECT_TRUE(none.AvailableBundles.empty() && none.CommandLineBundles.empty());
+}
+
+// The archive copy and the removal of the temporary folder touch the one
+// bundle named, never the bundles or temporary folders its name would match
+// as a pattern.
+TEST_F(InstallationRunTest, WildcardBundleNamesAreTakenLiterally) {
+  std::set<std::string> archived = {"TargetDriverInstall.log"};
+  for (const auto& [bundle, neighbour, other_temp] : std::vector<std::array<std::string, 3>>{
+           {"w*.cab", "wx.cab", "WZ.CAB"}, {"w?.cab", "wz.cab", "WX.CAB"}, {"[*].cab", "[a].cab", "[B].CAB"}}) {
+    B(neighbour);
+    fs::create_directories(korvane_.temp_root() / other_temp);
+    WriteFileOrDie(korvane_.temp_root() / other_temp / "hw.ini", "[OEMDriverDisk]\n");
+    Run({B(bundle)});
+    archived.insert(bundle);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(korvane_.oemcab())) names.insert(entry.path().filename());
+    EXPECT_EQ(names, archived);
+    EXPECT_TRUE(fs::exists(korvane_.temp_root() / other_temp / "hw.ini")) << bundle;
+    EXPECT_FALSE(fs::exists(korvane_.temp_root() / bundle)) << bundle;
+    EXPECT_EQ(Tail(3), kCompletionLines) << bundle;
+  }
 }
 
 }  // namespace
