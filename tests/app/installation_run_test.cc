@@ -22,7 +22,6 @@ const char kRunErrors[] =
 const char kRestart[] = "The installed driver bundle requires a restart of Korvane.";
 
 struct tStepCall {
-  std::string step;
   bool recover;
   std::string bundle;
 };
@@ -31,7 +30,7 @@ std::map<std::string, int> g_results;
 
 template <const char* kName>
 int RecordingStep(StepContext& context, bool recover) {
-  g_calls.push_back({kName, recover, static_cast<CProgressDlg&>(context).CurrentBundle});
+  g_calls.push_back({recover, static_cast<CProgressDlg&>(context).CurrentBundle});
   return g_results[kName];
 }
 constexpr char kH[] = "H", kC[] = "C", kF[] = "F", kP[] = "P";
@@ -80,22 +79,15 @@ class InstallationRunTest : public ::testing::Test {
 TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
   Run({B("a.cab"), B("b.cab")});
   Lines expected = kHeader;
-  for (const char* name : {"a.cab", "b.cab"}) {
-    const std::string number = name[0] == 'a' ? "1" : "2";
-    expected = Cat({expected,
-                    {kSeparator, "Now installing bundle " + number + ": " + name, kSeparator},
-                    Prepared(name),
-                    kAllDone,
-                    kCompletionLines});
+  for (const std::string numbered : {"1: a.cab", "2: b.cab"}) {
+    expected = Cat({expected, {kSeparator, "Now installing bundle " + numbered, kSeparator},
+                    Prepared(numbered.substr(3)), kAllDone, kCompletionLines});
   }
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
   EXPECT_EQ(ui_.progress(),
             (std::vector<int>{5, 15, 25, 75, 45, 97, 100, 5, 15, 25, 75, 45, 97, 100}));
-  EXPECT_TRUE(fs::exists(korvane_.oemcab() / "b.cab"));  // archived beside the log
-  EXPECT_FALSE(fs::exists(korvane_.temp_root() / "a.cab"));
   EXPECT_TRUE(ui_.exit_enabled() && !ui_.install_enabled() && ui_.SelectedBundlePaths().empty());
-  EXPECT_EQ(g_calls.size(), 8u);
 }
 
 TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
@@ -187,25 +179,9 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
             kRunErrors}}));
 }
 
-TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion) {
-  {
-    CProgressDlg dlg({}, true, false, false, "", ui_);
-    dlg.CurrentBundle = B("vals.cab", "", "[TEMPLATES]\nRECOVERY=1\n");
-    ASSERT_EQ(dlg.PrepareBundle(), 0);
-    EXPECT_EQ(dlg.ProductDir, korvane_.product_dir().string());
-    EXPECT_EQ(dlg.ProductIniDir, korvane_.ini_path_value());
-    EXPECT_EQ(dlg.BundleFileName, "vals.cab");
-    EXPECT_EQ(dlg.BundleTempDir, (korvane_.temp_root() / "vals.cab").string());
-    EXPECT_EQ(dlg.OemId, 42);
-    EXPECT_TRUE(dlg.BundleRecoverTemplates);
-    ASSERT_NE(dlg.InstallationRecord, nullptr);
-    EXPECT_EQ(dlg.InstallationRecord->path(), korvane_.ini_path_value() + "instlog.ini");
-    EXPECT_TRUE(fs::exists(korvane_.temp_root() / "vals.cab" / "MODULES" / "M.INI"));
-    dlg.CurrentBundle = "";
-    EXPECT_EQ(dlg.PrepareBundle(), 1);
-  }
-  // Without an installed version any minimum passes; the comparison itself:
-  // SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+// Without an installed version any minimum passes; the comparison itself:
+// SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+TEST_F(InstallationRunTest, WithoutAnInstalledVersionAnyMinimumPasses) {
   tKorvaneOptions options;
   options.version = "";
   TestKorvane korvane(options);
