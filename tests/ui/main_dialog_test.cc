@@ -194,7 +194,8 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
 
   // Install both from inside the dialog's own loop, as a click would; the
   // restart notice of b.cab is answered. What the screen shows when the run
-  // returns is what the run itself painted.
+  // returns is what the run itself painted. The run's lines themselves:
+  // InstallationRunTest.
   Select({});
   Select({0, 1});
   std::vector<int> bar_rows_differing;
@@ -215,18 +216,13 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
                         "Now installing bundle 1: A.CAB", kSeparator};
   ASSERT_GE(info.size(), 2 * 9 + 2 + header.size());
   EXPECT_EQ(Lines(info.begin() + 20, info.begin() + 20 + header.size()), header);
-  EXPECT_NE(std::find(info.begin(), info.end(), "Now installing bundle 2: B.CAB"), info.end());
-  EXPECT_EQ(std::count(info.begin(), info.end(), kCompletionLines[1]), 2);
-  EXPECT_EQ(std::count(info.begin(), info.end(), kRestart), 1);
   EXPECT_EQ(dialog.progress()->GetValue(), 100);
   EXPECT_FALSE(dialog.install_button()->IsEnabled());
   EXPECT_TRUE(dialog.exit_button()->IsEnabled());
   EXPECT_TRUE(list->SelectedItems().empty());
   // The run's report, not the prompt, stays after the selection was cleared.
   EXPECT_EQ(Lines(info.end() - 2, info.end()), Lines(kCompletionLines.begin() + 1, kCompletionLines.end()));
-  const Lines log = LogTexts(korvane_.log());
-  EXPECT_EQ(log.front(), "Kestrin - Installation Process:");
-  EXPECT_EQ(std::count(log.begin(), log.end(), kRestart), 1);
+  const Lines log = LogTexts(korvane_.log());  // the information blocks are never logged
   EXPECT_EQ(std::count(log.begin(), log.end(), "Information about bundle: A.CAB:"), 0);
 }
 
