@@ -34,6 +34,7 @@ TEST(ReportTest, LogLinesAndLevels) {
   {
     CProgressDlg silent({}, true, false, false, "", ui);
     silent.SetClock([&] { return now; });
+    EXPECT_EQ(silent.BinDir, korvane.product_dir().string());  // without the /i= switch
     for (const auto& [text, level, log] : std::vector<std::tuple<std::string, int, bool>>{
              {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
              {"two", 2, true}, {"zero", 0, true}, {"", 1, true}})
@@ -44,6 +45,7 @@ TEST(ReportTest, LogLinesAndLevels) {
     silent.ResetInfoList(true);
   }
   EXPECT_TRUE(ui.calls().empty()) << "silent mode touched the window";
+  EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
   EXPECT_FALSE(WriteLog("no context"));
   now = Time(2027, 1, 2, 3, 4, 5);
   CProgressDlg dlg({}, false, false, false, "", ui);
@@ -64,22 +66,6 @@ TEST(ReportTest, LogLinesAndLevels) {
   dlg.ResetInfoList(false);
   EXPECT_TRUE(ui.lines().empty());
   EXPECT_EQ(LogTexts(korvane.log()).size(), 7u);
-}
-
-// Without an OEMCAB folder lines are still shown, and logging never creates it.
-TEST(ReportTest, MissingOemCabFolderIsNeverCreated) {
-  tKorvaneOptions options;
-  options.oemcab = false;
-  TestKorvane korvane(options);
-  korvane.ApplyEnvironment();
-  ScriptedUi ui;
-  CProgressDlg dlg({}, false, false, false, "", ui);
-  EXPECT_EQ(dlg.OemCabDir, korvane.oemcab().string());
-  EXPECT_EQ(dlg.BinDir, korvane.product_dir().string());
-  dlg.AddInfo("still shown", 1, true);
-  EXPECT_EQ(ui.lines(), (Lines{"still shown"}));
-  EXPECT_FALSE(fs::exists(korvane.oemcab()));
-  EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
 }
 
 const std::string kSeparator(90, '-');
