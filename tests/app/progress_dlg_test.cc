@@ -249,15 +249,15 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   B("dir/b.cab");
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
   SilentUi silent;
-  CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string()}, true, false,
-                   false, "", silent);
+  const std::string dot_cab_folder = (korvane_.root() / "bundles/x.cab.d").string();
+  CProgressDlg dlg({outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
   EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
   EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
   EXPECT_EQ(dlg.AvailableBundles,
             (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
   EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
-  EXPECT_FALSE(CProgressDlg({"/no/such/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
+  EXPECT_FALSE(CProgressDlg({"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
 }
 
 // The archive copy and the removal of the temporary folder touch the one
@@ -266,14 +266,17 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
 TEST_F(InstallationRunTest, WildcardBundleNamesAreTakenLiterally) {
   std::set<std::string> archived = {"TargetDriverInstall.log"};
   for (const auto& [bundle, neighbour, other_temp] : std::vector<std::array<std::string, 3>>{
-           {"w*.cab", "wx.cab", "WZ.CAB"}, {"w?.cab", "wz.cab", "WX.CAB"}, {"[*].cab", "[a].cab", "[B].CAB"}}) {
+           {"w*.cab", "wx.cab", "WZ.CAB"},
+           {"w?.cab", "wz.cab", "WX.CAB"},
+           {"[*].cab", "[a].cab", "[B].CAB"}}) {
     B(neighbour);
     fs::create_directories(korvane_.temp_root() / other_temp);
     WriteFileOrDie(korvane_.temp_root() / other_temp / "hw.ini", "[OEMDriverDisk]\n");
     Run({B(bundle)});
     archived.insert(bundle);
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(korvane_.oemcab())) names.insert(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(korvane_.oemcab()))
+      names.insert(entry.path().filename());
     EXPECT_EQ(names, archived);
     EXPECT_TRUE(fs::exists(korvane_.temp_root() / other_temp / "hw.ini")) << bundle;
     EXPECT_FALSE(fs::exists(korvane_.temp_root() / bundle)) << bundle;

@@ -106,7 +106,8 @@ class MainDialogTest : public ::testing::Test {
   // A click on the control `id`: the event it sends (a check box changes first).
   void Click(int id, wxEventType type = wxEVT_BUTTON) {
     wxWindow* control = dialog_->FindWindow(id);
-    if (type == wxEVT_CHECKBOX) dialog_->details_box()->SetValue(!dialog_->details_box()->GetValue());
+    wxCheckBox* box = dialog_->details_box();
+    if (type == wxEVT_CHECKBOX) box->SetValue(!box->GetValue());
     wxListEvent event(type, id);  // a command event; a double click on a row sends a list event
     event.SetEventObject(control);
     control->GetEventHandler()->ProcessEvent(event);
@@ -157,7 +158,8 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   // At start: the folder, its bundles, the prompt, "&Install" off.
   EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(), context_->OemCabDir);
   ASSERT_EQ(list->GetItemCount(), 2);
-  EXPECT_EQ((Lines{list->CellText(0, 0), list->CellText(1, 1), list->CellText(1, 2), list->CellText(1, 3)}),
+  EXPECT_EQ((Lines{list->CellText(0, 0), list->CellText(1, 1), list->CellText(1, 2),
+                   list->CellText(1, 3)}),
             (Lines{Upper(korvane_.oemcab()) + "/A.CAB", "Vendor", "Desc b.cab", "1.0"}));
   const std::vector<std::string> shown_titles = {"OEM Name", "Description", "Version", "Filepath"};
   for (int k = 0; k < 4; ++k) {
@@ -221,7 +223,8 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   EXPECT_TRUE(dialog.exit_button()->IsEnabled());
   EXPECT_TRUE(list->SelectedItems().empty());
   // The run's report, not the prompt, stays after the selection was cleared.
-  EXPECT_EQ(Lines(info.end() - 2, info.end()), Lines(kCompletionLines.begin() + 1, kCompletionLines.end()));
+  EXPECT_EQ(Lines(info.end() - 2, info.end()),
+            Lines(kCompletionLines.begin() + 1, kCompletionLines.end()));
   const Lines log = LogTexts(korvane_.log());  // the information blocks are never logged
   EXPECT_EQ(std::count(log.begin(), log.end(), "Information about bundle: A.CAB:"), 0);
 }
@@ -330,7 +333,8 @@ TEST_F(MainDialogTest, FolderChooserOffersOnlyFoldersWithBundles) {
   fs::create_directories(korvane_.root() / "fake");
   WriteFileOrDie(korvane_.root() / "fake" / "fake.cab", "not a cabinet");
   BundleFolderChooser chooser(nullptr, "");
-  for (const auto& [folder, ok] : {std::pair{"good", true}, {"empty", false}, {"fake", false}, {"good", true}}) {
+  for (const auto& [folder, ok] :
+       {std::pair{"good", true}, {"empty", false}, {"fake", false}, {"good", true}}) {
     const std::string path = (korvane_.root() / folder).string();
     chooser.Highlight(path);
     EXPECT_EQ(chooser.status_text(), path);

@@ -65,10 +65,10 @@ class Win32DialogTest : public ::testing::Test {
     saved_local_ = local ? local : "";
     _putenv_s("LOCALAPPDATA", (folder_ / "local").string().c_str());
     for (const std::string maker : {"Fenrik", "Ostwald"}) {
+      const std::string ini = "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker +
+                              "\r\nDESCRIPTION=Drivers of " + maker + "\r\nVERSION=2.1\r\n";
       std::ofstream(folder_ / (maker == "Fenrik" ? "A.CAB" : "B.CAB"), std::ios::binary)
-          << cab::testing::StoredCabinet({{"hw.ini", "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker +
-                                                          "\r\nDESCRIPTION=Drivers of " + maker +
-                                                          "\r\nVERSION=2.1\r\n"}});
+          << cab::testing::StoredCabinet({{"hw.ini", ini}});
     }
     context_ = std::make_unique<CProgressDlg>(StringList{folder_.string()}, false, false, false, "", silent_);
     dialog_ = std::make_unique<Win32MainDialog>(*context_);
@@ -128,7 +128,8 @@ TEST_F(Win32DialogTest, ListsSelectsSwitchesTheViewAndFollowsBorderDrags) {
       {KESTRIN_IDC_DIRECTORY, 1}, {KESTRIN_IDC_BUNDLE_LIST, 1}, {KESTRIN_IDC_INFO_LIST, 1},
       {KESTRIN_IDC_PROGRESS, 1}, {KESTRIN_IDC_BROWSE, 2}, {KESTRIN_IDC_SHOW_DETAILS, 2},
       {KESTRIN_IDC_INSTALL, 2}, {KESTRIN_IDC_EXIT, 2}, {KESTRIN_IDC_SIZE_GRIP, 2},
-      {KESTRIN_IDC_DIRECTORY_LABEL, 0}, {KESTRIN_IDC_AVAILABLE_LABEL, 0}, {KESTRIN_IDC_INFO_LABEL, 0}};
+      {KESTRIN_IDC_DIRECTORY_LABEL, 0}, {KESTRIN_IDC_AVAILABLE_LABEL, 0},
+      {KESTRIN_IDC_INFO_LABEL, 0}};
   std::map<int, RECT> before;
   for (const auto& [id, how] : follows) before[id] = ClientRectOf(hwnd_, id);
   int grown = 0;
