@@ -53,12 +53,9 @@ TEST_F(BundleListTest, RowsKeepTheirEntryAndTheBlockReadsItAgain) {
   const StringList available = {junk, one_, in_dir_};
   std::vector<tBundleRow> rows = ReadBundleRows(available);
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].available_index, 1u);
-  EXPECT_EQ(rows[0].path, one_);
-  EXPECT_EQ(rows[0].description, "Desc one.cab");
-  EXPECT_EQ(rows[0].oem_name, "Vendor");
-  EXPECT_EQ(rows[0].version, "1.0");
-  EXPECT_EQ(rows[1].available_index, 2u);
+  EXPECT_EQ(std::tie(rows[0].available_index, rows[0].path, rows[0].description, rows[0].oem_name,
+                     rows[0].version, rows[1].available_index),
+            std::make_tuple(size_t{1}, one_, "Desc one.cab", "Vendor", "1.0", size_t{2}));
 
   const std::string line(90, '-');
   EXPECT_TRUE(BundleInfoLines({}, available).empty());

@@ -6,12 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/cases.h"
@@ -26,52 +25,36 @@ using Lines = std::vector<std::string>;
 using kestrin::cab::testing::PackWithGcab;
 
 struct tKorvaneOptions {
-  bool ini_trailing_slash = true;
   bool oemcab = true;           // create <ini>/OEMCAB
   std::string version = "6.1";  // CurrentVersion; empty: no key
 };
 
 class TestKorvane {
  public:
-  explicit TestKorvane(const tKorvaneOptions& options = {}) : options_(options) {
+  explicit TestKorvane(const tKorvaneOptions& options = {}) {
     std::vector<std::string> pieces{"--version", options.version};
     if (options.version.empty()) pieces = {"--without", "version"};
     if (!options.oemcab) pieces.insert(pieces.end(), {"--without", "oemcab"});
     sandbox_ = MakeSandbox(root() / "korvane", pieces);
-    if (!options.ini_trailing_slash) {
-      std::string store = ReadFileOrDie(registry());
-      const std::string stored = "@=\"" + ini_dir().string() + "/\"";
-      const size_t at = store.find(stored);
-      EXPECT_NE(at, std::string::npos) << store;
-      if (at != std::string::npos)
-        WriteFileOrDie(registry(),
-                       store.replace(at, stored.size(), "@=\"" + ini_dir().string() + "\""));
-    }
   }
   // The scoped folder; the sandbox is its subfolder "korvane".
   const fs::path& root() const { return dir_.path(); }
   fs::path registry() const { return sandbox_.registry; }
   fs::path product_dir() const { return sandbox_.product_dir; }
-  fs::path ini_dir() const {
-    return sandbox_.ini_dir.substr(0, sandbox_.ini_dir.find_last_not_of('/') + 1);
-  }
-  fs::path user_data() const { return sandbox_.data_home; }
+  fs::path ini_dir() const { return fs::path(sandbox_.ini_dir).parent_path(); }
   fs::path oemcab() const { return ini_dir() / "OEMCAB"; }
   fs::path log() const { return oemcab() / "TargetDriverInstall.log"; }
-  fs::path temp_root() const { return user_data() / "Brantel" / "Temp"; }
-  std::string ini_path_value() const {
-    return ini_dir().string() + (options_.ini_trailing_slash ? "/" : "");
-  }
+  fs::path temp_root() const { return fs::path(sandbox_.data_home) / "Brantel" / "Temp"; }
+  // IniPath as stored, with its trailing separator.
+  std::string ini_path_value() const { return sandbox_.ini_dir; }
   std::vector<std::string> Environment() const {
-    return {"KESTRIN_REGISTRY=" + registry().string(),
-            "KESTRIN_PRODUCT_DIR=" + product_dir().string(),
-            "XDG_DATA_HOME=" + user_data().string()};
+    return {"KESTRIN_REGISTRY=" + sandbox_.registry, "KESTRIN_PRODUCT_DIR=" + sandbox_.product_dir,
+            "XDG_DATA_HOME=" + sandbox_.data_home};
   }
   void ApplyEnvironment() { env_ = std::make_unique<ScopedSandboxEnv>(sandbox_); }
 
  private:
   ScopedTempDir dir_;
-  tKorvaneOptions options_;
   Sandbox sandbox_;
   std::unique_ptr<ScopedSandboxEnv> env_;
 };
@@ -129,18 +112,15 @@ inline Lines Cat(std::initializer_list<Lines> parts) {
 // The log's lines without their "YYYYMMDD HH.MM -> " stamps; a line without a
 // well-formed stamp fails the test.
 inline Lines LogTexts(const fs::path& log) {
+  static const std::regex stamp(
+      R"(\d{4}(0[1-9]|1[0-2])(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3])\.[0-5]\d -> )");
   Lines texts;
   std::ifstream in(log, std::ios::binary);
+  std::smatch m;
   for (std::string l; std::getline(in, l);) {
-    auto n = [&](int at) { return (l[at] - '0') * 10 + l[at + 1] - '0'; };
-    bool ok = l.size() >= 18 && l[8] == ' ' && l[11] == '.' && l.compare(14, 4, " -> ") == 0;
-    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 12, 13}) ok = ok && isdigit(l[i]);
-    if (ok && n(4) >= 1 && n(4) <= 12 && n(6) >= 1 && n(6) <= 31 && n(9) < 24 && n(12) < 60) {
-      texts.push_back(l.substr(18));
-    } else {
-      ADD_FAILURE() << "log line without time stamp: '" << l << "'";
-      texts.push_back(l);
-    }
+    const bool ok = std::regex_search(l, m, stamp, std::regex_constants::match_continuous);
+    if (!ok) ADD_FAILURE() << "log line without time stamp: '" << l << "'";
+    texts.push_back(ok ? m.suffix().str() : l);
   }
   return texts;
 }

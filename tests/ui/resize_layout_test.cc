@@ -74,36 +74,27 @@ TEST_P(ResizeModeTest, HorizontalAndVertical) {
 
 KESTRIN_CASES(ResizeModeTest, ::testing::ValuesIn(kModes));
 
-struct tBorderCase {
-  const char* name;
-  int left_mode, right_mode;
-  int border;
-  tRect expected;  // the width grows from 400 to 440
-};
-
-const tBorderCase kBorders[] = {
-    {"LeftDragUsesLeftMode", 1, 2, kLeft, {100, 50, 240, 80}},
-    {"RightDragUsesRightMode", 1, 2, kRight, {140, 50, 240, 80}},
-    {"LeftModeZeroFallsToRightOnlyWhenRightMoves", 0, 2, kLeft, kControl},
-    {"RightModeWhenLeftIsZero", 0, 2, kBottomRight, {140, 50, 240, 80}},
-    {"TopLeftMovesLeft", 2, 0, kTopLeft, {140, 50, 240, 80}},
-    {"BottomLeftMovesLeft", 1, 0, kBottomLeft, {100, 50, 240, 80}},
-    {"TopRightMovesRight", 0, 1, kTopRight, {100, 50, 240, 80}},
-    {"TopOnlyMovesNothingAcross", 1, 1, kTop, kControl},
-    {"NotADrag", 1, 1, kNoBorder, kControl},
-};
-
-class ResizeBorderTest : public ::testing::TestWithParam<tBorderCase> {};
-
-TEST_P(ResizeBorderTest, ModeOfTheMovingBorder) {
-  const tBorderCase& c = GetParam();
-  ResizeLayout layout;
-  layout.Start(kClient);
-  layout.AddControl(7, kControl, c.left_mode, c.right_mode, 0, 0);
-  EXPECT_EQ(PlaceOnce(layout, {0, 0, 440, 300}, c.border), c.expected);
+TEST(ResizeLayoutTest, ModeOfTheMovingBorder) {
+  // The left and right modes, the border dragged; the width grows from 400 to 440.
+  const std::tuple<int, int, int, tRect> cases[] = {
+      {1, 2, kLeft, {100, 50, 240, 80}},
+      {1, 2, kRight, {140, 50, 240, 80}},
+      {0, 2, kLeft, kControl},  // a left mode 0 falls to the right one only when the right moves
+      {0, 2, kBottomRight, {140, 50, 240, 80}},
+      {2, 0, kTopLeft, {140, 50, 240, 80}},
+      {1, 0, kBottomLeft, {100, 50, 240, 80}},
+      {0, 1, kTopRight, {100, 50, 240, 80}},
+      {1, 1, kTop, kControl},
+      {1, 1, kNoBorder, kControl},
+  };
+  for (const auto& [left_mode, right_mode, border, expected] : cases) {
+    ResizeLayout layout;
+    layout.Start(kClient);
+    layout.AddControl(7, kControl, left_mode, right_mode, 0, 0);
+    EXPECT_EQ(PlaceOnce(layout, {0, 0, 440, 300}, border), expected)
+        << left_mode << right_mode << " border " << border;
+  }
 }
-
-KESTRIN_CASES(ResizeBorderTest, ::testing::ValuesIn(kBorders));
 
 TEST(ResizeLayoutTest, SuccessiveDrags) {
   ResizeLayout layout;
@@ -134,27 +125,20 @@ TEST(ResizeLayoutTest, SuccessiveDrags) {
   EXPECT_EQ(at(1), (tRect{230, 50, 330, 80}));
 }
 
-struct tRectsCase {
-  tRect before, after;
-  int border;
-};
-
 TEST(ResizeLayoutTest, BorderFromWindowRectangles) {
   const tRect w{100, 100, 500, 400};
-  const tRectsCase cases[] = {
-      {w, w, kNoBorder},
-      {w, {100, 100, 540, 400}, kRight},
-      {w, {60, 100, 500, 400}, kLeft},
-      {w, {100, 80, 500, 400}, kTop},
-      {w, {100, 100, 540, 450}, kBottomRight},
-      {w, {60, 80, 500, 400}, kTopLeft},
-      {w, {0, 0, 800, 600}, kBottomRight},     // maximised: both edges moved
-      {w, {140, 100, 540, 400}, kNoBorder},    // moved, not resized
+  const std::pair<tRect, int> cases[] = {
+      {w, kNoBorder},
+      {{100, 100, 540, 400}, kRight},
+      {{60, 100, 500, 400}, kLeft},
+      {{100, 80, 500, 400}, kTop},
+      {{100, 100, 540, 450}, kBottomRight},
+      {{60, 80, 500, 400}, kTopLeft},
+      {{0, 0, 800, 600}, kBottomRight},   // maximised: both edges moved
+      {{140, 100, 540, 400}, kNoBorder},  // moved, not resized
   };
-  for (const tRectsCase& c : cases) {
-    EXPECT_EQ(ResizeLayout::BorderFromRects(c.before, c.after), c.border)
-        << ::testing::PrintToString(c.after);
-  }
+  for (const auto& [after, border] : cases)
+    EXPECT_EQ(ResizeLayout::BorderFromRects(w, after), border) << ::testing::PrintToString(after);
 }
 
 TEST(ResizeLayoutTest, SizeLimits) {
@@ -163,17 +147,13 @@ TEST(ResizeLayoutTest, SizeLimits) {
   layout.AllowSizeChange(true, false);
   EXPECT_EQ(layout.max_width(), -1);
   EXPECT_EQ(layout.max_height(), 680);
+  // The width and height asked for; what they become.
   const int cases[][4] = {
-      {500, 500, 640, 680},
-      {700, 900, 700, 680},
-      {640, 680, 640, 680},
-      {639, 681, 640, 680},
-  };
+      {500, 500, 640, 680}, {700, 900, 700, 680}, {640, 680, 640, 680}, {639, 681, 640, 680}};
   for (const auto& c : cases) {
     int width = c[0], height = c[1];
     layout.Constrain(&width, &height);
-    EXPECT_EQ(width, c[2]) << c[0] << "x" << c[1];
-    EXPECT_EQ(height, c[3]) << c[0] << "x" << c[1];
+    EXPECT_EQ(std::pair(width, height), std::pair(c[2], c[3])) << c[0] << "x" << c[1];
   }
   layout.AllowSizeChange(true, true);
   int width = 900, height = 900;

@@ -25,11 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string HwIni(const std::string& maker, const std::string& version) {
-  return "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker + "\r\nDESCRIPTION=Drivers of " + maker +
-         "\r\nVERSION=" + version + "\r\n";
-}
-
 void Pump() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -48,8 +43,7 @@ RECT ClientRectOf(HWND dialog, int id) {
 std::vector<std::string> InfoLines(HWND dialog) {
   HWND list = GetDlgItem(dialog, KESTRIN_IDC_INFO_LIST);
   std::vector<std::string> lines;
-  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)); ++i) {
     std::string line(SendMessageA(list, LB_GETTEXTLEN, i, 0), '\0');
     SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
     lines.push_back(line);
@@ -70,9 +64,11 @@ class Win32DialogTest : public ::testing::Test {
     const char* local = getenv("LOCALAPPDATA");
     saved_local_ = local ? local : "";
     _putenv_s("LOCALAPPDATA", (folder_ / "local").string().c_str());
-    for (const auto& [name, maker] : std::map<std::string, std::string>{{"A.CAB", "Fenrik"}, {"B.CAB", "Ostwald"}}) {
-      std::ofstream(folder_ / name, std::ios::binary)
-          << cab::testing::StoredCabinet({{"hw.ini", HwIni(maker, "2.1")}});
+    for (const std::string maker : {"Fenrik", "Ostwald"}) {
+      const std::string ini = "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker +
+                              "\r\nDESCRIPTION=Drivers of " + maker + "\r\nVERSION=2.1\r\n";
+      std::ofstream(folder_ / (maker == "Fenrik" ? "A.CAB" : "B.CAB"), std::ios::binary)
+          << cab::testing::StoredCabinet({{"hw.ini", ini}});
     }
     context_ = std::make_unique<CProgressDlg>(StringList{folder_.string()}, false, false, false, "", silent_);
     dialog_ = std::make_unique<Win32MainDialog>(*context_);
@@ -88,17 +84,6 @@ class Win32DialogTest : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
   }
-  // Drags `border` (WMSZ_LEFT or WMSZ_RIGHT) outwards by `pixels`, as the
-  // window manager does: the sizing notification, then the new place.
-  void Drag(int border, int pixels) {
-    RECT r;
-    GetWindowRect(hwnd_, &r);
-    if (border == WMSZ_LEFT) r.left -= pixels; else r.right += pixels;
-    SendMessageA(hwnd_, WM_SIZING, border, reinterpret_cast<LPARAM>(&r));
-    SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
-    Pump();
-  }
-
   fs::path folder_;
   std::string saved_local_;
   SilentUi silent_;
@@ -107,7 +92,7 @@ class Win32DialogTest : public ::testing::Test {
   HWND hwnd_ = nullptr;
 };
 
-TEST_F(Win32DialogTest, StartsWithTheBundlesAndThePrompt) {
+TEST_F(Win32DialogTest, ListsSelectsSwitchesTheViewAndFollowsBorderDrags) {
   CCabFileListBox& list = dialog_->bundle_list();
   ASSERT_EQ(list.ItemCount(), 2);
   EXPECT_EQ(list.CellText(0, 1), "Fenrik");
@@ -119,9 +104,8 @@ TEST_F(Win32DialogTest, StartsWithTheBundlesAndThePrompt) {
   char title[64] = {};
   GetWindowTextA(hwnd_, title, sizeof title);
   EXPECT_STREQ(title, "Korvane Kestrin");
-}
 
-TEST_F(Win32DialogTest, SelectionShowsTheBundleAndTheViewSwitchKeepsIt) {
+  // A selection shows the bundle; the view switch keeps it.
   dialog_->bundle_list().Select(1);
   Pump();
   const std::vector<std::string> lines = InfoLines(hwnd_);
@@ -137,37 +121,33 @@ TEST_F(Win32DialogTest, SelectionShowsTheBundleAndTheViewSwitchKeepsIt) {
   EXPECT_EQ(InfoLines(hwnd_).size(), 1u);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
   EXPECT_EQ(dialog_->SelectedBundlePaths().size(), 1u);
-}
 
-TEST_F(Win32DialogTest, DraggedBordersWidenTheFieldsAndMoveTheButtons) {
-  const std::vector<int> growing = {KESTRIN_IDC_DIRECTORY, KESTRIN_IDC_BUNDLE_LIST,
-                                    KESTRIN_IDC_INFO_LIST, KESTRIN_IDC_PROGRESS};
-  const std::vector<int> moving = {KESTRIN_IDC_BROWSE, KESTRIN_IDC_SHOW_DETAILS, KESTRIN_IDC_INSTALL,
-                                   KESTRIN_IDC_EXIT, KESTRIN_IDC_SIZE_GRIP};
-  const std::vector<int> fixed = {KESTRIN_IDC_DIRECTORY_LABEL, KESTRIN_IDC_AVAILABLE_LABEL, KESTRIN_IDC_INFO_LABEL};
+  // Dragged borders widen the fields and move the buttons: how each control
+  // follows the width (1 grows, 2 moves, 0 stays).
+  const std::map<int, int> follows = {
+      {KESTRIN_IDC_DIRECTORY, 1}, {KESTRIN_IDC_BUNDLE_LIST, 1}, {KESTRIN_IDC_INFO_LIST, 1},
+      {KESTRIN_IDC_PROGRESS, 1}, {KESTRIN_IDC_BROWSE, 2}, {KESTRIN_IDC_SHOW_DETAILS, 2},
+      {KESTRIN_IDC_INSTALL, 2}, {KESTRIN_IDC_EXIT, 2}, {KESTRIN_IDC_SIZE_GRIP, 2},
+      {KESTRIN_IDC_DIRECTORY_LABEL, 0}, {KESTRIN_IDC_AVAILABLE_LABEL, 0},
+      {KESTRIN_IDC_INFO_LABEL, 0}};
   std::map<int, RECT> before;
-  for (const auto& ids : {growing, moving, fixed})
-    for (int id : ids) before[id] = ClientRectOf(hwnd_, id);
-
+  for (const auto& [id, how] : follows) before[id] = ClientRectOf(hwnd_, id);
+  int grown = 0;
   for (int border : {WMSZ_RIGHT, WMSZ_LEFT}) {
-    Drag(border, 40);
-    const int grown = border == WMSZ_RIGHT ? 40 : 80;
-    for (int id : growing) {
+    // Outwards by 40, as the window manager does: the sizing notification, then the new place.
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    if (border == WMSZ_LEFT) r.left -= 40; else r.right += 40;
+    SendMessageA(hwnd_, WM_SIZING, border, reinterpret_cast<LPARAM>(&r));
+    SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+    Pump();
+    grown += 40;
+    for (const auto& [id, how] : follows) {
       const RECT now = ClientRectOf(hwnd_, id);
-      EXPECT_EQ(now.left, before[id].left) << id;
-      EXPECT_EQ(now.right, before[id].right + grown) << id;
+      EXPECT_EQ(now.left, before[id].left + (how == 2 ? grown : 0)) << id;
+      EXPECT_EQ(now.right, before[id].right + (how == 0 ? 0 : grown)) << id;
       EXPECT_EQ(now.top, before[id].top) << id;
     }
-    for (int id : moving) {
-      const RECT now = ClientRectOf(hwnd_, id);
-      EXPECT_EQ(now.left, before[id].left + grown) << id;
-      EXPECT_EQ(now.right - now.left, before[id].right - before[id].left) << id;
-    }
-  }
-  for (int id : fixed) {
-    const RECT now = ClientRectOf(hwnd_, id);
-    EXPECT_EQ(now.left, before[id].left) << id;
-    EXPECT_EQ(now.right, before[id].right) << id;
   }
 
   // Never smaller than at the start, and the height stays.

@@ -1,18 +1,72 @@
-// The installation run, bundle preparation and command-line scheduling,
-// driven through the scripted user interface with recording steps.
+// The progress dialog's context without a window: AddInfo, WriteLog,
+// LogTrace and ResetInfoList against a real log file; the installation run,
+// bundle preparation and command-line scheduling, driven through the scripted
+// user interface with recording steps; bundle names that hold pattern
+// characters.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "app/install_steps.h"
 #include "app/progress_dlg.h"
 #include "app/scripted_ui.h"
 #include "app/test_korvane.h"
+#include "bundle/report_sink.h"
 
 namespace kestrin {
 namespace {
 
 using namespace kestrin::testing;  // NOLINT
+
+std::tm Time(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour,
+  t.tm_min = minute, t.tm_sec = second;
+  return t;
+}
+
+TEST(ReportTest, LogLinesAndLevels) {
+  TestKorvane korvane;
+  korvane.ApplyEnvironment();
+  ScriptedUi ui;
+  std::tm now = Time(2026, 12, 6, 14, 7, 31);
+  {
+    CProgressDlg silent({}, true, false, false, "", ui);
+    silent.SetClock([&] { return now; });
+    EXPECT_EQ(silent.BinDir, korvane.product_dir().string());  // without the /i= switch
+    for (const auto& [text, level, log] : std::vector<std::tuple<std::string, int, bool>>{
+             {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
+             {"two", 2, true}, {"zero", 0, true}, {"", 1, true}})
+      silent.AddInfo(text, level, log);
+    EXPECT_TRUE(LogTrace("one", 1));
+    EXPECT_FALSE(LogTrace("two", 2));
+    silent.AddInfoF("Driver bundle description: %s", std::string(1000, 'x').c_str());  // never cut
+    silent.ResetInfoList(true);
+  }
+  EXPECT_TRUE(ui.calls().empty()) << "silent mode touched the window";
+  EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
+  EXPECT_FALSE(WriteLog("no context"));
+  now = Time(2027, 1, 2, 3, 4, 5);
+  CProgressDlg dlg({}, false, false, false, "", ui);
+  dlg.SetClock([&] { return now; });
+  dlg.AddInfo("shown and logged", 1, true);
+  dlg.AddInfo("shown only", 1, false);
+  dlg.AddInfo("trace", 5, true);
+  Report("from the cabinet code", kReportLevel, true);
+  Report("cabinet trace", kCabinetTraceLevel, false);
+  EXPECT_EQ(ui.lines(), (Lines{"shown and logged", "shown only", "from the cabinet code"}));
+  EXPECT_EQ(ReadFileOrDie(korvane.log()),
+            "20261206 14.07 -> first\n20261206 14.07 -> zero\n20261206 14.07 -> \n"
+            "20261206 14.07 -> one\n20261206 14.07 -> Driver bundle description: " +
+                std::string(1000, 'x') +
+                "\n20270102 03.04 -> shown and logged\n20270102 03.04 -> from the cabinet code\n");
+  dlg.ResetInfoList(true);  // the prompt is shown, never logged
+  EXPECT_EQ(ui.lines(), (Lines{"Please select a driver cabinet file you wish to install."}));
+  dlg.ResetInfoList(false);
+  EXPECT_TRUE(ui.lines().empty());
+  EXPECT_EQ(LogTexts(korvane.log()).size(), 7u);
+}
 
 const std::string kSeparator(90, '-');
 const char kRunErrors[] =
@@ -20,7 +74,6 @@ const char kRunErrors[] =
 const char kRestart[] = "The installed driver bundle requires a restart of Korvane.";
 
 struct tStepCall {
-  std::string step;
   bool recover;
   std::string bundle;
 };
@@ -29,7 +82,7 @@ std::map<std::string, int> g_results;
 
 template <const char* kName>
 int RecordingStep(StepContext& context, bool recover) {
-  g_calls.push_back({kName, recover, static_cast<CProgressDlg&>(context).CurrentBundle});
+  g_calls.push_back({recover, static_cast<CProgressDlg&>(context).CurrentBundle});
   return g_results[kName];
 }
 constexpr char kH[] = "H", kC[] = "C", kF[] = "F", kP[] = "P";
@@ -78,22 +131,15 @@ class InstallationRunTest : public ::testing::Test {
 TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
   Run({B("a.cab"), B("b.cab")});
   Lines expected = kHeader;
-  for (const char* name : {"a.cab", "b.cab"}) {
-    const std::string number = name[0] == 'a' ? "1" : "2";
-    expected = Cat({expected,
-                    {kSeparator, "Now installing bundle " + number + ": " + name, kSeparator},
-                    Prepared(name),
-                    kAllDone,
-                    kCompletionLines});
+  for (const std::string numbered : {"1: a.cab", "2: b.cab"}) {
+    expected = Cat({expected, {kSeparator, "Now installing bundle " + numbered, kSeparator},
+                    Prepared(numbered.substr(3)), kAllDone, kCompletionLines});
   }
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
   EXPECT_EQ(ui_.progress(),
             (std::vector<int>{5, 15, 25, 75, 45, 97, 100, 5, 15, 25, 75, 45, 97, 100}));
-  EXPECT_TRUE(fs::exists(korvane_.oemcab() / "b.cab"));  // archived beside the log
-  EXPECT_FALSE(fs::exists(korvane_.temp_root() / "a.cab"));
   EXPECT_TRUE(ui_.exit_enabled() && !ui_.install_enabled() && ui_.SelectedBundlePaths().empty());
-  EXPECT_EQ(g_calls.size(), 8u);
 }
 
 TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
@@ -144,23 +190,19 @@ TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
 }
 
 TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
-  const struct {
-    bool recover_switch;
-    std::string bundle_recovery;  // RECOVERY in [TEMPLATES], "" for none
-    int bundles;
-    bool expected;
-  } cases[] = {{true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
+  // The switch, RECOVERY in [TEMPLATES] ("" for none), how many bundles; the flag.
+  const std::tuple<bool, std::string, int, bool> cases[] = {
+      {true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
   int n = 0;
-  for (const auto& c : cases) {
-    const std::string extra =
-        c.bundle_recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + c.bundle_recovery + "\n";
+  for (const auto& [recover_switch, recovery, bundles, expected] : cases) {
     StringList selection;
-    for (int i = 0; i < c.bundles; ++i)
-      selection.push_back(B(std::to_string(++n) + ".cab", "", extra));
+    for (int i = 0; i < bundles; ++i)
+      selection.push_back(B(std::to_string(++n) + ".cab", "",
+                            recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + recovery + "\n"));
     g_calls.clear();
-    Run(selection, c.recover_switch);
-    ASSERT_EQ(g_calls.size(), kSteps.size() * c.bundles);
-    for (const tStepCall& call : g_calls) EXPECT_EQ(call.recover, c.expected) << n;
+    Run(selection, recover_switch);
+    ASSERT_EQ(g_calls.size(), kSteps.size() * bundles);
+    for (const tStepCall& call : g_calls) EXPECT_EQ(call.recover, expected) << n;
   }
 }
 
@@ -189,25 +231,9 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
             kRunErrors}}));
 }
 
-TEST_F(InstallationRunTest, PreparationSetsThePerBundleValuesAndGatesTheVersion) {
-  {
-    CProgressDlg dlg({}, true, false, false, "", ui_);
-    dlg.CurrentBundle = B("vals.cab", "", "[TEMPLATES]\nRECOVERY=1\n");
-    ASSERT_EQ(dlg.PrepareBundle(), 0);
-    EXPECT_EQ(dlg.ProductDir, korvane_.product_dir().string());
-    EXPECT_EQ(dlg.ProductIniDir, korvane_.ini_path_value());
-    EXPECT_EQ(dlg.BundleFileName, "vals.cab");
-    EXPECT_EQ(dlg.BundleTempDir, (korvane_.temp_root() / "vals.cab").string());
-    EXPECT_EQ(dlg.OemId, 42);
-    EXPECT_TRUE(dlg.BundleRecoverTemplates);
-    ASSERT_NE(dlg.InstallationRecord, nullptr);
-    EXPECT_EQ(dlg.InstallationRecord->path(), korvane_.ini_path_value() + "instlog.ini");
-    EXPECT_TRUE(fs::exists(korvane_.temp_root() / "vals.cab" / "MODULES" / "M.INI"));
-    dlg.CurrentBundle = "";
-    EXPECT_EQ(dlg.PrepareBundle(), 1);
-  }
-  // Without an installed version any minimum passes; the comparison itself:
-  // SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+// Without an installed version any minimum passes; the comparison itself:
+// SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+TEST_F(InstallationRunTest, WithoutAnInstalledVersionAnyMinimumPasses) {
   tKorvaneOptions options;
   options.version = "";
   TestKorvane korvane(options);
@@ -222,22 +248,40 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
                     dir = (korvane_.root() / "bundles/dir").string();
   B("dir/b.cab");
   B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
-  WriteFileOrDie(korvane_.root() / "text.cab", "plain text");
-  PackWithGcab((korvane_.root() / "nohw.cab").string(), {{"README.TXT", "no description\n"}});
   SilentUi silent;
-  CProgressDlg dlg({outside, dir, a, a, (korvane_.root() / "bundles/x.cab.d").string(),
-                    (korvane_.root() / "text.cab").string(),
-                    (korvane_.root() / "nohw.cab").string(), "/no/such/x.cab"},
-                   true, false, false, "", silent);
+  const std::string dot_cab_folder = (korvane_.root() / "bundles/x.cab.d").string();
+  CProgressDlg dlg({outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
   EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
   EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
   EXPECT_EQ(dlg.AvailableBundles,
             (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
   EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
-  CProgressDlg none({"/no/such/a.cab"}, true, false, false, "", silent);
-  EXPECT_FALSE(none.ScheduleCommandLine());
-  EXPECT_TRUE(none.AvailableBundles.empty() && none.CommandLineBundles.empty());
+  EXPECT_FALSE(CProgressDlg({"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
+}
+
+// The archive copy and the removal of the temporary folder touch the one
+// bundle named, never the bundles or temporary folders its name would match
+// as a pattern.
+TEST_F(InstallationRunTest, WildcardBundleNamesAreTakenLiterally) {
+  std::set<std::string> archived = {"TargetDriverInstall.log"};
+  for (const auto& [bundle, neighbour, other_temp] : std::vector<std::array<std::string, 3>>{
+           {"w*.cab", "wx.cab", "WZ.CAB"},
+           {"w?.cab", "wz.cab", "WX.CAB"},
+           {"[*].cab", "[a].cab", "[B].CAB"}}) {
+    B(neighbour);
+    fs::create_directories(korvane_.temp_root() / other_temp);
+    WriteFileOrDie(korvane_.temp_root() / other_temp / "hw.ini", "[OEMDriverDisk]\n");
+    Run({B(bundle)});
+    archived.insert(bundle);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(korvane_.oemcab()))
+      names.insert(entry.path().filename());
+    EXPECT_EQ(names, archived);
+    EXPECT_TRUE(fs::exists(korvane_.temp_root() / other_temp / "hw.ini")) << bundle;
+    EXPECT_FALSE(fs::exists(korvane_.temp_root() / bundle)) << bundle;
+    EXPECT_EQ(Tail(3), kCompletionLines) << bundle;
+  }
 }
 
 }  // namespace
