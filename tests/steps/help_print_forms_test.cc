@@ -37,14 +37,18 @@ class HelpStepTest : public StepTest {
   std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
 };
 
-// An existing OEM folder, whoever installed it: interactive asks, silent
-// obeys /f. No installation record is consulted.
+// An existing OEM folder of help pages or print forms, whoever installed
+// it: interactive asks (whatever /f says), silent obeys /f. No installation
+// record is consulted.
 struct tExistingCase {
   const char* name;
   bool silent, force;
   std::vector<bool> answers;
   int result;
 };
+const tExistingCase kExistingCases[] = {{"SilentWithoutForce", true, false, {}, 3},
+                                        {"InteractiveYes", false, false, {true}, 0},
+                                        {"InteractiveNo", false, true, {false}, 3}};
 class HelpExistingTest : public HelpStepTest, public ::testing::WithParamInterface<tExistingCase> {};
 
 TEST_P(HelpExistingTest, AsksOrObeysForce) {
@@ -64,10 +68,7 @@ TEST_P(HelpExistingTest, AsksOrObeysForce) {
   EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), c.result == 0 ? "2" : "<none>");
 }
 
-KESTRIN_CASES(HelpExistingTest, ::testing::Values(
-    tExistingCase{"SilentWithoutForce", true, false, {}, 3},
-    tExistingCase{"InteractiveYes", false, false, {true}, 0},
-    tExistingCase{"InteractiveNo", false, true, {false}, 3}));
+KESTRIN_CASES(HelpExistingTest, ::testing::ValuesIn(kExistingCases));
 
 // "DeleteBefore": only values that atoi reads as non-zero delete; a page
 // that cannot be deleted is reported and the step goes on.
@@ -180,37 +181,27 @@ TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
   EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
 }
 
-// Print forms: same question rule; the source is found whether or not
-// BundleTempDir ends with a separator.
-struct tFormsCase {
-  const char* name;
-  bool silent, force;
-  std::vector<bool> answers;
-  int result;
-};
-class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tFormsCase> {};
+// Print forms: the source is found whether or not BundleTempDir ends with
+// a separator.
+class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tExistingCase> {};
 
 TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
-  const tFormsCase& c = GetParam();
+  const tExistingCase& c = GetParam();
   BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
   BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
   KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
   ctx_.BundleTempDir += "/";
   Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallPrintForms(ctx_), c.result);
-  EXPECT_EQ(ctx_.questions.size(), c.answers.size());
-  if (!c.answers.empty()) {
-    EXPECT_EQ(ctx_.questions[0], kFormsQuestion42);
-  }
+  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
+                                     : std::vector<std::string>{kFormsQuestion42});
   EXPECT_TRUE(ctx_.reported.empty());
   EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), c.result == 0 ? "form v2" : "form v1");
   EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), c.result == 0);
 }
 
-KESTRIN_CASES(PrintFormsTest, ::testing::Values(
-    tFormsCase{"SilentWithoutForce", true, false, {}, 3},
-    tFormsCase{"InteractiveYes", false, false, {true}, 0},
-    tFormsCase{"InteractiveNo", false, false, {false}, 3}));
+INSTANTIATE_TEST_SUITE_P(Cases, PrintFormsTest, ::testing::ValuesIn(kExistingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StepTest, PrintFormsMissingFolderAndFailedCopy) {
   EXPECT_EQ(InstallPrintForms(ctx_), 2);

@@ -76,8 +76,6 @@ inline const tOverwriteCase kOverwriteCases[] = {
     {"OtherOemNo", 7, {false}, false},
 };
 
-inline void PrintTo(const tOverwriteCase& c, std::ostream* os) { *os << c.name; }
-
 class StepTest : public ::testing::Test {
  protected:
   // Lays out the sandbox and a context as preparation leaves it for a
@@ -112,15 +110,30 @@ class StepTest : public ::testing::Test {
     ctx_.answers.assign(answers.begin(), answers.end());
   }
   fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
-  // `lines` with {B} replaced by the bundle folder and {P} by the program folder.
+  // `lines` with {B} replaced by the bundle folder, {P} by BinDir and {D} by
+  // ProgramDataDir.
   std::vector<std::string> Expand(std::vector<std::string> lines) const {
     for (std::string& line : lines) {
       for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_.string()},
-                                        {"{P}", sandbox_.product_dir}}) {
+                                        {"{P}", ctx_.BinDir}, {"{D}", ctx_.ProgramDataDir}}) {
         for (size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, 3, value);
       }
     }
     return lines;
+  }
+  // The reported lines are `expected`, expanded; an expected line that ends
+  // with a blank is the start of a line that goes on with a reason.
+  void ExpectLines(const std::vector<std::string>& expected) const {
+    const std::vector<std::string> lines = ctx_.Lines(), want = Expand(expected);
+    ASSERT_EQ(lines.size(), want.size()) << ::testing::PrintToString(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (want[i].empty() || want[i].back() != ' ') {
+        EXPECT_EQ(lines[i], want[i]);
+      } else {
+        EXPECT_EQ(lines[i].rfind(want[i], 0), 0u) << lines[i];
+        EXPECT_GT(lines[i].size(), want[i].size()) << lines[i];
+      }
+    }
   }
 
   ScopedTempDir dir_;
