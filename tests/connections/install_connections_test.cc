@@ -24,7 +24,7 @@ const std::string kSections =
 
 struct tStepCase {
   const char* name;
-  std::string connections;  // body of [CONNECTIONS]; "-" for no section
+  std::string connections;  // body of [CONNECTIONS]
   bool silent;
   int result;
   Calls created;  // connection names created on the server, "|" for a pause
@@ -36,7 +36,6 @@ const std::string kThree = "COUNT=3\nCONNECTION1=A\nCONNECTION2=B\nCONNECTION3=C
 
 // clang-format off
 const tStepCase kStepCases[] = {
-    {"NoSection", "-", false, 2, {}, {}, false},
     {"CountMissing", "CONNECTION1=A\n", false, 2, {}, {}, false},
     {"CountNegative", "COUNT=-3\nCONNECTION1=A\n", false, 0, {}, {}, false},
     {"One", "COUNT=1\nCONNECTION1=A\n", false, 0, {"A"}, {}, false},
@@ -59,9 +58,7 @@ const tStepCase kStepCases[] = {
 class InstallConnectionsTest : public StepTest {
  protected:
   void HwIni(const std::string& connections, const std::string& sections = kSections) {
-    BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n" +
-                             (connections == "-" ? "" : "[CONNECTIONS]\n" + connections) +
-                             sections);
+    BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n[CONNECTIONS]\n" + connections + sections);
   }
   int Install() {
     return InstallConnections(ctx_, telvor_, [this](int ms) {

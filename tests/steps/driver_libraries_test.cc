@@ -55,14 +55,6 @@ TEST_F(DriverTest, RegistrationOptionsAndOddNames) {
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("sub\\deep.so"), 42);
 }
 
-TEST_F(DriverTest, MissingSectionOrFileIsDone) {
-  BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n");
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  Drivers("gone.so\n");
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  EXPECT_TRUE(ctx_.reported.empty());
-}
-
 class DriverOverwriteTest : public DriverTest,
                             public ::testing::WithParamInterface<tOverwriteCase> {};
 

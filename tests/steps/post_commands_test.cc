@@ -19,7 +19,7 @@ const char kMarkScript[] =
 
 struct tPostCase {
   const char* name;
-  std::string section;  // lines of [POST_COMMANDS]; "-": no section
+  std::string section;  // lines of [POST_COMMANDS]
   bool result;
   std::string marker;                 // content of Data/out.txt afterwards
   std::vector<std::string> reported;  // as Expand takes them
@@ -31,7 +31,6 @@ const std::string kFailed = "ERROR: Execution of post command failed: ";
 
 // clang-format off
 const tPostCase kPostCases[] = {
-    {"NoSection", "-", true, "", {}},
     {"WaitsForEachInFileOrder", "1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
      "1=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n", true, "slow\nsecond\n",
      {"Execute command '" + kRun + " slow'.", "Execute command '" + kRun + " second'."}},
@@ -57,7 +56,7 @@ TEST_P(PostCommandsTest, RunsEachCommandToItsEnd) {
   WriteFileOrDie(bin / "plain.sh", kMarkScript);
   chmod((bin / "mark.sh").c_str(), 0755);
   chmod((bin / "plain.sh").c_str(), 0644);
-  BundleFile("hw.ini", c.section == "-" ? "[OEMDriverDisk]\n" : "[POST_COMMANDS]\n" + c.section);
+  BundleFile("hw.ini", "[POST_COMMANDS]\n" + c.section);
 
   EXPECT_EQ(RunPostCommands(ctx_), c.result);
 
