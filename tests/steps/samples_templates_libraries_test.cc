@@ -20,17 +20,10 @@ const char kSampleQuestionBlink[] =
 const char kSampleCopied[] = " *** Samples directory successfully copied ***";
 
 // Blink exists in Korvane; how it was recorded decides the question.
-struct tSampleCase {
-  const char* name;
-  int recorded_oem;  // -1: no record entry
-  bool silent, force;
-  std::vector<bool> answers;
-  bool overwritten;
-};
-class SamplesTest : public StepTest, public ::testing::WithParamInterface<tSampleCase> {};
+class SamplesTest : public StepTest, public ::testing::WithParamInterface<tOverwriteCase> {};
 
 TEST_P(SamplesTest, OverwriteRuleAndRecord) {
-  const tSampleCase& c = GetParam();
+  const tOverwriteCase& c = GetParam();
   BundleFile("SAMPLES/Blink/Blink.kvp", "blink v2");
   BundleFile("SAMPLES/Blink/sub/io.txt", "io");
   BundleFile("SAMPLES/Count/Count.kvp", "count");
@@ -39,8 +32,8 @@ TEST_P(SamplesTest, OverwriteRuleAndRecord) {
   KorvaneFile("Data/SAMPLES/Blink/Blink.kvp", "blink v1");
   FileTime earlier = 0;  // a past minute, so the step's own entry is the newer one
   ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
-  if (c.recorded_oem >= 0) ctx_.InstallationRecord->RecordInstall("$SAMPLES\\Blink", c.recorded_oem, earlier);
-  Mode(c.silent, c.force, c.answers);
+  ctx_.InstallationRecord->RecordInstall("$SAMPLES\\Blink", c.recorded_oem, earlier);
+  Mode(false, false, c.answers);
 
   EXPECT_EQ(InstallSamples(ctx_), 0);
   EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : Strings{kSampleQuestionBlink});
@@ -52,13 +45,10 @@ TEST_P(SamplesTest, OverwriteRuleAndRecord) {
   EXPECT_EQ(ctx_.reported, std::vector<tReported>(c.overwritten ? 2 : 1, {kSampleCopied, true}));
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Blink"),
-            c.overwritten ? 42 : std::max(c.recorded_oem, 0));
+            c.overwritten ? 42 : c.recorded_oem);
 }
 
-KESTRIN_CASES(SamplesTest, ::testing::Values(
-    tSampleCase{"SameOemNoQuestion", 42, false, false, {}, true},
-    tSampleCase{"UnrecordedAsks", -1, false, false, {true}, true},
-    tSampleCase{"OtherOemInteractiveNo", 7, false, true, {false}, false}));
+KESTRIN_CASES(SamplesTest, ::testing::ValuesIn(kOverwriteCases));
 
 TEST_F(StepTest, SamplesResults) {
   BundleFile("SAMPLES/only-a-file.txt");
