@@ -3,8 +3,6 @@
 // pages, the help tree in the registry store and hostile HELP.INI files.
 #include "steps/help_print_forms.h"
 
-#include "host/registry_key.h"
-#include "host/settings.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
@@ -17,13 +15,6 @@ const char kHelpQuestion42[] =
 const char kFormsQuestion42[] =
     "The driver bundle wants to overwrite the existing print forms directories of OEM 42, that "
     "was previously installed.\nDo you allow this ?";
-
-std::string HelpValue(const std::string& key, const std::string& fallback = "<none>") {
-  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).GetString(fallback);
-}
-void SetHelpValue(const std::string& key, const std::string& value) {
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
-}
 
 class HelpStepTest : public StepTest {
  protected:
@@ -65,7 +56,8 @@ TEST_P(HelpExistingTest, AsksOrObeysForce) {
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/old.htm")));
   EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"old.htm deleted.", true}}));
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), c.result == 0 ? "intro v2" : "intro v1");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), c.result == 0 ? "2" : "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"),
+            c.result == 0 ? std::optional<std::string>("2") : std::nullopt);
 }
 
 KESTRIN_CASES(HelpExistingTest, ::testing::ValuesIn(kExistingCases));
@@ -105,12 +97,12 @@ TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
     const size_t at = value.find("$D");
     return at == std::string::npos ? value : value.replace(at, 2, dest);
   };
-  for (const auto& [key, value] : GetParam().before) SetHelpValue("BRWTREECTRL\\" + key, expand(value));
+  for (const auto& [key, value] : GetParam().before) SetSetting("BRWTREECTRL\\" + key, expand(value));
   HelpBundle();
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
   for (const auto& [key, value] : GetParam().after)
-    EXPECT_EQ(HelpValue("BRWTREECTRL\\" + key), expand(value)) << key;
+    EXPECT_EQ(Setting("BRWTREECTRL\\" + key).value_or("<none>"), expand(value)) << key;
 }
 
 // clang-format off
@@ -130,13 +122,13 @@ KESTRIN_CASES(HelpTreeTest, ::testing::Values(
 // clang-format on
 
 TEST_F(HelpStepTest, FullHelpTreeStopsRegistering) {
-  SetHelpValue("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
+  SetSetting("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
   HelpBundle();
   ctx_.SilentMode = true;
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
   ASSERT_EQ(ctx_.Lines().size(), 1u);
   EXPECT_EQ(ctx_.Lines()[0].rfind("ERROR: the help tree holds 2147483647 pages", 0), 0u);
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
 }
 
 // Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
@@ -159,7 +151,7 @@ TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/victim.htm")), "keep");
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/old.htm")), "keep");
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
 }
 
 KESTRIN_CASES(HelpHostileTest, ::testing::Values(
@@ -173,7 +165,7 @@ TEST_F(HelpStepTest, FailedCopy) {
   KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 1);
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
   ASSERT_EQ(ctx_.reported.size(), 1u);  // what the file system says, with the path
   EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
 }

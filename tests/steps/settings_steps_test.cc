@@ -4,7 +4,6 @@
 #include <map>
 #include <optional>
 
-#include "host/registry_key.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
@@ -14,17 +13,6 @@ namespace {
 const std::string kSettings = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
 const std::string kExtensionsLine = "@=\".pro;.poe\"";
 const std::string kLong256(256, 'k');
-
-// The default value of a key below the settings subkey; nothing when the
-// key or its value is missing.
-std::optional<std::string> Setting(const std::string& name) {
-  std::string text;
-  if (CRegistryKey(RegistryRoot::kLocalMachine, kSettings + name).Read(&text) !=
-      RegistryReadStatus::kOk) {
-    return std::nullopt;
-  }
-  return text;
-}
 
 class SettingsStepTest : public StepTest {
  protected:

@@ -10,12 +10,15 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/cases.h"
+#include "host/registry_key.h"
+#include "host/settings.h"
 #include "steps/step_context.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
@@ -75,6 +78,20 @@ inline const tOverwriteCase kOverwriteCases[] = {
     {"OtherOemYes", 7, {true}, true},
     {"OtherOemNo", 7, {false}, false},
 };
+
+// The default value of a key below the Korvane settings key in the registry
+// store; nothing when the key or its value is missing.
+inline std::optional<std::string> Setting(const std::string& key) {
+  std::string text;
+  if (CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).Read(&text) !=
+      RegistryReadStatus::kOk) {
+    return std::nullopt;
+  }
+  return text;
+}
+inline void SetSetting(const std::string& key, const std::string& value) {
+  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
+}
 
 class StepTest : public ::testing::Test {
  protected:
