@@ -116,8 +116,9 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
       for (size_t i = 0; call == "full" && i < kMaxTelvorProperties; ++i) {
         EXPECT_EQ(properties->SetNumber("P" + std::to_string(i), 1), S_OK);
       }
-      return call == "text" ? properties->SetText(arg.substr(0, eq), arg.substr(eq + 1))
-                            : properties->SetNumber(arg.substr(0, eq), std::stoi(arg.substr(eq + 1)));
+      const std::string name = arg.substr(0, eq), value = arg.substr(eq + 1);
+      return call == "text" ? properties->SetText(name, value)
+                            : properties->SetNumber(name, std::stoi(value));
     }
     const auto connection = Connection();
     if (call == "classid") return connection->SetDriverClassId(arg);

@@ -139,6 +139,9 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
       {data / "WebHelp/42/main.htm", "help first"}, {ini / "Printforms/42/IO.FRM", "form first"},
       {data / "SAMPLES/Blink/Blink.kvp", "sample first"}, {ini / "LIB/IoLib/io.lib", "lib first"},
       {ini / "TEMPLATES/Std/Std.kvp", "template first"}, {ini / "TEMPLATES/top.kvt", "top first"}});
+  // The module registry lists A once, in this run and in the forced one.
+  const std::string listed = "[Modules]\r\nCount=1\r\nModule1=A\r\nA=A.INI\r\n";
+  EXPECT_EQ(ReadFileOrDie(modules / "MODULES.INI"), listed);
   const std::string record = ReadFileOrDie(ini / "instlog.ini");
 
   // 2. OEM 7 without /f: its own help and print-form folders are new; the
@@ -187,6 +190,7 @@ TEST(StepsRunTest, InstallsThenGuardsAnotherVendorsItemsUnlessForced) {
       {ini / "LIB/IoLib/io.lib", "lib second"}, {data / "SAMPLES/Blink/Blink.kvp", "sample second"},
       {modules / "A/G.INI", "global second"}, {program / "a_pc.dll", "pcode second"},
       {program / "drv.so", TestLib("test_register_fails")}, {mark, "register;register;"}});
+  EXPECT_EQ(ReadFileOrDie(modules / "MODULES.INI"), listed);
   EXPECT_EQ(ReadFileOrDie(data / "telvor.con"),
             "[FX200 Hall 1]\r\nComplete=1\r\nDriverName=FX200 Ethernet\r\n"
             "DriverClassId={C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}\r\nTimeout=3000\r\n"

@@ -119,11 +119,12 @@ TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   std::vector<std::string> lines;
-  for (const std::string& name : {std::string("../evil.so"), std::string("/etc/hostname"), long_part,
-                                  long_name, std::string()}) {
+  for (const std::string& name :
+       {std::string("../evil.so"), std::string("/etc/hostname"), long_part, long_name, std::string()}) {
     lines.push_back("ERROR: driver dll name " + name + " refused: ");
   }
-  lines.insert(lines.end(), {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
+  lines.insert(lines.end(),
+               {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
   ExpectLines(lines);
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")) ||
                fs::exists(Korvane("Program/hostname")));

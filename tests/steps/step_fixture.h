@@ -61,11 +61,12 @@ class TestStepContext : public StepContext {
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
-// How a file step meets an item installed before: who recorded it, the
-// mode, the scripted answers, and whether the bundle's copy lands. The rule
-// itself is tested on its own; these cases check that a step asks with the
-// item's own record key and that everything belonging to the item follows
-// the one decision.
+// How a file step meets an item installed before (interactively): who
+// recorded it, the scripted answers, and whether the bundle's copy lands.
+// The hardware, driver and sample tests run them to check that a step asks
+// with the item's own record key and question and that everything belonging
+// to the item follows the one decision; silent mode with and without /f:
+// StepsRunTest.
 struct tOverwriteCase {
   const char* name;
   int recorded_oem;
@@ -90,7 +91,8 @@ inline std::optional<std::string> Setting(const std::string& key) {
   return text;
 }
 inline void SetSetting(const std::string& key, const std::string& value) {
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
+  const std::string path = VqmGetRegistrySubKey() + key;
+  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, path).SetString(value));
 }
 
 class StepTest : public ::testing::Test {
