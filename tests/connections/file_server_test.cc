@@ -45,7 +45,8 @@ class FileServerTest : public StepTest {
 // `call` names it ("create", "get", "load" and their "-unloaded" forms on a
 // server that has not loaded its file; "classid", "timeout", "driver",
 // "comment", "option16" on the connection; "number" and "text" set the
-// property "name=value" of `argument`).
+// property "name=value" of `argument`, "full" sets it as a number after the
+// connection got all the properties it may hold).
 struct tServerCase {
   const char* name;
   const char* call;
@@ -67,6 +68,7 @@ const tServerCase kServerCases[] = {
     {"CreateNew", "create", "A", S_OK, "Complete", "0"},
     {"CreateAgainIgnoringCase", "create", "a", S_FALSE},
     {"NameOfMaximumLength", "create", k255, S_OK},
+    {"NameTooLong", "create", k255 + "n", E_INVALIDARG},
     {"NameWithTab", "create", "a\tb", E_INVALIDARG},
     {"NameWithDelete", "create", "a\x7f", E_INVALIDARG},
     {"NameWithBlankAround", "create", " a", E_INVALIDARG},
@@ -75,6 +77,7 @@ const tServerCase kServerCases[] = {
     {"ClassIdLowerCase", "classid", "{c7a41e50-1234-56a1-9c3b-7a3e15c0d2b8}", S_OK,
      "DriverClassId", "{c7a41e50-1234-56a1-9c3b-7a3e15c0d2b8}"},
     {"ClassIdWithoutBraces", "classid", "C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8", E_INVALIDARG},
+    {"ClassIdNotHex", "classid", "{C7A41E50-0top-zzA1-9C3B-7A3E15C0D2B8}", E_INVALIDARG},
     {"TimeoutZero", "timeout", "0", E_INVALIDARG},
     {"TimeoutOne", "timeout", "1", S_OK, "Timeout", "1"},
     {"EmptyDriverName", "driver", "", E_INVALIDARG},
@@ -85,6 +88,9 @@ const tServerCase kServerCases[] = {
     {"AddressDotted", "number", "ipADDRESS=-1062731766", S_OK, "Property.ipADDRESS", "192.168.0.10"},
     {"NegativeNumber", "number", "Rack=-5", S_OK, "Property.Rack", "-5"},
     {"PropertyNameWithEquals", "number", "a=b=1", E_INVALIDARG},
+    {"PropertyNameTooLong", "number", k255 + "n=1", E_INVALIDARG},
+    {"PropertyBeyondTheLimit", "full", "New=1", E_INVALIDARG},
+    {"PropertyAgainWhenFull", "full", "P0=7", S_OK, "Property.P0", "7"},
     {"PropertyTextWithLineBreak", "text", "ComputerName=a\r\nb", E_INVALIDARG},
 };
 // clang-format on
@@ -104,10 +110,15 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
     if (call == "create" && arg == "a") Connection();  // "A" exists before the call
     if (call == "create") return Loaded()->CreateConnection(arg);
     if (call == "get") return Loaded()->GetConnection(arg, &object);
-    if (call == "number" || call == "text") {
+    if (call == "number" || call == "text" || call == "full") {
       const size_t eq = arg.rfind('=');
-      return call == "text" ? Properties()->SetText(arg.substr(0, eq), arg.substr(eq + 1))
-                            : Properties()->SetNumber(arg.substr(0, eq), std::stoi(arg.substr(eq + 1)));
+      const auto properties = Properties();
+      for (size_t i = 0; call == "full" && i < kMaxTelvorProperties; ++i) {
+        EXPECT_EQ(properties->SetNumber("P" + std::to_string(i), 1), S_OK);
+      }
+      const std::string name = arg.substr(0, eq), value = arg.substr(eq + 1);
+      return call == "text" ? properties->SetText(name, value)
+                            : properties->SetNumber(name, std::stoi(value));
     }
     const auto connection = Connection();
     if (call == "classid") return connection->SetDriverClassId(arg);

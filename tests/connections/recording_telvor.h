@@ -30,9 +30,7 @@ class RecordingTelvor : public ITelvorServerClass {
   std::vector<std::string> calls;
 
   HRESULT CreateInstance(TelvorObject* object) override {
-    const HRESULT answer = Record("create", nullptr);
-    if (Succeeded(answer)) *object = Offered<Server>(offer_server, this);
-    return answer;
+    return Offer<Server>(Record("create", nullptr), offer_server, this, object);
   }
   HRESULT Run(const TelvorObject&) override { return Record("run", nullptr); }
 
@@ -58,12 +56,14 @@ class RecordingTelvor : public ITelvorServerClass {
 
   struct Plain : ITelvorUnknown {};
 
-  // The object a successful call hands out: a T, or one without the
-  // interface when the test withholds it.
+  // After a successful call, hands out a T, or an object without the
+  // interface when the test withholds it; answers `answer`.
   template <typename T>
-  static TelvorObject Offered(bool offer, RecordingTelvor* telvor) {
-    if (offer) return std::make_shared<T>(telvor);
-    return std::make_shared<Plain>();
+  static HRESULT Offer(HRESULT answer, bool offer, RecordingTelvor* telvor, TelvorObject* object) {
+    if (Succeeded(answer)) {
+      *object = offer ? TelvorObject(std::make_shared<T>(telvor)) : std::make_shared<Plain>();
+    }
+    return answer;
   }
 
   struct Recorded : virtual ITelvorUnknown {
@@ -90,9 +90,7 @@ class RecordingTelvor : public ITelvorServerClass {
   struct Connection : ITelvorConnection, Recorded {
     explicit Connection(RecordingTelvor* t) : Recorded(t, "connection") {}
     HRESULT GetProperties(TelvorObject* object) override {
-      const HRESULT answer = Call(7);
-      if (Succeeded(answer)) *object = Offered<Properties>(telvor->offer_properties, telvor);
-      return answer;
+      return Offer<Properties>(Call(7), telvor->offer_properties, telvor, object);
     }
     HRESULT SetComment(const std::string& text) override { return Call(9, text); }
     HRESULT SetDriverClassId(const std::string& text) override { return Call(14, text); }
@@ -108,9 +106,7 @@ class RecordingTelvor : public ITelvorServerClass {
     HRESULT LoadConnectionFile(const std::string& path) override { return Call(11, path); }
     HRESULT CreateConnection(const std::string& name) override { return Call(12, name); }
     HRESULT GetConnection(const std::string& name, TelvorObject* object) override {
-      const HRESULT answer = Call(13, name);
-      if (Succeeded(answer)) *object = Offered<Connection>(telvor->offer_connection, telvor);
-      return answer;
+      return Offer<Connection>(Call(13, name), telvor->offer_connection, telvor, object);
     }
   };
 };

@@ -197,9 +197,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, TelvorValueTest, ::testing::ValuesIn(kValueCases
 
 // Required texts missing: false before anything reaches the server.
 TEST_F(TelvorClientTest, MissingRequiredTextContactsNoServer) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"", "D", "1234-56", "1"}, {"N", "", "1234-56", "1"}, {"N", "D", "", "1"}, {"N", "D", "1234-56", ""}};
-  for (const auto& c : cases) {
+  for (const Calls& c : {Calls{"", "D", "1234-56", "1"}, Calls{"N", "", "1234-56", "1"},
+                         Calls{"N", "D", "", "1"}, Calls{"N", "D", "1234-56", ""}}) {
     TelvorClient client(telvor_);
     EXPECT_FALSE(client.AddConnection(c[0], c[1], c[2], c[3], "comment", kValues));
     EXPECT_TRUE(client.Diagnostics().empty());
@@ -207,24 +206,20 @@ TEST_F(TelvorClientTest, MissingRequiredTextContactsNoServer) {
   EXPECT_TRUE(telvor_.calls.empty());
 }
 
+// Connected once, a client keeps its server; a server that does not accept
+// the file is dropped, so the next Connect starts anew.
 TEST_F(TelvorClientTest, ConnectsOnceAndNotWithoutConnectionFolder) {
-  {
-    TelvorClient client(telvor_);
-    EXPECT_TRUE(client.Connect());
-    EXPECT_TRUE(client.Connect());
-  }
-  EXPECT_EQ(telvor_.calls, (Calls{"create", "run", "server.11 " + ConnectionFile(), "release server"}));
-
-  // A server that does not accept the file is dropped: the next Connect starts anew.
-  telvor_.calls.clear();
-  telvor_.answers = {{"server.11", S_FALSE}};
-  {
-    TelvorClient client(telvor_);
-    EXPECT_FALSE(client.Connect());
-    EXPECT_FALSE(client.Connect());
-  }
   const Calls attempt = {"create", "run", "server.11 " + ConnectionFile(), "release server"};
-  EXPECT_EQ(telvor_.calls, Cat({attempt, attempt}));
+  for (const bool accepted : {true, false}) {
+    telvor_.calls.clear();
+    if (!accepted) telvor_.answers = {{"server.11", S_FALSE}};
+    {
+      TelvorClient client(telvor_);
+      EXPECT_EQ(client.Connect(), accepted);
+      EXPECT_EQ(client.Connect(), accepted);
+    }
+    EXPECT_EQ(telvor_.calls, accepted ? attempt : Cat({attempt, attempt}));
+  }
 
   // A Korvane without a data folder setting has no connection file.
   telvor_.calls.clear();

@@ -4,16 +4,14 @@
 #define KESTRIN_TESTS_E2E_RUN_KESTRIN_H_
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
-#include <map>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "support/child.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace kestrin::testing {
 
@@ -23,44 +21,34 @@ struct tRunResult {
 };
 
 // Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set and no display unless `env` names one.
-// Standard output goes to `stdout_file` when one is given (then `out` stays
-// empty).
+// ("NAME=value") set and no display unless `env` names one. Standard input
+// is empty; standard output goes to `stdout_file` when one is given (then
+// `out` stays empty).
 inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
                              const std::string& stdout_file = "") {
-  std::map<std::string, std::string> vars;
-  auto assign = [&](const std::string& a) {
-    vars[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-  };
-  for (char** e = environ; *e != nullptr; ++e) assign(*e);
-  vars.erase("DISPLAY"), vars.erase("WAYLAND_DISPLAY");
-  for (const std::string& a : env) assign(a);
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
-  args.insert(args.begin(), KESTRIN_PROGRAM);
-  std::vector<char*> argv, envp;
-  for (std::string& s : args) argv.push_back(s.data());
-  for (std::string& s : env_strings) envp.push_back(s.data());
-  argv.push_back(nullptr), envp.push_back(nullptr);
   ScopedTempDir capture;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(
-      &actions, 1, stdout_file.empty() ? capture.Sub("out").c_str() : stdout_file.c_str(),
-      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, capture.Sub("err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string out = stdout_file.empty() ? capture.Sub("out") : stdout_file;
+  const std::string err = capture.Sub("err");
+  args.insert(args.begin(), KESTRIN_PROGRAM);
   tRunResult result;
-  pid_t pid = 0;
-  int status = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
-      waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  if (stdout_file.empty()) result.out = ReadFileOrDie(capture.path() / "out");
-  result.err = ReadFileOrDie(capture.path() / "err");
+  // The limit only keeps a hanging program from blocking the suite.
+  result.exit_status = InChild([&] {
+    unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY");
+    for (const std::string& a : env) {
+      setenv(a.substr(0, a.find('=')).c_str(), a.substr(a.find('=') + 1).c_str(), 1);
+    }
+    const int files[] = {open("/dev/null", O_RDONLY),
+                         open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                         open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+    for (int fd = 0; fd < 3; ++fd) dup2(files[fd], fd);
+    std::vector<char*> argv;
+    for (std::string& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    return 127;
+  }, 3600);
+  if (stdout_file.empty()) result.out = ReadFileOrDie(out);
+  result.err = ReadFileOrDie(err);
   return result;
 }
 

@@ -46,24 +46,13 @@ TEST_F(DriverTest, RegistrationOptionsAndOddNames) {
   BundleFile("DRIVERS/new.so", TestLib("test_register_ok"));
   BundleFile("DRIVERS/sub/deep.so", "deep");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  EXPECT_EQ(ctx_.Lines(), Expand({"copied driver dll fails.so to {P}",
-                                  "ERROR registering driver dll fails.so",
-                                  "copied driver dll none.so to {P}",
-                                  "ERROR registering driver dll none.so",
-                                  "copied driver dll new.so to {P}",
-                                  "successfully registered driver dll new.so",
-                                  "copied driver dll sub\\deep.so to {P}"}));
+  ExpectLines({"copied driver dll fails.so to {P}", "ERROR registering driver dll fails.so",
+               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
+               "copied driver dll new.so to {P}", "successfully registered driver dll new.so",
+               "copied driver dll sub\\deep.so to {P}"});
   EXPECT_EQ(Marks(), "register;register;");  // fails, new
   EXPECT_EQ(Installed("sub/deep.so"), "deep");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("sub\\deep.so"), 42);
-}
-
-TEST_F(DriverTest, MissingSectionOrFileIsDone) {
-  BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n");
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  Drivers("gone.so\n");
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  EXPECT_TRUE(ctx_.reported.empty());
 }
 
 class DriverOverwriteTest : public DriverTest,
@@ -112,33 +101,31 @@ TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
     Drivers("d.so=" + c.option + "\n");
     ctx_.reported.clear();
     EXPECT_EQ(InstallDriverLibraries(ctx_), c.result) << c.option;
-    EXPECT_EQ(ctx_.Lines(), Expand(c.lines)) << c.option;
+    ExpectLines(c.lines);
     fs::remove_all(Korvane("Program/d.so"));
   }
 }
 
+// Names that leave the folder (the full list: SafePathTest) or that no file
+// system here holds; 259 characters is the longest name a bundle can hold.
 TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
-  // 259 characters is the longest name a bundle can hold.
   const std::string longest = "ddd/" + std::string(255, 'n'), long_name = "d" + longest;
   const std::string long_part(256, 'p');
-  Drivers("../evil.so\n/etc/hostname=noreg\nC:\\evil.so\nC:lib.so\n" + long_part +
-          "\nsub\\..\\..\\evil.so\n" + long_name + "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
+  Drivers("../evil.so\n/etc/hostname=noreg\n" + long_part + "\n" + long_name +
+          "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ok.so", "fine");
   BundleFile("DRIVERS/" + longest, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
-  const std::vector<std::string> refused = {"../evil.so", "/etc/hostname", "C:\\evil.so", "C:lib.so",
-                                            long_part, "sub\\..\\..\\evil.so", long_name, ""};
-  const std::vector<std::string> lines = ctx_.Lines();
-  ASSERT_EQ(lines.size(), refused.size() + 2) << ::testing::PrintToString(lines);
-  for (size_t i = 0; i < refused.size(); ++i) {
-    const std::string start = "ERROR: driver dll name " + refused[i] + " refused: ";
-    EXPECT_EQ(lines[i].rfind(start, 0), 0u) << lines[i];
-    EXPECT_GT(lines[i].size(), start.size()) << lines[i];
+  std::vector<std::string> lines;
+  for (const std::string& name :
+       {std::string("../evil.so"), std::string("/etc/hostname"), long_part, long_name, std::string()}) {
+    lines.push_back("ERROR: driver dll name " + name + " refused: ");
   }
-  EXPECT_EQ(lines[refused.size()], "copied driver dll ok.so to " + P());
-  EXPECT_EQ(lines.back(), "copied driver dll " + longest + " to " + P());
+  lines.insert(lines.end(),
+               {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
+  ExpectLines(lines);
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")) ||
                fs::exists(Korvane("Program/hostname")));
 }
@@ -170,9 +157,6 @@ TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
   std::ofstream(sandbox_.registry, std::ios::app)
       << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework]\n\"InstallRoot\"=\""
       << root.string() << "/\"\n";
-  std::string found_root;
-  ASSERT_TRUE(GetDotNetInstallRoot(&found_root));
-  EXPECT_EQ(found_root, root.string() + "/");
   ctx_.reported.clear();
   EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
   EXPECT_EQ(ctx_.reported,

@@ -3,8 +3,6 @@
 // pages, the help tree in the registry store and hostile HELP.INI files.
 #include "steps/help_print_forms.h"
 
-#include "host/registry_key.h"
-#include "host/settings.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
@@ -18,13 +16,6 @@ const char kFormsQuestion42[] =
     "The driver bundle wants to overwrite the existing print forms directories of OEM 42, that "
     "was previously installed.\nDo you allow this ?";
 
-std::string HelpValue(const std::string& key, const std::string& fallback = "<none>") {
-  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).GetString(fallback);
-}
-void SetHelpValue(const std::string& key, const std::string& value) {
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
-}
-
 class HelpStepTest : public StepTest {
  protected:
   // A help bundle: two pages (one in a subfolder) registered as nodes.
@@ -37,14 +28,18 @@ class HelpStepTest : public StepTest {
   std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
 };
 
-// An existing OEM folder, whoever installed it: interactive asks, silent
-// obeys /f. No installation record is consulted.
+// An existing OEM folder of help pages or print forms, whoever installed
+// it: interactive asks (whatever /f says), silent obeys /f. No installation
+// record is consulted.
 struct tExistingCase {
   const char* name;
   bool silent, force;
   std::vector<bool> answers;
   int result;
 };
+const tExistingCase kExistingCases[] = {{"SilentWithoutForce", true, false, {}, 3},
+                                        {"InteractiveYes", false, false, {true}, 0},
+                                        {"InteractiveNo", false, true, {false}, 3}};
 class HelpExistingTest : public HelpStepTest, public ::testing::WithParamInterface<tExistingCase> {};
 
 TEST_P(HelpExistingTest, AsksOrObeysForce) {
@@ -61,13 +56,11 @@ TEST_P(HelpExistingTest, AsksOrObeysForce) {
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/old.htm")));
   EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"old.htm deleted.", true}}));
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), c.result == 0 ? "intro v2" : "intro v1");
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), c.result == 0 ? "2" : "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"),
+            c.result == 0 ? std::optional<std::string>("2") : std::nullopt);
 }
 
-KESTRIN_CASES(HelpExistingTest, ::testing::Values(
-    tExistingCase{"SilentWithoutForce", true, false, {}, 3},
-    tExistingCase{"InteractiveYes", false, false, {true}, 0},
-    tExistingCase{"InteractiveNo", false, true, {false}, 3}));
+KESTRIN_CASES(HelpExistingTest, ::testing::ValuesIn(kExistingCases));
 
 // "DeleteBefore": only values that atoi reads as non-zero delete; a page
 // that cannot be deleted is reported and the step goes on.
@@ -104,12 +97,12 @@ TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
     const size_t at = value.find("$D");
     return at == std::string::npos ? value : value.replace(at, 2, dest);
   };
-  for (const auto& [key, value] : GetParam().before) SetHelpValue("BRWTREECTRL\\" + key, expand(value));
+  for (const auto& [key, value] : GetParam().before) SetSetting("BRWTREECTRL\\" + key, expand(value));
   HelpBundle();
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
   for (const auto& [key, value] : GetParam().after)
-    EXPECT_EQ(HelpValue("BRWTREECTRL\\" + key), expand(value)) << key;
+    EXPECT_EQ(Setting("BRWTREECTRL\\" + key).value_or("<none>"), expand(value)) << key;
 }
 
 // clang-format off
@@ -129,13 +122,13 @@ KESTRIN_CASES(HelpTreeTest, ::testing::Values(
 // clang-format on
 
 TEST_F(HelpStepTest, FullHelpTreeStopsRegistering) {
-  SetHelpValue("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
+  SetSetting("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
   HelpBundle();
   ctx_.SilentMode = true;
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
   ASSERT_EQ(ctx_.Lines().size(), 1u);
   EXPECT_EQ(ctx_.Lines()[0].rfind("ERROR: the help tree holds 2147483647 pages", 0), 0u);
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
 }
 
 // Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
@@ -158,7 +151,7 @@ TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/victim.htm")), "keep");
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/old.htm")), "keep");
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
 }
 
 KESTRIN_CASES(HelpHostileTest, ::testing::Values(
@@ -166,54 +159,40 @@ KESTRIN_CASES(HelpHostileTest, ::testing::Values(
     tHostileCase{"NodeParent", "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"},
     tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"}));
 
-// Without HELP folder: 2 and no line. A copy that fails: 1, no node.
-TEST_F(HelpStepTest, MissingFolderAndFailedCopy) {
-  EXPECT_EQ(InstallHelpPages(ctx_), 2);
-  EXPECT_TRUE(ctx_.reported.empty());
-
+// A copy that fails: 1, no node, the file system's reason with the path.
+TEST_F(HelpStepTest, FailedCopy) {
   HelpBundle();
   KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 1);
-  EXPECT_EQ(HelpValue("BRWTREECTRL\\HELPFILE_COUNT"), "<none>");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
   ASSERT_EQ(ctx_.reported.size(), 1u);  // what the file system says, with the path
   EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
 }
 
-// Print forms: same question rule; the source is found whether or not
-// BundleTempDir ends with a separator.
-struct tFormsCase {
-  const char* name;
-  bool silent, force;
-  std::vector<bool> answers;
-  int result;
-};
-class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tFormsCase> {};
+// Print forms: the source is found whether or not BundleTempDir ends with
+// a separator.
+class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tExistingCase> {};
 
 TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
-  const tFormsCase& c = GetParam();
+  const tExistingCase& c = GetParam();
   BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
   BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
   KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
   ctx_.BundleTempDir += "/";
   Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallPrintForms(ctx_), c.result);
-  EXPECT_EQ(ctx_.questions.size(), c.answers.size());
-  if (!c.answers.empty()) {
-    EXPECT_EQ(ctx_.questions[0], kFormsQuestion42);
-  }
+  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
+                                     : std::vector<std::string>{kFormsQuestion42});
   EXPECT_TRUE(ctx_.reported.empty());
   EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), c.result == 0 ? "form v2" : "form v1");
   EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), c.result == 0);
 }
 
-KESTRIN_CASES(PrintFormsTest, ::testing::Values(
-    tFormsCase{"SilentWithoutForce", true, false, {}, 3},
-    tFormsCase{"InteractiveYes", false, false, {true}, 0},
-    tFormsCase{"InteractiveNo", false, false, {false}, 3}));
+INSTANTIATE_TEST_SUITE_P(Cases, PrintFormsTest, ::testing::ValuesIn(kExistingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(StepTest, PrintFormsMissingFolderAndFailedCopy) {
-  EXPECT_EQ(InstallPrintForms(ctx_), 2);
+TEST_F(StepTest, PrintFormsFailedCopy) {
   BundleFile("PRINTFORMS/IOLIST.FRM", "form");
   KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
   Mode(true, true);

@@ -19,19 +19,18 @@ const char kMarkScript[] =
 
 struct tPostCase {
   const char* name;
-  std::string section;  // lines of [POST_COMMANDS]; "-": no section
+  std::string section;  // lines of [POST_COMMANDS]
   bool result;
   std::string marker;                 // content of Data/out.txt afterwards
-  std::vector<std::string> reported;  // "@B" and "@D" stand for BinDir and ProgramDataDir
+  std::vector<std::string> reported;  // as Expand takes them
 };
 
-const std::string kRun = "\"@B/mark.sh\" \"@D/out.txt\"";
+const std::string kRun = "\"{P}/mark.sh\" \"{D}/out.txt\"";
 
 const std::string kFailed = "ERROR: Execution of post command failed: ";
 
 // clang-format off
 const tPostCase kPostCases[] = {
-    {"NoSection", "-", true, "", {}},
     {"WaitsForEachInFileOrder", "1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
      "1=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n", true, "slow\nsecond\n",
      {"Execute command '" + kRun + " slow'.", "Execute command '" + kRun + " second'."}},
@@ -39,10 +38,9 @@ const tPostCase kPostCases[] = {
      true, "hello=world\n", {"Execute command '" + kRun + " hello=world'."}},
     {"MissingProgramOthersStillRun",
      "1=$BinDir/nothere.exe /S\n2=\"$BinDir/mark.sh\" \"$AppDataDir/out.txt\" after\n", false, "after\n",
-     {kFailed + "'@B/nothere.exe /s'", "Execute command '" + kRun + " after'."}},
+     {kFailed + "'{P}/nothere.exe /s'", "Execute command '" + kRun + " after'."}},
     {"LineWithoutEqualsIsAnEmptyCommand", "just text\n", false, "", {kFailed + "''"}},
-    {"EmptyCommand", "1=\n", false, "", {kFailed + "''"}},
-    {"NotExecutable", "1=\"$BinDir/plain.sh\" x\n", false, "", {kFailed + "'\"@B/plain.sh\" x'"}},
+    {"NotExecutable", "1=\"$BinDir/plain.sh\" x\n", false, "", {kFailed + "'\"{P}/plain.sh\" x'"}},
 };
 // clang-format on
 
@@ -58,19 +56,14 @@ TEST_P(PostCommandsTest, RunsEachCommandToItsEnd) {
   WriteFileOrDie(bin / "plain.sh", kMarkScript);
   chmod((bin / "mark.sh").c_str(), 0755);
   chmod((bin / "plain.sh").c_str(), 0644);
-  BundleFile("hw.ini", c.section == "-" ? "[OEMDriverDisk]\n" : "[POST_COMMANDS]\n" + c.section);
+  BundleFile("hw.ini", "[POST_COMMANDS]\n" + c.section);
 
   EXPECT_EQ(RunPostCommands(ctx_), c.result);
 
   const fs::path marker = fs::path(sandbox_.data_dir) / "out.txt";
   EXPECT_EQ(fs::exists(marker) ? ReadFileOrDie(marker) : "", c.marker);
   std::vector<tReported> expected;
-  for (std::string line : c.reported) {
-    for (const auto& [tag, value] : {std::pair{"@B", ctx_.BinDir}, {"@D", ctx_.ProgramDataDir}}) {
-      for (size_t at; (at = line.find(tag)) != std::string::npos;) line.replace(at, 2, value);
-    }
-    expected.push_back({line, true});
-  }
+  for (const std::string& line : Expand(c.reported)) expected.push_back({line, true});
   EXPECT_EQ(ctx_.reported, expected);
 }
 

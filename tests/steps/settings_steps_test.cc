@@ -4,7 +4,6 @@
 #include <map>
 #include <optional>
 
-#include "host/registry_key.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
@@ -14,17 +13,6 @@ namespace {
 const std::string kSettings = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
 const std::string kExtensionsLine = "@=\".pro;.poe\"";
 const std::string kLong256(256, 'k');
-
-// The default value of a key below the settings subkey; nothing when the
-// key or its value is missing.
-std::optional<std::string> Setting(const std::string& name) {
-  std::string text;
-  if (CRegistryKey(RegistryRoot::kLocalMachine, kSettings + name).Read(&text) !=
-      RegistryReadStatus::kOk) {
-    return std::nullopt;
-  }
-  return text;
-}
 
 class SettingsStepTest : public StepTest {
  protected:
@@ -97,43 +85,9 @@ TEST_P(RegistrySettingsTest, WritesEachSettingBelowTheSettingsKey) {
 KESTRIN_CASES(RegistrySettingsTest, ::testing::ValuesIn(kRegistryCases));
 
 
-struct tTimeoutCase {
-  const char* name;
-  std::string hw_ini;
-  int result;
-  std::optional<std::string> stored;  // nothing: store untouched
-};
-
-const tTimeoutCase kTimeoutCases[] = {
-    {"Absent", "[TCPIP]\n", 2, std::nullopt},
-    {"Negative", "[TCPIP]\nTIMEOUT=-5\n", 2, std::nullopt},
-    {"Zero", "[TCPIP]\nTIMEOUT=0\n", 0, "0"},
-    {"Milliseconds", "[tcpip]\ntimeout = 5000\n", 0, "5000"},
-    {"NotANumberIsZero", "[TCPIP]\nTIMEOUT=soon\n", 0, "0"},
-    {"LeadingDigitsOnly", "[TCPIP]\nTIMEOUT=250ms\n", 0, "250"},
-};
-
-
-class TcpTimeoutTest : public SettingsStepTest,
-                       public ::testing::WithParamInterface<tTimeoutCase> {};
-
-TEST_P(TcpTimeoutTest, WritesTheTimeoutAsDecimalText) {
-  const tTimeoutCase& c = GetParam();
-  BundleFile("hw.ini", c.hw_ini);
-  const std::string before = Store();
-  EXPECT_EQ(SetTcpTimeout(ctx_), c.result);
-  if (c.stored) {
-    EXPECT_EQ(Setting("Online\\TcpDriverTimeout_ms"), c.stored);
-  } else {
-    EXPECT_EQ(Store(), before);
-  }
-  EXPECT_TRUE(ctx_.reported.empty());
-}
-
-KESTRIN_CASES(TcpTimeoutTest, ::testing::ValuesIn(kTimeoutCases));
-
-
-struct tExtensionCase {
+// The TCP/IP timeout (cases named "Timeout...") and the visible extensions:
+// one value each, in the store or not. How hw.ini numbers are read: IniTest.
+struct tValueCase {
   const char* name;
   std::string existing_line;  // replaces @=".pro;.poe"; "-" removes the key
   std::string hw_ini;
@@ -144,7 +98,11 @@ struct tExtensionCase {
 const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n";
 
 // clang-format off
-const tExtensionCase kExtensionCases[] = {
+const tValueCase kValueCases[] = {
+    {"TimeoutAbsent", kExtensionsLine, "[TCPIP]\n", 2, std::nullopt},
+    {"TimeoutNegative", kExtensionsLine, "[TCPIP]\nTIMEOUT=-5\n", 2, std::nullopt},
+    {"TimeoutZero", kExtensionsLine, "[TCPIP]\nTIMEOUT=0\n", 0, "0"},
+    {"TimeoutMilliseconds", kExtensionsLine, "[tcpip]\ntimeout = 5000\n", 0, "5000"},
     {"TrailingSemicolonNotDoubled", "@=\".pro;.poe;\"", "[VISIBLE_EXTENSIONS]\nEXT=.lib\n", 0, ".pro;.poe;.lib"},
     {"AllPresentGetsASemicolon", kExtensionsLine, "[VISIBLE_EXTENSIONS]\nEXT=.PRO;.poe\n", 0, ".pro;.poe;"},
     {"ExistingCaseKept", "@=\".PRO\"", "[VISIBLE_EXTENSIONS]\nEXT=.pro;.x\n", 0, ".PRO;.x"},
@@ -161,11 +119,11 @@ const tExtensionCase kExtensionCases[] = {
 // clang-format on
 
 
-class VisibleExtensionsTest : public SettingsStepTest,
-                              public ::testing::WithParamInterface<tExtensionCase> {};
+class SettingValueTest : public SettingsStepTest, public ::testing::WithParamInterface<tValueCase> {};
 
-TEST_P(VisibleExtensionsTest, MergesIntoTheExistingList) {
-  const tExtensionCase& c = GetParam();
+TEST_P(SettingValueTest, WritesTheValueOrLeavesTheStore) {
+  const tValueCase& c = GetParam();
+  const bool timeout = std::string_view(c.name).starts_with("Timeout");
   if (c.existing_line == "-") {
     std::string store = Store();
     const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]";
@@ -177,16 +135,17 @@ TEST_P(VisibleExtensionsTest, MergesIntoTheExistingList) {
   }
   BundleFile("hw.ini", c.hw_ini);
   const std::string before = Store();
-  EXPECT_EQ(AddVisibleExtensions(ctx_), c.result);
+  EXPECT_EQ(timeout ? SetTcpTimeout(ctx_) : AddVisibleExtensions(ctx_), c.result);
   if (c.stored) {
-    EXPECT_EQ(Setting("BRWTREECTRL\\VISIBLEEXTENSIONS"), c.stored);
+    EXPECT_EQ(Setting(timeout ? "Online\\TcpDriverTimeout_ms" : "BRWTREECTRL\\VISIBLEEXTENSIONS"),
+              c.stored);
   } else {
     EXPECT_EQ(Store(), before);
   }
   EXPECT_TRUE(ctx_.reported.empty());
 }
 
-KESTRIN_CASES(VisibleExtensionsTest, ::testing::ValuesIn(kExtensionCases));
+KESTRIN_CASES(SettingValueTest, ::testing::ValuesIn(kValueCases));
 
 // A store that cannot be parsed is a failure, never read as a missing key,
 // and neither step touches it.

@@ -10,12 +10,15 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/cases.h"
+#include "host/registry_key.h"
+#include "host/settings.h"
 #include "steps/step_context.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
@@ -58,11 +61,12 @@ class TestStepContext : public StepContext {
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
-// How a file step meets an item installed before: who recorded it, the
-// mode, the scripted answers, and whether the bundle's copy lands. The rule
-// itself is tested on its own; these cases check that a step asks with the
-// item's own record key and that everything belonging to the item follows
-// the one decision.
+// How a file step meets an item installed before (interactively): who
+// recorded it, the scripted answers, and whether the bundle's copy lands.
+// The hardware, driver and sample tests run them to check that a step asks
+// with the item's own record key and question and that everything belonging
+// to the item follows the one decision; silent mode with and without /f:
+// StepsRunTest.
 struct tOverwriteCase {
   const char* name;
   int recorded_oem;
@@ -76,7 +80,20 @@ inline const tOverwriteCase kOverwriteCases[] = {
     {"OtherOemNo", 7, {false}, false},
 };
 
-inline void PrintTo(const tOverwriteCase& c, std::ostream* os) { *os << c.name; }
+// The default value of a key below the Korvane settings key in the registry
+// store; nothing when the key or its value is missing.
+inline std::optional<std::string> Setting(const std::string& key) {
+  std::string text;
+  if (CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).Read(&text) !=
+      RegistryReadStatus::kOk) {
+    return std::nullopt;
+  }
+  return text;
+}
+inline void SetSetting(const std::string& key, const std::string& value) {
+  const std::string path = VqmGetRegistrySubKey() + key;
+  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, path).SetString(value));
+}
 
 class StepTest : public ::testing::Test {
  protected:
@@ -112,15 +129,30 @@ class StepTest : public ::testing::Test {
     ctx_.answers.assign(answers.begin(), answers.end());
   }
   fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
-  // `lines` with {B} replaced by the bundle folder and {P} by the program folder.
+  // `lines` with {B} replaced by the bundle folder, {P} by BinDir and {D} by
+  // ProgramDataDir.
   std::vector<std::string> Expand(std::vector<std::string> lines) const {
     for (std::string& line : lines) {
       for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_.string()},
-                                        {"{P}", sandbox_.product_dir}}) {
+                                        {"{P}", ctx_.BinDir}, {"{D}", ctx_.ProgramDataDir}}) {
         for (size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, 3, value);
       }
     }
     return lines;
+  }
+  // The reported lines are `expected`, expanded; an expected line that ends
+  // with a blank is the start of a line that goes on with a reason.
+  void ExpectLines(const std::vector<std::string>& expected) const {
+    const std::vector<std::string> lines = ctx_.Lines(), want = Expand(expected);
+    ASSERT_EQ(lines.size(), want.size()) << ::testing::PrintToString(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (want[i].empty() || want[i].back() != ' ') {
+        EXPECT_EQ(lines[i], want[i]);
+      } else {
+        EXPECT_EQ(lines[i].rfind(want[i], 0), 0u) << lines[i];
+        EXPECT_GT(lines[i].size(), want[i].size()) << lines[i];
+      }
+    }
   }
 
   ScopedTempDir dir_;
