@@ -124,21 +124,30 @@ HFDI MakeTestContext(ERF* erf) {
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID,
-                            n->iFolder, n->fdie});
+  const std::string psz1 = n->psz1 ? n->psz1 : "";
+  switch (kind) {
+    case fdintCABINET_INFO:
+      r->log.push_back("info " + std::string(n->psz3) + " " + std::to_string(n->setID));
+      break;
+    case fdintENUMERATE: r->log.push_back("enum " + std::to_string(n->iFolder)); break;
+    case fdintCOPY_FILE: r->log.push_back("copy " + psz1 + " " + std::to_string(n->cb)); break;
+    case fdintCLOSE_FILE_INFO: r->log.push_back("close " + psz1); break;
+    case fdintNEXT_CABINET: r->log.push_back("next " + psz1 + "/" + std::to_string(n->fdie)); break;
+    default: r->log.push_back("partial " + psz1); break;
+  }
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
     return answer;
   }
   if (kind == fdintCOPY_FILE) {
-    const bool wanted = r->only.empty() || std::count(r->only.begin(), r->only.end(), n->psz1);
+    const bool wanted = r->only.empty() || std::count(r->only.begin(), r->only.end(), psz1);
     return wanted ? NewSlot(nullptr) : 0;
   }
   if (kind == fdintCLOSE_FILE_INFO) {
     Slot* s = Lookup(n->hf);
     const bool out = s && !s->data;
-    r->files.push_back(Extracted{n->psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
+    r->files.push_back(Extracted{psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
                                  n->time, n->attribs, n->cb});
     Close(n->hf);
     return 1;
@@ -152,23 +161,18 @@ bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
   return FDICopy(hfdi, name.c_str(), dir.c_str(), 0, Notify, decrypt, this);
 }
 
-int Recorder::Count(FDINOTIFICATIONTYPE kind) const {
-  return static_cast<int>(
-      std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; }));
+std::vector<std::string> Recorder::Of(const std::string& kind) const {
+  std::vector<std::string> lines;
+  for (const std::string& line : log) {
+    if (line.rfind(kind + " ", 0) == 0) lines.push_back(line.substr(kind.size() + 1));
+  }
+  return lines;
 }
 
 std::vector<std::string> Recorder::Names() const {
   std::vector<std::string> names;
   for (const Extracted& f : files) names.push_back(f.name);
   return names;
-}
-
-std::vector<std::string> Recorder::Requests() const {
-  std::vector<std::string> asked;
-  for (const Event& e : events) {
-    if (e.kind == fdintNEXT_CABINET) asked.push_back(e.psz1 + "/" + std::to_string(e.fdie));
-  }
-  return asked;
 }
 
 CopyResult CopyCabinet(const fs::path& cab) {
