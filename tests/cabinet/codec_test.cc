@@ -36,25 +36,25 @@ TEST(CodecTest, InterfaceRules) {
     Harness::Get().Reset();
     const CabBlockCodec& codec = *c.codec;
     const void* config = c.good.front();
+    uint32_t min_input = 0;
+    void* h = nullptr;
+    const auto create = [&](uint32_t max_block, const void* config, void** handle,
+                            bool alloc = true, bool free = true) {
+      return codec.create(max_block, config, alloc ? TestAlloc() : nullptr,
+                          free ? TestFree() : nullptr, &min_input, handle);
+    };
     for (auto [max_block, expect] : std::vector<std::pair<uint32_t, uint32_t>>{
              {0, 32768}, {1, 1}, {32768, 32768}, {32769, 32768}, {0xFFFFFFFF, 32768}}) {
-      uint32_t min_input = 0;
-      EXPECT_EQ(codec.create(max_block, config, TestAlloc(), TestFree(), &min_input, nullptr),
-                kCodecOk);
+      EXPECT_EQ(create(max_block, config, nullptr), kCodecOk);
       EXPECT_EQ(min_input, expect + c.input_slack) << max_block;
     }
     EXPECT_EQ(Harness::Get().allocations, 0) << "a size query allocates nothing";
     for (const void* good : c.good) {
-      void* h = nullptr;
-      uint32_t min_input = 0;
-      ASSERT_EQ(codec.create(0, good, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+      ASSERT_EQ(create(0, good, &h), kCodecOk);
       EXPECT_EQ(codec.destroy(h), kCodecOk);
     }
     for (const void* bad : c.bad) {
-      uint32_t min_input = 0;
-      void* h = nullptr;
-      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, &h),
-                kCodecConfigNotSupported);
+      EXPECT_EQ(create(0, bad, &(h = nullptr)), kCodecConfigNotSupported);
       EXPECT_EQ(h, nullptr);
     }
     if (config) {
@@ -62,26 +62,20 @@ TEST(CodecTest, InterfaceRules) {
                 kCodecBadHandle);
     }
     for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
-      uint32_t min_input = 0;
-      void* h = nullptr;
-      EXPECT_EQ(codec.create(0, config, no_alloc ? nullptr : TestAlloc(),
-                             no_alloc ? TestFree() : nullptr, &min_input, &h),
-                kCodecBadHandle);
+      EXPECT_EQ(create(0, config, &(h = nullptr), !no_alloc, no_alloc), kCodecBadHandle);
       EXPECT_EQ(h, nullptr);
     }
 
     std::vector<uint64_t> foreign(4096, 0);  // big enough for any decoder state
     uint8_t in[4] = {}, out[16];
-    for (void* h : {static_cast<void*>(nullptr), static_cast<void*>(foreign.data())}) {
+    for (void* bad : {static_cast<void*>(nullptr), static_cast<void*>(foreign.data())}) {
       uint32_t size = 4;
-      EXPECT_EQ(codec.decompress(h, in, 4, out, &size), kCodecBadHandle);
-      EXPECT_EQ(codec.reset(h), kCodecBadHandle);
-      EXPECT_EQ(codec.destroy(h), kCodecBadHandle);
+      EXPECT_EQ(codec.decompress(bad, in, 4, out, &size), kCodecBadHandle);
+      EXPECT_EQ(codec.reset(bad), kCodecBadHandle);
+      EXPECT_EQ(codec.destroy(bad), kCodecBadHandle);
     }
 
-    void* h = nullptr;
-    uint32_t min_input = 0;
-    ASSERT_EQ(codec.create(1000, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+    ASSERT_EQ(create(1000, config, &h), kCodecOk);
     std::vector<uint8_t> big(min_input + 1), dest(32768);
     uint32_t ask = c.limits_input ? 1000 : 1001;
     EXPECT_EQ(
@@ -94,8 +88,7 @@ TEST(CodecTest, InterfaceRules) {
     for (int fail = 0; fail < 2; ++fail) {  // the state and the window
       Harness::Get().fail_allocation = static_cast<int>(Harness::Get().allocations) + fail;
       h = reinterpret_cast<void*>(1);
-      EXPECT_EQ(codec.create(0, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOutOfMemory)
-          << fail;
+      EXPECT_EQ(create(0, config, &h), kCodecOutOfMemory) << fail;
       EXPECT_EQ(h, nullptr);
     }
     EXPECT_EQ(Harness::Get().live_blocks, 0);

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "support/sha256.h"
@@ -16,33 +15,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Handle table: index + 1 is the handle (never 0 or -1). An input handle
-// reads `data`; an output handle hashes what is written.
+// Open handles, numbered from 1 (never 0 or -1). An input handle reads
+// `data`; an output handle hashes what is written.
 struct Slot {
-  bool used = false;
   const std::string* data = nullptr;
   uint64_t pos = 0;  // read position, or bytes written
-  std::unique_ptr<kestrin::testing::Sha256> sha;
+  kestrin::testing::Sha256 sha;
 };
-std::vector<Slot>& Slots() {
-  static std::vector<Slot> slots;
+std::map<INT_PTR, Slot>& Slots() {
+  static std::map<INT_PTR, Slot> slots;
   return slots;
 }
 Slot* Lookup(INT_PTR hf) {
-  if (hf <= 0 || static_cast<size_t>(hf) > Slots().size()) return nullptr;
-  Slot* s = &Slots()[hf - 1];
-  return s->used ? s : nullptr;
+  const auto it = Slots().find(hf);
+  return it == Slots().end() ? nullptr : &it->second;
 }
 INT_PTR NewSlot(const std::string* data) {
-  auto& slots = Slots();
-  size_t i = 0;
-  while (i < slots.size() && slots[i].used) ++i;
-  if (i == slots.size()) slots.emplace_back();
-  slots[i].used = true;
-  slots[i].data = data;
-  if (!data) slots[i].sha = std::make_unique<kestrin::testing::Sha256>();
+  INT_PTR hf = 1;
+  while (Slots().count(hf)) ++hf;
+  Slots()[hf].data = data;
   ++Harness::Get().open_handles;
-  return static_cast<INT_PTR>(i + 1);
+  return hf;
 }
 
 void* Alloc(uint32_t cb) {
@@ -69,7 +62,7 @@ uint32_t Write(INT_PTR hf, const void* buf, uint32_t cb) {
   if (!s || s->data) return kIoError;
   const uint64_t limit = std::max(Harness::Get().output_limit, s->pos);
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(cb, limit - s->pos));
-  s->sha->Update(buf, n);
+  s->sha.Update(buf, n);
   s->pos += n;
   return n;
 }
@@ -79,7 +72,7 @@ int Close(INT_PTR hf) {
   Harness& h = Harness::Get();
   const bool fail = s->data && h.fail_close > 0;
   h.fail_close -= fail;
-  *s = Slot{};
+  Slots().erase(hf);
   --h.open_handles;
   return fail ? -1 : 0;
 }
@@ -112,7 +105,7 @@ Harness& Harness::Get() {
 }
 
 void Harness::Reset() {
-  for (size_t i = 0; i < Slots().size(); ++i) Close(static_cast<INT_PTR>(i + 1));
+  while (!Slots().empty()) Close(Slots().begin()->first);
   *this = Harness{};
 }
 
@@ -147,7 +140,7 @@ INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   if (kind == fdintCLOSE_FILE_INFO) {
     Slot* s = Lookup(n->hf);
     const bool out = s && !s->data;
-    r->files.push_back(Extracted{psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
+    r->files.push_back(Extracted{psz1, out ? s->sha.HexDigest() : "", out ? s->pos : 0, n->date,
                                  n->time, n->attribs, n->cb});
     Close(n->hf);
     return 1;
