@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -38,23 +39,17 @@ extern "C" int close(int fd) {
   using CloseFn = int (*)(int);
   static const CloseFn real_close = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
   bool fail = false;
-  if (g_fail_close.load()) {
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  if (g_fail_close.load()) {  // nothing is allocated otherwise
     char target[4096];
-    const ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n > 0) {
-      const std::string_view path(target, static_cast<size_t>(n));
-      const std::string suffix = "/" + g_fail_close_name;
-      fail = path.size() > suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
-    }
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, 4095);
+    const std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+    const std::string suffix = "/" + g_fail_close_name;
+    fail = path.size() > suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
   }
   const int result = real_close(fd);
-  if (fail) {
-    errno = EIO;
-    return -1;
-  }
-  return result;
+  if (!fail) return result;
+  errno = EIO;
+  return -1;
 }
 
 namespace kestrin {
@@ -134,33 +129,23 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   ASSERT_EQ(::mkfifo((dir / "a-fifo.cab").c_str(), 0644), 0);
   WriteFileOrDie(dir / "good.cab", StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
   const std::string fifo = (dir / "a-fifo.cab").string();
-
-  const std::string expected = (work_.path() / "bundles" / "good.cab").string();
+  std::string good = (dir / "good.cab").string();
+  for (char& ch : good) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
   EXPECT_EQ(InChild([&] {
               std::vector<std::string> found;
               const int count = ScanBundleDirectory(dir.string(), &found);
-              std::string upper = expected;
-              for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-              return count == 1 && found == std::vector<std::string>{upper} ? 0 : 1;
+              return count == 1 && found == std::vector<std::string>{good} ? 0 : 1;
             }),
             0);
   EXPECT_EQ(InChild([&] { return DirectoryHasBundle(dir.string()) ? 0 : 1; }), 0);
   EXPECT_EQ(InChild([&] { return CheckBundle(fifo) ? 1 : 0; }), 0);
-  struct Case {
-    std::vector<std::string> args;
-    const char* why;
-  };
-  const std::string folder = (dir / "dir.cab").string();
-  const std::vector<Case> cases = {
-      {{"x", fifo, "-d", work_.Sub("out")}, "not a regular file"},
-      {{"t", folder}, "a folder"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    const RunResult r = CabWithin(60, c.args);
+  for (const auto& [args, why] : {std::pair{std::vector<std::string>{"x", fifo, "-d", work_.Sub("out")},
+                                            "not a regular file"},
+                                  {{"t", (dir / "dir.cab").string()}, "a folder"}}) {
+    const RunResult r = CabWithin(60, args);
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_TRUE(CleanErrors(r.err)) << r.err;
-    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
   }
 }
 
@@ -202,44 +187,42 @@ std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
   return cab.Build();
 }
 
-// The limit only catches a return to quadratic time (minutes; about 0.2 s
-// optimised), not a slow machine.
-TEST_F(HostileBundleTest, ManyDamagedFoldersAreReportedInLinearTime) {
-  const fs::path cab = work_.path() / "damaged.cab";
-  WriteFileOrDie(cab, ManyFolders(20000, [](int) { return true; }));
-  const RunResult t = CabWithin(60, {"t", cab.string()});
-  EXPECT_EQ(t.exit_code, 1);
-  EXPECT_TRUE(CleanErrors(t.err)) << t.err.substr(0, 500);
-  EXPECT_NE(t.err.find("\"f0\": corrupt cabinet"), std::string::npos) << t.err.substr(0, 500);
-}
-
-TEST_F(HostileBundleTest, EveryGoodFolderAmongDamagedOnesIsExtracted) {
+// Every damaged folder is reported and every good one extracted. The time
+// limit of the 20000-folder row only catches a return to quadratic time
+// (minutes; about 0.2 s optimised), not a slow machine.
+TEST_F(HostileBundleTest, DamagedFoldersAreReportedAndTheGoodOnesExtracted) {
   struct Case {
-    const char* what;
+    const char* command;
     int folders;
-    std::function<bool(int)> damaged;
+    bool (*damaged)(int);
   };
-  const std::vector<Case> cases = {
-      {"every third", 60, [](int i) { return i % 3 == 1; }},
-      {"all but one", 40, [](int i) { return i != 17; }},  // the first and the last too
+  const Case cases[] = {
+      {"t", 20000, [](int) { return true; }},
+      {"x", 60, [](int i) { return i % 3 == 1; }},
+      {"x", 40, [](int i) { return i != 17; }},  // the first and the last too
   };
-  int n = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const fs::path dir = work_.path() / std::to_string(++n);
+    SCOPED_TRACE(c.folders);
+    const fs::path dir = work_.path() / std::to_string(c.folders);
     fs::create_directories(dir);
     WriteFileOrDie(dir / "mixed.cab", ManyFolders(c.folders, c.damaged));
-    const RunResult x = CabWithin(120, {"x", (dir / "mixed.cab").string(), "-d", (dir / "out").string()});
-    EXPECT_EQ(x.exit_code, 1);
+    std::vector<std::string> args = {c.command, (dir / "mixed.cab").string()};
+    if (*c.command == 'x') args.insert(args.end(), {"-d", (dir / "out").string()});
+    const RunResult r = CabWithin(120, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(CleanErrors(r.err)) << r.err.substr(0, 500);
+    int damaged = 0, reported = 0;
+    for (size_t at = 0; (at = r.err.find("\": corrupt cabinet", at)) != std::string::npos; ++at) ++reported;
     for (int i = 0; i < c.folders; ++i) {
-      const fs::path file = dir / "out" / ("f" + std::to_string(i));
+      const std::string name = "f" + std::to_string(i);
       if (c.damaged(i)) {
-        EXPECT_NE(x.err.find("\"f" + std::to_string(i) + "\": corrupt cabinet"), std::string::npos) << i;
+        ++damaged;
+        EXPECT_TRUE(c.folders > 100 || r.err.find("\"" + name + "\": corrupt") != std::string::npos) << i;
       } else {
-        ASSERT_TRUE(fs::exists(file)) << i;
-        EXPECT_EQ(ReadFileOrDie(file), "file number " + std::to_string(i) + "\n");
+        EXPECT_EQ(ReadFileOrDie(dir / "out" / name), "file number " + std::to_string(i) + "\n");
       }
     }
+    EXPECT_EQ(reported, std::min(damaged, 1000));  // at most 1000 failures are kept
   }
 }
 
