@@ -26,8 +26,7 @@ const char kHwIni[] =
 // Points the per-user folder at a fresh temporary folder.
 class BundleTest : public ::testing::Test {
  protected:
-  std::string Bundle(const fs::path& cab,
-                     const std::vector<std::pair<std::string, std::string>>& files) {
+  std::string Bundle(const fs::path& cab, const cab::testing::NamedContents& files) {
     fs::create_directories(cab.parent_path());
     WriteFileOrDie(cab, StoredCabinet(files));
     return cab.string();
@@ -73,27 +72,22 @@ TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {
 
 TEST_F(BundleTest, ReadBundleInfoFillsEveryFieldOrNothing) {
   const std::string cab = Bundle(work_.path() / "Fx200.cab", {{"x.txt", "x"}, {"HW.INI", kHwIni}});
+  using Fields = std::vector<std::string>;
+  const auto fields = [](const tCabFileInfo& i) {
+    return Fields{i.FileName,  i.Description, i.OemName,  i.Version, i.BundlePath, i.OemIdText,
+                  std::to_string(i.OemId), i.MinimumVersion};
+  };
   tCabFileInfo info;
   ASSERT_TRUE(ReadBundleInfo(cab, &info));
-  EXPECT_EQ("Fx200.cab", info.FileName);
-  EXPECT_EQ("FX-200 drivers", info.Description);
-  EXPECT_EQ("Fenwick Controls", info.OemName);
-  EXPECT_EQ("2.1.0", info.Version);
-  EXPECT_EQ(cab, info.BundlePath);
-  EXPECT_EQ("42", info.OemIdText);
-  EXPECT_EQ(42, info.OemId);
-  EXPECT_EQ("5.3", info.MinimumVersion);
+  EXPECT_EQ(fields(info),
+            (Fields{"Fx200.cab", "FX-200 drivers", "Fenwick Controls", "2.1.0", cab, "42", "42", "5.3"}));
   // Only hw.ini was unpacked, into the bundle's temporary folder, and left there.
   EXPECT_EQ((FileSet{{"HW.INI", kHwIni}}), ReadTree(Temp("Fx200.cab")));
   EXPECT_TRUE(CheckBundle(cab));
-
-  tCabFileInfo bare;
-  ASSERT_TRUE(ReadBundleInfo(
-      Bundle(work_.path() / "bare.cab", {{"hw.ini", "[OEMDriverDisk]\r\nOEMNAME=Bare\r\n"}}),
-      &bare));
-  EXPECT_EQ("Bare", bare.OemName);
-  EXPECT_EQ(0, bare.OemId);
-  EXPECT_EQ("", bare.OemIdText + bare.Description + bare.MinimumVersion);
+  const std::string bare =
+      Bundle(work_.path() / "bare.cab", {{"hw.ini", "[OEMDriverDisk]\r\nOEMNAME=Bare\r\n"}});
+  ASSERT_TRUE(ReadBundleInfo(bare, &info));
+  EXPECT_EQ(fields(info), (Fields{"bare.cab", "", "Bare", "", bare, "", "0", ""}));
 
   const std::string none = Bundle(work_.path() / "none.cab", {{"readme.txt", "r"}});
   tCabFileInfo untouched;

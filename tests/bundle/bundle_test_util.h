@@ -4,11 +4,10 @@
 #define KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -16,8 +15,6 @@
 
 #include "support/cab_builder.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace kestrin::testing {
 
@@ -28,29 +25,25 @@ using kestrin::cab::testing::Payload;
 using kestrin::cab::testing::StoredCabinet;
 
 struct RunResult {
-  int exit_code = -1;  // -1: did not start; 128 + n: killed by signal n
+  int exit_code = -1;  // 128 + n: killed by signal n
   std::string out, err;
 };
 
+inline std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 // Runs argv[0] (looked up in PATH) in the folder `cwd`.
-inline RunResult RunProgram(std::vector<std::string> argv, const std::string& cwd = ".") {
+inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = ".") {
   ScopedTempDir capture;
-  argv.insert(argv.begin(),
-              {"sh", "-c", "o=$1; cd \"$2\" && shift 2 && exec \"$@\" >\"$o/out\" 2>\"$o/err\"",
-               "sh", capture.path().string(), cwd});
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  RunResult result;
-  pid_t pid;
-  int status = 0;
-  if (posix_spawnp(&pid, "sh", nullptr, nullptr, args.data(), environ) == 0 &&
-      waitpid(pid, &status, 0) == pid) {
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  result.out = ReadFileOrDie(capture.path() / "out");
-  result.err = ReadFileOrDie(capture.path() / "err");
-  return result;
+  std::string command = "cd " + Quoted(cwd) + " && exec";
+  for (const std::string& a : argv) command += " " + Quoted(a);
+  const int status = std::system((command + " >" + Quoted(capture.Sub("out")) + " 2>" +
+                                  Quoted(capture.Sub("err"))).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          ReadFileOrDie(capture.path() / "out"), ReadFileOrDie(capture.path() / "err")};
 }
 
 inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {

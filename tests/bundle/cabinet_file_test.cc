@@ -26,18 +26,13 @@ struct Line {
 };
 
 // Collects report lines for the lifetime of the object.
-class ReportCollector {
- public:
+struct ReportCollector {
   ReportCollector() {
-    previous_ = SetReportSink([this](const std::string& t, int l, bool g) {
-      lines.push_back({t, l, g});
-    });
+    previous = SetReportSink([this](const std::string& t, int l, bool g) { lines.push_back({t, l, g}); });
   }
-  ~ReportCollector() { SetReportSink(std::move(previous_)); }
+  ~ReportCollector() { SetReportSink(std::move(previous)); }
   std::vector<Line> lines;
-
- private:
-  ReportSink previous_;
+  ReportSink previous;
 };
 
 struct stat Stat(const fs::path& path) {
@@ -72,7 +67,7 @@ TEST(CrtFileIoTest, HandlesAreNeverZero) {
 
 class CabinetFileTest : public ::testing::Test {
  protected:
-  std::string WriteCab(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::string WriteCab(const cab::testing::NamedContents& files) {
     WriteFileOrDie(dir_.path() / "t.cab", StoredCabinet(files));
     return dir_.Sub("t.cab");
   }
@@ -106,16 +101,12 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
   EXPECT_EQ(0, file.ExtractFile("no-such-file.txt", target));
   EXPECT_EQ(5, file.ExtractAll(target));
   EXPECT_TRUE(file.ContentsDetermined());
-  const std::vector<Line> expected_lines = {
-      {"CFile::Open() successfull. Now Calling CreateFDIContext()...", 5, true},
-      {"ExtractAll() called. Set TargetDirectory to " + target, 5, true},
-      {"Determined contents of CAB file", 5, true},
-      {"Returned from ExtractDeterminedContents(): 5 files extracted", 5, true}};
-  for (const Line& line : expected_lines) {
-    EXPECT_EQ(1, std::count_if(
-                     reports.lines.begin(), reports.lines.end(),
-                     [&](const Line& l) { return l.text == line.text && l.level == line.level; }))
-        << line.text;
+  for (const Line& line : std::vector<Line>{
+           {"CFile::Open() successfull. Now Calling CreateFDIContext()...", 5, false},
+           {"ExtractAll() called. Set TargetDirectory to " + target, 5, false},
+           {"Determined contents of CAB file", 5, false},
+           {"Returned from ExtractDeterminedContents(): 5 files extracted", 5, false}}) {
+    EXPECT_EQ(1, std::count(reports.lines.begin(), reports.lines.end(), line)) << line.text;
   }
   for (const Line& line : reports.lines) EXPECT_GE(line.level, 2) << line.text;
   const FileSet tree = ReadTree(target);
@@ -145,8 +136,8 @@ TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {
                            "C:x",          "c:\\x",     "..",       "a\\..\\b",
                            "a/../b",       "a\\..",     "../..\\t", "",
                            ".\\.\\"};
-  std::vector<std::pair<std::string, std::string>> members = {{"a\\b\\c.txt", "1"}, {".\\x", "2"},     {"a/\\d", "3"},
-                                    {"...", "4"},         {"..a\\b..", "5"}, {"ab:c \x01?*", "6"}};
+  cab::testing::NamedContents members = {{"a\\b\\c.txt", "1"}, {".\\x", "2"}, {"a/\\d", "3"},
+                                         {"...", "4"}, {"..a\\b..", "5"}, {"ab:c \x01?*", "6"}};
   for (const char* name : refused) members.push_back({name, "evil"});
   const std::string cab = WriteCab(members), target = dir_.Sub("deep/out");
   ReportCollector reports;

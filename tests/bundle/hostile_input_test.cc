@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -38,23 +39,17 @@ extern "C" int close(int fd) {
   using CloseFn = int (*)(int);
   static const CloseFn real_close = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
   bool fail = false;
-  if (g_fail_close.load()) {
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  if (g_fail_close.load()) {  // nothing is allocated otherwise
     char target[4096];
-    const ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n > 0) {
-      const std::string_view path(target, static_cast<size_t>(n));
-      const std::string suffix = "/" + g_fail_close_name;
-      fail = path.size() > suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
-    }
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, 4095);
+    const std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+    const std::string suffix = "/" + g_fail_close_name;
+    fail = path.size() > suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
   }
   const int result = real_close(fd);
-  if (fail) {
-    errno = EIO;
-    return -1;
-  }
-  return result;
+  if (!fail) return result;
+  errno = EIO;
+  return -1;
 }
 
 namespace kestrin {
@@ -70,88 +65,53 @@ RunResult CabWithin(int seconds, std::vector<std::string> args) {
   return RunProgram(args);
 }
 
-cb::DataBlock Stored(const std::string& data) {
-  return cb::DataBlock{data, static_cast<uint16_t>(data.size()), std::nullopt, {}};
-}
-
 class HostileBundleTest : public ::testing::Test {
  protected:
   void TearDown() override { g_fail_close = false; }
   fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
 
-  // A set of two cabinets: a.cab in `dir` names `next` as its next cabinet;
-  // the file "f" begins in a.cab and ends in the cabinet `b_at` (b.cab of
-  // the set, with a.cab as its previous one).
-  void MakeSet(const fs::path& dir, const std::string& next, const fs::path& b_at) {
-    cb::CabBuilder a, b;
-    a.next_cabinet = next;
-    a.next_disk = "disk 2";
-    a.folders.push_back(cb::Folder{0, {Stored(content_.substr(0, 100))}, {}});
-    a.files = {cb::File{"f", 300, 0, cab::ifoldCONTINUED_TO_NEXT}};
-    b.index = 1;
-    b.prev_cabinet = "a.cab";
-    b.prev_disk = "disk 1";
-    b.folders.push_back(cb::Folder{0, {Stored(content_.substr(100))}, {}});
-    b.files = {cb::File{"f", 300, 0, cab::ifoldCONTINUED_FROM_PREV}};
-    fs::create_directories(dir);
-    WriteFileOrDie(dir / "a.cab", a.Build());
-    if (!b_at.empty()) {
-      fs::create_directories(b_at.parent_path());
-      WriteFileOrDie(b_at, b.Build());
-    }
-  }
-
-  const std::string content_ = Payload(300, 7);
   ScopedTempDir appdata_, work_;
   ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
 };
 
 TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
   struct Case {
-    const char* what;
-    std::function<std::string(const fs::path& dir)> next;  // name in a.cab's header
-    std::function<void(const fs::path& dir)> place;        // puts what the name points at
-    bool follows;                                          // the set is extracted
-    const char* why;                                       // in the error otherwise
+    const char* next;   // name in a.cab's header
+    const char* place;  // where b.cab is put beside a.cab, or "fifo", "folder", ""
+    const char* why;    // in the error; "": the set is extracted
   };
-  auto b_cab = [this](const std::string& where) {
-    return [this, where](const fs::path& dir) { MakeSet(dir, "unused", dir / where); };
-  };
-  const std::vector<Case> cases = {
-      {"beside it", [](auto) { return "b.cab"; }, b_cab("b.cab"), true, ""},
-      {"beside it, other letter case", [](auto) { return "B.CAB"; }, b_cab("b.cab"), true, ""},
-      {"in the parent folder", [](auto) { return "../b.cab"; }, b_cab("../b.cab"), false,
-       "folder separator"},
-      {"climbing to standard input", [](auto) { return "../../../../../../../../proc/self/fd/0"; },
-       [](auto) {}, false, "folder separator"},
-      {"in a subfolder", [](auto) { return "sub/b.cab"; }, b_cab("sub/b.cab"), false,
-       "folder separator"},
-      {"Windows parent", [](auto) { return "..\\b.cab"; }, b_cab("..\\b.cab"), false,
-       "folder separator"},
-      {"drive letter", [](auto) { return "C:b.cab"; }, b_cab("C:b.cab"), false, "drive letter"},
-      {"absolute", [](const fs::path& dir) { return (dir / "b.cab").string(); }, b_cab("b.cab"),
-       false, "folder separator"},
-      {"dot dot", [](auto) { return ".."; }, [](auto) {}, false, "not a file name"},
-      {"a FIFO", [](auto) { return "b.cab"; },
-       [](const fs::path& dir) { ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0); }, false,
-       "not a regular file"},
-      {"a folder", [](auto) { return "b.cab"; },
-       [](const fs::path& dir) { fs::create_directories(dir / "b.cab"); }, false, "a folder"},
-      {"no name", [](auto) { return ""; }, [](auto) {}, false, "no next cabinet is named"},
+  const Case cases[] = {
+      {"b.cab", "b.cab", ""},
+      {"B.CAB", "b.cab", ""},  // other letter case
+      {"../b.cab", "../b.cab", "folder separator"},
+      {"sub/b.cab", "sub/b.cab", "folder separator"},
+      {"..\\b.cab", "..\\b.cab", "folder separator"},
+      {"../../../../../../../../proc/self/fd/0", "", "folder separator"},  // standard input
+      {"C:b.cab", "C:b.cab", "drive letter"},
+      {"..", "", "not a file name"},
+      {"b.cab", "fifo", "not a regular file"},
+      {"b.cab", "folder", "a folder"},
+      {"", "", "no next cabinet is named"},
   };
   int n = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.next) + " " + c.place);
     const fs::path dir = work_.path() / std::to_string(++n) / "set";
-    fs::create_directories(dir);
-    c.place(dir);
-    MakeSet(dir, c.next(dir), {});
+    const cb::TwoCabinets set = cb::CabinetSet(c.next);
+    fs::create_directories(dir / "sub");
+    WriteFileOrDie(dir / "a.cab", set.a.Build());
+    if (c.place == std::string("fifo")) {
+      ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0);
+    } else if (c.place == std::string("folder")) {
+      fs::create_directories(dir / "b.cab");
+    } else if (*c.place) {
+      WriteFileOrDie(dir / c.place, set.b.Build());
+    }
     const std::string cab = (dir / "a.cab").string();
-
     const RunResult x = CabWithin(60, {"x", cab, "-d", (dir.parent_path() / "out").string()});
-    EXPECT_EQ(x.exit_code, c.follows ? 0 : 1) << x.err;
-    if (c.follows) {
-      EXPECT_EQ(ReadFileOrDie(dir.parent_path() / "out" / "f"), content_);
+    EXPECT_EQ(x.exit_code, *c.why ? 1 : 0) << x.err;
+    if (!*c.why) {
+      EXPECT_EQ(ReadFileOrDie(dir.parent_path() / "out" / "f2"), set.f2);
     } else {
       EXPECT_TRUE(CleanErrors(x.err)) << x.err;
       EXPECT_NE(x.err.find(c.why), std::string::npos) << x.err;
@@ -159,7 +119,7 @@ TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
     // The installer's unpacking takes the same road.
     const std::string target = (dir.parent_path() / "unpacked").string();
     const int unpacked = InChild([&] { return ExtractCabinetFile(cab, target) + 10; });
-    EXPECT_EQ(unpacked, c.follows ? 11 : 8);
+    EXPECT_EQ(unpacked, *c.why ? 8 : 12);
   }
 }
 
@@ -169,33 +129,23 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   ASSERT_EQ(::mkfifo((dir / "a-fifo.cab").c_str(), 0644), 0);
   WriteFileOrDie(dir / "good.cab", StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
   const std::string fifo = (dir / "a-fifo.cab").string();
-
-  const std::string expected = (work_.path() / "bundles" / "good.cab").string();
+  std::string good = (dir / "good.cab").string();
+  for (char& ch : good) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
   EXPECT_EQ(InChild([&] {
               std::vector<std::string> found;
               const int count = ScanBundleDirectory(dir.string(), &found);
-              std::string upper = expected;
-              for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-              return count == 1 && found == std::vector<std::string>{upper} ? 0 : 1;
+              return count == 1 && found == std::vector<std::string>{good} ? 0 : 1;
             }),
             0);
   EXPECT_EQ(InChild([&] { return DirectoryHasBundle(dir.string()) ? 0 : 1; }), 0);
   EXPECT_EQ(InChild([&] { return CheckBundle(fifo) ? 1 : 0; }), 0);
-  struct Case {
-    std::vector<std::string> args;
-    const char* why;
-  };
-  const std::string folder = (dir / "dir.cab").string();
-  const std::vector<Case> cases = {
-      {{"x", fifo, "-d", work_.Sub("out")}, "not a regular file"},
-      {{"t", folder}, "a folder"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    const RunResult r = CabWithin(60, c.args);
+  for (const auto& [args, why] : {std::pair{std::vector<std::string>{"x", fifo, "-d", work_.Sub("out")},
+                                            "not a regular file"},
+                                  {{"t", (dir / "dir.cab").string()}, "a folder"}}) {
+    const RunResult r = CabWithin(60, args);
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_TRUE(CleanErrors(r.err)) << r.err;
-    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
   }
 }
 
@@ -228,7 +178,7 @@ std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
   cb::CabBuilder cab;
   for (int i = 0; i < folders; ++i) {
     const std::string data = "file number " + std::to_string(i) + "\n";
-    cb::DataBlock block = Stored(data);
+    cb::DataBlock block = cb::Stored(data);
     if (damaged(i)) block.checksum = 0x12345678;
     cab.folders.push_back(cb::Folder{0, {block}, {}});
     cab.files.push_back(cb::File{"f" + std::to_string(i), static_cast<uint32_t>(data.size()), 0,
@@ -237,46 +187,42 @@ std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
   return cab.Build();
 }
 
-// The limit only catches a return to quadratic time (minutes; about 0.2 s
-// optimised), not a slow machine.
-TEST_F(HostileBundleTest, ManyDamagedFoldersAreReportedInLinearTime) {
-  const fs::path cab = work_.path() / "damaged.cab";
-  WriteFileOrDie(cab, ManyFolders(20000, [](int) { return true; }));
-  const RunResult t = CabWithin(60, {"t", cab.string()});
-  EXPECT_EQ(t.exit_code, 1);
-  EXPECT_TRUE(CleanErrors(t.err)) << t.err.substr(0, 500);
-  EXPECT_NE(t.err.find("\"f0\": corrupt cabinet"), std::string::npos) << t.err.substr(0, 500);
-}
-
-TEST_F(HostileBundleTest, EveryGoodFolderAmongDamagedOnesIsExtracted) {
+// Every damaged folder is reported and every good one extracted. The time
+// limit of the 20000-folder row only catches a return to quadratic time
+// (minutes; about 0.2 s optimised), not a slow machine.
+TEST_F(HostileBundleTest, DamagedFoldersAreReportedAndTheGoodOnesExtracted) {
   struct Case {
-    const char* what;
+    const char* command;
     int folders;
-    std::function<bool(int)> damaged;
+    bool (*damaged)(int);
   };
-  const std::vector<Case> cases = {
-      {"every third", 60, [](int i) { return i % 3 == 1; }},
-      {"the first", 5, [](int i) { return i == 0; }},
-      {"the last", 5, [](int i) { return i == 4; }},
-      {"all but one", 40, [](int i) { return i != 17; }},
+  const Case cases[] = {
+      {"t", 20000, [](int) { return true; }},
+      {"x", 60, [](int i) { return i % 3 == 1; }},
+      {"x", 40, [](int i) { return i != 17; }},  // the first and the last too
   };
-  int n = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const fs::path dir = work_.path() / std::to_string(++n);
+    SCOPED_TRACE(c.folders);
+    const fs::path dir = work_.path() / std::to_string(c.folders);
     fs::create_directories(dir);
     WriteFileOrDie(dir / "mixed.cab", ManyFolders(c.folders, c.damaged));
-    const RunResult x = CabWithin(120, {"x", (dir / "mixed.cab").string(), "-d", (dir / "out").string()});
-    EXPECT_EQ(x.exit_code, 1);
+    std::vector<std::string> args = {c.command, (dir / "mixed.cab").string()};
+    if (*c.command == 'x') args.insert(args.end(), {"-d", (dir / "out").string()});
+    const RunResult r = CabWithin(120, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(CleanErrors(r.err)) << r.err.substr(0, 500);
+    int damaged = 0, reported = 0;
+    for (size_t at = 0; (at = r.err.find("\": corrupt cabinet", at)) != std::string::npos; ++at) ++reported;
     for (int i = 0; i < c.folders; ++i) {
-      const fs::path file = dir / "out" / ("f" + std::to_string(i));
+      const std::string name = "f" + std::to_string(i);
       if (c.damaged(i)) {
-        EXPECT_NE(x.err.find("\"f" + std::to_string(i) + "\": corrupt cabinet"), std::string::npos) << i;
+        ++damaged;
+        EXPECT_TRUE(c.folders > 100 || r.err.find("\"" + name + "\": corrupt") != std::string::npos) << i;
       } else {
-        ASSERT_TRUE(fs::exists(file)) << i;
-        EXPECT_EQ(ReadFileOrDie(file), "file number " + std::to_string(i) + "\n");
+        EXPECT_EQ(ReadFileOrDie(dir / "out" / name), "file number " + std::to_string(i) + "\n");
       }
     }
+    EXPECT_EQ(reported, std::min(damaged, 1000));  // at most 1000 failures are kept
   }
 }
 

@@ -36,25 +36,25 @@ TEST(CodecTest, InterfaceRules) {
     Harness::Get().Reset();
     const CabBlockCodec& codec = *c.codec;
     const void* config = c.good.front();
+    uint32_t min_input = 0;
+    void* h = nullptr;
+    const auto create = [&](uint32_t max_block, const void* config, void** handle,
+                            bool alloc = true, bool free = true) {
+      return codec.create(max_block, config, alloc ? TestAlloc() : nullptr,
+                          free ? TestFree() : nullptr, &min_input, handle);
+    };
     for (auto [max_block, expect] : std::vector<std::pair<uint32_t, uint32_t>>{
              {0, 32768}, {1, 1}, {32768, 32768}, {32769, 32768}, {0xFFFFFFFF, 32768}}) {
-      uint32_t min_input = 0;
-      EXPECT_EQ(codec.create(max_block, config, TestAlloc(), TestFree(), &min_input, nullptr),
-                kCodecOk);
+      EXPECT_EQ(create(max_block, config, nullptr), kCodecOk);
       EXPECT_EQ(min_input, expect + c.input_slack) << max_block;
     }
     EXPECT_EQ(Harness::Get().allocations, 0) << "a size query allocates nothing";
     for (const void* good : c.good) {
-      void* h = nullptr;
-      uint32_t min_input = 0;
-      ASSERT_EQ(codec.create(0, good, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+      ASSERT_EQ(create(0, good, &h), kCodecOk);
       EXPECT_EQ(codec.destroy(h), kCodecOk);
     }
     for (const void* bad : c.bad) {
-      uint32_t min_input = 0;
-      void* h = nullptr;
-      EXPECT_EQ(codec.create(0, bad, TestAlloc(), TestFree(), &min_input, &h),
-                kCodecConfigNotSupported);
+      EXPECT_EQ(create(0, bad, &(h = nullptr)), kCodecConfigNotSupported);
       EXPECT_EQ(h, nullptr);
     }
     if (config) {
@@ -62,26 +62,20 @@ TEST(CodecTest, InterfaceRules) {
                 kCodecBadHandle);
     }
     for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
-      uint32_t min_input = 0;
-      void* h = nullptr;
-      EXPECT_EQ(codec.create(0, config, no_alloc ? nullptr : TestAlloc(),
-                             no_alloc ? TestFree() : nullptr, &min_input, &h),
-                kCodecBadHandle);
+      EXPECT_EQ(create(0, config, &(h = nullptr), !no_alloc, no_alloc), kCodecBadHandle);
       EXPECT_EQ(h, nullptr);
     }
 
     std::vector<uint64_t> foreign(4096, 0);  // big enough for any decoder state
     uint8_t in[4] = {}, out[16];
-    for (void* h : {static_cast<void*>(nullptr), static_cast<void*>(foreign.data())}) {
+    for (void* bad : {static_cast<void*>(nullptr), static_cast<void*>(foreign.data())}) {
       uint32_t size = 4;
-      EXPECT_EQ(codec.decompress(h, in, 4, out, &size), kCodecBadHandle);
-      EXPECT_EQ(codec.reset(h), kCodecBadHandle);
-      EXPECT_EQ(codec.destroy(h), kCodecBadHandle);
+      EXPECT_EQ(codec.decompress(bad, in, 4, out, &size), kCodecBadHandle);
+      EXPECT_EQ(codec.reset(bad), kCodecBadHandle);
+      EXPECT_EQ(codec.destroy(bad), kCodecBadHandle);
     }
 
-    void* h = nullptr;
-    uint32_t min_input = 0;
-    ASSERT_EQ(codec.create(1000, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+    ASSERT_EQ(create(1000, config, &h), kCodecOk);
     std::vector<uint8_t> big(min_input + 1), dest(32768);
     uint32_t ask = c.limits_input ? 1000 : 1001;
     EXPECT_EQ(
@@ -94,29 +88,49 @@ TEST(CodecTest, InterfaceRules) {
     for (int fail = 0; fail < 2; ++fail) {  // the state and the window
       Harness::Get().fail_allocation = static_cast<int>(Harness::Get().allocations) + fail;
       h = reinterpret_cast<void*>(1);
-      EXPECT_EQ(codec.create(0, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOutOfMemory)
-          << fail;
+      EXPECT_EQ(create(0, config, &h), kCodecOutOfMemory) << fail;
       EXPECT_EQ(h, nullptr);
     }
     EXPECT_EQ(Harness::Get().live_blocks, 0);
   }
 }
 
+// A decoder handle over one output buffer, destroyed (and checked for
+// memory left behind) at the end of the scope.
+struct Decoder {
+  Decoder(const CabBlockCodec& c, const void* config = nullptr, uint32_t max_block = 0) : codec(c) {
+    Harness::Get().Reset();
+    uint32_t min_input = 0;
+    EXPECT_EQ(codec.create(max_block, config, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+  }
+  ~Decoder() {
+    EXPECT_EQ(codec.destroy(h), kCodecOk);
+    EXPECT_EQ(Harness::Get().live_blocks, 0);
+  }
+  BlockCodecError Run(const uint8_t* in, size_t n, uint32_t ask = 32768) {
+    size = ask;
+    return codec.decompress(h, in, static_cast<uint32_t>(n), out.data(), &size);
+  }
+  BlockCodecError Run(const std::vector<uint8_t>& in) { return Run(in.data(), in.size()); }
+  std::string Got() const { return std::string(out.begin(), out.begin() + size); }
+
+  const CabBlockCodec& codec;
+  void* h = nullptr;
+  uint32_t size = 0;
+  std::vector<uint8_t> out = std::vector<uint8_t>(32768);
+};
+
 // Two rules no cabinet that runs in this build reaches: MSZIP reads zero bits
 // past the end of its input (a fixed block of "abc" without its end code),
 // and LZX stops E8 translation after frame 32768 (32769 frames of 11 bytes,
 // each with a call at 0, in one uncompressed block).
 TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
-  Harness::Get().Reset();
-  void* h = nullptr;
-  uint32_t min_input = 0, size = 32768;
-  ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
-  std::vector<uint8_t> out(32768);
-  const uint8_t abc[] = {'C', 'K', 0x4B, 0x4C, 0x4A, 0x06};
-  ASSERT_EQ(kMszipCodec.decompress(h, abc, sizeof abc, out.data(), &size), kCodecOk);
-  EXPECT_EQ(std::string(out.begin(), out.begin() + size), "abc");
-  EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
-
+  {
+    Decoder mszip(kMszipCodec);
+    const uint8_t abc[] = {'C', 'K', 0x4B, 0x4C, 0x4A, 0x06};
+    ASSERT_EQ(mszip.Run(abc, sizeof abc), kCodecOk);
+    EXPECT_EQ(mszip.Got(), "abc");
+  }
   std::vector<uint8_t> in;  // bits MSB first in 16-bit little-endian words
   uint32_t word = 0;
   int filled = 0;
@@ -134,29 +148,24 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
   const size_t header = in.size();
   for (int i = 0; i < frames; ++i) in.insert(in.end(), {0xE8, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   const LzxConfig config{1u << 15, 1};
-  ASSERT_EQ(kLzxCodec.create(kMaxBlockSize, &config, TestAlloc(), TestFree(), &min_input, &h),
-            kCodecOk);
+  Decoder lzx(kLzxCodec, &config, kMaxBlockSize);
   for (int i = 0; i < frames; ++i) {
     const size_t from = i == 0 ? 0 : header + 11 * i, to = header + 11 * (i + 1);
-    size = 11;
-    ASSERT_EQ(kLzxCodec.decompress(h, in.data() + from, static_cast<uint32_t>(to - from),
-                                   out.data(), &size),
-              kCodecOk)
-        << i;
+    ASSERT_EQ(lzx.Run(in.data() + from, to - from, 11), kCodecOk) << i;
     uint32_t value;
-    std::memcpy(&value, out.data() + 1, 4);
+    std::memcpy(&value, lzx.out.data() + 1, 4);
     ASSERT_EQ(value, i < 32768 ? 16u - 11u * static_cast<uint32_t>(i) : 16u) << i;
   }
-  EXPECT_EQ(kLzxCodec.destroy(h), kCodecOk);
-  EXPECT_EQ(Harness::Get().live_blocks, 0);
 }
 
-// An MSZIP data block written bit by bit: "CK", then deflate fields.
+// An MSZIP data block written bit by bit: "CK", then deflate fields; Begin
+// starts a fixed-code block.
 struct Bits {
-  std::vector<uint8_t> bytes;
-  Bits() { bytes.push_back('C'), bytes.push_back('K'); }
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(1, 'C');
+  Bits() { bytes.push_back('K'); }
   uint32_t acc = 0;
   int n = 0;
+  Bits& Begin(bool final = true) { return Put(final, 1), Put(1, 2), *this; }
   void Put(uint32_t v, int count) {  // LSB first
     for (int i = 0; i < count; ++i) Bit(v >> i & 1);
   }
@@ -180,8 +189,8 @@ struct Bits {
     }
     Code(sym, 5), Put(dist - base, static_cast<int>(extra));
   }
-  std::vector<uint8_t> End() {
-    Code(0, 7);  // end of a fixed-code block
+  std::vector<uint8_t> End() {  // end of a fixed-code block
+    Code(0, 7);
     return Finish();
   }
   std::vector<uint8_t> Finish() {  // with 32 spare bytes: every code decodes with input to spare
@@ -196,54 +205,33 @@ struct Bits {
 // the buffer; block B writes 16 literals and `matches` copies of 3 bytes from
 // 8 back, then ends the folder's data early. Block C copies 40 bytes from
 // just after B's end (the previous block's history), or with `wrap` block B
-// itself goes on with such a copy before ending. Fixed-code blocks are
-// followed by 32 spare bytes so that every code is decoded with input to spare.
+// itself goes on with such a copy before ending.
 TEST(CodecTest, MszipHistoryAfterAnEarlyEndIsUntouched) {
   std::vector<uint8_t> a{'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};  // final stored block of 32768
   std::vector<uint8_t> history(32768);
   for (uint32_t i = 0; i < 32768; ++i) history[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
   a.insert(a.end(), history.begin(), history.end());
-
   for (const int matches : {1, 5, 20}) {
     for (const bool wrap : {false, true}) {
       SCOPED_TRACE(::testing::Message() << matches << " matches, wrap " << wrap);
-      Harness::Get().Reset();
-      void* h = nullptr;
-      uint32_t min_input = 0;
-      ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
-      std::vector<uint8_t> out(32768);
-      uint32_t size = 32768;
-      ASSERT_EQ(kMszipCodec.decompress(h, a.data(), static_cast<uint32_t>(a.size()), out.data(), &size), kCodecOk);
-      ASSERT_EQ(size, 32768u);
-
+      Decoder d(kMszipCodec);
+      ASSERT_EQ(d.Run(a), kCodecOk);
+      ASSERT_EQ(d.size, 32768u);
       Bits b;
-      b.Put(1, 1), b.Put(1, 2);  // final, fixed codes
+      b.Begin();
       for (int i = 0; i < 16; ++i) b.Literal(static_cast<uint8_t>('a' + i));
       for (int i = 0; i < matches; ++i) b.Match(3, 8);
-      const uint32_t end_b = 16 + 3 * matches;
+      const uint32_t end_b = 16 + 3 * matches, produced = end_b + (wrap ? 10 : 0);
       if (wrap) b.Match(10, 32768);  // the 10 bytes after the end so far
-      const std::vector<uint8_t> block_b = b.End();
-      size = 32768;
-      ASSERT_EQ(kMszipCodec.decompress(h, block_b.data(), static_cast<uint32_t>(block_b.size()), out.data(), &size),
-                kCodecOk);
-      const uint32_t produced = end_b + (wrap ? 10 : 0);
-      ASSERT_EQ(size, produced);
-      if (wrap) {
-        EXPECT_TRUE(std::equal(out.begin() + end_b, out.begin() + produced, history.begin() + end_b));
-      }
-      EXPECT_TRUE(std::equal(out.begin() + produced, out.end(), history.begin() + produced));
-
+      ASSERT_EQ(d.Run(b.End()), kCodecOk);
+      ASSERT_EQ(d.size, produced);
+      EXPECT_TRUE(std::equal(d.out.begin() + end_b, d.out.end(), history.begin() + end_b));
       Bits c;
-      c.Put(1, 1), c.Put(1, 2);
-      c.Match(10, 32768 - produced), c.Match(10, 32768 - produced), c.Match(10, 32768 - produced),
-          c.Match(10, 32768 - produced);
-      const std::vector<uint8_t> block_c = c.End();
-      size = 32768;
-      ASSERT_EQ(kMszipCodec.decompress(h, block_c.data(), static_cast<uint32_t>(block_c.size()), out.data(), &size),
-                kCodecOk);
-      ASSERT_EQ(size, 40u);
-      EXPECT_TRUE(std::equal(out.begin(), out.begin() + 40, history.begin() + produced));
-      EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+      c.Begin();
+      for (int i = 0; i < 4; ++i) c.Match(10, 32768 - produced);
+      ASSERT_EQ(d.Run(c.End()), kCodecOk);
+      ASSERT_EQ(d.size, 40u);
+      EXPECT_TRUE(std::equal(d.out.begin(), d.out.begin() + 40, history.begin() + produced));
     }
   }
 }
@@ -254,18 +242,13 @@ TEST(CodecTest, MszipShortDistancesRepeatTheirPattern) {
   for (uint32_t dist = 1; dist <= 9; ++dist) {
     SCOPED_TRACE(dist);
     Bits b;
-    b.Put(1, 1), b.Put(1, 2);
+    b.Begin();
     for (uint32_t i = 0; i < dist; ++i) b.Literal(static_cast<uint8_t>('a' + i));
     b.Match(258, dist), b.Match(10, dist);
-    const std::vector<uint8_t> block = b.End();
-    void* h = nullptr;
-    uint32_t min_input = 0, size = 32768;
-    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
-    std::vector<uint8_t> out(32768);
-    ASSERT_EQ(kMszipCodec.decompress(h, block.data(), static_cast<uint32_t>(block.size()), out.data(), &size), kCodecOk);
-    ASSERT_EQ(size, dist + 268);
-    for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(out[i], 'a' + i % dist) << i;
-    EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+    Decoder d(kMszipCodec);
+    ASSERT_EQ(d.Run(b.End()), kCodecOk);
+    ASSERT_EQ(d.size, dist + 268);
+    for (uint32_t i = 0; i < d.size; ++i) ASSERT_EQ(d.out[i], 'a' + i % dist) << i;
   }
 }
 
@@ -283,19 +266,8 @@ TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
     for (int i = 0; i < 258; ++i) b.Code(i < 254 ? 8 : 9, 4);
     for (uint8_t len : distance_lengths) b.Code(len, 4);
   };
-  const auto lit = [](Bits& b, uint8_t c) { b.Code(c, 8); };
   // Block one: "ab" and three more "b" (distance code 0: 1 back); block two
   // "c" and a match of 3 with the distance code `code`.
-  const auto stream = [&](std::vector<uint8_t> second, int code, bool match) {
-    Bits b;
-    header(b, false, {1, 1});
-    lit(b, 'a'), lit(b, 'b'), b.Code(511, 9), b.Code(0, 1), b.Code(510, 9);
-    header(b, true, second);
-    lit(b, 'c');
-    if (match) b.Code(511, 9), b.Code(static_cast<uint32_t>(code), 1);
-    b.Code(510, 9);
-    return b.Finish();
-  };
   struct Case {
     std::vector<uint8_t> second;
     int code;
@@ -308,20 +280,17 @@ TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.second.size() << " lengths, code " << c.code << " match " << c.match);
-    const std::vector<uint8_t> block = stream(c.second, c.code, c.match);
-    void* h = nullptr;
-    uint32_t min_input = 0, size = 32768;
-    ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
-    std::vector<uint8_t> out(32768);
-    const BlockCodecError rc =
-        kMszipCodec.decompress(h, block.data(), static_cast<uint32_t>(block.size()), out.data(), &size);
-    if (c.want) {
-      ASSERT_EQ(rc, kCodecOk);
-      EXPECT_EQ(std::string(out.begin(), out.begin() + size), c.want);
-    } else {
-      EXPECT_EQ(rc, kCodecFailed);
-    }
-    EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+    Bits b;
+    header(b, false, {1, 1});
+    b.Code('a', 8), b.Code('b', 8), b.Code(511, 9), b.Code(0, 1), b.Code(510, 9);
+    header(b, true, c.second);
+    b.Code('c', 8);
+    if (c.match) b.Code(511, 9), b.Code(static_cast<uint32_t>(c.code), 1);
+    b.Code(510, 9);
+    Decoder d(kMszipCodec);
+    const BlockCodecError rc = d.Run(b.Finish());
+    EXPECT_EQ(rc, c.want ? kCodecOk : kCodecFailed);
+    EXPECT_EQ(c.want && rc == kCodecOk ? d.Got() : "", c.want ? c.want : "");
   }
 }
 

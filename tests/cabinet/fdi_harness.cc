@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "support/sha256.h"
@@ -16,33 +15,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Handle table: index + 1 is the handle (never 0 or -1). An input handle
-// reads `data`; an output handle hashes what is written.
+// Open handles, numbered from 1 (never 0 or -1). An input handle reads
+// `data`; an output handle hashes what is written.
 struct Slot {
-  bool used = false;
   const std::string* data = nullptr;
   uint64_t pos = 0;  // read position, or bytes written
-  std::unique_ptr<kestrin::testing::Sha256> sha;
+  kestrin::testing::Sha256 sha;
 };
-std::vector<Slot>& Slots() {
-  static std::vector<Slot> slots;
+std::map<INT_PTR, Slot>& Slots() {
+  static std::map<INT_PTR, Slot> slots;
   return slots;
 }
 Slot* Lookup(INT_PTR hf) {
-  if (hf <= 0 || static_cast<size_t>(hf) > Slots().size()) return nullptr;
-  Slot* s = &Slots()[hf - 1];
-  return s->used ? s : nullptr;
+  const auto it = Slots().find(hf);
+  return it == Slots().end() ? nullptr : &it->second;
 }
 INT_PTR NewSlot(const std::string* data) {
-  auto& slots = Slots();
-  size_t i = 0;
-  while (i < slots.size() && slots[i].used) ++i;
-  if (i == slots.size()) slots.emplace_back();
-  slots[i].used = true;
-  slots[i].data = data;
-  if (!data) slots[i].sha = std::make_unique<kestrin::testing::Sha256>();
+  INT_PTR hf = 1;
+  while (Slots().count(hf)) ++hf;
+  Slots()[hf].data = data;
   ++Harness::Get().open_handles;
-  return static_cast<INT_PTR>(i + 1);
+  return hf;
 }
 
 void* Alloc(uint32_t cb) {
@@ -69,7 +62,7 @@ uint32_t Write(INT_PTR hf, const void* buf, uint32_t cb) {
   if (!s || s->data) return kIoError;
   const uint64_t limit = std::max(Harness::Get().output_limit, s->pos);
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(cb, limit - s->pos));
-  s->sha->Update(buf, n);
+  s->sha.Update(buf, n);
   s->pos += n;
   return n;
 }
@@ -79,7 +72,7 @@ int Close(INT_PTR hf) {
   Harness& h = Harness::Get();
   const bool fail = s->data && h.fail_close > 0;
   h.fail_close -= fail;
-  *s = Slot{};
+  Slots().erase(hf);
   --h.open_handles;
   return fail ? -1 : 0;
 }
@@ -112,7 +105,7 @@ Harness& Harness::Get() {
 }
 
 void Harness::Reset() {
-  for (size_t i = 0; i < Slots().size(); ++i) Close(static_cast<INT_PTR>(i + 1));
+  while (!Slots().empty()) Close(Slots().begin()->first);
   *this = Harness{};
 }
 
@@ -124,21 +117,30 @@ HFDI MakeTestContext(ERF* erf) {
 
 INT_PTR Recorder::Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n) {
   auto* r = static_cast<Recorder*>(n->pv);
-  r->events.push_back(Event{kind, n->psz1 ? n->psz1 : "", n->psz3 ? n->psz3 : "", n->cb, n->setID,
-                            n->iFolder, n->fdie});
+  const std::string psz1 = n->psz1 ? n->psz1 : "";
+  switch (kind) {
+    case fdintCABINET_INFO:
+      r->log.push_back("info " + std::string(n->psz3) + " " + std::to_string(n->setID));
+      break;
+    case fdintENUMERATE: r->log.push_back("enum " + std::to_string(n->iFolder)); break;
+    case fdintCOPY_FILE: r->log.push_back("copy " + psz1 + " " + std::to_string(n->cb)); break;
+    case fdintCLOSE_FILE_INFO: r->log.push_back("close " + psz1); break;
+    case fdintNEXT_CABINET: r->log.push_back("next " + psz1 + "/" + std::to_string(n->fdie)); break;
+    default: r->log.push_back("partial " + psz1); break;
+  }
   const INT_PTR answer = r->hook ? r->hook(kind, n) : kDefault;
   if (answer != kDefault) {
     if (kind == fdintCLOSE_FILE_INFO) Close(n->hf);
     return answer;
   }
   if (kind == fdintCOPY_FILE) {
-    const bool wanted = r->only.empty() || std::count(r->only.begin(), r->only.end(), n->psz1);
+    const bool wanted = r->only.empty() || std::count(r->only.begin(), r->only.end(), psz1);
     return wanted ? NewSlot(nullptr) : 0;
   }
   if (kind == fdintCLOSE_FILE_INFO) {
     Slot* s = Lookup(n->hf);
     const bool out = s && !s->data;
-    r->files.push_back(Extracted{n->psz1, out ? s->sha->HexDigest() : "", out ? s->pos : 0, n->date,
+    r->files.push_back(Extracted{psz1, out ? s->sha.HexDigest() : "", out ? s->pos : 0, n->date,
                                  n->time, n->attribs, n->cb});
     Close(n->hf);
     return 1;
@@ -152,23 +154,18 @@ bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
   return FDICopy(hfdi, name.c_str(), dir.c_str(), 0, Notify, decrypt, this);
 }
 
-int Recorder::Count(FDINOTIFICATIONTYPE kind) const {
-  return static_cast<int>(
-      std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; }));
+std::vector<std::string> Recorder::Of(const std::string& kind) const {
+  std::vector<std::string> lines;
+  for (const std::string& line : log) {
+    if (line.rfind(kind + " ", 0) == 0) lines.push_back(line.substr(kind.size() + 1));
+  }
+  return lines;
 }
 
 std::vector<std::string> Recorder::Names() const {
   std::vector<std::string> names;
   for (const Extracted& f : files) names.push_back(f.name);
   return names;
-}
-
-std::vector<std::string> Recorder::Requests() const {
-  std::vector<std::string> asked;
-  for (const Event& e : events) {
-    if (e.kind == fdintNEXT_CABINET) asked.push_back(e.psz1 + "/" + std::to_string(e.fdie));
-  }
-  return asked;
 }
 
 CopyResult CopyCabinet(const fs::path& cab) {

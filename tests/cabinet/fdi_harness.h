@@ -44,32 +44,25 @@ struct Extracted {
   int32_t exec = 0;
 };
 
-struct Event {
-  FDINOTIFICATIONTYPE kind;
-  std::string psz1, psz3;
-  int32_t cb;
-  uint16_t setID, iFolder;
-  FDIERROR fdie;
-};
-
 // Records notifications and answers them: accepts every file (or those in
 // `only`) with a hashing output handle, answers 0 to the first next-cabinet
 // request and -1 when one is repeated after a failure. `hook` may answer
-// first; Recorder::kDefault falls through to the default.
+// first; Recorder::kDefault falls through to the default. The log has one
+// line a notification: "info CABINET-PATH SET-ID", "enum ENTRIES-LEFT",
+// "copy NAME SIZE", "close NAME", "next NAME/ERROR", "partial NAME".
 class Recorder {
  public:
   static constexpr INT_PTR kDefault = std::numeric_limits<INT_PTR>::min();
   std::function<INT_PTR(FDINOTIFICATIONTYPE, FDINOTIFICATION*)> hook;
   std::vector<std::string> only;
-  std::vector<Event> events;
+  std::vector<std::string> log;
   std::vector<Extracted> files;
 
   static INT_PTR Notify(FDINOTIFICATIONTYPE kind, FDINOTIFICATION* n);
   bool Copy(HFDI hfdi, const std::string& dir, const std::string& name,
             PFNFDIDECRYPT decrypt = nullptr);
-  int Count(FDINOTIFICATIONTYPE kind) const;
+  std::vector<std::string> Of(const std::string& kind) const;  // those lines, less the kind
   std::vector<std::string> Names() const;
-  std::vector<std::string> Requests() const;  // "name/fdie" of each next-cabinet request
 };
 
 // One FDICopy of a cabinet in a fresh context; checks that it leaks nothing.

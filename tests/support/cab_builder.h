@@ -6,24 +6,25 @@
 #define KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
 
 #include <cstdint>
-#include <utility>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrin::cab::testing {
+
+using NamedContents = std::vector<std::pair<std::string, std::string>>;
 
 struct DataBlock {
   std::string data;                  // compressed bytes as stored
   uint16_t uncompressed = 0;         // 0 for the first piece of a split block
   std::optional<uint32_t> checksum;  // default: the correct one
-  std::string reserve;               // data reserve bytes (must match data_reserve)
 };
 
 struct Folder {
   uint16_t type = 0;  // compression type
   std::vector<DataBlock> blocks;
-  std::string reserve;  // folder reserve bytes
+  std::optional<uint16_t> block_count;  // overrides the number of blocks
 };
 
 struct File {
@@ -36,6 +37,7 @@ struct File {
   uint16_t attribs = 0x20;
 };
 
+// Reserve areas are filled with 'f' (folders) and 'd' (data blocks).
 class CabBuilder {
  public:
   uint8_t version_minor = 3;
@@ -56,23 +58,34 @@ class CabBuilder {
   // MSZIP folder of `content` in 32768-byte blocks, each one deflate stored block.
   int AddMszipFolder(const std::string& content);
   // Adds the files back to back into folder `folder`, starting at `offset`.
-  void AddFiles(int folder, const std::vector<std::pair<std::string, std::string>>& named_contents,
-                uint32_t offset = 0);
+  void AddFiles(int folder, const NamedContents& named_contents, uint32_t offset = 0);
 
   std::string Build() const;
 };
 
+// A stored block of `data` (a piece of a split block with uncompressed 0).
+inline DataBlock Stored(const std::string& data, int uncompressed = -1) {
+  return {data, static_cast<uint16_t>(uncompressed < 0 ? data.size() : uncompressed), {}};
+}
+
+// A set of two stored cabinets, a.cab naming `next` ("b.cab") and b.cab naming
+// a.cab: "f1" (100 bytes) in a; "f2" (500) from a into b, its second block
+// split between them; "f3" (50) in a second folder of b.
+struct TwoCabinets {
+  std::string f1, f2, f3;
+  CabBuilder a, b;
+};
+TwoCabinets CabinetSet(const std::string& next = "b.cab");
+
 // A cabinet of one stored folder holding the (name, content) pairs in order.
-std::string StoredCabinet(const std::vector<std::pair<std::string, std::string>>& files);
+std::string StoredCabinet(const NamedContents& files);
 
 // A deterministic test payload of n bytes (mixed text-like and binary).
 std::string Payload(size_t n, uint32_t seed);
 
 // Packs (name "DIR/file", content) pairs with gcab into `cab`, MSZIP unless
 // `stored`; a gcab failure fails the current test.
-void PackWithGcab(const std::string& cab,
-                  const std::vector<std::pair<std::string, std::string>>& files,
-                  bool stored = false);
+void PackWithGcab(const std::string& cab, const NamedContents& files, bool stored = false);
 bool HaveGcab();
 
 }  // namespace kestrin::cab::testing

@@ -23,21 +23,15 @@ struct tPeImage {
 namespace pe_detail {
 
 inline void Put16(std::string* s, size_t at, uint32_t v) {
-  (*s)[at] = static_cast<char>(v & 0xFF);
-  (*s)[at + 1] = static_cast<char>(v >> 8 & 0xFF);
+  (*s)[at] = static_cast<char>(v), (*s)[at + 1] = static_cast<char>(v >> 8);
 }
-inline void Put32(std::string* s, size_t at, uint32_t v) {
-  Put16(s, at, v & 0xFFFF);
-  Put16(s, at + 2, v >> 16);
-}
+inline void Put32(std::string* s, size_t at, uint32_t v) { Put16(s, at, v), Put16(s, at + 2, v >> 16); }
 inline std::string Utf16z(const std::string& ascii) {
   std::string out;
   for (char c : ascii) out += std::string{c, '\0'};
   return out + std::string(2, '\0');
 }
-inline void Pad4(std::string* s) {
-  while (s->size() % 4 != 0) s->push_back('\0');
-}
+inline void Pad4(std::string* s) { s->resize((s->size() + 3) / 4 * 4, '\0'); }
 // One block: length, value length, type, key, value, children.
 inline std::string Block(const std::string& key, const std::string& value, uint16_t value_length,
                          uint16_t type, const std::vector<std::string>& children) {
@@ -65,20 +59,15 @@ inline std::string VersionResource(const tPeImage& pe) {
   Put32(&fixed, 4, 0x00010000);
   std::vector<std::string> tables;
   for (const auto& [key, version] : pe.tables) {
-    std::vector<std::string> strings = {
-        Block("CompanyName", Utf16z("Test"), 5, 1, {})};
-    if (!version.empty()) {
-      strings.push_back(Block("FileVersion", Utf16z(version),
-                              static_cast<uint16_t>(version.size() + 1), 1, {}));
-    }
+    std::vector<std::string> strings = {Block("CompanyName", Utf16z("Test"), 5, 1, {})};
+    const auto length = static_cast<uint16_t>(version.size() + 1);
+    if (!version.empty()) strings.push_back(Block("FileVersion", Utf16z(version), length, 1, {}));
     tables.push_back(Block(key, "", 0, 1, strings));
   }
   std::string pairs;
   for (const auto& [language, code_page] : pe.translations) {
-    std::string p(4, '\0');
-    Put16(&p, 0, language);
-    Put16(&p, 2, code_page);
-    pairs += p;
+    pairs += std::string(4, '\0');
+    Put16(&pairs, pairs.size() - 4, language), Put16(&pairs, pairs.size() - 2, code_page);
   }
   return Block("VS_VERSION_INFO", fixed, 52, 0,
                {Block("StringFileInfo", "", 0, 1, tables),

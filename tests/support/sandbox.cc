@@ -24,11 +24,7 @@ std::optional<std::string> GetEnv(const std::string& name) {
 }
 
 void SetEnv(const std::string& name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
+  value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
 }
 
 }  // namespace
@@ -49,19 +45,17 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
   const int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << " failed";
   // Lines "export NAME=value", the value %q-quoted with backslashes.
+  const std::map<std::string, std::string*> fields = {{"KESTRIN_REGISTRY", &sandbox.registry},
+                                                      {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
+                                                      {"XDG_DATA_HOME", &sandbox.data_home}};
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
     const size_t eq = line.find('=');
     if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
-    std::string value;
-    for (size_t i = eq + 1; i < line.size(); ++i) {
-      if (line[i] == '\\' && i + 1 < line.size()) ++i;
-      value += line[i];
-    }
-    const std::string name = line.substr(7, eq - 7);
-    if (name == "KESTRIN_REGISTRY") sandbox.registry = value;
-    if (name == "KESTRIN_PRODUCT_DIR") sandbox.product_dir = value;
-    if (name == "XDG_DATA_HOME") sandbox.data_home = value;
+    const auto field = fields.find(line.substr(7, eq - 7));
+    if (field == fields.end()) continue;
+    for (size_t i = eq + 1; i < line.size(); ++i)
+      *field->second += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
   }
   EXPECT_FALSE(sandbox.registry.empty() || sandbox.product_dir.empty() || sandbox.data_home.empty())
       << "unexpected output of " << command << ":\n" << output;

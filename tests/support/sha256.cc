@@ -20,22 +20,14 @@ inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 }  // namespace
 
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab,
-             0x5be0cd19} {}
-
 void Sha256::Block(const uint8_t* p) {
-  uint32_t w[64];
-  for (int i = 0; i < 16; ++i) {
-    w[i] = static_cast<uint32_t>(p[4 * i]) << 24 | static_cast<uint32_t>(p[4 * i + 1]) << 16 |
-           static_cast<uint32_t>(p[4 * i + 2]) << 8 | p[4 * i + 3];
-  }
+  uint32_t w[64], v[8];  // v: a b c d e f g h
+  for (int i = 0; i < 16; ++i) w[i] = uint32_t{p[4 * i]} << 24 | p[4 * i + 1] << 16 | p[4 * i + 2] << 8 | p[4 * i + 3];
   for (int i = 16; i < 64; ++i) {
     const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
     const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t v[8];  // a b c d e f g h
   std::memcpy(v, state_, sizeof v);
   for (int i = 0; i < 64; ++i) {
     const uint32_t e = v[4], a = v[0];
@@ -51,32 +43,20 @@ void Sha256::Block(const uint8_t* p) {
 }
 
 void Sha256::Update(const void* data, size_t size) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  total_ += size;
-  if (buffered_) {
+  for (const auto* p = static_cast<const uint8_t*>(data); size > 0;) {
     const size_t n = std::min(size, 64 - buffered_);
     std::memcpy(buffer_ + buffered_, p, n);
-    buffered_ += n;
-    p += n;
-    size -= n;
-    if (buffered_ < 64) return;
-    Block(buffer_);
-    buffered_ = 0;
+    buffered_ += n, total_ += n, p += n, size -= n;
+    if (buffered_ == 64) Block(buffer_), buffered_ = 0;
   }
-  for (; size >= 64; p += 64, size -= 64) Block(p);
-  std::memcpy(buffer_, p, size);
-  buffered_ = size;
 }
 
 std::string Sha256::HexDigest() {
   const uint64_t bits = total_ * 8;
-  const uint8_t pad = 0x80;
-  Update(&pad, 1);
-  const uint8_t zero = 0;
-  while (buffered_ != 56) Update(&zero, 1);
-  uint8_t len[8];
-  for (int i = 0; i < 8; ++i) len[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Update(len, 8);
+  uint8_t tail[72] = {0x80};  // the 1 bit, zeros up to 56 mod 64, the bit count
+  const size_t pad = (119 - buffered_) % 64 + 1;
+  for (int i = 0; i < 8; ++i) tail[pad + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+  Update(tail, pad + 8);
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (uint32_t word : state_) {

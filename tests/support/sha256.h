@@ -12,7 +12,6 @@ namespace kestrin::testing {
 // Incremental hash: Update any number of times, then HexDigest once.
 class Sha256 {
  public:
-  Sha256();
   void Update(const void* data, size_t size);
   void Update(std::string_view data) { Update(data.data(), data.size()); }
   // Finishes the hash and returns it as 64 lower-case hex digits.
@@ -21,7 +20,8 @@ class Sha256 {
  private:
   void Block(const uint8_t* p);
 
-  uint32_t state_[8];
+  uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   uint8_t buffer_[64];
   size_t buffered_ = 0;
   uint64_t total_ = 0;

@@ -9,7 +9,7 @@
 #endif
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <system_error>
 
 namespace kestrin::testing {
@@ -50,9 +50,7 @@ ScopedTempDir::~ScopedTempDir() {
 std::string ReadFileOrDie(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot read " << path;
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFileOrDie(const std::filesystem::path& path, const std::string& content) {
