@@ -248,20 +248,28 @@ Step ReadTrees(LzxDecoder* d, BitReader& in, int type) {
 inline void Copy16(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 16); }
 inline void Copy8(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 8); }
 
+// Copies `length` bytes forwards in chunks of 16, for a source at least 16
+// bytes before or after dst: a chunk then never reads what this copy has not
+// yet written, nor anything a later chunk's source still needs. The bytes
+// the last chunk writes past the end are put back; the source may be read
+// up to 15 bytes past its end.
+inline void CopyChunks16(uint8_t* dst, const uint8_t* src, uint32_t length) {
+  uint8_t saved[16];
+  Copy16(saved, dst + length);
+  uint32_t i = 0;
+  do {
+    Copy16(dst + i, src + i);
+    i += 16;
+  } while (i < length);
+  Copy16(dst + length, saved);
+}
+
 // Copies a match whose source lies `offset` bytes back in the same window
 // pass (offset <= current position), overlapping or not.
 inline void CopyMatch(uint8_t* dst, uint32_t offset, uint32_t length) {
   const uint8_t* src = dst - offset;
   if (offset >= 16) {
-    // Chunks of 16 never read what this copy has not yet written.
-    uint8_t saved[16];
-    Copy16(saved, dst + length);
-    uint32_t i = 0;
-    do {
-      Copy16(dst + i, src + i);
-      i += 16;
-    } while (i < length);
-    Copy16(dst + length, saved);
+    CopyChunks16(dst, src, length);
   } else if (offset == 1) {
     std::memset(dst, src[0], length);  // a run of one byte
   } else if (offset >= 8) {
@@ -417,7 +425,12 @@ template <bool kAlignedBlock, bool kFast>
       uint32_t from = window_size - (offset - pos);
       uint32_t first_part = window_size - from;
       if (first_part >= length) {
-        std::memmove(dst, window + from, length);
+        // The source lies window_size - offset bytes ahead of dst.
+        if (from - pos >= 16) {
+          CopyChunks16(dst, window + from, length);
+        } else {
+          std::memmove(dst, window + from, length);
+        }
       } else {
         std::memmove(dst, window + from, first_part);
         CopyMatch(dst + first_part, offset, length - first_part);
