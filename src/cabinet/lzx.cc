@@ -368,39 +368,30 @@ template <bool kAlignedBlock, bool kFast>
       }
       length += d->length_table.Decode(in);
     }
-    uint32_t offset;
-    if (slot < 3) {
-      // Repeated offsets: the one used moves to the front.
-      if (slot == 0) {
-        offset = r0;
-      } else if (slot == 1) {
-        offset = r1;
-        r1 = r0;
-        r0 = offset;
-      } else {
-        offset = r2;
-        r2 = r0;
-        r0 = offset;
+    // The offset, without branching on the kind of slot: slots 0 to 2 have
+    // no extra bits, and select a repeated offset, which moves to the front;
+    // any other slot's offset pushes the others back.
+    refill();
+    int extra = kSlots.extra[slot];
+    uint32_t formatted = kSlots.base[slot];
+    if (kAlignedBlock && extra >= 3) {
+      formatted += in.Read(extra - 3) << 3;
+      if (d->aligned_table.empty()) [[unlikely]] {
+        step = Step::kBad;
+        break;
       }
+      formatted += d->aligned_table.Decode(in);
     } else {
-      refill();
-      int extra = kSlots.extra[slot];
-      uint32_t formatted = kSlots.base[slot];
-      if (kAlignedBlock && extra >= 3) {
-        formatted += in.Read(extra - 3) << 3;
-        if (d->aligned_table.empty()) [[unlikely]] {
-          step = Step::kBad;
-          break;
-        }
-        formatted += d->aligned_table.Decode(in);
-      } else {
-        formatted += in.Read(extra);
-      }
-      offset = formatted - 2;
-      r2 = r1;
-      r1 = r0;
-      r0 = offset;
+      formatted += in.Read(extra);
     }
+    const bool repeated = slot < 3;
+    uint32_t offset = slot == 0 ? r0 : slot == 1 ? r1 : r2;
+    offset = repeated ? offset : formatted - 2;
+    const uint32_t new_r1 = repeated ? (slot == 1 ? r0 : r1) : r0;
+    const uint32_t new_r2 = repeated ? (slot == 2 ? r0 : r2) : r1;
+    r2 = new_r2;
+    r1 = new_r1;
+    r0 = offset;
 
     // The match must end inside the block, the frame and the window, and
     // must not reach before the folder's first byte or past the window.
