@@ -178,6 +178,12 @@ void ResetState(LzxDecoder* d) {
 // ---------------------------------------------------------------------------
 // Trees
 
+// (length - delta) mod 17 for a length and a delta of 0 to 16.
+inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
+  int v = static_cast<int>(length) - static_cast<int>(delta);
+  return static_cast<uint8_t>(v < 0 ? v + 17 : v);
+}
+
 // Reads the code lengths of elements [first, last) through a freshly sent
 // pre-tree, updating the previous lengths in place.
 Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
@@ -191,7 +197,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     if (d->pre_table.empty()) return Step::kBad;
     uint32_t symbol = d->pre_table.Decode(in);  // at most 15 bits
     if (symbol <= 16) {
-      lengths[i] = static_cast<uint8_t>((lengths[i] + 17 - symbol) % 17);
+      lengths[i] = LengthMinus(lengths[i], symbol);
       ++i;
       continue;
     }
@@ -205,7 +211,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
       run = 4 + static_cast<int>(in.Read(1));
       uint32_t delta = d->pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
       if (delta > 16) return Step::kBad;
-      value = static_cast<uint8_t>((lengths[i] + 17 - delta) % 17);
+      value = LengthMinus(lengths[i], delta);
     }
     // A run may pass the end of the part being read: the excess spills into
     // the elements that follow (the second part of the main tree) or into
