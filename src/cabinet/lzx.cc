@@ -367,7 +367,15 @@ template <bool kAlignedBlock, bool kFast>
     uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
     uint32_t length = (symbol & 7) + kMinMatch;
     uint32_t slot = symbol >> 3;
-    if ((symbol & 7) == 7) {
+    if constexpr (kFast) {
+      // The length code, taken without a branch: the length table is looked
+      // up for every match (the fast loop runs only when it is not empty)
+      // and its code consumed only after header 7.
+      uint32_t e = d->length_table.Lookup(in);
+      uint32_t coded = 0u - static_cast<uint32_t>((symbol & 7) == 7);  // all ones or 0
+      length += MainTable::Symbol(e) & coded;
+      in.Consume(static_cast<int>(static_cast<uint32_t>(MainTable::Length(e)) & coded));
+    } else if ((symbol & 7) == 7) {
       if (d->length_table.empty()) [[unlikely]] {
         step = Step::kBad;
         break;
@@ -450,7 +458,8 @@ template <bool kAlignedBlock>
 [[gnu::always_inline]] inline Step DecodeCodesBody(LzxDecoder* d, BitReader& bits, uint32_t stop) {
   if (d->main_table.empty()) return Step::kBad;
   CodesState st{bits, d->pos, d->r0, d->r1, d->r2};
-  Step step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+  Step step = Step::kOk;
+  if (!d->length_table.empty()) step = CodesLoop<kAlignedBlock, true>(d, st, stop);
   if (step == Step::kOk) step = CodesLoop<kAlignedBlock, false>(d, st, stop);
   if (step == Step::kOk && st.in.Overrun()) step = Step::kInputUsedUp;
   bits = st.in;
