@@ -321,7 +321,9 @@ constexpr ptrdiff_t kFastInput = 12;
 // Decodes codes into the window until `stop`. kFast: only while at least
 // kFastInput bytes of input are left, so that no refill runs short and the
 // checks for input used up can go; the checked loop (kFast false) then
-// decodes the rest exactly as it would have decoded everything.
+// decodes the rest exactly as it would have decoded everything. The fast
+// loop's refill at the top of a pass has no branch; the bits it leaves below
+// the valid ones are cleared before the checked loop takes over.
 template <bool kAlignedBlock, bool kFast>
 [[gnu::always_inline]] inline Step CodesLoop(LzxDecoder* d, CodesState& st, uint32_t stop) {
   BitReader in = st.in;
@@ -342,8 +344,10 @@ template <bool kAlignedBlock, bool kFast>
   while (pos < stop) {
     if constexpr (kFast) {
       if (in.end - in.next < kFastInput) break;
+      in.RefillBranchless();
+    } else {
+      in.Refill();
     }
-    refill();
     if (!kFast && in.Overrun()) [[unlikely]] {
       step = Step::kInputUsedUp;
       break;
@@ -459,7 +463,10 @@ template <bool kAlignedBlock>
   if (d->main_table.empty()) return Step::kBad;
   CodesState st{bits, d->pos, d->r0, d->r1, d->r2};
   Step step = Step::kOk;
-  if (!d->length_table.empty()) step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+  if (!d->length_table.empty()) {
+    step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+    st.in.ClearBelow();
+  }
   if (step == Step::kOk) step = CodesLoop<kAlignedBlock, false>(d, st, stop);
   if (step == Step::kOk && st.in.Overrun()) step = Step::kInputUsedUp;
   bits = st.in;
