@@ -178,6 +178,12 @@ void ResetState(LzxDecoder* d) {
 // ---------------------------------------------------------------------------
 // Trees
 
+// (length - delta) mod 17 for a length and a delta of 0 to 16.
+inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
+  int v = static_cast<int>(length) - static_cast<int>(delta);
+  return static_cast<uint8_t>(v < 0 ? v + 17 : v);
+}
+
 // Reads the code lengths of elements [first, last) through a freshly sent
 // pre-tree, updating the previous lengths in place.
 Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
@@ -191,7 +197,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     if (d->pre_table.empty()) return Step::kBad;
     uint32_t symbol = d->pre_table.Decode(in);  // at most 15 bits
     if (symbol <= 16) {
-      lengths[i] = static_cast<uint8_t>((lengths[i] + 17 - symbol) % 17);
+      lengths[i] = LengthMinus(lengths[i], symbol);
       ++i;
       continue;
     }
@@ -205,7 +211,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
       run = 4 + static_cast<int>(in.Read(1));
       uint32_t delta = d->pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
       if (delta > 16) return Step::kBad;
-      value = static_cast<uint8_t>((lengths[i] + 17 - delta) % 17);
+      value = LengthMinus(lengths[i], delta);
     }
     // A run may pass the end of the part being read: the excess spills into
     // the elements that follow (the second part of the main tree) or into
@@ -248,20 +254,28 @@ Step ReadTrees(LzxDecoder* d, BitReader& in, int type) {
 inline void Copy16(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 16); }
 inline void Copy8(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 8); }
 
+// Copies `length` bytes forwards in chunks of 16, for a source at least 16
+// bytes before or after dst: a chunk then never reads what this copy has not
+// yet written, nor anything a later chunk's source still needs. The bytes
+// the last chunk writes past the end are put back; the source may be read
+// up to 15 bytes past its end.
+inline void CopyChunks16(uint8_t* dst, const uint8_t* src, uint32_t length) {
+  uint8_t saved[16];
+  Copy16(saved, dst + length);
+  uint32_t i = 0;
+  do {
+    Copy16(dst + i, src + i);
+    i += 16;
+  } while (i < length);
+  Copy16(dst + length, saved);
+}
+
 // Copies a match whose source lies `offset` bytes back in the same window
 // pass (offset <= current position), overlapping or not.
 inline void CopyMatch(uint8_t* dst, uint32_t offset, uint32_t length) {
   const uint8_t* src = dst - offset;
   if (offset >= 16) {
-    // Chunks of 16 never read what this copy has not yet written.
-    uint8_t saved[16];
-    Copy16(saved, dst + length);
-    uint32_t i = 0;
-    do {
-      Copy16(dst + i, src + i);
-      i += 16;
-    } while (i < length);
-    Copy16(dst + length, saved);
+    CopyChunks16(dst, src, length);
   } else if (offset == 1) {
     std::memset(dst, src[0], length);  // a run of one byte
   } else if (offset >= 8) {
@@ -307,7 +321,9 @@ constexpr ptrdiff_t kFastInput = 12;
 // Decodes codes into the window until `stop`. kFast: only while at least
 // kFastInput bytes of input are left, so that no refill runs short and the
 // checks for input used up can go; the checked loop (kFast false) then
-// decodes the rest exactly as it would have decoded everything.
+// decodes the rest exactly as it would have decoded everything. The fast
+// loop's refill at the top of a pass has no branch; the bits it leaves below
+// the valid ones are cleared before the checked loop takes over.
 template <bool kAlignedBlock, bool kFast>
 [[gnu::always_inline]] inline Step CodesLoop(LzxDecoder* d, CodesState& st, uint32_t stop) {
   BitReader in = st.in;
@@ -328,8 +344,10 @@ template <bool kAlignedBlock, bool kFast>
   while (pos < stop) {
     if constexpr (kFast) {
       if (in.end - in.next < kFastInput) break;
+      in.RefillBranchless();
+    } else {
+      in.Refill();
     }
-    refill();
     if (!kFast && in.Overrun()) [[unlikely]] {
       step = Step::kInputUsedUp;
       break;
@@ -353,46 +371,45 @@ template <bool kAlignedBlock, bool kFast>
     uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
     uint32_t length = (symbol & 7) + kMinMatch;
     uint32_t slot = symbol >> 3;
-    if ((symbol & 7) == 7) {
+    if constexpr (kFast) {
+      // The length code, taken without a branch: the length table is looked
+      // up for every match (the fast loop runs only when it is not empty)
+      // and its code consumed only after header 7.
+      uint32_t e = d->length_table.Lookup(in);
+      uint32_t coded = 0u - static_cast<uint32_t>((symbol & 7) == 7);  // all ones or 0
+      length += MainTable::Symbol(e) & coded;
+      in.Consume(static_cast<int>(static_cast<uint32_t>(MainTable::Length(e)) & coded));
+    } else if ((symbol & 7) == 7) {
       if (d->length_table.empty()) [[unlikely]] {
         step = Step::kBad;
         break;
       }
       length += d->length_table.Decode(in);
     }
-    uint32_t offset;
-    if (slot < 3) {
-      // Repeated offsets: the one used moves to the front.
-      if (slot == 0) {
-        offset = r0;
-      } else if (slot == 1) {
-        offset = r1;
-        r1 = r0;
-        r0 = offset;
-      } else {
-        offset = r2;
-        r2 = r0;
-        r0 = offset;
+    // The offset, without branching on the kind of slot: slots 0 to 2 have
+    // no extra bits, and select a repeated offset, which moves to the front;
+    // any other slot's offset pushes the others back.
+    refill();
+    int extra = kSlots.extra[slot];
+    uint32_t formatted = kSlots.base[slot];
+    if (kAlignedBlock && extra >= 3) {
+      formatted += in.Read(extra - 3) << 3;
+      if (d->aligned_table.empty()) [[unlikely]] {
+        step = Step::kBad;
+        break;
       }
+      formatted += d->aligned_table.Decode(in);
     } else {
-      refill();
-      int extra = kSlots.extra[slot];
-      uint32_t formatted = kSlots.base[slot];
-      if (kAlignedBlock && extra >= 3) {
-        formatted += in.Read(extra - 3) << 3;
-        if (d->aligned_table.empty()) [[unlikely]] {
-          step = Step::kBad;
-          break;
-        }
-        formatted += d->aligned_table.Decode(in);
-      } else {
-        formatted += in.Read(extra);
-      }
-      offset = formatted - 2;
-      r2 = r1;
-      r1 = r0;
-      r0 = offset;
+      formatted += in.Read(extra);
     }
+    const bool repeated = slot < 3;
+    uint32_t offset = slot == 0 ? r0 : slot == 1 ? r1 : r2;
+    offset = repeated ? offset : formatted - 2;
+    const uint32_t new_r1 = repeated ? (slot == 1 ? r0 : r1) : r0;
+    const uint32_t new_r2 = repeated ? (slot == 2 ? r0 : r2) : r1;
+    r2 = new_r2;
+    r1 = new_r1;
+    r0 = offset;
 
     // The match must end inside the block, the frame and the window, and
     // must not reach before the folder's first byte or past the window.
@@ -417,7 +434,12 @@ template <bool kAlignedBlock, bool kFast>
       uint32_t from = window_size - (offset - pos);
       uint32_t first_part = window_size - from;
       if (first_part >= length) {
-        std::memmove(dst, window + from, length);
+        // The source lies window_size - offset bytes ahead of dst.
+        if (from - pos >= 16) {
+          CopyChunks16(dst, window + from, length);
+        } else {
+          std::memmove(dst, window + from, length);
+        }
       } else {
         std::memmove(dst, window + from, first_part);
         CopyMatch(dst + first_part, offset, length - first_part);
@@ -440,7 +462,11 @@ template <bool kAlignedBlock>
 [[gnu::always_inline]] inline Step DecodeCodesBody(LzxDecoder* d, BitReader& bits, uint32_t stop) {
   if (d->main_table.empty()) return Step::kBad;
   CodesState st{bits, d->pos, d->r0, d->r1, d->r2};
-  Step step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+  Step step = Step::kOk;
+  if (!d->length_table.empty()) {
+    step = CodesLoop<kAlignedBlock, true>(d, st, stop);
+    st.in.ClearBelow();
+  }
   if (step == Step::kOk) step = CodesLoop<kAlignedBlock, false>(d, st, stop);
   if (step == Step::kOk && st.in.Overrun()) step = Step::kInputUsedUp;
   bits = st.in;

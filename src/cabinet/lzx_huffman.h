@@ -79,6 +79,25 @@ struct BitReader {
     left += 32;
   }
 
+  // Refill without a branch, for a reader with at least 4 bytes of input
+  // left: the next two words go in below the valid bits, and as many of
+  // them count as fit whole, which leaves at least 32 valid bits. Bits of a
+  // word that does not fit stay below the valid ones; they are the stream
+  // bits that follow, the same that the next refill puts there, so the
+  // refills agree. ClearBelow() removes them before the reader goes on with
+  // the checked refills.
+  inline void RefillBranchless() {
+    uint32_t w0 = static_cast<uint32_t>(next[0]) | static_cast<uint32_t>(next[1]) << 8;
+    uint32_t w1 = static_cast<uint32_t>(next[2]) | static_cast<uint32_t>(next[3]) << 8;
+    uint64_t more = (static_cast<uint64_t>(w0 << 16 | w1) << 32) >> (left & 63);
+    buf |= left < 64 ? more : 0;
+    int words = (64 - left) >> 4;
+    words = words > 2 ? 2 : words;
+    next += 2 * words;
+    left += 16 * words;
+  }
+  inline void ClearBelow() { buf = left == 0 ? 0 : buf & ~uint64_t{0} << ((64 - left) & 63); }
+
   // The last bytes of the input, one word at a time, then zero words. A
   // single trailing byte cannot hold a whole word and is not used.
   void RefillSlow() {

@@ -231,9 +231,8 @@ class BitReader {
 
   // Consumes n bits (0 <= n <= 32) and returns them, first bit highest.
   uint32_t Bits(int n) {
-    if (n == 0) return 0;
     if (count_ < n) Refill();
-    const uint32_t v = static_cast<uint32_t>(buf_ >> (64 - n));
+    const uint32_t v = static_cast<uint32_t>((buf_ >> 1) >> (63 - n));
     buf_ <<= n;
     count_ -= n;
     return v;
@@ -315,27 +314,28 @@ class ArithmeticDecoder {
 
  private:
   void Renormalise() {
-    // Settled leading bits: shift out all bits in which low and high agree
-    // at once (16 when they are equal).
+    // Settled leading bits: all bits in which low and high agree are
+    // shifted out at once (16 when they are equal, none when the top bits
+    // differ already).
     const uint32_t diff = (low_ ^ high_) & 0xFFFF;
-    if (!(diff & 0x8000)) {
-      const int n = diff ? __builtin_clz(diff) - 16 : 16;
-      low_ = (low_ << n) & 0xFFFF;
-      high_ = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
-      code_ = ((code_ << n) | bits_.Bits(n)) & 0xFFFF;
-    }
+    const int n = __builtin_clz(diff << 16 | 0x8000);
+    uint32_t low = (low_ << n) & 0xFFFF;
+    uint32_t high = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
     // The top bits now differ. While low = 01... and high = 10..., the
     // second bit is dropped from all three registers (code lies between
     // them, so its second bit is the inverse of its first) and they shift
-    // left; the top bits still differ afterwards. k such steps at once:
-    // keep bit 15, drop bits 14..15-k, shift the rest up by k.
-    const uint32_t straddle = low_ & ~high_ & 0x7FFF;
-    if (straddle & 0x4000) {
-      const int k = __builtin_clz(~(straddle << 17));
-      low_ = (low_ << k) & 0x7FFF;
-      high_ = 0x8000 | ((high_ << k) & 0x7FFF) | ((1u << k) - 1);
-      code_ = (code_ & 0x8000) | ((code_ << k) & 0x7FFF) | bits_.Bits(k);
-    }
+    // left; the top bits still differ afterwards. k such steps at once
+    // (none when low's second bit is clear): keep bit 15, drop bits
+    // 14..15-k, shift the rest up by k.
+    const uint32_t straddle = low & ~high & 0x7FFF;
+    const int k = __builtin_clz(~(straddle << 17));
+    low_ = (low << k) & 0x7FFF;
+    high_ = 0x8000 | ((high << k) & 0x7FFF) | ((1u << k) - 1);
+    // The code register takes the n settled-bit shifts, then the k
+    // straddle steps: n + k new stream bits, read at once.
+    const uint32_t fresh = bits_.Bits(n + k);
+    const uint32_t code = ((code_ << n) | (fresh >> k)) & 0xFFFF;
+    code_ = (code & 0x8000) | ((code << k) & 0x7FFF) | (fresh & ((1u << k) - 1));
   }
 
   BitReader bits_;
@@ -446,6 +446,26 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
     history = std::min(window_size, history + length);
 
     uint32_t src = (pos - offset) & mask;
+    if (offset >= 16 && offset <= window_size - 16 && pos + length + 16 <= window_size &&
+        src + length + 16 <= window_size) {
+      // Source and destination at least 16 bytes apart (either way round)
+      // and 16 bytes clear of the window's end: chunks of 16, each reading
+      // nothing this copy has still to write, nor anything a later chunk
+      // still has to read. The bytes the last chunk writes past the match
+      // are put back.
+      uint8_t* const dst = window + pos;
+      const uint8_t* const from = window + src;
+      uint8_t saved[16];
+      std::memcpy(saved, dst + length, 16);
+      uint32_t k = 0;
+      do {
+        std::memcpy(dst + k, from + k, 16);
+        k += 16;
+      } while (k < length);
+      std::memcpy(dst + length, saved, 16);
+      pos += length;
+      continue;
+    }
     if (pos + length < window_size && src + length <= window_size) {
       // Common case: neither end wraps. Overlapping copies repeat bytes, so
       // copy forwards byte by byte unless the regions are apart.
