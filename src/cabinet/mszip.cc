@@ -630,12 +630,12 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // The entry for the next code is looked up as soon as the bits for it are
 // in the buffer (at least 11 valid bits), before the refill that follows, so
 // that the load overlaps the refill and the output of the current symbol.
-// An iteration starts with a refill (at least 56 bits) and then decodes up
-// to three literals (at most 33 bits); when it meets a length, it refills
-// again unless it is the first symbol, decodes the length (at most 15 + 5
-// bits), refills, and decodes the distance (at most 15 + 13 bits). At most
-// three refills of 8 bytes, each advancing at most 7, and at most two
-// literals and a match of 258 bytes, or three literals, per iteration.
+// An iteration starts with at least 56 bits in the buffer and decodes up to
+// three literals (at most 33 bits); when it meets a length, it refills unless
+// that is its first symbol, decodes the length and the distance (at most
+// 15 + 5 + 15 + 13 = 48 bits) and refills. Each iteration ends with a refill:
+// at most two refills of 8 bytes, the first advancing at most 7, and at most
+// two literals and a match of 258 bytes, or three literals, per iteration.
 //
 // Match copies here move whole 16- or 8-byte chunks and may write up to
 // kOvershoot bytes past the match's end. Those bytes belong to the previous
@@ -646,7 +646,7 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // block read their source there, and at the end of the block the bytes after
 // its last one are put back from there.
 constexpr uint32_t kOvershoot = 32;
-constexpr ptrdiff_t kFastInput = 24;
+constexpr ptrdiff_t kFastInput = 16;
 constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
 
 enum class FastExit { kEndOfBlock, kCorrupt, kSlow };
@@ -658,15 +658,6 @@ struct FastState {
   uint8_t* op;
 };
 
-// Loads 16 bytes and stores them (the source is read before the store).
-[[gnu::always_inline]] inline void Copy16(uint8_t* dst, const uint8_t* src) {
-  uint64_t a, b;
-  std::memcpy(&a, src, 8);
-  std::memcpy(&b, src + 8, 8);
-  std::memcpy(dst, &a, 8);
-  std::memcpy(dst + 8, &b, 8);
-}
-
 // A match of n bytes from dist back, source wholly inside this block's
 // output. From at least 16 back: 16-byte chunks, at least two; from 8..15
 // back: 8-byte chunks, at least two; each chunk is final before it is read
@@ -676,13 +667,13 @@ struct FastState {
   const uint8_t* src = op - dist;
   uint8_t* const end = op + n;
   if (dist >= 16) {
-    Copy16(op, src);
-    Copy16(op + 16, src + 16);
+    std::memcpy(op, src, 16);  // 16 or more apart: no overlap
+    std::memcpy(op + 16, src + 16, 16);
     if (n > 32) {
       op += 32;
       src += 32;
       do {
-        Copy16(op, src);
+        std::memcpy(op, src, 16);
         op += 16;
         src += 16;
       } while (op < end);
@@ -731,9 +722,13 @@ struct FastState {
   return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1));
 }
 // Value of a length or distance entry: base plus the extra bits, taken from
-// the bit buffer as it was before the entry was consumed.
+// the bit buffer as it was before the entry was consumed. Code and extra
+// bits are at most 28, and the link flag above the code length is clear, so
+// the masks below change nothing; they let the compiler use the processor's
+// own masking of shift counts and bit indexes.
 [[gnu::always_inline]] inline uint32_t FastValue(uint64_t before, uint32_t e) {
-  return EntryValue(e) + (FastLow(before, EntryBits(e)) >> EntryCodeBits(e));
+  const uint32_t bits = static_cast<uint32_t>(before) & ((1u << (e & 31)) - 1);
+  return EntryValue(e) + (bits >> ((e >> 8) & 31));
 }
 
 [[gnu::always_inline]] inline FastExit FastCodesBody(FastState& fs, const uint8_t* const in_end, uint8_t* const out,
@@ -748,10 +743,13 @@ struct FastState {
   uint8_t* op = fs.op;
   FastExit exit = FastExit::kSlow;
   if (in_end - next < kFastInput + 8 || out_end - op < kFastOutput) return exit;
-  FastRefill(next, buf, count);  // one more than an iteration's, hence the 8
+  const uint8_t* const in_last = in_end - kFastInput;  // last start of an iteration
+  const uint8_t* const out_last = out_end - kFastOutput;
+  FastRefill(next, buf, count);
   uint32_t e = literal_length[buf & kLiteralMask];
+  FastRefill(next, buf, count);  // one more than an iteration's, hence the 8
   do {
-    FastRefill(next, buf, count);
+    // Here at least 56 bits are in the buffer and e is the next code's entry.
     if (IsLiteral(e)) {
       FastConsume(buf, count, e);
       *op++ = EntryLiteral(e);
@@ -763,7 +761,8 @@ struct FastState {
         if (IsLiteral(e)) {
           FastConsume(buf, count, e);
           *op++ = EntryLiteral(e);
-          e = literal_length[buf & kLiteralMask];
+          e = literal_length[buf & kLiteralMask];  // at least 23 bits are left
+          FastRefill(next, buf, count);
           continue;
         }
       }
@@ -776,7 +775,8 @@ struct FastState {
         if (IsLiteral(e)) {
           FastConsume(buf, count, e);
           *op++ = EntryLiteral(e);
-          e = literal_length[buf & kLiteralMask];
+          e = literal_length[buf & kLiteralMask];  // at least 41 bits are left
+          FastRefill(next, buf, count);
           continue;
         }
       }
@@ -786,11 +786,10 @@ struct FastState {
         break;
       }
     }
-    // A length.
+    // A length and a distance: at most 48 bits.
     uint64_t before = buf;
     FastConsume(buf, count, e);
     const uint32_t length = FastValue(before, e);
-    FastRefill(next, buf, count);
 
     uint32_t d = distance[buf & kDistanceMask];
     if (IsSpecial(d)) {
@@ -807,7 +806,8 @@ struct FastState {
     before = buf;
     FastConsume(buf, count, d);
     const uint32_t dist = FastValue(before, d);
-    e = literal_length[buf & kLiteralMask];  // at least 28 bits are left
+    FastRefill(next, buf, count);
+    e = literal_length[buf & kLiteralMask];
 
     const uint32_t pos = static_cast<uint32_t>(op - out);
     if (dist <= pos) {
@@ -820,7 +820,7 @@ struct FastState {
       }
       op = out + CopyWrappedAt(out, history, limit, pos, dist, length);
     }
-  } while (in_end - next >= kFastInput && out_end - op >= kFastOutput);
+  } while (next <= in_last && op <= out_last);
   fs = {next, buf, count & 63, op};
   return exit;
 }
