@@ -303,8 +303,8 @@ struct State {
   uint8_t lengths[286 + 30];
   uint32_t high_water;  // bytes of the output buffer written by earlier blocks of the folder
   MszipStatus last_status;
-  // The output buffer from the fast loop's first position to the output
-  // limit, as it was before the block (see "Fast decoding loop").
+  // Bytes of the output buffer as they were before fast match copies wrote
+  // past the match's end, at their own positions (see "Fast decoding loop").
   uint8_t saved[kMaxBlockSize];
 };
 
@@ -401,15 +401,13 @@ class Inflater {
   MszipStatus Stored(bool& full);
   MszipStatus ReadDynamicTables();
   MszipStatus Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full);
-  uint32_t Limit() const { return static_cast<uint32_t>(out_end_ - out_); }
-  void SaveHistory();
 
   State& st_;
   BitReader bits_;
   uint8_t* const out_;
   uint8_t* op_;
   uint8_t* const out_end_;
-  const uint8_t* history_ = out_;  // where the buffer's bytes before the block are read
+  uint32_t clobbered_end_ = 0;  // bytes from op_ to here are kept in State::saved
 };
 
 // Deflate blocks follow one another until one with BFINAL set has ended, or
@@ -591,16 +589,15 @@ inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
 // Copies n bytes of a match whose source lies (partly) before the start of
 // this block's output, at output position pos of out: byte by byte through
 // the buffer taken as a ring of 32768 bytes. The source starts at or after
-// pos; below `limit` it is read from `history`, which holds the buffer as it
-// was before the block from pos on, and from `limit` to the end of the ring
-// (never written by this block) and after the wrap from out itself. Returns
-// the new position.
-uint32_t CopyWrappedAt(uint8_t* out, const uint8_t* history, uint32_t limit, uint32_t pos, uint32_t dist,
+// pos; below `clobbered_end` its bytes are read from `saved` (fast match
+// copies wrote over them), from there to the end of the ring and after the
+// wrap from out itself. Returns the new position.
+uint32_t CopyWrappedAt(uint8_t* out, const uint8_t* saved, uint32_t clobbered_end, uint32_t pos, uint32_t dist,
                        uint32_t n) {
   uint32_t src = pos + kHistorySize - dist;
   for (uint32_t k = 0; k < n; ++k, ++src) {
-    if (src < limit) {
-      out[pos++] = history[src];
+    if (src < clobbered_end) {
+      out[pos++] = saved[src];
     } else if (src < kHistorySize) {
       out[pos++] = out[src];
     } else {
@@ -641,10 +638,14 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // kOvershoot bytes past the match's end. Those bytes belong to the previous
 // block until this block writes them: a match that reaches back into the
 // previous block, or the next block after a short one, may still read them.
-// So before the fast loop first runs in a block, the buffer from that point
-// to the output limit is saved (State::saved); matches into the previous
-// block read their source there, and at the end of the block the bytes after
-// its last one are put back from there.
+// So before each such copy the kOvershoot bytes after the match are saved at
+// their own positions in State::saved, unless an earlier copy already wrote
+// over some of them: then the bytes after those (whose originals are saved
+// already) are saved instead. The bytes written over but not yet rewritten
+// always lie from the output position to `clobbered_end`, within kOvershoot
+// bytes after it, and their originals are in State::saved; matches into the
+// previous block read them there, and at the end of the block they are put
+// back.
 constexpr uint32_t kOvershoot = 32;
 constexpr ptrdiff_t kFastInput = 16;
 constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
@@ -656,6 +657,7 @@ struct FastState {
   uint64_t buf;
   unsigned count;
   uint8_t* op;
+  uint32_t clobbered_end;
 };
 
 // A match of n bytes from dist back, source wholly inside this block's
@@ -733,14 +735,15 @@ struct FastState {
 
 [[gnu::always_inline]] inline FastExit FastCodesBody(FastState& fs, const uint8_t* const in_end, uint8_t* const out,
                                                       uint8_t* const out_end, const uint32_t* literal_length,
-                                                      const uint32_t* distance, const uint8_t* history,
-                                                      uint32_t limit, uint32_t high_water) {
+                                                      const uint32_t* distance, uint8_t* saved,
+                                                      uint32_t high_water) {
   constexpr uint64_t kLiteralMask = (1u << kLiteralRoot) - 1;
   constexpr uint64_t kDistanceMask = (1u << kDistanceRoot) - 1;
   const uint8_t* next = fs.next;
   uint64_t buf = fs.buf;
   uint32_t count = fs.count;
   uint8_t* op = fs.op;
+  uint8_t* clobbered_end = out + fs.clobbered_end;
   FastExit exit = FastExit::kSlow;
   if (in_end - next < kFastInput + 8 || out_end - op < kFastOutput) return exit;
   const uint8_t* const in_last = in_end - kFastInput;  // last start of an iteration
@@ -811,17 +814,21 @@ struct FastState {
 
     const uint32_t pos = static_cast<uint32_t>(op - out);
     if (dist <= pos) {
+      uint8_t* const end = op + length;
+      uint8_t* const keep = std::max(end, clobbered_end);
+      std::memcpy(saved + (keep - out), keep, kOvershoot);
+      clobbered_end = end + kOvershoot;  // never less than before: end is at least op
       CopyMatchFast(op, dist, length);
-      op += length;
+      op = end;
     } else {
       if (!WrappedSourceWritten(pos, dist, length, high_water)) {
         exit = FastExit::kCorrupt;
         break;
       }
-      op = out + CopyWrappedAt(out, history, limit, pos, dist, length);
+      op = out + CopyWrappedAt(out, saved, static_cast<uint32_t>(clobbered_end - out), pos, dist, length);
     }
   } while (next <= in_last && op <= out_last);
-  fs = {next, buf, count & 63, op};
+  fs = {next, buf, count & 63, op, static_cast<uint32_t>(clobbered_end - out)};
   return exit;
 }
 
@@ -829,18 +836,18 @@ struct FastState {
 // whose shifts and bit masks by a count in a register take one instruction.
 // The choice is made once per process.
 using FastCodesFn = FastExit (*)(FastState&, const uint8_t*, uint8_t*, uint8_t*, const uint32_t*, const uint32_t*,
-                                 const uint8_t*, uint32_t, uint32_t);
+                                 uint8_t*, uint32_t);
 FastExit FastCodesGeneric(FastState& fs, const uint8_t* in_end, uint8_t* out, uint8_t* out_end,
-                          const uint32_t* literal_length, const uint32_t* distance, const uint8_t* history,
-                          uint32_t limit, uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, history, limit, high_water);
+                          const uint32_t* literal_length, const uint32_t* distance, uint8_t* saved,
+                          uint32_t high_water) {
+  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint8_t* in_end, uint8_t* out,
                                                        uint8_t* out_end, const uint32_t* literal_length,
-                                                       const uint32_t* distance, const uint8_t* history,
-                                                       uint32_t limit, uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, history, limit, high_water);
+                                                       const uint32_t* distance, uint8_t* saved,
+                                                       uint32_t high_water) {
+  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 FastCodesFn ChooseFastCodes() { return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric; }
 #else
@@ -848,34 +855,24 @@ FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
 #endif
 const FastCodesFn kFastCodes = ChooseFastCodes();
 
-// Saves the buffer from the current position to the limit, once per block,
-// before the fast loop first writes past a match.
-void Inflater::SaveHistory() {
-  if (history_ != out_) return;
-  const uint32_t pos = Produced();
-  std::memcpy(st_.saved + pos, out_ + pos, Limit() - pos);
-  history_ = st_.saved;
-}
-
-// Puts back what follows the block's last byte (see "Fast decoding loop").
+// Puts back what fast match copies wrote after the block's last byte (see
+// "Fast decoding loop").
 void Inflater::RestoreAfterEnd() {
-  if (history_ == out_) return;
   const uint32_t pos = Produced();
-  std::memcpy(out_ + pos, st_.saved + pos, Limit() - pos);
+  if (clobbered_end_ > pos) std::memcpy(out_ + pos, st_.saved + pos, clobbered_end_ - pos);
 }
 
 // Huffman-coded data: literals, end of block, and length/distance pairs.
 MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full) {
   const uint32_t high_water = st_.high_water;
   if (bits_.end - bits_.next >= kFastInput + 8 && out_end_ - op_ >= kFastOutput) {
-    SaveHistory();
-    FastState fs{bits_.next, bits_.buf, bits_.count, op_};
-    const FastExit exit =
-        kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, history_, Limit(), high_water);
+    FastState fs{bits_.next, bits_.buf, bits_.count, op_, clobbered_end_};
+    const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, st_.saved, high_water);
     bits_.next = fs.next;
     bits_.buf = fs.buf;
     bits_.count = fs.count;
     op_ = fs.op;
+    clobbered_end_ = fs.clobbered_end;
     // Within the fast loop no bit came from past the end of the input.
     if (exit == FastExit::kEndOfBlock) return MszipStatus::kDone;
     if (exit == FastExit::kCorrupt) return Fail();
@@ -921,7 +918,7 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       // Reaches into the previous block: the source bytes up to the end of
       // the buffer must all have been written by earlier blocks of this folder.
       if (!WrappedSourceWritten(pos, dist, n, high_water)) return Fail();
-      op_ = out_ + CopyWrappedAt(out_, history_, Limit(), pos, dist, n);
+      op_ = out_ + CopyWrappedAt(out_, st_.saved, clobbered_end_, pos, dist, n);
     }
     if (op_ == out_end_) {
       full = true;
