@@ -728,11 +728,23 @@ struct FastState {
 // bits are at most 28, and the link flag above the code length is clear, so
 // the masks below change nothing; they let the compiler use the processor's
 // own masking of shift counts and bit indexes.
+// With BMI2, bzhi keeps the bits below the index in the low byte of e.
+template <bool kBmi2>
 [[gnu::always_inline]] inline uint32_t FastValue(uint64_t before, uint32_t e) {
-  const uint32_t bits = static_cast<uint32_t>(before) & ((1u << (e & 31)) - 1);
+  uint32_t bits = static_cast<uint32_t>(before);
+#if defined(__GNUC__) && defined(__x86_64__)
+  if constexpr (kBmi2) {
+    asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(bits), "r"(e));
+  } else {
+    bits &= (1u << (e & 31)) - 1;
+  }
+#else
+  bits &= (1u << (e & 31)) - 1;
+#endif
   return EntryValue(e) + (bits >> ((e >> 8) & 31));
 }
 
+template <bool kBmi2>
 [[gnu::always_inline]] inline FastExit FastCodesBody(FastState& fs, const uint8_t* const in_end, uint8_t* const out,
                                                       uint8_t* const out_end, const uint32_t* literal_length,
                                                       const uint32_t* distance, uint8_t* saved,
@@ -792,7 +804,7 @@ struct FastState {
     // A length and a distance: at most 48 bits.
     uint64_t before = buf;
     FastConsume(buf, count, e);
-    const uint32_t length = FastValue(before, e);
+    const uint32_t length = FastValue<kBmi2>(before, e);
 
     uint32_t d = distance[buf & kDistanceMask];
     if (IsSpecial(d)) {
@@ -808,7 +820,7 @@ struct FastState {
     }
     before = buf;
     FastConsume(buf, count, d);
-    const uint32_t dist = FastValue(before, d);
+    const uint32_t dist = FastValue<kBmi2>(before, d);
     FastRefill(next, buf, count);
     e = literal_length[buf & kLiteralMask];
 
@@ -840,14 +852,14 @@ using FastCodesFn = FastExit (*)(FastState&, const uint8_t*, uint8_t*, uint8_t*,
 FastExit FastCodesGeneric(FastState& fs, const uint8_t* in_end, uint8_t* out, uint8_t* out_end,
                           const uint32_t* literal_length, const uint32_t* distance, uint8_t* saved,
                           uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
+  return FastCodesBody<false>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint8_t* in_end, uint8_t* out,
                                                        uint8_t* out_end, const uint32_t* literal_length,
                                                        const uint32_t* distance, uint8_t* saved,
                                                        uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
+  return FastCodesBody<true>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 FastCodesFn ChooseFastCodes() { return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric; }
 #else
