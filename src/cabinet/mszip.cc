@@ -171,8 +171,16 @@ constexpr Reverse8 kReverse8;
 // a table in which every entry is invalid.
 BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbol_entries,
                        unsigned root, uint32_t* table, unsigned capacity) {
+  // Lengths counted in two halves, whose counters do not wait on each other.
+  const unsigned half = n / 2;
   unsigned count[kMaxCodeLength + 1] = {};
-  for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
+  unsigned count_low[kMaxCodeLength + 1] = {};  // symbols below `half`
+  for (unsigned i = 0; i < half; ++i) {
+    ++count_low[lengths[i]];
+    ++count[lengths[half + i]];
+  }
+  if (n & 1) ++count[lengths[n - 1]];
+  for (unsigned len = 0; len <= kMaxCodeLength; ++len) count[len] += count_low[len];
   count[0] = 0;
   const unsigned root_size = 1u << root;
 
@@ -210,13 +218,22 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
     code = (code + count[len - 1]) << 1;
     next_code[len] = code;
   }
-  uint16_t sorted[288];
+  // Symbols sorted by code length (0 at the end, unused), the two halves
+  // placed side by side: those below `half` first within each length.
+  uint16_t sorted[288 + 288];
   {
-    unsigned at[kMaxCodeLength + 1];
-    std::copy(first, first + kMaxCodeLength + 1, at);
-    for (unsigned sym = 0; sym < n; ++sym) {
-      if (lengths[sym]) sorted[at[lengths[sym]]++] = static_cast<uint16_t>(sym);
+    unsigned at_low[kMaxCodeLength + 1], at[kMaxCodeLength + 1];
+    for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
+      at_low[len] = first[len];
+      at[len] = first[len] + count_low[len];
     }
+    at_low[0] = 288;
+    at[0] = 288 + half;
+    for (unsigned i = 0; i < half; ++i) {
+      sorted[at_low[lengths[i]]++] = static_cast<uint16_t>(i);
+      sorted[at[lengths[half + i]]++] = static_cast<uint16_t>(half + i);
+    }
+    if (n & 1) sorted[at[lengths[n - 1]]++] = static_cast<uint16_t>(n - 1);
   }
   const auto reverse = [](unsigned c, unsigned len) {
     return (kReverse8[c & 0xFF] << 8 | kReverse8[(c >> 8) & 0xFF]) >> (16 - len);
