@@ -744,8 +744,8 @@ struct FastState {
 // the bit buffer as it was before the entry was consumed. Code and extra
 // bits are at most 28, and the link flag above the code length is clear, so
 // the masks below change nothing; they let the compiler use the processor's
-// own masking of shift counts and bit indexes.
-// With BMI2, bzhi keeps the bits below the index in the low byte of e.
+// own masking of shift counts and bit indexes. With BMI2, bzhi keeps the bits
+// below the index held in the low byte of e.
 template <bool kBmi2>
 [[gnu::always_inline]] inline uint32_t FastValue(uint64_t before, uint32_t e) {
   uint32_t bits = static_cast<uint32_t>(before);
@@ -777,9 +777,8 @@ template <bool kBmi2>
   if (in_end - next < kFastInput + 8 || out_end - op < kFastOutput) return exit;
   const uint8_t* const in_last = in_end - kFastInput;  // last start of an iteration
   const uint8_t* const out_last = out_end - kFastOutput;
-  FastRefill(next, buf, count);
-  uint32_t e = literal_length[buf & kLiteralMask];
   FastRefill(next, buf, count);  // one more than an iteration's, hence the 8
+  uint32_t e = literal_length[buf & kLiteralMask];
   do {
     // Here at least 56 bits are in the buffer and e is the next code's entry.
     if (IsLiteral(e)) {
