@@ -256,34 +256,37 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
   }
   if (max_length <= root) return BuildResult::kOk;
 
-  // Longer codes: the width of each subtable is the length of its longest
-  // code less the root; the subtables follow the root table.
-  uint8_t sub_width[1u << kLiteralRoot] = {};
-  for (unsigned len = root + 1; len <= max_length; ++len) {
-    unsigned c = next_code[len];
-    for (unsigned k = first[len]; k < first[len + 1]; ++k, ++c) {
-      sub_width[reverse(c, len) & (root_size - 1)] = static_cast<uint8_t>(len - root);
-    }
-  }
+  // Longer codes. In canonical order they come grouped by their first
+  // `root` bits, the group's longest code last: each group gets a subtable,
+  // as wide as that code's length less the root, placed after the ones
+  // before it.
   unsigned used = root_size;
-  for (unsigned prefix = 0; prefix < root_size; ++prefix) {
-    const unsigned w = sub_width[prefix];
-    if (w == 0) continue;
-    if (used + (1u << w) > capacity) return BuildResult::kBad;
-    table[prefix] = root | w << 8 | kLinkFlag | used << 16;
-    used += 1u << w;
-  }
-  for (unsigned len = root + 1; len <= max_length; ++len) {
-    unsigned c = next_code[len];
-    for (unsigned k = first[len]; k < first[len + 1]; ++k, ++c) {
-      const unsigned r = reverse(c, len);
-      const uint32_t link = table[r & (root_size - 1)];
-      const unsigned w = EntryCodeBits(link);
-      const unsigned sub_len = len - root;
-      uint32_t* sub = table + EntryValue(link);
-      const uint32_t e = symbol_entries[sorted[k]] + sub_len + (sub_len << 8);
-      for (unsigned i = r >> root; i < (1u << w); i += 1u << sub_len) sub[i] = e;
+  unsigned k = first[root + 1];
+  unsigned len = root + 1;
+  unsigned c = next_code[len];
+  const unsigned end = first[max_length + 1];
+  while (k < end && k == first[len + 1]) c = next_code[++len];  // lengths without codes
+  while (k < end) {
+    // The group of the code at k: find its last code (and so the width).
+    const unsigned top = c >> (len - root);
+    unsigned last_k = k, last_len = len;
+    for (unsigned k2 = k, len2 = len, c2 = c; k2 < end; ++k2, ++c2) {
+      while (k2 == first[len2 + 1]) c2 = next_code[++len2];
+      if (c2 >> (len2 - root) != top) break;
+      last_k = k2, last_len = len2;
     }
+    const unsigned w = last_len - root;
+    if (used + (1u << w) > capacity) return BuildResult::kBad;
+    table[reverse(top, root)] = root | w << 8 | kLinkFlag | used << 16;
+    uint32_t* const sub = table + used;
+    for (; k <= last_k; ++k, ++c) {
+      while (k == first[len + 1]) c = next_code[++len];
+      const unsigned sub_len = len - root;
+      const uint32_t e = symbol_entries[sorted[k]] + sub_len + (sub_len << 8);
+      for (unsigned i = reverse(c, len) >> root; i < (1u << w); i += 1u << sub_len) sub[i] = e;
+    }
+    used += 1u << w;
+    while (k < end && k == first[len + 1]) c = next_code[++len];
   }
   return BuildResult::kOk;
 }
