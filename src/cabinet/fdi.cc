@@ -73,8 +73,17 @@ void CopyString(char* dst, const char* src, size_t size) {
 // seed; 1 to 3 trailing bytes form one more value (b0 b1 b2 as
 // b0<<16 | b1<<8 | b2, b0 b1 as b0<<8 | b1, b0 as b0).
 uint32_t CabChecksum(const uint8_t* p, uint32_t n, uint32_t seed) {
-  uint64_t wide = 0;
+  // XOR is order-free: four independent lanes of 8 bytes, folded at the end.
+  uint64_t lane[4] = {};
   uint32_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    for (int k = 0; k < 4; ++k) {
+      uint64_t w;
+      std::memcpy(&w, p + i + 8 * k, 8);
+      lane[k] ^= w;
+    }
+  }
+  uint64_t wide = lane[0] ^ lane[1] ^ lane[2] ^ lane[3];
   for (; i + 8 <= n; i += 8) {
     uint64_t w;
     std::memcpy(&w, p + i, 8);

@@ -50,10 +50,17 @@
 // decodes a symbol whose code has at most `root` bits (it is repeated for
 // every value of the bits beyond the code), or links to a subtable that is
 // indexed by the following bits for longer codes. Entry layout (32 bits):
-//   bits 0..7    bits the entry consumes (the code length; for a link: root)
-//   bits 8..11   kind: literal, length, end of block, distance, link, invalid
-//   bits 12..15  extra bits that follow the code (for a link: subtable width)
-//   bits 16..31  literal byte, base length, base distance or subtable offset
+//   bits 0..7    bits the entry consumes: the code length, plus the extra
+//                bits that follow a length or distance code; for a link: root
+//   bits 8..11   the code length alone (for a link: the subtable width); the
+//                extra bits are the consumed bits shifted right by it
+//   bits 12..14  flags: link, end of block, invalid (a literal, a length, a
+//                distance and a code-length symbol have none)
+//   bits 16..30  literal byte, base length, base distance, code-length
+//                symbol or subtable offset
+//   bit 31       literal
+// One look-up thus gives the symbol's kind and value, and one shift takes its
+// code and extra bits off the bit buffer.
 // Roots: 11 bits for literals/lengths, 8 for distances, 7 for the code-length
 // code (whose codes are at most 7 bits long).
 #include "cabinet/mszip.h"
@@ -73,26 +80,24 @@ constexpr uint32_t kInputSlack = 12;  // input buffer is max_block + 12
 // ---------------------------------------------------------------------------
 // Table entries
 
-enum EntryKind : uint32_t {
-  kLiteral = 0,
-  kLength = 1,
-  kEndOfBlock = 2,
-  kDistance = 3,
-  kLink = 4,
-  kInvalid = 5,
-  kCodeLength = 6,
-};
+constexpr uint32_t kLinkFlag = 1u << 12;
+constexpr uint32_t kEndFlag = 1u << 13;
+constexpr uint32_t kInvalidFlag = 1u << 14;
+constexpr uint32_t kSpecialFlags = kLinkFlag | kEndFlag | kInvalidFlag;
+constexpr uint32_t kLiteralFlag = 1u << 31;
 
-constexpr uint32_t MakeEntry(uint32_t bits, uint32_t kind, uint32_t extra, uint32_t value) {
-  return bits | (kind << 8) | (extra << 12) | (value << 16);
+// A symbol's entry before its code is known: `extra` bits follow the code.
+constexpr uint32_t MakeEntry(uint32_t flags, uint32_t extra, uint32_t value) {
+  return extra | flags | (value << 16);
 }
 constexpr uint32_t EntryBits(uint32_t e) { return e & 0xFF; }
-constexpr uint32_t EntryKind(uint32_t e) { return (e >> 8) & 0xF; }
-constexpr uint32_t EntryExtra(uint32_t e) { return (e >> 12) & 0xF; }
-constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
-constexpr bool IsLiteral(uint32_t e) { return (e & 0xF00) == 0; }  // kind kLiteral
+constexpr uint32_t EntryCodeBits(uint32_t e) { return (e >> 8) & 0xF; }  // for a link: subtable width
+constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }            // not for literals
+constexpr uint8_t EntryLiteral(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
+constexpr bool IsLiteral(uint32_t e) { return (e & kLiteralFlag) != 0; }
+constexpr bool IsSpecial(uint32_t e) { return (e & kSpecialFlags) != 0; }
 
-constexpr uint32_t kInvalidEntry = MakeEntry(0, kInvalid, 0, 0);
+constexpr uint32_t kInvalidEntry = MakeEntry(kInvalidFlag, 0, 0);
 
 // RFC 1951 3.2.5: lengths 257..285 and distances 0..29.
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -109,7 +114,7 @@ constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
 // Order in which a dynamic block lists the code-length code lengths.
 constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-// Per-symbol entries (without the bit count) of the three alphabets. Symbols
+// Per-symbol entries (without their code length) of the three alphabets. Symbols
 // 286 and 287 of the literal/length alphabet and 30, 31 of the distance
 // alphabet take part in the fixed code but are invalid when decoded.
 struct SymbolEntries {
@@ -119,17 +124,13 @@ struct SymbolEntries {
 };
 constexpr SymbolEntries MakeSymbolEntries() {
   SymbolEntries s{};
-  for (uint32_t i = 0; i < 256; ++i) s.literal_length[i] = MakeEntry(0, kLiteral, 0, i);
-  s.literal_length[256] = MakeEntry(0, kEndOfBlock, 0, 0);
-  for (uint32_t i = 0; i < 29; ++i) {
-    s.literal_length[257 + i] = MakeEntry(0, kLength, kLengthExtra[i], kLengthBase[i]);
-  }
+  for (uint32_t i = 0; i < 256; ++i) s.literal_length[i] = MakeEntry(kLiteralFlag, 0, i);
+  s.literal_length[256] = MakeEntry(kEndFlag, 0, 0);
+  for (uint32_t i = 0; i < 29; ++i) s.literal_length[257 + i] = MakeEntry(0, kLengthExtra[i], kLengthBase[i]);
   s.literal_length[286] = s.literal_length[287] = kInvalidEntry;
-  for (uint32_t i = 0; i < 30; ++i) {
-    s.distance[i] = MakeEntry(0, kDistance, kDistanceExtra[i], kDistanceBase[i]);
-  }
+  for (uint32_t i = 0; i < 30; ++i) s.distance[i] = MakeEntry(0, kDistanceExtra[i], kDistanceBase[i]);
   s.distance[30] = s.distance[31] = kInvalidEntry;
-  for (uint32_t i = 0; i < 19; ++i) s.code_length[i] = MakeEntry(0, kCodeLength, 0, i);
+  for (uint32_t i = 0; i < 19; ++i) s.code_length[i] = MakeEntry(0, 0, i);
   return s;
 }
 constexpr SymbolEntries kSymbols = MakeSymbolEntries();
@@ -170,8 +171,16 @@ constexpr Reverse8 kReverse8;
 // a table in which every entry is invalid.
 BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbol_entries,
                        unsigned root, uint32_t* table, unsigned capacity) {
+  // Lengths counted in two halves, whose counters do not wait on each other.
+  const unsigned half = n / 2;
   unsigned count[kMaxCodeLength + 1] = {};
-  for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
+  unsigned count_low[kMaxCodeLength + 1] = {};  // symbols below `half`
+  for (unsigned i = 0; i < half; ++i) {
+    ++count_low[lengths[i]];
+    ++count[lengths[half + i]];
+  }
+  if (n & 1) ++count[lengths[n - 1]];
+  for (unsigned len = 0; len <= kMaxCodeLength; ++len) count[len] += count_low[len];
   count[0] = 0;
   const unsigned root_size = 1u << root;
 
@@ -188,57 +197,96 @@ BuildResult BuildTable(const uint8_t* lengths, unsigned n, const uint32_t* symbo
   if (!complete) std::fill(table, table + root_size, kInvalidEntry);
   if (max_length == 0) return BuildResult::kEmpty;
   if (!complete && max_length != 1) return BuildResult::kBad;  // incomplete
+  if (!complete) {
+    // One code of length 1: code 0, every even entry.
+    for (unsigned sym = 0; sym < n; ++sym) {
+      if (lengths[sym] == 0) continue;
+      const uint32_t e = symbol_entries[sym] + 1 + (1u << 8);
+      for (unsigned i = 0; i < root_size; i += 2) table[i] = e;
+    }
+    return BuildResult::kOk;
+  }
 
-  // Canonical codes: first code of each length.
+  // Canonical codes: the symbols in order of code length, then of value;
+  // the codes of each length count up from the first code of that length.
+  unsigned first[kMaxCodeLength + 2];
   unsigned next_code[kMaxCodeLength + 1];
+  first[0] = first[1] = 0;
   unsigned code = 0;
   for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
+    first[len + 1] = first[len] + count[len];
     code = (code + count[len - 1]) << 1;
     next_code[len] = code;
   }
+  // Symbols sorted by code length (0 at the end, unused), the two halves
+  // placed side by side: those below `half` first within each length.
+  uint16_t sorted[288 + 288];
+  {
+    unsigned at_low[kMaxCodeLength + 1], at[kMaxCodeLength + 1];
+    for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
+      at_low[len] = first[len];
+      at[len] = first[len] + count_low[len];
+    }
+    at_low[0] = 288;
+    at[0] = 288 + half;
+    for (unsigned i = 0; i < half; ++i) {
+      sorted[at_low[lengths[i]]++] = static_cast<uint16_t>(i);
+      sorted[at[lengths[half + i]]++] = static_cast<uint16_t>(half + i);
+    }
+    if (n & 1) sorted[at[lengths[n - 1]]++] = static_cast<uint16_t>(n - 1);
+  }
+  const auto reverse = [](unsigned c, unsigned len) {
+    return (kReverse8[c & 0xFF] << 8 | kReverse8[(c >> 8) & 0xFF]) >> (16 - len);
+  };
 
-  // Reversed code of every symbol; the width of each subtable is the length
-  // of its longest code less the root.
-  uint16_t reversed[288];
-  uint8_t sub_width[1u << kLiteralRoot] = {};
-  for (unsigned sym = 0; sym < n; ++sym) {
-    const unsigned len = lengths[sym];
-    if (len == 0) continue;
-    const unsigned c = next_code[len]++;
-    const unsigned r = (kReverse8[c & 0xFF] << 8 | kReverse8[(c >> 8) & 0xFF]) >> (16 - len);
-    reversed[sym] = static_cast<uint16_t>(r);
-    if (len > root) {
-      uint8_t& w = sub_width[r & (root_size - 1)];
-      w = std::max<uint8_t>(w, static_cast<uint8_t>(len - root));
+  // Codes of at most `root` bits, shortest first, into a table that doubles
+  // after each length: the entries of the codes placed so far then repeat
+  // in the new half, and each new code takes the one entry (among those
+  // filled so far) that no shorter code covers.
+  const unsigned short_max = std::min(max_length, root);
+  for (unsigned len = 1; len <= short_max; ++len) {
+    unsigned c = next_code[len];
+    for (unsigned k = first[len]; k < first[len + 1]; ++k, ++c) {
+      table[reverse(c, len)] = symbol_entries[sorted[k]] + len + (len << 8);
     }
+    if (len < root) std::memcpy(table + (1u << len), table, sizeof(uint32_t) << len);
   }
-  // Place the subtables after the root table.
+  for (unsigned len = short_max + 1; len < root; ++len) {
+    std::memcpy(table + (1u << len), table, sizeof(uint32_t) << len);
+  }
+  if (max_length <= root) return BuildResult::kOk;
+
+  // Longer codes. In canonical order they come grouped by their first
+  // `root` bits, the group's longest code last: each group gets a subtable,
+  // as wide as that code's length less the root, placed after the ones
+  // before it.
   unsigned used = root_size;
-  if (max_length > root) {
-    for (unsigned prefix = 0; prefix < root_size; ++prefix) {
-      const unsigned w = sub_width[prefix];
-      if (w == 0) continue;
-      if (used + (1u << w) > capacity) return BuildResult::kBad;
-      table[prefix] = MakeEntry(root, kLink, w, used);
-      used += 1u << w;
+  unsigned k = first[root + 1];
+  unsigned len = root + 1;
+  unsigned c = next_code[len];
+  const unsigned end = first[max_length + 1];
+  while (k < end && k == first[len + 1]) c = next_code[++len];  // lengths without codes
+  while (k < end) {
+    // The group of the code at k: find its last code (and so the width).
+    const unsigned top = c >> (len - root);
+    unsigned last_k = k, last_len = len;
+    for (unsigned k2 = k, len2 = len, c2 = c; k2 < end; ++k2, ++c2) {
+      while (k2 == first[len2 + 1]) c2 = next_code[++len2];
+      if (c2 >> (len2 - root) != top) break;
+      last_k = k2, last_len = len2;
     }
-  }
-  // Fill the entries.
-  for (unsigned sym = 0; sym < n; ++sym) {
-    const unsigned len = lengths[sym];
-    if (len == 0) continue;
-    const unsigned r = reversed[sym];
-    if (len <= root) {
-      const uint32_t e = symbol_entries[sym] | len;
-      for (unsigned i = r; i < root_size; i += 1u << len) table[i] = e;
-    } else {
-      const uint32_t link = table[r & (root_size - 1)];
-      const unsigned w = EntryExtra(link);
+    const unsigned w = last_len - root;
+    if (used + (1u << w) > capacity) return BuildResult::kBad;
+    table[reverse(top, root)] = root | w << 8 | kLinkFlag | used << 16;
+    uint32_t* const sub = table + used;
+    for (; k <= last_k; ++k, ++c) {
+      while (k == first[len + 1]) c = next_code[++len];
       const unsigned sub_len = len - root;
-      uint32_t* sub = table + EntryValue(link);
-      const uint32_t e = symbol_entries[sym] | sub_len;
-      for (unsigned i = r >> root; i < (1u << w); i += 1u << sub_len) sub[i] = e;
+      const uint32_t e = symbol_entries[sorted[k]] + sub_len + (sub_len << 8);
+      for (unsigned i = reverse(c, len) >> root; i < (1u << w); i += 1u << sub_len) sub[i] = e;
     }
+    used += 1u << w;
+    while (k < end && k == first[len + 1]) c = next_code[++len];
   }
   return BuildResult::kOk;
 }
@@ -268,23 +316,16 @@ const FixedTables& Fixed() {
 // ---------------------------------------------------------------------------
 // Handle and per-handle state
 
-// The bytes a fast match copy wrote past the match's end, as they were
-// before (see "Fast decoding loop").
-constexpr uint32_t kOvershoot = 40;
-constexpr uint32_t kTailSlots = 16;  // more than kOvershoot / 3 matches
-struct SavedTail {
-  uint32_t pos;  // output position of the match's end
-  uint8_t bytes[kOvershoot];
-};
-
 struct State {
-  SavedTail tails[kTailSlots];
   uint32_t literal_length[kLiteralTableSize];
   uint32_t distance[kDistanceTableSize];
   uint32_t code_length[kCodeLengthTableSize];
   uint8_t lengths[286 + 30];
   uint32_t high_water;  // bytes of the output buffer written by earlier blocks of the folder
   MszipStatus last_status;
+  // Bytes of the output buffer as they were before fast match copies wrote
+  // past the match's end, at their own positions (see "Fast decoding loop").
+  uint8_t saved[kMaxBlockSize];
 };
 
 struct Handle {
@@ -346,15 +387,20 @@ struct BitReader {
   }
   // True once a bit beyond the end of the input was consumed.
   bool PastEnd() const { return overread * 8 > count; }
-  // Decodes one entry of table (root bits wide).
+  // Looks up the entry of table (root bits wide) for the next code, taking
+  // off the bits of a link to a subtable but not the code's own.
   uint32_t Decode(const uint32_t* table, unsigned root) {
     uint32_t e = table[Peek(root)];
-    if (EntryKind(e) == kLink) {
+    if (e & kLinkFlag) {
       Drop(root);
-      e = table[EntryValue(e) + Peek(EntryExtra(e))];
+      e = table[EntryValue(e) + Peek(EntryCodeBits(e))];
     }
-    Drop(EntryBits(e));
     return e;
+  }
+  // Takes the bits of entry e (its code and extra bits); returns the extra bits.
+  uint32_t Consume(uint32_t e) {
+    const uint32_t v = Take(EntryBits(e));
+    return v >> EntryCodeBits(e);
   }
 };
 
@@ -368,7 +414,7 @@ class Inflater {
 
   MszipStatus Run();
   uint32_t Produced() const { return static_cast<uint32_t>(op_ - out_); }
-  void UndoOvershoot();
+  void RestoreAfterEnd();
 
  private:
   MszipStatus Fail() const { return bits_.PastEnd() ? MszipStatus::kTruncated : MszipStatus::kCorrupt; }
@@ -381,7 +427,7 @@ class Inflater {
   uint8_t* const out_;
   uint8_t* op_;
   uint8_t* const out_end_;
-  uint32_t tails_saved_ = 0;
+  uint32_t clobbered_end_ = 0;  // bytes from op_ to here are kept in State::saved
 };
 
 // Deflate blocks follow one another until one with BFINAL set has ended, or
@@ -476,7 +522,8 @@ MszipStatus Inflater::ReadDynamicTables() {
   while (i < total) {
     bits_.Refill();
     const uint32_t e = bits_.Decode(st_.code_length, kCodeLengthRoot);
-    if (EntryKind(e) != kCodeLength) return Fail();
+    bits_.Consume(e);
+    if (IsSpecial(e)) return Fail();
     const uint32_t sym = EntryValue(e);
     if (sym < 16) {
       lengths[i++] = static_cast<uint8_t>(sym);
@@ -561,12 +608,21 @@ inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
 
 // Copies n bytes of a match whose source lies (partly) before the start of
 // this block's output, at output position pos of out: byte by byte through
-// the buffer taken as a ring of 32768 bytes. Returns the new position.
-uint32_t CopyWrappedAt(uint8_t* out, uint32_t pos, uint32_t dist, uint32_t n) {
-  uint32_t src = (pos + kHistorySize - dist) % kHistorySize;
-  for (uint32_t k = 0; k < n; ++k) {
-    out[pos++] = out[src];
-    src = (src + 1) % kHistorySize;
+// the buffer taken as a ring of 32768 bytes. The source starts at or after
+// pos; below `clobbered_end` its bytes are read from `saved` (fast match
+// copies wrote over them), from there to the end of the ring and after the
+// wrap from out itself. Returns the new position.
+uint32_t CopyWrappedAt(uint8_t* out, const uint8_t* saved, uint32_t clobbered_end, uint32_t pos, uint32_t dist,
+                       uint32_t n) {
+  uint32_t src = pos + kHistorySize - dist;
+  for (uint32_t k = 0; k < n; ++k, ++src) {
+    if (src < clobbered_end) {
+      out[pos++] = saved[src];
+    } else if (src < kHistorySize) {
+      out[pos++] = out[src];
+    } else {
+      out[pos++] = out[src - kHistorySize];
+    }
   }
   return pos;
 }
@@ -588,12 +644,30 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // margin is used up; the checked loop of Inflater::Codes decodes the rest
 // exactly as it would have decoded everything.
 //
-// One refill (at least 56 bits) covers a length/distance pair (at most 48
-// bits) or two literals from the root table (at most 22 bits) followed by the
-// look-up of a third code; when that third code is not a root literal, one
-// more refill precedes it. An iteration writes at most two literals and a
-// match of 258 bytes, or three literals.
-constexpr ptrdiff_t kFastInput = 16;   // two refills of 8 bytes, each advancing at most 7
+// The entry for the next code is looked up as soon as the bits for it are
+// in the buffer (at least 11 valid bits), before the refill that follows, so
+// that the load overlaps the refill and the output of the current symbol.
+// An iteration starts with at least 56 bits in the buffer and decodes up to
+// three literals (at most 33 bits); when it meets a length, it refills unless
+// that is its first symbol, decodes the length and the distance (at most
+// 15 + 5 + 15 + 13 = 48 bits) and refills. Each iteration ends with a refill:
+// at most two refills of 8 bytes, the first advancing at most 7, and at most
+// two literals and a match of 258 bytes, or three literals, per iteration.
+//
+// Match copies here move whole 16- or 8-byte chunks and may write up to
+// kOvershoot bytes past the match's end. Those bytes belong to the previous
+// block until this block writes them: a match that reaches back into the
+// previous block, or the next block after a short one, may still read them.
+// So before each such copy the kOvershoot bytes after the match are saved at
+// their own positions in State::saved, unless an earlier copy already wrote
+// over some of them: then the bytes after those (whose originals are saved
+// already) are saved instead. The bytes written over but not yet rewritten
+// always lie from the output position to `clobbered_end`, within kOvershoot
+// bytes after it, and their originals are in State::saved; matches into the
+// previous block read them there, and at the end of the block they are put
+// back.
+constexpr uint32_t kOvershoot = 32;
+constexpr ptrdiff_t kFastInput = 16;
 constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
 
 enum class FastExit { kEndOfBlock, kCorrupt, kSlow };
@@ -603,145 +677,189 @@ struct FastState {
   uint64_t buf;
   unsigned count;
   uint8_t* op;
-  SavedTail* tails;
-  uint32_t tails_saved;  // saves so far; the last kTailSlots are kept
+  uint32_t clobbered_end;
 };
 
-// A match from at least 8 back, copied 8 bytes at a time: always the first
-// kOvershoot bytes, then more while the match goes on. Up to kOvershoot bytes
-// after the match are overwritten; the caller saved them.
-[[gnu::always_inline]] inline void CopyMatchOvershoot(uint8_t* op, uint32_t dist, uint32_t n) {
+// A match of n bytes from dist back, source wholly inside this block's
+// output. From at least 16 back: 16-byte chunks, at least two; from 8..15
+// back: 8-byte chunks, at least two; each chunk is final before it is read
+// again. One back: the byte repeated, 8 at a time. 2..7 back: exact copy.
+// Writes at most kOvershoot bytes past the match.
+[[gnu::always_inline]] inline void CopyMatchFast(uint8_t* op, uint32_t dist, uint32_t n) {
   const uint8_t* src = op - dist;
   uint8_t* const end = op + n;
-  static_assert(kOvershoot == 40);
-  std::memcpy(op, src, 8);
-  std::memcpy(op + 8, src + 8, 8);
-  std::memcpy(op + 16, src + 16, 8);
-  std::memcpy(op + 24, src + 24, 8);
-  std::memcpy(op + 32, src + 32, 8);
-  op += 40;
-  src += 40;
-  while (op < end) {
-    std::memcpy(op, src, 8);
-    op += 8;
-    src += 8;
+  if (dist >= 16) {
+    std::memcpy(op, src, 16);  // 16 or more apart: no overlap
+    std::memcpy(op + 16, src + 16, 16);
+    if (n > 32) {
+      op += 32;
+      src += 32;
+      do {
+        std::memcpy(op, src, 16);
+        op += 16;
+        src += 16;
+      } while (op < end);
+    }
+  } else if (dist >= 8) {
+    uint64_t w;
+    std::memcpy(&w, src, 8);
+    std::memcpy(op, &w, 8);
+    std::memcpy(&w, src + 8, 8);
+    std::memcpy(op + 8, &w, 8);
+    op += 16;
+    src += 16;
+    while (op < end) {
+      std::memcpy(&w, src, 8);
+      std::memcpy(op, &w, 8);
+      op += 8;
+      src += 8;
+    }
+  } else if (dist == 1) {
+    const uint64_t w = src[0] * uint64_t{0x0101010101010101};
+    std::memcpy(op, &w, 8);
+    std::memcpy(op + 8, &w, 8);
+    op += 16;
+    while (op < end) {
+      std::memcpy(op, &w, 8);
+      op += 8;
+    }
+  } else {
+    CopyMatch(op, dist, n);
   }
 }
 
-// Puts back the bytes at and after output position `end` that fast match
-// copies overwrote, so that they read as before the block began: they may be
-// history the next block of the folder refers to, or the source of a match
-// of this block that reaches into the previous one. Newest save first, so
-// that a save holding bytes an earlier copy overwrote is itself undone by
-// the earlier save. Matches have at least 3 bytes, so every copy that
-// reached past `end` is among the kept saves. All bytes from `end` on are
-// then as before the block, and the saves are done with.
-void UndoOvershoot(uint8_t* out, const SavedTail* tails, uint32_t& tails_saved, uint32_t end) {
-  const uint32_t kept = std::min(tails_saved, kTailSlots);
-  for (uint32_t k = 1; k <= kept; ++k) {
-    const SavedTail& tail = tails[(tails_saved - k) % kTailSlots];
-    if (tail.pos + kOvershoot <= end) break;
-    const uint32_t from = std::max(tail.pos, end);
-    std::memcpy(out + from, tail.bytes + (from - tail.pos), tail.pos + kOvershoot - from);
-  }
-  tails_saved = 0;
+// Bit buffer steps of the fast loop, on its local copies of the reader. Only
+// the low 6 bits of `count` are kept exact: entries are subtracted whole
+// (their low byte is the bit count), and the refill masks the rest off.
+[[gnu::always_inline]] inline void FastRefill(const uint8_t*& next, uint64_t& buf, uint32_t& count) {
+  buf |= BitReader::LoadWord(next) << (count & 63);
+  next += 7 - ((count >> 3) & 7);
+  count = (count & 63) | 56;
 }
-
-// Bit buffer steps of the fast loop, on its local copies of the reader.
-[[gnu::always_inline]] inline void FastRefill(const uint8_t*& next, uint64_t& buf, unsigned& count) {
-  buf |= BitReader::LoadWord(next) << count;
-  next += (63 - count) >> 3;
-  count |= 56;
-}
-[[gnu::always_inline]] inline void FastDrop(uint64_t& buf, unsigned& count, unsigned n) {
-  buf >>= n;
-  count -= n;
+[[gnu::always_inline]] inline void FastConsume(uint64_t& buf, uint32_t& count, uint32_t e) {
+  buf >>= e & 63;
+  count -= e;
 }
 [[gnu::always_inline]] inline uint32_t FastLow(uint64_t buf, unsigned n) {
   return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1));
 }
+// Value of a length or distance entry: base plus the extra bits, taken from
+// the bit buffer as it was before the entry was consumed. Code and extra
+// bits are at most 28, and the link flag above the code length is clear, so
+// the masks below change nothing; they let the compiler use the processor's
+// own masking of shift counts and bit indexes. With BMI2, bzhi keeps the bits
+// below the index held in the low byte of e.
+template <bool kBmi2>
+[[gnu::always_inline]] inline uint32_t FastValue(uint64_t before, uint32_t e) {
+  uint32_t bits = static_cast<uint32_t>(before);
+#if defined(__GNUC__) && defined(__x86_64__)
+  if constexpr (kBmi2) {
+    asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(bits), "r"(e));
+  } else {
+    bits &= (1u << (e & 31)) - 1;
+  }
+#else
+  bits &= (1u << (e & 31)) - 1;
+#endif
+  return EntryValue(e) + (bits >> ((e >> 8) & 31));
+}
 
+template <bool kBmi2>
 [[gnu::always_inline]] inline FastExit FastCodesBody(FastState& fs, const uint8_t* const in_end, uint8_t* const out,
                                                       uint8_t* const out_end, const uint32_t* literal_length,
-                                                      const uint32_t* distance, uint32_t high_water) {
+                                                      const uint32_t* distance, uint8_t* saved,
+                                                      uint32_t high_water) {
   constexpr uint64_t kLiteralMask = (1u << kLiteralRoot) - 1;
   constexpr uint64_t kDistanceMask = (1u << kDistanceRoot) - 1;
   const uint8_t* next = fs.next;
   uint64_t buf = fs.buf;
-  unsigned count = fs.count;
+  uint32_t count = fs.count;
   uint8_t* op = fs.op;
-  SavedTail* const tails = fs.tails;
-  uint32_t tails_saved = fs.tails_saved;
+  uint8_t* clobbered_end = out + fs.clobbered_end;
   FastExit exit = FastExit::kSlow;
-  while (in_end - next >= kFastInput && out_end - op >= kFastOutput) {
-    FastRefill(next, buf, count);
-    uint32_t e = literal_length[buf & kLiteralMask];
+  if (in_end - next < kFastInput + 8 || out_end - op < kFastOutput) return exit;
+  const uint8_t* const in_last = in_end - kFastInput;  // last start of an iteration
+  const uint8_t* const out_last = out_end - kFastOutput;
+  FastRefill(next, buf, count);  // one more than an iteration's, hence the 8
+  uint32_t e = literal_length[buf & kLiteralMask];
+  do {
+    // Here at least 56 bits are in the buffer and e is the next code's entry.
     if (IsLiteral(e)) {
-      FastDrop(buf, count, EntryBits(e));
-      *op++ = static_cast<uint8_t>(EntryValue(e));
+      FastConsume(buf, count, e);
+      *op++ = EntryLiteral(e);
       e = literal_length[buf & kLiteralMask];
       if (IsLiteral(e)) {
-        FastDrop(buf, count, EntryBits(e));
-        *op++ = static_cast<uint8_t>(EntryValue(e));
+        FastConsume(buf, count, e);
+        *op++ = EntryLiteral(e);
         e = literal_length[buf & kLiteralMask];
         if (IsLiteral(e)) {
-          FastDrop(buf, count, EntryBits(e));
-          *op++ = static_cast<uint8_t>(EntryValue(e));
+          FastConsume(buf, count, e);
+          *op++ = EntryLiteral(e);
+          e = literal_length[buf & kLiteralMask];  // at least 23 bits are left
+          FastRefill(next, buf, count);
           continue;
         }
       }
       FastRefill(next, buf, count);
     }
-    if (EntryKind(e) == kLink) {
-      FastDrop(buf, count, kLiteralRoot);
-      e = literal_length[EntryValue(e) + FastLow(buf, EntryExtra(e))];
+    if (IsSpecial(e)) {
+      if (e & kLinkFlag) {
+        FastConsume(buf, count, e);
+        e = literal_length[EntryValue(e) + FastLow(buf, EntryCodeBits(e))];
+        if (IsLiteral(e)) {
+          FastConsume(buf, count, e);
+          *op++ = EntryLiteral(e);
+          e = literal_length[buf & kLiteralMask];  // at least 41 bits are left
+          FastRefill(next, buf, count);
+          continue;
+        }
+      }
+      if (IsSpecial(e)) {
+        FastConsume(buf, count, e);
+        exit = e & kEndFlag ? FastExit::kEndOfBlock : FastExit::kCorrupt;
+        break;
+      }
     }
-    FastDrop(buf, count, EntryBits(e));
-    const uint32_t kind = EntryKind(e);
-    if (kind == kLiteral) {
-      *op++ = static_cast<uint8_t>(EntryValue(e));
-      continue;
-    }
-    if (kind != kLength) {
-      exit = kind == kEndOfBlock ? FastExit::kEndOfBlock : FastExit::kCorrupt;
-      break;
-    }
-    const uint32_t length = EntryValue(e) + FastLow(buf, EntryExtra(e));
-    FastDrop(buf, count, EntryExtra(e));
+    // A length and a distance: at most 48 bits.
+    uint64_t before = buf;
+    FastConsume(buf, count, e);
+    const uint32_t length = FastValue<kBmi2>(before, e);
 
-    e = distance[buf & kDistanceMask];
-    if (EntryKind(e) == kLink) {
-      FastDrop(buf, count, kDistanceRoot);
-      e = distance[EntryValue(e) + FastLow(buf, EntryExtra(e))];
+    uint32_t d = distance[buf & kDistanceMask];
+    if (IsSpecial(d)) {
+      if (d & kLinkFlag) {
+        FastConsume(buf, count, d);
+        d = distance[EntryValue(d) + FastLow(buf, EntryCodeBits(d))];
+      }
+      if (IsSpecial(d)) {
+        FastConsume(buf, count, d);
+        exit = FastExit::kCorrupt;
+        break;
+      }
     }
-    FastDrop(buf, count, EntryBits(e));
-    if (EntryKind(e) != kDistance) {
-      exit = FastExit::kCorrupt;
-      break;
-    }
-    const uint32_t dist = EntryValue(e) + FastLow(buf, EntryExtra(e));
-    FastDrop(buf, count, EntryExtra(e));
+    before = buf;
+    FastConsume(buf, count, d);
+    const uint32_t dist = FastValue<kBmi2>(before, d);
+    FastRefill(next, buf, count);
+    e = literal_length[buf & kLiteralMask];
 
     const uint32_t pos = static_cast<uint32_t>(op - out);
-    if (dist >= 8 && dist <= pos) {
-      SavedTail& tail = tails[tails_saved++ % kTailSlots];
-      tail.pos = pos + length;
-      std::memcpy(tail.bytes, op + length, kOvershoot);
-      CopyMatchOvershoot(op, dist, length);
-      op += length;
-    } else if (dist <= pos) {
-      CopyMatch(op, dist, length);
-      op += length;
+    if (dist <= pos) {
+      uint8_t* const end = op + length;
+      uint8_t* const keep = std::max(end, clobbered_end);
+      std::memcpy(saved + (keep - out), keep, kOvershoot);
+      clobbered_end = end + kOvershoot;  // never less than before: end is at least op
+      CopyMatchFast(op, dist, length);
+      op = end;
     } else {
       if (!WrappedSourceWritten(pos, dist, length, high_water)) {
         exit = FastExit::kCorrupt;
         break;
       }
-      UndoOvershoot(out, tails, tails_saved, pos);  // the source lies at and after pos
-      op = out + CopyWrappedAt(out, pos, dist, length);
+      op = out + CopyWrappedAt(out, saved, static_cast<uint32_t>(clobbered_end - out), pos, dist, length);
     }
-  }
-  fs = {next, buf, count, op, tails, tails_saved};
+  } while (next <= in_last && op <= out_last);
+  fs = {next, buf, count & 63, op, static_cast<uint32_t>(clobbered_end - out)};
   return exit;
 }
 
@@ -749,16 +867,18 @@ void UndoOvershoot(uint8_t* out, const SavedTail* tails, uint32_t& tails_saved, 
 // whose shifts and bit masks by a count in a register take one instruction.
 // The choice is made once per process.
 using FastCodesFn = FastExit (*)(FastState&, const uint8_t*, uint8_t*, uint8_t*, const uint32_t*, const uint32_t*,
-                                 uint32_t);
+                                 uint8_t*, uint32_t);
 FastExit FastCodesGeneric(FastState& fs, const uint8_t* in_end, uint8_t* out, uint8_t* out_end,
-                          const uint32_t* literal_length, const uint32_t* distance, uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, high_water);
+                          const uint32_t* literal_length, const uint32_t* distance, uint8_t* saved,
+                          uint32_t high_water) {
+  return FastCodesBody<false>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 #if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint8_t* in_end, uint8_t* out,
                                                        uint8_t* out_end, const uint32_t* literal_length,
-                                                       const uint32_t* distance, uint32_t high_water) {
-  return FastCodesBody(fs, in_end, out, out_end, literal_length, distance, high_water);
+                                                       const uint32_t* distance, uint8_t* saved,
+                                                       uint32_t high_water) {
+  return FastCodesBody<true>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 FastCodesFn ChooseFastCodes() { return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric; }
 #else
@@ -766,19 +886,24 @@ FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
 #endif
 const FastCodesFn kFastCodes = ChooseFastCodes();
 
-void Inflater::UndoOvershoot() { cab::UndoOvershoot(out_, st_.tails, tails_saved_, Produced()); }
+// Puts back what fast match copies wrote after the block's last byte (see
+// "Fast decoding loop").
+void Inflater::RestoreAfterEnd() {
+  const uint32_t pos = Produced();
+  if (clobbered_end_ > pos) std::memcpy(out_ + pos, st_.saved + pos, clobbered_end_ - pos);
+}
 
 // Huffman-coded data: literals, end of block, and length/distance pairs.
 MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full) {
   const uint32_t high_water = st_.high_water;
-  {
-    FastState fs{bits_.next, bits_.buf, bits_.count, op_, st_.tails, tails_saved_};
-    const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, high_water);
+  if (bits_.end - bits_.next >= kFastInput + 8 && out_end_ - op_ >= kFastOutput) {
+    FastState fs{bits_.next, bits_.buf, bits_.count, op_, clobbered_end_};
+    const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, st_.saved, high_water);
     bits_.next = fs.next;
     bits_.buf = fs.buf;
     bits_.count = fs.count;
     op_ = fs.op;
-    tails_saved_ = fs.tails_saved;
+    clobbered_end_ = fs.clobbered_end;
     // Within the fast loop no bit came from past the end of the input.
     if (exit == FastExit::kEndOfBlock) return MszipStatus::kDone;
     if (exit == FastExit::kCorrupt) return Fail();
@@ -786,9 +911,9 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
   for (;;) {
     bits_.Refill();
     uint32_t e = bits_.Decode(literal_length, kLiteralRoot);
-    const uint32_t kind = EntryKind(e);
-    if (kind == kLiteral) {
-      *op_++ = static_cast<uint8_t>(EntryValue(e));
+    if (IsLiteral(e)) {
+      bits_.Consume(e);
+      *op_++ = EntryLiteral(e);
       if (op_ == out_end_) {
         full = true;
         return MszipStatus::kDone;
@@ -796,8 +921,9 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       // At least 41 bits are left: enough for one more literal/length code
       // (its extra bits and the distance come after a refill below).
       e = bits_.Decode(literal_length, kLiteralRoot);
-      if (EntryKind(e) == kLiteral) {
-        *op_++ = static_cast<uint8_t>(EntryValue(e));
+      if (IsLiteral(e)) {
+        bits_.Consume(e);
+        *op_++ = EntryLiteral(e);
         if (op_ == out_end_) {
           full = true;
           return MszipStatus::kDone;
@@ -806,14 +932,13 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       }
       bits_.Refill();
     }
-    const uint32_t kind2 = EntryKind(e);
-    if (kind2 == kEndOfBlock) return MszipStatus::kDone;
-    if (kind2 != kLength) return Fail();
-    const uint32_t length = EntryValue(e) + bits_.Take(EntryExtra(e));
+    const uint32_t length = EntryValue(e) + bits_.Consume(e);
+    if (e & kEndFlag) return MszipStatus::kDone;
+    if (IsSpecial(e)) return Fail();
 
     e = bits_.Decode(distance, kDistanceRoot);
-    if (EntryKind(e) != kDistance) return Fail();
-    const uint32_t dist = EntryValue(e) + bits_.Take(EntryExtra(e));
+    const uint32_t dist = EntryValue(e) + bits_.Consume(e);
+    if (IsSpecial(e)) return Fail();
 
     const uint32_t pos = static_cast<uint32_t>(op_ - out_);
     const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(out_end_ - op_));
@@ -824,8 +949,7 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       // Reaches into the previous block: the source bytes up to the end of
       // the buffer must all have been written by earlier blocks of this folder.
       if (!WrappedSourceWritten(pos, dist, n, high_water)) return Fail();
-      UndoOvershoot();  // the source lies at and after pos
-      op_ = out_ + CopyWrappedAt(out_, pos, dist, n);
+      op_ = out_ + CopyWrappedAt(out_, st_.saved, clobbered_end_, pos, dist, n);
     }
     if (op_ == out_end_) {
       full = true;
@@ -876,7 +1000,7 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
   }
   Inflater inflater(st, in + 2, in_size - 2, out, limit);
   const MszipStatus status = inflater.Run();
-  inflater.UndoOvershoot();
+  inflater.RestoreAfterEnd();
   const uint32_t produced = inflater.Produced();
   st.high_water = std::max(st.high_water, produced);
   st.last_status = status;

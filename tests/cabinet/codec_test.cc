@@ -252,6 +252,46 @@ TEST(CodecTest, MszipShortDistancesRepeatTheirPattern) {
   }
 }
 
+// One stream with 0..32 spare input bytes after its end and with output
+// limits at and below its length: the checked loop takes over from the fast
+// one at every point near the end, and the output, and the buffer after it,
+// come out the same.
+TEST(CodecTest, MszipEndsAlikeWhereverTheFastLoopStops) {
+  Bits b;
+  b.Put(1, 1), b.Put(1, 2);
+  std::string want;
+  for (uint32_t i = 0; i < 300; ++i) {
+    if (i % 3 == 0 || want.size() < 16) {
+      const char c = static_cast<char>('a' + i % 26);
+      b.Literal(static_cast<uint8_t>(c)), want += c;
+    } else {
+      const uint32_t length = 3 + i % 8, dist = 1 + i % 16;
+      b.Match(length, dist);
+      for (uint32_t k = 0; k < length; ++k) want += want[want.size() - dist];
+    }
+  }
+  const std::vector<uint8_t> ended = b.End();
+  const std::vector<uint8_t> stream(ended.begin(), ended.end() - 32);  // without the spare bytes
+  const auto size = static_cast<uint32_t>(want.size());
+  for (const uint32_t spare : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 23u, 24u, 25u, 32u}) {
+    for (const uint32_t limit : {32768u, size, size - 1, size - 33, size - 300}) {
+      SCOPED_TRACE(::testing::Message() << spare << " spare bytes, limit " << limit);
+      std::vector<uint8_t> block(stream.size() + spare, 0);
+      std::copy(stream.begin(), stream.end(), block.begin());
+      void* h = nullptr;
+      uint32_t min_input = 0, got = limit;
+      ASSERT_EQ(kMszipCodec.create(0, nullptr, TestAlloc(), TestFree(), &min_input, &h), kCodecOk);
+      std::vector<uint8_t> out(32768, 0x5A);
+      ASSERT_EQ(kMszipCodec.decompress(h, block.data(), static_cast<uint32_t>(block.size()), out.data(), &got),
+                kCodecOk);
+      ASSERT_EQ(got, std::min(limit, size));
+      EXPECT_EQ(std::string(out.begin(), out.begin() + got), want.substr(0, got));
+      EXPECT_TRUE(std::all_of(out.begin() + got, out.end(), [](uint8_t v) { return v == 0x5A; }));
+      EXPECT_EQ(kMszipCodec.destroy(h), kCodecOk);
+    }
+  }
+}
+
 // A dynamic block whose distance code is a single code of length 1, or
 // empty, after one whose distance code was complete: the unused code, and
 // any match at all, are errors (the earlier tables do not show through).
