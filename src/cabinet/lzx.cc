@@ -492,6 +492,7 @@ __attribute__((target("bmi2"))) Step DecodeCodesBmi2(LzxDecoder* d, BitReader& b
 }
 template <bool kAlignedBlock>
 DecodeCodesFn ChooseDecodeCodes() {
+  __builtin_cpu_init();  // may run before the run-time library's own constructors
   return __builtin_cpu_supports("bmi2") ? DecodeCodesBmi2<kAlignedBlock> : DecodeCodesGeneric<kAlignedBlock>;
 }
 #else

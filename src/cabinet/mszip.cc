@@ -880,7 +880,10 @@ __attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint
                                                        uint32_t high_water) {
   return FastCodesBody<true>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
-FastCodesFn ChooseFastCodes() { return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric; }
+FastCodesFn ChooseFastCodes() {
+  __builtin_cpu_init();  // may run before the run-time library's own constructors
+  return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric;
+}
 #else
 FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
 #endif
