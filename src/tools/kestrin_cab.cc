@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -222,16 +223,25 @@ Header ReadHeader(cab::HFDI hfdi, const std::string& path) {
   return header;
 }
 
+// What tells two names of one file apart from two files: device and inode
+// where the file system gives them; the C runtime on Windows gives no inode,
+// so there the path in lower case.
+std::string FileIdentity(const std::string& path, const struct stat& st) {
+  if (st.st_ino != 0) return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  std::string id = path;
+  for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return id;
+}
+
 // The cabinet `name` beside the others in `dir` (see SiblingCabinetPath);
 // empty if there is none that may be read.
-std::string FindSibling(const std::string& dir, const std::string& name,
-                        std::pair<dev_t, ino_t>* id) {
+std::string FindSibling(const std::string& dir, const std::string& name, std::string* id) {
   std::string path;
   std::string why;
   if (!SiblingCabinetPath(dir, name, &path, &why)) return {};
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  *id = {st.st_dev, st.st_ino};
+  *id = FileIdentity(path, st);
   return path;
 }
 
@@ -241,9 +251,9 @@ std::vector<std::string> CabinetSet(const std::string& path) {
   Decoder decoder;
   std::vector<std::string> chain{path};
   if (decoder.get() == nullptr) return chain;
-  std::set<std::pair<dev_t, ino_t>> seen;
+  std::set<std::string> seen;
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) seen.insert({st.st_dev, st.st_ino});
+  if (stat(path.c_str(), &st) == 0) seen.insert(FileIdentity(path, st));
   std::string dir, name;
   SplitPath(path, &dir, &name);
 
@@ -252,7 +262,7 @@ std::vector<std::string> CabinetSet(const std::string& path) {
   for (int i = 0; i < kMaxCabinetsInSet; ++i) {
     const Header header = ReadHeader(decoder.get(), current);
     if (!header.ok || !(header.flags & 0x0001)) break;
-    std::pair<dev_t, ino_t> id;
+    std::string id;
     const std::string prev = FindSibling(dir, header.prev, &id);
     if (prev.empty() || !seen.insert(id).second || !ReadHeader(decoder.get(), prev).ok) break;
     before.push_back(prev);
@@ -265,7 +275,7 @@ std::vector<std::string> CabinetSet(const std::string& path) {
   for (int i = 0; i < kMaxCabinetsInSet; ++i) {
     const Header header = ReadHeader(decoder.get(), current);
     if (!header.ok || !(header.flags & 0x0002)) break;
-    std::pair<dev_t, ino_t> id;
+    std::string id;
     const std::string next = FindSibling(dir, header.next, &id);
     if (next.empty() || !seen.insert(id).second) break;
     chain.push_back(next);
