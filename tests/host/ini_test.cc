@@ -1,5 +1,6 @@
-// The INI engine and IniFile: writes that change only their lines, and what
-// IniFile does with the file on disk.
+// The INI engine and IniFile: writes of values one key at a time (SetValue)
+// and many at once (SetValues) that change only their lines, and what IniFile
+// does with the file on disk.
 #include "host/ini_file.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/ini_document.h"
 #include "support/temp_dir.h"
@@ -17,6 +20,54 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFileOrDie;
 using testing::WriteFileOrDie;
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+struct tBulkCase {
+  const char* name;
+  std::string file;
+  std::string section;
+  Entries entries;
+  std::string expected;  // the file after the writes
+};
+
+const tBulkCase kBulkCases[] = {
+    {"NewFile", "", "S", {{"A", "1"}, {"B", "2"}}, "[S]\r\nA=1\r\nB=2\r\n"},
+    {"NewSectionWithTheFilesLineEnd", "[T]\r\nx=1\r\n", "S", {{"A", "1"}}, "[T]\r\nx=1\r\n[S]\r\nA=1\r\n"},
+    {"UpdateInPlaceKeepsSpelling", "[s]\n  key = old ; c\nOther=2\n", "S", {{"KEY", "new"}},
+     "[s]\n  key = new\nOther=2\n"},
+    {"UnchangedValue", "[S]\nA=1\n", "S", {{"a", "1"}}, "[S]\nA=1\n"},
+    {"KeylessLineGetsAValue", "[S]\n  flag\n", "S", {{"FLAG", "on"}}, "[S]\n  flag=on\n"},
+    {"NewKeysBeforeTrailingBlanks", "[S]\nA=1\n\n\n[T]\nB=2\n", "S", {{"C", "3"}, {"D", "4"}},
+     "[S]\nA=1\nC=3\nD=4\n\n\n[T]\nB=2\n"},
+    {"SameKeyTwiceLastWins", "[S]\n", "S", {{"N", "1"}, {" n ", "2"}, {"A", "x"}, {"A", "  y"}}, "[S]\nN=2\nA=y\n"},
+    {"FirstOfDuplicateSectionsAndKeys", "[S]\nA=1\nA=2\n[S]\nA=3\n", "S", {{"A", "9"}}, "[S]\nA=9\nA=2\n[S]\nA=3\n"},
+    {"LastLineWithoutLineEnd", "[S]\nA=1", "S", {{"B", "2"}}, "[S]\nA=1\nB=2\n"},
+    {"EmptySectionBody", "[S]\n[T]\n", " S ", {{"A", "1"}, {"B", ""}}, "[S]\nA=1\nB=\n[T]\n"},
+    {"NothingToWrite", "[S]\nA=1\n", "S", {}, "[S]\nA=1\n"},
+};
+
+// SetValue one key at a time gives the expected file; SetValues all at once agrees.
+TEST(SetValuesTest, AgreesWithOneKeyAtATime) {
+  for (const tBulkCase& c : kBulkCases) {
+    SCOPED_TRACE(c.name);
+    IniDocument one_by_one = IniDocument::Parse(c.file);
+    bool changed = false;
+    for (const auto& [key, value] : c.entries) changed |= one_by_one.SetValue(c.section, key, value);
+    EXPECT_EQ(one_by_one.Serialize(), c.expected);
+    IniDocument bulk = IniDocument::Parse(c.file);
+    EXPECT_EQ(bulk.SetValues(c.section, c.entries), changed);
+    EXPECT_EQ(bulk.Serialize(), c.expected);
+  }
+}
+
+TEST(SetValuesTest, ManyKeysStayLinear) {
+  IniDocument doc;
+  Entries entries;
+  for (int i = 0; i < 200000; ++i) entries.emplace_back(std::to_string(i).insert(0, 1, 'K'), "v");
+  EXPECT_TRUE(doc.SetValues("S", entries));
+  EXPECT_EQ(doc.KeyNames("S").size(), entries.size());
+}
 
 // Adding and replacing values is in SetValuesTest; here deletes and odd files.
 TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
