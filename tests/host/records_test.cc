@@ -110,23 +110,21 @@ TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
   EXPECT_EQ(registry.entries().at("CPU 1"), "cpu1.ini");
   EXPECT_EQ(registry.entries().at("Io2"), "IO2.INI");
   EXPECT_TRUE(registry.Contains("io2"));
-  EXPECT_FALSE(registry.Contains("Beyond"));  // past Count
-  EXPECT_FALSE(registry.Contains("NOPE"));
-  EXPECT_FALSE(registry.Contains("cpu"));
+  // "Beyond" is past Count.
+  for (const char* name : {"Beyond", "NOPE", "cpu"}) EXPECT_FALSE(registry.Contains(name)) << name;
 }
 
 // A damaged "Count": Register numbers from it as it stands (`number`, the
 // key written and the Module1 kept), and numbers
 // below the count without a key hold the empty name.
 TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
-  struct Case {
+  const struct {
     const char* what;
     std::string section;
     bool holds_empty;
     int number;
     std::string numbered_key, kept_module1;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"negative count", "Count=-3\nModule1=A\nA=A.INI\n", false, -2, "Module-2", "A"},
       {"count absent", "", false, 1, "Module1", "B"},
       {"count below the keys present", "Count=1\nModule1=A\nModule2=C\n", false, 2, "Module2", "A"},
@@ -136,7 +134,7 @@ TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
       {"every number has its key", "Count=2\nModule1=A\nModule2=C\n", false, 0, "", ""},
       {"count below the keys", "Count=1\nModule1=A\nModule2=\n", false, 0, "", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFileOrDie(Path(), "[Modules]\n" + c.section);
     ModuleRegistry registry(Path());
