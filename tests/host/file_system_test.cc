@@ -203,9 +203,9 @@ TEST_F(FileSystemTest, DeleteWhatThePathNames) {
   chmod((src() / "sub" / "deeper").c_str(), 0555);
   chmod((src() / "sub" / "a.htm").c_str(), 0444);
   FsError error;
-  EXPECT_EQ(DeleteFiles(S(src() / "NOEXT"), &error), 1) << error.text;
-  EXPECT_EQ(DeleteFiles(S(src() / "*.TXT"), &error), 1) << error.text;
-  EXPECT_EQ(DeleteFiles(S(src() / "*.none"), &error), 1) << error.text;
+  for (const char* name : {"NOEXT", "*.TXT", "*.none"}) {
+    EXPECT_EQ(DeleteFiles(S(src() / name), &error), 1) << name << ": " << error.text;
+  }
   EXPECT_EQ(Tree(src()), (Strings{"empty/", "hw.ini=[OEMDriverDisk]\n", "sub/", "sub/a.htm=a",
                                 "sub/deeper/", "sub/deeper/b.htm=bb", "sub/link/"}));
   // "*.*" empties the folder, read-only entries and links included; the
@@ -217,14 +217,12 @@ TEST_F(FileSystemTest, DeleteWhatThePathNames) {
   EXPECT_FALSE(fs::exists(src()));
   for (const std::string& path : {S(src() / "gone.txt"), S(src() / "*.*"), std::string(),
                                   std::string("/"), std::string("/*.*")}) {
-    error = {};
-    EXPECT_EQ(DeleteFiles(path, &error), 0) << path;
+    EXPECT_EQ(DeleteFiles(path, &(error = {})), 0) << path;
     EXPECT_FALSE(error.text.empty()) << path;
   }
   Put(src() / "f.txt", "x");
   fs::create_directories(src() / "folder");
-  EXPECT_FALSE(DeleteSingleFile(S(src() / "folder")));
-  EXPECT_FALSE(DeleteSingleFile(S(src() / "*.txt")));
+  for (const char* name : {"folder", "*.txt"}) EXPECT_FALSE(DeleteSingleFile(S(src() / name))) << name;
   EXPECT_TRUE(DeleteSingleFile(S(src() / "F.txt")));
   EXPECT_FALSE(fs::exists(src() / "f.txt"));
 }
@@ -345,7 +343,7 @@ TEST_F(FileSystemTest, LiteralNamesNameOneEntryPatternsStillMatch) {
   }
 }
 
-TEST_F(FileSystemTest, LiteralNamesAndEmptyDestinationsFailWhereAPatternWouldNot) {
+TEST_F(FileSystemTest, LiteralNamesEmptyDestinationsAndFifosFailWhereAPatternWouldNot) {
   MakeLiterals();
   // "w*.txt" would match nothing as a pattern (a success); as a literal name
   // it names a missing file.
@@ -362,10 +360,8 @@ TEST_F(FileSystemTest, LiteralNamesAndEmptyDestinationsFailWhereAPatternWouldNot
   fs::create_directories(src() / "only" / "tmp");
   EXPECT_EQ(CopyFilesChecked(S(src() / "only" / "*.*"), "", 0, 1), 0);
   EXPECT_EQ(CopyFilesChecked(S(src() / "only" / "*.*"), "", 0, 0), 0);
-}
 
-TEST_F(FileSystemTest, SpecialFilesAreNotCopiedAndNothingWaits) {
-  MakeLiterals();
+  // A FIFO is no regular file, and nothing waits on it.
   const fs::path fifo = src() / "pipe.cab";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   // Alone, and inside a folder copied whole: the FIFO is refused, the rest
