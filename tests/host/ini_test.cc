@@ -286,7 +286,7 @@ TEST_F(IniFileTest, WriterKilledBeforeRenameLeavesOldFile) {
 
 // Out of room (the file-size limit standing in for a full disk): the write
 // fails, the old file stays, no temporary file is left.
-TEST_F(IniFileTest, FailedWriteLeavesTheOldFile) {
+TEST_F(IniFileTest, FailedWritesLeaveTheOldFile) {
   const std::string path = tmp_.Sub("full.ini");
   WriteFileOrDie(path, "[S]\nk=old\n");
   const pid_t child = Fork([&] {
@@ -299,10 +299,22 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFile) {
   EXPECT_EQ(ExitStatus(child), 0);
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nk=old\n");
   EXPECT_TRUE(Temporaries().empty());
+  // A temporary name in use (a folder, which the clean-up of dead writers'
+  // files leaves) is skipped for the next; after 101 more tries the write fails.
+  const std::string busy_path = tmp_.Sub("busy.ini");
+  const std::string prefix = ".busy.ini.tmp-" + std::to_string(::getpid()) + "-";
+  for (int i = 0; i <= 100; ++i) fs::create_directory(tmp_.path() / (prefix + std::to_string(i)));
+  ASSERT_TRUE(WriteFileAtomically(busy_path, "first").ok());
+  fs::create_directory(tmp_.path() / (prefix + "101"));
+  const FileResult busy = WriteFileAtomically(busy_path, "second");
+  EXPECT_EQ(busy.error, FileError::kWriteFailed);
+  EXPECT_NE(busy.message.find("temporary"), std::string::npos) << busy.message;
+  EXPECT_EQ(ReadFileOrDie(busy_path), "first");
 }
 
 // Through a link, the real file is replaced and keeps its mode; the lock
-// lies beside it. A new file gets 0666 less the umask.
+// lies beside it. A new file gets 0666 less the umask; a dangling link gets
+// its target.
 TEST_F(IniFileTest, RewriteKeepsTheModeAndTheLink) {
   const std::string real = tmp_.Sub("real.ini");
   WriteFileOrDie(real, "old");
@@ -317,23 +329,7 @@ TEST_F(IniFileTest, RewriteKeepsTheModeAndTheLink) {
   ::umask(mask);
   ASSERT_TRUE(WriteFileAtomically(tmp_.Sub("fresh.ini"), "x").ok());
   EXPECT_EQ(fs::status(tmp_.path() / "fresh.ini").permissions(), fs::perms(0666 & ~mask));
-}
 
-// A temporary name in use (a folder, which the clean-up of dead writers'
-// files leaves) is skipped for the next; after 101 more tries the write fails.
-TEST_F(IniFileTest, TemporaryNamesInUseAreSkippedUpToALimit) {
-  const std::string path = tmp_.Sub("busy.ini");
-  const std::string prefix = ".busy.ini.tmp-" + std::to_string(::getpid()) + "-";
-  for (int i = 0; i <= 100; ++i) fs::create_directory(tmp_.path() / (prefix + std::to_string(i)));
-  ASSERT_TRUE(WriteFileAtomically(path, "first").ok());
-  fs::create_directory(tmp_.path() / (prefix + "101"));
-  const FileResult busy = WriteFileAtomically(path, "second");
-  EXPECT_EQ(busy.error, FileError::kWriteFailed);
-  EXPECT_NE(busy.message.find("temporary"), std::string::npos) << busy.message;
-  EXPECT_EQ(ReadFileOrDie(path), "first");
-}
-
-TEST_F(IniFileTest, KeptContentWritesNothingAndDanglingLinksGetTheirTarget) {
   // An edit that keeps the content writes nothing, not even a new file.
   EXPECT_TRUE(UpdateFileLocked(tmp_.Sub("untouched"), [](std::string&, bool) { return EditAction::kKeep; }).ok());
   EXPECT_FALSE(fs::exists(tmp_.path() / "untouched"));

@@ -115,9 +115,7 @@ TEST_F(RegistryFileTest, MissingStoreReadsEmptyAndIsCreatedOnWrite) {
   EXPECT_EQ(ReadFileOrDie(path_), kHeader + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\X]\n@=\"-42\"\n");
   ::chmod(path_.c_str(), 0600);
   EXPECT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "SOFTWARE\\Y", path_).SetString("y"));
-  struct stat st;
-  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(path_).permissions(), std::filesystem::perms(0600));
   EXPECT_FALSE(CRegistryKey(RegistryRoot::kLocalMachine, "A", tmp_.Sub("nodir/r.reg")).SetString("x"));
   // GetInt reads leading digits like atoi, of a text of at most 15 characters.
   for (const auto& [stored, expected] : std::vector<std::pair<std::string, int>>{

@@ -129,8 +129,7 @@ TEST(SafePathTest, RefusesNamesThatLeaveTheFolder) {
       "a\\. .\\b", "C:x", "C:\\x", "c:/x", "a\\b:c", "\\\\server\\share", "\\x", "/etc/passwd",
       "//x", "a\\*.ini", "a?b", "a|b", "a<b", "a\"b", "a\tb", std::string("a\0b", 3)};
   for (const std::string& name : refused) {
-    std::string relative = "stale";
-    std::string reason;
+    std::string relative = "stale", reason;
     EXPECT_FALSE(SafeRelativePath(name, &relative, &reason)) << "\"" << name << "\"";
     EXPECT_TRUE(relative.empty()) << "\"" << name << "\"";
     EXPECT_FALSE(reason.empty()) << "\"" << name << "\"";
@@ -145,8 +144,7 @@ TEST(SafePathTest, RefusesNamesThatLeaveTheFolder) {
                   {".hidden", ".hidden"}, {"..a", "..a"}, {"a..b", "a..b"},
                   {"\xe4nderung.ini", "\xe4nderung.ini"}};
   for (const auto& c : accepted) {
-    std::string relative;
-    std::string reason;
+    std::string relative, reason;
     EXPECT_TRUE(SafeRelativePath(c.name, &relative, &reason)) << c.name << ": " << reason;
     EXPECT_EQ(relative, c.relative) << c.name;
   }
