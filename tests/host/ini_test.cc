@@ -156,16 +156,13 @@ class IniFileTest : public ::testing::Test {
   testing::ScopedTempDir tmp_;
 };
 
-// GetInt and GetString are replayed in the oracle; here what it leaves out.
-TEST_F(IniFileTest, LongValuesAndAMissingFile) {
+// GetInt and GetString are replayed in the oracle; here what it leaves out
+// (a long value, a zero without the missing-file default) and the section readers.
+TEST_F(IniFileTest, LongValuesAndSectionReadersSplitAsTheCallersExpect) {
   const std::string long_value(70000, 'y');
-  const IniFile ini(Make("[S]\nzero=0\nlong=" + long_value + "\n"));
-  EXPECT_EQ(ini.GetString("s", "LONG"), long_value);
-  EXPECT_EQ(ini.GetInt("S", "zero", true), 0);
-  EXPECT_EQ(IniFile(tmp_.Sub("missing.ini")).GetInt("S", "zero", true), -1);
-}
-
-TEST_F(IniFileTest, SectionReadersSplitAsTheCallersExpect) {
+  const IniFile long_ini(Make("[S]\nzero=0\nlong=" + long_value + "\n", "long.ini"));
+  EXPECT_EQ(long_ini.GetString("s", "LONG"), long_value);
+  EXPECT_EQ(long_ini.GetInt("S", "zero", true), 0);
   const IniFile ini(Make("[S]\na = 1 = 2\ndelete\nKey=upper\nkey=lower\ndup=first\ndup=second\n"
                          "; comment=x\nq=\"kept\"\n\n[T]\nt=1\n"));
   // Split at the first "="; lines without "=" and comments skipped; later duplicates win.
@@ -200,6 +197,7 @@ TEST_F(IniFileTest, FailuresAreToldApartAndLeaveTheFile) {
   const IniFile missing(tmp_.Sub("nothere.ini"));
   EXPECT_EQ(missing.GetString("S", "k"), "");
   EXPECT_EQ(missing.LastStatus(), IniStatus::kFileMissing);
+  EXPECT_EQ(missing.GetInt("S", "zero", true), -1);
   fs::create_directory(tmp_.path() / "folder.ini");
   const IniFile folder(tmp_.Sub("folder.ini"));
   EXPECT_EQ(folder.GetString("S", "k"), "");
