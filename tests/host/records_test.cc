@@ -1,5 +1,7 @@
 // What Korvane keeps about installations: the installation record (time
-// stamps, newest entry) and the module registry MODULES.INI.
+// stamps, newest entry) and the module registry MODULES.INI; and the product
+// environment and settings module over a sandbox laid out by
+// scripts/make-sandbox, with the refusal to start without a Korvane.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,13 +14,21 @@
 #include "host/ini_file.h"
 #include "host/install_record.h"
 #include "host/module_registry.h"
+#include "host/product_env.h"
+#include "host/registry_key.h"
+#include "host/settings.h"
+#include "support/sandbox.h"
 #include "support/temp_dir.h"
 
 namespace kestrin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MakeSandbox;
 using testing::ReadFileOrDie;
+using testing::Sandbox;
+using testing::ScopedEnv;
+using testing::ScopedSandboxEnv;
 using testing::ScopedTempDir;
 using testing::WriteFileOrDie;
 
@@ -110,23 +120,21 @@ TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
   EXPECT_EQ(registry.entries().at("CPU 1"), "cpu1.ini");
   EXPECT_EQ(registry.entries().at("Io2"), "IO2.INI");
   EXPECT_TRUE(registry.Contains("io2"));
-  EXPECT_FALSE(registry.Contains("Beyond"));  // past Count
-  EXPECT_FALSE(registry.Contains("NOPE"));
-  EXPECT_FALSE(registry.Contains("cpu"));
+  // "Beyond" is past Count.
+  for (const char* name : {"Beyond", "NOPE", "cpu"}) EXPECT_FALSE(registry.Contains(name)) << name;
 }
 
 // A damaged "Count": Register numbers from it as it stands (`number`, the
 // key written and the Module1 kept), and numbers
 // below the count without a key hold the empty name.
 TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
-  struct Case {
+  const struct {
     const char* what;
     std::string section;
     bool holds_empty;
     int number;
     std::string numbered_key, kept_module1;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"negative count", "Count=-3\nModule1=A\nA=A.INI\n", false, -2, "Module-2", "A"},
       {"count absent", "", false, 1, "Module1", "B"},
       {"count below the keys present", "Count=1\nModule1=A\nModule2=C\n", false, 2, "Module2", "A"},
@@ -136,7 +144,7 @@ TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
       {"every number has its key", "Count=2\nModule1=A\nModule2=C\n", false, 0, "", ""},
       {"count below the keys", "Count=1\nModule1=A\nModule2=\n", false, 0, "", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFileOrDie(Path(), "[Modules]\n" + c.section);
     ModuleRegistry registry(Path());
@@ -175,6 +183,82 @@ TEST_F(ModuleRegistryTest, HugeCountsAndFailedWrites) {
   ModuleRegistry nowhere(temp_.Sub("missing/MODULES.INI"));
   nowhere.Load();
   EXPECT_EQ(nowhere.Register("B", "b.ini"), -1);
+}
+
+bool SetSetting(const char* name, const std::string& value) {
+  return CRegistryKey(RegistryRoot::kLocalMachine, std::string(VqmGetRegistrySubKey()) + name).SetString(value);
+}
+
+// The folders read from a sandbox are what every app, step and end-to-end
+// test runs on; here the installed version's limit and what is read as stored.
+TEST(ProductEnvTest, InstalledVersionFitsNineteenCharactersAndFoldersReadAsStored) {
+  EXPECT_EQ(RemoveTrailingSeparator("/a/b/"), "/a/b");
+  EXPECT_EQ(RemoveTrailingSeparator("/a/b//"), "/a/b/");  // one only
+  EXPECT_EQ(RemoveTrailingSeparator(""), "");
+  ScopedTempDir tmp;
+  const Sandbox sb = MakeSandbox(tmp.path() / "k");
+  const ScopedSandboxEnv env(sb);
+  std::string version;
+  EXPECT_EQ(GetInstalledVersion(version), 1);
+  EXPECT_EQ(version, "6.1");
+  // A longer one is "not available".
+  for (const auto& [stored, result] : std::vector<std::pair<std::string, int>>{
+           {std::string(19, '9'), 1}, {std::string(20, '9'), 0}, {std::string(21, '9'), 0}, {"", 0}}) {
+    ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, kInstalledVersionKey).SetString(stored));
+    version = "unchanged";
+    EXPECT_EQ(GetInstalledVersion(version), result) << stored.size();
+    if (result == 1) {
+      EXPECT_EQ(version, stored);
+    }
+  }
+  ASSERT_TRUE(SetSetting("IniPath", "/k/Ini"));
+  EXPECT_EQ(GetIniPath(), "/k/Ini");  // returned as stored, no separator added
+  {
+    ScopedEnv product("KESTRIN_PRODUCT_DIR", "/opt/korvane/");
+    EXPECT_EQ(GetProductDir(), "/opt/korvane");
+  }
+  ScopedEnv product("KESTRIN_PRODUCT_DIR", std::nullopt);
+  EXPECT_EQ(GetProductDir(), fs::canonical("/proc/self/exe").parent_path().string());
+  ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+  ScopedEnv home("HOME", "/home/ann");
+  EXPECT_EQ(PerUserDataDir(), "/home/ann/.local/share");
+}
+
+// Each refusal is one line naming the store (or folder) and the variable to set.
+TEST(ProductEnvTest, RefusesToStartWithoutAKorvane) {
+  const struct {
+    std::vector<std::string> options;
+    const char* ini_path;  // IniPath to store, or nullptr
+    const char* extra;     // text appended to the store, or nullptr
+    std::vector<std::string> expected;
+  } rows[] = {
+      {{"--without", "registry"}, nullptr, nullptr, {"registry.reg", "does not exist", "KESTRIN_REGISTRY"}},
+      {{"--without", "ini-path"}, nullptr, nullptr, {"registry.reg", "IniPath", "KESTRIN_REGISTRY"}},
+      {{"--without", "data-dir"}, nullptr, nullptr, {"ProgramDataDir", "KESTRIN_REGISTRY"}},
+      {{}, "Ini/", nullptr, {"IniPath is \"Ini/\", not an absolute path", "KESTRIN_REGISTRY"}},
+      {{}, nullptr, "\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n", {"registry.reg line ", "[-KEY]", "KESTRIN_REGISTRY"}},
+  };
+  for (const auto& row : rows) {
+    ScopedTempDir dir;
+    const Sandbox sb = MakeSandbox(dir.path() / "k", row.options);
+    const ScopedSandboxEnv env(sb);
+    if (row.ini_path) {
+      ASSERT_TRUE(SetSetting("IniPath", row.ini_path));
+    }
+    if (row.extra) testing::WriteFileOrDie(sb.registry, ReadFileOrDie(sb.registry) + row.extra);
+    const std::string message = CheckStartConditions();
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    EXPECT_EQ(message.rfind("Kestrin cannot start: ", 0), 0u) << message;
+    EXPECT_NE(message.find(sb.registry), std::string::npos) << message;
+    for (const std::string& part : row.expected) EXPECT_NE(message.find(part), std::string::npos) << message;
+  }
+  ScopedTempDir tmp;
+  const Sandbox sb = MakeSandbox(tmp.path() / "k");
+  const ScopedSandboxEnv env(sb);
+  ScopedEnv data("XDG_DATA_HOME", "relative/share");  // the per-user folder must be absolute
+  const std::string message = CheckStartConditions();
+  EXPECT_NE(message.find("relative/share"), std::string::npos) << message;
+  EXPECT_NE(message.find("XDG_DATA_HOME"), std::string::npos) << message;
 }
 
 }  // namespace

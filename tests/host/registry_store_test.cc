@@ -1,4 +1,4 @@
-// The registry store file and CRegistryKey over it.
+// The registry store file and CRegistryKey over it, values of other types included.
 #include "host/registry_store.h"
 
 #include <gtest/gtest.h>
@@ -115,9 +115,7 @@ TEST_F(RegistryFileTest, MissingStoreReadsEmptyAndIsCreatedOnWrite) {
   EXPECT_EQ(ReadFileOrDie(path_), kHeader + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\X]\n@=\"-42\"\n");
   ::chmod(path_.c_str(), 0600);
   EXPECT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "SOFTWARE\\Y", path_).SetString("y"));
-  struct stat st;
-  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(path_).permissions(), std::filesystem::perms(0600));
   EXPECT_FALSE(CRegistryKey(RegistryRoot::kLocalMachine, "A", tmp_.Sub("nodir/r.reg")).SetString("x"));
   // GetInt reads leading digits like atoi, of a text of at most 15 characters.
   for (const auto& [stored, expected] : std::vector<std::pair<std::string, int>>{
@@ -160,6 +158,85 @@ TEST_F(RegistryFileTest, BatchOfDefaultsIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "S\\Old", path_).GetString("?"), "new");
   const std::string after = ReadFileOrDie(path_);
   EXPECT_EQ(std::count(after.begin(), after.end(), '['), 2);  // no second "old"
+}
+
+TEST_F(RegistryFileTest, ValuesOfOtherTypesReadAsTheirBytes) {
+  const std::string& store = path_;
+  WriteFileOrDie(store,
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Dword]\n@=dword:12345678\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Zero]\n@=dword:00000000\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Binary]\n@=hex:01,02,03\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Cut]\n@=hex:41,42,00,43\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Expand]\n@=hex(2):25,00,53,00,79,00,73,00,25,00,5c,00,\\\n"
+                 "  78,00,00,00\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Multi]\n@=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\None]\n@=hex(0):\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Number]\n@=hex(4):37,00,00,00\n"
+                 "[HKEY_LOCAL_MACHINE\\T\\Text]\n@=\"plain\"\n");
+  const std::pair<const char*, std::string> cases[] = {
+      {"Dword", "xV4\x12"}, {"Zero", ""},     {"Binary", "\x01\x02\x03"}, {"Cut", "AB"},
+      {"Expand", "%Sys%\\x"}, {"Multi", "a"}, {"None", ""}, {"Number", "7"}, {"Text", "plain"}};
+  for (const auto& [name, text] : cases) {
+    SCOPED_TRACE(name);
+    const std::string key = std::string("T\\") + name;
+    EXPECT_EQ(ReadLocalMachineString(key, "", store), std::optional<std::string>(text));
+    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, key, store).GetString("default"), text);
+  }
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "T\\Number", store).GetInt(-1), 7);
+  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "T\\Missing", store).GetString("d"), "d");
+}
+
+// `parent` followed by a key name of `length` times `c`.
+std::string Key(std::string parent, size_t length, char c) { return parent.append(length, c); }
+
+TEST_F(RegistryFileTest, SetDefaultValuesSetsEachValueAndReadsTellWhyNot) {
+  const std::string& store = path_;
+  WriteFileOrDie(store,
+                 "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A\\Named]\n"
+                 "\"x\"=\"1\"\n\n[HKEY_LOCAL_MACHINE\\A\\Dword]\n@=dword:00000001\n");
+  std::vector<tRegistryWrite> writes = {{"a\\New", "one", false, {}},
+                                        {Key("A\\", 256, 'k'), "long", false, {}},
+                                        {Key("A\\", 255, 'k'), "fits", false, {}},
+                                        {"A\\new", "two", false, {}}};
+  std::string error;
+  EXPECT_TRUE(SetDefaultValues(writes, &error, store));
+  EXPECT_EQ(std::vector<bool>({writes[0].done, writes[1].done, writes[2].done, writes[3].done}),
+            std::vector<bool>({true, false, true, true}));
+  EXPECT_NE(writes[1].error.find("255"), std::string::npos) << writes[1].error;
+
+  struct {
+    std::string key;
+    RegistryReadStatus status;
+    std::string text;
+  } reads[] = {{"A\\NEW", RegistryReadStatus::kOk, "two"},  // spelt as first stored
+               {Key("A\\", 255, 'K'), RegistryReadStatus::kOk, "fits"},
+               {"A", RegistryReadStatus::kNoValue, ""},  // a parent exists implicitly
+               {"A\\Named", RegistryReadStatus::kNoValue, ""},
+               {"A\\Dword", RegistryReadStatus::kNotString, ""},
+               {"A\\Missing", RegistryReadStatus::kNoKey, ""},
+               {"\\A", RegistryReadStatus::kFailed, ""}};
+  for (const auto& r : reads) {
+    std::string text;
+    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, r.key, store).Read(&text), r.status)
+        << r.key;
+    EXPECT_EQ(text, r.text) << r.key;
+  }
+  EXPECT_NE(ReadFileOrDie(store).find("[HKEY_LOCAL_MACHINE\\A\\New]"), std::string::npos);
+
+  // A store that cannot be parsed takes none of the values and stays as it
+  // is; the messages name the store and the line.
+  const std::string broken = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X\n";
+  WriteFileOrDie(store, broken);
+  EXPECT_FALSE(SetDefaultValues(writes, &error, store));
+  EXPECT_FALSE(writes[0].done || writes[2].done || writes[3].done);
+  EXPECT_NE(error.find(store + " line 2"), std::string::npos) << error;
+  const CRegistryKey key(RegistryRoot::kLocalMachine, "A", store);
+  EXPECT_EQ(key.Read(nullptr), RegistryReadStatus::kFailed);
+  EXPECT_EQ(key.GetString("fallback"), "fallback");
+  EXPECT_FALSE(key.SetString("new"));
+  EXPECT_NE(key.LastError().find("line 2"), std::string::npos) << key.LastError();
+  EXPECT_EQ(ReadFileOrDie(store), broken);
 }
 
 }  // namespace
