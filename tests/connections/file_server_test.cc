@@ -11,21 +11,18 @@ class FileServerTest : public StepTest {
  public:
   std::string File() const { return sandbox_.data_dir + "/telvor.con"; }
 
-  std::shared_ptr<ITelvorServer> Started() {
+  // A running server, its connection file loaded unless `load` is false.
+  std::shared_ptr<ITelvorServer> Started(bool load = true) {
     TelvorObject object;
     EXPECT_EQ(server_class_.CreateInstance(&object), S_OK);
     EXPECT_EQ(server_class_.Run(object), S_OK);
     auto server = QueryTelvorInterface<ITelvorServer>(object);
     EXPECT_TRUE(server);
-    return server;
-  }
-  std::shared_ptr<ITelvorServer> Loaded() {
-    auto server = Started();
-    EXPECT_EQ(server->LoadConnectionFile(File()), S_OK);
+    if (server && load) EXPECT_EQ(server->LoadConnectionFile(File()), S_OK);
     return server;
   }
   std::shared_ptr<ITelvorConnection> Connection() {
-    auto server = Loaded();
+    auto server = Started();
     EXPECT_EQ(server->CreateConnection("A"), S_OK);
     TelvorObject object;
     EXPECT_EQ(server->GetConnection("A", &object), S_OK);
@@ -101,15 +98,15 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
   HRESULT Call(const tServerCase& c) {
     const std::string call = c.call, arg = c.argument;
     TelvorObject object;
-    if (call == "create-unloaded") return Started()->CreateConnection(arg);
-    if (call == "get-unloaded") return Started()->GetConnection(arg, &object);
+    if (call == "create-unloaded") return Started(false)->CreateConnection(arg);
+    if (call == "get-unloaded") return Started(false)->GetConnection(arg, &object);
     if (call == "load-unloaded") {
       if (arg.empty()) fs::create_directories(File());
-      return Started()->LoadConnectionFile(File() + arg);
+      return Started(false)->LoadConnectionFile(File() + arg);
     }
     if (call == "create" && arg == "a") Connection();  // "A" exists before the call
-    if (call == "create") return Loaded()->CreateConnection(arg);
-    if (call == "get") return Loaded()->GetConnection(arg, &object);
+    if (call == "create") return Started()->CreateConnection(arg);
+    if (call == "get") return Started()->GetConnection(arg, &object);
     if (call == "number" || call == "text" || call == "full") {
       const size_t eq = arg.rfind('=');
       const auto properties = Properties();
@@ -132,9 +129,7 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
 TEST_P(ServerCaseTest, KeepsOrRefuses) {
   const tServerCase& c = GetParam();
   EXPECT_EQ(Call(c), c.expected);
-  if (!c.key.empty()) {
-    EXPECT_EQ(Value(c.key), c.value);
-  }
+  if (!c.key.empty()) EXPECT_EQ(Value(c.key), c.value);
 }
 
 KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));

@@ -85,8 +85,8 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
           {expected,
            PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
            {"ERROR: Installed Korvane version (6.1) older than specified minimum version (6.2)"}});
-      EXPECT_TRUE(fs::exists(korvane.temp_root() / "NEW.CAB" /
-                             "hw.ini"));  // the refused bundle's files stay
+      // The refused bundle's files stay.
+      EXPECT_TRUE(fs::exists(korvane.temp_root() / "NEW.CAB" / "hw.ini"));
     } else {
       expected.push_back(line);
     }
@@ -147,12 +147,9 @@ TEST_P(StartTest, AnswersOrRefusesAndWritesNothing) {
   EXPECT_EQ(result.exit_status, c.exit_status);
   EXPECT_EQ(result.out.substr(0, c.out.size()), c.out);
   EXPECT_EQ(result.out.empty(), c.out.empty()) << result.out;
-  if (c.mentions.empty()) {
-    EXPECT_EQ(result.err, "");
-  } else {
-    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
-    EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;
-  }
+  if (c.mentions.empty()) EXPECT_EQ(result.err, "");
+  else EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;
   EXPECT_EQ(Snapshot(korvane.root()), before);
 }
 

@@ -53,19 +53,14 @@ std::string StepsBundle(const TestKorvane& korvane, const std::string& name,
        {"MODULES/A.INI", "[MODULE]\nName=" + tag +
                              "\nPCodeDll32=a_pc.dll\nHConfigDll32=a_hc.dll\n"
                              "[ENABLE_OPC_PANE]\nACTIVE=1\n"},
-       {"MODULES/A/G.INI", "global " + tag},
-       {"EXE/a_pc.dll", "pcode " + tag},
-       {"EXE/a_hc.dll", "hconfig " + tag},
-       {"DRIVERS/drv.so", TestLib(driver_lib)},
+       {"MODULES/A/G.INI", "global " + tag}, {"EXE/a_pc.dll", "pcode " + tag},
+       {"EXE/a_hc.dll", "hconfig " + tag}, {"DRIVERS/drv.so", TestLib(driver_lib)},
        {"DRIVERS/plain.so", "plain " + tag},
        {"HELP/HELP.INI",
         "[DeleteBefore]\r\nold.htm=1\r\n[Helpnodes]\r\nmain.htm=Main " + tag + "\r\n"},
-       {"HELP/main.htm", "help " + tag},
-       {"PRINTFORMS/IO.FRM", "form " + tag},
-       {"SAMPLES/Blink/Blink.kvp", "sample " + tag},
-       {"TEMPLATES/Std/Std.kvp", "template " + tag},
-       {"TEMPLATES/top.kvt", "top " + tag},
-       {"LIB/IoLib/io.lib", "lib " + tag}});
+       {"HELP/main.htm", "help " + tag}, {"PRINTFORMS/IO.FRM", "form " + tag},
+       {"SAMPLES/Blink/Blink.kvp", "sample " + tag}, {"TEMPLATES/Std/Std.kvp", "template " + tag},
+       {"TEMPLATES/top.kvt", "top " + tag}, {"LIB/IoLib/io.lib", "lib " + tag}});
   return cab.string();
 }
 

@@ -119,10 +119,9 @@ TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   std::vector<std::string> lines;
-  for (const std::string& name :
-       {std::string("../evil.so"), std::string("/etc/hostname"), long_part, long_name, std::string()}) {
+  for (const std::string& name : {std::string("../evil.so"), std::string("/etc/hostname"),
+                                  long_part, long_name, std::string()})
     lines.push_back("ERROR: driver dll name " + name + " refused: ");
-  }
   lines.insert(lines.end(),
                {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
   ExpectLines(lines);
@@ -163,9 +162,8 @@ TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
             (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
                                     {"Registered Assembly " + installed + " successfully.", false},
                                     {"successfully registered driver dll asm.dll", true}}));
-  for (int i = 0; i < 1200 && !fs::exists(args); ++i) {
+  for (int i = 0; i < 1200 && !fs::exists(args); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
   EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
 }
 

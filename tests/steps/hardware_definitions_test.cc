@@ -114,14 +114,10 @@ class HardwareResultTest : public HardwareTest,
 
 TEST_P(HardwareResultTest, CountsFilesIntoTheResult) {
   const tResultCase& c = GetParam();
-  for (const auto& [path, content] : c.bundle) {
-    if (path.back() == '/') fs::create_directories(bundle_ / path);
-    else BundleFile(path, content);
-  }
-  for (const auto& [path, content] : c.korvane) {
-    if (path.back() == '/') fs::create_directories(Korvane(path));
-    else KorvaneFile(path, content);
-  }
+  for (const auto& [path, content] : c.bundle)
+    path.back() == '/' ? (void)fs::create_directories(bundle_ / path) : BundleFile(path, content);
+  for (const auto& [path, content] : c.korvane)
+    path.back() == '/' ? (void)fs::create_directories(Korvane(path)) : KorvaneFile(path, content);
   ctx_.InstallationRecord->RecordInstall("$MODULES\\A.INI", 42);
   const std::string registry_before = ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI"));
   EXPECT_EQ(InstallHardwareDefinitions(ctx_), c.result);
@@ -129,9 +125,7 @@ TEST_P(HardwareResultTest, CountsFilesIntoTheResult) {
   for (const std::string& path : c.present) EXPECT_TRUE(fs::exists(Korvane(path))) << path;
   for (const std::string& path : c.absent) EXPECT_FALSE(fs::exists(Korvane(path))) << path;
   EXPECT_TRUE(ctx_.questions.empty());
-  if (c.result == 2) {
-    EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI")), registry_before);
-  }
+  if (c.result == 2) EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI")), registry_before);
 }
 
 KESTRIN_CASES(HardwareResultTest, ::testing::ValuesIn(kResultCases));

@@ -17,11 +17,11 @@ const std::string kLong256(256, 'k');
 class SettingsStepTest : public StepTest {
  protected:
   std::string Store() const { return ReadFileOrDie(sandbox_.registry); }
-  void ExtensionsLine(const std::string& line) {
+  void ReplaceInStore(const std::string& from, const std::string& to) {
     std::string store = Store();
-    const size_t at = store.find(kExtensionsLine);
+    const size_t at = store.find(from);
     ASSERT_NE(at, std::string::npos) << store;
-    WriteFileOrDie(sandbox_.registry, store.replace(at, kExtensionsLine.size(), line));
+    WriteFileOrDie(sandbox_.registry, store.replace(at, from.size(), to));
   }
 };
 
@@ -75,9 +75,7 @@ TEST_P(RegistrySettingsTest, WritesEachSettingBelowTheSettingsKey) {
     // in silent mode, so the step reports it the same way in both modes.
     EXPECT_EQ(ctx_.reported, c.reported);
   }
-  if (c.written.empty()) {
-    EXPECT_EQ(Store(), before);
-  }
+  if (c.written.empty()) EXPECT_EQ(Store(), before);
   for (const auto& [name, value] : c.written) EXPECT_EQ(Setting(name), value) << name;
   EXPECT_FALSE(Setting("Vendor\\B")) << "the second section was used";
 }
@@ -124,15 +122,9 @@ class SettingValueTest : public SettingsStepTest, public ::testing::WithParamInt
 TEST_P(SettingValueTest, WritesTheValueOrLeavesTheStore) {
   const tValueCase& c = GetParam();
   const bool timeout = std::string_view(c.name).starts_with("Timeout");
-  if (c.existing_line == "-") {
-    std::string store = Store();
-    const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]";
-    const size_t at = store.find(key);
-    ASSERT_NE(at, std::string::npos);
-    WriteFileOrDie(sandbox_.registry, store.erase(at, key.size() + 1 + kExtensionsLine.size()));
-  } else {
-    ExtensionsLine(c.existing_line);
-  }
+  const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]\n";
+  if (c.existing_line == "-") ReplaceInStore(key + kExtensionsLine, "");
+  else ReplaceInStore(kExtensionsLine, c.existing_line);
   BundleFile("hw.ini", c.hw_ini);
   const std::string before = Store();
   EXPECT_EQ(timeout ? SetTcpTimeout(ctx_) : AddVisibleExtensions(ctx_), c.result);
@@ -192,11 +184,8 @@ TEST_P(OpcPaneTest, EnablesThePaneWhenAnInstalledDefinitionAsks) {
   for (const auto& [name, content] : c.installed) KorvaneFile("Ini/MODULES/" + name, content);
   const std::string before = Store();
   EXPECT_EQ(EnableOpcPane(ctx_), c.result);
-  if (c.result == 0) {
-    EXPECT_EQ(Setting("BRWTREECTRL\\OPCPANEENABLED"), "1");
-  } else {
-    EXPECT_EQ(Store(), before);
-  }
+  if (c.result == 0) EXPECT_EQ(Setting("BRWTREECTRL\\OPCPANEENABLED"), "1");
+  else EXPECT_EQ(Store(), before);
   EXPECT_TRUE(ctx_.reported.empty());
 }
 
