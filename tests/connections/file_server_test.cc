@@ -18,7 +18,7 @@ class FileServerTest : public StepTest {
     EXPECT_EQ(server_class_.Run(object), S_OK);
     auto server = QueryTelvorInterface<ITelvorServer>(object);
     EXPECT_TRUE(server);
-    if (server && load) EXPECT_EQ(server->LoadConnectionFile(File()), S_OK);
+    EXPECT_EQ(server && load ? server->LoadConnectionFile(File()) : S_OK, S_OK);
     return server;
   }
   std::shared_ptr<ITelvorConnection> Connection() {
@@ -129,7 +129,7 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
 TEST_P(ServerCaseTest, KeepsOrRefuses) {
   const tServerCase& c = GetParam();
   EXPECT_EQ(Call(c), c.expected);
-  if (!c.key.empty()) EXPECT_EQ(Value(c.key), c.value);
+  EXPECT_EQ(c.key.empty() ? "" : Value(c.key), c.value);
 }
 
 KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));

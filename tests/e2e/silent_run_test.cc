@@ -147,8 +147,11 @@ TEST_P(StartTest, AnswersOrRefusesAndWritesNothing) {
   EXPECT_EQ(result.exit_status, c.exit_status);
   EXPECT_EQ(result.out.substr(0, c.out.size()), c.out);
   EXPECT_EQ(result.out.empty(), c.out.empty()) << result.out;
-  if (c.mentions.empty()) EXPECT_EQ(result.err, "");
-  else EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  if (c.mentions.empty()) {
+    EXPECT_EQ(result.err, "");
+  } else {
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  }
   EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;
   EXPECT_EQ(Snapshot(korvane.root()), before);
 }

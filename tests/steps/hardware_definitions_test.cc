@@ -125,7 +125,9 @@ TEST_P(HardwareResultTest, CountsFilesIntoTheResult) {
   for (const std::string& path : c.present) EXPECT_TRUE(fs::exists(Korvane(path))) << path;
   for (const std::string& path : c.absent) EXPECT_FALSE(fs::exists(Korvane(path))) << path;
   EXPECT_TRUE(ctx_.questions.empty());
-  if (c.result == 2) EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI")), registry_before);
+  if (c.result == 2) {
+    EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI")), registry_before);
+  }
 }
 
 KESTRIN_CASES(HardwareResultTest, ::testing::ValuesIn(kResultCases));

@@ -75,7 +75,9 @@ TEST_P(RegistrySettingsTest, WritesEachSettingBelowTheSettingsKey) {
     // in silent mode, so the step reports it the same way in both modes.
     EXPECT_EQ(ctx_.reported, c.reported);
   }
-  if (c.written.empty()) EXPECT_EQ(Store(), before);
+  if (c.written.empty()) {
+    EXPECT_EQ(Store(), before);
+  }
   for (const auto& [name, value] : c.written) EXPECT_EQ(Setting(name), value) << name;
   EXPECT_FALSE(Setting("Vendor\\B")) << "the second section was used";
 }
@@ -184,8 +186,11 @@ TEST_P(OpcPaneTest, EnablesThePaneWhenAnInstalledDefinitionAsks) {
   for (const auto& [name, content] : c.installed) KorvaneFile("Ini/MODULES/" + name, content);
   const std::string before = Store();
   EXPECT_EQ(EnableOpcPane(ctx_), c.result);
-  if (c.result == 0) EXPECT_EQ(Setting("BRWTREECTRL\\OPCPANEENABLED"), "1");
-  else EXPECT_EQ(Store(), before);
+  if (c.result == 0) {
+    EXPECT_EQ(Setting("BRWTREECTRL\\OPCPANEENABLED"), "1");
+  } else {
+    EXPECT_EQ(Store(), before);
+  }
   EXPECT_TRUE(ctx_.reported.empty());
 }
 
