@@ -38,12 +38,10 @@ class FileServerTest : public StepTest {
   FileTelvorServerClass server_class_;
 };
 
-// One call on connection "A" of a loaded server, or on the server itself:
-// `call` names it ("create", "get", "load" and their "-unloaded" forms on a
-// server that has not loaded its file; "classid", "timeout", "driver",
-// "comment", "option16" on the connection; "number" and "text" set the
-// property "name=value" of `argument`, "full" sets it as a number after the
-// connection got all the properties it may hold).
+// One call on the server or its connection "A": "create", "get", "load"
+// ("-unloaded": before the file is loaded); "classid", "timeout", "driver",
+// "comment", "option16"; "number" and "text" set the property "name=value",
+// "full" sets it as a number once the connection holds all it may.
 struct tServerCase {
   const char* name;
   const char* call;
