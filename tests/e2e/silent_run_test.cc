@@ -81,10 +81,9 @@ TEST_P(SilentRunTest, WritesTheLogLineByLine) {
           << name;
       EXPECT_FALSE(fs::exists(korvane.temp_root() / Upper(name))) << name;
     } else if (line.rfind("#gate ", 0) == 0) {
-      expected = Cat(
-          {expected,
-           PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
-           {"ERROR: Installed Korvane version (6.1) older than specified minimum version (6.2)"}});
+      expected = Cat({expected, PreparedLines(korvane, "Desc " + name, 42, 2, minimum),
+                      {"ERROR: Installed Korvane version (6.1) older than specified minimum "
+                       "version (6.2)"}});
       // The refused bundle's files stay.
       EXPECT_TRUE(fs::exists(korvane.temp_root() / "NEW.CAB" / "hw.ini"));
     } else {

@@ -1,9 +1,7 @@
-// Silent runs of kestrin with bundles that use every step: the log line by
-// line (the real step table and its result lines), where the files land with
-// the folders the run hands the steps, the installation record, the
-// connection file and the post command's marker; then another vendor's
-// bundle of the same names over it, without and with /f. What each step does
-// with its input in detail: tests/steps and tests/connections.
+// Silent runs with bundles that use every step: the log line by line, where
+// the files land, the installation record, the connection file and the post
+// command's marker; then another vendor's bundle of the same names over it,
+// without and with /f. Each step in detail: tests/steps, tests/connections.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
