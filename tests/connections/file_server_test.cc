@@ -11,21 +11,18 @@ class FileServerTest : public StepTest {
  public:
   std::string File() const { return sandbox_.data_dir + "/telvor.con"; }
 
-  std::shared_ptr<ITelvorServer> Started() {
+  // A running server, its connection file loaded unless `load` is false.
+  std::shared_ptr<ITelvorServer> Started(bool load = true) {
     TelvorObject object;
     EXPECT_EQ(server_class_.CreateInstance(&object), S_OK);
     EXPECT_EQ(server_class_.Run(object), S_OK);
     auto server = QueryTelvorInterface<ITelvorServer>(object);
     EXPECT_TRUE(server);
-    return server;
-  }
-  std::shared_ptr<ITelvorServer> Loaded() {
-    auto server = Started();
-    EXPECT_EQ(server->LoadConnectionFile(File()), S_OK);
+    EXPECT_EQ(server && load ? server->LoadConnectionFile(File()) : S_OK, S_OK);
     return server;
   }
   std::shared_ptr<ITelvorConnection> Connection() {
-    auto server = Loaded();
+    auto server = Started();
     EXPECT_EQ(server->CreateConnection("A"), S_OK);
     TelvorObject object;
     EXPECT_EQ(server->GetConnection("A", &object), S_OK);
@@ -41,12 +38,10 @@ class FileServerTest : public StepTest {
   FileTelvorServerClass server_class_;
 };
 
-// One call on connection "A" of a loaded server, or on the server itself:
-// `call` names it ("create", "get", "load" and their "-unloaded" forms on a
-// server that has not loaded its file; "classid", "timeout", "driver",
-// "comment", "option16" on the connection; "number" and "text" set the
-// property "name=value" of `argument`, "full" sets it as a number after the
-// connection got all the properties it may hold).
+// One call on the server or its connection "A": "create", "get", "load"
+// ("-unloaded": before the file is loaded); "classid", "timeout", "driver",
+// "comment", "option16"; "number" and "text" set the property "name=value",
+// "full" sets it as a number once the connection holds all it may.
 struct tServerCase {
   const char* name;
   const char* call;
@@ -101,15 +96,15 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
   HRESULT Call(const tServerCase& c) {
     const std::string call = c.call, arg = c.argument;
     TelvorObject object;
-    if (call == "create-unloaded") return Started()->CreateConnection(arg);
-    if (call == "get-unloaded") return Started()->GetConnection(arg, &object);
+    if (call == "create-unloaded") return Started(false)->CreateConnection(arg);
+    if (call == "get-unloaded") return Started(false)->GetConnection(arg, &object);
     if (call == "load-unloaded") {
       if (arg.empty()) fs::create_directories(File());
-      return Started()->LoadConnectionFile(File() + arg);
+      return Started(false)->LoadConnectionFile(File() + arg);
     }
     if (call == "create" && arg == "a") Connection();  // "A" exists before the call
-    if (call == "create") return Loaded()->CreateConnection(arg);
-    if (call == "get") return Loaded()->GetConnection(arg, &object);
+    if (call == "create") return Started()->CreateConnection(arg);
+    if (call == "get") return Started()->GetConnection(arg, &object);
     if (call == "number" || call == "text" || call == "full") {
       const size_t eq = arg.rfind('=');
       const auto properties = Properties();
@@ -132,9 +127,7 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
 TEST_P(ServerCaseTest, KeepsOrRefuses) {
   const tServerCase& c = GetParam();
   EXPECT_EQ(Call(c), c.expected);
-  if (!c.key.empty()) {
-    EXPECT_EQ(Value(c.key), c.value);
-  }
+  EXPECT_EQ(c.key.empty() ? "" : Value(c.key), c.value);
 }
 
 KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));

@@ -27,8 +27,7 @@ struct tStepCase {
   std::string connections;  // body of [CONNECTIONS]
   bool silent;
   int result;
-  Calls created;  // connection names created on the server, "|" for a pause
-  Calls lines;    // reported lines
+  Calls created, lines;  // connections created on the server ("|": a pause); reported lines
   bool logged;    // whether those lines reach the log
 };
 

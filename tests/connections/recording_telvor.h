@@ -1,10 +1,7 @@
-// A Telvor double that records every call with its arguments and answers
-// each one with S_OK, another success code or a failure, as a test sets it.
-//
-// Calls are recorded as "<object>.<slot> <arguments>", for instance
-// "server.11 /x/telvor.con", "connection.18 3000", "properties.7 Rack=2";
-// creating and starting the server as "create" and "run"; releasing the
-// server, connection and property-set objects as "release server" and so on.
+// A Telvor double that records every call with its arguments, as
+// "<object>.<slot> <arguments>" ("server.11 /x/telvor.con", "properties.7
+// Rack=2"), "create" and "run" for the server class, "release server" and so
+// on when an object goes, and answers each call as the test sets it.
 #ifndef KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
 #define KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
 
@@ -19,14 +16,10 @@ namespace kestrin::testing {
 
 class RecordingTelvor : public ITelvorServerClass {
  public:
-  // Answers by the call's head ("server.12", "create") or, taking
-  // precedence, by the whole recorded call ("properties.7 Rack=2"). Calls
-  // without an answer get S_OK.
+  // Answers by the whole recorded call ("properties.7 Rack=2") or else by
+  // its head ("server.12", "create"); S_OK when neither is set.
   std::map<std::string, HRESULT> answers;
-  bool offer_server = true;
-  bool offer_connection = true;
-  bool offer_properties = true;
-
+  bool offer_server = true, offer_connection = true, offer_properties = true;
   std::vector<std::string> calls;
 
   HRESULT CreateInstance(TelvorObject* object) override {
@@ -44,8 +37,8 @@ class RecordingTelvor : public ITelvorServerClass {
   }
 
  private:
-  // A call without arguments is recorded as its head alone; one with
-  // arguments (even an empty text) as head, blank, arguments.
+  // Without arguments the call is its head alone; with them (even an empty
+  // text) head, blank, arguments.
   HRESULT Record(const std::string& head, const std::string* arguments) {
     const std::string call = arguments ? head + " " + *arguments : head;
     calls.push_back(call);

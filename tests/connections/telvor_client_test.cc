@@ -2,6 +2,8 @@
 // with their values, and where each refusal of the server stops it.
 #include "connections/telvor_client.h"
 
+#include <algorithm>
+
 #include "app/test_korvane.h"
 #include "connections/recording_telvor.h"
 #include "steps/step_fixture.h"
@@ -11,28 +13,20 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const TelvorValues kValues = {{"IpAddress", " 192.168.0.10 "},
-                              {"ComputerName", "plc-01"},
-                              {"Rack", "2x"},
-                              {"padt_simulationused", "1"}};
+const TelvorValues kValues = {{"IpAddress", " 192.168.0.10 "}, {"ComputerName", "plc-01"},
+                              {"Rack", "2x"}, {"padt_simulationused", "1"}};
 
 class TelvorClientTest : public StepTest {
  protected:
   std::string ConnectionFile() const { return sandbox_.data_dir + "/telvor.con"; }
 
   Calls FullSequence(const TelvorValues& values = kValues) const {
-    Calls calls = {"create",
-                   "run",
-                   "server.11 " + ConnectionFile(),
-                   "server.12 MyPLC",
-                   "server.13 MyPLC",
-                   "connection.26 FX200 Ethernet",
-                   "connection.14 {C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}",
-                   "connection.18 3000",
+    Calls calls = {"create", "run", "server.11 " + ConnectionFile(), "server.12 MyPLC",
+                   "server.13 MyPLC", "connection.26 FX200 Ethernet",
+                   "connection.14 {C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8}", "connection.18 3000",
                    "connection.16 50",
                    "connection.9 This Connection is created automaticly for MyPLC.",
-                   "connection.22 ",
-                   "connection.7"};
+                   "connection.22 ", "connection.7"};
     if (!values.empty()) {
       // Map order; 192.168.0.10 is 0xC0A8000A, sent as a signed 32-bit number.
       calls.insert(calls.end(),
@@ -61,13 +55,15 @@ const Calls kNoConnection = {"No connection to the Telvor.", "Connection 'MyPLC'
 const Calls kNoInterface = {"Can not get the Korvane COM Interface.", kNoConnection[0],
                             kNoConnection[1]};
 
+// withhold: 0 none, 1 server, 2 connection, 3 property set; values: the
+// connection has kValues, else none; last: the last call made (a head or a
+// whole call), "" for all.
 struct tFailureCase {
   const char* name;
   std::map<std::string, HRESULT> answers;
-  int withhold;        // 0 none, 1 server, 2 connection, 3 property set
-  bool values;         // the connection has kValues, else none
-  bool added;
-  std::string last;    // the last call made (a head or a whole call); "" for all
+  int withhold;
+  bool values, added;
+  std::string last;
   Calls diagnostics;
 };
 
@@ -120,18 +116,15 @@ TEST_P(TelvorFailureTest, StopsWhereTheServerRefuses) {
   EXPECT_EQ(Add("56-1234", "3000", "", values), c.added);
 
   Calls expected = FullSequence(values);
-  if (!c.last.empty()) {
-    size_t end = 0;
-    while (end < expected.size() && expected[end] != c.last &&
-           expected[end].rfind(c.last + " ", 0) != 0) {
-      ++end;
-    }
-    ASSERT_LT(end, expected.size()) << c.last;
-    expected.resize(end + 1);
+  if (!c.last.empty()) {  // the calls up to the last one made
+    const auto last = std::find_if(expected.begin(), expected.end(), [&](const std::string& call) {
+      return call == c.last || call.rfind(c.last + " ", 0) == 0;
+    });
+    ASSERT_NE(last, expected.end()) << c.last;
+    expected.erase(last + 1, expected.end());
   }
-  Calls made;
-  for (const std::string& call : telvor_.calls)
-    if (call.rfind("release ", 0) != 0) made.push_back(call);
+  Calls made = telvor_.calls;
+  std::erase_if(made, [](const std::string& call) { return call.starts_with("release "); });
   EXPECT_EQ(made, expected);
   EXPECT_EQ(diagnostics_, c.diagnostics);
   EXPECT_TRUE(logged_.empty()) << "diagnostics never reach the log";
@@ -142,14 +135,13 @@ KESTRIN_CASES(TelvorFailureTest, ::testing::ValuesIn(kFailureCases));
 // The values the client derives: class id from the driver id, the address,
 // the timeout and the comment. A driver id with parts of equal length stops
 // the connection after it was fetched.
+// class_id "": the connection stays unconfigured; comment "": the default text.
 struct tValueCase {
-  const char* driver_id;
-  const char* class_id;  // "" : the connection stays unconfigured
-  const char* ip;
+  const char *driver_id, *class_id, *ip;
   uint32_t address;
   const char* timeout;
   int32_t milliseconds;
-  const char* comment;  // "" : the default text
+  const char* comment;
 };
 
 const tValueCase kValueCases[] = {

@@ -1,9 +1,7 @@
-// Silent runs of kestrin with bundles that use every step: the log line by
-// line (the real step table and its result lines), where the files land with
-// the folders the run hands the steps, the installation record, the
-// connection file and the post command's marker; then another vendor's
-// bundle of the same names over it, without and with /f. What each step does
-// with its input in detail: tests/steps and tests/connections.
+// Silent runs with bundles that use every step: the log line by line, where
+// the files land, the installation record, the connection file and the post
+// command's marker; then another vendor's bundle of the same names over it,
+// without and with /f. Each step in detail: tests/steps, tests/connections.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -53,19 +51,14 @@ std::string StepsBundle(const TestKorvane& korvane, const std::string& name,
        {"MODULES/A.INI", "[MODULE]\nName=" + tag +
                              "\nPCodeDll32=a_pc.dll\nHConfigDll32=a_hc.dll\n"
                              "[ENABLE_OPC_PANE]\nACTIVE=1\n"},
-       {"MODULES/A/G.INI", "global " + tag},
-       {"EXE/a_pc.dll", "pcode " + tag},
-       {"EXE/a_hc.dll", "hconfig " + tag},
-       {"DRIVERS/drv.so", TestLib(driver_lib)},
+       {"MODULES/A/G.INI", "global " + tag}, {"EXE/a_pc.dll", "pcode " + tag},
+       {"EXE/a_hc.dll", "hconfig " + tag}, {"DRIVERS/drv.so", TestLib(driver_lib)},
        {"DRIVERS/plain.so", "plain " + tag},
        {"HELP/HELP.INI",
         "[DeleteBefore]\r\nold.htm=1\r\n[Helpnodes]\r\nmain.htm=Main " + tag + "\r\n"},
-       {"HELP/main.htm", "help " + tag},
-       {"PRINTFORMS/IO.FRM", "form " + tag},
-       {"SAMPLES/Blink/Blink.kvp", "sample " + tag},
-       {"TEMPLATES/Std/Std.kvp", "template " + tag},
-       {"TEMPLATES/top.kvt", "top " + tag},
-       {"LIB/IoLib/io.lib", "lib " + tag}});
+       {"HELP/main.htm", "help " + tag}, {"PRINTFORMS/IO.FRM", "form " + tag},
+       {"SAMPLES/Blink/Blink.kvp", "sample " + tag}, {"TEMPLATES/Std/Std.kvp", "template " + tag},
+       {"TEMPLATES/top.kvt", "top " + tag}, {"LIB/IoLib/io.lib", "lib " + tag}});
   return cab.string();
 }
 

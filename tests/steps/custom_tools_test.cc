@@ -97,18 +97,15 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   EXPECT_EQ(InstallCustomTools(ctx_), c.result);
 
   std::string after;
-  for (const std::string& key : List().GetKeyNames("CUST-TOOLS")) {
+  for (const std::string& key : List().GetKeyNames("CUST-TOOLS"))
     after += key + "=" + List().GetString("CUST-TOOLS", key) + "\n";
-  }
   EXPECT_EQ(after, c.after);
   EXPECT_EQ(ctx_.Lines(), c.reported);
   for (const tReported& line : ctx_.reported) EXPECT_TRUE(line.log) << line.text;
-  EXPECT_EQ(static_cast<int>(ctx_.questions.size()), c.questions);
-  if (c.questions == 1) {
-    EXPECT_EQ(ctx_.questions[0],
-              "This custom tool entry already exisits in Korvane:\nFILE: C:\\t\\x.exe | TITLE: "
-              "X tool\nDo you want to overwrite it?");
-  }
+  EXPECT_EQ(ctx_.questions,
+            std::vector<std::string>(c.questions, "This custom tool entry already exisits in "
+                                                  "Korvane:\nFILE: C:\\t\\x.exe | TITLE: X tool\n"
+                                                  "Do you want to overwrite it?"));
   if (c.list.find("[Other]") != std::string::npos) {
     EXPECT_EQ(List().GetString("Other", "k"), "v") << "other sections stay";
   }

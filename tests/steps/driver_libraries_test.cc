@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "host/dotnet.h"
+#include "host/file_system.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 #include "support/pe_image.h"
@@ -55,32 +56,72 @@ TEST_F(DriverTest, RegistrationOptionsAndOddNames) {
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("sub\\deep.so"), 42);
 }
 
-class DriverOverwriteTest : public DriverTest,
-                            public ::testing::WithParamInterface<tOverwriteCase> {};
+// Another vendor's hardware definition (with its global file and library),
+// driver library and sample folder: each step asks with the item's own
+// question and record key, and all of the item follows the one decision.
+class OverwriteTest : public DriverTest, public ::testing::WithParamInterface<tOverwriteCase> {};
 
-TEST_P(DriverOverwriteTest, AnotherVendorsLibraryNeedsConsent) {
+TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   const tOverwriteCase& c = GetParam();
+  const bool o = c.overwritten;
+  BundleFile("MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n");
+  BundleFile("EXE/a_pc.dll", "new library");
+  BundleFile("MODULES/A/sub/G.INI", "new global");
+  KorvaneFile("Ini/MODULES/a.ini", "old definition");  // another letter case: the same file
+  KorvaneFile("Ini/MODULES/A/sub/G.INI", "old global");
+  KorvaneFile("Program/a_pc.dll", "old library");
   Drivers("ok.so\n");
   BundleFile("DRIVERS/ok.so", TestLib("test_register_ok"));
   KorvaneFile("Program/OK.SO", "old library");  // found ignoring letter case
-  ctx_.InstallationRecord->RecordInstall("ok.so", c.recorded_oem);
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);  // a skipped library counts
-  EXPECT_EQ(ctx_.questions,
-            c.answers.empty()
-                ? std::vector<std::string>{}
-                : std::vector<std::string>{"The driver bundle wants to overwrite the existing DLL "
-                                           "ok.so, that was previously installed by another "
-                                           "vendor.\nDo you allow this ?"});
-  EXPECT_EQ(Installed("OK.SO") == TestLib("test_register_ok"), c.overwritten);
+  for (const char* file : {"Blink/Blink.kvp", "Blink/sub/io.txt", "Count/Count.kvp",
+                           "readme.txt", ".svn/entries"})
+    BundleFile(std::string("SAMPLES/") + file, file);
+  KorvaneFile("Data/SAMPLES/Blink/Blink.kvp", "blink v1");
+  FileTime earlier = 0;  // a past minute, so the steps' own entries are the newer ones
+  ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
+  const char* const items[] = {"$MODULES\\A.INI", "ok.so", "$SAMPLES\\Blink"};
+  for (const char* item : items)
+    ctx_.InstallationRecord->RecordInstall(item, c.recorded_oem, earlier);
+  std::vector<bool> answers;  // the same answer for each step
+  for (int step = 0; step < 3; ++step)
+    answers.insert(answers.end(), c.answers.begin(), c.answers.end());
+  Mode(false, false, answers);
+
+  EXPECT_EQ(InstallHardwareDefinitions(ctx_), 0);  // a skipped item counts
+  EXPECT_EQ(ctx_.reported.empty(), !o);  // a skip writes no line
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+  EXPECT_EQ(ctx_.reported.size(), o ? 2u : 0u);
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallSamples(ctx_), 0);
+  const tReported copied = {" *** Samples directory successfully copied ***", true};
+  EXPECT_EQ(ctx_.reported, std::vector<tReported>(o ? 2 : 1, copied));
+  const std::string ask = "The driver bundle wants to overwrite the existing ",
+                    by = ", that was previously installed by another vendor.\nDo you allow this ?";
+  const std::vector<std::string> asked = {ask + "hardware definition file A.INI" + by,
+                                          ask + "DLL ok.so" + by,
+                                          ask + "sample directory Blink" + by};
+  EXPECT_EQ(ctx_.questions, c.answers.empty() ? std::vector<std::string>{} : asked);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/a.ini")),
+            o ? ReadFileOrDie(bundle_ / "MODULES/A.INI") : "old definition");
+  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI"))) << "a second spelling beside the first";
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/A/sub/G.INI")), o ? "new global" : "old global");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/a_pc.dll")), o ? "new library" : "old library");
+  EXPECT_EQ(Installed("OK.SO") == TestLib("test_register_ok"), o);
   EXPECT_FALSE(fs::exists(Korvane("Program/ok.so")));
-  EXPECT_EQ(Marks(), c.overwritten ? "register;" : "");  // a skipped library is not registered
-  EXPECT_EQ(ctx_.reported.size(), c.overwritten ? 2u : 0u);
-  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ok.so"),
-            c.overwritten ? 42 : c.recorded_oem);
+  EXPECT_EQ(Marks(), o ? "register;" : "");  // a skipped library is not registered
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Blink/Blink.kvp")),
+            o ? "Blink/Blink.kvp" : "blink v1");
+  EXPECT_EQ(fs::exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), o);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "Count/Count.kvp");
+  EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/readme.txt")) ||
+               fs::exists(Korvane("Data/SAMPLES/.svn")));
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
+  for (const char* item : items)
+    EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId(item), o ? 42 : c.recorded_oem) << item;
 }
 
-KESTRIN_CASES(DriverOverwriteTest, ::testing::ValuesIn(kOverwriteCases));
+KESTRIN_CASES(OverwriteTest, ::testing::ValuesIn(kOverwriteCases));
 
 // A folder in the library's place: "delete" clears it and the copy works;
 // without it the copy fails, is reported, and the step fails.
@@ -119,10 +160,9 @@ TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   std::vector<std::string> lines;
-  for (const std::string& name :
-       {std::string("../evil.so"), std::string("/etc/hostname"), long_part, long_name, std::string()}) {
+  for (const std::string& name : {std::string("../evil.so"), std::string("/etc/hostname"),
+                                  long_part, long_name, std::string()})
     lines.push_back("ERROR: driver dll name " + name + " refused: ");
-  }
   lines.insert(lines.end(),
                {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
   ExpectLines(lines);
@@ -163,9 +203,8 @@ TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
             (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
                                     {"Registered Assembly " + installed + " successfully.", false},
                                     {"successfully registered driver dll asm.dll", true}}));
-  for (int i = 0; i < 1200 && !fs::exists(args); ++i) {
+  for (int i = 0; i < 1200 && !fs::exists(args); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
   EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
 }
 

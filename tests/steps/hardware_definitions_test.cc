@@ -1,6 +1,7 @@
 // The hardware definitions step against a sandbox Korvane: definition files,
 // the module registry, global definition files and the libraries of the
-// EXE folder; the overwrite rule; the result codes; hostile names.
+// EXE folder; the result codes; hostile names. The overwrite rule:
+// OverwriteTest (driver libraries).
 #include <sys/stat.h>
 
 #include "host/ini_file.h"
@@ -10,44 +11,12 @@
 namespace kestrin::testing {
 namespace {
 
-const char kQuestion[] =
-    "The driver bundle wants to overwrite the existing hardware definition file A.INI, that was "
-    "previously installed by another vendor.\nDo you allow this ?";
-
 class HardwareTest : public StepTest {
  protected:
   std::string Ini(const std::string& relative) const {
     return ReadFileOrDie(Korvane("Ini/MODULES/" + relative));
   }
 };
-
-class HardwareOverwriteTest : public HardwareTest,
-                              public ::testing::WithParamInterface<tOverwriteCase> {};
-
-TEST_P(HardwareOverwriteTest, AnotherVendorsFileNeedsConsent) {
-  const tOverwriteCase& c = GetParam();
-  BundleFile("MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n");
-  BundleFile("EXE/a_pc.dll", "new library");
-  BundleFile("MODULES/A/sub/G.INI", "new global");
-  KorvaneFile("Ini/MODULES/a.ini", "old definition");  // another letter case: the same file
-  KorvaneFile("Ini/MODULES/A/sub/G.INI", "old global");
-  KorvaneFile("Program/a_pc.dll", "old library");
-  ctx_.InstallationRecord->RecordInstall("$MODULES\\A.INI", c.recorded_oem);
-  ctx_.answers.assign(c.answers.begin(), c.answers.end());
-  EXPECT_EQ(InstallHardwareDefinitions(ctx_), 0);  // a skipped file counts
-  EXPECT_EQ(ctx_.questions, c.answers.empty() ? std::vector<std::string>{}
-                                              : std::vector<std::string>{kQuestion});
-  EXPECT_EQ(Ini("a.ini") == ReadFileOrDie(bundle_ / "MODULES/A.INI"), c.overwritten);
-  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI"))) << "a second spelling beside the first";
-  EXPECT_EQ(Ini("A/sub/G.INI"), c.overwritten ? "new global" : "old global");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/a_pc.dll")),
-            c.overwritten ? "new library" : "old library");
-  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$MODULES\\A.INI"),
-            c.overwritten ? 42 : c.recorded_oem);
-  EXPECT_EQ(ctx_.reported.empty(), !c.overwritten);  // a skip writes no line
-}
-
-KESTRIN_CASES(HardwareOverwriteTest, ::testing::ValuesIn(kOverwriteCases));
 
 struct tResultCase {
   const char* name;
@@ -114,14 +83,10 @@ class HardwareResultTest : public HardwareTest,
 
 TEST_P(HardwareResultTest, CountsFilesIntoTheResult) {
   const tResultCase& c = GetParam();
-  for (const auto& [path, content] : c.bundle) {
-    if (path.back() == '/') fs::create_directories(bundle_ / path);
-    else BundleFile(path, content);
-  }
-  for (const auto& [path, content] : c.korvane) {
-    if (path.back() == '/') fs::create_directories(Korvane(path));
-    else KorvaneFile(path, content);
-  }
+  for (const auto& [path, content] : c.bundle)
+    path.back() == '/' ? (void)fs::create_directories(bundle_ / path) : BundleFile(path, content);
+  for (const auto& [path, content] : c.korvane)
+    path.back() == '/' ? (void)fs::create_directories(Korvane(path)) : KorvaneFile(path, content);
   ctx_.InstallationRecord->RecordInstall("$MODULES\\A.INI", 42);
   const std::string registry_before = ReadFileOrDie(Korvane("Ini/MODULES/MODULES.INI"));
   EXPECT_EQ(InstallHardwareDefinitions(ctx_), c.result);

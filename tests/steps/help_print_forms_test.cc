@@ -9,12 +9,10 @@
 namespace kestrin::testing {
 namespace {
 
-const char kHelpQuestion42[] =
-    "The driver bundle wants to overwrite the existing help directories of OEM 42, that was "
-    "previously installed.\nDo you allow this ?";
-const char kFormsQuestion42[] =
-    "The driver bundle wants to overwrite the existing print forms directories of OEM 42, that "
-    "was previously installed.\nDo you allow this ?";
+std::string Question(const std::string& what) {
+  return "The driver bundle wants to overwrite the existing " + what + " directories of OEM 42, "
+         "that was previously installed.\nDo you allow this ?";
+}
 
 class HelpStepTest : public StepTest {
  protected:
@@ -28,39 +26,49 @@ class HelpStepTest : public StepTest {
   std::string Dest() const { return sandbox_.data_dir + "/WebHelp/42/"; }
 };
 
-// An existing OEM folder of help pages or print forms, whoever installed
-// it: interactive asks (whatever /f says), silent obeys /f. No installation
-// record is consulted.
+// An existing OEM folder of help pages and one of print forms, whoever
+// installed them: interactive asks (whatever /f says), silent obeys /f. No
+// installation record is consulted. Print forms are found whether or not
+// BundleTempDir ends with a separator.
 struct tExistingCase {
   const char* name;
   bool silent, force;
-  std::vector<bool> answers;
+  std::vector<bool> answers;  // help, then print forms
   int result;
 };
-const tExistingCase kExistingCases[] = {{"SilentWithoutForce", true, false, {}, 3},
-                                        {"InteractiveYes", false, false, {true}, 0},
-                                        {"InteractiveNo", false, true, {false}, 3}};
-class HelpExistingTest : public HelpStepTest, public ::testing::WithParamInterface<tExistingCase> {};
+class ExistingFolderTest : public HelpStepTest,
+                           public ::testing::WithParamInterface<tExistingCase> {};
 
-TEST_P(HelpExistingTest, AsksOrObeysForce) {
+TEST_P(ExistingFolderTest, AsksOrObeysForce) {
   const tExistingCase& c = GetParam();
   HelpBundle("[DeleteBefore]\r\nold.htm=1\r\n");
+  BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
+  BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
   KorvaneFile("Data/WebHelp/42/intro.htm", "intro v1");
   KorvaneFile("Data/WebHelp/42/old.htm", "obsolete");
+  KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
   ctx_.InstallationRecord->RecordInstall("$SAMPLES\\intro.htm", 42);  // no influence
   Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallHelpPages(ctx_), c.result);
-  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
-                                     : std::vector<std::string>{kHelpQuestion42});
+  ctx_.BundleTempDir += "/";
+  EXPECT_EQ(InstallPrintForms(ctx_), c.result);
+  const std::vector<std::string> asked = {Question("help"), Question("print forms")};
+  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{} : asked);
   // The obsolete page goes even when the copy is then declined.
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/old.htm")));
   EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"old.htm deleted.", true}}));
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), c.result == 0 ? "intro v2" : "intro v1");
+  const bool copied = c.result == 0;
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), copied ? "intro v2" : "intro v1");
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"),
-            c.result == 0 ? std::optional<std::string>("2") : std::nullopt);
+            copied ? std::optional<std::string>("2") : std::nullopt);
+  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), copied ? "form v2" : "form v1");
+  EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), copied);
 }
 
-KESTRIN_CASES(HelpExistingTest, ::testing::ValuesIn(kExistingCases));
+KESTRIN_CASES(ExistingFolderTest,
+              ::testing::Values(tExistingCase{"SilentWithoutForce", true, false, {}, 3},
+                                tExistingCase{"InteractiveYes", false, false, {true, true}, 0},
+                                tExistingCase{"InteractiveNo", false, true, {false, false}, 3}));
 
 // "DeleteBefore": only values that atoi reads as non-zero delete; a page
 // that cannot be deleted is reported and the step goes on.
@@ -148,8 +156,8 @@ TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
   ASSERT_FALSE(ctx_.reported.empty());
   EXPECT_EQ(ctx_.reported[0].text.rfind("ERROR: HELP.INI [", 0), 0u) << ctx_.reported[0].text;
   EXPECT_TRUE(ctx_.reported[0].log);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/victim.htm")), "keep");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/old.htm")), "keep");
+  for (const char* kept : {"Data/WebHelp/victim.htm", "Data/WebHelp/42/old.htm"})
+    EXPECT_EQ(ReadFileOrDie(Korvane(kept)), "keep") << kept;
   EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
 }
@@ -160,42 +168,16 @@ KESTRIN_CASES(HelpHostileTest, ::testing::Values(
     tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"}));
 
 // A copy that fails: 1, no node, the file system's reason with the path.
-TEST_F(HelpStepTest, FailedCopy) {
+TEST_F(HelpStepTest, FailedCopies) {
   HelpBundle();
+  BundleFile("PRINTFORMS/IOLIST.FRM", "form");
   KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
+  KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 1);
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
-  ASSERT_EQ(ctx_.reported.size(), 1u);  // what the file system says, with the path
+  ASSERT_EQ(ctx_.reported.size(), 1u);
   EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
-}
-
-// Print forms: the source is found whether or not BundleTempDir ends with
-// a separator.
-class PrintFormsTest : public StepTest, public ::testing::WithParamInterface<tExistingCase> {};
-
-TEST_P(PrintFormsTest, CopiesIntoTheOemFolder) {
-  const tExistingCase& c = GetParam();
-  BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
-  BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
-  KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
-  ctx_.BundleTempDir += "/";
-  Mode(c.silent, c.force, c.answers);
-  EXPECT_EQ(InstallPrintForms(ctx_), c.result);
-  EXPECT_EQ(ctx_.questions, c.silent ? std::vector<std::string>{}
-                                     : std::vector<std::string>{kFormsQuestion42});
-  EXPECT_TRUE(ctx_.reported.empty());
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), c.result == 0 ? "form v2" : "form v1");
-  EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), c.result == 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, PrintFormsTest, ::testing::ValuesIn(kExistingCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StepTest, PrintFormsFailedCopy) {
-  BundleFile("PRINTFORMS/IOLIST.FRM", "form");
-  KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
-  Mode(true, true);
   EXPECT_EQ(InstallPrintForms(ctx_), 1);
 }
 

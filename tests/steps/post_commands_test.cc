@@ -52,10 +52,10 @@ TEST_P(PostCommandsTest, RunsEachCommandToItsEnd) {
   const fs::path bin = dir_.path() / "Bin Dir";
   fs::create_directories(bin);
   ctx_.BinDir = bin.string();
-  WriteFileOrDie(bin / "mark.sh", kMarkScript);
-  WriteFileOrDie(bin / "plain.sh", kMarkScript);
-  chmod((bin / "mark.sh").c_str(), 0755);
-  chmod((bin / "plain.sh").c_str(), 0644);
+  for (const auto& [name, mode] : {std::pair{"mark.sh", 0755}, {"plain.sh", 0644}}) {
+    WriteFileOrDie(bin / name, kMarkScript);
+    chmod((bin / name).c_str(), mode);
+  }
   BundleFile("hw.ini", "[POST_COMMANDS]\n" + c.section);
 
   EXPECT_EQ(RunPostCommands(ctx_), c.result);

@@ -17,11 +17,11 @@ const std::string kLong256(256, 'k');
 class SettingsStepTest : public StepTest {
  protected:
   std::string Store() const { return ReadFileOrDie(sandbox_.registry); }
-  void ExtensionsLine(const std::string& line) {
+  void ReplaceInStore(const std::string& from, const std::string& to) {
     std::string store = Store();
-    const size_t at = store.find(kExtensionsLine);
+    const size_t at = store.find(from);
     ASSERT_NE(at, std::string::npos) << store;
-    WriteFileOrDie(sandbox_.registry, store.replace(at, kExtensionsLine.size(), line));
+    WriteFileOrDie(sandbox_.registry, store.replace(at, from.size(), to));
   }
 };
 
@@ -124,15 +124,9 @@ class SettingValueTest : public SettingsStepTest, public ::testing::WithParamInt
 TEST_P(SettingValueTest, WritesTheValueOrLeavesTheStore) {
   const tValueCase& c = GetParam();
   const bool timeout = std::string_view(c.name).starts_with("Timeout");
-  if (c.existing_line == "-") {
-    std::string store = Store();
-    const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]";
-    const size_t at = store.find(key);
-    ASSERT_NE(at, std::string::npos);
-    WriteFileOrDie(sandbox_.registry, store.erase(at, key.size() + 1 + kExtensionsLine.size()));
-  } else {
-    ExtensionsLine(c.existing_line);
-  }
+  const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]\n";
+  if (c.existing_line == "-") ReplaceInStore(key + kExtensionsLine, "");
+  else ReplaceInStore(kExtensionsLine, c.existing_line);
   BundleFile("hw.ini", c.hw_ini);
   const std::string before = Store();
   EXPECT_EQ(timeout ? SetTcpTimeout(ctx_) : AddVisibleExtensions(ctx_), c.result);

@@ -61,12 +61,10 @@ class TestStepContext : public StepContext {
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
-// How a file step meets an item installed before (interactively): who
-// recorded it, the scripted answers, and whether the bundle's copy lands.
-// The hardware, driver and sample tests run them to check that a step asks
-// with the item's own record key and question and that everything belonging
-// to the item follows the one decision; silent mode with and without /f:
-// StepsRunTest.
+// An item installed before, met interactively: who recorded it, the
+// answers, whether the bundle's copy lands. The hardware, driver and sample
+// tests check the question and that all of the item follows the decision;
+// silent mode with and without /f: StepsRunTest.
 struct tOverwriteCase {
   const char* name;
   int recorded_oem;
