@@ -1,7 +1,5 @@
-// The main dialog under a display (skipped without one), driven by events
-// as a user would drive it: the bundle list at start, the information of the
-// selection, the view switch, an installation with its message boxes, the
-// width drags and the folder chooser.
+// The main dialog under a display (skipped without one), driven by events as a
+// user would drive it.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/button.h>
@@ -28,8 +26,7 @@ namespace {
 
 bool g_have_display = false;
 
-// Runs pending events until `done` holds, for at most `seconds` (generous:
-// the machine may be loaded). Returns whether it held.
+// Runs pending events until `done` holds, for at most `seconds`; whether it held.
 bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (true) {
@@ -145,7 +142,8 @@ class MainDialogTest : public ::testing::Test {
   SilentUi silent_;
   std::unique_ptr<CProgressDlg> context_;
   MainDialog* dialog_ = nullptr;
-  std::vector<std::pair<std::string, long>> boxes_;  // text, style
+  using Boxes = std::vector<std::pair<std::string, long>>;  // text, style
+  Boxes boxes_;
   std::deque<int> answers_;
 };
 
@@ -161,13 +159,12 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   EXPECT_EQ((Lines{list->CellText(0, 0), list->CellText(1, 1), list->CellText(1, 2),
                    list->CellText(1, 3)}),
             (Lines{Upper(korvane_.oemcab()) + "/A.CAB", "Vendor", "Desc b.cab", "1.0"}));
-  const std::vector<std::string> shown_titles = {"OEM Name", "Description", "Version", "Filepath"};
-  for (int k = 0; k < 4; ++k) {
-    wxListItem column;
+  Lines titles;
+  for (wxListItem column; titles.size() < 4; titles.push_back(column.GetText().utf8_string())) {
     column.SetMask(wxLIST_MASK_TEXT);
-    list->GetColumn(k, column);
-    EXPECT_EQ(column.GetText().utf8_string(), shown_titles[k]);
+    list->GetColumn(static_cast<int>(titles.size()), column);
   }
+  EXPECT_EQ(titles, (Lines{"OEM Name", "Description", "Version", "Filepath"}));
   EXPECT_EQ(InfoLines(), Lines{kPrompt});
   EXPECT_FALSE(dialog.install_button()->IsEnabled());
   EXPECT_TRUE(dialog.details_box()->GetValue());
@@ -210,17 +207,14 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   Pump();
   EXPECT_EQ(bar_rows_differing, std::vector<int>{}) << "the bar is not drawn full";
   EXPECT_FALSE(dialog.running());
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].first, kRestart);
-  EXPECT_EQ(boxes_[0].second, wxOK | wxICON_INFORMATION);
+  EXPECT_EQ(boxes_, (Boxes{{kRestart, wxOK | wxICON_INFORMATION}}));
   const Lines info = InfoLines();
   const Lines header = {"Kestrin - Installation Process:", "", kSeparator,
                         "Now installing bundle 1: A.CAB", kSeparator};
   ASSERT_GE(info.size(), 2 * 9 + 2 + header.size());
   EXPECT_EQ(Lines(info.begin() + 20, info.begin() + 20 + header.size()), header);
   EXPECT_EQ(dialog.progress()->GetValue(), 100);
-  EXPECT_FALSE(dialog.install_button()->IsEnabled());
-  EXPECT_TRUE(dialog.exit_button()->IsEnabled());
+  EXPECT_TRUE(!dialog.install_button()->IsEnabled() && dialog.exit_button()->IsEnabled());
   EXPECT_TRUE(list->SelectedItems().empty());
   // The run's report, not the prompt, stays after the selection was cleared.
   EXPECT_EQ(Lines(info.end() - 2, info.end()),
@@ -283,19 +277,22 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFol
 // starting size. Questions and notices are message boxes.
 TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
   MainDialog& dialog = Open();
-  for (const auto& [answer, yes] : {std::pair{wxID_YES, true}, {wxID_NO, false}, {wxID_CANCEL, false}}) {
-    answers_ = {answer};
-    EXPECT_EQ(context_->AskYesNo("Overwrite?\nReally?"), yes) << answer;
-  }
-  ASSERT_EQ(boxes_.size(), 3u);
-  EXPECT_EQ(boxes_[0].first, "Overwrite?\nReally?");
-  EXPECT_EQ(boxes_[0].second, wxYES_NO | wxICON_QUESTION);
-  EXPECT_EQ(context_->MessageText, "Overwrite?\nReally?");
+  const std::string question = "Overwrite?\nReally?";
+  answers_ = {wxID_YES, wxID_NO, wxID_CANCEL};
+  EXPECT_EQ((std::vector<bool>{context_->AskYesNo(question), context_->AskYesNo(question),
+                               context_->AskYesNo(question)}),
+            (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(context_->MessageText, question);
   dialog.Inform("done");
-  EXPECT_EQ(boxes_.back().second, wxOK | wxICON_INFORMATION);
-  const wxRect field = dialog.directory_field()->GetRect(), exit = dialog.exit_button()->GetRect(),
-               list = dialog.bundle_list()->GetRect(), install = dialog.install_button()->GetRect();
-  const wxRect start = dialog.GetRect();
+  const std::pair<std::string, long> asked{question, wxYES_NO | wxICON_QUESTION};
+  EXPECT_EQ(boxes_, (Boxes{asked, asked, asked, {"done", wxOK | wxICON_INFORMATION}}));
+  // Each control and whether it grows (or else moves) with the width.
+  const std::vector<std::pair<wxWindow*, bool>> controls = {
+      {dialog.directory_field(), true}, {dialog.bundle_list(), true},
+      {dialog.exit_button(), false}, {dialog.install_button(), false}};
+  std::vector<wxRect> before;
+  for (const auto& [control, grows] : controls) before.push_back(control->GetRect());
+  const wxRect field = before[0], start = dialog.GetRect();
   const struct {
     const char* name;
     wxRect window;
@@ -312,14 +309,13 @@ TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
     PumpUntil([&] { return dialog.directory_field()->GetSize().x == field.width + c.grown; }, 10);
     Pump();
     EXPECT_EQ(dialog.GetSize(), wxSize(start.width + c.grown, start.height)) << c.name;
-    EXPECT_EQ(dialog.directory_field()->GetRect(),
-              wxRect(field.x, field.y, field.width + c.grown, field.height)) << c.name;
-    EXPECT_EQ(dialog.bundle_list()->GetRect(),
-              wxRect(list.x, list.y, list.width + c.grown, list.height)) << c.name;
-    EXPECT_EQ(dialog.exit_button()->GetRect(),
-              wxRect(exit.x + c.grown, exit.y, exit.width, exit.height)) << c.name;
-    EXPECT_EQ(dialog.install_button()->GetRect(),
-              wxRect(install.x + c.grown, install.y, install.width, install.height)) << c.name;
+    for (size_t i = 0; i < controls.size(); ++i) {
+      const wxRect b = before[i];
+      EXPECT_EQ(controls[i].first->GetRect(), controls[i].second
+                                                  ? wxRect(b.x, b.y, b.width + c.grown, b.height)
+                                                  : wxRect(b.x + c.grown, b.y, b.width, b.height))
+          << c.name << " control " << i;
+    }
     wxWindow* grip = dialog.FindWindow(kSizeGripId);
     ASSERT_NE(grip, nullptr);
     EXPECT_EQ(grip->GetRect().GetBottomRight(), wxPoint(dialog.GetClientSize().x - 1,
