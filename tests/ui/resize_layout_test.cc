@@ -75,15 +75,11 @@ KESTRIN_CASES(ResizeModeTest, ::testing::ValuesIn(kModes));
 TEST(ResizeLayoutTest, ModeOfTheMovingBorder) {
   // The left and right modes, the border dragged; the width grows from 400 to 440.
   const std::tuple<int, int, int, tRect> cases[] = {
-      {1, 2, kLeft, {100, 50, 240, 80}},
-      {1, 2, kRight, {140, 50, 240, 80}},
+      {1, 2, kLeft, {100, 50, 240, 80}}, {1, 2, kRight, {140, 50, 240, 80}},
       {0, 2, kLeft, kControl},  // a left mode 0 falls to the right one only when the right moves
       {0, 2, kBottomRight, {140, 50, 240, 80}},
-      {2, 0, kTopLeft, {140, 50, 240, 80}},
-      {1, 0, kBottomLeft, {100, 50, 240, 80}},
-      {0, 1, kTopRight, {100, 50, 240, 80}},
-      {1, 1, kTop, kControl},
-      {1, 1, kNoBorder, kControl},
+      {2, 0, kTopLeft, {140, 50, 240, 80}}, {1, 0, kBottomLeft, {100, 50, 240, 80}},
+      {0, 1, kTopRight, {100, 50, 240, 80}}, {1, 1, kTop, kControl}, {1, 1, kNoBorder, kControl},
   };
   for (const auto& [left_mode, right_mode, border, expected] : cases) {
     ResizeLayout layout;
@@ -124,11 +120,8 @@ TEST(ResizeLayoutTest, SuccessiveDrags) {
 TEST(ResizeLayoutTest, BorderFromWindowRectangles) {
   const tRect w{100, 100, 500, 400};
   const std::pair<tRect, int> cases[] = {
-      {w, kNoBorder},
-      {{100, 100, 540, 400}, kRight},
-      {{60, 100, 500, 400}, kLeft},
-      {{100, 80, 500, 400}, kTop},
-      {{100, 100, 540, 450}, kBottomRight},
+      {w, kNoBorder}, {{100, 100, 540, 400}, kRight}, {{60, 100, 500, 400}, kLeft},
+      {{100, 80, 500, 400}, kTop}, {{100, 100, 540, 450}, kBottomRight},
       {{60, 80, 500, 400}, kTopLeft},
       {{0, 0, 800, 600}, kBottomRight},   // maximised: both edges moved
       {{140, 100, 540, 400}, kNoBorder},  // moved, not resized
