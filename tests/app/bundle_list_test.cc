@@ -69,9 +69,8 @@ TEST_F(BundleListTest, RowsKeepTheirEntryAndTheBlockReadsItAgain) {
   rows[0].available_index = 7;
   const Lines both = BundleInfoLines(rows, available);
   EXPECT_EQ(std::count(both.begin(), both.end(), line), 5);
-  EXPECT_EQ(std::count_if(both.begin(), both.end(),
-                          [](const std::string& l) { return l.rfind("Minimum", 0) == 0; }),
-            0);
+  EXPECT_TRUE(std::none_of(both.begin(), both.end(),
+                          [](const std::string& l) { return l.starts_with("Minimum"); }));
   EXPECT_EQ(both[12], "Driver bundle description: Desc d.cab");
 }
 

@@ -14,12 +14,9 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(CommandLineTest, ParsesSwitchesAndBundles) {
-  const struct {
-    std::string line;
-    const char* switches;  // "s", "f", "r" set
-    std::string bin_dir;
-    Strings bundles;
-  } cases[] = {
+  // The line; which of "s", "f", "r" are set; the /i= folder; the bundles.
+  const struct { std::string line; const char* switches; std::string bin_dir; Strings bundles; }
+      cases[] = {
       {"", "", "", {}}, {"/s /f /r", "sfr", "", {}}, {"/S /F /R", "sfr", "", {}},
       {"/s\t/f\ta.cab", "sf", "", {"a.cab"}},
       {"a.cab /s b.cab /s /F c.cab", "sf", "", {"a.cab", "b.cab", "c.cab"}},

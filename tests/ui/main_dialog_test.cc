@@ -290,11 +290,7 @@ TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
   std::vector<wxRect> before;
   for (const auto& [control, grows] : controls) before.push_back(control->GetRect());
   const wxRect field = before[0], start = dialog.GetRect();
-  const struct {
-    const char* name;
-    wxRect window;
-    int grown;
-  } cases[] = {
+  const struct { const char* name; wxRect window; int grown; } cases[] = {
       {"RightOutwards", wxRect(start.x, start.y, start.width + 40, start.height), 40},
       {"LeftOutwards", wxRect(start.x - 40, start.y, start.width + 80, start.height), 80},
       {"BackToStart", start, 0},
