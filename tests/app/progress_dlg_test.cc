@@ -36,8 +36,7 @@ TEST(ReportTest, LogLinesAndLevels) {
              {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
              {"two", 2, true}, {"zero", 0, true}, {"", 1, true}})
       silent.AddInfo(text, level, log);
-    EXPECT_TRUE(LogTrace("one", 1));
-    EXPECT_FALSE(LogTrace("two", 2));
+    EXPECT_EQ(std::pair(LogTrace("one", 1), LogTrace("two", 2)), std::pair(true, false));
     silent.AddInfoF("Driver bundle description: %s", std::string(1000, 'x').c_str());  // never cut
     silent.ResetInfoList(true);
   }
@@ -231,11 +230,10 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
   SilentUi silent;
   CProgressDlg dlg({outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
-  EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
-  EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
-  EXPECT_EQ(dlg.AvailableBundles,
-            (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
-  EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
+  const StringList dirs = {Upper(dir)}, bundles = {Upper(a), Upper(b), Upper(outside)};
+  EXPECT_EQ(std::tie(dlg.BundleDirectories, dlg.CommandLineDirectories, dlg.AvailableBundles,
+                     dlg.CommandLineBundles),
+            std::tie(dirs, dirs, bundles, bundles));
   EXPECT_FALSE(CProgressDlg({"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
 }
 

@@ -80,8 +80,7 @@ class MainDialogTest : public ::testing::Test {
 
   Lines InfoLines() const {
     Lines lines;
-    for (unsigned i = 0; i < dialog_->info_list()->GetCount(); ++i)
-      lines.push_back(dialog_->info_list()->GetString(i).utf8_string());
+    for (const wxString& l : dialog_->info_list()->GetStrings()) lines.push_back(l.utf8_string());
     return lines;
   }
   // What a selection changes: the information, "&Install", the view switch, the selected rows.
