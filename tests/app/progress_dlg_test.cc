@@ -2,6 +2,7 @@
 // the installation run through the scripted user interface with recording steps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -140,8 +141,7 @@ TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
   EXPECT_EQ(ui_.lines()[2], Prepared("x.cab")[0]);  // one bundle: no separator
   EXPECT_EQ(Tail(7),
             Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
-  const Lines logged = LogTexts(korvane_.log());
-  EXPECT_EQ(std::count(logged.begin(), logged.end(), "C failed, list only"), 0);
+  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "C failed, list only"), 0);
   // A failure outside the summary and a result without a line: no summary line.
   g_results = {{kH, 7}, {kC, 0}, {kF, 1}, {kP, 1}};
   Run({B("y.cab")});
@@ -159,8 +159,7 @@ TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   const size_t calls = ui_.calls().size();
   silent.RunInstallation();
   EXPECT_EQ(ui_.calls().size(), calls) << "silent mode touched the window";
-  const Lines logged = LogTexts(korvane_.log());
-  EXPECT_EQ(std::count(logged.begin(), logged.end(), kRestart), 1);
+  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), kRestart), 1);
 }
 
 TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {

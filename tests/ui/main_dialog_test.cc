@@ -210,8 +210,8 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
   // The run's report, not the prompt, stays after the selection was cleared.
   EXPECT_EQ(Lines(info.end() - 2, info.end()),
             Lines(kCompletionLines.begin() + 1, kCompletionLines.end()));
-  const Lines log = LogTexts(korvane_.log());  // the information blocks are never logged
-  EXPECT_EQ(std::count(log.begin(), log.end(), "Information about bundle: A.CAB:"), 0);
+  // The information blocks are never logged.
+  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "Information about bundle: A.CAB:"), 0);
 }
 
 TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFolder) {
@@ -229,8 +229,7 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFol
   EXPECT_EQ(list->SelectedItems(), std::vector<long>{1});
   // A double click installs the selection.
   Click(kBundleListId, wxEVT_LIST_ITEM_ACTIVATED);
-  const Lines info = InfoLines();
-  EXPECT_EQ(std::count(info.begin(), info.end(), kCompletionLines[1]), 1);
+  EXPECT_EQ(std::ranges::count(InfoLines(), kCompletionLines[1]), 1);
   // After the first installed bundle several rows may be selected again.
   EXPECT_FALSE(list->single_selection() || list->ClearSingleSelection());
   EXPECT_EQ(list->DeselectAll(), 0);
