@@ -1,6 +1,5 @@
-// The raw command line: switches, /i=, quoting; and the line rebuilt from
-// argv (the two together, as main uses them: the e2e runs with blanks in
-// the bundle path and the /i= folder).
+// The raw command line: switches, /i=, quoting; and the line rebuilt from argv
+// (the two together, as main uses them: the e2e runs with blanks in paths).
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>

@@ -102,9 +102,7 @@ class InstallationRunTest : public ::testing::Test {
                 const std::string& extra = "") {
     return Bundle(korvane_, "bundles/" + name, minimum, extra);
   }
-  Lines Prepared(const std::string& name, const std::string& minimum = "") {
-    return PreparedLines(korvane_, "Desc " + name, 42, 2, minimum);
-  }
+  Lines Prepared(const std::string& name) { return PreparedLines(korvane_, "Desc " + name); }
   // Runs the selection interactively; returns the recover switch afterwards.
   bool Run(const StringList& selection, bool recover = false) {
     ui_.SetSelection(selection);
@@ -113,9 +111,7 @@ class InstallationRunTest : public ::testing::Test {
     dlg.RunInstallation();
     return dlg.RecoverTemplates;
   }
-  Lines Tail(size_t n) const {
-    return Lines(ui_.lines().end() - static_cast<long>(n), ui_.lines().end());
-  }
+  Lines Tail(long n) const { return Lines(ui_.lines().end() - n, ui_.lines().end()); }
 
   TestKorvane korvane_;
   ScriptedUi ui_;

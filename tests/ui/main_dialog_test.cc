@@ -109,8 +109,7 @@ class MainDialogTest : public ::testing::Test {
     if (pump) Pump();
   }
 
-  // The rows of the progress bar on the screen that look different near
-  // its two ends (none when it is drawn full or empty).
+  // The bar's rows on the screen whose colour differs near its two ends (none if full or empty).
   static std::vector<int> FullBarMismatches(wxWindow* bar) {
     const wxRect r = bar->GetScreenRect();
     wxBitmap shot(r.width, r.height);
@@ -126,8 +125,7 @@ class MainDialogTest : public ::testing::Test {
     return rows;
   }
 
-  // The information block a selected bundle made by Bundle() shows.
-  // `name` is the lower-case name Bundle() made it with; the list spells it upper case.
+  // The information block of a selected bundle made by Bundle() as `name` (lower case).
   static Lines InfoBlock(const std::string& name, const std::string& minimum) {
     return {kSeparator, "Information about bundle: " + Upper(name) + ":", kSeparator, "",
             "Driver bundle description: Desc " + name, "Manufacturer: Vendor", "Version: 1.0",
