@@ -41,9 +41,8 @@ TEST_F(BundleListTest, SourcesFromTheCommandLine) {
   for (const auto& c : cases) {
     CProgressDlg context(c.arguments, false, false, false, "", ui_);
     InitBundleSources(context);
-    EXPECT_EQ(context.DirectoryText, c.directory_text) << c.name;
-    EXPECT_EQ(context.BundleDirectories, c.directories) << c.name;
-    EXPECT_EQ(context.AvailableBundles, c.available) << c.name;
+    EXPECT_EQ(std::tie(context.DirectoryText, context.BundleDirectories, context.AvailableBundles),
+              std::tie(c.directory_text, c.directories, c.available)) << c.name;
     EXPECT_TRUE(ui_.calls().empty()) << c.name;
   }
 }
