@@ -41,9 +41,8 @@ TEST_F(BundleListTest, SourcesFromTheCommandLine) {
   for (const auto& c : cases) {
     CProgressDlg context(c.arguments, false, false, false, "", ui_);
     InitBundleSources(context);
-    EXPECT_EQ(context.DirectoryText, c.directory_text) << c.name;
-    EXPECT_EQ(context.BundleDirectories, c.directories) << c.name;
-    EXPECT_EQ(context.AvailableBundles, c.available) << c.name;
+    EXPECT_EQ(std::tie(context.DirectoryText, context.BundleDirectories, context.AvailableBundles),
+              std::tie(c.directory_text, c.directories, c.available)) << c.name;
     EXPECT_TRUE(ui_.calls().empty()) << c.name;
   }
 }
@@ -69,9 +68,8 @@ TEST_F(BundleListTest, RowsKeepTheirEntryAndTheBlockReadsItAgain) {
   rows[0].available_index = 7;
   const Lines both = BundleInfoLines(rows, available);
   EXPECT_EQ(std::count(both.begin(), both.end(), line), 5);
-  EXPECT_EQ(std::count_if(both.begin(), both.end(),
-                          [](const std::string& l) { return l.rfind("Minimum", 0) == 0; }),
-            0);
+  EXPECT_TRUE(std::none_of(both.begin(), both.end(),
+                          [](const std::string& l) { return l.starts_with("Minimum"); }));
   EXPECT_EQ(both[12], "Driver bundle description: Desc d.cab");
 }
 

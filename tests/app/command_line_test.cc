@@ -1,6 +1,5 @@
-// The raw command line: switches, /i=, quoting; and the line rebuilt from
-// argv (the two together, as main uses them: the e2e runs with blanks in
-// the bundle path and the /i= folder).
+// The raw command line: switches, /i=, quoting; and the line rebuilt from argv
+// (the two together, as main uses them: the e2e runs with blanks in paths).
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +13,16 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(CommandLineTest, ParsesSwitchesAndBundles) {
-  const struct {
-    std::string line;
-    const char* switches;  // "s", "f", "r" set
-    std::string bin_dir;
-    Strings bundles;
-  } cases[] = {
-      {"", "", "", {}},
-      {"/s /f /r", "sfr", "", {}},
-      {"/S /F /R", "sfr", "", {}},
+  // The line; which of "s", "f", "r" are set; the /i= folder; the bundles.
+  const struct { std::string line; const char* switches; std::string bin_dir; Strings bundles; }
+      cases[] = {
+      {"", "", "", {}}, {"/s /f /r", "sfr", "", {}}, {"/S /F /R", "sfr", "", {}},
       {"/s\t/f\ta.cab", "sf", "", {"a.cab"}},
       {"a.cab /s b.cab /s /F c.cab", "sf", "", {"a.cab", "b.cab", "c.cab"}},
       {"/s1 /ff /r= /x", "", "", {"/s1", "/ff", "/r=", "/x"}},  // unknown switches are bundles
       {"/i=/opt/korvane/bin /s x.cab", "s", "/opt/korvane/bin", {"x.cab"}},
       {"/i=\"/opt/my bin\" /s x.cab", "s", "/opt/my bin", {"x.cab"}},
-      {"/I=/opt/bin", "", "/opt/bin", {}},
-      {"/i= a.cab", "", "", {"a.cab"}},
+      {"/I=/opt/bin", "", "/opt/bin", {}}, {"/i= a.cab", "", "", {"a.cab"}},
       {"/s /i=\"/opt/x y /f", "s", "/opt/x y /f", {}},  // unclosed: to the end
       {"/s \"/home/ann/my bundles/drv one.cab\" b.cab", "s", "",
        {"/home/ann/my bundles/drv one.cab", "b.cab"}},
@@ -37,8 +30,7 @@ TEST(CommandLineTest, ParsesSwitchesAndBundles) {
       {"\"a b\"c d.cab", "", "", {"a b", "d.cab"}},
       {"/i=\"x y\"z /s", "s", "x y", {}},
       {"/s \"a b /f c", "s", "", {"a b /f c"}},
-      {"a.cab \"", "", "", {"a.cab"}},
-      {"ab\"cd ef\"", "", "", {"ab\"cd", "ef\""}},
+      {"a.cab \"", "", "", {"a.cab"}}, {"ab\"cd ef\"", "", "", {"ab\"cd", "ef\""}},
       {"\"/s\"", "", "", {"/s"}},
   };
   for (const auto& c : cases) {
@@ -56,12 +48,10 @@ TEST(CommandLineTest, ParsesSwitchesAndBundles) {
 
 TEST(CommandLineTest, RebuildsTheLineFromArgv) {
   const std::pair<Strings, std::string> cases[] = {
-      {{}, ""},
-      {{"/s", "/f", "a.cab"}, "/s /f a.cab"},
+      {{}, ""}, {{"/s", "/f", "a.cab"}, "/s /f a.cab"},
       {{"/s", "/my bundles/a.cab"}, "/s \"/my bundles/a.cab\""},
       {{"/i=/opt/my bin", "/s"}, "/i=\"/opt/my bin\" /s"},
-      {{"", "/s", "", "a.cab", ""}, "/s a.cab"},
-      {{"/s x"}, "\"/s x\""},
+      {{"", "/s", "", "a.cab", ""}, "/s a.cab"}, {{"/s x"}, "\"/s x\""},
       {{"/t/tab\there.cab"}, "\"/t/tab\there.cab\""},
   };
   for (const auto& [args, expected] : cases) {

@@ -1,10 +1,8 @@
-// The progress dialog's context without a window: AddInfo, WriteLog,
-// LogTrace and ResetInfoList against a real log file; the installation run,
-// bundle preparation and command-line scheduling, driven through the scripted
-// user interface with recording steps; bundle names that hold pattern
-// characters.
+// The progress dialog's context without a window: the report and its log, and
+// the installation run through the scripted user interface with recording steps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -19,10 +17,10 @@ namespace {
 
 using namespace kestrin::testing;  // NOLINT
 
-std::tm Time(int year, int month, int day, int hour, int minute, int second) {
+std::tm Time(int year, int month, int day, int hour, int minute) {
   std::tm t{};
-  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour,
-  t.tm_min = minute, t.tm_sec = second;
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour;
+  t.tm_min = minute;
   return t;
 }
 
@@ -30,7 +28,7 @@ TEST(ReportTest, LogLinesAndLevels) {
   TestKorvane korvane;
   korvane.ApplyEnvironment();
   ScriptedUi ui;
-  std::tm now = Time(2026, 12, 6, 14, 7, 31);
+  std::tm now = Time(2026, 12, 6, 14, 7);
   {
     CProgressDlg silent({}, true, false, false, "", ui);
     silent.SetClock([&] { return now; });
@@ -39,20 +37,19 @@ TEST(ReportTest, LogLinesAndLevels) {
              {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
              {"two", 2, true}, {"zero", 0, true}, {"", 1, true}})
       silent.AddInfo(text, level, log);
-    EXPECT_TRUE(LogTrace("one", 1));
-    EXPECT_FALSE(LogTrace("two", 2));
+    EXPECT_EQ(std::pair(LogTrace("one", 1), LogTrace("two", 2)), std::pair(true, false));
     silent.AddInfoF("Driver bundle description: %s", std::string(1000, 'x').c_str());  // never cut
     silent.ResetInfoList(true);
   }
   EXPECT_TRUE(ui.calls().empty()) << "silent mode touched the window";
   EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
   EXPECT_FALSE(WriteLog("no context"));
-  now = Time(2027, 1, 2, 3, 4, 5);
+  now = Time(2027, 1, 2, 3, 4);
   CProgressDlg dlg({}, false, false, false, "", ui);
   dlg.SetClock([&] { return now; });
-  dlg.AddInfo("shown and logged", 1, true);
-  dlg.AddInfo("shown only", 1, false);
-  dlg.AddInfo("trace", 5, true);
+  for (const auto& [text, level, log] : {std::tuple{"shown and logged", 1, true},
+                                         {"shown only", 1, false}, {"trace", 5, true}})
+    dlg.AddInfo(text, level, log);
   Report("from the cabinet code", kReportLevel, true);
   Report("cabinet trace", kCabinetTraceLevel, false);
   EXPECT_EQ(ui.lines(), (Lines{"shown and logged", "shown only", "from the cabinet code"}));
@@ -73,11 +70,7 @@ const char kRunErrors[] =
     "There were errors during the installation process. You may re-run the installation again.";
 const char kRestart[] = "The installed driver bundle requires a restart of Korvane.";
 
-struct tStepCall {
-  bool recover;
-  std::string bundle;
-};
-std::vector<tStepCall> g_calls;
+std::vector<std::pair<bool, std::string>> g_calls;  // the recover flag, the bundle
 std::map<std::string, int> g_results;
 
 template <const char* kName>
@@ -109,9 +102,7 @@ class InstallationRunTest : public ::testing::Test {
                 const std::string& extra = "") {
     return Bundle(korvane_, "bundles/" + name, minimum, extra);
   }
-  Lines Prepared(const std::string& name, const std::string& minimum = "") {
-    return PreparedLines(korvane_, "Desc " + name, 42, 2, minimum);
-  }
+  Lines Prepared(const std::string& name) { return PreparedLines(korvane_, "Desc " + name); }
   // Runs the selection interactively; returns the recover switch afterwards.
   bool Run(const StringList& selection, bool recover = false) {
     ui_.SetSelection(selection);
@@ -120,9 +111,7 @@ class InstallationRunTest : public ::testing::Test {
     dlg.RunInstallation();
     return dlg.RecoverTemplates;
   }
-  Lines Tail(size_t n) const {
-    return Lines(ui_.lines().end() - static_cast<long>(n), ui_.lines().end());
-  }
+  Lines Tail(long n) const { return Lines(ui_.lines().end() - n, ui_.lines().end()); }
 
   TestKorvane korvane_;
   ScriptedUi ui_;
@@ -148,8 +137,7 @@ TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
   EXPECT_EQ(ui_.lines()[2], Prepared("x.cab")[0]);  // one bundle: no separator
   EXPECT_EQ(Tail(7),
             Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
-  const Lines logged = LogTexts(korvane_.log());
-  EXPECT_EQ(std::count(logged.begin(), logged.end(), "C failed, list only"), 0);
+  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "C failed, list only"), 0);
   // A failure outside the summary and a result without a line: no summary line.
   g_results = {{kH, 7}, {kC, 0}, {kF, 1}, {kP, 1}};
   Run({B("y.cab")});
@@ -167,15 +155,13 @@ TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   const size_t calls = ui_.calls().size();
   silent.RunInstallation();
   EXPECT_EQ(ui_.calls().size(), calls) << "silent mode touched the window";
-  const Lines logged = LogTexts(korvane_.log());
-  EXPECT_EQ(std::count(logged.begin(), logged.end(), kRestart), 1);
+  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), kRestart), 1);
 }
 
 TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
   ui_.SetSingleSelection(true);
   EXPECT_FALSE(Run({B("old.cab", "9.0"), B("first.cab"), B("second.cab")}, true));
-  for (const tStepCall& call : g_calls)
-    EXPECT_FALSE(call.recover) << call.bundle;  // several bundles
+  for (const auto& [recover, bundle] : g_calls) EXPECT_FALSE(recover) << bundle;  // several bundles
   std::vector<std::string> events;  // single selection cleared right after the first completion
   for (const auto& call : ui_.calls()) {
     if (call.kind == "SetSingleSelection" && call.a == 0) events.push_back("clear");
@@ -202,7 +188,7 @@ TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
     g_calls.clear();
     Run(selection, recover_switch);
     ASSERT_EQ(g_calls.size(), kSteps.size() * bundles);
-    for (const tStepCall& call : g_calls) EXPECT_EQ(call.recover, expected) << n;
+    for (const auto& call : g_calls) EXPECT_EQ(call.first, expected) << n;
   }
 }
 
@@ -210,33 +196,22 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
   WriteFileOrDie(korvane_.root() / "junk.cab", "this is not a cabinet");
   Run({"", (korvane_.root() / "junk.cab").string(), B("good.cab")});
   const Lines prepared = Prepared("x"), dirs(prepared.begin(), prepared.begin() + 2);
-  EXPECT_EQ(ui_.lines(), Cat({kHeader,
-                              dirs,
-                              {kRunErrors},
-                              {kSeparator, "Now installing bundle 2: junk.cab", kSeparator},
-                              dirs,
-                              {"ERROR: Could not extract driver bundle file", kRunErrors},
-                              {kSeparator, "Now installing bundle 3: good.cab", kSeparator},
-                              Prepared("good.cab"),
-                              kAllDone,
-                              kCompletionLines}));
+  EXPECT_EQ(ui_.lines(),
+            Cat({kHeader, dirs, {kRunErrors}, {kSeparator, "Now installing bundle 2: junk.cab"},
+                 {kSeparator}, dirs, {"ERROR: Could not extract driver bundle file", kRunErrors},
+                 {kSeparator, "Now installing bundle 3: good.cab", kSeparator},
+                 Prepared("good.cab"), kAllDone, kCompletionLines}));
   fs::remove_all(korvane_.temp_root());
   WriteFileOrDie(korvane_.temp_root(), "a file in the way");
   Run({B("t.cab")});
-  EXPECT_EQ(
-      Tail(6),
-      Cat({kHeader,
-           dirs,
-           {"ERROR: Could not create temp directory " + (korvane_.temp_root() / "t.cab").string(),
-            kRunErrors}}));
+  EXPECT_EQ(Tail(6), Cat({kHeader, dirs, {"ERROR: Could not create temp directory " +
+                                                (korvane_.temp_root() / "t.cab").string(),
+                                            kRunErrors}}));
 }
 
-// Without an installed version any minimum passes; the comparison itself:
-// SilentRunTest.VersionGateRefusesThenOneInstalls and VersionTest.
+// The version comparison itself: the e2e silent runs and the version tests.
 TEST_F(InstallationRunTest, WithoutAnInstalledVersionAnyMinimumPasses) {
-  tKorvaneOptions options;
-  options.version = "";
-  TestKorvane korvane(options);
+  TestKorvane korvane({.version = ""});
   korvane.ApplyEnvironment();
   CProgressDlg gate({}, true, false, false, "", ui_);
   gate.CurrentBundle = Bundle(korvane, "g.cab", "99.0");
@@ -244,19 +219,16 @@ TEST_F(InstallationRunTest, WithoutAnInstalledVersionAnyMinimumPasses) {
 }
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {
-  const std::string a = B("dir/a.Cab"), outside = B("other/c.cab"),
-                    dir = (korvane_.root() / "bundles/dir").string();
-  B("dir/b.cab");
-  B("x.cab.d/inner.cab");  // a folder whose name holds ".cab" is a candidate file
+  const std::string a = B("dir/a.Cab"), outside = B("other/c.cab"), b = B("dir/b.cab"),
+                    dir = fs::path(a).parent_path(),
+                    dot_cab_folder = fs::path(B("x.cab.d/inner.cab")).parent_path();  // not a file
   SilentUi silent;
-  const std::string dot_cab_folder = (korvane_.root() / "bundles/x.cab.d").string();
   CProgressDlg dlg({outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
-  EXPECT_EQ(dlg.BundleDirectories, (StringList{Upper(dir)}));
-  EXPECT_EQ(dlg.CommandLineDirectories, dlg.BundleDirectories);
-  EXPECT_EQ(dlg.AvailableBundles,
-            (StringList{Upper(dir) + "/A.CAB", Upper(dir) + "/B.CAB", Upper(outside)}));
-  EXPECT_EQ(dlg.CommandLineBundles, dlg.AvailableBundles);
+  const StringList dirs = {Upper(dir)}, bundles = {Upper(a), Upper(b), Upper(outside)};
+  EXPECT_EQ(std::tie(dlg.BundleDirectories, dlg.CommandLineDirectories, dlg.AvailableBundles,
+                     dlg.CommandLineBundles),
+            std::tie(dirs, dirs, bundles, bundles));
   EXPECT_FALSE(CProgressDlg({"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
 }
 

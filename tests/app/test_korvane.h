@@ -73,8 +73,8 @@ inline std::string HwIni(const std::string& description, const std::string& oem_
 inline std::string Bundle(const TestKorvane& korvane, const std::string& relative,
                           const std::string& minimum = "", const std::string& extra = "") {
   const fs::path cab = korvane.root() / relative;
-  PackWithGcab(cab.string(), {{"hw.ini", HwIni("Desc " + cab.filename().string(), "42", minimum, extra)},
-                    {"MODULES/M.INI", "[MODULE]\n"}});
+  const std::string ini = HwIni("Desc " + cab.filename().string(), "42", minimum, extra);
+  PackWithGcab(cab.string(), {{"hw.ini", ini}, {"MODULES/M.INI", "[MODULE]\n"}});
   return cab.string();
 }
 
@@ -82,14 +82,10 @@ inline std::string Bundle(const TestKorvane& korvane, const std::string& relativ
 inline Lines PreparedLines(const TestKorvane& korvane, const std::string& description,
                            int oem_id = 42, int files = 2, const std::string& minimum = "") {
   return {"Korvane installation directory: " + korvane.product_dir().string(),
-          "Korvane INI-File directory: " + korvane.ini_path_value(),
-          "",
-          "Driver bundle description: " + description,
-          "",
-          "Manufacturer: Vendor (ID " + std::to_string(oem_id) + ")",
-          "Version: 1.0",
-          "Driver bundle has " + std::to_string(files) + " files",
-          "",
+          "Korvane INI-File directory: " + korvane.ini_path_value(), "",
+          "Driver bundle description: " + description, "",
+          "Manufacturer: Vendor (ID " + std::to_string(oem_id) + ")", "Version: 1.0",
+          "Driver bundle has " + std::to_string(files) + " files", "",
           "Minimum Korvane version: " + (minimum.empty() ? "not specified" : minimum)};
 }
 

@@ -1,6 +1,4 @@
-// The geometry of the resizable dialog, without a window: every mode along
-// both directions, which border's mode applies, successive drags, and the
-// size limits.
+// The geometry of the resizable dialog, without a window.
 #include "ui/resize_layout.h"
 
 #include <gtest/gtest.h>
@@ -77,15 +75,11 @@ KESTRIN_CASES(ResizeModeTest, ::testing::ValuesIn(kModes));
 TEST(ResizeLayoutTest, ModeOfTheMovingBorder) {
   // The left and right modes, the border dragged; the width grows from 400 to 440.
   const std::tuple<int, int, int, tRect> cases[] = {
-      {1, 2, kLeft, {100, 50, 240, 80}},
-      {1, 2, kRight, {140, 50, 240, 80}},
+      {1, 2, kLeft, {100, 50, 240, 80}}, {1, 2, kRight, {140, 50, 240, 80}},
       {0, 2, kLeft, kControl},  // a left mode 0 falls to the right one only when the right moves
       {0, 2, kBottomRight, {140, 50, 240, 80}},
-      {2, 0, kTopLeft, {140, 50, 240, 80}},
-      {1, 0, kBottomLeft, {100, 50, 240, 80}},
-      {0, 1, kTopRight, {100, 50, 240, 80}},
-      {1, 1, kTop, kControl},
-      {1, 1, kNoBorder, kControl},
+      {2, 0, kTopLeft, {140, 50, 240, 80}}, {1, 0, kBottomLeft, {100, 50, 240, 80}},
+      {0, 1, kTopRight, {100, 50, 240, 80}}, {1, 1, kTop, kControl}, {1, 1, kNoBorder, kControl},
   };
   for (const auto& [left_mode, right_mode, border, expected] : cases) {
     ResizeLayout layout;
@@ -102,37 +96,32 @@ TEST(ResizeLayoutTest, SuccessiveDrags) {
   layout.AddControl(1, kControl, 2, 2, 0, 0);   // follows the change since the last placement
   layout.AddControl(2, kControl, 4, 4, 0, 0);   // always from the registered rectangle
   layout.AddControl(3, kControl, 4, 0, 0, 0);   // scaled by the left border only
-  auto at = [&](int id) {
-    for (const tControlRecord& r : layout.records())
-      if (r.id == id) return r.placed;
-    return tRect{};
+  auto placed = [&] {
+    std::vector<tRect> rects;
+    for (const tControlRecord& r : layout.records()) rects.push_back(r.placed);
+    return rects;
   };
   layout.Resize({0, 0, 480, 300}, kLeft);
   layout.Resize({0, 0, 440, 300}, kLeft);
-  EXPECT_EQ(at(1), (tRect{140, 50, 240, 80}));
-  EXPECT_EQ(at(2), (tRect{110, 50, 220, 80}));
-  EXPECT_EQ(at(3), (tRect{110, 50, 220, 80}));
+  EXPECT_EQ(placed(),
+            (std::vector<tRect>{{140, 50, 240, 80}, {110, 50, 220, 80}, {110, 50, 220, 80}}));
   // The right border: control 3's mode there is 0 and it stays where the
   // left border's scaling put it; control 2 scales again.
   layout.Resize({0, 0, 520, 300}, kRight);
-  EXPECT_EQ(at(1), (tRect{220, 50, 320, 80}));
-  EXPECT_EQ(at(2), (tRect{130, 50, 260, 80}));
-  EXPECT_EQ(at(3), (tRect{110, 50, 220, 80}));
+  EXPECT_EQ(placed(),
+            (std::vector<tRect>{{220, 50, 320, 80}, {130, 50, 260, 80}, {110, 50, 220, 80}}));
   // A size change that is not a drag moves nothing but counts as the last
   // placement for modes 1 and 2.
   EXPECT_TRUE(layout.Resize({0, 0, 600, 300}, kNoBorder).empty());
   layout.Resize({0, 0, 610, 300}, kRight);
-  EXPECT_EQ(at(1), (tRect{230, 50, 330, 80}));
+  EXPECT_EQ(placed()[0], (tRect{230, 50, 330, 80}));
 }
 
 TEST(ResizeLayoutTest, BorderFromWindowRectangles) {
   const tRect w{100, 100, 500, 400};
   const std::pair<tRect, int> cases[] = {
-      {w, kNoBorder},
-      {{100, 100, 540, 400}, kRight},
-      {{60, 100, 500, 400}, kLeft},
-      {{100, 80, 500, 400}, kTop},
-      {{100, 100, 540, 450}, kBottomRight},
+      {w, kNoBorder}, {{100, 100, 540, 400}, kRight}, {{60, 100, 500, 400}, kLeft},
+      {{100, 80, 500, 400}, kTop}, {{100, 100, 540, 450}, kBottomRight},
       {{60, 80, 500, 400}, kTopLeft},
       {{0, 0, 800, 600}, kBottomRight},   // maximised: both edges moved
       {{140, 100, 540, 400}, kNoBorder},  // moved, not resized
@@ -145,8 +134,7 @@ TEST(ResizeLayoutTest, SizeLimits) {
   ResizeLayout layout;
   layout.SetMinimumSize(640, 680);
   layout.AllowSizeChange(true, false);
-  EXPECT_EQ(layout.max_width(), -1);
-  EXPECT_EQ(layout.max_height(), 680);
+  EXPECT_EQ(std::pair(layout.max_width(), layout.max_height()), std::pair(-1, 680));
   // The width and height asked for; what they become.
   const int cases[][4] = {
       {500, 500, 640, 680}, {700, 900, 700, 680}, {640, 680, 640, 680}, {639, 681, 640, 680}};

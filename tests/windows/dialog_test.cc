@@ -1,8 +1,5 @@
-// The Windows dialog from template 101 with two bundles listed: it starts
-// with the list and the prompt, shows the information of a selected bundle,
-// switches the view, and follows a drag of either vertical border within
-// the geometry rules (fields and lists widen, buttons keep their distance
-// from the right border, nothing gets smaller than it started).
+// The Windows dialog from template 101 with two bundles listed: the start, a
+// selection, the view switch, and drags of either vertical border.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,11 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 void Pump() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
 }
 
 RECT ClientRectOf(HWND dialog, int id) {
@@ -58,19 +51,21 @@ class Win32DialogTest : public ::testing::Test {
     if (display == nullptr || *display == '\0') GTEST_SKIP() << "no display (run under xvfb-run)";
     std::string error;
     ASSERT_TRUE(StartToolkit(&error)) << error;
-    folder_ = fs::temp_directory_path() / ("kestrin-dialog-" + std::to_string(GetCurrentProcessId()));
+    folder_ = fs::temp_directory_path() /
+              ("kestrin-dialog-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(folder_ / "local");
     // Reading a bundle's description unpacks it below the per-user folder.
     const char* local = getenv("LOCALAPPDATA");
     saved_local_ = local ? local : "";
     _putenv_s("LOCALAPPDATA", (folder_ / "local").string().c_str());
-    for (const std::string maker : {"Fenrik", "Ostwald"}) {
-      const std::string ini = "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker +
-                              "\r\nDESCRIPTION=Drivers of " + maker + "\r\nVERSION=2.1\r\n";
-      std::ofstream(folder_ / (maker == "Fenrik" ? "A.CAB" : "B.CAB"), std::ios::binary)
-          << cab::testing::StoredCabinet({{"hw.ini", ini}});
+    for (const auto& [file, maker] : {std::pair<const char*, std::string>{"A.CAB", "Fenrik"},
+                                      {"B.CAB", "Ostwald"}}) {
+      std::ofstream(folder_ / file, std::ios::binary) << cab::testing::StoredCabinet(
+          {{"hw.ini", "[OEMDriverDisk]\r\nOEMID=7\r\nOEMNAME=" + maker +
+                          "\r\nDESCRIPTION=Drivers of " + maker + "\r\nVERSION=2.1\r\n"}});
     }
-    context_ = std::make_unique<CProgressDlg>(StringList{folder_.string()}, false, false, false, "", silent_);
+    context_ = std::make_unique<CProgressDlg>(StringList{folder_.string()}, false, false, false,
+                                              "", silent_);
     dialog_ = std::make_unique<Win32MainDialog>(*context_);
     hwnd_ = dialog_->CreateModeless();
     ASSERT_NE(hwnd_, nullptr);
@@ -90,17 +85,24 @@ class Win32DialogTest : public ::testing::Test {
   std::unique_ptr<CProgressDlg> context_;
   std::unique_ptr<Win32MainDialog> dialog_;
   HWND hwnd_ = nullptr;
+
+  // The information lines, whether "&Install" is on, whether the view switch is checked.
+  auto State() const {
+    return std::tuple(InfoLines(hwnd_),
+                      IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)) != 0,
+                      IsDlgButtonChecked(hwnd_, KESTRIN_IDC_SHOW_DETAILS) == BST_CHECKED);
+  }
 };
 
 TEST_F(Win32DialogTest, ListsSelectsSwitchesTheViewAndFollowsBorderDrags) {
   CCabFileListBox& list = dialog_->bundle_list();
   ASSERT_EQ(list.ItemCount(), 2);
-  EXPECT_EQ(list.CellText(0, 1), "Fenrik");
-  EXPECT_EQ(list.CellText(1, 2), "Drivers of Ostwald");
+  EXPECT_EQ(std::pair(list.CellText(0, 1), list.CellText(1, 2)),
+            (std::pair<std::string, std::string>("Fenrik", "Drivers of Ostwald")));
   EXPECT_EQ(list.display_order(), (std::array<int, 4>{1, 2, 3, 0}));
-  EXPECT_EQ(InfoLines(hwnd_), std::vector<std::string>{"Please select a driver cabinet file you wish to install."});
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
-  EXPECT_EQ(IsDlgButtonChecked(hwnd_, KESTRIN_IDC_SHOW_DETAILS), static_cast<UINT>(BST_CHECKED));
+  const std::vector<std::string> prompt = {
+      "Please select a driver cabinet file you wish to install."};
+  EXPECT_EQ(State(), std::tuple(prompt, false, true));
   char title[64] = {};
   GetWindowTextA(hwnd_, title, sizeof title);
   EXPECT_STREQ(title, "Korvane Kestrin");
@@ -108,18 +110,16 @@ TEST_F(Win32DialogTest, ListsSelectsSwitchesTheViewAndFollowsBorderDrags) {
   // A selection shows the bundle; the view switch keeps it.
   dialog_->bundle_list().Select(1);
   Pump();
-  const std::vector<std::string> lines = InfoLines(hwnd_);
+  const auto [lines, install, details] = State();
   ASSERT_GE(lines.size(), 8u);
-  EXPECT_EQ(lines[1], "Information about bundle: B.CAB:");
-  EXPECT_EQ(lines[5], "Manufacturer: Ostwald");
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
+  EXPECT_EQ(std::tuple(lines[1], lines[5], install),
+            (std::tuple<std::string, std::string, bool>("Information about bundle: B.CAB:",
+                                                        "Manufacturer: Ostwald", true)));
 
   SendDlgItemMessageA(hwnd_, KESTRIN_IDC_SHOW_DETAILS, BM_CLICK, 0, 0);
   Pump();
   EXPECT_EQ(GetWindowLongPtrA(dialog_->bundle_list().hwnd(), GWL_STYLE) & LVS_TYPEMASK, LVS_LIST);
-  EXPECT_EQ(IsDlgButtonChecked(hwnd_, KESTRIN_IDC_SHOW_DETAILS), static_cast<UINT>(BST_UNCHECKED));
-  EXPECT_EQ(InfoLines(hwnd_).size(), 1u);
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL)));
+  EXPECT_EQ(State(), std::tuple(prompt, false, false));
   EXPECT_EQ(dialog_->SelectedBundlePaths().size(), 1u);
 
   // Dragged borders widen the fields and move the buttons: how each control
@@ -153,12 +153,12 @@ TEST_F(Win32DialogTest, ListsSelectsSwitchesTheViewAndFollowsBorderDrags) {
   // Never smaller than at the start, and the height stays.
   MINMAXINFO limits = {};
   SendMessageA(hwnd_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
-  EXPECT_EQ(limits.ptMinTrackSize.x, dialog_->layout().min_width());
-  EXPECT_EQ(limits.ptMinTrackSize.y, dialog_->layout().min_height());
-  EXPECT_EQ(limits.ptMaxTrackSize.y, dialog_->layout().min_height());
   RECT window;
   GetWindowRect(hwnd_, &window);
-  EXPECT_EQ(window.right - window.left, dialog_->layout().min_width() + 80);
+  const int width = dialog_->layout().min_width(), height = dialog_->layout().min_height();
+  EXPECT_EQ(std::tuple(limits.ptMinTrackSize.x, limits.ptMinTrackSize.y, limits.ptMaxTrackSize.y,
+                       window.right - window.left),
+            (std::tuple<LONG, LONG, LONG, LONG>(width, height, height, width + 80)));
 }
 
 }  // namespace
