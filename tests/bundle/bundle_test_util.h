@@ -1,10 +1,9 @@
-// Helpers of the bundle tests: running programs (kestrin-cab among them) and
-// reading the trees they leave. Cabinets come from support/cab_builder.h.
+// Helpers of the bundle tests: running kestrin-cab and reading the trees it
+// leaves. Cabinets come from support/cab_builder.h.
 #ifndef KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 #define KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "support/cab_builder.h"
+#include "support/child.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
@@ -24,35 +24,9 @@ using kestrin::cab::testing::CabBuilder;
 using kestrin::cab::testing::Payload;
 using kestrin::cab::testing::StoredCabinet;
 
-struct RunResult {
-  int exit_code = -1;  // 128 + n: killed by signal n
-  std::string out, err;
-};
-
-inline std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Runs argv[0] (looked up in PATH) in the folder `cwd`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = ".") {
-  ScopedTempDir capture;
-  std::string command = "cd " + Quoted(cwd) + " && exec";
-  for (const std::string& a : argv) command += " " + Quoted(a);
-  const int status = std::system((command + " >" + Quoted(capture.Sub("out")) + " 2>" +
-                                  Quoted(capture.Sub("err"))).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-          ReadFileOrDie(capture.path() / "out"), ReadFileOrDie(capture.path() / "err")};
-}
-
 inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {
   args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
   return RunProgram(args, cwd);
-}
-
-inline bool HaveProgram(const std::string& name) {
-  return RunProgram({"sh", "-c", "command -v " + name}).exit_code == 0;
 }
 
 // stderr is lines of the form "FILE: what went wrong (code N)", at least one.
