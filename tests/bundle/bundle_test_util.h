@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "support/cab_builder.h"
 #include "support/child.h"
+#include "support/sandbox.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
@@ -28,6 +27,20 @@ inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = "."
   args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
   return RunProgram(args, cwd);
 }
+
+inline std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A work folder and a fresh per-user folder, where bundles get their temporary folders.
+class BundleFolderTest : public ::testing::Test {
+ protected:
+  fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
+
+  ScopedTempDir appdata_, work_;
+  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
+};
 
 // stderr is lines of the form "FILE: what went wrong (code N)", at least one.
 inline bool CleanErrors(const std::string& err) {

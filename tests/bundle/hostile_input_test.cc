@@ -10,20 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "bundle/bundle.h"
 #include "bundle/bundle_test_util.h"
 #include "bundle/cabinet_file.h"
-#include "support/cab_builder.h"
-#include "support/child.h"
-#include "support/sandbox.h"
 
 namespace {
 
@@ -65,13 +58,9 @@ RunResult CabWithin(int seconds, std::vector<std::string> args) {
   return RunProgram(args);
 }
 
-class HostileBundleTest : public ::testing::Test {
+class HostileBundleTest : public BundleFolderTest {
  protected:
   void TearDown() override { g_fail_close = false; }
-  fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
-
-  ScopedTempDir appdata_, work_;
-  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
 };
 
 TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
@@ -129,8 +118,7 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   ASSERT_EQ(::mkfifo((dir / "a-fifo.cab").c_str(), 0644), 0);
   WriteFileOrDie(dir / "good.cab", StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=1\n"}}));
   const std::string fifo = (dir / "a-fifo.cab").string();
-  std::string good = (dir / "good.cab").string();
-  for (char& ch : good) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+  const std::string good = Upper((dir / "good.cab").string());
   EXPECT_EQ(InChild([&] {
               std::vector<std::string> found;
               const int count = ScanBundleDirectory(dir.string(), &found);

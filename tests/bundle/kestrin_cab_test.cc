@@ -2,9 +2,7 @@
 // against cabextract) and as a user meets it on the command line.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "bundle/bundle_test_util.h"

@@ -161,8 +161,7 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
 // An MSZIP data block written bit by bit: "CK", then deflate fields; Begin
 // starts a fixed-code block.
 struct Bits {
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(1, 'C');
-  Bits() { bytes.push_back('K'); }
+  std::vector<uint8_t> bytes{'C', 'K'};
   uint32_t acc = 0;
   int n = 0;
   Bits& Begin(bool final = true) { return Put(final, 1), Put(1, 2), *this; }
