@@ -56,10 +56,9 @@ TEST(CrtFileIoTest, HandlesAreNeverZero) {
   if (hf != -1) CrtClose(hf);
   dup2(saved, 0);
   close(saved);
-  EXPECT_EQ(0, fd);
-  EXPECT_NE(0, hf);
-  EXPECT_EQ("abc", std::string(buf, got));
-  EXPECT_EQ(3, end);
+  EXPECT_EQ(std::tuple(0, true, std::string("abc"), 3L),
+            std::tuple(fd, hf != 0, std::string(buf, got), end))
+      << "descriptor, handle not 0, contents, size";
   EXPECT_EQ(-1, CrtOpen(dir.Sub("missing.cab").c_str(), 0x8000, 0x180));
   EXPECT_EQ(cab::kIoError, CrtWrite(HandleFromFd(1000), "x", 1));
   EXPECT_EQ(3u, CrtWrite(kDiscardHandle, "abc", 3));

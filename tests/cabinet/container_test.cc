@@ -198,9 +198,7 @@ TEST_F(ContainerTest, ErrorCodesOfTheContainerRules) {
     EXPECT_EQ(erf_.erfType, row.type);
     EXPECT_EQ(s.rec.Of("next"), row.requests);
     EXPECT_EQ(Harness::Get().open_handles, 0);
-    if (row.names) {
-      EXPECT_EQ(s.rec.Names(), Names{row.names});
-    }
+    if (row.names) EXPECT_EQ(s.rec.Names(), Names{row.names});
     if (row.error != 0 && !row.ok) continue;
     std::string folder = row.set ? f1 + f2 : "";  // folder 0 uncompressed
     for (const DataBlock& block : row.set ? std::vector<DataBlock>{} : s.a.folders[0].blocks)
