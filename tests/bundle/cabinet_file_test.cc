@@ -118,8 +118,7 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
   EXPECT_EQ((0666 & ~mask) & 0555, Stat(deep / "out/ro.txt").st_mode & 07777);
   EXPECT_EQ(0666 & ~mask, Stat(deep / "out/exe.bin").st_mode & 07777);  // 0x40 adds nothing
   struct tm local {};
-  local.tm_year = 125, local.tm_mon = 0, local.tm_mday = 1, local.tm_hour = 12;  // the builder's
-  local.tm_isdst = -1;
+  local.tm_year = 125, local.tm_mday = 1, local.tm_hour = 12, local.tm_isdst = -1;  // the builder's
   EXPECT_EQ(mktime(&local), Stat(deep / "out/MODULES/Sub/big.bin").st_mtime);
   EXPECT_EQ(mktime(&local), Stat(deep / "out/empty.txt").st_mtime);
 
