@@ -128,12 +128,11 @@ TEST(CorpusTest, EveryCabinetExtractsAsRecordedOrFailsCleanly) {
 TEST(CorpusTest, MultiBasicSetFromAnyPart) {
   if (!fs::exists(CorpusDir())) GTEST_SKIP() << "no corpus";
   ScopedTempDir tmp;
-  for (int i = 1; i <= 5; ++i) {
-    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+  std::vector<std::string> names;
+  for (int i = 1; i <= 5; ++i) names.push_back("multi_basic_pt" + std::to_string(i) + ".cab");
+  for (const std::string& name : names)
     fs::create_symlink(CorpusDir() / "libmspack" / name, tmp.path() / ("cabd_" + name));
-  }
-  for (int i = 1; i <= 5; ++i) {
-    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+  for (const std::string& name : names) {
     const RunResult r = Cab({"x", tmp.Sub("cabd_" + name), "-d", tmp.Sub("out" + name)});
     EXPECT_EQ(0, r.exit_code) << name << "\n" << r.err;
     CompareTree(tmp.path() / ("out" + name), "libmspack/" + name + ".sha256", true, true);

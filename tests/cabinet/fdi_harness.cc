@@ -191,9 +191,7 @@ std::vector<ExpectedFile> ReadExpected(const fs::path& file) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     ExpectedFile f;
-    std::getline(fields, f.sha256, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, f.name, '\t');
+    std::getline(std::getline(std::getline(fields, f.sha256, '\t'), size, '\t'), f.name, '\t');
     f.size = std::stoull(size);
     out.push_back(f);
   }
