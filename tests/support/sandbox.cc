@@ -20,6 +20,12 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
   value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
 }
 
+// The variables that point Kestrin at a sandbox, and the fields that hold them.
+const std::pair<const char*, std::string Sandbox::*> kVariables[] = {
+    {"KESTRIN_REGISTRY", &Sandbox::registry},
+    {"KESTRIN_PRODUCT_DIR", &Sandbox::product_dir},
+    {"XDG_DATA_HOME", &Sandbox::data_home}};
+
 }  // namespace
 
 Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::string>& options) {
@@ -30,17 +36,14 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
   EXPECT_EQ(run.exit_code, 0) << "make-sandbox failed: " << run.err;
   Sandbox sandbox;
   // Lines "export NAME=value", the value %q-quoted with backslashes.
-  const std::map<std::string, std::string*> fields = {{"KESTRIN_REGISTRY", &sandbox.registry},
-                                                      {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
-                                                      {"XDG_DATA_HOME", &sandbox.data_home}};
   std::istringstream lines(run.out);
   for (std::string line; std::getline(lines, line);) {
-    const size_t eq = line.find('=');
-    if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
-    const auto field = fields.find(line.substr(7, eq - 7));
-    if (field == fields.end()) continue;
-    for (size_t i = eq + 1; i < line.size(); ++i)
-      *field->second += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+    for (const auto& [name, field] : kVariables) {
+      const std::string start = std::string("export ") + name + "=";
+      if (line.rfind(start, 0) != 0) continue;
+      for (size_t i = start.size(); i < line.size(); ++i)
+        sandbox.*field += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+    }
   }
   EXPECT_FALSE(sandbox.registry.empty() || sandbox.product_dir.empty() || sandbox.data_home.empty())
       << "unexpected output of make-sandbox:\n" << run.out;
@@ -51,12 +54,8 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
 }
 
 ScopedSandboxEnv::ScopedSandboxEnv(const Sandbox& sandbox) {
-  for (const auto& [name, value] : {std::pair{"KESTRIN_REGISTRY", &sandbox.registry},
-                                    {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
-                                    {"XDG_DATA_HOME", &sandbox.data_home}}) {
-    saved_[name] = GetEnv(name);
-    SetEnv(name, *value);
-  }
+  for (const auto& [name, field] : kVariables)
+    saved_[name] = GetEnv(name), SetEnv(name, sandbox.*field);
 }
 
 ScopedSandboxEnv::~ScopedSandboxEnv() {
