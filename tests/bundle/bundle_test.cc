@@ -44,8 +44,10 @@ TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {
     ScopedTempDir out;
     EXPECT_EQ(c.whole, ExtractCabinetFile(c.cab, out.Sub("w"))) << c.cab;
     EXPECT_EQ(c.hw_ini, ExtractHwIni(c.cab, out.Sub("h"))) << c.cab;
-    if (c.hw_ini == 1) EXPECT_EQ((FileSet{{"Hw.Ini", kHwIni}}), ReadTree(out.Sub("h")));
-    if (c.whole == 3) EXPECT_EQ("[Module]\r\n", ReadFileOrDie(out.path() / "w/MODULES/FX200.INI"));
+    if (c.hw_ini == 1) { EXPECT_EQ((FileSet{{"Hw.Ini", kHwIni}}), ReadTree(out.Sub("h"))); }
+    if (c.whole == 3) {
+      EXPECT_EQ("[Module]\r\n", ReadFileOrDie(out.path() / "w/MODULES/FX200.INI"));
+    }
   }
   EXPECT_EQ(-2, ExtractCabinetFile(cab, work_.Sub("in/junk.cab")));  // target is a file
 }

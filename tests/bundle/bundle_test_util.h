@@ -64,10 +64,8 @@ inline FileSet ReadTree(const fs::path& root) {
   for (auto it = fs::recursive_directory_iterator(root, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     const std::string rel = it->path().lexically_relative(root).string();
-    if (it->is_symlink())
-      files[rel] = "<symlink>";
-    else if (it->is_regular_file())
-      files[rel] = ReadFileOrDie(it->path());
+    if (it->is_symlink() || it->is_regular_file())
+      files[rel] = it->is_symlink() ? "<symlink>" : ReadFileOrDie(it->path());
   }
   return files;
 }

@@ -89,16 +89,17 @@ TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
     fs::create_directories(dir / "sub");
     WriteFileOrDie(dir / "a.cab", set.a.Build());
     const std::string place = c.place;
-    if (place == "fifo") ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0);
+    if (place == "fifo") { ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0); }
     else if (place == "folder") fs::create_directories(dir / "b.cab");
     else if (!place.empty()) WriteFileOrDie(dir / place, set.b.Build());
     const std::string cab = (dir / "a.cab").string();
     const RunResult x = CabWithin(60, {"x", cab, "-d", (dir.parent_path() / "out").string()});
     EXPECT_EQ(x.exit_code, *c.why ? 1 : 0) << x.err;
-    if (!*c.why)
+    if (!*c.why) {
       EXPECT_EQ(ReadFileOrDie(dir.parent_path() / "out" / "f2"), set.f2);
-    else
+    } else {
       EXPECT_TRUE(CleanErrors(x.err) && x.err.find(c.why) != std::string::npos) << x.err;
+    }
     // The installer's unpacking takes the same road.
     const std::string target = (dir.parent_path() / "unpacked").string();
     const int unpacked = InChild([&] { return ExtractCabinetFile(cab, target) + 10; });

@@ -46,8 +46,9 @@ void CompareTree(const fs::path& out, const std::string& record, bool all, bool 
   for (const auto& [name, digest] : expected) {
     auto it = tree.find(name);
     EXPECT_TRUE(it != tree.end() || !all) << "missing " << name;
-    if (it != tree.end())
+    if (it != tree.end()) {
       EXPECT_EQ(digest, std::to_string(it->second.size()) + ":" + Sha256Hex(it->second)) << name;
+    }
   }
   for (const auto& entry : tree) EXPECT_TRUE(!exact || expected.count(entry.first)) << entry.first;
 }
@@ -117,7 +118,7 @@ TEST(CorpusTest, EveryCabinetExtractsAsRecordedOrFailsCleanly) {
       EXPECT_LT(Cab({"l", cab}).exit_code, 2) << path;
       if (cols[8].rfind("partial", 0) == 0) CompareTree(out, path + ".partial.sha256", true, false);
     }
-    if (x.exit_code != 0) EXPECT_TRUE(CleanErrors(x.err)) << path << "\n" << x.err;
+    if (x.exit_code != 0) { EXPECT_TRUE(CleanErrors(x.err)) << path << "\n" << x.err; }
   }
   EXPECT_GT(extracted, 50);
   EXPECT_GT(damaged, 30);
@@ -227,9 +228,10 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
     EXPECT_EQ(c.exit_code, r.exit_code) << shown << "\n" << r.err;
     EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << shown << r.err;
     EXPECT_NE(std::string::npos, r.out.find(c.out)) << shown << "\n" << r.out;
-    if (c.exit_code == 2) EXPECT_NE(std::string::npos, r.err.find("Usage:")) << shown;
-    if (c.exit_code == 1)
+    if (c.exit_code == 2) { EXPECT_NE(std::string::npos, r.err.find("Usage:")) << shown; }
+    if (c.exit_code == 1) {
       EXPECT_TRUE(CleanErrors(r.err) && r.err.find('\n') + 1 == r.err.size()) << r.err;
+    }
   }
   // The file before the damage is out whole; the refused name wrote nothing.
   FileSet expected = inputs;

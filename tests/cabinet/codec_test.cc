@@ -57,8 +57,9 @@ TEST(CodecTest, InterfaceRules) {
       EXPECT_EQ(create(0, bad, &(h = nullptr)), kCodecConfigNotSupported);
       EXPECT_EQ(h, nullptr);
     }
-    if (config)
+    if (config) {
       EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr), kCodecBadHandle);
+    }
     for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
       EXPECT_EQ(create(0, config, &(h = nullptr), !no_alloc, no_alloc), kCodecBadHandle);
       EXPECT_EQ(h, nullptr);
@@ -159,7 +160,8 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
 // An MSZIP data block written bit by bit: "CK", then deflate fields; Begin
 // starts a fixed-code block.
 struct Bits {
-  std::vector<uint8_t> bytes{'C', 'K'};
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(1, 'C');
+  Bits() { bytes.push_back('K'); }
   uint32_t acc = 0;
   int n = 0;
   Bits& Begin(bool final = true) { return Put(final, 1), Put(1, 2), *this; }

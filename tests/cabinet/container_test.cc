@@ -198,7 +198,7 @@ TEST_F(ContainerTest, ErrorCodesOfTheContainerRules) {
     EXPECT_EQ(erf_.erfType, row.type);
     EXPECT_EQ(s.rec.Of("next"), row.requests);
     EXPECT_EQ(Harness::Get().open_handles, 0);
-    if (row.names) EXPECT_EQ(s.rec.Names(), Names{row.names});
+    if (row.names) { EXPECT_EQ(s.rec.Names(), Names{row.names}); }
     if (row.error != 0 && !row.ok) continue;
     std::string folder = row.set ? f1 + f2 : "";  // folder 0 uncompressed
     for (const DataBlock& block : row.set ? std::vector<DataBlock>{} : s.a.folders[0].blocks)
@@ -280,8 +280,7 @@ TEST_F(ContainerTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
   cab.header_reserve = "hr";
   cab.AddFiles(cab.AddMszipFolder(a), {{"a", a}});
   const std::string bytes = cab.Build();
-  FDIDestroy(hfdi_);
-  hfdi_ = nullptr;
+  FDIDestroy(hfdi_), hfdi_ = nullptr;
   for (int n = 0;; ++n) {
     SCOPED_TRACE(n);
     Harness::Get().Reset();

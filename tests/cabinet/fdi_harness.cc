@@ -156,9 +156,8 @@ bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
 
 std::vector<std::string> Recorder::Of(const std::string& kind) const {
   std::vector<std::string> lines;
-  for (const std::string& line : log) {
+  for (const std::string& line : log)
     if (line.rfind(kind + " ", 0) == 0) lines.push_back(line.substr(kind.size() + 1));
-  }
   return lines;
 }
 
