@@ -3,40 +3,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
-
 #include "bundle/bundle_test_util.h"
-#include "support/sandbox.h"
 
 namespace kestrin {
 namespace {
 
 using namespace kestrin::testing;  // NOLINT
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 const char kHwIni[] =
     "[OEMDriverDisk]\r\nDESCRIPTION=FX-200 drivers\r\nOEMNAME=\"Fenwick Controls\"\r\n"
     "OEMID=42\r\nVERSION=2.1.0\r\nMINIMUM_VERSION=5.3\r\n";
 
-// Points the per-user folder at a fresh temporary folder.
-class BundleTest : public ::testing::Test {
+class BundleTest : public BundleFolderTest {
  protected:
   std::string Bundle(const fs::path& cab, const cab::testing::NamedContents& files) {
     fs::create_directories(cab.parent_path());
     WriteFileOrDie(cab, StoredCabinet(files));
     return cab.string();
   }
-  fs::path Temp(const std::string& name) const {
-    return appdata_.path() / "Brantel" / "Temp" / name;
-  }
-
-  ScopedTempDir appdata_, work_;
-  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
 };
 
 TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {
@@ -60,9 +44,7 @@ TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {
     ScopedTempDir out;
     EXPECT_EQ(c.whole, ExtractCabinetFile(c.cab, out.Sub("w"))) << c.cab;
     EXPECT_EQ(c.hw_ini, ExtractHwIni(c.cab, out.Sub("h"))) << c.cab;
-    if (c.hw_ini == 1) {
-      EXPECT_EQ((FileSet{{"Hw.Ini", kHwIni}}), ReadTree(out.Sub("h")));
-    }
+    if (c.hw_ini == 1) { EXPECT_EQ((FileSet{{"Hw.Ini", kHwIni}}), ReadTree(out.Sub("h"))); }
     if (c.whole == 3) {
       EXPECT_EQ("[Module]\r\n", ReadFileOrDie(out.path() / "w/MODULES/FX200.INI"));
     }

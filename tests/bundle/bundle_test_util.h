@@ -1,19 +1,18 @@
-// Helpers of the bundle tests: running programs (kestrin-cab among them) and
-// reading the trees they leave. Cabinets come from support/cab_builder.h.
+// Helpers of the bundle tests: running kestrin-cab and reading the trees it
+// leaves. Cabinets come from support/cab_builder.h.
 #ifndef KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 #define KESTRIN_TESTS_BUNDLE_BUNDLE_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "support/cab_builder.h"
+#include "support/child.h"
+#include "support/sandbox.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
@@ -24,36 +23,24 @@ using kestrin::cab::testing::CabBuilder;
 using kestrin::cab::testing::Payload;
 using kestrin::cab::testing::StoredCabinet;
 
-struct RunResult {
-  int exit_code = -1;  // 128 + n: killed by signal n
-  std::string out, err;
-};
-
-inline std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Runs argv[0] (looked up in PATH) in the folder `cwd`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = ".") {
-  ScopedTempDir capture;
-  std::string command = "cd " + Quoted(cwd) + " && exec";
-  for (const std::string& a : argv) command += " " + Quoted(a);
-  const int status = std::system((command + " >" + Quoted(capture.Sub("out")) + " 2>" +
-                                  Quoted(capture.Sub("err"))).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-          ReadFileOrDie(capture.path() / "out"), ReadFileOrDie(capture.path() / "err")};
-}
-
 inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {
   args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
   return RunProgram(args, cwd);
 }
 
-inline bool HaveProgram(const std::string& name) {
-  return RunProgram({"sh", "-c", "command -v " + name}).exit_code == 0;
+inline std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
 }
+
+// A work folder and a fresh per-user folder, where bundles get their temporary folders.
+class BundleFolderTest : public ::testing::Test {
+ protected:
+  fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
+
+  ScopedTempDir appdata_, work_;
+  ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
+};
 
 // stderr is lines of the form "FILE: what went wrong (code N)", at least one.
 inline bool CleanErrors(const std::string& err) {
@@ -77,10 +64,8 @@ inline FileSet ReadTree(const fs::path& root) {
   for (auto it = fs::recursive_directory_iterator(root, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     const std::string rel = it->path().lexically_relative(root).string();
-    if (it->is_symlink())
-      files[rel] = "<symlink>";
-    else if (it->is_regular_file())
-      files[rel] = ReadFileOrDie(it->path());
+    if (it->is_symlink() || it->is_regular_file())
+      files[rel] = it->is_symlink() ? "<symlink>" : ReadFileOrDie(it->path());
   }
   return files;
 }

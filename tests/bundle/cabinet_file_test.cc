@@ -56,10 +56,9 @@ TEST(CrtFileIoTest, HandlesAreNeverZero) {
   if (hf != -1) CrtClose(hf);
   dup2(saved, 0);
   close(saved);
-  EXPECT_EQ(0, fd);
-  EXPECT_NE(0, hf);
-  EXPECT_EQ("abc", std::string(buf, got));
-  EXPECT_EQ(3, end);
+  EXPECT_EQ(std::tuple(0, true, std::string("abc"), 3L),
+            std::tuple(fd, hf != 0, std::string(buf, got), end))
+      << "descriptor, handle not 0, contents, size";
   EXPECT_EQ(-1, CrtOpen(dir.Sub("missing.cab").c_str(), 0x8000, 0x180));
   EXPECT_EQ(cab::kIoError, CrtWrite(HandleFromFd(1000), "x", 1));
   EXPECT_EQ(3u, CrtWrite(kDiscardHandle, "abc", 3));
@@ -119,8 +118,7 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
   EXPECT_EQ((0666 & ~mask) & 0555, Stat(deep / "out/ro.txt").st_mode & 07777);
   EXPECT_EQ(0666 & ~mask, Stat(deep / "out/exe.bin").st_mode & 07777);  // 0x40 adds nothing
   struct tm local {};
-  local.tm_year = 125, local.tm_mon = 0, local.tm_mday = 1, local.tm_hour = 12;  // the builder's
-  local.tm_isdst = -1;
+  local.tm_year = 125, local.tm_mday = 1, local.tm_hour = 12, local.tm_isdst = -1;  // the builder's
   EXPECT_EQ(mktime(&local), Stat(deep / "out/MODULES/Sub/big.bin").st_mtime);
   EXPECT_EQ(mktime(&local), Stat(deep / "out/empty.txt").st_mtime);
 

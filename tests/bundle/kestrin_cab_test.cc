@@ -2,9 +2,7 @@
 // against cabextract) and as a user meets it on the command line.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "bundle/bundle_test_util.h"
@@ -118,13 +116,9 @@ TEST(CorpusTest, EveryCabinetExtractsAsRecordedOrFailsCleanly) {
       EXPECT_TRUE(x.exit_code == 1 && t.exit_code == 1) << path << " (" << cols[7] << ")\n"
                                                         << x.err;
       EXPECT_LT(Cab({"l", cab}).exit_code, 2) << path;
-      if (cols[8].rfind("partial", 0) == 0) {
-        CompareTree(out, path + ".partial.sha256", true, false);
-      }
+      if (cols[8].rfind("partial", 0) == 0) CompareTree(out, path + ".partial.sha256", true, false);
     }
-    if (x.exit_code != 0) {
-      EXPECT_TRUE(CleanErrors(x.err)) << path << "\n" << x.err;
-    }
+    if (x.exit_code != 0) { EXPECT_TRUE(CleanErrors(x.err)) << path << "\n" << x.err; }
   }
   EXPECT_GT(extracted, 50);
   EXPECT_GT(damaged, 30);
@@ -135,12 +129,11 @@ TEST(CorpusTest, EveryCabinetExtractsAsRecordedOrFailsCleanly) {
 TEST(CorpusTest, MultiBasicSetFromAnyPart) {
   if (!fs::exists(CorpusDir())) GTEST_SKIP() << "no corpus";
   ScopedTempDir tmp;
-  for (int i = 1; i <= 5; ++i) {
-    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+  std::vector<std::string> names;
+  for (int i = 1; i <= 5; ++i) names.push_back("multi_basic_pt" + std::to_string(i) + ".cab");
+  for (const std::string& name : names)
     fs::create_symlink(CorpusDir() / "libmspack" / name, tmp.path() / ("cabd_" + name));
-  }
-  for (int i = 1; i <= 5; ++i) {
-    const std::string name = "multi_basic_pt" + std::to_string(i) + ".cab";
+  for (const std::string& name : names) {
     const RunResult r = Cab({"x", tmp.Sub("cabd_" + name), "-d", tmp.Sub("out" + name)});
     EXPECT_EQ(0, r.exit_code) << name << "\n" << r.err;
     CompareTree(tmp.path() / ("out" + name), "libmspack/" + name + ".sha256", true, true);
@@ -235,9 +228,8 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
     EXPECT_EQ(c.exit_code, r.exit_code) << shown << "\n" << r.err;
     EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << shown << r.err;
     EXPECT_NE(std::string::npos, r.out.find(c.out)) << shown << "\n" << r.out;
-    if (c.exit_code == 2) {
-      EXPECT_NE(std::string::npos, r.err.find("Usage:")) << shown;
-    } else if (c.exit_code == 1) {
+    if (c.exit_code == 2) { EXPECT_NE(std::string::npos, r.err.find("Usage:")) << shown; }
+    if (c.exit_code == 1) {
       EXPECT_TRUE(CleanErrors(r.err) && r.err.find('\n') + 1 == r.err.size()) << r.err;
     }
   }

@@ -58,8 +58,7 @@ TEST(CodecTest, InterfaceRules) {
       EXPECT_EQ(h, nullptr);
     }
     if (config) {
-      EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr),
-                kCodecBadHandle);
+      EXPECT_EQ(codec.create(0, nullptr, TestAlloc(), TestFree(), nullptr, nullptr), kCodecBadHandle);
     }
     for (const bool no_alloc : {true, false}) {  // a handle needs both memory callbacks
       EXPECT_EQ(create(0, config, &(h = nullptr), !no_alloc, no_alloc), kCodecBadHandle);

@@ -32,19 +32,16 @@ CabBuilder TwoFiles() {
 
 TEST_F(ContainerTest, ExtractsFilesWithTheirRecordFields) {
   CabBuilder cab = TwoFiles();
-  cab.files[1].attribs = 0x41;  // read-only + execute
-  cab.files[1].date = 0x1234;
-  cab.files[1].time = 0x5678;
+  cab.files[1].attribs = 0x41, cab.files[1].date = 0x1234, cab.files[1].time = 0x5678;  // 0x41: ro+x
   Recorder rec;
   ASSERT_TRUE(CopyBytes(cab.Build(), rec)) << erf_.erfOper;
+  const auto fields = [](const Extracted& f) {  // digest, attributes, cb, date, time
+    return std::tuple<std::string, int, int, int, int>{f.sha256, f.attribs, f.exec, f.date, f.time};
+  };
   ASSERT_EQ(rec.files.size(), 2u);
-  EXPECT_EQ(rec.files[0].sha256, Sha256Hex("first file\n"));
-  EXPECT_EQ(rec.files[0].exec, 0);
-  EXPECT_EQ(rec.files[1].sha256, Sha256Hex("second one\n"));
-  EXPECT_EQ(rec.files[1].attribs, 0x01) << "execute bit moves into cb";
-  EXPECT_EQ(rec.files[1].exec, 1);
-  EXPECT_EQ(rec.files[1].date, 0x1234);
-  EXPECT_EQ(rec.files[1].time, 0x5678);
+  EXPECT_EQ(fields(rec.files[0]), std::tuple(Sha256Hex("first file\n"), 0x20, 0, 0x5A21, 0x6000));
+  EXPECT_EQ(fields(rec.files[1]), std::tuple(Sha256Hex("second one\n"), 0x01, 1, 0x1234, 0x5678))
+      << "the execute bit moves into cb";
   // The entries still to read, the size offered, the set ID.
   EXPECT_EQ(rec.log, (Names{"info /mem/ 19283", "enum 2", "copy a.txt 11", "close a.txt",
                             "copy b.txt 11", "close b.txt", "enum 0"}));
@@ -191,9 +188,8 @@ TEST_F(ContainerTest, ErrorCodesOfTheContainerRules) {
     SCOPED_TRACE(row.what);
     Scene s;
     s.a = row.set ? set.a : TwoFiles(), s.b = set.b;
-    Harness::Get().files.clear();
-    Harness::Get().output_limit = UINT64_MAX;
-    Harness::Get().fail_close = 0;
+    Harness& h = Harness::Get();
+    h.files.clear(), h.output_limit = UINT64_MAX, h.fail_close = 0;
     row.change(s);
     Put("a.cab", s.a.Build());
     Put("b.cab", s.b.Build(), s.b_dir);
@@ -202,9 +198,7 @@ TEST_F(ContainerTest, ErrorCodesOfTheContainerRules) {
     EXPECT_EQ(erf_.erfType, row.type);
     EXPECT_EQ(s.rec.Of("next"), row.requests);
     EXPECT_EQ(Harness::Get().open_handles, 0);
-    if (row.names) {
-      EXPECT_EQ(s.rec.Names(), Names{row.names});
-    }
+    if (row.names) { EXPECT_EQ(s.rec.Names(), Names{row.names}); }
     if (row.error != 0 && !row.ok) continue;
     std::string folder = row.set ? f1 + f2 : "";  // folder 0 uncompressed
     for (const DataBlock& block : row.set ? std::vector<DataBlock>{} : s.a.folders[0].blocks)
@@ -286,8 +280,7 @@ TEST_F(ContainerTest, EveryAllocationFailureIsReportedAndLeaksNothing) {
   cab.header_reserve = "hr";
   cab.AddFiles(cab.AddMszipFolder(a), {{"a", a}});
   const std::string bytes = cab.Build();
-  FDIDestroy(hfdi_);
-  hfdi_ = nullptr;
+  FDIDestroy(hfdi_), hfdi_ = nullptr;
   for (int n = 0;; ++n) {
     SCOPED_TRACE(n);
     Harness::Get().Reset();

@@ -156,9 +156,8 @@ bool Recorder::Copy(HFDI hfdi, const std::string& dir, const std::string& name,
 
 std::vector<std::string> Recorder::Of(const std::string& kind) const {
   std::vector<std::string> lines;
-  for (const std::string& line : log) {
+  for (const std::string& line : log)
     if (line.rfind(kind + " ", 0) == 0) lines.push_back(line.substr(kind.size() + 1));
-  }
   return lines;
 }
 
@@ -191,9 +190,7 @@ std::vector<ExpectedFile> ReadExpected(const fs::path& file) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     ExpectedFile f;
-    std::getline(fields, f.sha256, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, f.name, '\t');
+    std::getline(std::getline(std::getline(fields, f.sha256, '\t'), size, '\t'), f.name, '\t');
     f.size = std::stoull(size);
     out.push_back(f);
   }

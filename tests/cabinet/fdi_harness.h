@@ -94,9 +94,7 @@ class FdiTest : public ::testing::Test {
     ASSERT_NE(hfdi_, nullptr);
   }
   void TearDown() override {
-    if (hfdi_) {
-      EXPECT_TRUE(FDIDestroy(hfdi_));
-    }
+    if (hfdi_) { EXPECT_TRUE(FDIDestroy(hfdi_)); }
     EXPECT_EQ(Harness::Get().open_handles, 0) << "handles left open";
     EXPECT_EQ(Harness::Get().live_blocks, 0) << "memory left behind";
   }

@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
+
+#include "support/temp_dir.h"
 
 namespace kestrin::testing {
 
@@ -23,6 +26,26 @@ int InChild(const std::function<int()>& body, int seconds) {
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   return kChildTimedOut;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
+  ScopedTempDir capture;
+  std::string command = "cd " + Quoted(cwd) + " && exec";
+  for (const std::string& a : argv) command += " " + Quoted(a);
+  const int status = std::system((command + " >" + Quoted(capture.Sub("out")) + " 2>" +
+                                  Quoted(capture.Sub("err"))).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          ReadFileOrDie(capture.path() / "out"), ReadFileOrDie(capture.path() / "err")};
+}
+
+bool HaveProgram(const std::string& name) {
+  return RunProgram({"sh", "-c", "command -v " + name}).exit_code == 0;
 }
 
 }  // namespace kestrin::testing

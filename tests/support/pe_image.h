@@ -43,9 +43,7 @@ inline std::string Block(const std::string& key, const std::string& value, uint1
     Pad4(&b);
     b += child;
   }
-  Put16(&b, 0, static_cast<uint32_t>(b.size()));
-  Put16(&b, 2, value_length);
-  Put16(&b, 4, type);
+  Put16(&b, 0, static_cast<uint32_t>(b.size())), Put16(&b, 2, value_length), Put16(&b, 4, type);
   return b;
 }
 
@@ -55,8 +53,7 @@ inline std::string Block(const std::string& key, const std::string& value, uint1
 inline std::string VersionResource(const tPeImage& pe) {
   using namespace pe_detail;
   std::string fixed(52, '\0');
-  Put32(&fixed, 0, 0xFEEF04BD);
-  Put32(&fixed, 4, 0x00010000);
+  Put32(&fixed, 0, 0xFEEF04BD), Put32(&fixed, 4, 0x00010000);
   std::vector<std::string> tables;
   for (const auto& [key, version] : pe.tables) {
     std::vector<std::string> strings = {Block("CompanyName", Utf16z("Test"), 5, 1, {})};
@@ -87,37 +84,29 @@ inline std::string PeImage(const tPeImage& pe) {
   Put32(&image, 0x3C, 0x40);
   image.replace(0x40, 4, std::string("PE\0\0", 4));
   const size_t coff = 0x44, optional = coff + 20;
-  Put16(&image, coff, pe.pe32_plus ? 0x8664 : 0x14C);
-  Put16(&image, coff + 2, 1);
-  Put16(&image, coff + 16, static_cast<uint32_t>(optional_size));
-  Put16(&image, coff + 18, 0x2102);
+  Put16(&image, coff, pe.pe32_plus ? 0x8664 : 0x14C), Put16(&image, coff + 2, 1);
+  Put16(&image, coff + 16, static_cast<uint32_t>(optional_size)), Put16(&image, coff + 18, 0x2102);
   Put16(&image, optional, pe.pe32_plus ? 0x20B : 0x10B);
   const size_t directories = optional + (pe.pe32_plus ? 112 : 96);
   Put32(&image, optional + (pe.pe32_plus ? 108 : 92), 16);
 
   std::string rsrc(88, '\0');
-  Put16(&rsrc, 14, 1);  // one ID entry per level
-  Put32(&rsrc, 16, pe.resource_type);
-  Put32(&rsrc, 20, 0x80000000u | 24);
-  Put16(&rsrc, 24 + 14, 1);
-  Put32(&rsrc, 24 + 16, 1);
-  Put32(&rsrc, 24 + 20, 0x80000000u | 48);
-  Put16(&rsrc, 48 + 14, 1);
-  Put32(&rsrc, 48 + 16, 0x409);
-  Put32(&rsrc, 48 + 20, 72);
+  const uint32_t ids[3] = {pe.resource_type, 1, 0x409};
+  for (uint32_t level = 0; level < 3; ++level) {  // one ID entry each: type, name, language
+    Put16(&rsrc, 24 * level + 14, 1), Put32(&rsrc, 24 * level + 16, ids[level]);
+    Put32(&rsrc, 24 * level + 20, level < 2 ? 0x80000000u | (24 * level + 24) : 72);
+  }
   const std::string version = VersionResource(pe);
   Put32(&rsrc, 72, kSectionRva + 88);
   Put32(&rsrc, 76, static_cast<uint32_t>(version.size()));
   rsrc += version;
 
-  Put32(&image, directories + 16, kSectionRva);
-  Put32(&image, directories + 20, static_cast<uint32_t>(rsrc.size()));
+  const auto size = static_cast<uint32_t>(rsrc.size());
+  Put32(&image, directories + 16, kSectionRva), Put32(&image, directories + 20, size);
   const size_t section = optional + optional_size;
   image.replace(section, 5, ".rsrc");
-  Put32(&image, section + 8, static_cast<uint32_t>(rsrc.size()));
-  Put32(&image, section + 12, kSectionRva);
-  Put32(&image, section + 16, static_cast<uint32_t>(rsrc.size()));
-  Put32(&image, section + 20, kRawOffset);
+  Put32(&image, section + 8, size), Put32(&image, section + 12, kSectionRva);
+  Put32(&image, section + 16, size), Put32(&image, section + 20, kRawOffset);
   return image + rsrc;
 }
 

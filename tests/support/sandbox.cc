@@ -1,22 +1,15 @@
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <sstream>
 
+#include "support/child.h"
 #include "support/temp_dir.h"
 
 namespace kestrin::testing {
 namespace {
-
-std::string ShellQuote(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 std::optional<std::string> GetEnv(const std::string& name) {
   const char* value = getenv(name.c_str());
@@ -27,38 +20,33 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
   value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
 }
 
+// The variables that point Kestrin at a sandbox, and the fields that hold them.
+const std::pair<const char*, std::string Sandbox::*> kVariables[] = {
+    {"KESTRIN_REGISTRY", &Sandbox::registry},
+    {"KESTRIN_PRODUCT_DIR", &Sandbox::product_dir},
+    {"XDG_DATA_HOME", &Sandbox::data_home}};
+
 }  // namespace
 
 Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::string>& options) {
-  std::string command = ShellQuote((SourceDir() / "scripts/make-sandbox").string());
-  for (const std::string& option : options) command.append(" ").append(ShellQuote(option));
-  command.append(" ").append(ShellQuote(dir.string()));
+  std::vector<std::string> argv = {(SourceDir() / "scripts/make-sandbox").string()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(dir.string());
+  const RunResult run = RunProgram(argv);
+  EXPECT_EQ(run.exit_code, 0) << "make-sandbox failed: " << run.err;
   Sandbox sandbox;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return sandbox;
-  }
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << " failed";
   // Lines "export NAME=value", the value %q-quoted with backslashes.
-  const std::map<std::string, std::string*> fields = {{"KESTRIN_REGISTRY", &sandbox.registry},
-                                                      {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
-                                                      {"XDG_DATA_HOME", &sandbox.data_home}};
-  std::istringstream lines(output);
+  std::istringstream lines(run.out);
   for (std::string line; std::getline(lines, line);) {
-    const size_t eq = line.find('=');
-    if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
-    const auto field = fields.find(line.substr(7, eq - 7));
-    if (field == fields.end()) continue;
-    for (size_t i = eq + 1; i < line.size(); ++i)
-      *field->second += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+    for (const auto& [name, field] : kVariables) {
+      const std::string start = std::string("export ") + name + "=";
+      if (line.rfind(start, 0) != 0) continue;
+      for (size_t i = start.size(); i < line.size(); ++i)
+        sandbox.*field += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+    }
   }
   EXPECT_FALSE(sandbox.registry.empty() || sandbox.product_dir.empty() || sandbox.data_home.empty())
-      << "unexpected output of " << command << ":\n" << output;
+      << "unexpected output of make-sandbox:\n" << run.out;
   sandbox.dir = std::filesystem::path(sandbox.registry).parent_path().string();
   sandbox.ini_dir = sandbox.dir + "/Ini/";
   sandbox.data_dir = sandbox.dir + "/Data";
@@ -66,12 +54,8 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
 }
 
 ScopedSandboxEnv::ScopedSandboxEnv(const Sandbox& sandbox) {
-  for (const auto& [name, value] : {std::pair{"KESTRIN_REGISTRY", &sandbox.registry},
-                                    {"KESTRIN_PRODUCT_DIR", &sandbox.product_dir},
-                                    {"XDG_DATA_HOME", &sandbox.data_home}}) {
-    saved_[name] = GetEnv(name);
-    SetEnv(name, *value);
-  }
+  for (const auto& [name, field] : kVariables)
+    saved_[name] = GetEnv(name), SetEnv(name, sandbox.*field);
 }
 
 ScopedSandboxEnv::~ScopedSandboxEnv() {
