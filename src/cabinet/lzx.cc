@@ -145,6 +145,10 @@ struct LzxDecoder {
   uint8_t length_lengths[kLengthSymbols + kRunSlack];
   uint8_t aligned_lengths[kAlignedSymbols];
   uint8_t pre_lengths[kPretreeSymbols];
+  // The lengths pre_table was last built from, when built_pre_valid: a
+  // pre-tree sent again unchanged keeps its table.
+  uint8_t built_pre_lengths[kPretreeSymbols];
+  bool built_pre_valid;
   HuffmanTable<kMaxMainSymbols, 11> main_table;
   HuffmanTable<kLengthSymbols, 10> length_table;
   HuffmanTable<kAlignedSymbols, 7> aligned_table;
@@ -171,6 +175,7 @@ void ResetState(LzxDecoder* d) {
   d->out_pos = 0;
   d->frames = 0;
   d->broken = false;
+  d->built_pre_valid = false;
   std::memset(d->main_lengths, 0, sizeof d->main_lengths);
   std::memset(d->length_lengths, 0, sizeof d->length_lengths);
 }
@@ -189,7 +194,12 @@ inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
 Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
   for (int i = 0; i < kPretreeSymbols; ++i) d->pre_lengths[i] = static_cast<uint8_t>(in.Bits(4));
   if (in.Overrun()) return Step::kInputUsedUp;
-  if (!d->pre_table.Build(d->pre_lengths, kPretreeSymbols)) return Step::kBad;
+  if (!d->built_pre_valid || std::memcmp(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols) != 0) {
+    d->built_pre_valid = false;
+    if (!d->pre_table.Build(d->pre_lengths, kPretreeSymbols)) return Step::kBad;
+    std::memcpy(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols);
+    d->built_pre_valid = true;
+  }
   int i = first;
   while (i < last) {
     in.Refill();
