@@ -362,22 +362,33 @@ template <bool kAlignedBlock, bool kFast>
       step = Step::kInputUsedUp;
       break;
     }
-    uint32_t entry = d->main_table.Lookup(in);
-    if (MainTable::Symbol(entry) < kNumChars) {
+    // A primary entry below kLiteralEntries is a literal whose code fits
+    // the primary table: one test, no link check.
+    static_assert(kNumChars <= 1 << MainTable::kRootBits);
+    constexpr uint32_t kLiteralEntries = static_cast<uint32_t>(kNumChars) << 16;
+    uint32_t entry = d->main_table.RootEntry(in);
+    if (entry < kLiteralEntries) {
       // Literals come in runs: after one, at least 17 bits are left, enough
       // to look up the next symbol and take it too if it is a literal.
-      in.Consume(MainTable::Length(entry));
+      MainTable::ConsumeLeaf(in, entry);
       window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
       if (pos == stop) break;
-      entry = d->main_table.Lookup(in);
-      if (MainTable::Symbol(entry) < kNumChars) {
-        in.Consume(MainTable::Length(entry));
+      entry = d->main_table.RootEntry(in);
+      if (entry < kLiteralEntries) {
+        MainTable::ConsumeLeaf(in, entry);
         window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
         continue;
       }
       refill();  // adds bits below the ones looked up: the entry stays valid
     }
-    in.Consume(MainTable::Length(entry));
+    entry = d->main_table.Resolve(entry, in);
+    if (MainTable::Symbol(entry) < kNumChars) [[unlikely]] {
+      // A literal with a code longer than the primary table's bits.
+      MainTable::ConsumeLeaf(in, entry);
+      window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+      continue;
+    }
+    MainTable::ConsumeLeaf(in, entry);
     uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
     uint32_t length = (symbol & 7) + kMinMatch;
     uint32_t slot = symbol >> 3;

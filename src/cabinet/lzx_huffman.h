@@ -181,6 +181,7 @@ template <int kSymbols, int kTableBits>
 class HuffmanTable {
  public:
   static constexpr int kCapacity = TableCapacity(kSymbols, kTableBits);
+  static constexpr int kRootBits = kTableBits;
 
   // Builds the table from `count` code lengths (count <= kSymbols). A set of
   // lengths is usable when every length is at most 16 and the codes fill the
@@ -272,8 +273,14 @@ class HuffmanTable {
   // The entry of the next symbol (symbol << 16 | code length), without
   // consuming it. The table must not be empty and the reader must hold at
   // least 16 valid bits.
-  inline uint32_t Lookup(const BitReader& in) const {
-    uint32_t entry = entries_[in.buf >> (64 - kTableBits)];
+  inline uint32_t Lookup(const BitReader& in) const { return Resolve(RootEntry(in), in); }
+
+  // Lookup in two steps: the primary entry, which may be a link, and the
+  // entry it leads to. A link's value is at least 2^kTableBits << 16
+  // (subtables follow the primary table), so a primary entry below
+  // n << 16 for any n <= 2^kTableBits is a leaf of a symbol below n.
+  inline uint32_t RootEntry(const BitReader& in) const { return entries_[in.buf >> (64 - kTableBits)]; }
+  inline uint32_t Resolve(uint32_t entry, const BitReader& in) const {
     if (entry & kLink) [[unlikely]] {
       int sub_bits = static_cast<int>(entry & 31);
       entry = entries_[(entry >> 16) + ((in.buf << kTableBits) >> (64 - sub_bits))];
@@ -282,11 +289,20 @@ class HuffmanTable {
   }
   static inline uint32_t Symbol(uint32_t entry) { return entry >> 16; }
   static inline int Length(uint32_t entry) { return static_cast<int>(entry & 31); }
+  // Consumes the code of a leaf entry. A leaf's bits 5 to 15 are zero, so
+  // its low six bits are the length: the same count that a 64-bit shift
+  // takes from its operand, which spares the masking step on the way from
+  // the table load to the next lookup.
+  static inline void ConsumeLeaf(BitReader& in, uint32_t entry) {
+    int n = static_cast<int>(entry & 63);
+    in.buf <<= n;
+    in.left -= n;
+  }
 
   // Decodes one symbol (same conditions as Lookup).
   inline uint32_t Decode(BitReader& in) const {
     uint32_t entry = Lookup(in);
-    in.Consume(Length(entry));
+    ConsumeLeaf(in, entry);
     return Symbol(entry);
   }
 
