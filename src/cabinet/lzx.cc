@@ -145,6 +145,10 @@ struct LzxDecoder {
   uint8_t length_lengths[kLengthSymbols + kRunSlack];
   uint8_t aligned_lengths[kAlignedSymbols];
   uint8_t pre_lengths[kPretreeSymbols];
+  // The lengths pre_table was last built from, when built_pre_valid: a
+  // pre-tree sent again unchanged keeps its table.
+  uint8_t built_pre_lengths[kPretreeSymbols];
+  bool built_pre_valid;
   HuffmanTable<kMaxMainSymbols, 11> main_table;
   HuffmanTable<kLengthSymbols, 10> length_table;
   HuffmanTable<kAlignedSymbols, 7> aligned_table;
@@ -171,6 +175,7 @@ void ResetState(LzxDecoder* d) {
   d->out_pos = 0;
   d->frames = 0;
   d->broken = false;
+  d->built_pre_valid = false;
   std::memset(d->main_lengths, 0, sizeof d->main_lengths);
   std::memset(d->length_lengths, 0, sizeof d->length_lengths);
 }
@@ -189,7 +194,12 @@ inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
 Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
   for (int i = 0; i < kPretreeSymbols; ++i) d->pre_lengths[i] = static_cast<uint8_t>(in.Bits(4));
   if (in.Overrun()) return Step::kInputUsedUp;
-  if (!d->pre_table.Build(d->pre_lengths, kPretreeSymbols)) return Step::kBad;
+  if (!d->built_pre_valid || std::memcmp(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols) != 0) {
+    d->built_pre_valid = false;
+    if (!d->pre_table.Build(d->pre_lengths, kPretreeSymbols)) return Step::kBad;
+    std::memcpy(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols);
+    d->built_pre_valid = true;
+  }
   int i = first;
   while (i < last) {
     in.Refill();
@@ -352,22 +362,33 @@ template <bool kAlignedBlock, bool kFast>
       step = Step::kInputUsedUp;
       break;
     }
-    uint32_t entry = d->main_table.Lookup(in);
-    if (MainTable::Symbol(entry) < kNumChars) {
+    // A primary entry below kLiteralEntries is a literal whose code fits
+    // the primary table: one test, no link check.
+    static_assert(kNumChars <= 1 << MainTable::kRootBits);
+    constexpr uint32_t kLiteralEntries = static_cast<uint32_t>(kNumChars) << 16;
+    uint32_t entry = d->main_table.RootEntry(in);
+    if (entry < kLiteralEntries) {
       // Literals come in runs: after one, at least 17 bits are left, enough
       // to look up the next symbol and take it too if it is a literal.
-      in.Consume(MainTable::Length(entry));
+      MainTable::ConsumeLeaf(in, entry);
       window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
       if (pos == stop) break;
-      entry = d->main_table.Lookup(in);
-      if (MainTable::Symbol(entry) < kNumChars) {
-        in.Consume(MainTable::Length(entry));
+      entry = d->main_table.RootEntry(in);
+      if (entry < kLiteralEntries) {
+        MainTable::ConsumeLeaf(in, entry);
         window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
         continue;
       }
       refill();  // adds bits below the ones looked up: the entry stays valid
     }
-    in.Consume(MainTable::Length(entry));
+    entry = d->main_table.Resolve(entry, in);
+    if (MainTable::Symbol(entry) < kNumChars) [[unlikely]] {
+      // A literal with a code longer than the primary table's bits.
+      MainTable::ConsumeLeaf(in, entry);
+      window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+      continue;
+    }
+    MainTable::ConsumeLeaf(in, entry);
     uint32_t symbol = MainTable::Symbol(entry) - kNumChars;
     uint32_t length = (symbol & 7) + kMinMatch;
     uint32_t slot = symbol >> 3;

@@ -181,6 +181,7 @@ template <int kSymbols, int kTableBits>
 class HuffmanTable {
  public:
   static constexpr int kCapacity = TableCapacity(kSymbols, kTableBits);
+  static constexpr int kRootBits = kTableBits;
 
   // Builds the table from `count` code lengths (count <= kSymbols). A set of
   // lengths is usable when every length is at most 16 and the codes fill the
@@ -205,7 +206,7 @@ class HuffmanTable {
 
     // Symbols sorted by (length, symbol): the canonical code order.
     uint16_t first[kMaxCodeLength + 2];
-    first[1] = 0;
+    first[0] = first[1] = 0;
     for (int len = 1; len <= kMaxCodeLength; ++len) first[len + 1] = first[len] + per_length[len];
     uint16_t sorted[kSymbols];
     for (int i = 0; i < count; ++i) {
@@ -217,59 +218,52 @@ class HuffmanTable {
     uint32_t code = 0;
     int index = 0;
     for (int len = 1; len <= kTableBits; ++len) {
+      const uint32_t span = 1u << (kTableBits - len);
       for (; index < first[len]; ++index) {
-        uint32_t entry = static_cast<uint32_t>(sorted[index]) << 16 | static_cast<uint32_t>(len);
-        uint32_t span = 1u << (kTableBits - len);
-        uint32_t* at = entries_ + (code << (kTableBits - len));
-        for (uint32_t k = 0; k < span; ++k) at[k] = entry;
+        Fill(entries_ + (code << (kTableBits - len)), span,
+             static_cast<uint32_t>(sorted[index]) << 16 | static_cast<uint32_t>(len));
         ++code;
       }
       code <<= 1;
     }
-    // Longer codes: the codes under one primary prefix are consecutive in
-    // canonical order, and the last of them is the longest, which sizes the
-    // subtable.
+    if (index == first[kMaxCodeLength]) return true;  // no code longer than kTableBits
+
+    // Longer codes, taken from the last one back. The codes under one
+    // primary prefix are consecutive in canonical order and the last of them
+    // is the longest, so going backwards each prefix shows up first with the
+    // code that sizes its subtable. The code space being full, the last code
+    // is all ones; going back within a length subtracts one, and going back
+    // to a shorter length drops the extra bits of the first code of the
+    // longer one before subtracting (the canonical step run in reverse).
+    int len = kMaxCodeLength;
+    while (first[len] == first[len - 1]) --len;  // the longest length in use
+    uint32_t c = (1u << len) - 1;
     uint32_t next_free = 1u << kTableBits;
-    int long_start = index;
-    uint32_t long_code = code;
-    uint8_t prefix_end_len[1u << kTableBits];
-    // First pass: the longest code under each prefix.
-    uint32_t c = code;
-    int i = index;
-    for (int len = kTableBits + 1; len <= kMaxCodeLength; ++len) {
-      for (; i < first[len]; ++i) {
-        prefix_end_len[c >> (len - kTableBits)] = static_cast<uint8_t>(len);
-        ++c;
-      }
-      c <<= 1;
-    }
-    // Second pass: make each subtable when its prefix first appears, then
-    // fill its leaves.
-    c = long_code;
-    i = long_start;
     uint32_t current_prefix = ~0u;
     uint32_t base = 0;
     int sub_bits = 0;
-    for (int len = kTableBits + 1; len <= kMaxCodeLength; ++len) {
-      for (; i < first[len]; ++i) {
-        uint32_t prefix = c >> (len - kTableBits);
-        if (prefix != current_prefix) {
-          current_prefix = prefix;
-          sub_bits = static_cast<int>(prefix_end_len[prefix]) - kTableBits;
-          base = next_free;
-          next_free += 1u << sub_bits;
-          if (next_free > static_cast<uint32_t>(kCapacity)) return false;  // cannot happen
-          entries_[prefix] = base << 16 | kLink | static_cast<uint32_t>(sub_bits);
-        }
-        int below = len - kTableBits;  // bits of this code inside the subtable
-        uint32_t suffix = c & ((1u << below) - 1);
-        uint32_t span = 1u << (sub_bits - below);
-        uint32_t entry = static_cast<uint32_t>(sorted[i]) << 16 | static_cast<uint32_t>(len);
-        uint32_t* at = entries_ + base + (suffix << (sub_bits - below));
-        for (uint32_t k = 0; k < span; ++k) at[k] = entry;
-        ++c;
+    for (int i = first[kMaxCodeLength] - 1; i >= index; --i) {
+      while (i < first[len - 1]) {  // symbol i has a shorter code
+        int shorter = len - 1;
+        while (i < first[shorter - 1]) --shorter;
+        c = (c + 1) >> (len - shorter);
+        --c;
+        len = shorter;
       }
-      c <<= 1;
+      uint32_t prefix = c >> (len - kTableBits);
+      if (prefix != current_prefix) {
+        current_prefix = prefix;
+        sub_bits = len - kTableBits;
+        base = next_free;
+        next_free += 1u << sub_bits;
+        if (next_free > static_cast<uint32_t>(kCapacity)) return false;  // cannot happen
+        entries_[prefix] = base << 16 | kLink | static_cast<uint32_t>(sub_bits);
+      }
+      int below = len - kTableBits;  // bits of this code inside the subtable
+      uint32_t suffix = c & ((1u << below) - 1);
+      Fill(entries_ + base + (suffix << (sub_bits - below)), 1u << (sub_bits - below),
+           static_cast<uint32_t>(sorted[i]) << 16 | static_cast<uint32_t>(len));
+      --c;
     }
     return true;
   }
@@ -279,8 +273,14 @@ class HuffmanTable {
   // The entry of the next symbol (symbol << 16 | code length), without
   // consuming it. The table must not be empty and the reader must hold at
   // least 16 valid bits.
-  inline uint32_t Lookup(const BitReader& in) const {
-    uint32_t entry = entries_[in.buf >> (64 - kTableBits)];
+  inline uint32_t Lookup(const BitReader& in) const { return Resolve(RootEntry(in), in); }
+
+  // Lookup in two steps: the primary entry, which may be a link, and the
+  // entry it leads to. A link's value is at least 2^kTableBits << 16
+  // (subtables follow the primary table), so a primary entry below
+  // n << 16 for any n <= 2^kTableBits is a leaf of a symbol below n.
+  inline uint32_t RootEntry(const BitReader& in) const { return entries_[in.buf >> (64 - kTableBits)]; }
+  inline uint32_t Resolve(uint32_t entry, const BitReader& in) const {
     if (entry & kLink) [[unlikely]] {
       int sub_bits = static_cast<int>(entry & 31);
       entry = entries_[(entry >> 16) + ((in.buf << kTableBits) >> (64 - sub_bits))];
@@ -289,15 +289,36 @@ class HuffmanTable {
   }
   static inline uint32_t Symbol(uint32_t entry) { return entry >> 16; }
   static inline int Length(uint32_t entry) { return static_cast<int>(entry & 31); }
+  // Consumes the code of a leaf entry. A leaf's bits 5 to 15 are zero, so
+  // its low six bits are the length: the same count that a 64-bit shift
+  // takes from its operand, which spares the masking step on the way from
+  // the table load to the next lookup.
+  static inline void ConsumeLeaf(BitReader& in, uint32_t entry) {
+    int n = static_cast<int>(entry & 63);
+    in.buf <<= n;
+    in.left -= n;
+  }
 
   // Decodes one symbol (same conditions as Lookup).
   inline uint32_t Decode(BitReader& in) const {
     uint32_t entry = Lookup(in);
-    in.Consume(Length(entry));
+    ConsumeLeaf(in, entry);
     return Symbol(entry);
   }
 
  private:
+  // Writes `entry` to the `span` entries at `at` (span a power of two),
+  // four at a time where it can.
+  static inline void Fill(uint32_t* at, uint32_t span, uint32_t entry) {
+    if (span >= 4) {
+      const uint32_t quad[4] = {entry, entry, entry, entry};
+      for (uint32_t k = 0; k < span; k += 4) std::memcpy(at + k, quad, sizeof quad);
+    } else {
+      at[0] = entry;
+      if (span == 2) at[1] = entry;
+    }
+  }
+
   bool empty_ = true;
   uint32_t entries_[kCapacity];
 };

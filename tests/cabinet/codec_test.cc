@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "cabinet/block_codec.h"
+#include "cabinet/lzx_huffman.h"
 #include "fdi_harness.h"
 
 namespace kestrin::cab::testing {
@@ -330,6 +333,62 @@ TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
     const BlockCodecError rc = d.Run(b.Finish());
     EXPECT_EQ(rc, c.want ? kCodecOk : kCodecFailed);
     EXPECT_EQ(c.want && rc == kCodecOk ? d.Got() : "", c.want ? c.want : "");
+  }
+}
+
+// LZX tables with subtables of different depths under one primary table (2
+// bits here): every symbol's canonical code, written out in turn, decodes
+// back to it; sets that are over- or under-full are refused.
+TEST(CodecTest, LzxTablesDecodeEveryCode) {
+  struct TableCase {
+    std::vector<uint8_t> lengths;
+    bool usable;
+  };
+  const std::vector<TableCase> cases = {
+      {{2, 4, 3, 2, 4, 3, 3}, true},                        // subtables of 1 and 2 bits
+      {{3, 3, 3, 3, 3, 3, 3, 3}, true},                     // no subtable
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16}, true},  // one of 14 bits
+      {{16, 1, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2}, true},
+      {{0, 0, 0}, true},                                    // empty
+      {{1, 1, 1}, false},                                   // over-full
+      {{1, 2}, false},                                      // under-full
+      {{1, 17, 17}, false},                                 // too long
+  };
+  for (const TableCase& c : cases) {
+    auto table = std::make_unique<lzx::HuffmanTable<20, 2>>();
+    ASSERT_EQ(table->Build(c.lengths.data(), static_cast<int>(c.lengths.size())), c.usable);
+    if (!c.usable || table->empty()) continue;
+    // Canonical codes, in order of length, then symbol; all of them in a
+    // stream of 16-bit little-endian words, most significant bit first.
+    std::vector<uint8_t> stream;
+    uint32_t code = 0, word = 0;
+    int bits_in_word = 0;
+    for (int len = 1; len <= 16; ++len, code <<= 1) {
+      for (size_t s = 0; s < c.lengths.size(); ++s) {
+        if (c.lengths[s] != len) continue;
+        for (int b = len - 1; b >= 0; --b) {
+          word = word << 1 | (code >> b & 1);
+          if (++bits_in_word == 16) {
+            stream.insert(stream.end(), {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)});
+            word = 0;
+            bits_in_word = 0;
+          }
+        }
+        ++code;
+      }
+    }
+    word <<= 16 - bits_in_word;
+    stream.insert(stream.end(), {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)});
+    lzx::BitReader in;
+    in.Start(stream.data(), stream.data() + stream.size());
+    for (int len = 1; len <= 16; ++len) {
+      for (size_t s = 0; s < c.lengths.size(); ++s) {
+        if (c.lengths[s] != len) continue;
+        in.Refill();
+        EXPECT_EQ(table->Decode(in), s) << "length " << len;
+      }
+    }
+    EXPECT_FALSE(in.Overrun());
   }
 }
 
