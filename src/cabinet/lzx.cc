@@ -261,23 +261,21 @@ Step ReadTrees(LzxDecoder* d, BitReader& in, int type) {
 // offsets close to the window size read, so whatever a chunked copy writes
 // past the match is put back.
 
-inline void Copy16(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 16); }
-inline void Copy8(uint8_t* dst, const uint8_t* src) { std::memcpy(dst, src, 8); }
-
-// Copies `length` bytes forwards in chunks of 16, for a source at least 16
+// Copies `length` bytes forwards in chunks of N, for a source at least N
 // bytes before or after dst: a chunk then never reads what this copy has not
 // yet written, nor anything a later chunk's source still needs. The bytes
 // the last chunk writes past the end are put back; the source may be read
-// up to 15 bytes past its end.
-inline void CopyChunks16(uint8_t* dst, const uint8_t* src, uint32_t length) {
-  uint8_t saved[16];
-  Copy16(saved, dst + length);
+// up to N - 1 bytes past its end.
+template <size_t N>
+inline void CopyChunks(uint8_t* dst, const uint8_t* src, uint32_t length) {
+  uint8_t saved[N];
+  std::memcpy(saved, dst + length, N);
   uint32_t i = 0;
   do {
-    Copy16(dst + i, src + i);
-    i += 16;
+    std::memcpy(dst + i, src + i, N);
+    i += N;
   } while (i < length);
-  Copy16(dst + length, saved);
+  std::memcpy(dst + length, saved, N);
 }
 
 // Copies a match whose source lies `offset` bytes back in the same window
@@ -285,18 +283,11 @@ inline void CopyChunks16(uint8_t* dst, const uint8_t* src, uint32_t length) {
 inline void CopyMatch(uint8_t* dst, uint32_t offset, uint32_t length) {
   const uint8_t* src = dst - offset;
   if (offset >= 16) {
-    CopyChunks16(dst, src, length);
+    CopyChunks<16>(dst, src, length);
   } else if (offset == 1) {
     std::memset(dst, src[0], length);  // a run of one byte
   } else if (offset >= 8) {
-    uint8_t saved[8];
-    Copy8(saved, dst + length);
-    uint32_t i = 0;
-    do {
-      Copy8(dst + i, src + i);
-      i += 8;
-    } while (i < length);
-    Copy8(dst + length, saved);
+    CopyChunks<8>(dst, src, length);
   } else if (length <= 16) {
     for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
   } else {
@@ -457,7 +448,7 @@ template <bool kAlignedBlock, bool kFast>
       if (first_part >= length) {
         // The source lies window_size - offset bytes ahead of dst.
         if (from - pos >= 16) {
-          CopyChunks16(dst, window + from, length);
+          CopyChunks<16>(dst, window + from, length);
         } else {
           std::memmove(dst, window + from, length);
         }
