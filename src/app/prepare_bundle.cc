@@ -2,7 +2,6 @@
 #include <memory>
 
 #include "app/messages.h"
-#include "host/path_resolve.h"
 #include "app/progress_dlg.h"
 #include "bundle/bundle.h"
 #include "host/ini_file.h"
@@ -15,11 +14,6 @@ namespace {
 
 constexpr char kDescriptionSection[] = "OEMDriverDisk";
 
-std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of(kPathSeparators);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 int CProgressDlg::PrepareBundle() {
@@ -29,7 +23,6 @@ int CProgressDlg::PrepareBundle() {
   AddInfoF(msg::kIniDirLine, ProductIniDir.c_str());
   if (CurrentBundle.empty()) return 1;
 
-  BundleFileName = FileNameOf(CurrentBundle);
   tBundleTempDir temp = MakeBundleTempDir(CurrentBundle);
   BundleTempDir = temp.path;
   if (!temp.exists) {

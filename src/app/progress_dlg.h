@@ -87,7 +87,6 @@ class CProgressDlg : public StepContext {
   StringList CommandLineBundles;     // AvailableBundles as the command line gave them
   StringList CommandLineDirectories; // directories named on the command line
   std::string CurrentBundle;         // bundle being installed
-  std::string BundleFileName;        // CurrentBundle without its directories
   std::string OemCabDir;             // log, archive and default bundle directory
   std::string DirectoryText;         // text of the directory field
   bool RecoverTemplates = false;
