@@ -294,20 +294,44 @@ TEST(CodecTest, MszipEndsAlikeWhereverTheFastLoopStops) {
   }
 }
 
+// A dynamic block header with `hlit` literal/length lengths: 8 for 0..253,
+// 9 for 254..257 (EOB 510, length 3 code 511), 0 for any beyond; the
+// distance lengths as given; code-length code: 4 bits for the lengths 0..15.
+void DynamicHeader(Bits& b, bool final, std::vector<uint8_t> distance_lengths, uint32_t hlit = 258) {
+  b.Put(final, 1), b.Put(2, 2);
+  b.Put(hlit - 257, 5), b.Put(static_cast<uint32_t>(distance_lengths.size() - 1), 5), b.Put(15, 4);
+  const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  for (uint8_t sym : order) b.Put(sym < 16 ? 4 : 0, 3);
+  for (uint32_t i = 0; i < hlit; ++i) b.Code(i < 254 ? 8 : i < 258 ? 9 : 0, 4);
+  for (uint8_t len : distance_lengths) b.Code(len, 4);
+}
+
+// The header's counts may name 288 literal/length and 32 distance codes, of
+// which only 286 and 30 exist: a block that names more fails even when the
+// extra codes have no length and are never used.
+TEST(CodecTest, MszipDynamicHeaderCounts) {
+  const struct {
+    uint32_t hlit, hdist;
+    bool ok;
+  } cases[] = {{286, 30, true}, {287, 2, false}, {288, 2, false}, {258, 31, false}, {258, 32, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "HLIT " << c.hlit << " HDIST " << c.hdist);
+    std::vector<uint8_t> distance_lengths(c.hdist, 0);
+    distance_lengths[0] = distance_lengths[1] = 1;
+    Bits b;
+    DynamicHeader(b, true, distance_lengths, c.hlit);
+    b.Code('a', 8), b.Code(510, 9);
+    Decoder d(kMszipCodec);
+    const BlockCodecError rc = d.Run(b.Finish());
+    EXPECT_EQ(rc, c.ok ? kCodecOk : kCodecFailed);
+    EXPECT_EQ(rc == kCodecOk ? d.Got() : "", c.ok ? "a" : "");
+  }
+}
+
 // A dynamic block whose distance code is a single code of length 1, or
 // empty, after one whose distance code was complete: the unused code, and
 // any match at all, are errors (the earlier tables do not show through).
-// Literal/length lengths: 8 for 0..253, 9 for 254..257 (EOB 510, length 3
-// code 511); code-length code: 4 bits for the lengths 0..15.
 TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
-  const auto header = [](Bits& b, bool final, std::vector<uint8_t> distance_lengths) {
-    b.Put(final, 1), b.Put(2, 2);
-    b.Put(1, 5), b.Put(static_cast<uint32_t>(distance_lengths.size() - 1), 5), b.Put(15, 4);
-    const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-    for (uint8_t sym : order) b.Put(sym < 16 ? 4 : 0, 3);
-    for (int i = 0; i < 258; ++i) b.Code(i < 254 ? 8 : 9, 4);
-    for (uint8_t len : distance_lengths) b.Code(len, 4);
-  };
   // Block one: "ab" and three more "b" (distance code 0: 1 back); block two
   // "c" and a match of 3 with the distance code `code`.
   struct Case {
@@ -323,9 +347,9 @@ TEST(CodecTest, MszipSingleAndEmptyDistanceCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.second.size() << " lengths, code " << c.code << " match " << c.match);
     Bits b;
-    header(b, false, {1, 1});
+    DynamicHeader(b, false, {1, 1});
     b.Code('a', 8), b.Code('b', 8), b.Code(511, 9), b.Code(0, 1), b.Code(510, 9);
-    header(b, true, c.second);
+    DynamicHeader(b, true, c.second);
     b.Code('c', 8);
     if (c.match) b.Code(511, 9), b.Code(static_cast<uint32_t>(c.code), 1);
     b.Code(510, 9);
