@@ -121,6 +121,12 @@ TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
   EXPECT_EQ(doc.Serialize(), utf16le);
   doc.SetValue("S", "n", "\xE2\x82\xAC\xE0\xA4\x85");  // U+20AC, U+0905 (lead byte E0)
   EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\x05\x09\r\0\n\0", 12));
+  constexpr char kBe[] = "\xFE\xFF\0[\0S\0]\0\r\0\n\0k\0=\0\xE4\0\r\0\n", kBeAdded[] = "\0n\0=\x20\xAC\0\r\0\n";
+  const std::string utf16be(kBe, sizeof kBe - 1);
+  IniDocument be = IniDocument::Parse(utf16be);
+  EXPECT_EQ(be.FindValue("S", "k"), "\xC3\xA4");
+  be.SetValue("S", "n", "\xE2\x82\xAC");
+  EXPECT_EQ(be.Serialize(), utf16be + std::string(kBeAdded, sizeof kBeAdded - 1));
   IniDocument utf8 = IniDocument::Parse("\xEF\xBB\xBF[S]\nk=v\n");
   utf8.SetValue("S", "k", "w");
   EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[S]\nk=w\n");
