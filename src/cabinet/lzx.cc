@@ -55,6 +55,7 @@
 #include <new>
 
 #include "cabinet/block_codec.h"
+#include "cabinet/chunk_copy.h"
 #include "cabinet/lzx_huffman.h"
 
 namespace kestrin::cab {
@@ -260,23 +261,6 @@ Step ReadTrees(LzxDecoder* d, BitReader& in, int type) {
 // current position still hold the history a window ago, which matches with
 // offsets close to the window size read, so whatever a chunked copy writes
 // past the match is put back.
-
-// Copies `length` bytes forwards in chunks of N, for a source at least N
-// bytes before or after dst: a chunk then never reads what this copy has not
-// yet written, nor anything a later chunk's source still needs. The bytes
-// the last chunk writes past the end are put back; the source may be read
-// up to N - 1 bytes past its end.
-template <size_t N>
-inline void CopyChunks(uint8_t* dst, const uint8_t* src, uint32_t length) {
-  uint8_t saved[N];
-  std::memcpy(saved, dst + length, N);
-  uint32_t i = 0;
-  do {
-    std::memcpy(dst + i, src + i, N);
-    i += N;
-  } while (i < length);
-  std::memcpy(dst + length, saved, N);
-}
 
 // Copies a match whose source lies `offset` bytes back in the same window
 // pass (offset <= current position), overlapping or not.

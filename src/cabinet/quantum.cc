@@ -68,6 +68,7 @@
 #include <utility>
 
 #include "cabinet/block_codec.h"
+#include "cabinet/chunk_copy.h"
 
 namespace kestrin::cab {
 namespace {
@@ -449,20 +450,8 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
     if (offset >= 16 && offset <= window_size - 16 && pos + length + 16 <= window_size &&
         src + length + 16 <= window_size) {
       // Source and destination at least 16 bytes apart (either way round)
-      // and 16 bytes clear of the window's end: chunks of 16, each reading
-      // nothing this copy has still to write, nor anything a later chunk
-      // still has to read. The bytes the last chunk writes past the match
-      // are put back.
-      uint8_t* const dst = window + pos;
-      const uint8_t* const from = window + src;
-      uint8_t saved[16];
-      std::memcpy(saved, dst + length, 16);
-      uint32_t k = 0;
-      do {
-        std::memcpy(dst + k, from + k, 16);
-        k += 16;
-      } while (k < length);
-      std::memcpy(dst + length, saved, 16);
+      // and 16 bytes clear of the window's end.
+      CopyChunks<16>(window + pos, window + src, length);
       pos += length;
       continue;
     }
