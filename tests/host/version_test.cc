@@ -35,6 +35,7 @@ const tVersionCase kVersionCases[] = {
     {"Present", {}, "2.0.50727.42"},
     {"Pe32Plus", {.pe32_plus = true}, "2.0.50727.42"},
     {"TableKeyInCapitals", {.tables = {{"040904B0", "4.0.30319.1"}}}, "4.0.30319.1"},
+    {"TableKeyWithCapitalA", {.translations = {{0x040A, 0x04B0}}, .tables = {{"040A04B0", "5.1"}}}, "5.1"},
     {"FirstAnsweringPairWins",
      {.translations = {{0x0407, 0x04E4}, {0x0409, 0x04B0}, {0x040C, 0x04B0}},
       .tables = {{"040c04b0", "3.0"}, {"040904b0", "1.1.4322.573"}}},
@@ -56,6 +57,26 @@ TEST(PeVersionTest, ReadsTheFileVersionOfTheFirstAnsweringTranslation) {
     EXPECT_EQ(VersionOf(image), c.expected);
     WriteFileOrDie(dir.path() / "Lib.DLL", image);
     EXPECT_EQ(ReadPeFileVersion(dir.Sub("lib.dll")), c.expected == "<none>" ? "" : c.expected);
+  }
+}
+
+// Version texts are UTF-16 in the file and UTF-8 here; a lone surrogate reads as U+FFFD.
+TEST(PeVersionTest, TextsAreConvertedToUtf8) {
+  const struct {
+    std::vector<uint16_t> units;
+    const char* utf8;
+  } cases[] = {{{'1', 0xE9}, "1\xc3\xa9"},
+               {{0x20AC, 0x7FF}, "\xe2\x82\xac\xdf\xbf"},
+               {{0xD83D, 0xDE00}, "\xf0\x9f\x98\x80"},
+               {{0xDBFF, 0xDFFF, 0xFFFF}, "\xf4\x8f\xbf\xbf\xef\xbf\xbf"},
+               {{0xD83D, '1', 0xDE00}, "\xef\xbf\xbd" "1\xef\xbf\xbd"}};
+  for (const auto& c : cases) {
+    const std::string placeholder(c.units.size(), '#');
+    std::string image = PeImage({.tables = {{"040904b0", placeholder}}});
+    const size_t at = image.find(pe_detail::Utf16z(placeholder));
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = 0; i < c.units.size(); ++i) pe_detail::Put16(&image, at + 2 * i, c.units[i]);
+    EXPECT_EQ(VersionOf(image), c.utf8) << c.units.size();
   }
 }
 
