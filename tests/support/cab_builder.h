@@ -86,7 +86,6 @@ std::string Payload(size_t n, uint32_t seed);
 // Packs (name "DIR/file", content) pairs with gcab into `cab`, MSZIP unless
 // `stored`; a gcab failure fails the current test.
 void PackWithGcab(const std::string& cab, const NamedContents& files, bool stored = false);
-bool HaveGcab();
 
 }  // namespace kestrin::cab::testing
 

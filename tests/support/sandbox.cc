@@ -53,15 +53,6 @@ Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::str
   return sandbox;
 }
 
-ScopedSandboxEnv::ScopedSandboxEnv(const Sandbox& sandbox) {
-  for (const auto& [name, field] : kVariables)
-    saved_[name] = GetEnv(name), SetEnv(name, sandbox.*field);
-}
-
-ScopedSandboxEnv::~ScopedSandboxEnv() {
-  for (const auto& [name, value] : saved_) SetEnv(name, value);
-}
-
 ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value)
     : name_(name), old_(GetEnv(name)) {
   SetEnv(name, value);
