@@ -18,20 +18,13 @@ namespace {
 
 using namespace kestrin::testing;  // NOLINT
 
-struct Line {
-  std::string text;
-  int level;
-  bool log;
-  bool operator==(const Line&) const = default;
-};
-
-// Collects report lines for the lifetime of the object.
-struct ReportCollector {
-  ReportCollector() {
-    previous = SetReportSink([this](const std::string& t, int l, bool g) { lines.push_back({t, l, g}); });
+// Counts the report lines a user would see (shown below level 2, or logged).
+struct ShownLines {
+  ShownLines() {
+    previous = SetReportSink([this](const std::string&, int level, bool log) { count += level < 2 || log; });
   }
-  ~ReportCollector() { SetReportSink(std::move(previous)); }
-  std::vector<Line> lines;
+  ~ShownLines() { SetReportSink(std::move(previous)); }
+  int count = 0;
   ReportSink previous;
 };
 
@@ -73,7 +66,7 @@ class CabinetFileTest : public ::testing::Test {
   ScopedTempDir dir_;
 };
 
-TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
+TEST_F(CabinetFileTest, ExtractsWithAttributesAndTimes) {
   const std::string big = Payload(70000, 7);
   fs::path deep = dir_.path();  // paths beyond 300 characters
   for (int i = 0; i < 6; ++i) deep /= std::string(60, static_cast<char>('a' + i));
@@ -90,7 +83,7 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
   WriteFileOrDie(deep / "b.cab", cab_file.Build());
   const std::string cab = (deep / "b.cab").string(),
                     target = (deep / "out").string();  // no trailing "/"
-  ReportCollector reports;
+  ShownLines shown;
   CCabinetFile file;
   ASSERT_TRUE(file.Open(cab, kCabOpenReadShareDenyWrite));
   EXPECT_EQ(1, file.ExtractFile("hw.ini", target));
@@ -100,14 +93,7 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesTimesAndProgressLines) {
   EXPECT_EQ(0, file.ExtractFile("no-such-file.txt", target));
   EXPECT_EQ(5, file.ExtractAll(target));
   EXPECT_TRUE(file.ContentsDetermined());
-  for (const Line& line : std::vector<Line>{
-           {"CFile::Open() successfull. Now Calling CreateFDIContext()...", 5, false},
-           {"ExtractAll() called. Set TargetDirectory to " + target, 5, false},
-           {"Determined contents of CAB file", 5, false},
-           {"Returned from ExtractDeterminedContents(): 5 files extracted", 5, false}}) {
-    EXPECT_EQ(1, std::count(reports.lines.begin(), reports.lines.end(), line)) << line.text;
-  }
-  for (const Line& line : reports.lines) EXPECT_GE(line.level, 2) << line.text;
+  EXPECT_EQ(0, shown.count);
   const FileSet tree = ReadTree(target);
   EXPECT_EQ(5u, tree.size());
   EXPECT_TRUE(tree.at("MODULES/Sub/big.bin") == big);
@@ -138,7 +124,7 @@ TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {
                                          {"...", "4"}, {"..a\\b..", "5"}, {"ab:c \x01?*", "6"}};
   for (const char* name : refused) members.push_back({name, "evil"});
   const std::string cab = WriteCab(members), target = dir_.Sub("deep/out");
-  ReportCollector reports;
+  ShownLines shown;
   CCabinetFile file;
   ASSERT_TRUE(file.Open(cab));
   EXPECT_EQ(-2, file.ExtractAll(target));
@@ -153,9 +139,7 @@ TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {
                      {"deep/out/ab:c \x01?*", "6"},
                      {"t.cab", ReadFileOrDie(cab)}}),
             ReadTree(dir_.path()));
-  int shown = 0;  // the refusals are the caller's to report: nothing is shown or logged here
-  for (const Line& line : reports.lines) shown += line.level < 2 || line.log;
-  EXPECT_EQ(0, shown);
+  EXPECT_EQ(0, shown.count);  // the refusals are the caller's to report
   EXPECT_EQ(13u, file.Failures().size());
 }
 
