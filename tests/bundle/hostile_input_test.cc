@@ -1,7 +1,6 @@
 // Hostile and odd cabinets and bundle folders: next-cabinet names that leave
-// the cabinet's folder, FIFOs and folders named *.cab, bundle names holding
-// wildcard characters, cabinets of many damaged folders, and an output file
-// whose close fails.
+// the cabinet's folder, FIFOs and folders named *.cab, cabinets of many
+// damaged folders, and an output file whose close fails.
 #include <dlfcn.h>
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -72,9 +71,7 @@ TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
       {"b.cab", "b.cab", ""},
       {"B.CAB", "b.cab", ""},  // other letter case
       {"../b.cab", "../b.cab", "folder separator"},
-      {"sub/b.cab", "sub/b.cab", "folder separator"},
       {"..\\b.cab", "..\\b.cab", "folder separator"},
-      {"../../../../../../../../proc/self/fd/0", "", "folder separator"},  // standard input
       {"C:b.cab", "C:b.cab", "drive letter"},
       {"..", "", "not a file name"},
       {"b.cab", "fifo", "not a regular file"},
@@ -86,7 +83,7 @@ TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
     SCOPED_TRACE(std::string(c.next) + " " + c.place);
     const fs::path dir = work_.path() / std::to_string(++n) / "set";
     const cb::TwoCabinets set = cb::CabinetSet(c.next);
-    fs::create_directories(dir / "sub");
+    fs::create_directories(dir);
     WriteFileOrDie(dir / "a.cab", set.a.Build());
     const std::string place = c.place;
     if (place == "fifo") { ASSERT_EQ(::mkfifo((dir / "b.cab").c_str(), 0644), 0); }
@@ -131,29 +128,6 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   }
 }
 
-TEST_F(HostileBundleTest, WildcardBundleNamesTouchOnlyTheirOwnTempFolder) {
-  // Another bundle's temporary folder that the pattern "W*.CAB" would match.
-  fs::create_directories(Temp("WZ.CAB"));
-  WriteFileOrDie(Temp("WZ.CAB") / "hw.ini", "[OEMDriverDisk]\n");
-  for (const char* name : {"w*.cab", "w?.cab"}) {
-    SCOPED_TRACE(name);
-    const fs::path dir = work_.path() / name;
-    fs::create_directories(dir);
-    // The only candidate, and not a usable bundle: its temporary folder is
-    // removed again.
-    WriteFileOrDie(dir / name, StoredCabinet({{"readme.txt", "no description"}}));
-    EXPECT_FALSE(DirectoryHasBundle(dir.string()));
-    EXPECT_TRUE(fs::exists(Temp("WZ.CAB") / "hw.ini"));
-    // A usable one with such a name gets a folder of its own.
-    WriteFileOrDie(dir / name, StoredCabinet({{"hw.ini", "[OEMDriverDisk]\nOEMID=5\n"}}));
-    tCabFileInfo info;
-    ASSERT_TRUE(ReadBundleInfo((dir / name).string(), &info));
-    EXPECT_EQ(info.OemId, 5);
-    EXPECT_TRUE(fs::exists(Temp(name) / "hw.ini"));
-    EXPECT_EQ(ReadFileOrDie(Temp("WZ.CAB") / "hw.ini"), "[OEMDriverDisk]\n");
-  }
-}
-
 // A cabinet of `folders` stored folders of one file each; the folders for
 // which `damaged` holds have a block whose checksum does not match.
 std::string ManyFolders(int folders, const std::function<bool(int)>& damaged) {
@@ -181,7 +155,6 @@ TEST_F(HostileBundleTest, DamagedFoldersAreReportedAndTheGoodOnesExtracted) {
   const Case cases[] = {
       {"t", 20000, [](int) { return true; }},
       {"x", 60, [](int i) { return i % 3 == 1; }},
-      {"x", 40, [](int i) { return i != 17; }},  // the first and the last too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folders);
