@@ -2,6 +2,7 @@
 // against cabextract) and as a user meets it on the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -31,15 +32,13 @@ void CompareTree(const fs::path& out, const std::string& record, bool all, bool 
   for (std::string line; std::getline(in, line);) {
     const auto cols = Columns(line);
     if (line[0] == '#' || line.rfind("FAILED", 0) == 0 || cols.size() < 3) continue;
-    std::string name, part;
-    for (size_t i = 0; i + 1 < cols[2].size(); i += 2) {
-      const char c = static_cast<char>(std::stoi(cols[2].substr(i, 2), nullptr, 16));
-      if (c != '\\' && c != '/') part += c;
-      if (c == '\\' || c == '/' || i + 3 >= cols[2].size()) {
-        if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
-        part.clear();
-      }
-    }
+    std::string raw, name;
+    for (size_t i = 0; i + 1 < cols[2].size(); i += 2)
+      raw += static_cast<char>(std::stoi(cols[2].substr(i, 2), nullptr, 16));
+    std::replace(raw.begin(), raw.end(), '\\', '/');
+    std::istringstream parts(raw);
+    for (std::string part; std::getline(parts, part, '/');)
+      if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
     expected[name] = cols[1] + ":" + cols[0];
   }
   const FileSet tree = ReadTree(out);
