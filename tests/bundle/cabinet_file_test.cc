@@ -53,7 +53,6 @@ TEST(CrtFileIoTest, HandlesAreNeverZero) {
       << "descriptor, handle not 0, contents, size";
   EXPECT_EQ(-1, CrtOpen(dir.Sub("missing.cab").c_str(), 0x8000, 0x180));
   EXPECT_EQ(cab::kIoError, CrtWrite(HandleFromFd(1000), "x", 1));
-  EXPECT_EQ(3u, CrtWrite(kDiscardHandle, "abc", 3));
 }
 
 class CabinetFileTest : public ::testing::Test {
@@ -86,12 +85,8 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesAndTimes) {
   CCabinetFile file;
   ASSERT_TRUE(file.Open(cab, kCabOpenReadShareDenyWrite));
   EXPECT_EQ(1, file.ExtractFile("hw.ini", target));
-  EXPECT_EQ(target + "/", file.TargetDirectory());
-  EXPECT_FALSE(file.ContentsDetermined());
-  EXPECT_EQ((FileSet{{"HW.INI", "[OEMDriverDisk]\r\n"}}), ReadTree(target));  // spelled as stored
   EXPECT_EQ(0, file.ExtractFile("no-such-file.txt", target));
   EXPECT_EQ(5, file.ExtractAll(target));
-  EXPECT_TRUE(file.ContentsDetermined());
   EXPECT_EQ(0, shown.count);
   EXPECT_TRUE(ReadTree(target) == (FileSet{{"HW.INI", "[OEMDriverDisk]\r\n"}, {"exe.bin", "run me"},
                                             {"ro.txt", "read only"}, {"MODULES/Sub/big.bin", big},

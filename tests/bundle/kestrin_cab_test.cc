@@ -185,10 +185,17 @@ TEST(GcabRoundTripTest, ExtractsWhatGcabPacked) {
   }
 }
 
-TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
+TEST(KestrinCabTest, UsageListingFailuresAndExitCodes) {
   ScopedTempDir tmp;
   fs::create_directories(tmp.path() / "in");
   WriteFileOrDie(tmp.path() / "in/a.cab", StoredCabinet({{"a.txt", "a"}}));
+  CabBuilder listed;  // a stored, an LZX:21 and a QTM:7/21 folder (the last two empty)
+  listed.AddFiles(listed.AddStoredFolder("hello"), {{"plain.txt", "hello"}});
+  for (const uint16_t type : {0x1503, 0x1572}) {
+    listed.folders.push_back(kestrin::cab::testing::Folder{type, {}, {}});
+    listed.files.push_back({"e", 0, 0, static_cast<uint16_t>(listed.folders.size() - 1)});
+  }
+  WriteFileOrDie(tmp.path() / "in/l.cab", listed.Build());
   WriteFileOrDie(tmp.path() / "in/junk.cab", std::string(300, 'j'));
   WriteFileOrDie(tmp.path() / "in/evil.cab",
                  StoredCabinet({{"..\\..\\escape.txt", "x"}, {"ok.txt", "ok"}}));
@@ -198,7 +205,7 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
     std::vector<std::string> args;
     int exit_code;
     const char* err;  // "" = stderr empty; exit 2 also shows the usage, exit 1 is one line
-    const char* out;
+    const char* out;  // found in stdout
   } cases[] = {
       {{}, 2, "no command given", ""},
       {{"-h"}, 0, "", "Usage: kestrin-cab l FILE"},
@@ -207,6 +214,9 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
       {{"x", cab, "-d"}, 2, "-d needs a folder", ""},
       {{"l", "in/missing.cab"}, 1, "missing.cab: cannot open the file: No such file or directory (code 1)", ""},
       {{"t", cab}, 0, "", "all 1 files OK in 1 cabinet"},
+      {{"l", "in/l.cab"}, 0, "",  // one tab-separated line a file
+       "5\t2025-01-01 12:00:00\t---a-\t0\tNONE\tplain.txt\n"
+       "0\t2025-01-01 12:00:00\t---a-\t1\tLZX:21\te\n0\t2025-01-01 12:00:00\t---a-\t2\tQTM:7/21\te\n"},
       {{"x", "in/junk.cab", "-d", "o2"}, 1, "junk.cab: file is not a cabinet (code 2)", ""},
       {{"x", "in/evil.cab", "-d", "o3/in"}, 1,
        "the name climbs out of its folder with \"..\"; nothing was written for it (code 100)", ""},
@@ -229,25 +239,6 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
   FileSet expected = inputs;
   expected.insert({{"o3/in/ok.txt", "ok"}, {"a.txt", "a"}, {"new/deeper/a.txt", "a"}});
   EXPECT_EQ(expected, ReadTree(tmp.path()));
-}
-
-TEST(KestrinCabTest, ListsOneTabSeparatedLinePerFile) {
-  ScopedTempDir tmp;
-  CabBuilder cab;
-  cab.AddFiles(cab.AddStoredFolder("hello"), {{"plain.txt", "hello"}});
-  for (const uint16_t type : {0x1503, 0x1572}) {  // LZX:21, QTM:7/21 (empty folders)
-    cab.folders.push_back(kestrin::cab::testing::Folder{type, {}, {}});
-    cab.files.push_back({"e", 0, 0, static_cast<uint16_t>(cab.folders.size() - 1)});
-  }
-  WriteFileOrDie(tmp.path() / "l.cab", cab.Build());
-  const RunResult r = Cab({"l", tmp.Sub("l.cab")});
-  EXPECT_EQ(0, r.exit_code) << r.err;
-  EXPECT_EQ(
-      "5\t2025-01-01 12:00:00\t---a-\t0\tNONE\tplain.txt\n"
-      "0\t2025-01-01 12:00:00\t---a-\t1\tLZX:21\te\n"
-      "0\t2025-01-01 12:00:00\t---a-\t2\tQTM:7/21\te\n",
-      r.out);
-  EXPECT_EQ("", r.err);
 }
 
 }  // namespace
