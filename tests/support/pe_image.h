@@ -1,6 +1,5 @@
-// Builds small Windows PE images with a version resource, laid out as a
-// linker and a resource compiler lay them out, for the version reader's
-// tests and for test Korvanes that need a runtime loader with a version.
+// Small Windows PE images with a version resource, laid out as a linker and a
+// resource compiler lay them out (version reader tests, test runtime loaders).
 #ifndef KESTRIN_TESTS_SUPPORT_PE_IMAGE_H_
 #define KESTRIN_TESTS_SUPPORT_PE_IMAGE_H_
 

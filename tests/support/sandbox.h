@@ -19,8 +19,8 @@ struct Sandbox {
 };
 
 // Runs scripts/make-sandbox into dir with the given options (such as
-// {"--version", "5.0"} or {"--without", "oemcab"}) and returns the values it
-// printed. A failure of the script fails the current test.
+// {"--version", "5.0"} or {"--without", "oemcab"}) and returns its paths. A
+// failure of the script fails the current test.
 Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::string>& options = {});
 
 // Sets or (with nullopt) unsets one environment variable for a scope.

@@ -26,7 +26,6 @@ class Sha256 {
   uint64_t total_ = 0;
 };
 
-// Digest of a whole buffer.
 std::string Sha256Hex(std::string_view data);
 
 }  // namespace kestrin::testing
