@@ -25,8 +25,10 @@ using kestrin::cab::testing::CabBuilder;
 using kestrin::cab::testing::Payload;
 using kestrin::cab::testing::StoredCabinet;
 
+// kestrin-cab run in `cwd`, killed should it still run after two minutes (a
+// hang; exit status 137).
 inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {
-  args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
+  args.insert(args.begin(), {"timeout", "-s", "KILL", "120", (BinaryDir() / "kestrin-cab").string()});
   return RunProgram(args, cwd);
 }
 
