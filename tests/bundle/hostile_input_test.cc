@@ -47,10 +47,7 @@ namespace {
 using namespace kestrin::testing;  // NOLINT
 namespace cb = kestrin::cab::testing;
 
-class HostileBundleTest : public BundleFolderTest {
- protected:
-  void TearDown() override { g_fail_close = false; }
-};
+using HostileBundleTest = BundleFolderTest;
 
 TEST_F(HostileBundleTest, NextCabinetNamesStayInTheCabinetsFolder) {
   struct Case {
@@ -146,10 +143,9 @@ TEST_F(HostileBundleTest, AFailingCloseKeepsTheExtractionGoingAndFailsIt) {
   const fs::path cab = work_.path() / "three.cab";
   WriteFileOrDie(cab, StoredCabinet({{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}}));
   const fs::path out = work_.path() / "out";
-  g_fail_close_name = "b.txt";
-  g_fail_close = true;
   CCabinetFile file;
   ASSERT_TRUE(file.Open(cab.string()));
+  g_fail_close_name = "b.txt", g_fail_close = true;
   const int result = file.ExtractAll(out.string());
   g_fail_close = false;
   EXPECT_EQ(result, -2);

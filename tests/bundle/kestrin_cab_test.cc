@@ -21,10 +21,10 @@ std::vector<std::string> Columns(const std::string& line) {
   return cols;
 }
 
-// The tree below `out` against the recorded output (rows "sha256 size
-// name-in-hex", FAILED rows left out; "\" and "/" separate, "." parts
-// dropped, a later entry of a name replaces an earlier one as on disk):
-// every recorded file (`all`) or those written, and with `exact` nothing else.
+// The tree below `out` against the recorded output (rows "sha256 size name-in-hex",
+// FAILED rows left out; "\" and "/" separate, "." parts dropped, a later entry of a
+// name replaces it as on disk): every recorded file (`all`) or those written, and
+// with `exact` nothing else.
 void CompareTree(const fs::path& out, const std::string& record, bool all, bool exact) {
   SCOPED_TRACE(record);
   std::map<std::string, std::string> expected;  // path -> "size:sha256"
@@ -152,16 +152,12 @@ TEST(GcabRoundTripTest, ExtractsWhatGcabPacked) {
         Payload(i % 300, i);
   const std::vector<std::pair<const char*, FileSet>> cases = {
       {"mixed",
-       {{"readme.txt", Payload(5000, 1)},
-        {"bin/tool.exe", Payload(70000, 2)},
-        {"exact.blk", Payload(32768, 4)},
-        {"zeros.bin", std::string(300000, '\0')},
-        {"empty.txt", ""},
-        {"deep/er/still/empty", ""}}},
+       {{"readme.txt", Payload(5000, 1)}, {"bin/tool.exe", Payload(70000, 2)},
+        {"exact.blk", Payload(32768, 4)}, {"zeros.bin", std::string(300000, '\0')},
+        {"empty.txt", ""}, {"deep/er/still/empty", ""}}},
       {"many_small", many},
       {"long_names",
-       {{std::string(255, 'n'), "255"},
-        {"dir/" + std::string(247, 'm') + ".txt", "255 with a folder"}}},
+       {{std::string(255, 'n'), "255"}, {"dir/" + std::string(247, 'm') + ".txt", "255, a folder"}}},
       {"large", {{"large.bin", Payload(4 << 20, 9)}}},
   };
   for (const auto& [name, files] : cases) {
