@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,10 @@ using kestrin::cab::testing::CabBuilder;
 using kestrin::cab::testing::Payload;
 using kestrin::cab::testing::StoredCabinet;
 
+// kestrin-cab run in `cwd`, killed should it still run after two minutes (a
+// hang; exit status 137).
 inline RunResult Cab(std::vector<std::string> args, const std::string& cwd = ".") {
-  args.insert(args.begin(), (BinaryDir() / "kestrin-cab").string());
+  args.insert(args.begin(), {"timeout", "-s", "KILL", "120", (BinaryDir() / "kestrin-cab").string()});
   return RunProgram(args, cwd);
 }
 
@@ -44,17 +48,13 @@ class BundleFolderTest : public ::testing::Test {
 
 // stderr is lines of the form "FILE: what went wrong (code N)", at least one.
 inline bool CleanErrors(const std::string& err) {
-  size_t at = 0;
-  for (size_t end; (end = err.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string line = err.substr(at, end - at);
-    const size_t colon = line.find(": "), code = line.rfind(" (code ");
-    if (colon == 0 || colon == std::string::npos || code == std::string::npos ||
-        code <= colon + 2 || line.size() < code + 9 || line.back() != ')' ||
-        line.find_first_not_of("0123456789", code + 7) != line.size() - 1) {
-      return false;
-    }
+  static const std::regex kLine("[^:].*: .+ \\(code [0-9]+\\)");
+  std::istringstream lines(err);
+  int n = 0;
+  for (std::string line; std::getline(lines, line); ++n) {
+    if (!std::regex_match(line, kLine)) return false;
   }
-  return at > 0 && at == err.size();
+  return n > 0 && err.back() == '\n';
 }
 
 // Every file below `root` (relative path -> contents); symlinks as "<symlink>".

@@ -2,6 +2,7 @@
 // against cabextract) and as a user meets it on the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -20,10 +21,10 @@ std::vector<std::string> Columns(const std::string& line) {
   return cols;
 }
 
-// The tree below `out` against the recorded output (rows "sha256 size
-// name-in-hex", FAILED rows left out; "\" and "/" separate, "." parts
-// dropped, a later entry of a name replaces an earlier one as on disk):
-// every recorded file (`all`) or those written, and with `exact` nothing else.
+// The tree below `out` against the recorded output (rows "sha256 size name-in-hex",
+// FAILED rows left out; "\" and "/" separate, "." parts dropped, a later entry of a
+// name replaces it as on disk): every recorded file (`all`) or those written, and
+// with `exact` nothing else.
 void CompareTree(const fs::path& out, const std::string& record, bool all, bool exact) {
   SCOPED_TRACE(record);
   std::map<std::string, std::string> expected;  // path -> "size:sha256"
@@ -31,15 +32,13 @@ void CompareTree(const fs::path& out, const std::string& record, bool all, bool 
   for (std::string line; std::getline(in, line);) {
     const auto cols = Columns(line);
     if (line[0] == '#' || line.rfind("FAILED", 0) == 0 || cols.size() < 3) continue;
-    std::string name, part;
-    for (size_t i = 0; i + 1 < cols[2].size(); i += 2) {
-      const char c = static_cast<char>(std::stoi(cols[2].substr(i, 2), nullptr, 16));
-      if (c != '\\' && c != '/') part += c;
-      if (c == '\\' || c == '/' || i + 3 >= cols[2].size()) {
-        if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
-        part.clear();
-      }
-    }
+    std::string raw, name;
+    for (size_t i = 0; i + 1 < cols[2].size(); i += 2)
+      raw += static_cast<char>(std::stoi(cols[2].substr(i, 2), nullptr, 16));
+    std::replace(raw.begin(), raw.end(), '\\', '/');
+    std::istringstream parts(raw);
+    for (std::string part; std::getline(parts, part, '/');)
+      if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
     expected[name] = cols[1] + ":" + cols[0];
   }
   const FileSet tree = ReadTree(out);
@@ -60,17 +59,15 @@ struct Deviation {
   int exit_code;
 };
 const Deviation kDeviations[] = {
-    // cabextract searches a file for cabinets embedded at any offset; the
-    // decoder reads the cabinet that starts the file, as the installer needs.
+    // cabextract also finds cabinets embedded at any offset of a file.
     {"cabextract-cabs/search.cab", {}, 1},
     {"libmspack/search_basic.cab", {}, 1},
     {"libmspack/search_tricky1.cab", {}, 1},
     // The header's offset of the first file entry points past two entries;
     // the decoder honours it (cabextract reads the entries after the folders).
     {"libmspack/hidden-files.cab", {"hidden1.txt", "hidden2.txt"}, 0},
-    // The last Quantum block ends inside a match longer than the bytes it
-    // still owes: the decoder fails the block (cabextract cuts the match), so
-    // the file stops after the 15 whole blocks before it.
+    // The last Quantum block ends inside a match longer than the bytes it still
+    // owes: the decoder fails the block (cabextract cuts the match).
     {"cabextract-bugs/cve-2010-2801-qtm-flush.cab", {"zeroes"}, 1},
 };
 
@@ -145,9 +142,9 @@ TEST(CorpusTest, MultiBasicSetFromAnyPart) {
   EXPECT_TRUE(CleanErrors(alone.err)) << alone.err;
 }
 
-// gcab packs, MSZIP and stored; kestrin-cab and cabextract both give the files.
+// gcab packs with MSZIP; kestrin-cab and cabextract both give the files.
 TEST(GcabRoundTripTest, ExtractsWhatGcabPacked) {
-  if (!kestrin::cab::testing::HaveGcab() || !HaveProgram("cabextract"))
+  if (!HaveProgram("gcab") || !HaveProgram("cabextract"))
     GTEST_SKIP() << "gcab or cabextract missing";
   FileSet many;
   for (int i = 0; i < 600; ++i)
@@ -155,65 +152,61 @@ TEST(GcabRoundTripTest, ExtractsWhatGcabPacked) {
         Payload(i % 300, i);
   const std::vector<std::pair<const char*, FileSet>> cases = {
       {"mixed",
-       {{"readme.txt", Payload(5000, 1)},
-        {"bin/tool.exe", Payload(70000, 2)},
-        {"exact.blk", Payload(32768, 4)},
-        {"zeros.bin", std::string(300000, '\0')},
-        {"empty.txt", ""},
-        {"deep/er/still/empty", ""}}},
+       {{"readme.txt", Payload(5000, 1)}, {"bin/tool.exe", Payload(70000, 2)},
+        {"exact.blk", Payload(32768, 4)}, {"zeros.bin", std::string(300000, '\0')},
+        {"empty.txt", ""}, {"deep/er/still/empty", ""}}},
       {"many_small", many},
       {"long_names",
-       {{std::string(255, 'n'), "255"},
-        {"dir/" + std::string(247, 'm') + ".txt", "255 with a folder"}}},
+       {{std::string(255, 'n'), "255"}, {"dir/" + std::string(247, 'm') + ".txt", "255, a folder"}}},
       {"large", {{"large.bin", Payload(4 << 20, 9)}}},
   };
-  for (const bool stored : {false, true}) {
-    for (const auto& [name, files] : cases) {
-      SCOPED_TRACE(std::string(name) + (stored ? " stored" : " MSZIP"));
-      ScopedTempDir work;
-      const std::string cab = work.Sub("a.cab");
-      kestrin::cab::testing::PackWithGcab(cab, {files.begin(), files.end()}, stored);
-      const RunResult x = Cab({"x", cab, "-d", work.Sub("ours")});
-      EXPECT_EQ(0, x.exit_code) << x.err;
-      EXPECT_EQ(0, Cab({"t", cab}).exit_code);
-      const FileSet ours = ReadTree(work.path() / "ours");
-      EXPECT_EQ(files.size(), ours.size());
-      EXPECT_TRUE(ours == files);  // no megabytes printed on a mismatch
-      const RunResult c = RunProgram({"cabextract", "-q", "-d", work.Sub("theirs"), cab});
-      EXPECT_EQ(0, c.exit_code) << c.err;
-      EXPECT_TRUE(ReadTree(work.path() / "theirs") == ours) << "differs from cabextract";
-    }
+  for (const auto& [name, files] : cases) {
+    SCOPED_TRACE(name);
+    ScopedTempDir work;
+    const std::string cab = work.Sub("a.cab");
+    kestrin::cab::testing::PackWithGcab(cab, {files.begin(), files.end()});
+    const RunResult x = Cab({"x", cab, "-d", work.Sub("ours")});
+    EXPECT_EQ(0, x.exit_code) << x.err;
+    EXPECT_EQ(0, Cab({"t", cab}).exit_code);
+    const FileSet ours = ReadTree(work.path() / "ours");
+    EXPECT_TRUE(ours == files);  // no megabytes printed on a mismatch
+    const RunResult c = RunProgram({"cabextract", "-q", "-d", work.Sub("theirs"), cab});
+    EXPECT_EQ(0, c.exit_code) << c.err;
+    EXPECT_TRUE(ReadTree(work.path() / "theirs") == ours) << "differs from cabextract";
   }
 }
 
-TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
+TEST(KestrinCabTest, UsageListingFailuresAndExitCodes) {
   ScopedTempDir tmp;
-  const std::string good = StoredCabinet({{"first.txt", "first"}, {"big.bin", Payload(200000, 5)}});
   fs::create_directories(tmp.path() / "in");
   WriteFileOrDie(tmp.path() / "in/a.cab", StoredCabinet({{"a.txt", "a"}}));
-  WriteFileOrDie(tmp.path() / "in/cut.cab", good.substr(0, good.size() / 2));
+  CabBuilder listed;  // a stored, an LZX:21 and a QTM:7/21 folder (the last two empty)
+  listed.AddFiles(listed.AddStoredFolder("hello"), {{"plain.txt", "hello"}});
+  for (const uint16_t type : {0x1503, 0x1572}) {
+    listed.folders.push_back(kestrin::cab::testing::Folder{type, {}, {}});
+    listed.files.push_back({"e", 0, 0, static_cast<uint16_t>(listed.folders.size() - 1)});
+  }
+  WriteFileOrDie(tmp.path() / "in/l.cab", listed.Build());
   WriteFileOrDie(tmp.path() / "in/junk.cab", std::string(300, 'j'));
   WriteFileOrDie(tmp.path() / "in/evil.cab",
                  StoredCabinet({{"..\\..\\escape.txt", "x"}, {"ok.txt", "ok"}}));
   const FileSet inputs = ReadTree(tmp.path());
-  const std::string cab = "in/a.cab", missing = "in/missing.cab";
+  const std::string cab = "in/a.cab";
   const struct {
     std::vector<std::string> args;
     int exit_code;
     const char* err;  // "" = stderr empty; exit 2 also shows the usage, exit 1 is one line
-    const char* out;
+    const char* out;  // found in stdout
   } cases[] = {
       {{}, 2, "no command given", ""},
       {{"-h"}, 0, "", "Usage: kestrin-cab l FILE"},
-      {{"--version"}, 0, "", "kestrin-cab "},
       {{"t", "--version"}, 2, "unknown option \"--version\"", ""},
-      {{"q", cab}, 2, "unknown command \"q\"", ""},
-      {{"l"}, 2, "no cabinet file given", ""},
-      {{"l", "-d", "x", cab}, 2, "-d is only for x", ""},
       {{"x", cab, "-d"}, 2, "-d needs a folder", ""},
-      {{"l", missing}, 1, "missing.cab: cannot open the file: No such file or directory (code 1)", ""},
+      {{"l", "in/missing.cab"}, 1, "missing.cab: cannot open the file: No such file or directory (code 1)", ""},
       {{"t", cab}, 0, "", "all 1 files OK in 1 cabinet"},
-      {{"x", "in/cut.cab", "-d", "o1"}, 1, "cut.cab: \"big.bin\": corrupt cabinet (code 4)", ""},
+      {{"l", "in/l.cab"}, 0, "",  // one tab-separated line a file
+       "5\t2025-01-01 12:00:00\t---a-\t0\tNONE\tplain.txt\n"
+       "0\t2025-01-01 12:00:00\t---a-\t1\tLZX:21\te\n0\t2025-01-01 12:00:00\t---a-\t2\tQTM:7/21\te\n"},
       {{"x", "in/junk.cab", "-d", "o2"}, 1, "junk.cab: file is not a cabinet (code 2)", ""},
       {{"x", "in/evil.cab", "-d", "o3/in"}, 1,
        "the name climbs out of its folder with \"..\"; nothing was written for it (code 100)", ""},
@@ -223,8 +216,7 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
   };
   for (const auto& c : cases) {
     const RunResult r = Cab(c.args, tmp.path().string());
-    std::string shown;
-    for (const std::string& a : c.args) shown += a + " ";
+    const std::string shown = ::testing::PrintToString(c.args);
     EXPECT_EQ(c.exit_code, r.exit_code) << shown << "\n" << r.err;
     EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << shown << r.err;
     EXPECT_NE(std::string::npos, r.out.find(c.out)) << shown << "\n" << r.out;
@@ -233,40 +225,10 @@ TEST(KestrinCabTest, UsageErrorsFailuresAndExitCodes) {
       EXPECT_TRUE(CleanErrors(r.err) && r.err.find('\n') + 1 == r.err.size()) << r.err;
     }
   }
-  // The file before the damage is out whole; the refused name wrote nothing.
+  // The refused name wrote nothing.
   FileSet expected = inputs;
-  expected.insert({{"o1/first.txt", "first"},
-                   {"o3/in/ok.txt", "ok"},
-                   {"a.txt", "a"},
-                   {"new/deeper/a.txt", "a"}});
-  FileSet tree = ReadTree(tmp.path());
-  tree.erase("o1/big.bin");  // cut short where the damage starts
-  EXPECT_EQ(expected, tree);
-}
-
-TEST(KestrinCabTest, ListsOneTabSeparatedLinePerFile) {
-  ScopedTempDir tmp;
-  CabBuilder cab;
-  cab.AddFiles(cab.AddStoredFolder("hello"), {{"plain.txt", "hello"}});
-  cab.AddFiles(cab.AddStoredFolder(std::string(40000, 'x')),
-               {{"sub\\all.bin", std::string(40000, 'x')}, {"ctl\x01\x1f\x7f.txt", ""}});
-  cab.files[1].attribs = 0x67, cab.files[1].date = (1 << 5) | 1, cab.files[1].time = 0;
-  cab.files[2].attribs = 0;
-  for (const uint16_t type : {0x1503, 0x1572}) {  // LZX:21, QTM:7/21 (empty folders)
-    cab.folders.push_back(kestrin::cab::testing::Folder{type, {}, {}});
-    cab.files.push_back({"e", 0, 0, static_cast<uint16_t>(cab.folders.size() - 1)});
-  }
-  WriteFileOrDie(tmp.path() / "l.cab", cab.Build());
-  const RunResult r = Cab({"l", tmp.Sub("l.cab")});
-  EXPECT_EQ(0, r.exit_code) << r.err;
-  EXPECT_EQ(
-      "5\t2025-01-01 12:00:00\t---a-\t0\tNONE\tplain.txt\n"
-      "40000\t1980-01-01 00:00:00\trhsax\t1\tNONE\tsub\\all.bin\n"
-      "0\t2025-01-01 12:00:00\t-----\t1\tNONE\tctl\\x01\\x1F\x7f.txt\n"
-      "0\t2025-01-01 12:00:00\t---a-\t2\tLZX:21\te\n"
-      "0\t2025-01-01 12:00:00\t---a-\t3\tQTM:7/21\te\n",
-      r.out);
-  EXPECT_EQ("", r.err);
+  expected.insert({{"o3/in/ok.txt", "ok"}, {"a.txt", "a"}, {"new/deeper/a.txt", "a"}});
+  EXPECT_EQ(expected, ReadTree(tmp.path()));
 }
 
 }  // namespace

@@ -145,6 +145,4 @@ void PackWithGcab(const std::string& cab, const NamedContents& files, bool store
   EXPECT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
 }
 
-bool HaveGcab() { return std::system("gcab --version >/dev/null 2>&1") == 0; }
-
 }  // namespace kestrin::cab::testing

@@ -1,7 +1,5 @@
-// The one way tests make cabinet files: byte by byte (header, reserve areas,
-// set names, folder records, file entries and data blocks, each field
-// settable so that damaged cabinets can be made on purpose), or packed by
-// gcab from files on disk.
+// The one way tests make cabinet files: byte by byte, every field settable so
+// that damaged cabinets can be made on purpose, or packed by gcab from files.
 #ifndef KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
 #define KESTRIN_TESTS_SUPPORT_CAB_BUILDER_H_
 
@@ -86,7 +84,6 @@ std::string Payload(size_t n, uint32_t seed);
 // Packs (name "DIR/file", content) pairs with gcab into `cab`, MSZIP unless
 // `stored`; a gcab failure fails the current test.
 void PackWithGcab(const std::string& cab, const NamedContents& files, bool stored = false);
-bool HaveGcab();
 
 }  // namespace kestrin::cab::testing
 

@@ -13,6 +13,13 @@
 
 namespace kestrin::testing {
 
+// `text` in single quotes for the shell.
+static std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 int InChild(const std::function<int()>& body, int seconds) {
   std::fflush(nullptr);
   const pid_t pid = ::fork();
@@ -25,13 +32,7 @@ int InChild(const std::function<int()>& body, int seconds) {
   }
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
-  return kChildTimedOut;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
+  return -1;
 }
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {

@@ -10,11 +10,8 @@
 
 namespace kestrin::testing {
 
-inline constexpr int kChildTimedOut = -1;
-
 // The exit status of `body` run in a child process (128 when it died by a
-// signal), or kChildTimedOut when it has not ended after `seconds`; it is
-// killed then.
+// signal), or -1 when it has not ended after `seconds`; it is killed then.
 int InChild(const std::function<int()>& body, int seconds = 60);
 
 struct RunResult {
@@ -22,8 +19,6 @@ struct RunResult {
   std::string out, err;
 };
 
-// `text` in single quotes for the shell.
-std::string Quoted(const std::string& text);
 // Runs argv[0] (looked up in PATH) in the folder `cwd`.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = ".");
 bool HaveProgram(const std::string& name);

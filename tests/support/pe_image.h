@@ -1,6 +1,5 @@
-// Builds small Windows PE images with a version resource, laid out as a
-// linker and a resource compiler lay them out, for the version reader's
-// tests and for test Korvanes that need a runtime loader with a version.
+// Small Windows PE images with a version resource, laid out as a linker and a
+// resource compiler lay them out (version reader tests, test runtime loaders).
 #ifndef KESTRIN_TESTS_SUPPORT_PE_IMAGE_H_
 #define KESTRIN_TESTS_SUPPORT_PE_IMAGE_H_
 
@@ -39,10 +38,7 @@ inline std::string Block(const std::string& key, const std::string& value, uint1
   b += Utf16z(key);
   Pad4(&b);
   b += value;
-  for (const std::string& child : children) {
-    Pad4(&b);
-    b += child;
-  }
+  for (const std::string& child : children) Pad4(&b), b += child;
   Put16(&b, 0, static_cast<uint32_t>(b.size())), Put16(&b, 2, value_length), Put16(&b, 4, type);
   return b;
 }
@@ -62,10 +58,8 @@ inline std::string VersionResource(const tPeImage& pe) {
     tables.push_back(Block(key, "", 0, 1, strings));
   }
   std::string pairs;
-  for (const auto& [language, code_page] : pe.translations) {
-    pairs += std::string(4, '\0');
-    Put16(&pairs, pairs.size() - 4, language), Put16(&pairs, pairs.size() - 2, code_page);
-  }
+  for (const auto& [language, code_page] : pe.translations)
+    pairs += std::string(4, '\0'), Put32(&pairs, pairs.size() - 4, language | uint32_t{code_page} << 16);
   return Block("VS_VERSION_INFO", fixed, 52, 0,
                {Block("StringFileInfo", "", 0, 1, tables),
                 Block("VarFileInfo", "", 0, 1,

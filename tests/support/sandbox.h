@@ -3,7 +3,6 @@
 #define KESTRIN_TESTS_SUPPORT_SANDBOX_H_
 
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,34 +19,29 @@ struct Sandbox {
 };
 
 // Runs scripts/make-sandbox into dir with the given options (such as
-// {"--version", "5.0"} or {"--without", "oemcab"}) and returns the values it
-// printed. A failure of the script fails the current test.
+// {"--version", "5.0"} or {"--without", "oemcab"}) and returns its paths. A
+// failure of the script fails the current test.
 Sandbox MakeSandbox(const std::filesystem::path& dir, const std::vector<std::string>& options = {});
-
-// Sets KESTRIN_REGISTRY, KESTRIN_PRODUCT_DIR and XDG_DATA_HOME for this
-// process (and the children it starts) and restores the old values after.
-class ScopedSandboxEnv {
- public:
-  explicit ScopedSandboxEnv(const Sandbox& sandbox);
-  ~ScopedSandboxEnv();
-  ScopedSandboxEnv(const ScopedSandboxEnv&) = delete;
-  ScopedSandboxEnv& operator=(const ScopedSandboxEnv&) = delete;
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
 
 // Sets or (with nullopt) unsets one environment variable for a scope.
 class ScopedEnv {
  public:
   ScopedEnv(const std::string& name, const std::optional<std::string>& value);
   ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// Sets KESTRIN_REGISTRY, KESTRIN_PRODUCT_DIR and XDG_DATA_HOME for this
+// process (and the children it starts) and restores the old values after.
+struct ScopedSandboxEnv {
+  explicit ScopedSandboxEnv(const Sandbox& s)
+      : registry("KESTRIN_REGISTRY", s.registry),
+        product_dir("KESTRIN_PRODUCT_DIR", s.product_dir),
+        data_home("XDG_DATA_HOME", s.data_home) {}
+  ScopedEnv registry, product_dir, data_home;
 };
 
 }  // namespace kestrin::testing

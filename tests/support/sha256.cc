@@ -1,6 +1,7 @@
 #include "support/sha256.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace kestrin::testing {
@@ -22,11 +23,10 @@ inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 void Sha256::Block(const uint8_t* p) {
   uint32_t w[64], v[8];  // v: a b c d e f g h
-  for (int i = 0; i < 16; ++i) w[i] = uint32_t{p[4 * i]} << 24 | p[4 * i + 1] << 16 | p[4 * i + 2] << 8 | p[4 * i + 3];
-  for (int i = 16; i < 64; ++i) {
-    const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  for (int i = 0; i < 64; ++i) {
+    w[i] = i < 16 ? uint32_t{p[4 * i]} << 24 | p[4 * i + 1] << 16 | p[4 * i + 2] << 8 | p[4 * i + 3]
+                  : w[i - 16] + (Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) +
+                        w[i - 7] + (Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
   }
   std::memcpy(v, state_, sizeof v);
   for (int i = 0; i < 64; ++i) {
@@ -57,17 +57,15 @@ std::string Sha256::HexDigest() {
   const size_t pad = (119 - buffered_) % 64 + 1;
   for (int i = 0; i < 8; ++i) tail[pad + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
   Update(tail, pad + 8);
-  static const char kHex[] = "0123456789abcdef";
   std::string out;
-  for (uint32_t word : state_) {
-    for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(word >> shift) & 0xF];
-  }
+  char hex[9];
+  for (const uint32_t word : state_) std::snprintf(hex, sizeof hex, "%08x", word), out += hex;
   return out;
 }
 
 std::string Sha256Hex(std::string_view data) {
   Sha256 h;
-  h.Update(data);
+  h.Update(data.data(), data.size());
   return h.HexDigest();
 }
 

@@ -13,7 +13,6 @@ namespace kestrin::testing {
 class Sha256 {
  public:
   void Update(const void* data, size_t size);
-  void Update(std::string_view data) { Update(data.data(), data.size()); }
   // Finishes the hash and returns it as 64 lower-case hex digits.
   std::string HexDigest();
 
@@ -27,7 +26,6 @@ class Sha256 {
   uint64_t total_ = 0;
 };
 
-// Digest of a whole buffer.
 std::string Sha256Hex(std::string_view data);
 
 }  // namespace kestrin::testing

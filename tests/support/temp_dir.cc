@@ -2,38 +2,27 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#ifdef _WIN32
-#include <random>
-#else
-#include <unistd.h>
-#endif
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 
 namespace kestrin::testing {
 
+// A random name, taken only if the folder is new (create_directory fails on
+// an existing one), so that parallel tests never share a folder.
 ScopedTempDir::ScopedTempDir() {
   const char* base = getenv("KESTRIN_TEST_TMP");
   std::filesystem::path root = base && *base ? base : std::filesystem::temp_directory_path();
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
-#ifdef _WIN32
-  // No mkdtemp: a random name, created only if it is new.
   std::random_device random;
   for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
     const std::filesystem::path candidate = root / ("kestrin-" + std::to_string(random()));
     if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
   }
   if (path_.empty()) ADD_FAILURE() << "cannot make a temporary folder below " << root;
-#else
-  std::string pattern = (root / "kestrin-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed below " << root;
-  }
-  path_ = pattern;
-#endif
 }
 
 ScopedTempDir::~ScopedTempDir() {

@@ -17,7 +17,6 @@ class ScopedTempDir {
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // path() / name as a string.
   std::string Sub(const std::string& name) const { return (path_ / name).string(); }
 
  private:
