@@ -1,13 +1,9 @@
-// The Win32 back end of src/host: the registry below HKEY_LOCAL_MACHINE,
-// files and folders with the shell's copy and delete rules, atomic writes,
-// processes, library registration, the per-user folder, the settings
-// library fallback and the output tree's refusal of names Windows reads as
-// something else.
+// The Win32 back end of src/host, and the output tree's refusal of names
+// Windows reads as something else.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,7 +14,6 @@
 #include "host/file_system.h"
 #include "host/library_loader.h"
 #include "host/process.h"
-#include "host/product_env.h"
 #include "host/registry_key.h"
 #include "host/settings.h"
 #include "support/temp_dir.h"
@@ -41,52 +36,28 @@ class Win32RegistryTest : public ::testing::Test {
   std::string base_;
 };
 
-// Default strings are replayed against the recorded calls (RegistryOracle);
-// here numbers, the other read statuses, named values and subkeys.
-TEST_F(Win32RegistryTest, NumbersStatusesNamedValuesAndSubKeys) {
-  EXPECT_EQ(Hklm("Missing").GetInt(-7), -7);
-  const CRegistryKey deep = Hklm("A\\B\\C");
-  ASSERT_TRUE(deep.SetInt(-42)) << deep.LastError();
-  EXPECT_EQ(Hklm("a\\b\\c").GetInt(0), -42);
-  ASSERT_TRUE(deep.SetString("000000000000042"));  // 15 characters fit the 16-byte read
-  EXPECT_EQ(deep.GetInt(0), 42);
-  ASSERT_TRUE(deep.SetString("0000000000000042"));
-  EXPECT_EQ(deep.GetInt(5), 5);
-  // Parents are created without values.
+// Default strings are replayed against the recorded calls (RegistryOracle),
+// numbers are read by shared code, and the Wine stage reads the help pages'
+// subkeys back; here the other read statuses and a named value.
+TEST_F(Win32RegistryTest, ReadStatusesAndNamedValues) {
+  ASSERT_TRUE(Hklm("A\\B").SetString("x")) << Hklm("A\\B").LastError();
   std::string text;
-  EXPECT_EQ(Hklm("a\\b").Read(&text), RegistryReadStatus::kNoValue);
-
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, Key("Dword").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  // Parents are made without values.
+  EXPECT_EQ(Hklm("A").Read(&text), RegistryReadStatus::kNoValue);
   const DWORD number = 5;
-  RegSetValueExA(key, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
   const char named[] = "named text";
-  RegSetValueExA(key, "InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(named), sizeof named);
-  RegCloseKey(key);
+  const std::string dword = Key("Dword");
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, dword.c_str(), nullptr, REG_DWORD, &number, sizeof number);
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, dword.c_str(), "InstallRoot", REG_SZ, named, sizeof named);
   EXPECT_EQ(Hklm("Dword").Read(&text), RegistryReadStatus::kNotString);
-  EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "InstallRoot"), "named text");
-  EXPECT_EQ(ReadLocalMachineString(Key("Dword"), "Other"), std::nullopt);
-  EXPECT_EQ(ReadLocalMachineString(Key("Nothing"), ""), std::nullopt);
-
-  // The subkeys of A\B (C with its value) and of the test key (no value, a DWORD).
-  const auto below_b = ReadLocalMachineSubKeys(Key("A\\B"));
-  ASSERT_EQ(below_b.value().size(), 1u);
-  EXPECT_EQ((*below_b)[0].name + "=" + (*below_b)[0].text.value_or(""), "C=0000000000000042");
-  const auto below_base = ReadLocalMachineSubKeys(base_);
-  ASSERT_EQ(below_base.value().size(), 2u);
-  for (const tRegistrySubKey& subkey : *below_base) EXPECT_EQ(subkey.text, std::nullopt) << subkey.name;
-  EXPECT_EQ(ReadLocalMachineSubKeys(Key("Nothing")), std::nullopt);
+  EXPECT_EQ(ReadLocalMachineString(dword, "InstallRoot"), "named text");
+  EXPECT_EQ(ReadLocalMachineString(dword, "Other"), std::nullopt);
 }
 
-TEST_F(Win32RegistryTest, WritesRefuseOverlongNamesAndSetMany) {
+// A refused write stops none of the others; the list of defaults is all or
+// nothing when a path is refused before anything is written.
+TEST_F(Win32RegistryTest, RefusedWrites) {
   const std::string too_long(kMaxRegistryKeyNameLength + 1, 'k');
-  const CRegistryKey refused = Hklm(too_long);
-  EXPECT_FALSE(refused.SetString("x"));
-  EXPECT_NE(refused.LastError().find("longer than 255"), std::string::npos);
-  EXPECT_EQ(ReadLocalMachineString(Key(too_long), ""), std::nullopt);
-
   std::vector<tRegistryWrite> writes{{Key("One"), "1", false, {}},
                                      {Key(too_long), "2", false, {}},
                                      {Key("Three"), "3", false, {}}};
@@ -94,14 +65,9 @@ TEST_F(Win32RegistryTest, WritesRefuseOverlongNamesAndSetMany) {
   EXPECT_FALSE(SetDefaultValues(writes, &error));
   EXPECT_EQ(std::vector<bool>({writes[0].done, writes[1].done, writes[2].done}),
             std::vector<bool>({true, false, true}));
-  EXPECT_FALSE(writes[1].error.empty());
   EXPECT_EQ(ReadLocalMachineString(Key("Three"), ""), "3");
-
-  // All or nothing when a path is refused before anything is written.
   EXPECT_FALSE(SetLocalMachineDefaults({{Key("Four"), "4"}, {"\\leading", "x"}}, "", &error));
   EXPECT_EQ(ReadLocalMachineString(Key("Four"), ""), std::nullopt);
-  EXPECT_TRUE(SetLocalMachineDefaults({{Key("Four"), "4"}, {Key("Five"), "5"}}, "", &error)) << error;
-  EXPECT_EQ(ReadLocalMachineString(Key("Five"), ""), "5");
 }
 
 class Win32FilesTest : public ::testing::Test {
@@ -149,15 +115,9 @@ TEST_F(Win32FilesTest, VerificationAndNameMatching) {
   Make("src/sub/x.txt", "1");
   Make("dst/File.INI", "12345");
   Make("dst/sub/x.txt", "1");
-  TreeCounters counters;
-  EXPECT_EQ(CompareTree(P("src") + "\\", P("dst") + "\\", &counters), 1);
-  EXPECT_EQ(counters.files_seen, 2);
-  EXPECT_EQ(counters.directories_matched, 1);
-
-  const DirEntry entry{"File.INI", false, 5, true};
-  EXPECT_TRUE(FileMatches(P("dst") + "\\", "File.INI", entry));
-  EXPECT_FALSE(FileMatches(P("dst") + "\\", "FILE.INI", entry));  // another letter case
-  EXPECT_FALSE(FileMatches(P("dst") + "\\", "File.INI", DirEntry{"File.INI", false, 6, true}));
+  // The shared verification pass over this back end's listing and matching.
+  EXPECT_EQ(CompareTree(P("src") + "\\", P("dst") + "\\"), 1);
+  EXPECT_FALSE(FileMatches(P("dst") + "\\", "FILE.INI", DirEntry{"File.INI", false, 5, true}));
   Make("dst/sub/x.txt", "22");
   EXPECT_EQ(CompareTree(P("src") + "\\", P("dst") + "\\"), 0);
 
@@ -177,7 +137,6 @@ TEST_F(Win32FilesTest, DeletesAndFolders) {
   Make("d/b.ini");
   Make("d/sub/c.txt");
   ASSERT_TRUE(SetReadOnly(P("d/sub/c.txt"), true));
-  EXPECT_TRUE(IsReadOnly(P("d/sub/c.txt")));
   EXPECT_EQ(DeleteFiles(P("d/*.txt")), 1);
   EXPECT_FALSE(PathExists(P("d/a.txt")));
   EXPECT_TRUE(PathExists(P("d/b.ini")));
@@ -192,10 +151,7 @@ TEST_F(Win32FilesTest, DeletesAndFolders) {
 
   EXPECT_EQ(CreateDirectoryTree(P("n1/n2/n3")), 1);
   EXPECT_TRUE(IsDirectory(P("n1/n2/n3")));
-  EXPECT_EQ(CreateDirectoryTree(P("n1/n2")), 0);  // exists already
   Make("file");
-  EXPECT_EQ(CreateDirectoryTree(P("file")), 0);
-  EXPECT_FALSE(DeleteSingleFile(P("n1")));
   EXPECT_TRUE(DeleteSingleFile(P("file")));
 }
 
@@ -219,9 +175,6 @@ TEST(Win32ProcessTest, StartsWithTheCommandLineAsBuiltAndReportsTheExitCode) {
   ProcessResult result = RunProcess("cmd /c exit 7");
   ASSERT_TRUE(result.started) << result.error;
   EXPECT_EQ(result.exit_code, 7);
-  result = RunProcess("\"C:\\windows\\system32\\cmd.exe\" /c exit 0");
-  ASSERT_TRUE(result.started) << result.error;
-  EXPECT_EQ(result.exit_code, 0);
   result = RunProcess("no-such-program-here --flag");
   EXPECT_FALSE(result.started);
   EXPECT_NE(result.error.find("program not found: no-such-program-here"), std::string::npos);
@@ -244,9 +197,7 @@ TEST(Win32LibraryTest, RegistersThroughTheEntryPoint) {
 
 // The program folder and the OEMCAB folder: the Wine stage's installation
 // logs them.
-TEST(Win32EnvironmentTest, PerUserFolderAndSettingsFallback) {
-  _putenv_s("LOCALAPPDATA", "C:\\users\\someone\\AppData\\Local\\");
-  EXPECT_EQ(PerUserDataDir(), "C:\\users\\someone\\AppData\\Local");
+TEST(Win32EnvironmentTest, SettingsFallback) {
   // No tessel32.dll beside the tests: the fixed settings path.
   EXPECT_STREQ(VqmGetRegistrySubKey(), "SOFTWARE\\Brantel\\Korvane\\Settings\\");
 }
