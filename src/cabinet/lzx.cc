@@ -192,7 +192,8 @@ inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
 
 // Reads the code lengths of elements [first, last) through a freshly sent
 // pre-tree, updating the previous lengths in place.
-Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
+[[gnu::always_inline]] inline Step ReadLengthsWith(LzxDecoder* d, BitReader& in, uint8_t* lengths,
+                                                   int first, int last) {
   for (int i = 0; i < kPretreeSymbols; ++i) d->pre_lengths[i] = static_cast<uint8_t>(in.Bits(4));
   if (in.Overrun()) return Step::kInputUsedUp;
   if (!d->built_pre_valid || std::memcmp(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols) != 0) {
@@ -201,12 +202,14 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     std::memcpy(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols);
     d->built_pre_valid = true;
   }
+  const auto& pre_table = d->pre_table;
+  const bool empty = pre_table.empty();
   int i = first;
   while (i < last) {
     in.Refill();
     if (in.Overrun()) return Step::kInputUsedUp;
-    if (d->pre_table.empty()) return Step::kBad;
-    uint32_t symbol = d->pre_table.Decode(in);  // at most 15 bits
+    if (empty) return Step::kBad;
+    uint32_t symbol = pre_table.Decode(in);  // at most 15 bits
     if (symbol <= 16) {
       lengths[i] = LengthMinus(lengths[i], symbol);
       ++i;
@@ -220,7 +223,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
       run = 20 + static_cast<int>(in.Read(5));
     } else {  // 19: a run of one length, sent as a delta against the first element
       run = 4 + static_cast<int>(in.Read(1));
-      uint32_t delta = d->pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
+      uint32_t delta = pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
       if (delta > 16) return Step::kBad;
       value = LengthMinus(lengths[i], delta);
     }
@@ -231,6 +234,16 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     i += run;
   }
   return in.Overrun() ? Step::kInputUsedUp : Step::kOk;
+}
+
+// ReadLengthsWith on a local copy of the reader: stores to the lengths could
+// otherwise change the reader, as far as the compiler knows, and would send
+// it to memory and back on every symbol.
+Step ReadLengths(LzxDecoder* d, BitReader& bits, uint8_t* lengths, int first, int last) {
+  BitReader in = bits;
+  Step step = ReadLengthsWith(d, in, lengths, first, last);
+  bits = in;
+  return step;
 }
 
 // Reads the trees of a verbatim or aligned block (the aligned-offset tree
