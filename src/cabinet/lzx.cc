@@ -313,15 +313,17 @@ struct CodesState {
   uint32_t r0, r1, r2;
 };
 
-// Input a pass of the fast loop may use up: three refills of 4 bytes.
+// Input a pass of the fast loop may use up: three refills of 4 bytes (the
+// look-ahead at its end included).
 constexpr ptrdiff_t kFastInput = 12;
 
 // Decodes codes into the window until `stop`. kFast: only while at least
 // kFastInput bytes of input are left, so that no refill runs short and the
 // checks for input used up can go; the checked loop (kFast false) then
 // decodes the rest exactly as it would have decoded everything. The fast
-// loop's refill at the top of a pass has no branch; the bits it leaves below
-// the valid ones are cleared before the checked loop takes over.
+// loop's refill at the end of a pass (before the next symbol's lookup) has
+// no branch; the bits it leaves below the valid ones are cleared before the
+// checked loop takes over.
 template <bool kAlignedBlock, bool kFast>
 [[gnu::always_inline]] inline Step CodesLoop(LzxDecoder* d, CodesState& st, uint32_t stop) {
   BitReader in = st.in;
@@ -339,22 +341,34 @@ template <bool kAlignedBlock, bool kFast>
   };
 
   using MainTable = decltype(d->main_table);
+  // The fast loop refills and looks up the next symbol's primary entry at
+  // the end of each pass, ahead of the match copy: a mispredicted branch in
+  // the copy then does not take that work back with it.
+  uint32_t entry = 0;
+  const auto look_ahead = [&in, &entry, d] {
+    in.RefillBranchless();
+    entry = d->main_table.RootEntry(in);
+  };
+  if constexpr (kFast) {
+    if (in.end - in.next < kFastInput) return step;
+    look_ahead();
+  }
   while (pos < stop) {
     if constexpr (kFast) {
+      // The pass's refills, the look-ahead's included, take 12 bytes at most.
       if (in.end - in.next < kFastInput) break;
-      in.RefillBranchless();
     } else {
       in.Refill();
-    }
-    if (!kFast && in.Overrun()) [[unlikely]] {
-      step = Step::kInputUsedUp;
-      break;
+      if (in.Overrun()) [[unlikely]] {
+        step = Step::kInputUsedUp;
+        break;
+      }
+      entry = d->main_table.RootEntry(in);
     }
     // A primary entry below kLiteralEntries is a literal whose code fits
     // the primary table: one test, no link check.
     static_assert(kNumChars <= 1 << MainTable::kRootBits);
     constexpr uint32_t kLiteralEntries = static_cast<uint32_t>(kNumChars) << 16;
-    uint32_t entry = d->main_table.RootEntry(in);
     if (entry < kLiteralEntries) {
       // Literals come in runs: after one, at least 17 bits are left, enough
       // to look up the next symbol and take it too if it is a literal.
@@ -365,6 +379,7 @@ template <bool kAlignedBlock, bool kFast>
       if (entry < kLiteralEntries) {
         MainTable::ConsumeLeaf(in, entry);
         window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+        if constexpr (kFast) look_ahead();
         continue;
       }
       refill();  // adds bits below the ones looked up: the entry stays valid
@@ -374,6 +389,7 @@ template <bool kAlignedBlock, bool kFast>
       // A literal with a code longer than the primary table's bits.
       MainTable::ConsumeLeaf(in, entry);
       window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+      if constexpr (kFast) look_ahead();
       continue;
     }
     MainTable::ConsumeLeaf(in, entry);
@@ -419,6 +435,7 @@ template <bool kAlignedBlock, bool kFast>
     r2 = new_r2;
     r1 = new_r1;
     r0 = offset;
+    if constexpr (kFast) look_ahead();
 
     // The match must end inside the block, the frame and the window, and
     // must not reach before the folder's first byte or past the window.
