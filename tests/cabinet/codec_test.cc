@@ -378,10 +378,11 @@ TEST(CodecTest, LzxTablesDecodeEveryCode) {
       {{1, 2}, false},                                      // under-full
       {{1, 17, 17}, false},                                 // too long
   };
-  for (const TableCase& c : cases) {
-    auto table = std::make_unique<lzx::HuffmanTable<20, 2>>();
+  // Tables of 64 or more symbols count and sort their symbols in four runs
+  // side by side (the last with the remainder): every case is built both ways.
+  const auto check = [](auto* table, const TableCase& c) {
     ASSERT_EQ(table->Build(c.lengths.data(), static_cast<int>(c.lengths.size())), c.usable);
-    if (!c.usable || table->empty()) continue;
+    if (!c.usable || table->empty()) return;
     // Canonical codes, in order of length, then symbol; all of them in a
     // stream of 16-bit little-endian words, most significant bit first.
     std::vector<uint8_t> stream;
@@ -413,6 +414,10 @@ TEST(CodecTest, LzxTablesDecodeEveryCode) {
       }
     }
     EXPECT_FALSE(in.Overrun());
+  };
+  for (const TableCase& c : cases) {
+    check(std::make_unique<lzx::HuffmanTable<20, 2>>().get(), c);
+    check(std::make_unique<lzx::HuffmanTable<64, 8>>().get(), c);
   }
 }
 
