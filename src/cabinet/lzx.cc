@@ -342,8 +342,9 @@ template <bool kAlignedBlock, bool kFast>
 
   using MainTable = decltype(d->main_table);
   // The fast loop refills and looks up the next symbol's primary entry at
-  // the end of each pass, ahead of the match copy: a mispredicted branch in
-  // the copy then does not take that work back with it.
+  // the end of each pass, as soon as the bits of the pass are consumed:
+  // ahead of the choice of a repeated offset and of the match copy, so that
+  // a mispredicted branch in those does not take that work back with it.
   uint32_t entry = 0;
   const auto look_ahead = [&in, &entry, d] {
     in.RefillBranchless();
@@ -427,6 +428,7 @@ template <bool kAlignedBlock, bool kFast>
     } else {
       formatted += in.Read(extra);
     }
+    if constexpr (kFast) look_ahead();
     const bool repeated = slot < 3;
     uint32_t offset = slot == 0 ? r0 : slot == 1 ? r1 : r2;
     offset = repeated ? offset : formatted - 2;
@@ -435,7 +437,6 @@ template <bool kAlignedBlock, bool kFast>
     r2 = new_r2;
     r1 = new_r1;
     r0 = offset;
-    if constexpr (kFast) look_ahead();
 
     // The match must end inside the block, the frame and the window, and
     // must not reach before the folder's first byte or past the window.
