@@ -192,7 +192,8 @@ inline uint8_t LengthMinus(uint8_t length, uint32_t delta) {
 
 // Reads the code lengths of elements [first, last) through a freshly sent
 // pre-tree, updating the previous lengths in place.
-Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int last) {
+[[gnu::always_inline]] inline Step ReadLengthsWith(LzxDecoder* d, BitReader& in, uint8_t* lengths,
+                                                   int first, int last) {
   for (int i = 0; i < kPretreeSymbols; ++i) d->pre_lengths[i] = static_cast<uint8_t>(in.Bits(4));
   if (in.Overrun()) return Step::kInputUsedUp;
   if (!d->built_pre_valid || std::memcmp(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols) != 0) {
@@ -201,12 +202,14 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     std::memcpy(d->built_pre_lengths, d->pre_lengths, kPretreeSymbols);
     d->built_pre_valid = true;
   }
+  const auto& pre_table = d->pre_table;
+  const bool empty = pre_table.empty();
   int i = first;
   while (i < last) {
     in.Refill();
     if (in.Overrun()) return Step::kInputUsedUp;
-    if (d->pre_table.empty()) return Step::kBad;
-    uint32_t symbol = d->pre_table.Decode(in);  // at most 15 bits
+    if (empty) return Step::kBad;
+    uint32_t symbol = pre_table.Decode(in);  // at most 15 bits
     if (symbol <= 16) {
       lengths[i] = LengthMinus(lengths[i], symbol);
       ++i;
@@ -220,7 +223,7 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
       run = 20 + static_cast<int>(in.Read(5));
     } else {  // 19: a run of one length, sent as a delta against the first element
       run = 4 + static_cast<int>(in.Read(1));
-      uint32_t delta = d->pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
+      uint32_t delta = pre_table.Decode(in);  // 15 + 1 + 15 bits fit in one refill
       if (delta > 16) return Step::kBad;
       value = LengthMinus(lengths[i], delta);
     }
@@ -231,6 +234,16 @@ Step ReadLengths(LzxDecoder* d, BitReader& in, uint8_t* lengths, int first, int 
     i += run;
   }
   return in.Overrun() ? Step::kInputUsedUp : Step::kOk;
+}
+
+// ReadLengthsWith on a local copy of the reader: stores to the lengths could
+// otherwise change the reader, as far as the compiler knows, and would send
+// it to memory and back on every symbol.
+Step ReadLengths(LzxDecoder* d, BitReader& bits, uint8_t* lengths, int first, int last) {
+  BitReader in = bits;
+  Step step = ReadLengthsWith(d, in, lengths, first, last);
+  bits = in;
+  return step;
 }
 
 // Reads the trees of a verbatim or aligned block (the aligned-offset tree
@@ -300,15 +313,17 @@ struct CodesState {
   uint32_t r0, r1, r2;
 };
 
-// Input a pass of the fast loop may use up: three refills of 4 bytes.
+// Input a pass of the fast loop may use up: three refills of 4 bytes (the
+// look-ahead at its end included).
 constexpr ptrdiff_t kFastInput = 12;
 
 // Decodes codes into the window until `stop`. kFast: only while at least
 // kFastInput bytes of input are left, so that no refill runs short and the
 // checks for input used up can go; the checked loop (kFast false) then
 // decodes the rest exactly as it would have decoded everything. The fast
-// loop's refill at the top of a pass has no branch; the bits it leaves below
-// the valid ones are cleared before the checked loop takes over.
+// loop's refill at the end of a pass (before the next symbol's lookup) has
+// no branch; the bits it leaves below the valid ones are cleared before the
+// checked loop takes over.
 template <bool kAlignedBlock, bool kFast>
 [[gnu::always_inline]] inline Step CodesLoop(LzxDecoder* d, CodesState& st, uint32_t stop) {
   BitReader in = st.in;
@@ -326,22 +341,35 @@ template <bool kAlignedBlock, bool kFast>
   };
 
   using MainTable = decltype(d->main_table);
+  // The fast loop refills and looks up the next symbol's primary entry at
+  // the end of each pass, as soon as the bits of the pass are consumed:
+  // ahead of the choice of a repeated offset and of the match copy, so that
+  // a mispredicted branch in those does not take that work back with it.
+  uint32_t entry = 0;
+  const auto look_ahead = [&in, &entry, d] {
+    in.RefillBranchless();
+    entry = d->main_table.RootEntry(in);
+  };
+  if constexpr (kFast) {
+    if (in.end - in.next < kFastInput) return step;
+    look_ahead();
+  }
   while (pos < stop) {
     if constexpr (kFast) {
+      // The pass's refills, the look-ahead's included, take 12 bytes at most.
       if (in.end - in.next < kFastInput) break;
-      in.RefillBranchless();
     } else {
       in.Refill();
-    }
-    if (!kFast && in.Overrun()) [[unlikely]] {
-      step = Step::kInputUsedUp;
-      break;
+      if (in.Overrun()) [[unlikely]] {
+        step = Step::kInputUsedUp;
+        break;
+      }
+      entry = d->main_table.RootEntry(in);
     }
     // A primary entry below kLiteralEntries is a literal whose code fits
     // the primary table: one test, no link check.
     static_assert(kNumChars <= 1 << MainTable::kRootBits);
     constexpr uint32_t kLiteralEntries = static_cast<uint32_t>(kNumChars) << 16;
-    uint32_t entry = d->main_table.RootEntry(in);
     if (entry < kLiteralEntries) {
       // Literals come in runs: after one, at least 17 bits are left, enough
       // to look up the next symbol and take it too if it is a literal.
@@ -352,6 +380,7 @@ template <bool kAlignedBlock, bool kFast>
       if (entry < kLiteralEntries) {
         MainTable::ConsumeLeaf(in, entry);
         window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+        if constexpr (kFast) look_ahead();
         continue;
       }
       refill();  // adds bits below the ones looked up: the entry stays valid
@@ -361,6 +390,7 @@ template <bool kAlignedBlock, bool kFast>
       // A literal with a code longer than the primary table's bits.
       MainTable::ConsumeLeaf(in, entry);
       window[pos++] = static_cast<uint8_t>(MainTable::Symbol(entry));
+      if constexpr (kFast) look_ahead();
       continue;
     }
     MainTable::ConsumeLeaf(in, entry);
@@ -398,6 +428,7 @@ template <bool kAlignedBlock, bool kFast>
     } else {
       formatted += in.Read(extra);
     }
+    if constexpr (kFast) look_ahead();
     const bool repeated = slot < 3;
     uint32_t offset = slot == 0 ? r0 : slot == 1 ? r1 : r2;
     offset = repeated ? offset : formatted - 2;

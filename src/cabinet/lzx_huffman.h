@@ -189,10 +189,26 @@ class HuffmanTable {
   // decodes nothing: callers check empty() before decoding). Returns false
   // for any other set (lengths too long, over-full, under-full).
   bool Build(const uint8_t* lengths, int count) {
-    uint16_t per_length[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < count; ++i) {
-      if (lengths[i] > kMaxCodeLength) return false;
-      ++per_length[lengths[i]];
+    uint8_t longest = 0;
+    for (int i = 0; i < count; ++i) longest = lengths[i] > longest ? lengths[i] : longest;
+    if (longest > kMaxCodeLength) return false;
+
+    // The symbols are counted and sorted in kParts runs of consecutive
+    // symbols, side by side: each run has counters of its own, so that
+    // neighbours of one length do not each wait for the previous one's
+    // increment of the same counter in memory. Run p covers
+    // [p * quarter, (p + 1) * quarter), the last run also the remainder.
+    const int quarter = count / kParts;
+    uint16_t run_count[kParts][kMaxCodeLength + 1] = {};
+    for (int j = 0; j < quarter; ++j) {
+      for (int p = 0; p < kParts; ++p) ++run_count[p][lengths[p * quarter + j]];
+    }
+    for (int i = kParts * quarter; i < count; ++i) ++run_count[kParts - 1][lengths[i]];
+    uint16_t per_length[kMaxCodeLength + 1];
+    for (int len = 0; len <= kMaxCodeLength; ++len) {
+      uint16_t n = 0;
+      for (int p = 0; p < kParts; ++p) n = static_cast<uint16_t>(n + run_count[p][len]);
+      per_length[len] = n;
     }
     empty_ = per_length[0] == count;
     if (empty_) return true;
@@ -204,15 +220,31 @@ class HuffmanTable {
     }
     if (free_codes != 0) return false;  // under-full
 
-    // Symbols sorted by (length, symbol): the canonical code order.
+    // Symbols sorted by (length, symbol): the canonical code order. Unused
+    // symbols go to the end, so that every symbol is stored without a test.
     uint16_t first[kMaxCodeLength + 2];
     first[0] = first[1] = 0;
     for (int len = 1; len <= kMaxCodeLength; ++len) first[len + 1] = first[len] + per_length[len];
-    uint16_t sorted[kSymbols];
-    for (int i = 0; i < count; ++i) {
-      if (lengths[i] != 0) sorted[first[lengths[i]]++] = static_cast<uint16_t>(i);
+    uint16_t at[kParts][kMaxCodeLength + 1];  // where run p puts its next symbol of a length
+    for (int len = 0; len <= kMaxCodeLength; ++len) {
+      uint16_t next = len == 0 ? first[kMaxCodeLength + 1] : first[len];
+      for (int p = 0; p < kParts; ++p) {
+        at[p][len] = next;
+        next = static_cast<uint16_t>(next + run_count[p][len]);
+      }
     }
-    // first[len] now marks the end of the symbols of length len.
+    uint16_t sorted[kSymbols];
+    for (int j = 0; j < quarter; ++j) {
+      for (int p = 0; p < kParts; ++p) {
+        const int i = p * quarter + j;
+        sorted[at[p][lengths[i]]++] = static_cast<uint16_t>(i);
+      }
+    }
+    for (int i = kParts * quarter; i < count; ++i) {
+      sorted[at[kParts - 1][lengths[i]]++] = static_cast<uint16_t>(i);
+    }
+    // first[len] marks the end of the symbols of length len from here on.
+    for (int len = 1; len <= kMaxCodeLength; ++len) first[len] = first[len + 1];
 
     // Codes up to kTableBits fill a run of primary entries each.
     uint32_t code = 0;
@@ -318,6 +350,9 @@ class HuffmanTable {
       if (span == 2) at[1] = entry;
     }
   }
+
+  // Runs of symbols counted side by side in Build (one for small trees).
+  static constexpr int kParts = kSymbols >= 64 ? 4 : 1;
 
   bool empty_ = true;
   uint32_t entries_[kCapacity];

@@ -358,6 +358,9 @@ TEST(CodecTest, LzxTablesRefuseIncompleteLengths) {
   for (const auto& [lengths, usable] : cases) {
     auto table = std::make_unique<lzx::HuffmanTable<20, 2>>();
     EXPECT_EQ(table->Build(lengths.data(), static_cast<int>(lengths.size())), usable);
+    // Tables of 64 or more symbols sort their symbols in four runs side by side.
+    auto wide = std::make_unique<lzx::HuffmanTable<64, 8>>();
+    EXPECT_EQ(wide->Build(lengths.data(), static_cast<int>(lengths.size())), usable);
   }
 }
 
