@@ -56,6 +56,7 @@
 
 #include "cabinet/block_codec.h"
 #include "cabinet/chunk_copy.h"
+#include "cabinet/cpu_features.h"
 #include "cabinet/lzx_huffman.h"
 
 namespace kestrin::cab {
@@ -519,8 +520,7 @@ __attribute__((target("bmi2"))) Step DecodeCodesBmi2(LzxDecoder* d, BitReader& b
 }
 template <bool kAlignedBlock>
 DecodeCodesFn ChooseDecodeCodes() {
-  __builtin_cpu_init();  // may run before the run-time library's own constructors
-  return __builtin_cpu_supports("bmi2") ? DecodeCodesBmi2<kAlignedBlock> : DecodeCodesGeneric<kAlignedBlock>;
+  return CpuHasBmi2() ? DecodeCodesBmi2<kAlignedBlock> : DecodeCodesGeneric<kAlignedBlock>;
 }
 #else
 template <bool kAlignedBlock>

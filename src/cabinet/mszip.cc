@@ -70,6 +70,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cabinet/cpu_features.h"
+
 namespace kestrin::cab {
 namespace {
 
@@ -881,8 +883,7 @@ __attribute__((target("bmi2"))) FastExit FastCodesBmi2(FastState& fs, const uint
   return FastCodesBody<true>(fs, in_end, out, out_end, literal_length, distance, saved, high_water);
 }
 FastCodesFn ChooseFastCodes() {
-  __builtin_cpu_init();  // may run before the run-time library's own constructors
-  return __builtin_cpu_supports("bmi2") ? FastCodesBmi2 : FastCodesGeneric;
+  return CpuHasBmi2() ? FastCodesBmi2 : FastCodesGeneric;
 }
 #else
 FastCodesFn ChooseFastCodes() { return FastCodesGeneric; }
