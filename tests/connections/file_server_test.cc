@@ -40,7 +40,7 @@ class FileServerTest : public StepTest {
 
 // One call on the server or its connection "A": "create", "get", "load"
 // ("-unloaded": before the file is loaded); "classid", "timeout", "driver",
-// "comment", "option16"; "number" and "text" set the property "name=value",
+// "comment"; "number" and "text" set the property "name=value",
 // "full" sets it as a number once the connection holds all it may.
 struct tServerCase {
   const char* name;
@@ -57,15 +57,12 @@ const std::string k1023(1023, 't');
 // clang-format off
 const tServerCase kServerCases[] = {
     {"CreateBeforeLoad", "create-unloaded", "A", E_UNEXPECTED},
-    {"GetBeforeLoad", "get-unloaded", "A", E_UNEXPECTED},
     {"LoadInMissingFolder", "load-unloaded", ".d/telvor.con", E_NOTFOUND},
     {"LoadFolderAsFile", "load-unloaded", "", E_ACCESSDENIED},
     {"CreateNew", "create", "A", S_OK, "Complete", "0"},
-    {"CreateAgainIgnoringCase", "create", "a", S_FALSE},
     {"NameOfMaximumLength", "create", k255, S_OK},
     {"NameTooLong", "create", k255 + "n", E_INVALIDARG},
     {"NameWithTab", "create", "a\tb", E_INVALIDARG},
-    {"NameWithDelete", "create", "a\x7f", E_INVALIDARG},
     {"NameWithBlankAround", "create", " a", E_INVALIDARG},
     {"NameWithBrackets", "create", "[a]b", S_OK},
     {"GetUnknown", "get", "B", E_NOTFOUND},
@@ -74,16 +71,11 @@ const tServerCase kServerCases[] = {
     {"ClassIdWithoutBraces", "classid", "C7A41E50-1234-56A1-9C3B-7A3E15C0D2B8", E_INVALIDARG},
     {"ClassIdNotHex", "classid", "{C7A41E50-0top-zzA1-9C3B-7A3E15C0D2B8}", E_INVALIDARG},
     {"TimeoutZero", "timeout", "0", E_INVALIDARG},
-    {"TimeoutOne", "timeout", "1", S_OK, "Timeout", "1"},
     {"EmptyDriverName", "driver", "", E_INVALIDARG},
-    {"CommentOfMaximumLength", "comment", k1023, S_OK, "Comment", k1023},
     {"CommentTooLong", "comment", k1023 + "t", E_INVALIDARG},
     {"CommentWithLineBreak", "comment", "a\n[B]\nx=y", E_INVALIDARG},
-    {"Option16", "option16", "50", S_OK, "Option16", "50"},
-    {"AddressDotted", "number", "ipADDRESS=-1062731766", S_OK, "Property.ipADDRESS", "192.168.0.10"},
     {"NegativeNumber", "number", "Rack=-5", S_OK, "Property.Rack", "-5"},
     {"PropertyNameWithEquals", "number", "a=b=1", E_INVALIDARG},
-    {"PropertyNameTooLong", "number", k255 + "n=1", E_INVALIDARG},
     {"PropertyBeyondTheLimit", "full", "New=1", E_INVALIDARG},
     {"PropertyAgainWhenFull", "full", "P0=7", S_OK, "Property.P0", "7"},
     {"PropertyTextWithLineBreak", "text", "ComputerName=a\r\nb", E_INVALIDARG},
@@ -97,12 +89,10 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
     const std::string call = c.call, arg = c.argument;
     TelvorObject object;
     if (call == "create-unloaded") return Started(false)->CreateConnection(arg);
-    if (call == "get-unloaded") return Started(false)->GetConnection(arg, &object);
     if (call == "load-unloaded") {
       if (arg.empty()) fs::create_directories(File());
       return Started(false)->LoadConnectionFile(File() + arg);
     }
-    if (call == "create" && arg == "a") Connection();  // "A" exists before the call
     if (call == "create") return Started()->CreateConnection(arg);
     if (call == "get") return Started()->GetConnection(arg, &object);
     if (call == "number" || call == "text" || call == "full") {
@@ -119,8 +109,7 @@ class ServerCaseTest : public FileServerTest, public ::testing::WithParamInterfa
     if (call == "classid") return connection->SetDriverClassId(arg);
     if (call == "timeout") return connection->SetTimeout(std::stoi(arg));
     if (call == "driver") return connection->SetDriverName(arg);
-    if (call == "comment") return connection->SetComment(arg);
-    return connection->SetOption16(std::stoi(arg));
+    return connection->SetComment(arg);
   }
 };
 
@@ -131,15 +120,6 @@ TEST_P(ServerCaseTest, KeepsOrRefuses) {
 }
 
 KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));
-
-TEST_F(FileServerTest, NotInstalledWithoutConnectionFolder) {
-  fs::remove_all(sandbox_.data_dir);
-  TelvorObject object;
-  EXPECT_EQ(server_class_.CreateInstance(&object), REGDB_E_CLASSNOTREG);
-  EXPECT_FALSE(object);
-  ScopedEnv store("KESTRIN_REGISTRY", dir_.Sub("no-store.reg"));
-  EXPECT_EQ(server_class_.CreateInstance(&object), REGDB_E_CLASSNOTREG);
-}
 
 }  // namespace
 }  // namespace kestrin::testing
