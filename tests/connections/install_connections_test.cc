@@ -1,6 +1,5 @@
 // The connections step: what it reads from hw.ini, what it reports, its
-// pauses, and the file-backed Telvor it uses by default. How a number is
-// read from hw.ini: IniTest; what the server refuses: ServerCaseTest.
+// pauses, and the file-backed Telvor it uses by default.
 #include <chrono>
 
 #include "connections/recording_telvor.h"
@@ -13,14 +12,14 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// Connection sections A, B and C and a properties section for A.
+// Connection sections A, B and C (whose values section is missing), and one
+// without each required key.
 const std::string kSections =
-    "[A]\nDRIVERNAME=FX200 Ethernet\nDRIVERID=1234-56\nTIMEOUT=3000\nCOMMENT=Hall 1\n"
-    "VALUES=A_Values\n"
-    "[A_Values]\nIpAddress=192.168.0.10\nComputerName=plc-a\nRack=2\n"
-    "[B]\nDRIVERNAME=FX200 Serial\nDRIVERID=7-42\nTIMEOUT=0\n"
+    "[A]\nDRIVERNAME=FX200 Ethernet\nDRIVERID=1234-56\nTIMEOUT=3000\nVALUES=A_Values\n"
+    "[A_Values]\nRack=2\n[B]\nDRIVERNAME=FX200 Serial\nDRIVERID=7-42\nTIMEOUT=0\n"
     "[C]\nDRIVERNAME=FX200 Serial\nDRIVERID=1234-57\nTIMEOUT=100\nVALUES=Missing\n"
-    "[NoTimeout]\nDRIVERNAME=X\nDRIVERID=1234-56\n";
+    "[NoTimeout]\nDRIVERNAME=X\nDRIVERID=1234-56\n[NoId]\nDRIVERNAME=X\nTIMEOUT=1\n"
+    "[NoDriver]\nDRIVERID=1234-56\nTIMEOUT=1\n";
 
 struct tStepCase {
   const char* name;
@@ -39,9 +38,10 @@ const tStepCase kStepCases[] = {
     {"CountNegative", "COUNT=-3\nCONNECTION1=A\n", false, 0, {}, {}, false},
     {"ThreeWithPausesBetween", kThree, false, 0, {"A", "|", "B", "|", "C"}, {}, false},
     {"RequiredKeyMissingOthersGoOn",
-     "count=3\nconnection1=NoTimeout\nconnection2=Unknown\nconnection3=B\n", false, 1,
-     {"|", "|", "B"}, {"Could not set connection: NoTimeout.", "Could not set connection: Unknown."},
-     false},
+     "count=5\nconnection1=NoTimeout\nconnection3=NoId\nconnection4=NoDriver\nconnection5=B\n",
+     false, 1, {"|", "|", "|", "|", "B"},
+     {"Could not set connection: NoTimeout.", "Could not set connection: .",
+      "Could not set connection: NoId.", "Could not set connection: NoDriver."}, false},
     {"SilentFailureReportsNothing", "COUNT=2\nCONNECTION1=NoTimeout\nCONNECTION2=A\n", true, 1,
      {"|", "A"}, {}, false},
     {"CountOverTheLimitRefused", "COUNT=101\nCONNECTION1=A\n", false, 1, {},
@@ -56,16 +56,15 @@ class InstallConnectionsTest : public StepTest {
     BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n[CONNECTIONS]\n" + connections + sections);
   }
   int Install() {
-    return InstallConnections(ctx_, telvor_, [this](int ms) {
-      telvor_.calls.push_back("pause " + std::to_string(ms));
-    });
+    return InstallConnections(ctx_, telvor_,
+                              [this](int ms) { telvor_.calls.push_back(ms == 1000 ? "|" : "?"); });
   }
-  // The server calls that create connections, and the pauses as "|".
+  // The connections created on the server, and the pauses as "|".
   Calls Created() const {
     Calls created;
     for (const std::string& call : telvor_.calls) {
+      if (call == "|") created.push_back(call);
       if (call.starts_with("server.12 ")) created.push_back(call.substr(10));
-      if (call == "pause 1000") created.push_back("|");
     }
     return created;
   }

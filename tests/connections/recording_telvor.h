@@ -26,15 +26,6 @@ class RecordingTelvor : public ITelvorServerClass {
   }
   HRESULT Run(const TelvorObject&) override { return Record("run", nullptr); }
 
-  // The arguments of the calls with `head` ("server.12"), in order.
-  std::vector<std::string> Arguments(const std::string& head) const {
-    std::vector<std::string> found;
-    for (const std::string& call : calls) {
-      if (call.starts_with(head + " ")) found.push_back(call.substr(head.size() + 1));
-    }
-    return found;
-  }
-
  private:
   // With arguments (even an empty text) the call is head, blank, arguments.
   HRESULT Record(const std::string& head, const std::string* arguments) {
