@@ -1,5 +1,4 @@
-// The raw command line: switches, /i=, quoting; and the line rebuilt from argv
-// (the two together, as main uses them: the e2e runs with blanks in paths).
+// The raw command line: switches, /i=, quoting; and the line rebuilt from argv.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
