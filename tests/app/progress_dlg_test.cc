@@ -17,22 +17,15 @@ namespace {
 
 using namespace kestrin::testing;  // NOLINT
 
-std::tm Time(int year, int month, int day, int hour, int minute) {
-  std::tm t{};
-  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour;
-  t.tm_min = minute;
-  return t;
-}
-
 TEST(ReportTest, LogLinesAndLevels) {
   TestKorvane korvane;
   korvane.ApplyEnvironment();
   ScriptedUi ui;
-  std::tm now = Time(2026, 12, 6, 14, 7);
+  std::tm now{};  // 2027-01-02 03:04
+  now.tm_year = 127, now.tm_mon = 0, now.tm_mday = 2, now.tm_hour = 3, now.tm_min = 4;
   {
     CProgressDlg silent({}, true, false, false, "", ui);
     silent.SetClock([&] { return now; });
-    EXPECT_EQ(silent.BinDir, korvane.product_dir().string());  // without the /i= switch
     for (const auto& [text, level, log] : std::vector<std::tuple<std::string, int, bool>>{
              {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
              {"two", 2, true}, {"zero", 0, true}, {"", 1, true}})
@@ -44,25 +37,18 @@ TEST(ReportTest, LogLinesAndLevels) {
   EXPECT_TRUE(ui.calls().empty()) << "silent mode touched the window";
   EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
   EXPECT_FALSE(WriteLog("no context"));
-  now = Time(2027, 1, 2, 3, 4);
   CProgressDlg dlg({}, false, false, false, "", ui);
   dlg.SetClock([&] { return now; });
   for (const auto& [text, level, log] : {std::tuple{"shown and logged", 1, true},
                                          {"shown only", 1, false}, {"trace", 5, true}})
     dlg.AddInfo(text, level, log);
   Report("from the cabinet code", kReportLevel, true);
-  Report("cabinet trace", kCabinetTraceLevel, false);
   EXPECT_EQ(ui.lines(), (Lines{"shown and logged", "shown only", "from the cabinet code"}));
   EXPECT_EQ(ReadFileOrDie(korvane.log()),
-            "20261206 14.07 -> first\n20261206 14.07 -> zero\n20261206 14.07 -> \n"
-            "20261206 14.07 -> one\n20261206 14.07 -> Driver bundle description: " +
+            "20270102 03.04 -> first\n20270102 03.04 -> zero\n20270102 03.04 -> \n"
+            "20270102 03.04 -> one\n20270102 03.04 -> Driver bundle description: " +
                 std::string(1000, 'x') +
                 "\n20270102 03.04 -> shown and logged\n20270102 03.04 -> from the cabinet code\n");
-  dlg.ResetInfoList(true);  // the prompt is shown, never logged
-  EXPECT_EQ(ui.lines(), (Lines{"Please select a driver cabinet file you wish to install."}));
-  dlg.ResetInfoList(false);
-  EXPECT_TRUE(ui.lines().empty());
-  EXPECT_EQ(LogTexts(korvane.log()).size(), 7u);
 }
 
 const std::string kSeparator(90, '-');
@@ -120,15 +106,11 @@ class InstallationRunTest : public ::testing::Test {
 TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
   Run({B("a.cab"), B("b.cab")});
   Lines expected = kHeader;
-  for (const std::string numbered : {"1: a.cab", "2: b.cab"}) {
+  for (const std::string numbered : {"1: a.cab", "2: b.cab"})
     expected = Cat({expected, {kSeparator, "Now installing bundle " + numbered, kSeparator},
                     Prepared(numbered.substr(3)), kAllDone, kCompletionLines});
-  }
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
-  EXPECT_EQ(ui_.progress(),
-            (std::vector<int>{5, 15, 25, 75, 45, 97, 100, 5, 15, 25, 75, 45, 97, 100}));
-  EXPECT_TRUE(ui_.exit_enabled() && !ui_.install_enabled() && ui_.SelectedBundlePaths().empty());
 }
 
 TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
@@ -146,10 +128,7 @@ TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
 
 TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   Run({B("r.cab", "", "REQUIRE_RESTART=1\n")});
-  EXPECT_EQ(ui_.informs(), (Lines{kRestart}));
   EXPECT_EQ(Tail(5), Cat({{" *** P done ***", kRestart}, kCompletionLines}));
-  Run({B("r2.cab", "", "REQUIRE_RESTART=2\n")});
-  EXPECT_EQ(ui_.informs().size(), 1u);
   CProgressDlg silent({B("r1.cab", "", "REQUIRE_RESTART=1\n")}, true, false, false, "", ui_);
   silent.SetStepTable(kSteps);
   const size_t calls = ui_.calls().size();
@@ -158,27 +137,15 @@ TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), kRestart), 1);
 }
 
-TEST_F(InstallationRunTest, RecoverSwitchIsClearedAfterTheFirstPreparedBundle) {
-  ui_.SetSingleSelection(true);
-  EXPECT_FALSE(Run({B("old.cab", "9.0"), B("first.cab"), B("second.cab")}, true));
-  for (const auto& [recover, bundle] : g_calls) EXPECT_FALSE(recover) << bundle;  // several bundles
-  std::vector<std::string> events;  // single selection cleared right after the first completion
-  for (const auto& call : ui_.calls()) {
-    if (call.kind == "SetSingleSelection" && call.a == 0) events.push_back("clear");
-    if (call.kind == "AddLine" && call.text == kCompletionLines[1]) events.push_back("done");
-  }
-  EXPECT_EQ(events, (Lines{"done", "clear", "done"}));
-  // A bundle refused by the version gate keeps the switch and its files.
-  EXPECT_TRUE(Run({B("old2.cab", "9.0")}, true));
-  EXPECT_EQ(std::vector<int>(ui_.progress().end() - 4, ui_.progress().end()),
-            (std::vector<int>{100, 5, 15, 100}));
-  EXPECT_TRUE(fs::exists(korvane_.temp_root() / "old2.cab" / "hw.ini"));
-}
-
+// The steps' recover flag in a run of one bundle: the switch, or RECOVERY=1
+// in [TEMPLATES]. A prepared bundle clears the switch; one refused by the
+// version gate keeps it. Without an installed version any minimum passes (the
+// comparison itself: the e2e silent runs and the version tests).
 TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
-  // The switch, RECOVERY in [TEMPLATES] ("" for none), how many bundles; the flag.
+  // The switch, RECOVERY ("" for none), how many bundles; the flag.
   const std::tuple<bool, std::string, int, bool> cases[] = {
-      {true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false}};
+      {true, "", 1, true}, {false, "1", 1, true}, {false, "2", 1, false}, {false, "1", 2, false},
+      {true, "", 2, false}};
   int n = 0;
   for (const auto& [recover_switch, recovery, bundles, expected] : cases) {
     StringList selection;
@@ -186,10 +153,14 @@ TEST_F(InstallationRunTest, StepsGetTheRunsRecoveryFlag) {
       selection.push_back(B(std::to_string(++n) + ".cab", "",
                             recovery.empty() ? "" : "[TEMPLATES]\nRECOVERY=" + recovery + "\n"));
     g_calls.clear();
-    Run(selection, recover_switch);
+    EXPECT_FALSE(Run(selection, recover_switch)) << n;
     ASSERT_EQ(g_calls.size(), kSteps.size() * bundles);
     for (const auto& call : g_calls) EXPECT_EQ(call.first, expected) << n;
   }
+  EXPECT_TRUE(Run({B("old.cab", "9.0")}, true));
+  TestKorvane versionless({.version = ""});
+  versionless.ApplyEnvironment();
+  EXPECT_FALSE(Run({Bundle(versionless, "g.cab", "99.0")}, true));
 }
 
 TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn) {
@@ -207,15 +178,6 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
   EXPECT_EQ(Tail(6), Cat({kHeader, dirs, {"ERROR: Could not create temp directory " +
                                                 (korvane_.temp_root() / "t.cab").string(),
                                             kRunErrors}}));
-}
-
-// The version comparison itself: the e2e silent runs and the version tests.
-TEST_F(InstallationRunTest, WithoutAnInstalledVersionAnyMinimumPasses) {
-  TestKorvane korvane({.version = ""});
-  korvane.ApplyEnvironment();
-  CProgressDlg gate({}, true, false, false, "", ui_);
-  gate.CurrentBundle = Bundle(korvane, "g.cab", "99.0");
-  EXPECT_EQ(gate.PrepareBundle(), 0);
 }
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {
@@ -236,24 +198,17 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
 // bundle named, never the bundles or temporary folders its name would match
 // as a pattern.
 TEST_F(InstallationRunTest, WildcardBundleNamesAreTakenLiterally) {
-  std::set<std::string> archived = {"TargetDriverInstall.log"};
-  for (const auto& [bundle, neighbour, other_temp] : std::vector<std::array<std::string, 3>>{
-           {"w*.cab", "wx.cab", "WZ.CAB"},
-           {"w?.cab", "wz.cab", "WX.CAB"},
-           {"[*].cab", "[a].cab", "[B].CAB"}}) {
-    B(neighbour);
-    fs::create_directories(korvane_.temp_root() / other_temp);
-    WriteFileOrDie(korvane_.temp_root() / other_temp / "hw.ini", "[OEMDriverDisk]\n");
-    Run({B(bundle)});
-    archived.insert(bundle);
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(korvane_.oemcab()))
-      names.insert(entry.path().filename());
-    EXPECT_EQ(names, archived);
-    EXPECT_TRUE(fs::exists(korvane_.temp_root() / other_temp / "hw.ini")) << bundle;
-    EXPECT_FALSE(fs::exists(korvane_.temp_root() / bundle)) << bundle;
-    EXPECT_EQ(Tail(3), kCompletionLines) << bundle;
-  }
+  B("wx.cab");
+  fs::create_directories(korvane_.temp_root() / "WZ.CAB");
+  WriteFileOrDie(korvane_.temp_root() / "WZ.CAB" / "hw.ini", "[OEMDriverDisk]\n");
+  Run({B("w*.cab")});
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(korvane_.oemcab()))
+    names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"TargetDriverInstall.log", "w*.cab"}));
+  EXPECT_TRUE(fs::exists(korvane_.temp_root() / "WZ.CAB" / "hw.ini"));
+  EXPECT_FALSE(fs::exists(korvane_.temp_root() / "w*.cab"));
+  EXPECT_EQ(Tail(3), kCompletionLines);
 }
 
 }  // namespace

@@ -45,8 +45,6 @@ class TestKorvane {
   fs::path oemcab() const { return ini_dir() / "OEMCAB"; }
   fs::path log() const { return oemcab() / "TargetDriverInstall.log"; }
   fs::path temp_root() const { return fs::path(sandbox_.data_home) / "Brantel" / "Temp"; }
-  // IniPath as stored, with its trailing separator.
-  std::string ini_path_value() const { return sandbox_.ini_dir; }
   std::vector<std::string> Environment() const {
     return {"KESTRIN_REGISTRY=" + sandbox_.registry, "KESTRIN_PRODUCT_DIR=" + sandbox_.product_dir,
             "XDG_DATA_HOME=" + sandbox_.data_home};
@@ -59,14 +57,11 @@ class TestKorvane {
   std::unique_ptr<ScopedSandboxEnv> env_;
 };
 
-// An "hw.ini" with section OEMDriverDisk; keys with empty values left out.
+// An "hw.ini" with section OEMDriverDisk; an empty minimum version left out.
 inline std::string HwIni(const std::string& description, const std::string& oem_id,
                          const std::string& minimum, const std::string& extra = "") {
-  std::string ini =
-      "[OEMDriverDisk]\nDESCRIPTION=" + description + "\nOEMNAME=Vendor\nVERSION=1.0\n";
-  if (!oem_id.empty()) ini += "OEMID=" + oem_id + "\n";
-  if (!minimum.empty()) ini += "MINIMUM_VERSION=" + minimum + "\n";
-  return ini + extra;
+  return "[OEMDriverDisk]\nDESCRIPTION=" + description + "\nOEMNAME=Vendor\nVERSION=1.0\nOEMID=" +
+         oem_id + "\n" + (minimum.empty() ? "" : "MINIMUM_VERSION=" + minimum + "\n") + extra;
 }
 
 // A bundle "<root>/<relative>": hw.ini described "Desc <file name>" and one module.
@@ -82,7 +77,7 @@ inline std::string Bundle(const TestKorvane& korvane, const std::string& relativ
 inline Lines PreparedLines(const TestKorvane& korvane, const std::string& description,
                            int oem_id = 42, int files = 2, const std::string& minimum = "") {
   return {"Korvane installation directory: " + korvane.product_dir().string(),
-          "Korvane INI-File directory: " + korvane.ini_path_value(), "",
+          "Korvane INI-File directory: " + korvane.ini_dir().string() + "/", "",
           "Driver bundle description: " + description, "",
           "Manufacturer: Vendor (ID " + std::to_string(oem_id) + ")", "Version: 1.0",
           "Driver bundle has " + std::to_string(files) + " files", "",

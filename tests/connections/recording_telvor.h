@@ -1,7 +1,6 @@
-// A Telvor double that records every call with its arguments, as
-// "<object>.<slot> <arguments>" ("server.11 /x/telvor.con", "properties.7
-// Rack=2"), "create" and "run" for the server class, "release server" and so
-// on when an object goes, and answers each call as the test sets it.
+// A Telvor double that records every call as "<object>.<slot> <arguments>"
+// ("server.11 /x/telvor.con"), "create" and "run" for the server class and
+// "release <object>" when an object goes, and answers as the test sets it.
 #ifndef KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
 #define KESTRIN_TESTS_CONNECTIONS_RECORDING_TELVOR_H_
 
@@ -19,26 +18,16 @@ class RecordingTelvor : public ITelvorServerClass {
   // Answers by the whole recorded call ("properties.7 Rack=2") or else by
   // its head ("server.12", "create"); S_OK when neither is set.
   std::map<std::string, HRESULT> answers;
-  bool offer_server = true, offer_connection = true, offer_properties = true;
+  std::string withhold;  // "server", "connection" or "properties": offered without its interface
   std::vector<std::string> calls;
 
   HRESULT CreateInstance(TelvorObject* object) override {
-    return Offer<Server>(Record("create", nullptr), offer_server, this, object);
+    return Offer<Server>(Record("create", nullptr), withhold != "server", this, object);
   }
   HRESULT Run(const TelvorObject&) override { return Record("run", nullptr); }
 
-  // The arguments of the calls with `head` ("server.12"), in order.
-  std::vector<std::string> Arguments(const std::string& head) const {
-    std::vector<std::string> found;
-    for (const std::string& call : calls) {
-      if (call.rfind(head + " ", 0) == 0) found.push_back(call.substr(head.size() + 1));
-    }
-    return found;
-  }
-
  private:
-  // Without arguments the call is its head alone; with them (even an empty
-  // text) head, blank, arguments.
+  // With arguments (even an empty text) the call is head, blank, arguments.
   HRESULT Record(const std::string& head, const std::string* arguments) {
     const std::string call = arguments ? head + " " + *arguments : head;
     calls.push_back(call);
@@ -49,8 +38,7 @@ class RecordingTelvor : public ITelvorServerClass {
 
   struct Plain : ITelvorUnknown {};
 
-  // After a successful call, hands out a T, or an object without the
-  // interface when the test withholds it; answers `answer`.
+  // After a successful call, hands out a T, or a Plain object if not `offer`.
   template <typename T>
   static HRESULT Offer(HRESULT answer, bool offer, RecordingTelvor* telvor, TelvorObject* object) {
     if (Succeeded(answer)) {
@@ -83,7 +71,7 @@ class RecordingTelvor : public ITelvorServerClass {
   struct Connection : ITelvorConnection, Recorded {
     explicit Connection(RecordingTelvor* t) : Recorded(t, "connection") {}
     HRESULT GetProperties(TelvorObject* object) override {
-      return Offer<Properties>(Call(7), telvor->offer_properties, telvor, object);
+      return Offer<Properties>(Call(7), telvor->withhold != "properties", telvor, object);
     }
     HRESULT SetComment(const std::string& text) override { return Call(9, text); }
     HRESULT SetDriverClassId(const std::string& text) override { return Call(14, text); }
@@ -99,7 +87,7 @@ class RecordingTelvor : public ITelvorServerClass {
     HRESULT LoadConnectionFile(const std::string& path) override { return Call(11, path); }
     HRESULT CreateConnection(const std::string& name) override { return Call(12, name); }
     HRESULT GetConnection(const std::string& name, TelvorObject* object) override {
-      return Offer<Connection>(Call(13, name), telvor->offer_connection, telvor, object);
+      return Offer<Connection>(Call(13, name), telvor->withhold != "connection", telvor, object);
     }
   };
 };

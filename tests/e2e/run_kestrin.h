@@ -3,53 +3,40 @@
 #ifndef KESTRIN_TESTS_E2E_RUN_KESTRIN_H_
 #define KESTRIN_TESTS_E2E_RUN_KESTRIN_H_
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/test_korvane.h"
 #include "support/child.h"
-#include "support/temp_dir.h"
 
 namespace kestrin::testing {
 
-struct tRunResult {
-  int exit_status = -1;
-  std::string out, err;
-};
+// Runs kestrin with `args` and empty standard input; the environment is this
+// process's with `env` ("NAME=value") set and no display unless `env` names
+// one. Standard output goes to `stdout_file` when one is given.
+inline RunResult RunKestrin(const std::vector<std::string>& args,
+                            const std::vector<std::string>& env,
+                            const std::string& stdout_file = "") {
+  const std::string redirect = stdout_file.empty() ? "" : " >" + Quoted(stdout_file);
+  std::vector<std::string> argv = {"sh", "-c", "exec \"$@\" </dev/null" + redirect, "sh",
+                                   "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+  argv.insert(argv.end(), env.begin(), env.end());
+  argv.push_back(KESTRIN_PROGRAM);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv);
+}
 
-// Runs kestrin with `args`; the environment is this process's with `env`
-// ("NAME=value") set and no display unless `env` names one. Standard input
-// is empty; standard output goes to `stdout_file` when one is given (then
-// `out` stays empty).
-inline tRunResult RunKestrin(std::vector<std::string> args, const std::vector<std::string>& env,
-                             const std::string& stdout_file = "") {
-  ScopedTempDir capture;
-  const std::string out = stdout_file.empty() ? capture.Sub("out") : stdout_file;
-  const std::string err = capture.Sub("err");
-  args.insert(args.begin(), KESTRIN_PROGRAM);
-  tRunResult result;
-  // The limit only keeps a hanging program from blocking the suite.
-  result.exit_status = InChild([&] {
-    unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY");
-    for (const std::string& a : env) {
-      setenv(a.substr(0, a.find('=')).c_str(), a.substr(a.find('=') + 1).c_str(), 1);
-    }
-    const int files[] = {open("/dev/null", O_RDONLY),
-                         open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-                         open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
-    for (int fd = 0; fd < 3; ++fd) dup2(files[fd], fd);
-    std::vector<char*> argv;
-    for (std::string& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    return 127;
-  }, 3600);
-  if (stdout_file.empty()) result.out = ReadFileOrDie(out);
-  result.err = ReadFileOrDie(err);
-  return result;
+// Runs kestrin /s with `args` against `korvane`, which it must do silently;
+// the log it wrote.
+inline Lines RunSilent(const TestKorvane& korvane, std::vector<std::string> args,
+                       const std::vector<std::string>& env = {}) {
+  args.insert(args.begin(), "/s");
+  std::vector<std::string> all = korvane.Environment();
+  all.insert(all.end(), env.begin(), env.end());
+  const RunResult result = RunKestrin(args, all);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out + result.err, "");
+  return LogTexts(korvane.log());
 }
 
 }  // namespace kestrin::testing
