@@ -17,9 +17,10 @@ namespace kestrin::testing {
 inline RunResult RunKestrin(const std::vector<std::string>& args,
                             const std::vector<std::string>& env,
                             const std::string& stdout_file = "") {
-  const std::string redirect = stdout_file.empty() ? "" : " >" + Quoted(stdout_file);
-  std::vector<std::string> argv = {"sh", "-c", "exec \"$@\" </dev/null" + redirect, "sh",
-                                   "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+  // The shell's $0 names the file standard output goes to.
+  const bool to_file = !stdout_file.empty();
+  std::vector<std::string> argv = {"sh", "-c", to_file ? "exec \"$@\" </dev/null >\"$0\"" : "exec \"$@\" </dev/null",
+                                   to_file ? stdout_file : "sh", "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
   argv.insert(argv.end(), env.begin(), env.end());
   argv.push_back(KESTRIN_PROGRAM);
   argv.insert(argv.end(), args.begin(), args.end());
