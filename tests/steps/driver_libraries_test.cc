@@ -124,17 +124,20 @@ TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
 
 // Names that leave the folder (the full list: SafePathTest) or that no file
 // system here holds; 259 characters is the longest name a bundle can hold,
-// and its folder is made below the program folder.
+// and its folder is made below the program folder. A library without a
+// register entry fails its registration.
 TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
   const std::string n255(255, 'n'), long_part(256, 'p'), long_name = "dddd/" + n255;
-  Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 + "=noreg\n");
+  Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 + "=noreg\nnone.so\n");
+  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));  // no register entry
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ddd/" + n255, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   const std::string refused = "ERROR: driver dll name ";
   ExpectLines({refused + "../evil.so refused: ", refused + long_part + " refused: ",
-               refused + long_name + " refused: ", "copied driver dll ddd\\" + n255 + " to {P}"});
+               refused + long_name + " refused: ", "copied driver dll ddd\\" + n255 + " to {P}",
+               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so"});
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")));
   EXPECT_EQ(ReadFileOrDie(Korvane("Program/ddd/" + n255)), "longest");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ddd\\" + n255), 42);
