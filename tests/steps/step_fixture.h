@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/cases.h"
@@ -58,16 +56,15 @@ class TestStepContext : public StepContext {
 
 // The default value of a key below the Korvane settings key; nothing when
 // the key or its value is missing.
+inline CRegistryKey SettingKey(const std::string& key) {
+  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key);
+}
 inline std::optional<std::string> Setting(const std::string& key) {
   std::string text;
-  if (CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).Read(&text) !=
-      RegistryReadStatus::kOk) {
-    return std::nullopt;
-  }
-  return text;
+  return SettingKey(key).Read(&text) == RegistryReadStatus::kOk ? std::optional(text) : std::nullopt;
 }
 inline void SetSetting(const std::string& key, const std::string& value) {
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).SetString(value));
+  ASSERT_TRUE(SettingKey(key).SetString(value));
 }
 
 class StepTest : public ::testing::Test {
