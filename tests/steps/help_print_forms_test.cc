@@ -3,6 +3,8 @@
 // registry store and hostile HELP.INI files.
 #include "steps/help_print_forms.h"
 
+#include <map>
+
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
@@ -74,36 +76,24 @@ KESTRIN_CASES(ExistingFolderTest,
 // A second installation registers nothing twice (paths compared ignoring
 // case), and keys above the count are overwritten; a full tree takes no
 // more pages (and a count that high costs nothing).
-struct tTreeCase {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> before;  // key below BRWTREECTRL\, value
-  std::vector<std::pair<std::string, std::string>> after;
-  Strings lines;
-};
-class HelpTreeTest : public HelpStepTest, public ::testing::WithParamInterface<tTreeCase> {};
-
-TEST_P(HelpTreeTest, NumbersOnFromTheCount) {
-  auto expand = [&](std::string value) {
-    return value.starts_with("$D") ? sandbox_.data_dir + "/WebHelp/42/" + value.substr(2) : value;
-  };
-  for (const auto& [key, value] : GetParam().before) SetSetting("BRWTREECTRL\\" + key, expand(value));
+TEST_F(HelpStepTest, HelpTreeNumbersOnFromTheCount) {
+  const std::string dest = sandbox_.data_dir + "/WebHelp/42/";
+  for (const auto& [key, value] : std::map<std::string, std::string>{
+           {"COUNT", "2"}, {"PATH1", "/other/a.htm"}, {"PATH2", dest + "INTRO.HTM"},
+           {"PATH3", dest + "sub/wiring.htm"}, {"NODENAME3", "stale"}})
+    SetSetting("BRWTREECTRL\\HELPFILE_" + key, value);
   HelpBundle();
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  ExpectLines(GetParam().lines);
-  for (const auto& [key, value] : GetParam().after)
-    EXPECT_EQ(Setting("BRWTREECTRL\\" + key).value_or("<none>"), expand(value)) << key;
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "3");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME2"), std::nullopt);
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME3"), "FX Wiring");
+  SetSetting("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
+  ctx_.OemId = 43;  // pages not registered yet
+  EXPECT_EQ(InstallHelpPages(ctx_), 0);
+  ExpectLines({"ERROR: the help tree holds 2147483647 pages "});
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
 }
-
-// clang-format off
-KESTRIN_CASES(HelpTreeTest, ::testing::Values(
-    tTreeCase{"RegisteredInOtherCaseAndKeysAboveTheCount",
-              {{"HELPFILE_COUNT", "2"}, {"HELPFILE_PATH1", "/other/a.htm"}, {"HELPFILE_PATH2", "$DINTRO.HTM"},
-               {"HELPFILE_PATH3", "$Dsub/wiring.htm"}, {"HELPFILE_NODENAME3", "stale"}},
-              {{"HELPFILE_COUNT", "3"}, {"HELPFILE_NODENAME2", "<none>"}, {"HELPFILE_NODENAME3", "FX Wiring"}}, {}},
-    tTreeCase{"FullTree", {{"HELPFILE_COUNT", "2147483647"}}, {{"HELPFILE_COUNT", "2147483647"}},
-              {"ERROR: the help tree holds 2147483647 pages "}}));
-// clang-format on
 
 // Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
 struct tHostileCase {
