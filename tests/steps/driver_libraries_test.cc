@@ -106,38 +106,32 @@ KESTRIN_CASES(OverwriteTest, ::testing::Values(tOverwriteCase{"SameOemNoQuestion
                                                tOverwriteCase{"OtherOemYes", 7, {true}, true},
                                                tOverwriteCase{"OtherOemNo", 7, {false}, false}));
 
-// A folder in the library's place: "delete" clears it and the copy works;
-// without it the copy fails, is reported, and the step fails.
-TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
-  BundleFile("DRIVERS/d.so", TestLib("test_register_ok"));
-  ctx_.InstallationRecord->RecordInstall("d.so", 42);
-  for (const bool del : {true, false}) {
-    KorvaneFile("Program/d.so/inside", "in the way");
-    Drivers(del ? "d.so=delete\n" : "d.so\n");
-    ctx_.reported.clear();
-    EXPECT_EQ(InstallDriverLibraries(ctx_), del ? 0 : 1);
-    if (del) ExpectLines({"copied driver dll d.so to {P}", "successfully registered driver dll d.so"});
-    else ExpectLines({"ERROR copying driver dll d.so", "ERROR registering driver dll d.so"});
-    fs::remove_all(Korvane("Program/d.so"));
-  }
-}
-
 // Names that leave the folder (the full list: SafePathTest) or that no file
-// system here holds; 259 characters is the longest name a bundle can hold,
-// and its folder is made below the program folder. A library without a
-// register entry fails its registration.
-TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
+// system here holds fail the step and write nothing; 259 characters is the
+// longest name a bundle can hold, and its folder is made below the program
+// folder. A folder in a library's place: "delete" clears it, else the copy
+// fails and is reported. A library without a register entry fails its
+// registration.
+TEST_F(DriverTest, NamesOptionsAndFailures) {
   const std::string n255(255, 'n'), long_part(256, 'p'), long_name = "dddd/" + n255;
-  Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 + "=noreg\nnone.so\n");
-  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));  // no register entry
+  Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 +
+          "=noreg\nnone.so\nd.so=delete\ne.so\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ddd/" + n255, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
+  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
+  for (const char* name : {"d.so", "e.so"}) {
+    BundleFile(std::string("DRIVERS/") + name, TestLib("test_register_ok"));
+    KorvaneFile(std::string("Program/") + name + "/inside", "in the way");
+    ctx_.InstallationRecord->RecordInstall(name, 42);
+  }
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
   const std::string refused = "ERROR: driver dll name ";
   ExpectLines({refused + "../evil.so refused: ", refused + long_part + " refused: ",
                refused + long_name + " refused: ", "copied driver dll ddd\\" + n255 + " to {P}",
-               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so"});
+               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
+               "copied driver dll d.so to {P}", "successfully registered driver dll d.so",
+               "ERROR copying driver dll e.so", "ERROR registering driver dll e.so"});
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")));
   EXPECT_EQ(ReadFileOrDie(Korvane("Program/ddd/" + n255)), "longest");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ddd\\" + n255), 42);
