@@ -96,32 +96,25 @@ TEST_F(HelpStepTest, HelpTreeNumbersOnFromTheCount) {
 }
 
 // Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
-struct tHostileCase {
-  const char* name;
-  const char* ini;
-};
-class HelpHostileTest : public HelpStepTest, public ::testing::WithParamInterface<tHostileCase> {};
-
-TEST_P(HelpHostileTest, RefusesTheWholeDescription) {
+TEST_F(HelpStepTest, RefusesAHostileDescriptionAsAWhole) {
   KorvaneFile("Data/WebHelp/victim.htm", "keep");
   KorvaneFile("Data/WebHelp/42/old.htm", "keep");
-  BundleFile("HELP/HELP.INI", GetParam().ini);
   BundleFile("HELP/intro.htm", "x");
   Mode(true, true);
-  EXPECT_EQ(InstallHelpPages(ctx_), 1);
-  ASSERT_FALSE(ctx_.reported.empty());
-  EXPECT_TRUE(ctx_.reported[0].text.starts_with("ERROR: HELP.INI [")) << ctx_.reported[0].text;
-  EXPECT_TRUE(ctx_.reported[0].log);
-  for (const char* kept : {"Data/WebHelp/victim.htm", "Data/WebHelp/42/old.htm"})
-    EXPECT_EQ(ReadFileOrDie(Korvane(kept)), "keep") << kept;
-  EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
+  for (const char* ini : {"[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n", "[Helpnodes]\nintro.htm=\n",
+                          "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"}) {
+    BundleFile("HELP/HELP.INI", ini);
+    ctx_.reported.clear();
+    EXPECT_EQ(InstallHelpPages(ctx_), 1) << ini;
+    ASSERT_FALSE(ctx_.reported.empty()) << ini;
+    EXPECT_TRUE(ctx_.reported[0].text.starts_with("ERROR: HELP.INI [")) << ctx_.reported[0].text;
+    EXPECT_TRUE(ctx_.reported[0].log);
+    for (const char* kept : {"Data/WebHelp/victim.htm", "Data/WebHelp/42/old.htm"})
+      EXPECT_EQ(ReadFileOrDie(Korvane(kept)), "keep") << kept;
+    EXPECT_FALSE(fs::exists(Korvane("Data/WebHelp/42/intro.htm")));
+    EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
+  }
 }
-
-KESTRIN_CASES(HelpHostileTest, ::testing::Values(
-    tHostileCase{"DeleteParent", "[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n"},
-    tHostileCase{"NodeParent", "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"},
-    tHostileCase{"NodeWithoutName", "[Helpnodes]\nintro.htm=\n"}));
 
 // A copy that fails: 1, no node, the file system's reason with the path.
 TEST_F(HelpStepTest, FailedCopies) {
