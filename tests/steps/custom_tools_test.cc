@@ -13,11 +13,10 @@ struct tToolCase {
   std::string list;     // CUSTTOOL.INI before the step; "-": no folder for it
   std::string section;  // the lines of the bundle's [CUST-TOOLS]; "-": no section
   bool silent, force;
-  std::vector<bool> answers;
+  std::vector<bool> answers;  // one per question
   int result;
   std::string after;  // CUSTTOOL.INI's [CUST-TOOLS] afterwards, "key=value" lines
   Strings reported;   // as ExpectLines takes them
-  int questions;
 };
 
 // A new tool's six keys as the step writes them.
@@ -35,31 +34,30 @@ const std::string kRewritten5 =
 
 // clang-format off
 const tToolCase kToolCases[] = {
-    {"AscendingBundleIndex", "", "FILE10=ten.exe\nTitle10=Ten\nFILE2=two.exe\nTitle2=Two\nFILE1=one.exe\nTitle1=One\n",
-     true, false, {}, 0, Tool(1, "one.exe", "One") + Tool(2, "two.exe", "Two") + Tool(3, "ten.exe", "Ten"),
-     {"Custom tool added: one.exe.", "Custom tool added: two.exe.", "Custom tool added: ten.exe."}, 0},
+    {"AscendingBundleIndex", "", "FILE10=ten.exe\nTitle10=Ten\nFILE2=two.exe\nTitle2=Two\nFILE1=one.exe\nTitle1=One\n", true,
+     false, {}, 0, Tool(1, "one.exe", "One") + Tool(2, "two.exe", "Two") + Tool(3, "ten.exe", "Ten"),
+     {"Custom tool added: one.exe.", "Custom tool added: two.exe.", "Custom tool added: ten.exe."}},
     {"AlreadyThereYesRewritesAllKeys", kTool5, kBundleX, false, false, {true}, 0, kRewritten5,
-     {"User decided to overwrite custom tool: C:\\t\\x.exe."}, 1},
+     {"User decided to overwrite custom tool: C:\\t\\x.exe."}},
     {"AlreadyThereNoKeepsIt", kTool5, kBundleX, false, false, {false}, 1, kTool5Keys,
-     {"User decided not to overwrite custom tool: C:\\t\\x.exe."}, 1},
+     {"User decided not to overwrite custom tool: C:\\t\\x.exe."}},
     {"AlreadyThereSilentForcedRewrites", kTool5, kBundleX, true, true, {}, 0, kRewritten5,
-     {"Silent Mode overwrites custom tool: C:\\t\\x.exe."}, 0},
+     {"Silent Mode overwrites custom tool: C:\\t\\x.exe."}},
     {"SameFileOtherTitleIsANewTool", kTool5, "FILE1=C:\\t\\x.exe\nTitle1=X tool 2\n", false, false, {}, 0,
-     kTool5Keys + Tool(6, "C:\\t\\x.exe", "X tool 2"), {"Custom tool added: C:\\t\\x.exe."}, 0},
+     kTool5Keys + Tool(6, "C:\\t\\x.exe", "X tool 2"), {"Custom tool added: C:\\t\\x.exe."}},
     {"MissingTitleOthersStillWritten", "", "FILE1=a.exe\nFILE2=b.exe\nTitle2=B\n", true, false, {}, 1,
-     Tool(1, "b.exe", "B"), {"Missing title entry for custom tool: a.exe.", "Custom tool added: b.exe."}, 0},
-    {"RecoveryClearsTheList", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n[Other]\nk=v\n",
-     "RECOVERY=1\nFILE1=a.exe\nTitle1=A\n", true, false, {}, 0, Tool(1, "a.exe", "A"),
-     {"Custom tool recovery: All old entries deleted before adding the new ones.", "Custom tool added: a.exe."}, 0},
-    {"RecoveryMustBeExactlyOne", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n", "RECOVERY=01\n",
-     false, false, {}, 0, "FILE9=old.exe\nTitle9=Old\n", {}, 0},
-    {"NoSection", "", "-", false, false, {}, 2, "", {}, 0},
+     Tool(1, "b.exe", "B"), {"Missing title entry for custom tool: a.exe.", "Custom tool added: b.exe."}},
+    {"RecoveryClearsTheList", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n[Other]\nk=v\n", "RECOVERY=1\nFILE1=a.exe\nTitle1=A\n",
+     true, false, {}, 0, Tool(1, "a.exe", "A"),
+     {"Custom tool recovery: All old entries deleted before adding the new ones.", "Custom tool added: a.exe."}},
+    {"RecoveryMustBeExactlyOne", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n", "RECOVERY=01\n", false, false, {}, 0,
+     "FILE9=old.exe\nTitle9=Old\n", {}},
+    {"NoSection", "", "-", false, false, {}, 2, "", {}},
     // The list's highest index leaves no room.
-    {"NoIndexLeft", "[CUST-TOOLS]\nFILE2147483647=z.exe\nTitle2147483647=Z\n", "FILE1=a.exe\nTitle1=A\n",
-     true, false, {}, 1, "FILE2147483647=z.exe\nTitle2147483647=Z\n", {"ERROR: no free custom tool index for: a.exe."}, 0},
+    {"NoIndexLeft", "[CUST-TOOLS]\nFILE2147483647=z.exe\nTitle2147483647=Z\n", "FILE1=a.exe\nTitle1=A\n", true, false, {},
+     1, "FILE2147483647=z.exe\nTitle2147483647=Z\n", {"ERROR: no free custom tool index for: a.exe."}},
     // Nothing appears anywhere else.
-    {"ToolListFolderMissing", "-", "FILE1=a.exe\nTitle1=A\n", false, false, {}, 1, "",
-     {"ERROR writing custom tool a.exe: "}, 0},
+    {"ToolListFolderMissing", "-", "FILE1=a.exe\nTitle1=A\n", false, false, {}, 1, "", {"ERROR writing custom tool a.exe: "}},
 };
 // clang-format on
 
@@ -79,8 +77,8 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   EXPECT_EQ(after, c.after);
   ExpectLines(c.reported);
   for (const tReported& line : ctx_.reported) EXPECT_TRUE(line.log) << line.text;
-  EXPECT_EQ(ctx_.questions, Strings(c.questions, "This custom tool entry already exisits in Korvane:\n"
-                                                 "FILE: C:\\t\\x.exe | TITLE: X tool\nDo you want to overwrite it?"));
+  EXPECT_EQ(ctx_.questions, Strings(c.answers.size(), "This custom tool entry already exisits in Korvane:\n"
+                                                      "FILE: C:\\t\\x.exe | TITLE: X tool\nDo you want to overwrite it?"));
   EXPECT_EQ(list.GetString("Other", "k"), c.list.find("[Other]") != std::string::npos ? "v" : "");
   EXPECT_EQ(fs::exists(Korvane("Ini/System")), c.list != "-");
 }
