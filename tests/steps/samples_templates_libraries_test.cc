@@ -54,38 +54,32 @@ TEST_F(StepTest, LibrariesWithoutLibraries) {
 }
 
 // Recovery empties the template folder first: silently, or after a Yes.
-struct tTemplateCase {
-  const char* name;
-  bool silent;
-  std::vector<bool> answers;
-  bool emptied;
-};
-class TemplatesTest : public StepTest, public ::testing::WithParamInterface<tTemplateCase> {};
-
-TEST_P(TemplatesTest, CopiesFoldersAndFilesAfterOptionalRecovery) {
-  const tTemplateCase& c = GetParam();
+TEST_F(StepTest, TemplatesAreCopiedAfterOptionalRecovery) {
   BundleFile("TEMPLATES/Standard/lib/x.kvp", "std v2");
   BundleFile("TEMPLATES/top.kvt", "top");
   KorvaneFile("Ini/TEMPLATES/Standard/lib/x.kvp", "std v1");
-  KorvaneFile("Ini/TEMPLATES/Old/old.kvp", "old");
-  KorvaneFile("Ini/TEMPLATES/loose.kvt", "loose");
-  Mode(c.silent, false, c.answers);
-  EXPECT_EQ(InstallTemplates(ctx_, true), 0);
-  Strings lines = {"Template subfolder successfully copied: Standard"};
-  if (c.emptied) lines.insert(lines.begin(), " *** Template folder content deleted ***");
-  EXPECT_EQ(ctx_.Lines(), lines);
-  EXPECT_EQ(ctx_.questions,
-            Strings(c.answers.size(), "The driver bundle wants to recover the existing template folder.\n"
-                                      "Do you allow this ?"));
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/Standard/lib/x.kvp")), "std v2");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/top.kvt")), "top");
-  EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/Old/old.kvp")), !c.emptied);
-  EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/loose.kvt")), !c.emptied);
+  const std::string copied = "Template subfolder successfully copied: Standard";
+  const struct {
+    bool silent;
+    std::vector<bool> answers;
+    bool emptied;
+  } runs[] = {{false, {false}, false}, {false, {true}, true}, {true, {}, true}};
+  for (const auto& run : runs) {
+    KorvaneFile("Ini/TEMPLATES/Old/old.kvp", "old");
+    KorvaneFile("Ini/TEMPLATES/loose.kvt", "loose");
+    Mode(run.silent, false, run.answers);
+    ctx_.reported.clear();
+    ctx_.questions.clear();
+    EXPECT_EQ(InstallTemplates(ctx_, true), 0);
+    EXPECT_EQ(ctx_.Lines(), (run.emptied ? Strings{" *** Template folder content deleted ***", copied} : Strings{copied}));
+    EXPECT_EQ(ctx_.questions, Strings(run.answers.size(), "The driver bundle wants to recover the existing "
+                                                          "template folder.\nDo you allow this ?"));
+    EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/Standard/lib/x.kvp")), "std v2");
+    EXPECT_EQ(ReadFileOrDie(Korvane("Ini/TEMPLATES/top.kvt")), "top");
+    EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/Old/old.kvp")), !run.emptied);
+    EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/loose.kvt")), !run.emptied);
+  }
 }
-
-KESTRIN_CASES(TemplatesTest, ::testing::Values(tTemplateCase{"SilentNoQuestion", true, {}, true},
-                                               tTemplateCase{"InteractiveYes", false, {true}, true},
-                                               tTemplateCase{"InteractiveNo", false, {false}, false}));
 
 // A failed subfolder: result 1, reported, and the rest is still copied.
 TEST_F(StepTest, TemplatesFailures) {
