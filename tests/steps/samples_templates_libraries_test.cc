@@ -7,50 +7,51 @@
 namespace kestrin::testing {
 namespace {
 
-// A folder that cannot take a sample: reported, result 1, not recorded; the
-// next sample is still copied.
-TEST_F(StepTest, AFailedSampleIsReportedAndNotRecorded) {
-  BundleFile("SAMPLES/A/a.kvp", "a");
-  BundleFile("SAMPLES/B/b.kvp", "b");
+// A folder or file in the way of the first sample, library and template
+// folder: each is reported and not recorded, the next one is still copied.
+TEST_F(StepTest, FailedCopiesAreReportedAndTheNextFolderIsCopied) {
+  for (const char* step : {"SAMPLES", "LIB", "TEMPLATES"}) {
+    BundleFile(std::string(step) + "/A/a.kvp", "a");
+    BundleFile(std::string(step) + "/B/b.kvp", "b");
+  }
   KorvaneFile("Data/SAMPLES/A", "a file in the way");
-  ctx_.OemId = 0;  // overwrites unrecorded items without asking
+  KorvaneFile("Ini/LIB/A/a.kvp/in-the-way");
+  KorvaneFile("Ini/TEMPLATES/A/a.kvp/in-the-way");
+  Mode(true, true);
   EXPECT_EQ(InstallSamples(ctx_), 1);
   ExpectLines({"ERROR: ", "ERROR copying samples directory", " *** Samples directory successfully copied ***"});
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestEntry("$SAMPLES\\A"), "");
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/B/b.kvp")), "b");
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallLibraries(ctx_), 3);
+  ExpectLines({"ERROR: ", "ERROR copying lib directory: A", "Lib directory successfully copied: B"});
+  ctx_.reported.clear();
+  EXPECT_EQ(InstallTemplates(ctx_, false), 1);
+  ExpectLines({"ERROR: ", "ERROR copying template subfolder: A", "Template subfolder successfully copied: B"});
 }
 
-// Both libraries exist: interactive mode asks for each, whatever /f says;
-// one declined gives 3. Silent mode: StepsRunTest.
+// Interactive mode asks for each library that exists, whatever /f says; one
+// declined gives 3 and none at all 4 (silent mode: StepsRunTest). Loose
+// files and dot folders are no libraries: 1.
 TEST_F(StepTest, LibrariesAskForEachExistingOne) {
+  BundleFile("LIB/readme.txt");
+  BundleFile("LIB/.hidden/x.lib");
+  EXPECT_EQ(InstallLibraries(ctx_), 1);
   BundleFile("LIB/LibA/a.lib", "a v2");
   BundleFile("LIB/LibB/b.lib", "b v2");
   KorvaneFile("Ini/LIB/LibA/a.lib", "a v1");
   KorvaneFile("Ini/LIB/LibB/b.lib", "b v1");
   ctx_.InstallationRecord->RecordInstall("$SAMPLES\\LibA", 42);  // no influence
-  Mode(false, true, {true, false});
+  Mode(false, true, {true, false, false, false});
   EXPECT_EQ(InstallLibraries(ctx_), 3);
-  ExpectLines({"Lib directory successfully copied: LibA", "User decided not to copy lib: LibB"});
+  EXPECT_EQ(InstallLibraries(ctx_), 4);
+  ExpectLines({"Lib directory successfully copied: LibA", "User decided not to copy lib: LibB",
+               "User decided not to copy lib: LibA", "User decided not to copy lib: LibB"});
   const std::string ask = "The driver bundle wants to overwrite the existing lib directory ",
                     by = ", that was previously installed.\nDo you allow this ?";
-  EXPECT_EQ(ctx_.questions, (Strings{ask + "LibA" + by, ask + "LibB" + by}));
+  EXPECT_EQ(ctx_.questions, (Strings{ask + "LibA" + by, ask + "LibB" + by, ask + "LibA" + by, ask + "LibB" + by}));
   EXPECT_EQ(ReadFileOrDie(Korvane("Ini/LIB/LibA/a.lib")), "a v2");
   EXPECT_EQ(ReadFileOrDie(Korvane("Ini/LIB/LibB/b.lib")), "b v1");
-}
-
-// Results 1 (no subfolder, dot folders not counted) and 4 when the copy
-// fails.
-TEST_F(StepTest, LibrariesWithoutLibraries) {
-  BundleFile("LIB/readme.txt");
-  BundleFile("LIB/.hidden/x.lib");
-  EXPECT_EQ(InstallLibraries(ctx_), 1);
-  EXPECT_TRUE(ctx_.reported.empty());
-  BundleFile("LIB/Lib/x.lib", "x");
-  KorvaneFile("Ini/LIB/Lib/x.lib/in-the-way");
-  Mode(true, true);
-  EXPECT_EQ(InstallLibraries(ctx_), 4);
-  ASSERT_FALSE(ctx_.reported.empty());
-  EXPECT_EQ(ctx_.reported.back().text, "ERROR copying lib directory: Lib");
 }
 
 // Recovery empties the template folder first: silently, or after a Yes.
@@ -79,15 +80,6 @@ TEST_F(StepTest, TemplatesAreCopiedAfterOptionalRecovery) {
     EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/Old/old.kvp")), !run.emptied);
     EXPECT_EQ(fs::exists(Korvane("Ini/TEMPLATES/loose.kvt")), !run.emptied);
   }
-}
-
-// A failed subfolder: result 1, reported, and the rest is still copied.
-TEST_F(StepTest, TemplatesFailures) {
-  BundleFile("TEMPLATES/A/a.kvp", "a");
-  BundleFile("TEMPLATES/B/b.kvp", "b");
-  KorvaneFile("Ini/TEMPLATES/A/a.kvp/in-the-way");
-  EXPECT_EQ(InstallTemplates(ctx_, false), 1);
-  ExpectLines({"ERROR: ", "ERROR copying template subfolder: A", "Template subfolder successfully copied: B"});
 }
 
 }  // namespace
