@@ -35,13 +35,13 @@ class DriverTest : public StepTest {
   std::unique_ptr<ScopedEnv> mark_, windows_;
 };
 
-// An item installed before, met interactively: who recorded it, the
-// answers, whether the bundle's copy lands. Silent mode: StepsRunTest.
+// An item installed before, met interactively: who recorded it and the
+// answers; the bundle's copy lands unless the answer is No. Silent mode:
+// StepsRunTest.
 struct tOverwriteCase {
   const char* name;
   int recorded_oem;
   std::vector<bool> answers;
-  bool overwritten;
 };
 
 // Another vendor's hardware definition (with its global file and library),
@@ -51,19 +51,22 @@ class OverwriteTest : public DriverTest, public ::testing::WithParamInterface<tO
 
 TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   const tOverwriteCase& c = GetParam();
-  const bool o = c.overwritten;
-  BundleFile("MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n");
-  BundleFile("EXE/a_pc.dll", "new library");
-  BundleFile("MODULES/A/sub/G.INI", "new global");
-  KorvaneFile("Ini/MODULES/a.ini", "old definition");  // another letter case: the same file
-  KorvaneFile("Ini/MODULES/A/sub/G.INI", "old global");
-  KorvaneFile("Program/a_pc.dll", "old library");
+  const bool o = c.answers.empty() || c.answers[0];
+  // Each file's place in Korvane (another letter case: the same file), in
+  // the bundle, and its new and old content.
+  const struct { std::string korvane, bundle, now, before; } files[] = {
+      {"Ini/MODULES/a.ini", "MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n", "old definition"},
+      {"Ini/MODULES/A/sub/G.INI", "MODULES/A/sub/G.INI", "new global", "old global"},
+      {"Program/a_pc.dll", "EXE/a_pc.dll", "new library", "old library"},
+      {"Program/OK.SO", "DRIVERS/ok.so", TestLib("test_register_ok"), "old library"},
+      {"Data/SAMPLES/Blink/Blink.kvp", "SAMPLES/Blink/Blink.kvp", "blink v2", "blink v1"}};
+  for (const auto& file : files) {
+    BundleFile(file.bundle, file.now);
+    KorvaneFile(file.korvane, file.before);
+  }
+  BundleFile("SAMPLES/Blink/sub/io.txt");
+  BundleFile("SAMPLES/Count/Count.kvp", "count");
   Drivers("ok.so\n");
-  BundleFile("DRIVERS/ok.so", TestLib("test_register_ok"));
-  KorvaneFile("Program/OK.SO", "old library");  // found ignoring letter case
-  for (const char* file : {"Blink/Blink.kvp", "Blink/sub/io.txt", "Count/Count.kvp"})
-    BundleFile(std::string("SAMPLES/") + file, file);
-  KorvaneFile("Data/SAMPLES/Blink/Blink.kvp", "blink v1");
   FileTime earlier = 0;  // a past minute, so the steps' own entries are the newer ones
   ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
   const char* const items[] = {"$MODULES\\A.INI", "ok.so", "$SAMPLES\\Blink"};
@@ -86,25 +89,21 @@ TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   const Strings asked = {ask + "hardware definition file A.INI" + by, ask + "DLL ok.so" + by,
                          ask + "sample directory Blink" + by};
   EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : asked);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/a.ini")),
-            o ? ReadFileOrDie(bundle_ / "MODULES/A.INI") : "old definition");
-  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI"))) << "a second spelling beside the first";
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/A/sub/G.INI")), o ? "new global" : "old global");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/a_pc.dll")), o ? "new library" : "old library");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/OK.SO")) == TestLib("test_register_ok"), o);
-  EXPECT_FALSE(fs::exists(Korvane("Program/ok.so")));
+  for (const auto& file : files)
+    EXPECT_EQ(ReadFileOrDie(Korvane(file.korvane)), o ? file.now : file.before) << file.korvane;
+  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI")) || fs::exists(Korvane("Program/ok.so")))
+      << "a second spelling beside the first";
   EXPECT_EQ(Marks(), o ? "register;" : "");  // a skipped library is not registered
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Blink/Blink.kvp")), o ? "Blink/Blink.kvp" : "blink v1");
   EXPECT_EQ(fs::exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), o);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "Count/Count.kvp");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "count");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
   for (const char* item : items)
     EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId(item), o ? 42 : c.recorded_oem) << item;
 }
 
-KESTRIN_CASES(OverwriteTest, ::testing::Values(tOverwriteCase{"SameOemNoQuestion", 42, {}, true},
-                                               tOverwriteCase{"OtherOemYes", 7, {true}, true},
-                                               tOverwriteCase{"OtherOemNo", 7, {false}, false}));
+KESTRIN_CASES(OverwriteTest, ::testing::Values(tOverwriteCase{"SameOemNoQuestion", 42, {}},
+                                               tOverwriteCase{"OtherOemYes", 7, {true}},
+                                               tOverwriteCase{"OtherOemNo", 7, {false}}));
 
 // Names that leave the folder (the full list: SafePathTest) or that no file
 // system here holds fail the step and write nothing; 259 characters is the
