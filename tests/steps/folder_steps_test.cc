@@ -4,8 +4,6 @@
 // libraries and templates (subfolders copied one by one, the questions (of
 // samples: OverwriteTest), the counting behind the library results, the
 // recovery of the template folder).
-#include "steps/help_print_forms.h"
-
 #include <map>
 
 #include "steps/step_fixture.h"
@@ -119,23 +117,14 @@ TEST_F(HelpStepTest, RefusesAHostileDescriptionAsAWhole) {
   }
 }
 
-// A copy that fails: 1, no node, the file system's reason with the path.
-TEST_F(HelpStepTest, FailedCopies) {
+// A file or folder in the way: the help pages and print forms fail with the
+// file system's reason (no node registered); the first sample, library and
+// template folder are reported and not recorded, the next one is copied.
+TEST_F(HelpStepTest, FailedCopiesAreReportedAndTheNextFolderIsCopied) {
   HelpBundle();
   BundleFile("PRINTFORMS/IOLIST.FRM", "form");
   KorvaneFile("Data/WebHelp/42", "a file where the folder belongs");
   KorvaneFile("Ini/Printforms/42/IOLIST.FRM/x", "a folder where the file belongs");
-  Mode(true, true);
-  EXPECT_EQ(InstallHelpPages(ctx_), 1);
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
-  ASSERT_EQ(ctx_.reported.size(), 1u);
-  EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
-  EXPECT_EQ(InstallPrintForms(ctx_), 1);
-}
-
-// A folder or file in the way of the first sample, library and template
-// folder: each is reported and not recorded, the next one is still copied.
-TEST_F(StepTest, FailedCopiesAreReportedAndTheNextFolderIsCopied) {
   for (const char* step : {"SAMPLES", "LIB", "TEMPLATES"}) {
     BundleFile(std::string(step) + "/A/a.kvp", "a");
     BundleFile(std::string(step) + "/B/b.kvp", "b");
@@ -144,6 +133,12 @@ TEST_F(StepTest, FailedCopiesAreReportedAndTheNextFolderIsCopied) {
   KorvaneFile("Ini/LIB/A/a.kvp/in-the-way");
   KorvaneFile("Ini/TEMPLATES/A/a.kvp/in-the-way");
   Mode(true, true);
+  EXPECT_EQ(InstallHelpPages(ctx_), 1);
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), std::nullopt);
+  ASSERT_EQ(ctx_.reported.size(), 1u);
+  EXPECT_NE(ctx_.reported[0].text.find(sandbox_.data_dir + "/WebHelp/42"), std::string::npos);
+  EXPECT_EQ(InstallPrintForms(ctx_), 1);
+  ctx_.reported.clear();
   EXPECT_EQ(InstallSamples(ctx_), 1);
   ExpectLines({"ERROR: ", "ERROR copying samples directory", " *** Samples directory successfully copied ***"});
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestEntry("$SAMPLES\\A"), "");
