@@ -75,8 +75,7 @@ KESTRIN_CASES(ExistingFolderTest,
                                 tExistingCase{"InteractiveNo", false, true, {false, false}, 3}));
 
 // A second installation registers nothing twice (paths compared ignoring
-// case), and keys above the count are overwritten; a full tree takes no
-// more pages (and a count that high costs nothing).
+// case), and keys above the count are overwritten.
 TEST_F(HelpStepTest, HelpTreeNumbersOnFromTheCount) {
   const std::string dest = sandbox_.data_dir + "/WebHelp/42/";
   for (const auto& [key, value] : std::map<std::string, std::string>{
@@ -89,11 +88,6 @@ TEST_F(HelpStepTest, HelpTreeNumbersOnFromTheCount) {
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "3");
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME2"), std::nullopt);
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME3"), "FX Wiring");
-  SetSetting("BRWTREECTRL\\HELPFILE_COUNT", "2147483647");
-  ctx_.OemId = 43;  // pages not registered yet
-  EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  ExpectLines({"ERROR: the help tree holds 2147483647 pages "});
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "2147483647");
 }
 
 // Hostile or damaged HELP.INI: nothing is deleted, copied or registered.

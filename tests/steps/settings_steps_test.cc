@@ -17,7 +17,6 @@ const std::string kExtKey = "VISIBLEEXTENSIONS]\n", kExtensions = kExtKey + "@=\
 const std::string kExt = "BRWTREECTRL\\VISIBLEEXTENSIONS", kOpc = "BRWTREECTRL\\OPCPANEENABLED";
 const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n", kActive = "[ENABLE_OPC_PANE]\nACTIVE=1\n";
 const std::string k300(300, 'v'), kLong256(256, 'k');
-const std::string kSettingsKey = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
 
 struct tSettingCase {
   const char* name;
@@ -42,7 +41,7 @@ const tSettingCase kCases[] = {
     {"FailingKeyInTheMiddleAndAValueCutTo259", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=3\n"
      "PATH1=Vendor\\One\nVALUE1=" + k300 + "\nPATH2=Vendor\\" + kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\n"
      "VALUE3=3\n"}}, 1, {{"Vendor\\One", k300.substr(0, 259)}, {"Vendor\\Three", "3"}}, kExtensions,
-     {{"ERROR while setting registry key: " + kSettingsKey + "Vendor\\" + kLong256, false}}},
+     {{"ERROR while setting registry key: SOFTWARE\\Brantel\\Korvane\\Settings\\Vendor\\" + kLong256, false}}},
     // Indices past the section's own keys all write the empty default value
     // of the settings key; the huge count must not take long.
     {"HugeCountEndsQuickly", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\n"
