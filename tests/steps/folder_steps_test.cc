@@ -29,50 +29,45 @@ class HelpStepTest : public StepTest {
 };
 
 // An existing OEM folder of help pages and one of print forms, whoever
-// installed them: interactive asks (whatever /f says), silent obeys /f. No
-// installation record is consulted. Print forms are found whether or not
-// BundleTempDir ends with a separator.
-struct tExistingCase {
-  const char* name;
-  bool silent, force;
-  std::vector<bool> answers;  // help, then print forms
-  int result;
-};
-class ExistingFolderTest : public HelpStepTest,
-                           public ::testing::WithParamInterface<tExistingCase> {};
-
-TEST_P(ExistingFolderTest, AsksOrObeysForce) {
-  const tExistingCase& c = GetParam();
+// installed them: interactive asks (whatever /f says), silent obeys /f; the
+// copies run last. No installation record is consulted. Print forms are
+// found whether or not BundleTempDir ends with a separator.
+TEST_F(HelpStepTest, ExistingOemFoldersAskOrObeyForce) {
   // Only values atoi reads as non-zero delete; a missing page is reported.
   HelpBundle("[DeleteBefore]\r\nold.htm= 1\r\nzero.htm=0\r\nneg.htm=-1\r\nplus.htm=+0x\r\nmissing.htm=1\r\n");
   BundleFile("PRINTFORMS/IOLIST.FRM", "form v2");
   BundleFile("PRINTFORMS/more/PAGE.FRM", "page");
-  KorvaneFile("Data/WebHelp/42/intro.htm", "intro v1");
-  for (const char* page : {"old.htm", "zero.htm", "neg.htm", "plus.htm"})
-    KorvaneFile(std::string("Data/WebHelp/42/") + page, "obsolete");
-  KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
   ctx_.InstallationRecord->RecordInstall("$SAMPLES\\intro.htm", 42);  // no influence
-  Mode(c.silent, c.force, c.answers);
-  EXPECT_EQ(InstallHelpPages(ctx_), c.result);
-  ctx_.BundleTempDir += "/";
-  EXPECT_EQ(InstallPrintForms(ctx_), c.result);
-  EXPECT_EQ(ctx_.questions, (c.silent ? Strings{} : Strings{Question("help"), Question("print forms")}));
-  // The obsolete pages go even when the copy is then declined.
-  EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"ERROR: missing.htm could not be deleted", true},
-                                                   {"neg.htm deleted.", true}, {"old.htm deleted.", true}}));
-  for (const char* page : {"old.htm", "zero.htm", "neg.htm", "plus.htm"})
-    EXPECT_EQ(fs::exists(Korvane(std::string("Data/WebHelp/42/") + page)), page[0] > 'o') << page;  // plus, zero
-  const bool copied = c.result == 0;
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), copied ? "intro v2" : "intro v1");
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), copied ? std::optional<std::string>("2") : std::nullopt);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), copied ? "form v2" : "form v1");
-  EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), copied);
+  const struct {
+    bool silent, force;
+    std::vector<bool> answers;  // help, then print forms
+    int result;
+  } runs[] = {{true, false, {}, 3}, {false, true, {false, false}, 3}, {false, false, {true, true}, 0}};
+  for (const auto& run : runs) {
+    KorvaneFile("Data/WebHelp/42/intro.htm", "intro v1");
+    for (const char* page : {"old.htm", "zero.htm", "neg.htm", "plus.htm"})
+      KorvaneFile(std::string("Data/WebHelp/42/") + page, "obsolete");
+    KorvaneFile("Ini/Printforms/42/IOLIST.FRM", "form v1");
+    Mode(run.silent, run.force, run.answers);
+    ctx_.reported.clear();
+    ctx_.questions.clear();
+    ctx_.BundleTempDir = bundle_.string();
+    EXPECT_EQ(InstallHelpPages(ctx_), run.result);
+    ctx_.BundleTempDir += "/";
+    EXPECT_EQ(InstallPrintForms(ctx_), run.result);
+    EXPECT_EQ(ctx_.questions, (run.silent ? Strings{} : Strings{Question("help"), Question("print forms")}));
+    // The obsolete pages go even when the copy is then declined.
+    EXPECT_EQ(ctx_.reported, (std::vector<tReported>{{"ERROR: missing.htm could not be deleted", true},
+                                                     {"neg.htm deleted.", true}, {"old.htm deleted.", true}}));
+    for (const char* page : {"old.htm", "zero.htm", "neg.htm", "plus.htm"})
+      EXPECT_EQ(fs::exists(Korvane(std::string("Data/WebHelp/42/") + page)), page[0] > 'o') << page;  // plus, zero
+    const bool copied = run.result == 0;
+    EXPECT_EQ(ReadFileOrDie(Korvane("Data/WebHelp/42/intro.htm")), copied ? "intro v2" : "intro v1");
+    EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), copied ? std::optional<std::string>("2") : std::nullopt);
+    EXPECT_EQ(ReadFileOrDie(Korvane("Ini/Printforms/42/IOLIST.FRM")), copied ? "form v2" : "form v1");
+    EXPECT_EQ(fs::exists(Korvane("Ini/Printforms/42/more/PAGE.FRM")), copied);
+  }
 }
-
-KESTRIN_CASES(ExistingFolderTest,
-              ::testing::Values(tExistingCase{"SilentWithoutForce", true, false, {}, 3},
-                                tExistingCase{"InteractiveYes", false, false, {true, true}, 0},
-                                tExistingCase{"InteractiveNo", false, true, {false, false}, 3}));
 
 // A second installation registers nothing twice (paths compared ignoring
 // case), and keys above the count are overwritten.
