@@ -1,6 +1,8 @@
-// The driver libraries step against a sandbox Korvane: copies, deletes and
+// The hardware definitions and driver libraries steps: definition files,
+// the module registry and the libraries of the EXE folder; driver copies and
 // registration through real shared objects and a stand-in regasm program;
-// the overwrite rule; the result codes; hostile names.
+// the overwrite rule of these and the samples step; result codes; hostile
+// names. The plain copy, registration and record of each: StepsRunTest.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -9,6 +11,7 @@
 
 #include "host/dotnet.h"
 #include "host/file_system.h"
+#include "host/ini_file.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 #include "support/pe_image.h"
@@ -31,30 +34,18 @@ class DriverTest : public StepTest {
   std::string Marks() const {
     return fs::exists(dir_.path() / "mark") ? ReadFileOrDie(dir_.path() / "mark") : "";
   }
-  std::string Installed(const std::string& name) const {
-    return ReadFileOrDie(fs::path(sandbox_.product_dir) / name);
-  }
-  std::string P() const { return sandbox_.product_dir; }
 
   std::unique_ptr<ScopedEnv> mark_, windows_;
 };
 
-// The plain copy, registration and record of a library: StepsRunTest.
-TEST_F(DriverTest, RegistrationOptionsAndOddNames) {
-  Drivers("fails.so = \nnone.so=SomethingElse\n.\n..\nnew.so=DELETE\nsub\\deep.so=noreg\n");
-  BundleFile("DRIVERS/fails.so", TestLib("test_register_fails"));
-  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
-  BundleFile("DRIVERS/new.so", TestLib("test_register_ok"));
-  BundleFile("DRIVERS/sub/deep.so", "deep");
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  ExpectLines({"copied driver dll fails.so to {P}", "ERROR registering driver dll fails.so",
-               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
-               "copied driver dll new.so to {P}", "successfully registered driver dll new.so",
-               "copied driver dll sub\\deep.so to {P}"});
-  EXPECT_EQ(Marks(), "register;register;");  // fails, new
-  EXPECT_EQ(Installed("sub/deep.so"), "deep");
-  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("sub\\deep.so"), 42);
-}
+// An item installed before, met interactively: who recorded it and the
+// answers; the bundle's copy lands unless the answer is No. Silent mode:
+// StepsRunTest.
+struct tOverwriteCase {
+  const char* name;
+  int recorded_oem;
+  std::vector<bool> answers;
+};
 
 // Another vendor's hardware definition (with its global file and library),
 // driver library and sample folder: each step asks with the item's own
@@ -63,32 +54,32 @@ class OverwriteTest : public DriverTest, public ::testing::WithParamInterface<tO
 
 TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   const tOverwriteCase& c = GetParam();
-  const bool o = c.overwritten;
-  BundleFile("MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n");
-  BundleFile("EXE/a_pc.dll", "new library");
-  BundleFile("MODULES/A/sub/G.INI", "new global");
-  KorvaneFile("Ini/MODULES/a.ini", "old definition");  // another letter case: the same file
-  KorvaneFile("Ini/MODULES/A/sub/G.INI", "old global");
-  KorvaneFile("Program/a_pc.dll", "old library");
+  const bool o = c.answers.empty() || c.answers[0];
+  // Each file's place in Korvane (another letter case: the same file), in
+  // the bundle, and its new and old content.
+  const struct { std::string korvane, bundle, now, before; } files[] = {
+      {"Ini/MODULES/a.ini", "MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n", "old definition"},
+      {"Ini/MODULES/A/sub/G.INI", "MODULES/A/sub/G.INI", "new global", "old global"},
+      {"Program/a_pc.dll", "EXE/a_pc.dll", "new library", "old library"},
+      {"Program/OK.SO", "DRIVERS/ok.so", TestLib("test_register_ok"), "old library"},
+      {"Data/SAMPLES/Blink/Blink.kvp", "SAMPLES/Blink/Blink.kvp", "blink v2", "blink v1"}};
+  for (const auto& file : files) {
+    BundleFile(file.bundle, file.now);
+    KorvaneFile(file.korvane, file.before);
+  }
+  BundleFile("SAMPLES/Blink/sub/io.txt");
+  BundleFile("SAMPLES/Count/Count.kvp", "count");
   Drivers("ok.so\n");
-  BundleFile("DRIVERS/ok.so", TestLib("test_register_ok"));
-  KorvaneFile("Program/OK.SO", "old library");  // found ignoring letter case
-  for (const char* file : {"Blink/Blink.kvp", "Blink/sub/io.txt", "Count/Count.kvp",
-                           "readme.txt", ".svn/entries"})
-    BundleFile(std::string("SAMPLES/") + file, file);
-  KorvaneFile("Data/SAMPLES/Blink/Blink.kvp", "blink v1");
   FileTime earlier = 0;  // a past minute, so the steps' own entries are the newer ones
   ASSERT_TRUE(SystemTimeToFileTime(2020, 1, 2, 3, 4, 0, &earlier));
   const char* const items[] = {"$MODULES\\A.INI", "ok.so", "$SAMPLES\\Blink"};
-  for (const char* item : items)
-    ctx_.InstallationRecord->RecordInstall(item, c.recorded_oem, earlier);
+  for (const char* item : items) ctx_.InstallationRecord->RecordInstall(item, c.recorded_oem, earlier);
   std::vector<bool> answers;  // the same answer for each step
-  for (int step = 0; step < 3; ++step)
-    answers.insert(answers.end(), c.answers.begin(), c.answers.end());
+  for (int step = 0; step < 3; ++step) answers.insert(answers.end(), c.answers.begin(), c.answers.end());
   Mode(false, false, answers);
 
   EXPECT_EQ(InstallHardwareDefinitions(ctx_), 0);  // a skipped item counts
-  EXPECT_EQ(ctx_.reported.empty(), !o);  // a skip writes no line
+  EXPECT_EQ(ctx_.reported.empty(), !o);            // a skip writes no line
   ctx_.reported.clear();
   EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
   EXPECT_EQ(ctx_.reported.size(), o ? 2u : 0u);
@@ -98,114 +89,122 @@ TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   EXPECT_EQ(ctx_.reported, std::vector<tReported>(o ? 2 : 1, copied));
   const std::string ask = "The driver bundle wants to overwrite the existing ",
                     by = ", that was previously installed by another vendor.\nDo you allow this ?";
-  const std::vector<std::string> asked = {ask + "hardware definition file A.INI" + by,
-                                          ask + "DLL ok.so" + by,
-                                          ask + "sample directory Blink" + by};
-  EXPECT_EQ(ctx_.questions, c.answers.empty() ? std::vector<std::string>{} : asked);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/a.ini")),
-            o ? ReadFileOrDie(bundle_ / "MODULES/A.INI") : "old definition");
-  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI"))) << "a second spelling beside the first";
-  EXPECT_EQ(ReadFileOrDie(Korvane("Ini/MODULES/A/sub/G.INI")), o ? "new global" : "old global");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/a_pc.dll")), o ? "new library" : "old library");
-  EXPECT_EQ(Installed("OK.SO") == TestLib("test_register_ok"), o);
-  EXPECT_FALSE(fs::exists(Korvane("Program/ok.so")));
+  const Strings asked = {ask + "hardware definition file A.INI" + by, ask + "DLL ok.so" + by,
+                         ask + "sample directory Blink" + by};
+  EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : asked);
+  for (const auto& file : files)
+    EXPECT_EQ(ReadFileOrDie(Korvane(file.korvane)), o ? file.now : file.before) << file.korvane;
+  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI")) || fs::exists(Korvane("Program/ok.so")))
+      << "a second spelling beside the first";
   EXPECT_EQ(Marks(), o ? "register;" : "");  // a skipped library is not registered
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Blink/Blink.kvp")),
-            o ? "Blink/Blink.kvp" : "blink v1");
   EXPECT_EQ(fs::exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), o);
-  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "Count/Count.kvp");
-  EXPECT_FALSE(fs::exists(Korvane("Data/SAMPLES/readme.txt")) ||
-               fs::exists(Korvane("Data/SAMPLES/.svn")));
+  EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "count");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
   for (const char* item : items)
     EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId(item), o ? 42 : c.recorded_oem) << item;
 }
 
-KESTRIN_CASES(OverwriteTest, ::testing::ValuesIn(kOverwriteCases));
-
-// A folder in the library's place: "delete" clears it and the copy works;
-// without it the copy fails, is reported, and the step fails.
-TEST_F(DriverTest, DeleteClearsTheWayAndAFailedCopyFailsTheStep) {
-  const struct {
-    std::string option;
-    int result;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {"delete", 0, {"copied driver dll d.so to {P}", "successfully registered driver dll d.so"}},
-      {"", 1, {"ERROR copying driver dll d.so", "ERROR registering driver dll d.so"}},
-      {"noreg", 1, {"ERROR copying driver dll d.so"}},
-  };
-  BundleFile("DRIVERS/d.so", TestLib("test_register_ok"));
-  for (const auto& c : cases) {
-    KorvaneFile("Program/d.so/inside", "in the way");
-    ctx_.InstallationRecord->RecordInstall("d.so", 42);
-    Drivers("d.so=" + c.option + "\n");
-    ctx_.reported.clear();
-    EXPECT_EQ(InstallDriverLibraries(ctx_), c.result) << c.option;
-    ExpectLines(c.lines);
-    fs::remove_all(Korvane("Program/d.so"));
-  }
-}
+KESTRIN_CASES(OverwriteTest, ::testing::Values(tOverwriteCase{"SameOemNoQuestion", 42, {}},
+                                               tOverwriteCase{"OtherOemYes", 7, {true}},
+                                               tOverwriteCase{"OtherOemNo", 7, {false}}));
 
 // Names that leave the folder (the full list: SafePathTest) or that no file
-// system here holds; 259 characters is the longest name a bundle can hold.
-TEST_F(DriverTest, HostileNamesFailTheStepAndWriteNothingOutside) {
-  const std::string longest = "ddd/" + std::string(255, 'n'), long_name = "d" + longest;
-  const std::string long_part(256, 'p');
-  Drivers("../evil.so\n/etc/hostname=noreg\n" + long_part + "\n" + long_name +
-          "\n=noreg\nok.so=noreg\n" + longest + "=noreg\n");
+// system here holds fail the step and write nothing; 259 characters is the
+// longest name a bundle can hold, and its folder is made below the program
+// folder. A folder in a library's place: "delete" clears it, else the copy
+// fails and is reported. A library without a register entry fails its
+// registration.
+TEST_F(DriverTest, NamesOptionsAndFailures) {
+  const std::string n255(255, 'n'), long_part(256, 'p'), long_name = "dddd/" + n255;
+  Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 +
+          "=noreg\nnone.so\nd.so=delete\ne.so\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
-  BundleFile("DRIVERS/ok.so", "fine");
-  BundleFile("DRIVERS/" + longest, "longest");
+  BundleFile("DRIVERS/ddd/" + n255, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
+  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
+  for (const char* name : {"d.so", "e.so"}) {
+    BundleFile(std::string("DRIVERS/") + name, TestLib("test_register_ok"));
+    KorvaneFile(std::string("Program/") + name + "/inside", "in the way");
+    ctx_.InstallationRecord->RecordInstall(name, 42);
+  }
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
-  std::vector<std::string> lines;
-  for (const std::string& name : {std::string("../evil.so"), std::string("/etc/hostname"),
-                                  long_part, long_name, std::string()})
-    lines.push_back("ERROR: driver dll name " + name + " refused: ");
-  lines.insert(lines.end(),
-               {"copied driver dll ok.so to {P}", "copied driver dll " + longest + " to {P}"});
-  ExpectLines(lines);
-  EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")) ||
-               fs::exists(Korvane("Program/hostname")));
+  const std::string refused = "ERROR: driver dll name ";
+  ExpectLines({refused + "../evil.so refused: ", refused + long_part + " refused: ",
+               refused + long_name + " refused: ", "copied driver dll ddd\\" + n255 + " to {P}",
+               "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
+               "copied driver dll d.so to {P}", "successfully registered driver dll d.so",
+               "ERROR copying driver dll e.so", "ERROR registering driver dll e.so"});
+  EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")));
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/ddd/" + n255)), "longest");
+  EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ddd\\" + n255), 42);
 }
 
 // The stand-in regasm writes its arguments to a file; it runs on its own,
 // so the test waits for that file (generously: the machine may be loaded).
 TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
-  const fs::path root = dir_.path() / "dotnet";
-  fs::create_directories(root / "v2.0.50727");
-  const fs::path args = dir_.path() / "regasm-args";
-  WriteFileOrDie(root / "v2.0.50727/regasm.exe",
-                 "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + ".tmp'\nmv '" +
-                     args.string() + ".tmp' '" + args.string() + "'\n");
+  const fs::path root = dir_.path() / "dotnet", args = dir_.path() / "regasm-args";
+  const std::string a = "'" + args.string();
+  Put(root / "v2.0.50727/regasm.exe",
+              "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + a + ".tmp'\nmv " + a + ".tmp' " + a + "'\n");
   fs::permissions(root / "v2.0.50727/regasm.exe", fs::perms::owner_all);
-  fs::create_directories(dir_.path() / "windows/system32");
-  WriteFileOrDie(dir_.path() / "windows/system32/mscoree.dll",
-                 PeImage({.tables = {{"040904b0", "2.0.50727.8806"}}}));
+  Put(dir_.path() / "windows/system32/mscoree.dll", PeImage({.tables = {{"040904b0", "2.0.50727.8806"}}}));
   Drivers("asm.dll=RegAsm\n");
   BundleFile("DRIVERS/asm.dll", "an assembly");
-
-  // Without a framework the start fails and is reported as such.
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  const std::string installed = P() + "/asm.dll";
-  EXPECT_EQ(ctx_.reported,
-            (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
-                                    {"Registered Assembly " + installed + " failed.", false},
-                                    {"ERROR registering driver dll asm.dll", true}}));
-
-  std::ofstream(sandbox_.registry, std::ios::app)
-      << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework]\n\"InstallRoot\"=\""
-      << root.string() << "/\"\n";
-  ctx_.reported.clear();
-  EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
-  EXPECT_EQ(ctx_.reported,
-            (std::vector<tReported>{{"copied driver dll asm.dll to " + P(), true},
-                                    {"Registered Assembly " + installed + " successfully.", false},
-                                    {"successfully registered driver dll asm.dll", true}}));
+  const std::string installed = sandbox_.product_dir + "/asm.dll";
+  for (const bool framework : {false, true}) {
+    if (framework) {
+      std::ofstream(sandbox_.registry, std::ios::app)
+          << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework]\n\"InstallRoot\"=\""
+          << root.string() << "/\"\n";
+    }
+    ctx_.reported.clear();
+    EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
+    EXPECT_EQ(ctx_.reported,
+              (std::vector<tReported>{
+                  {"copied driver dll asm.dll to " + sandbox_.product_dir, true},
+                  {"Registered Assembly " + installed + (framework ? " successfully." : " failed."), false},
+                  {framework ? "successfully registered driver dll asm.dll"
+                             : "ERROR registering driver dll asm.dll", true}}));
+  }
   for (int i = 0; i < 1200 && !fs::exists(args); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
+}
+
+// Nothing to do without definition files: no line, nothing copied.
+TEST_F(StepTest, HardwareWithoutDefinitionFiles) {
+  BundleFile("MODULES/readme.txt", "x");
+  BundleFile("MODULES/DIR.INI/");
+  BundleFile("EXE/x.dll", "x");
+  EXPECT_EQ(InstallHardwareDefinitions(ctx_), 2);
+  EXPECT_TRUE(ctx_.reported.empty());
+  for (const char* path : {"Ini/MODULES/DIR.INI", "Ini/MODULES/readme.txt", "Program/x.dll"})
+    EXPECT_FALSE(fs::exists(Korvane(path))) << path;
+}
+
+// Definition and library names that could leave their folder or break the
+// module registry are refused; the bundle's module registry (in any letter
+// case) is never installed and stops the step. A module registry that
+// cannot be written: the file is still installed and the failure reported.
+TEST_F(StepTest, HardwareRefusesHostileNamesAndStopsAtTheModuleRegistry) {
+  ASSERT_EQ(chmod(Korvane("Ini/MODULES/MODULES.INI").c_str(), 0444), 0);
+  for (const char* name : {".INI", "..INI", "a=b.INI", "z.INI"}) BundleFile(std::string("MODULES/") + name, "[MODULE]\n");
+  BundleFile("MODULES/A.INI", "[MODULE]\nPCodeDll32=..\\..\\secret.txt\nHConfigDll32=x86\\pc.dll\n");
+  BundleFile("MODULES/modules.ini", "[Modules]\nCount=9\n");
+  BundleFile("MODULES/readme.txt", "not a definition");
+  BundleFile("EXE/x86/pc.dll", "pc");
+  BundleFile("secret.txt", "bundle secret");
+  EXPECT_EQ(InstallHardwareDefinitions(ctx_), 1);
+  const std::string refused = "ERROR: hardware definition file ";
+  ExpectLines({refused + "..INI refused: ", refused + ".INI refused: ", "copied ini file for hardware A.INI",
+               "ERROR registering hardware A.INI in hardware.ini",
+               "ERROR: library ..\\..\\secret.txt named by A.INI refused: ", "copied {B}/EXE/x86/pc.dll to {P}",
+               refused + "a=b.INI refused: "});
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/pc.dll")), "pc");
+  EXPECT_EQ(IniFile(sandbox_.ini_dir + "MODULES/MODULES.INI").GetString("Modules", "Count"), "0");
+  for (const char* path : {"Ini/MODULES/z.INI", "Program/secret.txt", "Ini/MODULES/.INI", "Ini/MODULES/..INI",
+                           "Ini/MODULES/a=b.INI", "Ini/MODULES/readme.txt", "Ini/readme.txt", "Ini/MODULES/MODULES/readme.txt"})
+    EXPECT_FALSE(fs::exists(Korvane(path))) << path;
 }
 
 }  // namespace

@@ -1,200 +1,205 @@
-// The steps that write Korvane settings into the registry store: the OPC
-// pane, the bundle's registry settings, the TCP/IP timeout and the visible
-// extensions.
-#include <map>
-#include <optional>
+// The settings and programs steps: the OPC pane, the bundle's registry
+// settings, the TCP/IP timeout and the visible extensions in the registry
+// store (the plain write of each: StepsRunTest); the custom tools merged
+// into CUSTTOOL.INI; the post commands run as real child processes.
+#include <sys/stat.h>
 
+#include <map>
+
+#include "host/ini_file.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
 
 namespace kestrin::testing {
 namespace {
 
-const std::string kSettings = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
-const std::string kExtensionsLine = "@=\".pro;.poe\"";
-const std::string kLong256(256, 'k');
+const std::string kExtKey = "VISIBLEEXTENSIONS]\n", kExtensions = kExtKey + "@=\".pro;.poe\"";
+const std::string kExt = "BRWTREECTRL\\VISIBLEEXTENSIONS", kOpc = "BRWTREECTRL\\OPCPANEENABLED";
+const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n", kActive = "[ENABLE_OPC_PANE]\nACTIVE=1\n";
+const std::string k300(300, 'v'), kLong256(256, 'k');
 
-class SettingsStepTest : public StepTest {
- protected:
-  std::string Store() const { return ReadFileOrDie(sandbox_.registry); }
-  void ReplaceInStore(const std::string& from, const std::string& to) {
-    std::string store = Store();
-    const size_t at = store.find(from);
-    ASSERT_NE(at, std::string::npos) << store;
-    WriteFileOrDie(sandbox_.registry, store.replace(at, from.size(), to));
-  }
-};
-
-
-struct tRegistryCase {
+struct tSettingCase {
   const char* name;
-  std::string hw_ini;
+  int (*step)(StepContext&);
+  std::map<std::string, std::string> files;  // bundle files; "Ini/...": sandbox files
   int result;
-  std::map<std::string, std::string> written;  // setting -> value; empty: store untouched
-  std::vector<tReported> reported;
+  std::map<std::string, std::string> settings;  // afterwards; "-": none; no settings: store untouched
+  std::string extensions = kExtensions;         // the extension key in the store
+  std::vector<tReported> reported = {};
 };
-
-const std::string k300(300, 'v');
 
 // clang-format off
-const tRegistryCase kRegistryCases[] = {
-    {"MisspeltSectionComesFirst", "[REGISTY_SETTING]\nCOUNT=1\nPATH1=Vendor\\A\nVALUE1=first\n"
-     "[REGISTRY_SETTING]\nCOUNT=1\nPATH1=Vendor\\B\nVALUE1=second\n", 0, {{"Vendor\\A", "first"}}, {}},
-    {"CorrectSpellingWhenTheMisspeltCountIsZero",
-     "[REGISTY_SETTING]\nCOUNT=0\nPATH1=Vendor\\A\nVALUE1=no\n[REGISTRY_SETTING]\nCOUNT=2\n"
-     "path1=\\Vendor\\Lead\nvalue1=one\nPATH2=Vendor\\Two\nVALUE2=\"two\"\n",
-     0, {{"Vendor\\Lead", "one"}, {"Vendor\\Two", "two"}}, {}},
-    {"NoCountAnywhere", "[REGISTRY_SETTING]\nPATH1=Vendor\\A\nVALUE1=x\n", 2, {}, {}},
-    {"NegativeCountIsNothingToDo", "[REGISTRY_SETTING]\nCOUNT=-3\nPATH1=A\nVALUE1=x\n", 0, {}, {}},
-    {"ValueCutTo259", "[REGISTRY_SETTING]\nCOUNT=2\nPATH1=Long\nVALUE1=" + k300 + "\nPATH2=Exact\nVALUE2=" +
-     std::string(259, 'e') + "\n", 0, {{"Long", k300.substr(0, 259)}, {"Exact", std::string(259, 'e')}}, {}},
-    {"FailingKeyInTheMiddle", "[REGISTRY_SETTING]\nCOUNT=3\nPATH1=Vendor\\One\nVALUE1=1\nPATH2=Vendor\\" +
-     kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\nVALUE3=3\n", 1, {{"Vendor\\One", "1"}, {"Vendor\\Three", "3"}},
-     {{"ERROR while setting registry key: " + kSettings + "Vendor\\" + kLong256, false}}},
-    {"MissingPathWritesTheSettingsKey", "[REGISTRY_SETTING]\nCOUNT=1\nVALUE1=top\n", 0, {{"", "top"}}, {}},
+const tSettingCase kCases[] = {
+    {"MisspeltSectionComesFirst", SetRegistrySettings, {{"hw.ini", "[REGISTY_SETTING]\nCOUNT=1\nPATH1=Vendor\\A\n"
+     "VALUE1=first\n[REGISTRY_SETTING]\nCOUNT=1\nPATH1=Vendor\\B\nVALUE1=second\n"}}, 0,
+     {{"Vendor\\A", "first"}, {"Vendor\\B", "-"}}},
+    {"CorrectSpellingWhenTheMisspeltCountIsZero", SetRegistrySettings, {{"hw.ini", "[REGISTY_SETTING]\nCOUNT=0\n"
+     "PATH1=Vendor\\A\nVALUE1=no\n[REGISTRY_SETTING]\nCOUNT=1\nPATH1=Vendor\\Two\nVALUE1=\"two\"\n"}}, 0,
+     {{"Vendor\\Two", "two"}, {"Vendor\\A", "-"}}},
+    {"NoCountAnywhere", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nPATH1=A\nVALUE1=x\n"}}, 2, {}},
+    // The error line goes to the information list only; the others are written.
+    {"FailingKeyInTheMiddleAndAValueCutTo259", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=3\n"
+     "PATH1=Vendor\\One\nVALUE1=" + k300 + "\nPATH2=Vendor\\" + kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\n"
+     "VALUE3=3\n"}}, 1, {{"Vendor\\One", k300.substr(0, 259)}, {"Vendor\\Three", "3"}}, kExtensions,
+     {{"ERROR while setting registry key: SOFTWARE\\Brantel\\Korvane\\Settings\\Vendor\\" + kLong256, false}}},
     // Indices past the section's own keys all write the empty default value
     // of the settings key; the huge count must not take long.
-    {"HugeCountEndsQuickly", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\nVALUE1=a\nPATH3=C\nVALUE3=c\n",
-     0, {{"A", "a"}, {"C", "c"}, {"", ""}}, {}},
+    {"HugeCountEndsQuickly", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\n"
+     "VALUE1=a\nPATH3=C\nVALUE3=c\n"}}, 0, {{"A", "a"}, {"C", "c"}, {"", ""}}},
+    {"TimeoutAbsent", SetTcpTimeout, {{"hw.ini", "[TCPIP]\n"}}, 2, {}},
+    {"TimeoutZero", SetTcpTimeout, {{"hw.ini", "[TCPIP]\nTIMEOUT=0\n"}}, 0, {{"Online\\TcpDriverTimeout_ms", "0"}}},
+    {"ExistingCaseKeptEmptyPartsSkipped", AddVisibleExtensions, {{"hw.ini", "[VISIBLE_EXTENSIONS]\nEXT=.pro;;.x;\n"}},
+     0, {{kExt, ".PRO;.x"}}, kExtKey + "@=\".PRO\""},
+    {"MissingKeyNotCreated", AddVisibleExtensions, {{"hw.ini", kExtA}}, 2, {}, "OTHER]\n"},
+    {"NotAString", AddVisibleExtensions, {{"hw.ini", kExtA}}, 1, {}, kExtKey + "@=dword:00000001"},
+    {"ListTooLongToRead", AddVisibleExtensions, {{"hw.ini", kExtA}}, 1, {}, kExtKey + "@=\"" + std::string(260, 'p') + "\""},
+    {"NoExtensions", AddVisibleExtensions, {{"hw.ini", "[VISIBLE_EXTENSIONS]\nEXT=\n"}}, 2, {}},
+    // The OPC pane: the installed copies of the bundle's definitions decide.
+    {"OpcWithoutDefinitionFiles", EnableOpcPane, {{"Ini/MODULES/A.INI", kActive}}, 2, {}},
+    {"OpcInstalledCopyDecides", EnableOpcPane, {{"MODULES/A.INI", kActive}, {"Ini/MODULES/A.INI", "[MODULE]\n"}}, 2, {}},
+    {"OpcOneOfSeveral", EnableOpcPane, {{"MODULES/A.INI", ""}, {"MODULES/B.INI", ""}, {"MODULES/C.INI", ""},
+     {"Ini/MODULES/A.INI", "[ENABLE_OPC_PANE]\nACTIVE=0\n"}, {"Ini/MODULES/B.INI", kActive}}, 0, {{kOpc, "1"}}},
 };
 // clang-format on
 
-
-class RegistrySettingsTest : public SettingsStepTest,
-                             public ::testing::WithParamInterface<tRegistryCase> {};
-
-TEST_P(RegistrySettingsTest, WritesEachSettingBelowTheSettingsKey) {
-  const tRegistryCase& c = GetParam();
-  BundleFile("hw.ini", c.hw_ini);
-  const std::string before = Store();
-  for (const bool silent : {false, true}) {
-    ctx_.SilentMode = silent;
-    ctx_.reported.clear();
-    EXPECT_EQ(SetRegistrySettings(ctx_), c.result);
-    // The error line is for the information list only; the context drops it
-    // in silent mode, so the step reports it the same way in both modes.
-    EXPECT_EQ(ctx_.reported, c.reported);
-  }
-  if (c.written.empty()) {
-    EXPECT_EQ(Store(), before);
-  }
-  for (const auto& [name, value] : c.written) EXPECT_EQ(Setting(name), value) << name;
-  EXPECT_FALSE(Setting("Vendor\\B")) << "the second section was used";
-}
-
-KESTRIN_CASES(RegistrySettingsTest, ::testing::ValuesIn(kRegistryCases));
-
-
-// The TCP/IP timeout (cases named "Timeout...") and the visible extensions:
-// one value each, in the store or not. How hw.ini numbers are read: IniTest.
-struct tValueCase {
-  const char* name;
-  std::string existing_line;  // replaces @=".pro;.poe"; "-" removes the key
-  std::string hw_ini;
-  int result;
-  std::optional<std::string> stored;  // nothing: store untouched
+class SettingsStepTest : public StepTest, public ::testing::WithParamInterface<tSettingCase> {
+ protected:
+  std::string Store() const { return ReadFileOrDie(sandbox_.registry); }
 };
 
-const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n";
-
-// clang-format off
-const tValueCase kValueCases[] = {
-    {"TimeoutAbsent", kExtensionsLine, "[TCPIP]\n", 2, std::nullopt},
-    {"TimeoutNegative", kExtensionsLine, "[TCPIP]\nTIMEOUT=-5\n", 2, std::nullopt},
-    {"TimeoutZero", kExtensionsLine, "[TCPIP]\nTIMEOUT=0\n", 0, "0"},
-    {"TimeoutMilliseconds", kExtensionsLine, "[tcpip]\ntimeout = 5000\n", 0, "5000"},
-    {"TrailingSemicolonNotDoubled", "@=\".pro;.poe;\"", "[VISIBLE_EXTENSIONS]\nEXT=.lib\n", 0, ".pro;.poe;.lib"},
-    {"AllPresentGetsASemicolon", kExtensionsLine, "[VISIBLE_EXTENSIONS]\nEXT=.PRO;.poe\n", 0, ".pro;.poe;"},
-    {"ExistingCaseKept", "@=\".PRO\"", "[VISIBLE_EXTENSIONS]\nEXT=.pro;.x\n", 0, ".PRO;.x"},
-    {"EmptyList", "@=\"\"", kExtA, 0, ";.a"},
-    {"EmptyPartsSkipped", kExtensionsLine, "[VISIBLE_EXTENSIONS]\nEXT=;.a;;.b;\n", 0, ".pro;.poe;.a;.b"},
-    {"RepeatsInTheBundleKept", kExtensionsLine, "[VISIBLE_EXTENSIONS]\nEXT=.x;.X\n", 0, ".pro;.poe;.x;.x"},
-    {"MissingKeyNotCreated", "-", kExtA, 2, std::nullopt},
-    {"KeyWithoutDefaultValue", "\"Other\"=\"x\"", kExtA, 1, std::nullopt},
-    {"NotAString", "@=dword:00000001", kExtA, 1, std::nullopt},
-    {"LongestReadableList", "@=\"" + std::string(259, 'p') + "\"", kExtA, 0, std::string(259, 'p') + ";.a"},
-    {"ListTooLongToRead", "@=\"" + std::string(260, 'p') + "\"", kExtA, 1, std::nullopt},
-    {"NoExtensions", kExtensionsLine, "[VISIBLE_EXTENSIONS]\nEXT=\n", 2, std::nullopt},
-};
-// clang-format on
-
-
-class SettingValueTest : public SettingsStepTest, public ::testing::WithParamInterface<tValueCase> {};
-
-TEST_P(SettingValueTest, WritesTheValueOrLeavesTheStore) {
-  const tValueCase& c = GetParam();
-  const bool timeout = std::string_view(c.name).starts_with("Timeout");
-  const std::string key = "[HKEY_LOCAL_MACHINE\\" + kSettings + "BRWTREECTRL\\VISIBLEEXTENSIONS]\n";
-  if (c.existing_line == "-") ReplaceInStore(key + kExtensionsLine, "");
-  else ReplaceInStore(kExtensionsLine, c.existing_line);
-  BundleFile("hw.ini", c.hw_ini);
+TEST_P(SettingsStepTest, WritesTheSettingsOrLeavesTheStore) {
+  const tSettingCase& c = GetParam();
+  for (const auto& [path, content] : c.files)
+    path.starts_with("Ini/") ? KorvaneFile(path, content) : BundleFile(path, content);
+  std::string store = Store();
+  const size_t at = store.find(kExtensions);
+  ASSERT_NE(at, std::string::npos) << store;
+  WriteFileOrDie(sandbox_.registry, store.replace(at, kExtensions.size(), c.extensions));
   const std::string before = Store();
-  EXPECT_EQ(timeout ? SetTcpTimeout(ctx_) : AddVisibleExtensions(ctx_), c.result);
-  if (c.stored) {
-    EXPECT_EQ(Setting(timeout ? "Online\\TcpDriverTimeout_ms" : "BRWTREECTRL\\VISIBLEEXTENSIONS"),
-              c.stored);
-  } else {
+  EXPECT_EQ(c.step(ctx_), c.result);
+  EXPECT_EQ(ctx_.reported, c.reported);
+  if (c.settings.empty()) {
     EXPECT_EQ(Store(), before);
   }
-  EXPECT_TRUE(ctx_.reported.empty());
+  for (const auto& [name, value] : c.settings) EXPECT_EQ(Setting(name).value_or("-"), value) << name;
 }
 
-KESTRIN_CASES(SettingValueTest, ::testing::ValuesIn(kValueCases));
+KESTRIN_CASES(SettingsStepTest, ::testing::ValuesIn(kCases));
 
 // A store that cannot be parsed is a failure, never read as a missing key,
-// and neither step touches it.
-TEST_F(SettingsStepTest, UnparsableStoreFailsAndStaysAsItIs) {
+// and none of the steps touches it.
+TEST_F(StepTest, UnparsableStoreFailsAndStaysAsItIs) {
   const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X\n";
   WriteFileOrDie(sandbox_.registry, broken);
-  BundleFile("hw.ini",
-             "[VISIBLE_EXTENSIONS]\nEXT=.a\n[TCPIP]\nTIMEOUT=10\n"
-             "[REGISTRY_SETTING]\nCOUNT=1\nPATH1=A\nVALUE1=a\n");
+  BundleFile("hw.ini", kExtA + "[TCPIP]\nTIMEOUT=10\n[REGISTRY_SETTING]\nCOUNT=1\nPATH1=A\nVALUE1=a\n");
   EXPECT_EQ(AddVisibleExtensions(ctx_), 1);
   EXPECT_EQ(SetTcpTimeout(ctx_), 1);
   EXPECT_EQ(SetRegistrySettings(ctx_), 1);
-  EXPECT_EQ(Store(), broken);
+  EXPECT_EQ(ReadFileOrDie(sandbox_.registry), broken);
 }
 
-
-struct tOpcCase {
+// The custom tools: renumbering, tools already there, missing titles,
+// recovery, the silent-mode rules and a list that cannot be written.
+struct tToolCase {
   const char* name;
-  std::map<std::string, std::string> bundle;     // MODULES/<name> -> content
-  std::map<std::string, std::string> installed;  // Ini/MODULES/<name> -> content
+  std::string list;     // CUSTTOOL.INI before the step; "-": no folder for it
+  std::string section;  // the lines of the bundle's [CUST-TOOLS]; "-": no section
+  bool silent, force;
+  std::vector<bool> answers;  // one per question
   int result;
+  std::string after;  // CUSTTOOL.INI's [CUST-TOOLS] afterwards, "key=value" lines
+  Strings reported;   // as ExpectLines takes them
 };
 
-const std::string kActive = "[ENABLE_OPC_PANE]\nACTIVE=1\n";
+// A new tool's six keys as the step writes them.
+std::string Tool(int n, const std::string& file, const std::string& title) {
+  const std::string i = std::to_string(n);
+  return "FILE" + i + "=" + file + "\nTitle" + i + "=" + title + "\nArguments" + i + "=\nCmdShow" + i +
+         "=\nInitDir" + i + "=\nQueryArguments" + i + "=\n";
+}
+
+const std::string kTool5Keys = "FILE5=C:\\t\\x.exe\nTitle5=X tool\nArguments5=old\nInitDir5=C:\\t\n";
+const std::string kTool5 = "[CUST-TOOLS]\n" + kTool5Keys;
+const std::string kBundleX = "FILE1=C:\\t\\x.exe\nTitle1=X tool\nArguments1=new\nCmdShow1=3\n";
+const std::string kRewritten5 =
+    "FILE5=C:\\t\\x.exe\nTitle5=X tool\nArguments5=new\nInitDir5=\nCmdShow5=3\nQueryArguments5=\n";
 
 // clang-format off
-const tOpcCase kOpcCases[] = {
-    {"NoDefinitionFiles", {}, {}, 2},
-    {"OnlyAFolderNamedLikeOne", {{"D.INI/x.txt", ""}}, {{"D.INI", kActive}}, 2},
-    {"InstalledCopyDecidesOverTheBundle", {{"A.INI", kActive}}, {{"A.INI", "[MODULE]\n"}}, 2},
-    {"LeadingZeroIsNotOne", {{"A.INI", ""}}, {{"A.INI", "[ENABLE_OPC_PANE]\nACTIVE=01\n"}}, 2},
-    {"QuotedOneAndCaseOfNames", {{"a.ini", ""}}, {{"A.INI", "[enable_opc_pane]\nactive = \"1\"\n"}}, 0},
-    {"OneOfSeveral", {{"A.INI", ""}, {"B.INI", ""}, {"C.INI", ""}},
-     {{"A.INI", "[ENABLE_OPC_PANE]\nACTIVE=0\n"}, {"B.INI", kActive}}, 0},
+const tToolCase kToolCases[] = {
+    {"AscendingBundleIndex", "", "FILE10=ten.exe\nTitle10=Ten\nFILE2=two.exe\nTitle2=Two\nFILE1=one.exe\nTitle1=One\n", true,
+     false, {}, 0, Tool(1, "one.exe", "One") + Tool(2, "two.exe", "Two") + Tool(3, "ten.exe", "Ten"),
+     {"Custom tool added: one.exe.", "Custom tool added: two.exe.", "Custom tool added: ten.exe."}},
+    {"AlreadyThereYesRewritesAllKeys", kTool5, kBundleX, false, false, {true}, 0, kRewritten5,
+     {"User decided to overwrite custom tool: C:\\t\\x.exe."}},
+    {"AlreadyThereNoKeepsIt", kTool5, kBundleX, false, false, {false}, 1, kTool5Keys,
+     {"User decided not to overwrite custom tool: C:\\t\\x.exe."}},
+    {"AlreadyThereSilentForcedRewrites", kTool5, kBundleX, true, true, {}, 0, kRewritten5,
+     {"Silent Mode overwrites custom tool: C:\\t\\x.exe."}},
+    {"MissingTitleOthersStillWritten", "", "FILE1=a.exe\nFILE2=b.exe\nTitle2=B\n", true, false, {}, 1,
+     Tool(1, "b.exe", "B"), {"Missing title entry for custom tool: a.exe.", "Custom tool added: b.exe."}},
+    {"RecoveryClearsTheList", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n[Other]\nk=v\n", "RECOVERY=1\nFILE1=a.exe\nTitle1=A\n",
+     true, false, {}, 0, Tool(1, "a.exe", "A"),
+     {"Custom tool recovery: All old entries deleted before adding the new ones.", "Custom tool added: a.exe."}},
+    {"RecoveryMustBeExactlyOne", "[CUST-TOOLS]\nFILE9=old.exe\nTitle9=Old\n", "RECOVERY=01\n", false, false, {}, 0,
+     "FILE9=old.exe\nTitle9=Old\n", {}},
+    {"NoSection", "", "-", false, false, {}, 2, "", {}},
+    // The list's highest index leaves no room.
+    {"NoIndexLeft", "[CUST-TOOLS]\nFILE2147483647=z.exe\nTitle2147483647=Z\n", "FILE1=a.exe\nTitle1=A\n", true, false, {},
+     1, "FILE2147483647=z.exe\nTitle2147483647=Z\n", {"ERROR: no free custom tool index for: a.exe."}},
+    // Nothing appears anywhere else.
+    {"ToolListFolderMissing", "-", "FILE1=a.exe\nTitle1=A\n", false, false, {}, 1, "", {"ERROR writing custom tool a.exe: "}},
 };
 // clang-format on
 
+class CustomToolsTest : public StepTest, public ::testing::WithParamInterface<tToolCase> {};
 
-class OpcPaneTest : public SettingsStepTest, public ::testing::WithParamInterface<tOpcCase> {};
-
-TEST_P(OpcPaneTest, EnablesThePaneWhenAnInstalledDefinitionAsks) {
-  const tOpcCase& c = GetParam();
-  for (const auto& [name, content] : c.bundle) BundleFile("MODULES/" + name, content);
-  for (const auto& [name, content] : c.installed) KorvaneFile("Ini/MODULES/" + name, content);
-  const std::string before = Store();
-  EXPECT_EQ(EnableOpcPane(ctx_), c.result);
-  if (c.result == 0) {
-    EXPECT_EQ(Setting("BRWTREECTRL\\OPCPANEENABLED"), "1");
-  } else {
-    EXPECT_EQ(Store(), before);
-  }
-  EXPECT_TRUE(ctx_.reported.empty());
+TEST_P(CustomToolsTest, MergesIntoTheToolList) {
+  const tToolCase& c = GetParam();
+  if (c.list == "-") fs::remove_all(Korvane("Ini/System"));
+  else KorvaneFile("Ini/System/CUSTTOOL.INI", c.list);
+  BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n" + (c.section == "-" ? "" : "[CUST-TOOLS]\n" + c.section) +
+                           "[Other]\nFILE3=q.exe\n");
+  Mode(c.silent, c.force, c.answers);
+  EXPECT_EQ(InstallCustomTools(ctx_), c.result);
+  const IniFile list(sandbox_.ini_dir + "System/CUSTTOOL.INI");
+  std::string after;
+  for (const std::string& key : list.GetKeyNames("CUST-TOOLS")) after += key + "=" + list.GetString("CUST-TOOLS", key) + "\n";
+  EXPECT_EQ(after, c.after);
+  ExpectLines(c.reported);
+  for (const tReported& line : ctx_.reported) EXPECT_TRUE(line.log) << line.text;
+  EXPECT_EQ(ctx_.questions, Strings(c.answers.size(), "This custom tool entry already exisits in Korvane:\n"
+                                                      "FILE: C:\\t\\x.exe | TITLE: X tool\nDo you want to overwrite it?"));
+  EXPECT_EQ(list.GetString("Other", "k"), c.list.find("[Other]") != std::string::npos ? "v" : "");
+  EXPECT_EQ(fs::exists(Korvane("Ini/System")), c.list != "-");
 }
 
-KESTRIN_CASES(OpcPaneTest, ::testing::ValuesIn(kOpcCases));
+KESTRIN_CASES(CustomToolsTest, ::testing::ValuesIn(kToolCases));
+
+// The post commands: placeholders in any letter case, the rest of the line
+// lowered, the wait for each command in file order, and commands that
+// cannot start (a missing program, a line without "=", a script that may
+// not be run).
+TEST_F(StepTest, PostCommandsRunEachToItsEnd) {
+  // Appends its second argument to the file its first names; "slow" sleeps
+  // first, so a step that did not wait would find the lines out of order.
+  const fs::path bin = dir_.path() / "Bin Dir";
+  for (const char* name : {"mark.sh", "plain.sh"})
+    Put(bin / name, "#!/bin/sh\n[ \"$2\" = slow ] && sleep 1\nprintf '%s\\n' \"$2\" >> \"$1\"\nexit 3\n");
+  chmod((bin / "mark.sh").c_str(), 0755);  // plain.sh cannot be run
+  ctx_.BinDir = bin.string();
+  BundleFile("hw.ini", "[POST_COMMANDS]\n1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
+                       "1=$BinDir/nothere.exe /S\nno command\n1=\"$BinDir/plain.sh\" x\n"
+                       "2=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n");
+  EXPECT_FALSE(RunPostCommands(ctx_));
+  EXPECT_EQ(ReadFileOrDie(fs::path(sandbox_.data_dir) / "out.txt"), "slow\nsecond\n");
+  const std::string run = "Execute command '\"{P}/mark.sh\" \"{D}/out.txt\" ";
+  const std::string failed = "ERROR: Execution of post command failed: '";
+  std::vector<tReported> expected;
+  for (const std::string& line : Expand({run + "slow'.", failed + "{P}/nothere.exe /s'", failed + "'",
+                                         failed + "\"{P}/plain.sh\" x'", run + "second'."}))
+    expected.push_back({line, true});
+  EXPECT_EQ(ctx_.reported, expected);
+}
 
 }  // namespace
 }  // namespace kestrin::testing

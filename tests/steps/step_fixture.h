@@ -1,19 +1,15 @@
-// One fixture for the step tests: a sandbox Korvane (scripts/make-sandbox)
-// pointed at through the environment, a bundle folder laid out file by file
-// as preparation would have unpacked it, and a StepContext that records the
-// report and answers questions from a script.
+// The step tests' fixture: a sandbox Korvane (scripts/make-sandbox) set in
+// the environment, a bundle folder as preparation unpacks it, and a context
+// that records the report and answers questions from a script.
 #ifndef KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
 #define KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/cases.h"
@@ -26,6 +22,7 @@
 namespace kestrin::testing {
 
 namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
 
 struct tReported {
   std::string text;
@@ -36,91 +33,70 @@ struct tReported {
 class TestStepContext : public StepContext {
  public:
   void AddInfo(const std::string& text, int level, bool log) override {
-    if (level >= 2) return;
-    reported.push_back({text, log});
+    if (level < 2) reported.push_back({text, log});
   }
   bool AskYesNo(const std::string& text) override {
     EXPECT_FALSE(SilentMode) << "asked in silent mode: " << text;
     questions.push_back(text);
-    if (answers.empty()) {
-      ADD_FAILURE() << "unscripted question: " << text;
-      return false;
-    }
-    bool answer = answers.front();
-    answers.pop_front();
+    if (answers.empty()) ADD_FAILURE() << "unscripted question: " << text;
+    const bool answer = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.pop_front();
     return answer;
   }
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
+  Strings Lines() const {
+    Strings lines;
     for (const tReported& line : reported) lines.push_back(line.text);
     return lines;
   }
 
   std::vector<tReported> reported;
-  std::vector<std::string> questions;
+  Strings questions;
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
-// An item installed before, met interactively: who recorded it, the
-// answers, whether the bundle's copy lands. The hardware, driver and sample
-// tests check the question and that all of the item follows the decision;
-// silent mode with and without /f: StepsRunTest.
-struct tOverwriteCase {
-  const char* name;
-  int recorded_oem;
-  std::vector<bool> answers;
-  bool overwritten;
-};
-
-inline const tOverwriteCase kOverwriteCases[] = {
-    {"SameOemNoQuestion", 42, {}, true},
-    {"OtherOemYes", 7, {true}, true},
-    {"OtherOemNo", 7, {false}, false},
-};
-
-// The default value of a key below the Korvane settings key in the registry
-// store; nothing when the key or its value is missing.
+// The default value of a key below the Korvane settings key; nothing when
+// the key or its value is missing.
+inline CRegistryKey SettingKey(const std::string& key) {
+  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key);
+}
 inline std::optional<std::string> Setting(const std::string& key) {
   std::string text;
-  if (CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key).Read(&text) !=
-      RegistryReadStatus::kOk) {
-    return std::nullopt;
-  }
-  return text;
+  return SettingKey(key).Read(&text) == RegistryReadStatus::kOk ? std::optional(text) : std::nullopt;
 }
 inline void SetSetting(const std::string& key, const std::string& value) {
-  const std::string path = VqmGetRegistrySubKey() + key;
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, path).SetString(value));
+  ASSERT_TRUE(SettingKey(key).SetString(value));
 }
 
 class StepTest : public ::testing::Test {
  protected:
-  // Lays out the sandbox and a context as preparation leaves it for a
-  // bundle of OEM 42: directories set, an installation record, silent mode
-  // off, nothing forced.
+  // A bundle of OEM 42 as preparation leaves it: folders set, an
+  // installation record, interactive, nothing forced.
   void SetUp() override {
     sandbox_ = MakeSandbox(dir_.path() / "korvane");
     env_ = std::make_unique<ScopedSandboxEnv>(sandbox_);
     bundle_ = dir_.path() / "bundle";
     fs::create_directories(bundle_);
-    ctx_.ProductDir = sandbox_.product_dir;
+    ctx_.ProductDir = ctx_.BinDir = sandbox_.product_dir;
     ctx_.ProductIniDir = sandbox_.ini_dir;
     ctx_.ProgramDataDir = sandbox_.data_dir;
     ctx_.BundleTempDir = bundle_.string();
-    ctx_.BinDir = sandbox_.product_dir;
     ctx_.OemId = 42;
     ctx_.InstallationRecord = std::make_unique<InstallRecord>(sandbox_.ini_dir + "instlog.ini");
   }
 
+  // A file below the bundle or the sandbox folder; a name ending with "/"
+  // makes a folder.
+  static void Put(const fs::path& path, const std::string& content) {
+    if (path.string().back() == '/') return (void)fs::create_directories(path);
+    fs::create_directories(path.parent_path());
+    WriteFileOrDie(path, content);
+  }
   void BundleFile(const std::string& relative, const std::string& content = "") {
-    fs::create_directories((bundle_ / relative).parent_path());
-    WriteFileOrDie(bundle_ / relative, content);
+    Put(bundle_ / relative, content);
   }
   void KorvaneFile(const std::string& relative, const std::string& content = "") {
-    fs::create_directories((fs::path(sandbox_.dir) / relative).parent_path());
-    WriteFileOrDie(fs::path(sandbox_.dir) / relative, content);
+    Put(Korvane(relative), content);
   }
-  // Silent mode, /f and the answers to the coming questions.
   void Mode(bool silent, bool force, const std::vector<bool>& answers = {}) {
     ctx_.SilentMode = silent;
     ctx_.ForceOverwrite = force;
@@ -129,7 +105,7 @@ class StepTest : public ::testing::Test {
   fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
   // `lines` with {B} replaced by the bundle folder, {P} by BinDir and {D} by
   // ProgramDataDir.
-  std::vector<std::string> Expand(std::vector<std::string> lines) const {
+  Strings Expand(Strings lines) const {
     for (std::string& line : lines) {
       for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_.string()},
                                         {"{P}", ctx_.BinDir}, {"{D}", ctx_.ProgramDataDir}}) {
@@ -138,18 +114,16 @@ class StepTest : public ::testing::Test {
     }
     return lines;
   }
-  // The reported lines are `expected`, expanded; an expected line that ends
+  // The reported lines are `expected`, expanded; an expected line ending
   // with a blank is the start of a line that goes on with a reason.
-  void ExpectLines(const std::vector<std::string>& expected) const {
-    const std::vector<std::string> lines = ctx_.Lines(), want = Expand(expected);
+  void ExpectLines(const Strings& expected) const {
+    const Strings lines = ctx_.Lines(), want = Expand(expected);
     ASSERT_EQ(lines.size(), want.size()) << ::testing::PrintToString(lines);
     for (size_t i = 0; i < lines.size(); ++i) {
-      if (want[i].empty() || want[i].back() != ' ') {
-        EXPECT_EQ(lines[i], want[i]);
-      } else {
-        EXPECT_EQ(lines[i].rfind(want[i], 0), 0u) << lines[i];
-        EXPECT_GT(lines[i].size(), want[i].size()) << lines[i];
-      }
+      const bool prefix = !want[i].empty() && want[i].back() == ' ';
+      EXPECT_TRUE(prefix ? lines[i].size() > want[i].size() && lines[i].starts_with(want[i])
+                         : lines[i] == want[i])
+          << lines[i] << "\nwanted: " << want[i];
     }
   }
 
