@@ -127,6 +127,12 @@ TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
   EXPECT_EQ(be.FindValue("S", "k"), "\xC3\xA4");
   be.SetValue("S", "n", "\xE2\x82\xAC");
   EXPECT_EQ(be.Serialize(), utf16be + std::string(kBeAdded, sizeof kBeAdded - 1));
+  for (const std::string mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {  // a file of its mark alone
+    IniDocument marked = IniDocument::Parse(mark);
+    marked.SetValue("S", "k", "v");
+    EXPECT_EQ(marked.Serialize().substr(0, mark.size()), mark);
+    EXPECT_EQ(IniDocument::Parse(marked.Serialize()).FindValue("S", "k"), "v") << mark.size();
+  }
   IniDocument utf8 = IniDocument::Parse("\xEF\xBB\xBF[S]\nk=v\n");
   utf8.SetValue("S", "k", "w");
   EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[S]\nk=w\n");
