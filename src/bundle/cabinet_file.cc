@@ -192,6 +192,7 @@ void CCabinetFile::SetError(int code, std::string text) {
   for (const Failure& f : failures_) {
     if (f.code == code && f.text == text) return;  // the same cause, met again
   }
+  if (on_failure_) on_failure_({code, text});
   if (failures_.size() < 1000) failures_.push_back({code, text});
   // The first cause is the interesting one; later ones are consequences.
   if (!last_error_.empty()) return;

@@ -12,6 +12,7 @@
 #define KESTRIN_BUNDLE_CABINET_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -103,12 +104,16 @@ class CCabinetFile {
   // The error code for LastError(): the decoder's FDIERROR code or one of
   // the kCabError codes above.
   int LastErrorCode() const { return last_error_code_; }
-  // Every failure of the last operation, in order (at most 1000 kept).
+  // Every failure of the last operation, in order (at most 1000 kept; one
+  // with the same code and text as a kept one is not repeated).
   struct Failure {
     int code;
     std::string text;
   };
   const std::vector<Failure>& Failures() const { return failures_; }
+  // Called with each failure as the operation meets it, those past the 1000
+  // kept too, for a caller that reports as it goes.
+  void OnFailure(std::function<void(const Failure&)> report) { on_failure_ = std::move(report); }
   // Number of members refused by the last extraction.
   int RefusedNames() const { return refused_names_; }
 
@@ -169,6 +174,7 @@ class CCabinetFile {
   int last_error_code_ = 0;
   std::string last_error_;
   std::vector<Failure> failures_;
+  std::function<void(const Failure&)> on_failure_;
 };
 
 // The path of the cabinet `name` that a cabinet in `directory` (ending with

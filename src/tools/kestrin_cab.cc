@@ -300,12 +300,14 @@ int ExtractSet(const std::string& file, const std::string& target, bool test_onl
       failed = true;
       continue;
     }
+    // Failures are reported as they are met: a damaged cabinet may have more
+    // than the object keeps.
+    cab_file.OnFailure([&shown](const CCabinetFile::Failure& failure) {
+      PrintError(shown, failure.text, failure.code);
+    });
     const int result = cab_file.ExtractEveryFile(target, test_only, i == 0);
     if (result < 0) {
       failed = true;
-      for (const CCabinetFile::Failure& failure : cab_file.Failures()) {
-        PrintError(shown, failure.text, failure.code);
-      }
     } else {
       files += result;
     }
