@@ -356,9 +356,13 @@ bool CCabinetFile::Skippable(size_t index) const {
   if (SpansToNext(entry.folder)) return false;
   if (!entry.in_range && entry.folder < cab::ifoldCONTINUED_FROM_PREV) return true;
   const int ordinal = static_cast<int>(index) + 1;
-  if (done_ordinals_.count(ordinal) || skip_ordinals_.count(ordinal)) return true;
-  auto dead = dead_folders_.find(entry.folder);
-  return dead != dead_folders_.end() && ordinal >= dead->second;
+  return Marked(ordinal) || InDeadFolder(entry.folder, ordinal);
+}
+
+void CCabinetFile::Mark(int ordinal, uint8_t mark) {
+  if (ordinal < 0) return;
+  if (static_cast<size_t>(ordinal) >= ordinal_marks_.size()) ordinal_marks_.resize(ordinal + 1, 0);
+  ordinal_marks_[ordinal] |= mark;
 }
 
 void CCabinetFile::FeedNextEntry(cab::PFDINOTIFICATION record) {
@@ -383,8 +387,7 @@ int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool tes
   accept_every_file_ = true;
   test_only_ = test_only;
   first_of_set_ = first_of_set;
-  done_ordinals_.clear();
-  skip_ordinals_.clear();
+  ordinal_marks_.clear();
   dead_folders_.clear();
   OutputState state(target_directory_);
   output_ = &state;
@@ -401,8 +404,12 @@ int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool tes
     if (ok) break;
     // Go again past the entry that failed, if one did.
     const int failed = ordinal_;
-    if (failed == 0 || done_ordinals_.count(failed) || !skip_ordinals_.insert(failed).second) break;
-    if (!output_failed_) dead_folders_.emplace(current_folder_, failed);
+    if (failed == 0 || Marked(failed)) break;
+    Mark(failed, kOrdinalSkipped);
+    if (!output_failed_) {
+      if (current_folder_ >= dead_folders_.size()) dead_folders_.resize(current_folder_ + 1, 0);
+      if (dead_folders_[current_folder_] == 0) dead_folders_[current_folder_] = failed;
+    }
   }
   output_ = nullptr;
   accept_every_file_ = false;
@@ -432,7 +439,7 @@ cab::INT_PTR CCabinetFile::OpenOutput(cab::PFDINOTIFICATION record) {
     text += Printable(name);
     text += "\" into " + target_directory_ + ": " + why + "; nothing was written for it";
     SetError(kCabErrorUnsafeName, text);
-    if (accept_every_file_) skip_ordinals_.insert(ordinal_);
+    if (accept_every_file_) Mark(ordinal_, kOrdinalSkipped);
     return 0;
   }
   output_->current_member = name;
@@ -485,15 +492,13 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
           ordinal = self->ordinal_;  // the entry fed last
         }
         self->current_folder_ = record->iFolder;
-        if (self->done_ordinals_.count(ordinal) || self->skip_ordinals_.count(ordinal)) return 0;
-        auto dead = self->dead_folders_.find(record->iFolder);
-        if (dead != self->dead_folders_.end() && ordinal >= dead->second) return 0;
+        if (self->Marked(ordinal) || self->InDeadFolder(record->iFolder, ordinal)) return 0;
       } else if (!self->contents_.FindLower(record->psz1 != nullptr ? record->psz1 : "")) {
         return 0;
       }
       return self->OpenOutput(record);
     case cab::fdintCLOSE_FILE_INFO:
-      if (self->accept_every_file_) self->done_ordinals_.insert(self->ordinal_);
+      if (self->accept_every_file_) self->Mark(self->ordinal_, kOrdinalDone);
       return self->CloseOutput(record);
     case cab::fdintPARTIAL_FILE:
       if (self->accept_every_file_ && self->first_of_set_) {

@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <map>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -154,9 +152,20 @@ class CCabinetFile {
   int ordinal_ = 0;
   uint16_t current_folder_ = 0;
   bool output_failed_ = false;
-  std::set<int> done_ordinals_;
-  std::set<int> skip_ordinals_;
-  std::map<uint16_t, int> dead_folders_;  // folder -> first ordinal skipped
+  // By ordinal: written, given up, or neither. By folder: the first ordinal
+  // skipped for its damaged data, 0 for none. Flat, so that a cabinet of
+  // 65535 damaged files costs a few hundred KiB rather than tree nodes.
+  enum : uint8_t { kOrdinalDone = 1, kOrdinalSkipped = 2 };
+  std::vector<uint8_t> ordinal_marks_;
+  std::vector<int> dead_folders_;
+  bool Marked(int ordinal) const {
+    return ordinal >= 0 && static_cast<size_t>(ordinal) < ordinal_marks_.size() && ordinal_marks_[ordinal] != 0;
+  }
+  void Mark(int ordinal, uint8_t mark);
+  // Whether `ordinal` comes at or after the first skipped entry of `folder`.
+  bool InDeadFolder(uint16_t folder, int ordinal) const {
+    return folder < dead_folders_.size() && dead_folders_[folder] != 0 && ordinal >= dead_folders_[folder];
+  }
   // Tool mode feeds the decoder one listed entry at a time (through its
   // enumeration notification), so that a copy run again after a damaged
   // file starts at the next entry instead of at the first.
