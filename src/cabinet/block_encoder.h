@@ -1,0 +1,70 @@
+// The block-encoder interface the cabinet writer drives: the counterpart of
+// block_codec.h for writing.
+//
+// One implementation per compression method (MSZIP, LZX, Quantum), each in
+// the file of its decoder's method (mszip_encoder.cc beside mszip.cc, ...).
+// The writer streams a folder's uncompressed bytes in with Write, in pieces
+// of any size, and closes the folder with EndFolder. The encoder hands its
+// data blocks out through the sink, in order, each as the format stores it in
+// one CFDATA record: at most kMaxBlockSize uncompressed bytes, every block but
+// the folder's last exactly kMaxBlockSize, at most kMaxEncodedBlockSize
+// compressed bytes. An encoder may hold back input (to parse ahead or to
+// choose block types) but never more than it needs: memory stays bounded
+// whatever the folder's size.
+//
+// After EndFolder the next Write starts a new folder with a fresh state, as
+// the decoder's reset expects.
+#ifndef KESTRIN_CABINET_BLOCK_ENCODER_H_
+#define KESTRIN_CABINET_BLOCK_ENCODER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cabinet/block_codec.h"
+
+namespace kestrin::cab {
+
+// The largest compressed data block a writer stores: the uncompressed block
+// plus what an incompressible block costs in any method's framing.
+inline constexpr uint32_t kMaxEncodedBlockSize = kMaxBlockSize + 6144;
+
+// Receives one data block: `data` holds `compressed_size` bytes that decode
+// to `uncompressed_size` bytes. Answers false to stop the encoder (a write
+// failed); the encoder then answers false too.
+using EncodedBlockSink =
+    std::function<bool(const uint8_t* data, uint32_t compressed_size, uint32_t uncompressed_size)>;
+
+class BlockEncoder {
+ public:
+  virtual ~BlockEncoder() = default;
+
+  // The folder's typeCompress field (method, and for LZX and Quantum the
+  // window and level bits) as the container stores it.
+  virtual uint16_t TypeCompress() const = 0;
+  // More uncompressed bytes of the current folder. False when the sink
+  // refused a block or the encoder failed (LastError says why).
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+  // Encodes whatever is held back and ends the folder. An empty folder
+  // gives no block.
+  virtual bool EndFolder() = 0;
+  virtual const std::string& LastError() const = 0;
+};
+
+// Compression method and its parameters as `kestrin-cab c -m` names them.
+struct EncoderSpec {
+  enum Method { kNone, kMszip, kLzx, kQuantum } method = kMszip;
+  int window_bits = 0;  // LZX 15..21, Quantum 10..21
+  int level = 0;        // Quantum 1..7
+};
+
+// Makes the encoder for `spec`, or nullptr (with `error` set) for a method
+// or parameter this build cannot write. kNone gives a stored-block encoder.
+std::unique_ptr<BlockEncoder> MakeBlockEncoder(const EncoderSpec& spec, EncodedBlockSink sink,
+                                               std::string* error);
+
+}  // namespace kestrin::cab
+
+#endif  // KESTRIN_CABINET_BLOCK_ENCODER_H_
