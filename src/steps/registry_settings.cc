@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,17 +129,25 @@ int SetRegistrySettings(StepContext& context) {
   IniSectionMap lines;
   hw.ReadSectionByKeys(section, lines);
   std::map<std::string, std::string> values;
-  int64_t highest = 0;
+  std::set<int64_t> named;  // the indices up to the count that have a key
   for (const auto& [name, value] : lines) {
     values.emplace(AsciiLower(name), value);
-    highest = std::max({highest, IndexOfKey(name, "PATH"), IndexOfKey(name, "VALUE")});
+    for (const char* prefix : {"PATH", "VALUE"}) {
+      const int64_t index = IndexOfKey(name, prefix);
+      if (index >= 1 && index <= count) named.insert(index);
+    }
   }
-  // Every index above the highest one the section names reads as an empty
-  // path and value, so all of them write the same empty default value of the
-  // settings key: that write is made once, after the named settings, which
-  // leaves the registry as the whole count would. A count of 2^31-1 thus
-  // costs no more than the section's own lines.
-  const int64_t last = std::min<int64_t>(count, highest + 1);
+  // Every other index up to the count reads as an empty path and value, so
+  // all of them write the same empty default value of the settings key: the
+  // last of them, at its place among the named ones, leaves the registry as
+  // the whole count would. A count of 2^31-1 thus costs no more than the
+  // section's own lines, wherever its keys' numbers lie.
+  std::vector<int64_t> indices(named.begin(), named.end());
+  int64_t last_unnamed = count;
+  while (last_unnamed >= 1 && named.count(last_unnamed) != 0) --last_unnamed;
+  if (last_unnamed >= 1) {
+    indices.insert(std::upper_bound(indices.begin(), indices.end(), last_unnamed), last_unnamed);
+  }
   auto lookup = [&](const char* prefix, int64_t i) {
     const auto it = values.find(prefix + std::to_string(i));
     return it == values.end() ? std::string() : it->second;
@@ -147,7 +156,7 @@ int SetRegistrySettings(StepContext& context) {
   // All settings go to the store in one update; each one still succeeds or
   // fails on its own, and a failure stops none of the others.
   std::vector<tRegistryWrite> writes;
-  for (int64_t i = 1; i <= last; ++i) {
+  for (const int64_t i : indices) {
     const std::string path = lookup("path", i);
     writes.push_back({SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path),
                       CutSettingValue(lookup("value", i)), false, {}});

@@ -42,10 +42,10 @@ const tSettingCase kCases[] = {
      "PATH1=Vendor\\One\nVALUE1=" + k300 + "\nPATH2=Vendor\\" + kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\n"
      "VALUE3=3\n"}}, 1, {{"Vendor\\One", k300.substr(0, 259)}, {"Vendor\\Three", "3"}}, kExtensions,
      {{"ERROR while setting registry key: SOFTWARE\\Brantel\\Korvane\\Settings\\Vendor\\" + kLong256, false}}},
-    // Indices past the section's own keys all write the empty default value
-    // of the settings key; the huge count must not take long.
+    // Indices without keys all write the empty default value of the settings
+    // key; a huge count, even with a key at its very end, must not take long.
     {"HugeCountEndsQuickly", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\n"
-     "VALUE1=a\nPATH3=C\nVALUE3=c\n"}}, 0, {{"A", "a"}, {"C", "c"}, {"", ""}}},
+     "VALUE1=a\nPATH3=C\nVALUE3=c\nPATH2147483647=Z\n"}}, 0, {{"A", "a"}, {"C", "c"}, {"Z", ""}, {"", ""}}},
     {"TimeoutAbsent", SetTcpTimeout, {{"hw.ini", "[TCPIP]\n"}}, 2, {}},
     {"TimeoutZero", SetTcpTimeout, {{"hw.ini", "[TCPIP]\nTIMEOUT=0\n"}}, 0, {{"Online\\TcpDriverTimeout_ms", "0"}}},
     {"ExistingCaseKeptEmptyPartsSkipped", AddVisibleExtensions, {{"hw.ini", "[VISIBLE_EXTENSIONS]\nEXT=.pro;;.x;\n"}},
