@@ -64,13 +64,57 @@ int64_t IndexOfKey(std::string_view key, std::string_view prefix) {
   return index <= INT32_MAX ? index : 0;
 }
 
-// Cuts a setting's value to its first kMaxSettingLength characters, never
-// inside a UTF-8 sequence (the store holds UTF-8 text).
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t more;
+    uint32_t code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      more = 1, code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2, code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= more) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code < 0xE000))) ||
+        (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
+      return false;
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+// Cuts a setting's value to its first kMaxSettingLength characters: those
+// of UTF-8 when the whole value is UTF-8, else bytes (a bundle's hw.ini is
+// usually in a Windows code page, one byte a character).
 std::string CutSettingValue(std::string value) {
   if (value.size() <= kMaxSettingLength) return value;
-  size_t end = kMaxSettingLength;
-  while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
-  value.resize(end);
+  if (!IsUtf8(value)) {
+    value.resize(kMaxSettingLength);
+    return value;
+  }
+  size_t characters = 0;
+  for (size_t end = 0; end < value.size(); ++end) {
+    if ((static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) continue;
+    if (characters++ == kMaxSettingLength) {
+      value.resize(end);
+      break;
+    }
+  }
   return value;
 }
 

@@ -17,6 +17,10 @@ const std::string kExtKey = "VISIBLEEXTENSIONS]\n", kExtensions = kExtKey + "@=\
 const std::string kExt = "BRWTREECTRL\\VISIBLEEXTENSIONS", kOpc = "BRWTREECTRL\\OPCPANEENABLED";
 const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n", kActive = "[ENABLE_OPC_PANE]\nACTIVE=1\n";
 const std::string k300(300, 'v'), kLong256(256, 'k');
+// 300 copyright signs in Windows-1252, 300 e-acutes in UTF-8.
+const std::string kLatin300(300, '\xA9');
+std::string Repeat(const std::string& text, int n) { return n == 0 ? "" : text + Repeat(text, n - 1); }
+const std::string kUtf8300 = Repeat("\xC3\xA9", 300);
 
 struct tSettingCase {
   const char* name;
@@ -42,6 +46,9 @@ const tSettingCase kCases[] = {
      "PATH1=Vendor\\One\nVALUE1=" + k300 + "\nPATH2=Vendor\\" + kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\n"
      "VALUE3=3\n"}}, 1, {{"Vendor\\One", k300.substr(0, 259)}, {"Vendor\\Three", "3"}}, kExtensions,
      {{"ERROR while setting registry key: SOFTWARE\\Brantel\\Korvane\\Settings\\Vendor\\" + kLong256, false}}},
+    // A valid UTF-8 value is cut after 259 characters, any other after 259 bytes.
+    {"CutAfter259CharactersOrBytes", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2\nPATH1=A\nVALUE1=" +
+     kLatin300 + "\nPATH2=B\nVALUE2=" + kUtf8300 + "\n"}}, 0, {{"A", kLatin300.substr(0, 259)}, {"B", kUtf8300.substr(0, 518)}}},
     // Indices without keys all write the empty default value of the settings
     // key; a huge count, even with a key at its very end, must not take long.
     {"HugeCountEndsQuickly", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\n"
