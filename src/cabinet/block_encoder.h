@@ -65,6 +65,13 @@ struct EncoderSpec {
 std::unique_ptr<BlockEncoder> MakeBlockEncoder(const EncoderSpec& spec, EncodedBlockSink sink,
                                                std::string* error);
 
+// The method factories MakeBlockEncoder dispatches to, each in its method's
+// encoder file (lzx_encoder.cc, quantum_encoder.cc).
+std::unique_ptr<BlockEncoder> MakeLzxEncoder(int window_bits, EncodedBlockSink sink,
+                                             std::string* error);
+std::unique_ptr<BlockEncoder> MakeQuantumEncoder(int level, int window_bits,
+                                                 EncodedBlockSink sink, std::string* error);
+
 }  // namespace kestrin::cab
 
 #endif  // KESTRIN_CABINET_BLOCK_ENCODER_H_
