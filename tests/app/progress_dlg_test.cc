@@ -1,5 +1,6 @@
 // The progress dialog's context without a window: the report and its log, and
-// the installation run through the scripted user interface with recording steps.
+// the installation run through the scripted user interface, with recording
+// steps and with the real step table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -111,19 +112,6 @@ TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
                     Prepared(numbered.substr(3)), kAllDone, kCompletionLines});
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
-}
-
-TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
-  g_results = {{kH, 1}, {kC, 1}, {kF, 1}, {kP, 0}};
-  Run({B("x.cab")});
-  EXPECT_EQ(ui_.lines()[2], Prepared("x.cab")[0]);  // one bundle: no separator
-  EXPECT_EQ(Tail(7),
-            Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
-  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "C failed, list only"), 0);
-  // A failure outside the summary and a result without a line: no summary line.
-  g_results = {{kH, 7}, {kC, 0}, {kF, 1}, {kP, 1}};
-  Run({B("y.cab")});
-  EXPECT_EQ(Tail(6), Cat({{" *** C done ***", "F failed", " *** P done ***"}, kCompletionLines}));
 }
 
 TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
