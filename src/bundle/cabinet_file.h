@@ -122,6 +122,14 @@ class CCabinetFile {
  private:
   class OutputState;
   bool RunCopy(cab::PFNFDINOTIFY notify);
+  // Records why the last copy failed.
+  void ReportCopyFailure();
+  // After a failed copy of the tool mode: gives up the entry it failed at,
+  // and the rest of its folder unless the output was at fault. False when
+  // it failed at no entry or at one done or given up already: a copy run
+  // again could get no further.
+  bool GiveUpFailedEntry();
+  static bool CabGoOn(void* pv);
   void ListEntries();
   bool Skippable(size_t index) const;
   void FeedNextEntry(cab::PFDINOTIFICATION record);
@@ -183,6 +191,7 @@ class CCabinetFile {
   int last_error_code_ = 0;
   std::string last_error_;
   std::vector<Failure> failures_;
+  std::unordered_multimap<std::string, int> kept_failures_;  // text -> code of each in failures_
   std::function<void(const Failure&)> on_failure_;
 };
 
