@@ -115,23 +115,27 @@ uint32_t CabChecksum(const uint8_t* p, uint32_t n, uint32_t seed) {
   return sum ^ tail;
 }
 
-// Reads small records laid one after another (file entries and their names,
-// folder records) through a handle, holding what lies ahead: without it each
-// entry costs two reads and a seek of the callbacks. Seeks only move the
-// position; the handle's own position is the reader's business.
+// Reads through a handle holding what lies ahead: the file entries and their
+// names, the folder records and small data blocks lie one after another,
+// and would cost a read and a seek of the callbacks each. Seeks only move
+// the position; the handle is moved when something must be read there.
+// Readers sharing a handle share `handle_at`, where it stands.
 class RecordReader {
  public:
   static constexpr uint32_t kSize = 4096;
+  static constexpr uint64_t kUnknown = ~uint64_t{0};
 
-  void Attach(INT_PTR hf, PFNREAD read, PFNSEEK seek, uint8_t* buffer) {
+  void Attach(INT_PTR hf, PFNREAD read, PFNSEEK seek, uint8_t* buffer, uint64_t* handle_at) {
     *this = RecordReader{};
     hf_ = hf;
     read_ = read;
     seek_ = seek;
     buffer_ = buffer;
+    at_ = handle_at;
+    *at_ = kUnknown;
   }
-  uint32_t Tell() const { return pos_; }
-  bool SeekTo(uint32_t offset) {
+  uint64_t Tell() const { return pos_; }
+  bool SeekTo(uint64_t offset) {
     if (offset > 0x7FFFFFFFu && sizeof(long) < 8) return false;
     pos_ = offset;
     return true;
@@ -143,8 +147,30 @@ class RecordReader {
     pos_ += n;
     return true;
   }
-  // A zero-terminated string of at most kMaxName - 1 characters; the
-  // position moves past its terminator.
+  // Exactly n bytes of any size: those held are copied, the rest read
+  // straight into `out`. After a large read the next fill reads only what
+  // it is asked for: large blocks are read straight, without a copy.
+  bool ReadThrough(uint8_t* out, uint32_t n) {
+    large_ = n > kSize / 2;
+    uint32_t held = 0;
+    if (pos_ >= start_ && pos_ - start_ < len_) {
+      held = static_cast<uint32_t>(std::min<uint64_t>(start_ + len_ - pos_, n));
+      std::memcpy(out, buffer_ + (pos_ - start_), held);
+    }
+    if (held < n) {
+      const uint32_t rest = n - held;
+      if (!MoveHandle(pos_ + held) || read_(hf_, out + held, rest) != rest) {
+        *at_ = kUnknown;
+        return false;
+      }
+      *at_ = pos_ + n;
+    }
+    pos_ += n;
+    return true;
+  }
+  // A zero-terminated string of at most max - 1 characters, read as a
+  // string of the cabinet is (at most `max` bytes looked at); the position
+  // moves past its terminator.
   bool ReadString(char* out, uint32_t max) {
     const uint32_t got = Fill(max);
     const uint8_t* at = buffer_ + (pos_ - start_);
@@ -157,6 +183,12 @@ class RecordReader {
   }
 
  private:
+  bool MoveHandle(uint64_t to) {
+    if (*at_ == to) return true;
+    *at_ = kUnknown;
+    if (to > 0x7FFFFFFFu && sizeof(long) < 8) return false;
+    return seek_(hf_, static_cast<long>(to), 0) == static_cast<long>(to);
+  }
   // Bytes held from pos_ on, at most `want`: read ahead from pos_ unless the
   // buffer holds `want` of them already or holds the file's end.
   uint32_t Fill(uint32_t want) {
@@ -165,23 +197,27 @@ class RecordReader {
       start_ = pos_;
       len_ = 0;
       ended_ = true;
-      if (seek_(hf_, static_cast<long>(pos_), 0) != static_cast<long>(pos_)) return 0;
-      const uint32_t got = read_(hf_, buffer_, kSize);
-      if (got == kIoError || got > kSize) return 0;
+      if (!MoveHandle(pos_)) return 0;
+      const uint32_t ask = large_ ? want : kSize;
+      const uint32_t got = read_(hf_, buffer_, ask);
+      if (got == kIoError || got > ask) return 0;
       len_ = got;
-      ended_ = got < kSize;
+      ended_ = got < ask;
+      *at_ = pos_ + got;
     }
-    return std::min(start_ + len_ - pos_, want);
+    return static_cast<uint32_t>(std::min<uint64_t>(start_ + len_ - pos_, want));
   }
 
   INT_PTR hf_ = -1;
   PFNREAD read_ = nullptr;
   PFNSEEK seek_ = nullptr;
   uint8_t* buffer_ = nullptr;
-  uint32_t start_ = 0;  // file offset of buffer_[0]
+  uint64_t start_ = 0;  // file offset of buffer_[0]
   uint32_t len_ = 0;    // bytes held
-  uint32_t pos_ = 0;
-  bool ended_ = false;  // the file ends at start_ + len_
+  uint64_t pos_ = 0;
+  uint64_t* at_ = nullptr;  // where the handle stands
+  bool ended_ = false;      // the file ends at start_ + len_
+  bool large_ = false;      // the last ReadThrough was large
 };
 
 // Header fields of the current cabinet.
@@ -232,8 +268,12 @@ struct FdiContext {
   RecordReader entries;  // hf_list past the header
   uint8_t entries_buffer[RecordReader::kSize];
   INT_PTR hf_data;  // folder records and data blocks
-  RecordReader folders;  // the folder records through hf_data
+  RecordReader folders;  // hf_data's folder records
+  RecordReader blocks;   // hf_data's data blocks
+  uint64_t data_at;      // where hf_data stands
+  uint64_t list_at;      // where hf_list stands
   uint8_t folders_buffer[RecordReader::kSize];
+  uint8_t blocks_buffer[RecordReader::kSize];
   INT_PTR hf_out;   // output file in progress
 
   CabHeader header;
@@ -464,8 +504,9 @@ bool OpenCabinet(FdiContext* c, const char* name, const uint16_t* expect_set,
   const long here = Tell(c, c->hf_list);
   if (here < 0) return Fail(c, FDIERROR_CORRUPT_CABINET);
   c->folder_table = static_cast<uint32_t>(here);
-  c->entries.Attach(c->hf_list, c->read, c->seek, c->entries_buffer);
-  c->folders.Attach(c->hf_data, c->read, c->seek, c->folders_buffer);
+  c->entries.Attach(c->hf_list, c->read, c->seek, c->entries_buffer, &c->list_at);
+  c->folders.Attach(c->hf_data, c->read, c->seek, c->folders_buffer, &c->data_at);
+  c->blocks.Attach(c->hf_data, c->read, c->seek, c->blocks_buffer, &c->data_at);
   if (!c->entries.SeekTo(h.coffFiles)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   c->files_left = h.cFiles;
 
@@ -622,13 +663,13 @@ bool DecodeBlock(FdiContext* c, uint32_t in_len, uint32_t expected) {
 // uncompressed size.
 bool ReadDataBlock(FdiContext* c, uint32_t offset, uint32_t* in_len, uint32_t* uncomp) {
   uint8_t* rec = c->data_record;
-  if (!ReadExact(c, c->hf_data, rec, c->data_record_size)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  if (!c->blocks.Read(rec, c->data_record_size)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   const uint32_t checksum = Le32(rec);
   const uint32_t comp = Le16(rec + 4);
   *uncomp = Le16(rec + 6);
   if (static_cast<uint64_t>(offset) + comp > c->in_size) return Fail(c, FDIERROR_CORRUPT_CABINET);
   uint8_t* data = c->in_buf + offset;
-  if (comp && !ReadExact(c, c->hf_data, data, comp)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  if (comp && !c->blocks.ReadThrough(data, comp)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   if (checksum != 0) {
     uint32_t sum = CabChecksum(data, comp, 0);
     sum = CabChecksum(rec + 4, c->data_record_size - 4, sum);
@@ -684,7 +725,7 @@ bool MoveToNextCabinet(FdiContext* c) {
       // Continue the folder in the new cabinet's first folder.
       if (c->header.cFolders == 0 || !c->folders.SeekTo(c->folder_table) ||
           !c->folders.Read(c->folder_record, c->folder_record_size) ||
-          !SeekTo(c, c->hf_data, Le32(c->folder_record))) {
+          !c->blocks.SeekTo(Le32(c->folder_record))) {
         ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       }
     }
@@ -763,7 +804,7 @@ bool OpenFolder(FdiContext* c, uint16_t folder) {
   const uint64_t at = c->folder_table + static_cast<uint64_t>(folder) * c->folder_record_size;
   if (at > 0xFFFFFFFFu || !c->folders.SeekTo(static_cast<uint32_t>(at)) ||
       !c->folders.Read(c->folder_record, c->folder_record_size) ||
-      !SeekTo(c, c->hf_data, Le32(c->folder_record))) {
+      !c->blocks.SeekTo(Le32(c->folder_record))) {
     return Fail(c, FDIERROR_CORRUPT_CABINET);
   }
   const uint16_t type = Le16(c->folder_record + 6);
@@ -852,7 +893,7 @@ void FillFileNote(FdiContext* c) {
 
 // Sends fdintENUMERATE; the callback may ask for further entries.
 bool Enumerate(FdiContext* c) {
-  const long here = c->entries.Tell();
+  const long here = static_cast<long>(c->entries.Tell());
   ClearNote(c);
   c->note.cb = static_cast<int32_t>(here);
   c->note.iFolder = static_cast<uint16_t>(c->files_left);
@@ -1092,8 +1133,9 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
   // through a reader of their own so that the entries' reader keeps its place).
   uint8_t folder_buffer[RecordReader::kSize], entry_buffer[RecordReader::kSize];
   RecordReader folders, entries;
-  folders.Attach(hf, c->read, c->seek, folder_buffer);
-  entries.Attach(hf, c->read, c->seek, entry_buffer);
+  uint64_t at;
+  folders.Attach(hf, c->read, c->seek, folder_buffer, &at);
+  entries.Attach(hf, c->read, c->seek, entry_buffer, &at);
   FDILISTFOLDER folder{};
   entry.folder = &folder;
   for (uint32_t i = 0; ok && i < h.cFolders; ++i) {
