@@ -83,9 +83,10 @@ class CCabinetFile {
   // means the files continued from a previous cabinet were extracted already
   // by the copy of that cabinet; true makes such a file a failure (its
   // beginning is missing). Unlike ExtractAll it does not stop at the first
-  // damaged file: the copy is run again past it (and past the rest of its
-  // folder when the data are damaged), so every file that can be extracted
-  // is; entries in folders the cabinet does not have are failures too.
+  // damaged file: the copy goes on past it (and past the rest of its folder
+  // when the data are damaged), within the copy while it is still in this
+  // cabinet, else in a copy run again; so every file that can be extracted
+  // is. Entries in folders the cabinet does not have are failures too.
   // Returns the number of files written, or -2 when anything failed.
   int ExtractEveryFile(const std::string& target_directory, bool test_only, bool first_of_set);
 
