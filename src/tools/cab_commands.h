@@ -1,0 +1,23 @@
+// The kestrin-cab commands that live in files of their own.
+#ifndef KESTRIN_TOOLS_CAB_COMMANDS_H_
+#define KESTRIN_TOOLS_CAB_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+namespace kestrin {
+
+// Exit statuses of every command.
+inline constexpr int kCabExitOk = 0;
+inline constexpr int kCabExitFailure = 1;
+inline constexpr int kCabExitUsage = 2;
+
+// kestrin-cab c: `args` are the arguments after "c".
+int RunCreate(const std::vector<std::string>& args);
+
+// Prints "kestrin-cab: WHAT" and the usage on standard error; returns 2.
+int CabUsageError(const std::string& what);
+
+}  // namespace kestrin
+
+#endif  // KESTRIN_TOOLS_CAB_COMMANDS_H_
