@@ -177,6 +177,8 @@ bool CabWriter::EndFolder() {
   if (!folder_open_) return true;
   folder_open_ = false;
   if (!encoder_->EndFolder()) return failed_ ? false : Fail(encoder_->LastError());
+  first_pending_ = cabinet_->files.size();
+  pending_entry_bytes_ = 0;
   return !failed_;
 }
 
@@ -204,8 +206,11 @@ bool CabWriter::AddFile(const CabFileEntry& entry, const CabFileReader& read) {
     return Fail(entry.name + ": " + Number(entry.size) + " bytes is more than a cabinet folder holds (" +
                 Number(options_.max_folder_size) + " bytes)");
   }
+  // In a set, a folder also ends before so many files wait in the encoder
+  // that their entries would not fit the next cabinet beside a data block.
   const bool new_folder = !folder_open_ || folder_closing_ ||
-                          folder_fed_ + entry.size > options_.max_folder_size;
+                          folder_fed_ + entry.size > options_.max_folder_size ||
+                          (Spanning() && pending_entry_bytes_ + EntrySize(entry) > CarryLimit());
   if (new_folder && !EndFolder()) return false;
   if (Spanning()) {
     if (!MakeRoomForEntry(EntrySize(entry) + (new_folder || !folder_open_ ? kFolderRecordSize : 0)))
@@ -216,6 +221,8 @@ bool CabWriter::AddFile(const CabFileEntry& entry, const CabFileReader& read) {
   if (!folder_open_) StartFolder();
   cabinet_->files.push_back(File{entry, static_cast<uint32_t>(folder_fed_), cabinet_->folders.size() - 1});
   cabinet_->table_bytes += EntrySize(entry);
+  pending_entry_bytes_ += EntrySize(entry);
+  SettlePending();  // an empty file at the end of what is in blocks
   if (CabinetSize() > MaxSize()) {
     return Fail("the cabinet would be larger than 2 GiB; more need a set of cabinets");
   }
@@ -262,14 +269,7 @@ bool CabWriter::OnBlock(const uint8_t* data, uint32_t compressed, uint32_t uncom
     // the next; or, where the next could not take the rest, it goes there
     // whole.
     const uint64_t room = Room();
-    const uint64_t next_fixed = HeaderSize(cabinet_->index + 1) + kFolderRecordSize + [&] {
-      uint64_t sum = 0;
-      for (const File& f : cabinet_->files) {
-        if (f.folder + 1 == cabinet_->folders.size() && f.offset + uint64_t{f.entry.size} > folder_emitted_)
-          sum += EntrySize(f.entry);
-      }
-      return sum;
-    }();
+    const uint64_t next_fixed = HeaderSize(cabinet_->index + 1) + kFolderRecordSize + pending_entry_bytes_;
     const uint64_t piece = room > kDataRecordSize ? room - kDataRecordSize : 0;
     if (piece > 0 && piece < compressed && next_fixed + kDataRecordSize + (compressed - piece) <= MaxSize()) {
       const auto p = static_cast<uint32_t>(piece);
@@ -281,7 +281,25 @@ bool CabWriter::OnBlock(const uint8_t* data, uint32_t compressed, uint32_t uncom
     }
   }
   folder_emitted_ += uncompressed;
+  SettlePending();
   return ok;
+}
+
+void CabWriter::SettlePending() {
+  const std::vector<File>& files = cabinet_->files;
+  while (first_pending_ < files.size() &&
+         files[first_pending_].offset + uint64_t{files[first_pending_].entry.size} <= folder_emitted_) {
+    pending_entry_bytes_ -= EntrySize(files[first_pending_].entry);
+    ++first_pending_;
+  }
+}
+
+// The most entry bytes that may continue into a cabinet: what is left of it
+// beside its header, a folder record and the largest data block.
+uint64_t CabWriter::CarryLimit() const {
+  const uint64_t fixed = HeaderSize(cabinet_->index + 1) + kFolderRecordSize + kDataRecordSize +
+                         MaxEncodedBlockSize(encoder_->TypeCompress());
+  return MaxSize() > fixed ? MaxSize() - fixed : 0;
 }
 
 bool CabWriter::AppendBlock(const uint8_t* data, uint32_t compressed, uint16_t uncompressed) {
@@ -308,13 +326,7 @@ bool CabWriter::AppendBlock(const uint8_t* data, uint32_t compressed, uint16_t u
 bool CabWriter::NextCabinet(bool continue_folder) {
   std::vector<File> carried;
   if (continue_folder) {
-    const size_t last = cabinet_->folders.size() - 1;
-    size_t first = cabinet_->files.size();
-    while (first > 0 && cabinet_->files[first - 1].folder == last &&
-           cabinet_->files[first - 1].offset + uint64_t{cabinet_->files[first - 1].entry.size} >
-               folder_emitted_) {
-      --first;
-    }
+    const size_t first = first_pending_;
     carried.assign(cabinet_->files.begin() + static_cast<std::ptrdiff_t>(first), cabinet_->files.end());
     cabinet_->continued_to_next = carried.size();
   }
@@ -330,6 +342,8 @@ bool CabWriter::NextCabinet(bool continue_folder) {
     cabinet_->files = std::move(carried);
     folder_closing_ = true;
   }
+  first_pending_ = 0;
+  if (!continue_folder) pending_entry_bytes_ = 0;
   return true;
 }
 
@@ -445,6 +459,7 @@ bool CabWriter::WriteCabinet(bool has_next) {
 bool CabWriter::Finish() {
   if (!opened_ && !Open()) return false;
   if (failed_ || !EndFolder()) return false;
+  if (stats_.files == 0) return Fail("no files to pack: readers take a cabinet without files for a damaged one");
   if (!WriteCabinet(false)) return false;
   const INT_PTR scratch = scratch_;
   scratch_ = -1;

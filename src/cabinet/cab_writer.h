@@ -138,6 +138,8 @@ class CabWriter {
   bool EndFolder();
   bool MakeRoomForEntry(uint64_t need);
   bool NextCabinet(bool continue_folder);
+  void SettlePending();
+  uint64_t CarryLimit() const;
   bool WriteCabinet(bool has_next);
   bool StartCabinet(int index);
   uint64_t HeaderSize(int index) const;
@@ -163,6 +165,11 @@ class CabWriter {
   bool folder_closing_ = false;
   uint64_t folder_fed_ = 0;
   uint64_t folder_emitted_ = 0;
+  // The files of this cabinet from `first_pending_` on have bytes not yet in
+  // a data block; their entries (`pending_entry_bytes_`) would go into the
+  // next cabinet too if this one ended now.
+  size_t first_pending_ = 0;
+  uint64_t pending_entry_bytes_ = 0;
   std::string error_;
   CabWriterStats stats_;
 };

@@ -118,7 +118,7 @@ class Collector {
       return Error(path.string() + ": not a regular file or folder (a FIFO, device or socket)");
     }
     for (const fs::path& out : outputs_) {
-      if (fs::equivalent(path, out, ec)) {
+      if (path.filename() == out.filename() && fs::equivalent(path, out, ec)) {
         std::fprintf(stderr, "kestrin-cab: %s: left out (it is the cabinet being written)\n",
                      path.string().c_str());
         return true;
