@@ -3,6 +3,7 @@
 // encoder's blocks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -51,7 +52,11 @@ struct MemoryIo {
     write_budget = INT64_MAX;
     open = 0;
     CabWriterIo io;
-    io.cabinet_name = [](int i) { return std::to_string(i).insert(0, "c") + ".cab"; };
+    io.cabinet_name = [](int i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "c%d.cab", i);
+      return std::string(name);
+    };
     io.create_cabinet = [](int, std::string*) { return Create(); };
     io.create_scratch = [](std::string*) { return Create(); };
     io.read = Read;
