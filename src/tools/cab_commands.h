@@ -15,6 +15,12 @@ inline constexpr int kCabExitUsage = 2;
 // kestrin-cab c: `args` are the arguments after "c".
 int RunCreate(const std::vector<std::string>& args);
 
+// kestrin-cab lint: `args` are the arguments after "lint".
+int RunLint(const std::vector<std::string>& args);
+// Checks the bundle cabinet or folder `path` and prints the findings (as
+// JSON with `json`); kCabExitFailure when there is an error.
+int LintBundle(const std::string& path, bool json);
+
 // Prints "kestrin-cab: WHAT" and the usage on standard error; returns 2.
 int CabUsageError(const std::string& what);
 

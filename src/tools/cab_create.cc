@@ -302,6 +302,7 @@ int RunCreate(const std::vector<std::string>& args) {
   cab::CabWriterOptions options;
   options.method.method = cab::EncoderSpec::kMszip;
   std::string out;
+  std::string bundle;
   std::vector<std::string> sources;
   bool have_out = false;
   bool options_done = false;
@@ -331,6 +332,10 @@ int RunCreate(const std::vector<std::string>& args) {
         return CabUsageError("-r needs a header reserve of 0 to 60000 bytes");
       }
       options.header_reserve = static_cast<uint16_t>(size);
+    } else if (!options_done && arg == "--bundle") {
+      const std::string* v = value();
+      if (v == nullptr || v->empty()) return CabUsageError("--bundle needs the bundle's folder");
+      bundle = *v;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
       return CabUsageError("unknown option \"" + arg + "\"");
     } else if (!have_out) {
@@ -341,6 +346,7 @@ int RunCreate(const std::vector<std::string>& args) {
     }
   }
   if (!have_out || out.empty()) return CabUsageError("no cabinet file given");
+  if (!bundle.empty() && !sources.empty()) return CabUsageError("--bundle packs its folder alone");
   if (options.max_cabinet_size != 0 && options.max_cabinet_size < cab::kMinSpanCabinetSize + options.header_reserve) {
     return CabUsageError("-d: the cabinets must be larger than the header reserve by " +
                          std::to_string(cab::kMinSpanCabinetSize) + " bytes at least");
@@ -359,6 +365,22 @@ int RunCreate(const std::vector<std::string>& args) {
   for (int i = 0; i < 100; ++i) outputs.push_back(names.Path(i));
   Collector collector(outputs);
   bool absolute_note = false;
+  if (!bundle.empty()) {
+    std::error_code ec;
+    if (!fs::is_directory(bundle, ec)) {
+      PrintError(bundle + ": not a folder");
+      return kCabExitFailure;
+    }
+    if (LintBundle(bundle, false) != kCabExitOk) {
+      PrintError(bundle + ": not packed: the bundle has errors");
+      return kCabExitFailure;
+    }
+    // Its contents at the top, hw.ini first.
+    if (!collector.Add(fs::path(bundle), "")) return kCabExitFailure;
+    std::vector<Input>& inputs = collector.inputs();
+    std::stable_partition(inputs.begin(), inputs.end(),
+                          [](const Input& in) { return EqualsIgnoreCase(in.entry.name, "hw.ini"); });
+  }
   for (const std::string& source : sources) {
     if (IsAbsolutePath(source) && !absolute_note) {
       std::fprintf(stderr, "kestrin-cab: leading \"/\" removed from stored names\n");

@@ -5,6 +5,7 @@
 //   kestrin-cab t FILE            check every block, decode every file, write nothing
 //   kestrin-cab x FILE [-d DIR]   extract (into the current folder by default)
 //   kestrin-cab c OUT.cab [...]   pack files into a cabinet or a set (cab_create.cc)
+//   kestrin-cab lint BUNDLE       check a driver bundle (cab_lint.cc)
 //   kestrin-cab --version
 //
 // t and x work on the whole cabinet set FILE belongs to: back through the
@@ -45,6 +46,8 @@ const char kUsage[] =
     "       kestrin-cab t FILE\n"
     "       kestrin-cab x FILE [-d DIR]\n"
     "       kestrin-cab c OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE] [FILE|DIR]...\n"
+    "       kestrin-cab c --bundle DIR OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE]\n"
+    "       kestrin-cab lint [--json] BUNDLE.cab|DIR\n"
     "       kestrin-cab -h | --version\n"
     "\n"
     "Lists, tests, extracts or makes Microsoft cabinet files.\n"
@@ -68,6 +71,14 @@ const char kUsage[] =
     "     (K, M or G may follow; 64K at least), OUT.cab, OUT2.cab, ...; -r\n"
     "     RESERVE leaves RESERVE zero bytes in each header (room for a\n"
     "     signature). Nothing is written unless all files could be packed.\n"
+    "     --bundle DIR: check the bundle folder DIR as lint does and, when it\n"
+    "     has no error, pack its contents (hw.ini first).\n"
+    "  lint  check a driver bundle (a cabinet or its folder) against what the\n"
+    "     installer reads: hw.ini's sections, keys, numbers and versions, the\n"
+    "     files its sections and HELP.INI name, names the installer refuses.\n"
+    "     One line a finding (file, [section], key: error or warning: text),\n"
+    "     errors first, then a count; --json prints them as JSON. Exit status\n"
+    "     1 when there is an error (warnings alone give 0).\n"
     "\n"
     "t and x work on the whole cabinet set FILE belongs to: the previous and\n"
     "next cabinets named in the headers are looked for in FILE's folder.\n"
@@ -354,6 +365,7 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "c") return RunCreate(std::vector<std::string>(argv + 2, argv + argc));
+  if (command == "lint") return RunLint(std::vector<std::string>(argv + 2, argv + argc));
   if (command != "l" && command != "t" && command != "x") {
     return UsageError(("unknown command \"" + command + "\"").c_str());
   }
