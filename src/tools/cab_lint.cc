@@ -269,7 +269,17 @@ class Linter {
   }
 
   void CheckDrivers(const IniDocument& hw) {
-    for (const IniDocument::Entry& e : hw.SectionEntries("DRIVERS")) {
+    const std::vector<IniDocument::Entry> entries = hw.SectionEntries("DRIVERS");
+    if (const auto dir = Find("", "DRIVERS")) {
+      std::error_code ec;
+      for (fs::directory_iterator it(root_ / *dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return EqualsIgnoreCase(e.key, name); })) {
+          Warning(*dir + "/" + name, "", "", "[DRIVERS] does not name it: it is not installed");
+        }
+      }
+    }
+    for (const IniDocument::Entry& e : entries) {
       if (!FindIn("DRIVERS", e.key)) {
         Error(kDescriptionFile, "DRIVERS", e.key, "the driver library is not in the DRIVERS folder");
       }
