@@ -14,9 +14,12 @@
 namespace kestrin::cab {
 namespace {
 
-// zlib's best level: the window is only 32 KiB, so level 9 costs little
-// more time than the default and saves a few per cent.
-constexpr int kLevel = 9;
+// Level 4: with the previous frame as history it packs about 1 % smaller
+// than level 6 without (what other cabinet writers do) in two thirds of the
+// time; level 5 saves another 1 % for a third more time, level 6 another
+// 0.5 % for twice the time, level 9 costs ten times as much on programs
+// (measured on the bench payloads: text, programs, random data).
+constexpr int kLevel = 4;
 constexpr int kMemLevel = 9;
 // "CK", then a stored deflate block: 1 header byte, LEN and NLEN.
 constexpr uint32_t kStoredOverhead = 2 + 1 + 4;

@@ -17,6 +17,14 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
 #include "bundle/crt_file_io.h"
 #include "cabinet/cab_writer.h"
 #include "host/dos_time.h"
@@ -243,6 +251,20 @@ int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<
   io.close = CrtClose;
   io.io_error = IoErrorText;
 
+  // Progress on a terminal: the share of the input read so far.
+  const bool show_progress = isatty(fileno(stderr)) != 0;
+  uint64_t total = 0, done = 0;
+  int shown = -1;
+  for (const Input& in : inputs) total += in.entry.size;
+  auto progress = [&](uint64_t n) {
+    done += n;
+    const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    if (show_progress && percent != shown) {
+      std::fprintf(stderr, "\rkestrin-cab: %3d%% packed", percent);
+      shown = percent;
+    }
+  };
+
   cab::CabWriter writer(options, io);
   bool ok = writer.Open();
   for (size_t i = 0; ok && i < inputs.size(); ++i) {
@@ -253,17 +275,19 @@ int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<
       ok = false;
       break;
     }
-    ok = writer.AddFile(in.entry, [&hf, &in](uint8_t* buffer, size_t size, std::string* error) -> int64_t {
+    ok = writer.AddFile(in.entry, [&](uint8_t* buffer, size_t size, std::string* error) -> int64_t {
       const uint32_t n = CrtRead(hf, buffer, static_cast<uint32_t>(size));
       if (n == cab::kIoError) {
         *error = "cannot read " + in.path + ": " + std::strerror(errno);
         return -1;
       }
+      progress(n);
       return n;
     });
     CrtClose(hf);
   }
   ok = ok && writer.Finish();
+  if (shown >= 0) std::fprintf(stderr, "\r%24s\r", "");
   std::error_code ec;
   if (ok) {
     for (size_t i = 0; ok && i < temps.size(); ++i) {
