@@ -24,6 +24,6 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 # Tests run the programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
-# Static libraries only (zlib's libz.a, not its import library libz.dll.a),
-# so that the programs need no DLL beside them.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+# zlib's static libz.a, not its import library libz.dll.a, so that the
+# programs need no DLL beside them.
+set(ZLIB_USE_STATIC_LIBS ON)

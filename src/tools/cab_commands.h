@@ -23,6 +23,8 @@ int LintBundle(const std::string& path, bool json);
 
 // Prints "kestrin-cab: WHAT" and the usage on standard error; returns 2.
 int CabUsageError(const std::string& what);
+// Prints the usage on standard output; returns 0.
+int CabHelp();
 
 }  // namespace kestrin
 

@@ -335,6 +335,8 @@ int RunCreate(const std::vector<std::string>& args) {
     auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
     if (!options_done && arg == "--") {
       options_done = true;
+    } else if (!options_done && (arg == "-h" || arg == "--help")) {
+      return CabHelp();
     } else if (!options_done && arg == "-m") {
       const std::string* v = value();
       std::string why;

@@ -562,6 +562,8 @@ int RunLint(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--json") {
       json = true;
+    } else if (arg == "-h" || arg == "--help") {
+      return CabHelp();
     } else if (arg.size() > 1 && arg[0] == '-') {
       return CabUsageError("unknown option \"" + arg + "\"");
     } else if (!target.empty()) {

@@ -95,6 +95,11 @@ int UsageError(const char* what) {
 
 int CabUsageError(const std::string& what) { return UsageError(what.c_str()); }
 
+int CabHelp() {
+  std::fputs(kUsage, stdout);
+  return kExitOk;
+}
+
 namespace {
 
 void PrintError(const std::string& file, const std::string& text, int code) {
