@@ -200,6 +200,11 @@ TEST(CabCreateTest, UsageFailuresAndWhatIsKept) {
   EXPECT_EQ(0u, st.st_mode & 0222);
   EXPECT_EQ(stamp, fs::last_write_time(tmp.path() / "o/in/hw.ini"));
   EXPECT_EQ("", ReadFileOrDie(tmp.path() / "o/in/Empty/zero"));
+  // A cabinet of empty files only: a folder without data blocks.
+  ASSERT_EQ(0, Cab({"c", "zero.cab", "in/Empty", "in/MODULES/a.ini.bak"}, tmp.path().string()).exit_code);
+  for (const auto& [who, tree] : ExtractAll(tmp.path(), "zero.cab", true)) {
+    EXPECT_EQ((FileSet{{"in/Empty/zero", ""}, {"in/MODULES/a.ini.bak", ""}}), tree) << who;
+  }
 }
 
 }  // namespace
