@@ -151,6 +151,7 @@ bool CCabinetFile::Open(const std::string& file_name, unsigned open_flags) {
   last_error_.clear();
   last_error_code_ = 0;
   failures_.clear();
+  kept_failures_.clear();
   file_path_ = ResolvePath(file_name);
   const cab::INT_PTR hf = CrtOpen(file_path_.c_str(), kCrtBinary | kCrtRdOnly, 0);
   if (hf == -1) {
@@ -189,15 +190,20 @@ void CCabinetFile::Close() {
 }
 
 void CCabinetFile::SetError(int code, std::string text) {
-  for (const Failure& f : failures_) {
-    if (f.code == code && f.text == text) return;  // the same cause, met again
+  const auto [first, last] = kept_failures_.equal_range(text);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == code) return;  // the same cause, met again
   }
-  if (on_failure_) on_failure_({code, text});
-  if (failures_.size() < 1000) failures_.push_back({code, text});
+  Failure failure{code, std::move(text)};
+  if (on_failure_) on_failure_(failure);
+  if (failures_.size() < 1000) {
+    kept_failures_.emplace(failure.text, code);
+    failures_.push_back(failure);
+  }
   // The first cause is the interesting one; later ones are consequences.
   if (!last_error_.empty()) return;
   last_error_code_ = code;
-  last_error_ = std::move(text);
+  last_error_ = std::move(failure.text);
 }
 
 bool CCabinetFile::RunCopy(cab::PFNFDINOTIFY notify) {
@@ -211,28 +217,34 @@ bool CCabinetFile::RunCopy(cab::PFNFDINOTIFY notify) {
   erf_ = cab::ERF{};
   moved_on_ = false;
   continuation_ = 0;
-  const bool ok = cab::FDICopy(fdi_, where.name().c_str(), where.directory().c_str(), 0, notify,
-                               nullptr, nullptr);
-  if (!ok) {
-    std::string text = std::string(cab::FDIErrorText(erf_.erfOper));
-    if (erf_.erfOper == cab::FDIERROR_TARGET_FILE && output_ != nullptr &&
-        !output_->current_path.empty()) {
-      text = "cannot write " + output_->current_path + ": " + std::strerror(CrtLastWriteErrno());
-    } else if (erf_.erfOper == cab::FDIERROR_UNKNOWN_CABINET_VERSION) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, " %d.%d", (erf_.erfType >> 8) & 0xFF, erf_.erfType & 0xFF);
-      text += buf;
-    }
-    if (output_ != nullptr && !output_->current_member.empty()) {
-      std::string prefix = "\"";
-      prefix += Printable(output_->current_member);
-      prefix += "\": ";
-      text.insert(0, prefix);
-    }
-    // A copy the callbacks stopped already says why.
-    if (erf_.erfOper != cab::FDIERROR_USER_ABORT || last_error_.empty()) SetError(erf_.erfOper, text);
-  }
+  const bool ok =
+      accept_every_file_
+          ? cab::FDICopyPastDamage(fdi_, where.name().c_str(), where.directory().c_str(), notify,
+                                   CabGoOn, nullptr)
+          : cab::FDICopy(fdi_, where.name().c_str(), where.directory().c_str(), 0, notify, nullptr,
+                         nullptr);
+  if (!ok) ReportCopyFailure();
   return ok;
+}
+
+void CCabinetFile::ReportCopyFailure() {
+  std::string text = std::string(cab::FDIErrorText(erf_.erfOper));
+  if (erf_.erfOper == cab::FDIERROR_TARGET_FILE && output_ != nullptr &&
+      !output_->current_path.empty()) {
+    text = "cannot write " + output_->current_path + ": " + std::strerror(CrtLastWriteErrno());
+  } else if (erf_.erfOper == cab::FDIERROR_UNKNOWN_CABINET_VERSION) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, " %d.%d", (erf_.erfType >> 8) & 0xFF, erf_.erfType & 0xFF);
+    text += buf;
+  }
+  if (output_ != nullptr && !output_->current_member.empty()) {
+    std::string prefix = "\"";
+    prefix += Printable(output_->current_member);
+    prefix += "\": ";
+    text.insert(0, prefix);
+  }
+  // A copy the callbacks stopped already says why.
+  if (erf_.erfOper != cab::FDIERROR_USER_ABORT || last_error_.empty()) SetError(erf_.erfOper, text);
 }
 
 bool CCabinetFile::DetermineContents() {
@@ -251,6 +263,7 @@ bool CCabinetFile::BeginExtraction() {
   last_error_.clear();
   last_error_code_ = 0;
   failures_.clear();
+  kept_failures_.clear();
   if (target_directory_.empty()) {
     SetError(kCabErrorOutput, "no target folder given");
     return false;
@@ -378,6 +391,37 @@ void CCabinetFile::FeedNextEntry(cab::PFDINOTIFICATION record) {
   ordinal_ = static_cast<int>(next_entry_);  // the entry's 1-based number
 }
 
+bool CCabinetFile::GiveUpFailedEntry() {
+  const int failed = ordinal_;
+  if (failed == 0 || Marked(failed)) return false;
+  Mark(failed, kOrdinalSkipped);
+  if (!output_failed_) {
+    if (current_folder_ >= dead_folders_.size()) dead_folders_.resize(current_folder_ + 1, 0);
+    if (dead_folders_[current_folder_] == 0) dead_folders_[current_folder_] = failed;
+  }
+  return true;
+}
+
+// Going on within the copy does what the end of a failed copy and the start
+// of the next one in ExtractEveryFile do, without reading the cabinet's
+// header again. A cabinet fed without a listing is copied again from its
+// first entry instead.
+bool CCabinetFile::CabGoOn(void*) {
+  CCabinetFile* self = CurrentCabinetFile;
+  if (self == nullptr || self->output_ == nullptr || !self->feed_) return false;
+  if (self->ordinal_ == 0 || self->Marked(self->ordinal_)) return false;
+  self->ReportCopyFailure();
+  self->output_->current_path.clear();
+  self->output_->current_member.clear();
+  self->GiveUpFailedEntry();
+  self->ordinal_ = 0;
+  self->output_failed_ = false;
+  self->erf_ = cab::ERF{};
+  self->moved_on_ = false;
+  self->continuation_ = 0;
+  return true;
+}
+
 int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool test_only,
                                    bool first_of_set) {
   target_directory_ = target_directory;
@@ -401,15 +445,8 @@ int CCabinetFile::ExtractEveryFile(const std::string& target_directory, bool tes
     }
     state.current_path.clear();
     state.current_member.clear();
-    if (ok) break;
     // Go again past the entry that failed, if one did.
-    const int failed = ordinal_;
-    if (failed == 0 || Marked(failed)) break;
-    Mark(failed, kOrdinalSkipped);
-    if (!output_failed_) {
-      if (current_folder_ >= dead_folders_.size()) dead_folders_.resize(current_folder_ + 1, 0);
-      if (dead_folders_[current_folder_] == 0) dead_folders_[current_folder_] = failed;
-    }
+    if (ok || !GiveUpFailedEntry()) break;
   }
   output_ = nullptr;
   accept_every_file_ = false;

@@ -83,9 +83,10 @@ class CCabinetFile {
   // means the files continued from a previous cabinet were extracted already
   // by the copy of that cabinet; true makes such a file a failure (its
   // beginning is missing). Unlike ExtractAll it does not stop at the first
-  // damaged file: the copy is run again past it (and past the rest of its
-  // folder when the data are damaged), so every file that can be extracted
-  // is; entries in folders the cabinet does not have are failures too.
+  // damaged file: the copy goes on past it (and past the rest of its folder
+  // when the data are damaged), within the copy while it is still in this
+  // cabinet, else in a copy run again; so every file that can be extracted
+  // is. Entries in folders the cabinet does not have are failures too.
   // Returns the number of files written, or -2 when anything failed.
   int ExtractEveryFile(const std::string& target_directory, bool test_only, bool first_of_set);
 
@@ -122,6 +123,14 @@ class CCabinetFile {
  private:
   class OutputState;
   bool RunCopy(cab::PFNFDINOTIFY notify);
+  // Records why the last copy failed.
+  void ReportCopyFailure();
+  // After a failed copy of the tool mode: gives up the entry it failed at,
+  // and the rest of its folder unless the output was at fault. False when
+  // it failed at no entry or at one done or given up already: a copy run
+  // again could get no further.
+  bool GiveUpFailedEntry();
+  static bool CabGoOn(void* pv);
   void ListEntries();
   bool Skippable(size_t index) const;
   void FeedNextEntry(cab::PFDINOTIFICATION record);
@@ -183,6 +192,7 @@ class CCabinetFile {
   int last_error_code_ = 0;
   std::string last_error_;
   std::vector<Failure> failures_;
+  std::unordered_multimap<std::string, int> kept_failures_;  // text -> code of each in failures_
   std::function<void(const Failure&)> on_failure_;
 };
 

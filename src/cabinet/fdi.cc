@@ -113,6 +113,111 @@ uint32_t CabChecksum(const uint8_t* p, uint32_t n, uint32_t seed) {
   return sum ^ tail;
 }
 
+// Reads through a handle holding what lies ahead: the file entries and their
+// names, the folder records and small data blocks lie one after another,
+// and would cost a read and a seek of the callbacks each. Seeks only move
+// the position; the handle is moved when something must be read there.
+// Readers sharing a handle share `handle_at`, where it stands.
+class RecordReader {
+ public:
+  static constexpr uint32_t kSize = 4096;
+  static constexpr uint64_t kUnknown = ~uint64_t{0};
+
+  void Attach(INT_PTR hf, PFNREAD read, PFNSEEK seek, uint8_t* buffer, uint64_t* handle_at) {
+    *this = RecordReader{};
+    hf_ = hf;
+    read_ = read;
+    seek_ = seek;
+    buffer_ = buffer;
+    at_ = handle_at;
+    *at_ = kUnknown;
+  }
+  uint64_t Tell() const { return pos_; }
+  bool SeekTo(uint64_t offset) {
+    if (offset > 0x7FFFFFFFu && sizeof(long) < 8) return false;
+    pos_ = offset;
+    return true;
+  }
+  // Exactly n bytes (n <= kSize), or false.
+  bool Read(void* out, uint32_t n) {
+    if (Fill(n) < n) return false;
+    std::memcpy(out, buffer_ + (pos_ - start_), n);
+    pos_ += n;
+    return true;
+  }
+  // Exactly n bytes of any size: those held are copied, the rest read
+  // straight into `out`. After a large read the next fill reads only what
+  // it is asked for: large blocks are read straight, without a copy.
+  bool ReadThrough(uint8_t* out, uint32_t n) {
+    large_ = n > kSize / 2;
+    uint32_t held = 0;
+    if (pos_ >= start_ && pos_ - start_ < len_) {
+      held = static_cast<uint32_t>(std::min<uint64_t>(start_ + len_ - pos_, n));
+      std::memcpy(out, buffer_ + (pos_ - start_), held);
+    }
+    if (held < n) {
+      const uint32_t rest = n - held;
+      if (!MoveHandle(pos_ + held) || read_(hf_, out + held, rest) != rest) {
+        *at_ = kUnknown;
+        return false;
+      }
+      *at_ = pos_ + n;
+    }
+    pos_ += n;
+    return true;
+  }
+  // A zero-terminated string of at most max - 1 characters, read as a
+  // string of the cabinet is (at most `max` bytes looked at); the position
+  // moves past its terminator.
+  bool ReadString(char* out, uint32_t max) {
+    const uint32_t got = Fill(max);
+    const uint8_t* at = buffer_ + (pos_ - start_);
+    const void* nul = got ? std::memchr(at, 0, got) : nullptr;
+    if (!nul) return false;
+    const uint32_t len = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - at);
+    std::memcpy(out, at, len + 1);
+    pos_ += len + 1;
+    return true;
+  }
+
+ private:
+  bool MoveHandle(uint64_t to) {
+    if (*at_ == to) return true;
+    *at_ = kUnknown;
+    if (to > 0x7FFFFFFFu && sizeof(long) < 8) return false;
+    return seek_(hf_, static_cast<long>(to), 0) == static_cast<long>(to);
+  }
+  // Bytes held from pos_ on, at most `want`: read ahead from pos_ unless the
+  // buffer holds `want` of them already or holds the file's end.
+  uint32_t Fill(uint32_t want) {
+    const bool inside = pos_ >= start_ && pos_ - start_ <= len_;
+    if (!inside || (start_ + len_ - pos_ < want && !ended_)) {
+      start_ = pos_;
+      len_ = 0;
+      ended_ = true;
+      if (!MoveHandle(pos_)) return 0;
+      const uint32_t ask = large_ ? want : kSize;
+      const uint32_t got = read_(hf_, buffer_, ask);
+      if (got == kIoError || got > ask) return 0;
+      len_ = got;
+      ended_ = got < ask;
+      *at_ = pos_ + got;
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>(start_ + len_ - pos_, want));
+  }
+
+  INT_PTR hf_ = -1;
+  PFNREAD read_ = nullptr;
+  PFNSEEK seek_ = nullptr;
+  uint8_t* buffer_ = nullptr;
+  uint64_t start_ = 0;  // file offset of buffer_[0]
+  uint32_t len_ = 0;    // bytes held
+  uint64_t pos_ = 0;
+  uint64_t* at_ = nullptr;  // where the handle stands
+  bool ended_ = false;      // the file ends at start_ + len_
+  bool large_ = false;      // the last ReadThrough was large
+};
+
 // Header fields of the current cabinet.
 struct CabHeader {
   uint32_t cbCabinet;
@@ -155,9 +260,18 @@ struct FdiContext {
   PFNFDINOTIFY notify;
   PFNFDIDECRYPT decrypt;
   void* pv;
+  PFNFDIGOON go_on;  // FDICopyPastDamage only
 
   INT_PTR hf_list;  // header and file entries
+  RecordReader entries;  // hf_list past the header
+  uint8_t entries_buffer[RecordReader::kSize];
   INT_PTR hf_data;  // folder records and data blocks
+  RecordReader folders;  // hf_data's folder records
+  RecordReader blocks;   // hf_data's data blocks
+  uint64_t data_at;      // where hf_data stands
+  uint64_t list_at;      // where hf_list stands
+  uint8_t folders_buffer[RecordReader::kSize];
+  uint8_t blocks_buffer[RecordReader::kSize];
   INT_PTR hf_out;   // output file in progress
 
   CabHeader header;
@@ -191,6 +305,7 @@ struct FdiContext {
   uint32_t files_left;
   uint32_t declined;  // spanning files the caller declined
   bool continuing;    // the copy went on into a next cabinet
+  bool moved;         // the copy let go of its first cabinet to go on into a next one
 
   // Block decoder.
   uint16_t comp_type;  // kNoMethod until a folder is opened
@@ -387,7 +502,10 @@ bool OpenCabinet(FdiContext* c, const char* name, const uint16_t* expect_set,
   const long here = Tell(c, c->hf_list);
   if (here < 0) return Fail(c, FDIERROR_CORRUPT_CABINET);
   c->folder_table = static_cast<uint32_t>(here);
-  if (!SeekTo(c, c->hf_list, h.coffFiles)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  c->entries.Attach(c->hf_list, c->read, c->seek, c->entries_buffer, &c->list_at);
+  c->folders.Attach(c->hf_data, c->read, c->seek, c->folders_buffer, &c->data_at);
+  c->blocks.Attach(c->hf_data, c->read, c->seek, c->blocks_buffer, &c->data_at);
+  if (!c->entries.SeekTo(h.coffFiles)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   c->files_left = h.cFiles;
 
   ClearNote(c);
@@ -409,7 +527,7 @@ bool OpenCabinet(FdiContext* c, const char* name, const uint16_t* expect_set,
 // Reads the 16-byte file record and the name through hf_list.
 bool ReadFileEntry(FdiContext* c, FileEntry* f) {
   uint8_t raw[kFileRecordSize];
-  if (!ReadExact(c, c->hf_list, raw, kFileRecordSize) || !ReadString(c, c->hf_list, f->name)) {
+  if (!c->entries.Read(raw, kFileRecordSize) || !c->entries.ReadString(f->name, kMaxName)) {
     return Fail(c, FDIERROR_CORRUPT_CABINET);
   }
   f->size = Le32(raw);
@@ -508,7 +626,8 @@ bool SwitchCodec(FdiContext* c, uint16_t type) {
 
 // Resets the block decoder before a new folder (or a restart of the same).
 bool ResetCodec(FdiContext* c) {
-  if (c->out_buf) std::memset(c->out_buf, 0, kMaxBlockSize);
+  // MSZIP's history is the output block: a folder's history starts empty.
+  if (c->out_buf && c->codec == &kMszipCodec) std::memset(c->out_buf, 0, kMaxBlockSize);
   if (c->codec_handle && c->codec->reset(c->codec_handle) != kCodecOk) {
     return Fail(c, FDIERROR_MDI_FAIL);
   }
@@ -542,13 +661,13 @@ bool DecodeBlock(FdiContext* c, uint32_t in_len, uint32_t expected) {
 // uncompressed size.
 bool ReadDataBlock(FdiContext* c, uint32_t offset, uint32_t* in_len, uint32_t* uncomp) {
   uint8_t* rec = c->data_record;
-  if (!ReadExact(c, c->hf_data, rec, c->data_record_size)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  if (!c->blocks.Read(rec, c->data_record_size)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   const uint32_t checksum = Le32(rec);
   const uint32_t comp = Le16(rec + 4);
   *uncomp = Le16(rec + 6);
   if (static_cast<uint64_t>(offset) + comp > c->in_size) return Fail(c, FDIERROR_CORRUPT_CABINET);
   uint8_t* data = c->in_buf + offset;
-  if (comp && !ReadExact(c, c->hf_data, data, comp)) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  if (comp && !c->blocks.ReadThrough(data, comp)) return Fail(c, FDIERROR_CORRUPT_CABINET);
   if (checksum != 0) {
     uint32_t sum = CabChecksum(data, comp, 0);
     sum = CabChecksum(rec + 4, c->data_record_size - 4, sum);
@@ -570,9 +689,15 @@ bool ReadDataBlock(FdiContext* c, uint32_t offset, uint32_t* in_len, uint32_t* u
 // first folder. Repeats fdintNEXT_CABINET (with the failure in fdie) until
 // the cabinet opens or the callback answers -1.
 bool MoveToNextCabinet(FdiContext* c) {
-  bool closed_ok;
-  CloseCabinetHandles(c, &closed_ok);
-  if (!closed_ok) return Fail(c, FDIERROR_CORRUPT_CABINET);
+  const auto let_go = [c] {
+    c->moved = true;
+    bool closed_ok;
+    CloseCabinetHandles(c, &closed_ok);
+    return closed_ok || Fail(c, FDIERROR_CORRUPT_CABINET);
+  };
+  // A copy that may go on past damage keeps this cabinet until the callback
+  // has agreed to the move: a refusal leaves it where it can go on.
+  if (!c->go_on && !let_go()) return false;
   // Without a next cabinet in the header the name asked for is empty; the
   // callback decides (a caller that cannot supply one answers -1).
 
@@ -591,13 +716,14 @@ bool MoveToNextCabinet(FdiContext* c) {
     c->note.fdie = last;
     if (Notify(c, fdintNEXT_CABINET) == -1) return Fail(c, FDIERROR_USER_ABORT);
     c->cab_dir[kMaxPath] = '\0';
+    if (!c->moved && !let_go()) return false;
 
     bool ok = OpenCabinet(c, c->wanted_cabinet, &set_id, &index);
     if (ok) {
       // Continue the folder in the new cabinet's first folder.
-      if (c->header.cFolders == 0 || !SeekTo(c, c->hf_data, c->folder_table) ||
-          !ReadExact(c, c->hf_data, c->folder_record, c->folder_record_size) ||
-          !SeekTo(c, c->hf_data, Le32(c->folder_record))) {
+      if (c->header.cFolders == 0 || !c->folders.SeekTo(c->folder_table) ||
+          !c->folders.Read(c->folder_record, c->folder_record_size) ||
+          !c->blocks.SeekTo(Le32(c->folder_record))) {
         ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       }
     }
@@ -674,9 +800,9 @@ bool OpenFolder(FdiContext* c, uint16_t folder) {
   c->current_folder = kNoFolder;
   if (folder >= c->header.cFolders) return Fail(c, FDIERROR_CORRUPT_CABINET);
   const uint64_t at = c->folder_table + static_cast<uint64_t>(folder) * c->folder_record_size;
-  if (at > 0xFFFFFFFFu || !SeekTo(c, c->hf_data, static_cast<uint32_t>(at)) ||
-      !ReadExact(c, c->hf_data, c->folder_record, c->folder_record_size) ||
-      !SeekTo(c, c->hf_data, Le32(c->folder_record))) {
+  if (at > 0xFFFFFFFFu || !c->folders.SeekTo(static_cast<uint32_t>(at)) ||
+      !c->folders.Read(c->folder_record, c->folder_record_size) ||
+      !c->blocks.SeekTo(Le32(c->folder_record))) {
     return Fail(c, FDIERROR_CORRUPT_CABINET);
   }
   const uint16_t type = Le16(c->folder_record + 6);
@@ -765,7 +891,7 @@ void FillFileNote(FdiContext* c) {
 
 // Sends fdintENUMERATE; the callback may ask for further entries.
 bool Enumerate(FdiContext* c) {
-  const long here = Tell(c, c->hf_list);
+  const long here = static_cast<long>(c->entries.Tell());
   ClearNote(c);
   c->note.cb = static_cast<int32_t>(here);
   c->note.iFolder = static_cast<uint16_t>(c->files_left);
@@ -773,10 +899,21 @@ bool Enumerate(FdiContext* c) {
   if (Notify(c, fdintENUMERATE) == -1) return Fail(c, FDIERROR_USER_ABORT);
   c->files_left = c->note.iFolder;
   if (c->files_left > 0 && c->note.cb != here) {
-    if (c->note.cb < 0 || !SeekTo(c, c->hf_list, static_cast<uint32_t>(c->note.cb))) {
+    if (c->note.cb < 0 || !c->entries.SeekTo(static_cast<uint32_t>(c->note.cb))) {
       return Fail(c, FDIERROR_CORRUPT_CABINET);
     }
   }
+  return true;
+}
+
+// FDICopyPastDamage: after a file failed in the first cabinet, the copy goes
+// on with the next entry as a copy started there would, if the caller wants.
+bool GoOnPastFailure(FdiContext* c) {
+  if (!c->go_on || c->moved || !c->go_on(c->pv)) return false;
+  c->current_folder = kNoFolder;
+  c->block_offset = 0;
+  c->block_size = 0;
+  c->declined = 0;
   return true;
 }
 
@@ -811,7 +948,7 @@ bool CopyFiles(FdiContext* c, const char* cabinet) {
         continue;
       }
       c->hf_out = answer;
-      if (!ExtractFile(c)) return false;
+      if (!ExtractFile(c) && !GoOnPastFailure(c)) return false;
     }
     if (!Enumerate(c)) return false;
     if (c->files_left == 0) return true;
@@ -901,21 +1038,37 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
   return c;
 }
 
-bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*/,
-             PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser) {
-  if (!hfdi || !pfnfdin) return false;
-  FdiContext* c = hfdi;
+namespace {
+
+bool Copy(HFDI c, const char* pszCabinet, const char* pszCabPath, PFNFDINOTIFY pfnfdin,
+          PFNFDIDECRYPT pfnfdid, PFNFDIGOON pfngoon, void* pvUser) {
+  if (!c || !pfnfdin) return false;
   c->notify = pfnfdin;
   c->decrypt = pfnfdid;
+  c->go_on = pfngoon;
   c->pv = pvUser;
   c->declined = 0;
+  c->moved = false;
   CopyString(c->cab_dir, pszCabPath ? pszCabPath : "", sizeof(c->cab_dir));
   const bool ok = CopyFiles(c, pszCabinet ? pszCabinet : "");
   CloseCabinetHandles(c);
   if (!ok) c->current_folder = kNoFolder;
   c->notify = nullptr;
   c->decrypt = nullptr;
+  c->go_on = nullptr;
   return ok;
+}
+
+}  // namespace
+
+bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*/,
+             PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser) {
+  return Copy(hfdi, pszCabinet, pszCabPath, pfnfdin, pfnfdid, nullptr, pvUser);
+}
+
+bool FDICopyPastDamage(HFDI hfdi, const char* pszCabinet, const char* pszCabPath,
+                       PFNFDINOTIFY pfnfdin, PFNFDIGOON pfngoon, void* pvUser) {
+  return Copy(hfdi, pszCabinet, pszCabPath, pfnfdin, nullptr, pfngoon, pvUser);
 }
 
 bool FDIDestroy(HFDI hfdi) {
@@ -974,13 +1127,19 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
   }
   // Folder records: the types are needed for the file entries, so read them
   // all first (a cabinet has at most 65535 folders; 2 bytes each on the stack
-  // would be too much, so they are re-read per file from the folder table).
+  // would be too much, so they are re-read per file from the folder table,
+  // through a reader of their own so that the entries' reader keeps its place).
+  uint8_t folder_buffer[RecordReader::kSize], entry_buffer[RecordReader::kSize];
+  RecordReader folders, entries;
+  uint64_t at;
+  folders.Attach(hf, c->read, c->seek, folder_buffer, &at);
+  entries.Attach(hf, c->read, c->seek, entry_buffer, &at);
   FDILISTFOLDER folder{};
   entry.folder = &folder;
   for (uint32_t i = 0; ok && i < h.cFolders; ++i) {
     uint8_t rec[8];
     const uint64_t at = static_cast<uint64_t>(folder_table) + uint64_t{i} * folder_size;
-    if (at > 0x7FFFFFFF || !SeekTo(c, hf, static_cast<uint32_t>(at)) || !ReadExact(c, hf, rec, 8)) {
+    if (at > 0x7FFFFFFF || !folders.SeekTo(static_cast<uint32_t>(at)) || !folders.Read(rec, 8)) {
       ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       break;
     }
@@ -995,17 +1154,13 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
   long next_entry = h.coffFiles;
   for (uint32_t i = 0; ok && i < h.cFiles; ++i) {
     uint8_t raw[kFileRecordSize];
-    if (!SeekTo(c, hf, static_cast<uint32_t>(next_entry)) || !ReadExact(c, hf, raw, kFileRecordSize) ||
-        !ReadString(c, hf, file_name)) {
+    if (!entries.SeekTo(static_cast<uint32_t>(next_entry)) || !entries.Read(raw, kFileRecordSize) ||
+        !entries.ReadString(file_name, kMaxName)) {
       ok = Fail(c, FDIERROR_CORRUPT_CABINET);
       break;
     }
     const long entry_at = next_entry;
-    next_entry = Tell(c, hf);
-    if (next_entry < 0) {
-      ok = Fail(c, FDIERROR_CORRUPT_CABINET);
-      break;
-    }
+    next_entry = entries.Tell();
     file = FDILISTFILE{file_name,       Le32(raw),       Le32(raw + 4), Le16(raw + 8),
                        Le16(raw + 10), Le16(raw + 12), Le16(raw + 14), tcompBAD, false,
                        static_cast<uint32_t>(entry_at)};
@@ -1019,7 +1174,7 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
     if (data_folder < h.cFolders) {
       uint8_t rec[8];
       const uint64_t at = static_cast<uint64_t>(folder_table) + uint64_t{data_folder} * folder_size;
-      if (at > 0x7FFFFFFF || !SeekTo(c, hf, static_cast<uint32_t>(at)) || !ReadExact(c, hf, rec, 8)) {
+      if (at > 0x7FFFFFFF || !folders.SeekTo(static_cast<uint32_t>(at)) || !folders.Read(rec, 8)) {
         ok = Fail(c, FDIERROR_CORRUPT_CABINET);
         break;
       }

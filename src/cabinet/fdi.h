@@ -204,6 +204,21 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
 bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flags,
              PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser);
 
+// Asked by FDICopyPastDamage whether to go on past a file that failed.
+using PFNFDIGOON = bool (*)(void* pvUser);
+
+// FDICopy without a decrypt callback that need not end at the first file
+// whose data cannot be had. When extracting a file fails (damaged data, a
+// block decoder's failure, a short write, a next-cabinet request answered
+// -1) while the copy is still in its first cabinet, the output handle is
+// closed as FDICopy closes it, the error is in the ERF, and pfngoon is
+// asked: true goes on with the next file entry as a copy started there
+// would (no folder open, no declined spanning files counted), false ends
+// the copy with that error. The first fdintNEXT_CABINET comes before the
+// cabinet's handles are closed, so that a refusal leaves them open.
+bool FDICopyPastDamage(HFDI hfdi, const char* pszCabinet, const char* pszCabPath,
+                       PFNFDINOTIFY pfnfdin, PFNFDIGOON pfngoon, void* pvUser);
+
 // Stops the block decoder, frees everything, closes any open cabinet handle.
 // False for a null context.
 bool FDIDestroy(HFDI hfdi);

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <set>
 
 #include "host/path_resolve.h"
 
@@ -42,12 +44,15 @@ void ModuleRegistry::Load() {
   IniSectionMap by_key;
   ReadSectionByKeys(kSection, by_key);
   std::map<std::string, std::string> by_lower;
-  int highest = 0;
+  std::set<int> present;  // numbers up to "Count" with a key "Module<n>"
   for (const auto& [key, value] : by_key) {
     std::string lower = Lower(key);
     if (lower.size() > 6 && lower.compare(0, 6, "module") == 0) {
-      int n = 0;
-      if (sscanf(lower.c_str() + 6, "%9d", &n) == 1 && n > highest) highest = n;
+      char* end = nullptr;
+      const long long n = std::strtoll(lower.c_str() + 6, &end, 10);
+      if (*end == '\0' && n >= 1 && n <= count && lower == Lower(NumberedKey(static_cast<int>(n)))) {
+        present.insert(static_cast<int>(n));
+      }
     }
     by_lower.emplace(std::move(lower), value);
   }
@@ -55,17 +60,17 @@ void ModuleRegistry::Load() {
     auto it = by_lower.find(Lower(key));
     return it == by_lower.end() ? std::string() : it->second;
   };
-  // Numbers up to "Count" without a key read as the empty name; past the
-  // highest key present they all do, so one slot (the last) stands for
-  // them instead of a loop up to a "Count" of two billion.
-  const int last = count < highest ? count : highest;
-  for (int i = 1; i <= last; ++i) {
+  for (const int i : present) {
     const std::string name = value_of(NumberedKey(i));
     modules_[i] = name;
     entries_[name] = value_of(name);
   }
-  if (count > last) {
-    modules_[count] = std::string();
+  // Numbers up to "Count" without a key read as the empty name; one slot
+  // stands for all of them instead of a loop up to a "Count" of two billion.
+  if (present.size() < static_cast<size_t>(count)) {
+    int gap = count;
+    while (present.count(gap) != 0) --gap;
+    modules_[gap] = std::string();
     entries_[std::string()] = value_of(std::string());
   }
 }

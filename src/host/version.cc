@@ -55,16 +55,15 @@ class FieldReader {
 int IsValidVersion(std::string_view version) {
   if (version == "*") return 1;
   size_t pos = 0;
-  for (int field = 1; field <= 3; ++field) {
+  for (int field = 1;; ++field) {
     if (field > 1 && pos < version.size() && version[pos] == '*') {
       return pos + 1 == version.size() ? 1 : -1;  // the wildcard ends the text
     }
     if (!Digits(version, &pos)) return -1;
     if (pos == version.size()) return 1;
-    if (field == 3 || version[pos] != '.') return -1;
+    if (field == 3 || version[pos] != '.') return -1;  // the third field is the last
     ++pos;  // the "." before the next field
   }
-  return -1;
 }
 
 int CompareVersion(std::string_view installed, std::string_view required) {

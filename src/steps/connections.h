@@ -11,17 +11,14 @@
 
 namespace kestrin {
 
-// More connections than this in one bundle are refused as a whole: with the
-// pause between two connections they would hold the run for minutes.
-inline constexpr int kMaxBundleConnections = 100;
 // The pause between two connections, in milliseconds.
 inline constexpr int kConnectionPause = 1000;
 
 // Reads section "CONNECTIONS" of the bundle's hw.ini and adds each connection
 // it names through a fresh TelvorClient on `server_class`, calling
-// `pause(kConnectionPause)` between two connections. Result: 0 every
-// connection was added (also for a negative count), 1 at least one failed,
-// 2 no connections.
+// `pause(kConnectionPause)` between two connections that have a key. Result:
+// 0 every connection was added (also for a negative count), 1 at least one
+// failed, 2 no connections.
 int InstallConnections(StepContext& context, ITelvorServerClass& server_class,
                        const std::function<void(int milliseconds)>& pause);
 

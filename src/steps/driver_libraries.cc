@@ -73,7 +73,10 @@ int InstallDriverLibraries(StepContext& context) {
     const std::string source = context.BundleTempDir + "/" + kDriversFolder + "/" + relative;
     if (!PathExists(source)) continue;
     ++found;
-    const std::string installed = context.ProductDir + "/" + relative;
+    // A name with folders still lands in the program folder itself, where it
+    // is looked for, recorded and registered.
+    const std::string installed =
+        context.ProductDir + "/" + relative.substr(relative.find_last_of('/') + 1);
     if (PathExists(installed)) {
       if (!MayOverwrite(context, name, StringPrintf(kOverwriteQuestion, name.c_str()))) {
         ++skipped;
@@ -84,10 +87,7 @@ int InstallDriverLibraries(StepContext& context) {
         context.AddInfoF(kDeleteFailed, installed.c_str());
       }
     }
-    // A name with folders lands in the same folders below the program
-    // folder, where it is looked for, recorded and registered.
-    const std::string destination = installed.substr(0, installed.find_last_of(kPathSeparators));
-    if (CopyFilesChecked(source, destination, 0, 0, nullptr, NameMode::kLiteral) == 1) {
+    if (CopyFilesChecked(source, context.ProductDir, 0, 0, nullptr, NameMode::kLiteral) == 1) {
       ++copied;
       if (context.InstallationRecord != nullptr) {
         context.InstallationRecord->RecordInstall(name, context.OemId);

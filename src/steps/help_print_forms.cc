@@ -38,7 +38,6 @@ constexpr char kPrintFormsQuestion[] =
     "was previously installed.\nDo you allow this ?";
 // Damaged or hostile bundles and failures the file system explains.
 constexpr char kRefusedName[] = "ERROR: %s [%s] names %s, which cannot be a file of %s: %s";
-constexpr char kNoNodeName[] = "ERROR: %s [%s] gives no node name for %s";
 constexpr char kHelpTreeFull[] = "ERROR: the help tree holds %d pages and takes no more: %s";
 constexpr char kNotAbsolute[] = "ERROR: the Korvane folder \"%s\" is not an absolute path";
 constexpr char kFsDetail[] = "ERROR: %s";
@@ -102,8 +101,9 @@ struct tHelpNode {
   std::string node_name;
 };
 
-// Reads HELP.INI. A name that would leave the help folder, or a node
-// without a name, refuses the whole description: false, with a line each.
+// Reads HELP.INI. A name that would leave the help folder refuses the
+// whole description: false, with a line each. A node without a name is
+// registered with the empty name.
 bool ReadHelpDescription(StepContext& context, const std::string& source,
                          std::vector<tHelpDeletion>* deletions, std::vector<tHelpNode>* nodes) {
   const IniFile help_ini(source + kHelpIni);
@@ -128,11 +128,6 @@ bool ReadHelpDescription(StepContext& context, const std::string& source,
     if (!NameInsideFolder(name, &relative, &reason)) {
       context.AddInfoF(kRefusedName, kHelpIni, kHelpnodesSection, name.c_str(),
                        "the help directory", reason.c_str());
-      ok = false;
-      continue;
-    }
-    if (node_name.empty()) {
-      context.AddInfoF(kNoNodeName, kHelpIni, kHelpnodesSection, name.c_str());
       ok = false;
       continue;
     }

@@ -34,6 +34,9 @@ bool RunPostCommands(StepContext& context) {
     ReplaceAll(command, "$appdatadir", context.ProgramDataDir);
 
     ProcessOptions options;
+    // A program named without a folder is looked for first in the program
+    // folder, the installer's own folder on Windows.
+    options.application_dir = context.ProductDir;
     options.on_started = [&](const ProcessResult&) {
       context.AddInfoF("Execute command '%s'.", command.c_str());
     };

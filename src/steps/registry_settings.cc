@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,13 +64,57 @@ int64_t IndexOfKey(std::string_view key, std::string_view prefix) {
   return index <= INT32_MAX ? index : 0;
 }
 
-// Cuts a setting's value to its first kMaxSettingLength characters, never
-// inside a UTF-8 sequence (the store holds UTF-8 text).
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t more;
+    uint32_t code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      more = 1, code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2, code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= more) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code < 0xE000))) ||
+        (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
+      return false;
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+// Cuts a setting's value to its first kMaxSettingLength characters: those
+// of UTF-8 when the whole value is UTF-8, else bytes (a bundle's hw.ini is
+// usually in a Windows code page, one byte a character).
 std::string CutSettingValue(std::string value) {
   if (value.size() <= kMaxSettingLength) return value;
-  size_t end = kMaxSettingLength;
-  while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
-  value.resize(end);
+  if (!IsUtf8(value)) {
+    value.resize(kMaxSettingLength);
+    return value;
+  }
+  size_t characters = 0;
+  for (size_t end = 0; end < value.size(); ++end) {
+    if ((static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) continue;
+    if (characters++ == kMaxSettingLength) {
+      value.resize(end);
+      break;
+    }
+  }
   return value;
 }
 
@@ -128,17 +173,25 @@ int SetRegistrySettings(StepContext& context) {
   IniSectionMap lines;
   hw.ReadSectionByKeys(section, lines);
   std::map<std::string, std::string> values;
-  int64_t highest = 0;
+  std::set<int64_t> named;  // the indices up to the count that have a key
   for (const auto& [name, value] : lines) {
     values.emplace(AsciiLower(name), value);
-    highest = std::max({highest, IndexOfKey(name, "PATH"), IndexOfKey(name, "VALUE")});
+    for (const char* prefix : {"PATH", "VALUE"}) {
+      const int64_t index = IndexOfKey(name, prefix);
+      if (index >= 1 && index <= count) named.insert(index);
+    }
   }
-  // Every index above the highest one the section names reads as an empty
-  // path and value, so all of them write the same empty default value of the
-  // settings key: that write is made once, after the named settings, which
-  // leaves the registry as the whole count would. A count of 2^31-1 thus
-  // costs no more than the section's own lines.
-  const int64_t last = std::min<int64_t>(count, highest + 1);
+  // Every other index up to the count reads as an empty path and value, so
+  // all of them write the same empty default value of the settings key: the
+  // last of them, at its place among the named ones, leaves the registry as
+  // the whole count would. A count of 2^31-1 thus costs no more than the
+  // section's own lines, wherever its keys' numbers lie.
+  std::vector<int64_t> indices(named.begin(), named.end());
+  int64_t last_unnamed = count;
+  while (last_unnamed >= 1 && named.count(last_unnamed) != 0) --last_unnamed;
+  if (last_unnamed >= 1) {
+    indices.insert(std::upper_bound(indices.begin(), indices.end(), last_unnamed), last_unnamed);
+  }
   auto lookup = [&](const char* prefix, int64_t i) {
     const auto it = values.find(prefix + std::to_string(i));
     return it == values.end() ? std::string() : it->second;
@@ -147,7 +200,7 @@ int SetRegistrySettings(StepContext& context) {
   // All settings go to the store in one update; each one still succeeds or
   // fails on its own, and a failure stops none of the others.
   std::vector<tRegistryWrite> writes;
-  for (int64_t i = 1; i <= last; ++i) {
+  for (const int64_t i : indices) {
     const std::string path = lookup("path", i);
     writes.push_back({SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path),
                       CutSettingValue(lookup("value", i)), false, {}});

@@ -1,5 +1,6 @@
 // The progress dialog's context without a window: the report and its log, and
-// the installation run through the scripted user interface with recording steps.
+// the installation run through the scripted user interface, with recording
+// steps and with the real step table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,19 +114,6 @@ TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
   EXPECT_EQ(LogTexts(korvane_.log()), expected);
 }
 
-TEST_F(InstallationRunTest, StepResultsSelectTheirLinesAndTheSummary) {
-  g_results = {{kH, 1}, {kC, 1}, {kF, 1}, {kP, 0}};
-  Run({B("x.cab")});
-  EXPECT_EQ(ui_.lines()[2], Prepared("x.cab")[0]);  // one bundle: no separator
-  EXPECT_EQ(Tail(7),
-            Cat({{"H failed", "C failed, list only", "F failed"}, kCompletionLines, {kRunErrors}}));
-  EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "C failed, list only"), 0);
-  // A failure outside the summary and a result without a line: no summary line.
-  g_results = {{kH, 7}, {kC, 0}, {kF, 1}, {kP, 1}};
-  Run({B("y.cab")});
-  EXPECT_EQ(Tail(6), Cat({{" *** C done ***", "F failed", " *** P done ***"}, kCompletionLines}));
-}
-
 TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   Run({B("r.cab", "", "REQUIRE_RESTART=1\n")});
   EXPECT_EQ(Tail(5), Cat({{" *** P done ***", kRestart}, kCompletionLines}));
@@ -179,6 +167,98 @@ TEST_F(InstallationRunTest, UnpreparableBundlesGetTheSummaryLineAndTheRunGoesOn)
                                                 (korvane_.temp_root() / "t.cab").string(),
                                             kRunErrors}}));
 }
+
+// The real step table, each step made to fail by a bundle and a Korvane
+// built for it: the step's own lines and the line the run picks for its
+// result, whether the result calls for the summary line, and the bar after
+// every step. A line starting with "~" is shown but not logged; one ending
+// with a blank goes on with a reason.
+struct tStepFailure {
+  const char* name;
+  cab::testing::NamedContents files;  // besides hw.ini
+  std::string hw_ini;                 // sections added to hw.ini
+  std::string in_the_way;             // made below the sandbox: a file, or with "/" a folder
+  std::vector<bool> answers;
+  Lines lines;  // of all steps
+  bool summary;
+};
+
+const std::string kDrv = " *** Driver installation finished ***",
+                  kPost = " *** Execution of post commands finished ***",
+                  kRegistryLocked = "registry.reg.lock/", kSettings = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
+// The lines of a bundle whose other steps have nothing to do.
+Lines Mid(const Lines& step) { return Cat({{kDrv}, step, {kPost}}); }
+
+// clang-format off
+const tStepFailure kStepFailures[] = {
+    {"HardwareDefinitions", {{"MODULES/a=b.INI", ""}}, "", "", {},
+     {"ERROR: hardware definition file a=b.INI refused: ", kDrv, kPost}, true},
+    {"DriverLibraries", {}, "[DRIVERS]\n../x.so\n", "", {}, {"ERROR: driver dll name ../x.so refused: ", kPost}, true},
+    {"HelpPages", {{"HELP/HELP.INI", "[Helpnodes]\n../x.htm=X\n"}}, "", "", {},
+     Mid({"ERROR: HELP.INI [Helpnodes] names ../x.htm, which ", "ERROR copying help libraries"}), true},
+    {"PrintForms", {{"PRINTFORMS/a.frm", "f"}}, "", "Ini/Printforms", {}, Mid({"ERROR: ", "ERROR copying print forms"}), false},
+    {"Samples", {{"SAMPLES/S/s.kvp", "s"}}, "", "Data/SAMPLES", {}, Mid({"ERROR: ", "ERROR copying samples directory"}), true},
+    {"NoLibrary", {{"LIB/readme.txt", "r"}}, "", "", {}, Mid({"ERROR - No library exists in LIB folder of *.cab-file."}), true},
+    {"NotAllLibraries", {{"LIB/A/a.lib", "a"}, {"LIB/B/b.lib", "b"}}, "", "Ini/LIB/B/", {false},
+     Mid({"Lib directory successfully copied: A", "User decided not to copy lib: B",
+          "NOT ALL of the existing libs where copied."}), false},
+    {"NoneOfTheLibraries", {{"LIB/B/b.lib", "b"}}, "", "Ini/LIB/B/", {false},
+     Mid({"User decided not to copy lib: B", "NONE of the existing libs where copied."}), false},
+    {"Templates", {{"TEMPLATES/T/t.kvp", "t"}}, "", "Ini/TEMPLATES/T", {}, Mid({"ERROR: ", "ERROR copying template subfolder: T"}), true},
+    {"Connections", {}, "[CONNECTIONS]\nCOUNT=1\n", "", {},
+     Mid({"~Could not set connection: .", "~ERROR while setting connections."}), true},
+    {"OpcPane", {{"MODULES/A.INI", "[ENABLE_OPC_PANE]\nACTIVE=1\n"}}, "", kRegistryLocked, {},
+     {"copied ini file for hardware A.INI", "registered hardware A.INI as module1 in hardware.ini",
+      " *** Hardware installation finished ***", kDrv,
+      "ERROR while setting registry key: " + kSettings + "BRWTREECTRL\\OPCPANEENABLED", kPost}, true},
+    {"RegistrySettings", {}, "[REGISTRY_SETTING]\nCOUNT=1\nPATH1=" + std::string(256, 'k') + "\n", "", {},
+     Mid({"~ERROR while setting registry key: " + kSettings + std::string(256, 'k')}), false},
+    {"CustomTools", {}, "[CUST-TOOLS]\nFILE1=a.exe\n", "", {}, Mid({"Missing title entry for custom tool: a.exe."}), false},
+    {"TcpTimeout", {}, "[TCPIP]\nTIMEOUT=5\n", kRegistryLocked, {}, Mid({}), false},
+    {"VisibleExtensions", {}, "[VISIBLE_EXTENSIONS]\nEXT=.a\n", kRegistryLocked, {}, Mid({}), true},
+    {"PostCommands", {}, "[POST_COMMANDS]\n1=nothere.exe\n", "", {},
+     {kDrv, "ERROR: Execution of post command failed: 'nothere.exe'"}, true},
+};
+// clang-format on
+
+class RealStepTableTest : public InstallationRunTest, public ::testing::WithParamInterface<tStepFailure> {};
+
+TEST_P(RealStepTableTest, EachFailureHasItsLineAndCountsAsTheRunSays) {
+  const tStepFailure& c = GetParam();
+  const fs::path cab = korvane_.root() / "x.cab", way = korvane_.root() / "korvane" / c.in_the_way;
+  cab::testing::NamedContents files = c.files;
+  files.emplace_back("hw.ini", HwIni("Desc x.cab", "42", "", c.hw_ini));
+  PackWithGcab(cab.string(), files);
+  if (c.in_the_way.ends_with('/')) fs::create_directories(way);
+  else if (!c.in_the_way.empty()) WriteFileOrDie(way, "in the way");
+  ui_.SetSelection({cab.string()});
+  ui_.ScriptAnswers(c.answers);
+  CProgressDlg dlg(StringList{}, false, false, false, "", ui_);
+  dlg.RunInstallation();
+
+  Lines shown, logged;
+  for (std::string line : c.lines) {
+    const bool list_only = line.starts_with('~');
+    if (list_only) line.erase(0, 1);
+    shown.push_back(line);
+    if (!list_only) logged.push_back(line);
+  }
+  const Lines tail = Cat({kCompletionLines, c.summary ? Lines{kRunErrors} : Lines{}});
+  const Lines head = Cat({kHeader, PreparedLines(korvane_, "Desc x.cab", 42, static_cast<int>(files.size()))});
+  for (const auto& [lines, want] : {std::pair{ui_.lines(), Cat({head, shown, tail})},
+                                    std::pair{LogTexts(korvane_.log()), Cat({head, logged, tail})}}) {
+    ASSERT_EQ(lines.size(), want.size()) << ::testing::PrintToString(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const bool prefix = !want[i].empty() && want[i].back() == ' ';
+      EXPECT_TRUE(prefix ? lines[i].starts_with(want[i]) && lines[i].size() > want[i].size() : lines[i] == want[i])
+          << lines[i] << "\nwanted: " << want[i];
+    }
+  }
+  EXPECT_EQ(ui_.progress(), (std::vector<int>{5, 15, 25, 30, 40, 45, 50, 65, 70, 75, 79, 82, 85, 90, 93, 97, 100}));
+  EXPECT_EQ(ui_.unanswered(), 0);
+}
+
+KESTRIN_CASES(RealStepTableTest, ::testing::ValuesIn(kStepFailures));
 
 TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) {
   const std::string a = B("dir/a.Cab"), outside = B("other/c.cab"), b = B("dir/b.cab"),

@@ -143,6 +143,40 @@ TEST_F(CabinetFileTest, OutputThatCannotBeMadeEndsTheExtraction) {
   EXPECT_EQ((FileSet{{"a.txt", "a"}}), ReadTree(target));
 }
 
+// The tool mode (kestrin-cab t and x) goes on past what fails, and keeps
+// apart what it wrote, what it gave up and which folders are damaged, so
+// that nothing is done twice and nothing is left out.
+TEST_F(CabinetFileTest, ToolModeGoesOnPastEachFailureOnce) {
+  {  // a damaged folder: its later file is given up unread, the next folder read
+    CabBuilder cab_file;
+    cab_file.AddFiles(cab_file.AddStoredFolder("AAAABBBB", 4), {{"a", "AAAA"}, {"b", "BBBB"}});
+    cab_file.AddFiles(cab_file.AddStoredFolder("CCCC"), {{"c", "CCCC"}});
+    cab_file.folders[0].blocks[0].checksum = 1;
+    WriteFileOrDie(dir_.path() / "damaged.cab", cab_file.Build());
+    CCabinetFile file;
+    ASSERT_TRUE(file.Open(dir_.Sub("damaged.cab")));
+    EXPECT_EQ(-2, file.ExtractEveryFile(dir_.Sub("out1"), false, true));
+    ASSERT_EQ(1u, file.Failures().size()) << file.Failures().back().text;  // not b as well
+    EXPECT_EQ("CCCC", ReadFileOrDie(dir_.path() / "out1" / "c"));
+  }
+  // A cabinet that cannot be listed (folder records past its end) is copied
+  // from its first entry again after each failure.
+  CabBuilder cab_file;
+  cab_file.AddFiles(cab_file.AddStoredFolder("aevilyc"),
+                    {{"a", "a"}, {"..\\evil", "evil"}, {"x\\y", "y"}, {"c", "c"}});
+  std::string bytes = cab_file.Build();
+  bytes[26] = '\xF0', bytes[27] = '\xFF';  // folder count
+  WriteFileOrDie(dir_.path() / "unlisted.cab", bytes);
+  fs::create_directories(dir_.path() / "out2");
+  WriteFileOrDie(dir_.path() / "out2" / "x", "a file where a folder is wanted");
+  CCabinetFile file;
+  ASSERT_TRUE(file.Open(dir_.Sub("unlisted.cab")));
+  EXPECT_EQ(-2, file.ExtractEveryFile(dir_.Sub("out2"), false, true));
+  EXPECT_EQ(2, file.FilesExtracted());  // a not written again
+  EXPECT_EQ(1, file.RefusedNames());    // nor evil refused again
+  EXPECT_EQ("c", ReadFileOrDie(dir_.path() / "out2" / "c"));  // nor x\y failing again, before c
+}
+
 TEST_F(CabinetFileTest, NeverFollowsSymlinksAndReusesEntriesOfOtherCase) {
   const fs::path outside = dir_.path() / "outside", target = dir_.path() / "out";
   fs::create_directories(outside);

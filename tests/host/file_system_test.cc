@@ -225,6 +225,17 @@ TEST_F(FileSystemTest, DeleteWhatThePathNames) {
   for (const char* name : {"folder", "*.txt"}) EXPECT_FALSE(DeleteSingleFile(S(src() / name)));
   EXPECT_TRUE(DeleteSingleFile(S(src() / "F.txt")));
   EXPECT_FALSE(fs::exists(src() / "f.txt"));
+  // A tree nested too deeply fails, inside a wildcard's matches too; the
+  // others are deleted all the same.
+  fs::path deep = src() / "deep";
+  for (int i = 0; i <= kMaxTreeDepth; ++i) deep /= "d";
+  fs::create_directories(deep);
+  Put(src() / "z.txt", "z");
+  for (const std::string& path : {S(src() / "*.*"), S(src() / "deep")}) {
+    EXPECT_EQ(DeleteFiles(path, &(error = {})), 0) << path;
+    EXPECT_NE(error.text.find("nested too deeply"), std::string::npos) << error.text;
+  }
+  EXPECT_EQ(Tree(src()).size(), kMaxTreeDepth + 2u);  // deep/ and its d/ folders
 }
 
 TEST_F(FileSystemTest, CreateDirectoryTreeAndSetReadOnly) {

@@ -235,6 +235,12 @@ TEST_F(IniFileTest, FailuresAreToldApartAndLeaveTheFile) {
   EXPECT_FALSE(ini.DeleteSection("S"));
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nk=v\n");
   EXPECT_TRUE(ini.WriteString("S", "k", "v"));
+  // A lock that cannot be taken for another reason than permissions (here a
+  // folder in its place) is a failed write, not a read-only file.
+  const IniFile blocked(Make("[S]\nk=v\n", "b.ini"));
+  fs::create_directory(blocked.path() + ".lock");
+  EXPECT_FALSE(blocked.WriteString("S", "k", "changed"));
+  EXPECT_EQ(blocked.LastStatus(), IniStatus::kWriteFailed);
 }
 
 TEST_F(IniFileTest, TwoProcessesWritingTheSameFileLoseNothing) {

@@ -110,21 +110,21 @@ KESTRIN_CASES(OverwriteTest, ::testing::Values(tOverwriteCase{"SameOemNoQuestion
 
 // Names that leave the folder (the full list: SafePathTest) or that no file
 // system here holds fail the step and write nothing; 259 characters is the
-// longest name a bundle can hold, and its folder is made below the program
-// folder. A folder in a library's place: "delete" clears it, else the copy
-// fails and is reported. A library without a register entry fails its
-// registration.
+// longest name a bundle can hold. A name with a folder part lands in the
+// program folder itself, where it is looked for, deleted and registered. A
+// folder in a library's place: "delete" clears it, else the copy fails and
+// is reported. A library without a register entry fails its registration.
 TEST_F(DriverTest, NamesOptionsAndFailures) {
   const std::string n255(255, 'n'), long_part(256, 'p'), long_name = "dddd/" + n255;
   Drivers("../evil.so\n" + long_part + "\n" + long_name + "\nddd\\" + n255 +
-          "=noreg\nnone.so\nd.so=delete\ne.so\n");
+          "=noreg\nnone.so\ndd\\d.so=delete\ne.so\n");
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ddd/" + n255, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
   BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
-  for (const char* name : {"d.so", "e.so"}) {
-    BundleFile(std::string("DRIVERS/") + name, TestLib("test_register_ok"));
-    KorvaneFile(std::string("Program/") + name + "/inside", "in the way");
+  for (const auto& [name, source, installed] : {std::tuple{"dd\\d.so", "dd/d.so", "d.so"}, {"e.so", "e.so", "e.so"}}) {
+    BundleFile(std::string("DRIVERS/") + source, TestLib("test_register_ok"));
+    KorvaneFile(std::string("Program/") + installed + "/inside", "in the way");
     ctx_.InstallationRecord->RecordInstall(name, 42);
   }
   EXPECT_EQ(InstallDriverLibraries(ctx_), 1);
@@ -132,10 +132,12 @@ TEST_F(DriverTest, NamesOptionsAndFailures) {
   ExpectLines({refused + "../evil.so refused: ", refused + long_part + " refused: ",
                refused + long_name + " refused: ", "copied driver dll ddd\\" + n255 + " to {P}",
                "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
-               "copied driver dll d.so to {P}", "successfully registered driver dll d.so",
+               "copied driver dll dd\\d.so to {P}", "successfully registered driver dll dd\\d.so",
                "ERROR copying driver dll e.so", "ERROR registering driver dll e.so"});
   EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")));
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/ddd/" + n255)), "longest");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/" + n255)), "longest");
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/d.so")), TestLib("test_register_ok"));
+  EXPECT_FALSE(fs::exists(Korvane("Program/ddd")) || fs::exists(Korvane("Program/dd")));
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ddd\\" + n255), 42);
 }
 

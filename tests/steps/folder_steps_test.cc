@@ -70,28 +70,32 @@ TEST_F(HelpStepTest, ExistingOemFoldersAskOrObeyForce) {
 }
 
 // A second installation registers nothing twice (paths compared ignoring
-// case), and keys above the count are overwritten.
+// case), keys above the count are overwritten, and a page without a node
+// name is registered with the empty name.
 TEST_F(HelpStepTest, HelpTreeNumbersOnFromTheCount) {
   const std::string dest = sandbox_.data_dir + "/WebHelp/42/";
   for (const auto& [key, value] : std::map<std::string, std::string>{
            {"COUNT", "2"}, {"PATH1", "/other/a.htm"}, {"PATH2", dest + "INTRO.HTM"},
            {"PATH3", dest + "sub/wiring.htm"}, {"NODENAME3", "stale"}})
     SetSetting("BRWTREECTRL\\HELPFILE_" + key, value);
-  HelpBundle();
+  HelpBundle("page.htm=\r\n");
+  BundleFile("HELP/page.htm", "page");
   Mode(true, true);
   EXPECT_EQ(InstallHelpPages(ctx_), 0);
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "3");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_COUNT"), "4");
   EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME2"), std::nullopt);
-  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME3"), "FX Wiring");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME3"), "");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_PATH3"), dest + "page.htm");
+  EXPECT_EQ(Setting("BRWTREECTRL\\HELPFILE_NODENAME4"), "FX Wiring");
 }
 
-// Hostile or damaged HELP.INI: nothing is deleted, copied or registered.
+// A hostile HELP.INI: nothing is deleted, copied or registered.
 TEST_F(HelpStepTest, RefusesAHostileDescriptionAsAWhole) {
   KorvaneFile("Data/WebHelp/victim.htm", "keep");
   KorvaneFile("Data/WebHelp/42/old.htm", "keep");
   BundleFile("HELP/intro.htm", "x");
   Mode(true, true);
-  for (const char* ini : {"[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n", "[Helpnodes]\nintro.htm=\n",
+  for (const char* ini : {"[DeleteBefore]\nold.htm=1\n..\\victim.htm=1\n",
                           "[DeleteBefore]\nold.htm=1\n[Helpnodes]\na/../../x.htm=X\n"}) {
     BundleFile("HELP/HELP.INI", ini);
     ctx_.reported.clear();

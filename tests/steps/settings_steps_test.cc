@@ -17,6 +17,10 @@ const std::string kExtKey = "VISIBLEEXTENSIONS]\n", kExtensions = kExtKey + "@=\
 const std::string kExt = "BRWTREECTRL\\VISIBLEEXTENSIONS", kOpc = "BRWTREECTRL\\OPCPANEENABLED";
 const std::string kExtA = "[VISIBLE_EXTENSIONS]\nEXT=.a\n", kActive = "[ENABLE_OPC_PANE]\nACTIVE=1\n";
 const std::string k300(300, 'v'), kLong256(256, 'k');
+// 300 copyright signs in Windows-1252, 300 e-acutes in UTF-8.
+const std::string kLatin300(300, '\xA9');
+std::string Repeat(const std::string& text, int n) { return n == 0 ? "" : text + Repeat(text, n - 1); }
+const std::string kUtf8300 = Repeat("\xC3\xA9", 300);
 
 struct tSettingCase {
   const char* name;
@@ -42,10 +46,13 @@ const tSettingCase kCases[] = {
      "PATH1=Vendor\\One\nVALUE1=" + k300 + "\nPATH2=Vendor\\" + kLong256 + "\nVALUE2=2\nPATH3=Vendor\\Three\n"
      "VALUE3=3\n"}}, 1, {{"Vendor\\One", k300.substr(0, 259)}, {"Vendor\\Three", "3"}}, kExtensions,
      {{"ERROR while setting registry key: SOFTWARE\\Brantel\\Korvane\\Settings\\Vendor\\" + kLong256, false}}},
-    // Indices past the section's own keys all write the empty default value
-    // of the settings key; the huge count must not take long.
+    // A valid UTF-8 value is cut after 259 characters, any other after 259 bytes.
+    {"CutAfter259CharactersOrBytes", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2\nPATH1=A\nVALUE1=" +
+     kLatin300 + "\nPATH2=B\nVALUE2=" + kUtf8300 + "\n"}}, 0, {{"A", kLatin300.substr(0, 259)}, {"B", kUtf8300.substr(0, 518)}}},
+    // Indices without keys all write the empty default value of the settings
+    // key; a huge count, even with a key at its very end, must not take long.
     {"HugeCountEndsQuickly", SetRegistrySettings, {{"hw.ini", "[REGISTRY_SETTING]\nCOUNT=2147483647\nPATH1=A\n"
-     "VALUE1=a\nPATH3=C\nVALUE3=c\n"}}, 0, {{"A", "a"}, {"C", "c"}, {"", ""}}},
+     "VALUE1=a\nPATH3=C\nVALUE3=c\nPATH2147483647=Z\n"}}, 0, {{"A", "a"}, {"C", "c"}, {"Z", ""}, {"", ""}}},
     {"TimeoutAbsent", SetTcpTimeout, {{"hw.ini", "[TCPIP]\n"}}, 2, {}},
     {"TimeoutZero", SetTcpTimeout, {{"hw.ini", "[TCPIP]\nTIMEOUT=0\n"}}, 0, {{"Online\\TcpDriverTimeout_ms", "0"}}},
     {"ExistingCaseKeptEmptyPartsSkipped", AddVisibleExtensions, {{"hw.ini", "[VISIBLE_EXTENSIONS]\nEXT=.pro;;.x;\n"}},
@@ -176,27 +183,28 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
 KESTRIN_CASES(CustomToolsTest, ::testing::ValuesIn(kToolCases));
 
 // The post commands: placeholders in any letter case, the rest of the line
-// lowered, the wait for each command in file order, and commands that
-// cannot start (a missing program, a line without "=", a script that may
-// not be run).
+// lowered, the wait for each command in file order, a program named without
+// a folder found in the program folder, and commands that cannot start (a
+// missing program, a line without "=", a script that may not be run).
 TEST_F(StepTest, PostCommandsRunEachToItsEnd) {
   // Appends its second argument to the file its first names; "slow" sleeps
   // first, so a step that did not wait would find the lines out of order.
-  const fs::path bin = dir_.path() / "Bin Dir";
-  for (const char* name : {"mark.sh", "plain.sh"})
-    Put(bin / name, "#!/bin/sh\n[ \"$2\" = slow ] && sleep 1\nprintf '%s\\n' \"$2\" >> \"$1\"\nexit 3\n");
-  chmod((bin / "mark.sh").c_str(), 0755);  // plain.sh cannot be run
+  const fs::path bin = dir_.path() / "Bin Dir", program = sandbox_.product_dir;
+  for (const fs::path& path : {bin / "mark.sh", bin / "plain.sh", program / "prog.sh"})
+    Put(path, "#!/bin/sh\n[ \"$2\" = slow ] && sleep 1\nprintf '%s\\n' \"$2\" >> \"$1\"\nexit 3\n");
+  for (const fs::path& path : {bin / "mark.sh", program / "prog.sh"}) chmod(path.c_str(), 0755);  // not plain.sh
   ctx_.BinDir = bin.string();
   BundleFile("hw.ini", "[POST_COMMANDS]\n1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
                        "1=$BinDir/nothere.exe /S\nno command\n1=\"$BinDir/plain.sh\" x\n"
-                       "2=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n");
+                       "2=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n3=Prog.sh \"$AppDataDir/out.txt\" 3\n");
   EXPECT_FALSE(RunPostCommands(ctx_));
-  EXPECT_EQ(ReadFileOrDie(fs::path(sandbox_.data_dir) / "out.txt"), "slow\nsecond\n");
+  EXPECT_EQ(ReadFileOrDie(fs::path(sandbox_.data_dir) / "out.txt"), "slow\nsecond\n3\n");
   const std::string run = "Execute command '\"{P}/mark.sh\" \"{D}/out.txt\" ";
   const std::string failed = "ERROR: Execution of post command failed: '";
   std::vector<tReported> expected;
   for (const std::string& line : Expand({run + "slow'.", failed + "{P}/nothere.exe /s'", failed + "'",
-                                         failed + "\"{P}/plain.sh\" x'", run + "second'."}))
+                                         failed + "\"{P}/plain.sh\" x'", run + "second'.",
+                                         "Execute command 'prog.sh \"{D}/out.txt\" 3'."}))
     expected.push_back({line, true});
   EXPECT_EQ(ctx_.reported, expected);
 }
