@@ -6,7 +6,7 @@ dpkg-dev lintian man-db desktop-file-utils"
 
 # The Windows cross build and Wine (scripts/build-windows, scripts/test-windows).
 # wine32 is an i386 package: the architecture is added first.
-KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386"
+KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386"
 
 # Installs those of the packages named in $1 that are missing; further
 # arguments go to apt-get install.
