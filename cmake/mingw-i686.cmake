@@ -23,3 +23,7 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
 # Tests run the programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# zlib's static libz.a, not its import library libz.dll.a, so that the
+# programs need no DLL beside them.
+set(ZLIB_USE_STATIC_LIBS ON)

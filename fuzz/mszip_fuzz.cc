@@ -2,13 +2,15 @@
 // input is cut before every "CK", each piece is one block (so cabinets used as
 // seeds give their real blocks), all decoded into the same 32768-byte output
 // buffer so that matches reach back into the previous block. A failed block
-// resets the decoder, as a new folder would.
+// resets the decoder, as a new folder would. Then the input is encoded as
+// one folder and decoded back (round_trip.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "cabinet/block_codec.h"
+#include "round_trip.h"
 
 using namespace kestrin::cab;
 
@@ -45,5 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (kMszipCodec.destroy(handle) != kCodecOk) std::abort();
   std::free(out);
   std::free(in);
+  EncodeDecodeRoundTrip(EncoderSpec{EncoderSpec::kMszip, 0, 0}, kMszipCodec, nullptr, data, size);
   return 0;
 }

@@ -8,7 +8,7 @@ dpkg-dev lintian man-db desktop-file-utils"
 # and the Windows Installer package (scripts/package --windows: wixl, and
 # msibuild of msitools for the file searches wixl cannot write).
 # wine32 is an i386 package: the architecture is added first.
-KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix wine wine32:i386 wixl msitools"
+KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wixl msitools"
 
 # Installs those of the packages named in $1 that are missing; further
 # arguments go to apt-get install.

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cabinet/block_codec.h"
 
@@ -60,13 +61,35 @@ struct EncoderSpec {
   int level = 0;        // Quantum 1..7
 };
 
+// Reads a method as `kestrin-cab c -m` takes it: "none", "mszip",
+// "lzx:15".."lzx:21" (window exponent), "quantum:1:10".."quantum:7:21"
+// (level, window exponent). False, with a sentence in `error`, for anything
+// else.
+bool ParseEncoderSpec(std::string_view text, EncoderSpec* spec, std::string* error);
+// The method in that form ("lzx:21").
+std::string EncoderSpecName(const EncoderSpec& spec);
+
+// Whether `text` (an error a factory gave) says the method is missing from
+// this build rather than that its parameters are wrong.
+bool IsNotAvailableError(std::string_view text);
+
+// The largest compressed data block every reader accepts for a folder of
+// this compression type (stored 32768, MSZIP 32780, LZX and Quantum
+// kMaxEncodedBlockSize); the writer refuses larger blocks.
+uint32_t MaxEncodedBlockSize(uint16_t type_compress);
+
 // Makes the encoder for `spec`, or nullptr (with `error` set) for a method
 // or parameter this build cannot write. kNone gives a stored-block encoder.
 std::unique_ptr<BlockEncoder> MakeBlockEncoder(const EncoderSpec& spec, EncodedBlockSink sink,
                                                std::string* error);
 
 // The method factories MakeBlockEncoder dispatches to, each in its method's
-// encoder file (lzx_encoder.cc, quantum_encoder.cc).
+// encoder file (block_encoder.cc, mszip_encoder.cc, lzx_encoder.cc,
+// quantum_encoder.cc). A factory that cannot make its encoder answers nullptr
+// and says why in `error`; "not available in this build" in that text marks
+// a method this build does not have (tests skip such methods).
+std::unique_ptr<BlockEncoder> MakeStoredEncoder(EncodedBlockSink sink);
+std::unique_ptr<BlockEncoder> MakeMszipEncoder(EncodedBlockSink sink, std::string* error);
 std::unique_ptr<BlockEncoder> MakeLzxEncoder(int window_bits, EncodedBlockSink sink,
                                              std::string* error);
 std::unique_ptr<BlockEncoder> MakeQuantumEncoder(int level, int window_bits,

@@ -35,6 +35,7 @@
 #include <new>
 
 #include "cabinet/block_codec.h"
+#include "cabinet/checksum.h"
 
 namespace kestrin::cab {
 
@@ -69,9 +70,6 @@ void CopyString(char* dst, const char* src, size_t size) {
 
 }  // namespace
 
-// The cabinet checksum: the bytes as little-endian 32-bit words XORed into the
-// seed; 1 to 3 trailing bytes form one more value (b0 b1 b2 as
-// b0<<16 | b1<<8 | b2, b0 b1 as b0<<8 | b1, b0 as b0).
 uint32_t CabChecksum(const uint8_t* p, uint32_t n, uint32_t seed) {
   // XOR is order-free: four independent lanes of 8 bytes, folded at the end.
   uint64_t lane[4] = {};

@@ -1,5 +1,7 @@
 #include "host/dos_time.h"
 
+#include <algorithm>
+
 
 namespace kestrin {
 namespace {
@@ -44,6 +46,26 @@ bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
   if (t == static_cast<time_t>(-1)) return false;  // no year from 1980 on gives -1
   *result = t;
   return true;
+}
+
+void TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time) {
+  std::tm tm{};
+  int year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+  if (LocalTimeOf(t, &tm)) {
+    year = tm.tm_year + 1900;
+    month = tm.tm_mon + 1;
+    day = tm.tm_mday;
+    hour = tm.tm_hour;
+    minute = tm.tm_min;
+    second = std::min(tm.tm_sec, 59);  // a leap second
+  }
+  if (year < 1980) {
+    year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+  } else if (year > 2107) {
+    year = 2107, month = 12, day = 31, hour = 23, minute = 59, second = 58;
+  }
+  *dos_date = static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
+  *dos_time = static_cast<uint16_t>(hour << 11 | minute << 5 | second / 2);
 }
 
 }  // namespace kestrin

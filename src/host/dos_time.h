@@ -18,6 +18,11 @@ bool LocalTimeOf(time_t t, std::tm* local);
 // day 0 or past the month's end, hour 24, minute 60, seconds 60 or more).
 bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result);
 
+// The other way: t as local time in MS-DOS form, seconds rounded down to
+// even. Times before 1980 become 1980-01-01 00:00:00, times after 2107 the
+// last second of 2107 (the range the format has).
+void TimeTToDosDateTime(time_t t, uint16_t* dos_date, uint16_t* dos_time);
+
 }  // namespace kestrin
 
 #endif  // KESTRIN_HOST_DOS_TIME_H_

@@ -4,6 +4,8 @@
 //   kestrin-cab l FILE            one line per file
 //   kestrin-cab t FILE            check every block, decode every file, write nothing
 //   kestrin-cab x FILE [-d DIR]   extract (into the current folder by default)
+//   kestrin-cab c OUT.cab [...]   pack files into a cabinet or a set (cab_create.cc)
+//   kestrin-cab lint BUNDLE       check a driver bundle (cab_lint.cc)
 //   kestrin-cab --version
 //
 // t and x work on the whole cabinet set FILE belongs to: back through the
@@ -27,6 +29,7 @@
 #include "cabinet/fdi.h"
 #include "host/path_resolve.h"
 #include "kestrin_version.h"
+#include "tools/cab_commands.h"
 
 namespace kestrin {
 namespace {
@@ -42,9 +45,12 @@ const char kUsage[] =
     "Usage: kestrin-cab l FILE\n"
     "       kestrin-cab t FILE\n"
     "       kestrin-cab x FILE [-d DIR]\n"
+    "       kestrin-cab c OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE] [FILE|DIR]...\n"
+    "       kestrin-cab c --bundle DIR OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE]\n"
+    "       kestrin-cab lint [--json] BUNDLE.cab|DIR\n"
     "       kestrin-cab -h | --version\n"
     "\n"
-    "Lists, tests or extracts a Microsoft cabinet file.\n"
+    "Lists, tests, extracts or makes Microsoft cabinet files.\n"
     "\n"
     "  l  list the files of FILE, one line each, fields separated by tabs:\n"
     "     size, date and time (YYYY-MM-DD HH:MM:SS), attributes (r read-only,\n"
@@ -56,17 +62,45 @@ const char kUsage[] =
     "  x  extract every file into DIR (default: the current folder); folders\n"
     "     named in the cabinet are created below DIR, a name that would lead\n"
     "     outside DIR is refused\n"
+    "  c  pack each FILE, and each DIR with everything below it (names sorted),\n"
+    "     into OUT.cab under the names given (\"/\" becomes \"\\\"; leading \"/\"\n"
+    "     and \".\" parts dropped; a name with \"..\" or \":\" is refused), with\n"
+    "     their times and read-only attributes. METHOD is mszip (the default),\n"
+    "     none, lzx:15..21 (window 2^15..2^21) or quantum:1..7:10..21 (level,\n"
+    "     window). -d SIZE makes a set of cabinets of at most SIZE bytes each\n"
+    "     (K, M or G may follow; 64K at least), OUT.cab, OUT2.cab, ...; -r\n"
+    "     RESERVE leaves RESERVE zero bytes in each header (room for a\n"
+    "     signature). Nothing is written unless all files could be packed.\n"
+    "     --bundle DIR: check the bundle folder DIR as lint does and, when it\n"
+    "     has no error, pack its contents (hw.ini first).\n"
+    "  lint  check a driver bundle (a cabinet or its folder) against what the\n"
+    "     installer reads: hw.ini's sections, keys, numbers and versions, the\n"
+    "     files its sections and HELP.INI name, names the installer refuses.\n"
+    "     One line a finding (file, [section], key: error or warning: text),\n"
+    "     errors first, then a count; --json prints them as JSON. Exit status\n"
+    "     1 when there is an error (warnings alone give 0).\n"
     "\n"
     "t and x work on the whole cabinet set FILE belongs to: the previous and\n"
     "next cabinets named in the headers are looked for in FILE's folder.\n"
     "\n"
     "Exit status: 0 success, 1 a damaged cabinet, a refused name or an I/O\n"
-    "error, 2 a usage error.\n";
+    "error (c: an input that cannot be packed), 2 a usage error.\n";
 
 int UsageError(const char* what) {
   std::fprintf(stderr, "kestrin-cab: %s\n%s", what, kUsage);
   return kExitUsage;
 }
+
+}  // namespace
+
+int CabUsageError(const std::string& what) { return UsageError(what.c_str()); }
+
+int CabHelp() {
+  std::fputs(kUsage, stdout);
+  return kExitOk;
+}
+
+namespace {
 
 void PrintError(const std::string& file, const std::string& text, int code) {
   std::fprintf(stderr, "%s: %s (code %d)\n", file.c_str(), text.c_str(), code);
@@ -335,6 +369,8 @@ int Run(int argc, char** argv) {
     std::fputs("kestrin-cab " KESTRIN_VERSION "\n", stdout);
     return kExitOk;
   }
+  if (command == "c") return RunCreate(std::vector<std::string>(argv + 2, argv + argc));
+  if (command == "lint") return RunLint(std::vector<std::string>(argv + 2, argv + argc));
   if (command != "l" && command != "t" && command != "x") {
     return UsageError(("unknown command \"" + command + "\"").c_str());
   }

@@ -1,0 +1,12 @@
+// Quantum encoder: not written yet; the factory says so, and
+// MakeBlockEncoder passes the answer on.
+#include "cabinet/block_encoder.h"
+
+namespace kestrin::cab {
+
+std::unique_ptr<BlockEncoder> MakeQuantumEncoder(int, int, EncodedBlockSink, std::string* error) {
+  if (error) *error = "Quantum compression is not available in this build";
+  return nullptr;
+}
+
+}  // namespace kestrin::cab
