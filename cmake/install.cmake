@@ -47,7 +47,7 @@ set(KESTRIN_PACKAGE_MAINTAINER "Kestrin developers <kestrin@example.org>"
 set(CPACK_GENERATOR DEB)
 set(CPACK_SOURCE_GENERATOR "")
 set(CPACK_PACKAGE_NAME kestrin)
-set(CPACK_PACKAGE_VENDOR "Kestrin developers")
+set(CPACK_PACKAGE_VENDOR "${KESTRIN_PACKAGE_VENDOR}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "installs OEM driver bundles into a Korvane PLC programming system")
 set(CPACK_PACKAGE_DESCRIPTION
     "Kestrin installs driver bundles that hardware vendors supply for their

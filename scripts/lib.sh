@@ -4,9 +4,11 @@ xvfb xauth x11-apps imagemagick xdotool clang libclang-rt-14-dev gcab cabextract
 libdeflate-dev time p7zip-full \
 dpkg-dev lintian man-db desktop-file-utils"
 
-# The Windows cross build and Wine (scripts/build-windows, scripts/test-windows).
+# The Windows cross build and Wine (scripts/build-windows, scripts/test-windows),
+# and the Windows Installer package (scripts/package --windows: wixl, and
+# msibuild of msitools for the file searches wixl cannot write).
 # wine32 is an i386 package: the architecture is added first.
-KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386"
+KESTRIN_WINDOWS_PACKAGES="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wixl msitools"
 
 # Installs those of the packages named in $1 that are missing; further
 # arguments go to apt-get install.
