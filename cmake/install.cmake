@@ -5,13 +5,13 @@ include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS kestrin kestrin-cab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrin kestrin-cab kestrinctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Manual pages and the package changelog, compressed the way Debian wants
 # them (gzip -9, no name or time stamp in the header, so the bytes depend on
 # the text alone).
 set(compressed)
-foreach(page kestrin.1 kestrin-cab.1)
+foreach(page kestrin.1 kestrin-cab.1 kestrinctl.1)
   configure_file(${PROJECT_SOURCE_DIR}/man/${page} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
   list(APPEND compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
@@ -28,15 +28,20 @@ endforeach()
 add_custom_target(kestrin_docs ALL DEPENDS ${compressed})
 
 install(FILES ${PROJECT_BINARY_DIR}/man/kestrin.1.gz ${PROJECT_BINARY_DIR}/man/kestrin-cab.1.gz
+              ${PROJECT_BINARY_DIR}/man/kestrinctl.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md packaging/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
+              docs/kestrinctl-json.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Completion of kestrinctl's commands, options and bundle files for bash.
+install(FILES data/kestrinctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME kestrinctl)
 # The sample bundle's source and the script that packs it.
 install(DIRECTORY examples/fennick-fx200 DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(PROGRAMS examples/make-bundle DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # The desktop entry and icon start the dialog: only a build with it gets them.
-if(TARGET kestrin_ui)
+if(TARGET kestrin_ui_wx)
   install(FILES data/kestrin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES data/kestrin.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()

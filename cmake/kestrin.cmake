@@ -1,8 +1,8 @@
 # kestrin_library(NAME [DEPS lib...] [EXTERNAL target...])
 # Every *.cc of the calling folder except main.cc and *_main.cc becomes the
-# static library kestrin_NAME; of the platform back ends only *_win32.cc in a
-# Windows build and only *_posix.cc elsewhere. Folders without sources yet give an interface
-# library, so the layers can grow one at a time.
+# static library kestrin_NAME. Platform code lives in back-end files beside
+# the shared ones: only *_win32.cc in a Windows build, only *_posix.cc
+# elsewhere (shared code holds no #ifdef _WIN32).
 function(kestrin_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTERNAL" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
@@ -16,27 +16,18 @@ function(kestrin_library name)
   foreach(d ${ARG_DEPS})
     list(APPEND deps kestrin_${d})
   endforeach()
-  if(sources)
-    add_library(kestrin_${name} STATIC ${sources})
-    target_include_directories(kestrin_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(kestrin_${name} PUBLIC ${deps} ${ARG_EXTERNAL})
-  else()
-    add_library(kestrin_${name} INTERFACE)
-    target_include_directories(kestrin_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(kestrin_${name} INTERFACE ${deps} ${ARG_EXTERNAL})
-  endif()
+  add_library(kestrin_${name} STATIC ${sources})
+  target_include_directories(kestrin_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(kestrin_${name} PUBLIC ${deps} ${ARG_EXTERNAL})
 endfunction()
 
-# kestrin_test(NAME [DEPS lib...] [LABELS label...])
+# kestrin_test(NAME [DEPS lib...] [EXTRA_SOURCES file...])
 # Every *.cc of the calling test folder becomes one GoogleTest binary NAME_tests.
 # Tests find the sources, the shared corpus and the built programs through
 # compile definitions.
 function(kestrin_test name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTRA_SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
-  if(NOT sources)
-    return()
-  endif()
   set(deps)
   foreach(d ${ARG_DEPS})
     list(APPEND deps kestrin_${d})

@@ -1,8 +1,8 @@
 #include "app/bundle_list.h"
-#include "host/path_resolve.h"
 
 #include "app/messages.h"
 #include "bundle/bundle.h"
+#include "host/path_resolve.h"
 #include "host/text_format.h"
 
 namespace kestrin {
@@ -10,11 +10,6 @@ namespace kestrin {
 namespace {
 
 const std::string kSeparatorLine(90, '-');
-
-std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of(kPathSeparators);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The folder of a bundle path, without a trailing separator.
 std::string FolderOf(const std::string& path) {
@@ -25,17 +20,17 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-std::vector<tBundleRow> ReadBundleRows(const StringList& available) {
+std::vector<tBundleRow> ReadBundleRows(Host& host, const StringList& available) {
   std::vector<tBundleRow> rows;
   for (size_t i = 0; i < available.size(); ++i) {
     tCabFileInfo info;
-    if (!ReadBundleInfo(available[i], &info)) continue;
+    if (!ReadBundleInfo(host, available[i], &info)) continue;
     rows.push_back({i, available[i], info.OemName, info.Description, info.Version});
   }
   return rows;
 }
 
-std::vector<std::string> BundleInfoLines(const std::vector<tBundleRow>& selected,
+std::vector<std::string> BundleInfoLines(Host& host, const std::vector<tBundleRow>& selected,
                                          const StringList& available) {
   std::vector<std::string> lines;
   if (selected.empty()) return lines;
@@ -49,7 +44,7 @@ std::vector<std::string> BundleInfoLines(const std::vector<tBundleRow>& selected
     lines.push_back(StringPrintf(msg::kVersion, row.version.c_str()));
     tCabFileInfo info;
     if (row.available_index < available.size() &&
-        ReadBundleInfo(available[row.available_index], &info)) {
+        ReadBundleInfo(host, available[row.available_index], &info)) {
       const std::string& minimum =
           info.MinimumVersion.empty() ? std::string(msg::kNotSpecified) : info.MinimumVersion;
       lines.push_back(StringPrintf(msg::kMinimumVersion, minimum.c_str()));

@@ -22,14 +22,14 @@ struct tBundleRow {
 
 // The rows for `available`, in order: one per bundle whose description can
 // be read; a bundle that cannot be read gets no row.
-std::vector<tBundleRow> ReadBundleRows(const StringList& available);
+std::vector<tBundleRow> ReadBundleRows(Host& host, const StringList& available);
 
 // The information block for the selected rows, in list order: per row the
 // separator, "Information about bundle: %s:", the separator, an empty line,
 // description, manufacturer, version, the minimum version when the bundle's
 // description can be read again, an empty line; after the last row the
 // separator and an empty line. Empty for no rows.
-std::vector<std::string> BundleInfoLines(const std::vector<tBundleRow>& selected,
+std::vector<std::string> BundleInfoLines(Host& host, const std::vector<tBundleRow>& selected,
                                          const StringList& available);
 
 // Where the bundle list of a dialog comes from when it opens: the command

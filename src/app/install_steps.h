@@ -2,8 +2,7 @@
 //
 // Each row names one step: how to call it, where the progress bar stands
 // after it, what the run reports for its result and whether a result counts
-// for the run's summary error line. A step that does not exist yet has no
-// row; adding a step means adding its row at its place in the order:
+// for the run's summary error line:
 //
 //   order  step                     bar  summary on
 //    1     hardware definitions      25  1

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/journaled_run.h"
 #include "app/messages.h"
+#include "app/system_host.h"
 #include "app/ui_services.h"
+#include "connections/telvor_client.h"
 #include "host/product_env.h"
 
 namespace kestrin {
@@ -34,14 +37,23 @@ bool CKestrinApp::InitInstance() {
   std::string refusal = CheckStartConditions();
   if (!refusal.empty()) {
     fprintf(stderr, "%s\n", refusal.c_str());
-    if (!SilentMode && hooks_.show_refusal) hooks_.show_refusal(refusal);
+    if (!SilentMode) hooks_.show_refusal(refusal);
     exit_status_ = kExitRefused;
     return false;
   }
 
+  // Every change of a run goes through the journal, under the lock of the
+  // Korvane installation.
+  JournalHost journal(SystemHost(), [] {
+    const std::string dir = ConnectionFileDir(SystemHost());
+    return dir.empty() ? dir : dir + kConnectionFileName;
+  });
+  JournaledRun guard(journal);
   SilentUi silent_ui;
   if (SilentMode) {
-    CProgressDlg dlg(bundles, SilentMode, ForceOverwrite, RecoverTemplates, BinDir, silent_ui);
+    CProgressDlg dlg(journal.host(), bundles, SilentMode, ForceOverwrite, RecoverTemplates, BinDir,
+                     silent_ui);
+    dlg.SetRunGuard(&guard);
     dlg.AddInfo(msg::kSilentHeader, 1, true);
     dlg.AddInfo(ForceOverwrite ? msg::kModeForce : msg::kModeNoForce, 1, true);
     dlg.AddInfo("", 1, true);
@@ -50,16 +62,11 @@ bool CKestrinApp::InitInstance() {
     return false;
   }
 
-  if (!hooks_.run_dialog) {
-    fprintf(stderr,
-            "kestrin: this build has no window yet; install silently with "
-            "kestrin /s [/f] [/r] [/i=DIR] BUNDLE.cab|DIRECTORY...\n");
-    exit_status_ = kExitNoWindow;
-    return false;
-  }
   // The dialog provides its own user-interface services; the context is
   // built here so that both modes start from the same state.
-  CProgressDlg dlg(bundles, SilentMode, ForceOverwrite, RecoverTemplates, BinDir, silent_ui);
+  CProgressDlg dlg(journal.host(), bundles, SilentMode, ForceOverwrite, RecoverTemplates, BinDir,
+                   silent_ui);
+  dlg.SetRunGuard(&guard);
   exit_status_ = hooks_.run_dialog(dlg);
   return false;
 }

@@ -15,15 +15,15 @@ namespace kestrin {
 // Exit statuses of the program. The outcome of an installation is reported
 // in the log, never in the exit status.
 inline constexpr int kExitOk = 0;
-// Interactive mode was asked for, but this program has no window.
+// Interactive mode was asked for, but no window can be shown.
 inline constexpr int kExitNoWindow = 1;
 // Refused to start (unusable Korvane environment or command line).
 inline constexpr int kExitRefused = 2;
 
 class CKestrinApp {
  public:
-  // What the interactive mode needs from a window toolkit. Both are left
-  // empty in a build without one.
+  // What the interactive mode needs from a window toolkit, given by the
+  // program's main; a program built without one says so through them.
   struct tDialogHooks {
     // Shows the main dialog modally on the context (installing its
     // user-interface services with SetUi); returns the exit status.
@@ -33,7 +33,7 @@ class CKestrinApp {
   };
 
   // `command_line` is the raw command line after the program name.
-  explicit CKestrinApp(std::string command_line, tDialogHooks hooks = {});
+  CKestrinApp(std::string command_line, tDialogHooks hooks);
 
   // Reads the raw command line into the switches below and appends the
   // bundle arguments to `bundles`; returns their number.

@@ -38,6 +38,14 @@ inline constexpr char kTempRemoved[] = " *** Temp directory successfully removed
 inline constexpr char kTempNotRemoved[] = "ERROR removing temp directory";
 inline constexpr char kCompleted[] = " *** Kestrin completed installing target driver  ***";
 
+// One installation at a time, and its journal.
+inline constexpr char kWaitingForInstallation[] =
+    "Another installation into this Korvane is running; waiting for it to end.";
+inline constexpr char kCannotLockKorvane[] = "ERROR: cannot lock the Korvane installation: %s";
+inline constexpr char kCannotJournal[] = "ERROR: cannot write the journal of this installation: %s";
+inline constexpr char kRolledBackInterrupted[] = "Rolled back the interrupted installation of %s";
+inline constexpr char kNotPutBack[] = "ERROR: not put back: %s";
+
 // Bundle preparation.
 inline constexpr char kProductDirLine[] = "Korvane installation directory: %s";
 inline constexpr char kIniDirLine[] = "Korvane INI-File directory: %s";

@@ -14,6 +14,11 @@ namespace kestrin {
 // like any other word, as the switches leave it.
 std::optional<std::string> ProgramInfoText(const std::vector<std::string>& args);
 
+// The platform's parts of the usage: where Kestrin finds Korvane, and why it
+// refuses to start (program_info_posix.cc, program_info_win32.cc).
+extern const char kUsagePlaces[];
+extern const char kUsageRefusal[];
+
 }  // namespace kestrin
 
 #endif  // KESTRIN_APP_PROGRAM_INFO_H_

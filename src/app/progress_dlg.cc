@@ -1,12 +1,8 @@
 #include "app/progress_dlg.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "app/install_steps.h"
 #include "app/messages.h"
 #include "host/dos_time.h"
-#include "host/text_format.h"
 #include "host/path_resolve.h"
 #include "host/product_env.h"
 
@@ -25,20 +21,23 @@ std::tm SystemLocalTime() {
   return local;
 }
 
-CProgressDlg::CProgressDlg(const StringList& bundle_arguments, bool silent_mode,
+CProgressDlg::CProgressDlg(Host& host, const StringList& bundle_arguments, bool silent_mode,
                            bool force_overwrite, bool recover_templates,
                            const std::string& bin_dir_switch, UiServices& ui)
-    : RecoverTemplates(recover_templates), ui_(&ui), steps_(InstallationSteps()) {
+    : StepContext(host),
+      RecoverTemplates(recover_templates),
+      ui_(&ui),
+      steps_(InstallationSteps()) {
   SilentMode = silent_mode;
   ForceOverwrite = force_overwrite;
   BundleRecoverTemplates = false;
   FirstShowPending = true;
 
-  ProductIniDir = RemoveTrailingSeparator(GetIniPath());
+  ProductIniDir = RemoveTrailingSeparator(GetIniPath(host));
   OemCabDir = MakeOemCabDir(ProductIniDir);
-  ProgramDataDir = RemoveTrailingSeparator(GetProgramDataDir());
+  ProgramDataDir = RemoveTrailingSeparator(GetProgramDataDir(host));
 
-  BinDir = bin_dir_switch.empty() ? GetProductDir() : bin_dir_switch;
+  BinDir = bin_dir_switch.empty() ? GetProductDir(host) : bin_dir_switch;
 
   CommandLinePaths.insert(CommandLinePaths.begin(), bundle_arguments.begin(),
                           bundle_arguments.end());
@@ -61,19 +60,18 @@ CProgressDlg* CProgressDlg::Current() { return g_context; }
 
 void CProgressDlg::AddInfo(const std::string& text, int level, bool log) {
   if (level >= 2) return;
-  if (!SilentMode) ui_->AddLine(text);
+  Ui().AddLine(text);
   if (log) WriteLog(text);
 }
 
 bool CProgressDlg::AskYesNo(const std::string& text) {
   MessageText = text;
-  return ui_->AskYesNo(text);
+  return Ui().AskYesNo(text);
 }
 
 void CProgressDlg::ResetInfoList(bool prompt) {
-  if (SilentMode) return;
-  ui_->ClearLines();
-  if (prompt) ui_->AddLine(msg::kSelectPrompt);
+  Ui().ClearLines();
+  if (prompt) Ui().AddLine(msg::kSelectPrompt);
 }
 
 std::string FormatLogLine(const std::tm& when, const std::string& text) {
@@ -90,13 +88,9 @@ bool WriteLog(const std::string& text) {
   CProgressDlg* dlg = CProgressDlg::Current();
   if (dlg == nullptr) return false;
   // Resolved like every Korvane path, so an "oemcab" folder is found too.
-  std::string path = ResolvePath(dlg->OemCabDir + "/" + msg::kLogFileName);
-  FILE* file = fopen(path.c_str(), "a");
-  if (file == nullptr) return false;
-  std::string line = FormatLogLine(dlg->clock()(), text);
-  bool written = fwrite(line.data(), 1, line.size(), file) == line.size();
-  if (fclose(file) != 0) written = false;
-  return written;
+  FileSystem& fs = dlg->host.files;
+  return fs.AppendText(fs.Resolve(JoinPath(dlg->OemCabDir, msg::kLogFileName)),
+                       FormatLogLine(dlg->clock()(), text));
 }
 
 bool LogTrace(const std::string& text, int level) {

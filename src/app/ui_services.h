@@ -1,6 +1,6 @@
 // What the installation logic needs of the window. The dialog implements it;
-// the silent mode passes SilentUi, which shows nothing and asks nothing; tests
-// pass ScriptedUi (scripted_ui.h).
+// in silent mode the context shows everything on a SilentUi, which shows
+// nothing and asks nothing; tests pass ScriptedUi (tests/support).
 #ifndef KESTRIN_APP_UI_SERVICES_H_
 #define KESTRIN_APP_UI_SERVICES_H_
 
@@ -36,9 +36,9 @@ class UiServices {
   virtual void Inform(const std::string& text) = 0;
 };
 
-// The silent mode's services: nothing is shown, every question answers No.
-// (Silent code paths never ask; the answer only matters for a caller that
-// forgets to check the mode.)
+// The silent mode's services (CProgressDlg::Ui() in silent mode): nothing is
+// shown, every question answers No. (Silent code paths never ask: the
+// overwrite questions follow /f there, StepContext::AllowOverwrite.)
 class SilentUi : public UiServices {
  public:
   void AddLine(const std::string&) override {}

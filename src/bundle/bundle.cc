@@ -1,24 +1,16 @@
 #include "bundle/bundle.h"
-#include "host/path_resolve.h"
 
+#include "bundle/bundle_format.h"
 #include "bundle/cabinet_file.h"
 #include "bundle/report_sink.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
-#include "host/product_env.h"
+#include "host/path_resolve.h"
 
 namespace kestrin {
 namespace {
 
-constexpr char kSection[] = "OEMDriverDisk";
-constexpr char kHwIni[] = "hw.ini";
-
 void Trace(const char* text) { Report(text, kCabinetTraceLevel, false); }
-
-std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.find_last_of(kPathSeparators);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string AsciiUpper(std::string text) {
   for (char& c : text) {
@@ -27,40 +19,60 @@ std::string AsciiUpper(std::string text) {
   return text;
 }
 
-std::string JoinDir(const std::string& directory, const std::string& name) {
-  if (!directory.empty() && IsPathSeparator(directory.back())) return directory + name;
-  return directory + "/" + name;
-}
-
 // A file name that names a folder entry of its own (not empty, ".", "..").
 bool UsableFileName(const std::string& name) {
   return !name.empty() && name != "." && name != "..";
 }
 
+class CabinetUnpacker : public BundleUnpacker {
+ public:
+  int ExtractAll(const std::string& bundle_path, const std::string& target_dir) override {
+    return ExtractCabinetFile(bundle_path, target_dir);
+  }
+  int ExtractFile(const std::string& bundle_path, const std::string& name,
+                  const std::string& target_dir) override {
+    CCabinetFile cab_file;
+    if (!cab_file.Open(bundle_path, kCabOpenReadShareDenyWrite)) return 0;
+    const int result = cab_file.ExtractFile(name, target_dir);
+    cab_file.Close();
+    return result;
+  }
+};
+
 }  // namespace
 
-std::string LocalAppDataDir() {
-  std::string dir = PerUserDataDir();
+namespace bundle {
+
+std::string DescriptionPath(const std::string& bundle_temp_dir) {
+  return JoinPath(bundle_temp_dir, kDescriptionFile);
+}
+
+}  // namespace bundle
+
+std::string LocalAppDataDir(Host& host) {
+  std::string dir = host.machine.PerUserDataDir();
   while (dir.size() > 1 && IsPathSeparator(dir.back())) dir.pop_back();
   return dir;
 }
 
-std::string BundleTempDirPath(const std::string& bundle_path) {
-  return JoinDir(LocalAppDataDir(), "Brantel/Temp/" + FileNameOf(bundle_path));
+std::string BundleTempDirPath(Host& host, const std::string& bundle_path) {
+  return JoinPath(JoinPath(JoinPath(LocalAppDataDir(host), "Brantel"), "Temp"),
+                  FileNameOf(bundle_path));
 }
 
-tBundleTempDir MakeBundleTempDir(const std::string& bundle_path) {
+tBundleTempDir MakeBundleTempDir(Host& host, const std::string& bundle_path) {
   tBundleTempDir result;
-  result.path = BundleTempDirPath(bundle_path);
+  result.path = BundleTempDirPath(host, bundle_path);
   // Never below the current folder or the root: only an absolute per-user
   // folder and a real file name give a temporary folder.
-  const std::string base = LocalAppDataDir();
-  if (!IsAbsolutePath(base) || base == "/" || !UsableFileName(FileNameOf(bundle_path))) {
+  const std::string base = LocalAppDataDir(host);
+  if (!IsAbsolutePath(base) || base.size() <= RootLength(base) ||
+      !UsableFileName(FileNameOf(bundle_path))) {
     return result;
   }
-  CreateDirectoryTree(result.path);  // an existing folder answers 0 as well
-  result.exists = IsDirectory(result.path);
-  if (result.exists) SetReadOnly(result.path, false);
+  CreateDirectoryTree(host.files, result.path);  // an existing folder answers 0 as well
+  result.exists = IsDirectory(host.files, result.path);
+  if (result.exists) SetReadOnly(host.files, result.path, false);
   return result;
 }
 
@@ -75,48 +87,51 @@ int ExtractCabinetFile(const std::string& bundle_path, const std::string& target
   return result;
 }
 
-int ExtractHwIni(const std::string& bundle_path, const std::string& target_directory) {
-  CCabinetFile cab_file;
-  if (!cab_file.Open(bundle_path, kCabOpenReadShareDenyWrite)) return 0;
-  const int result = cab_file.ExtractFile(kHwIni, target_directory);
-  cab_file.Close();
-  return result;
+int ExtractHwIni(Host& host, const std::string& bundle_path, const std::string& target_directory) {
+  return host.bundles.ExtractFile(bundle_path, bundle::kDescriptionFile, target_directory);
 }
 
-bool CheckBundle(const std::string& bundle_path) {
-  if (bundle_path.empty()) return false;
-  const tBundleTempDir temp = MakeBundleTempDir(bundle_path);
-  if (!temp.exists) return false;
-  return ExtractHwIni(bundle_path, temp.path) > 0;
+BundleUnpacker& SystemBundleUnpacker() {
+  static CabinetUnpacker unpacker;
+  return unpacker;
 }
 
-bool ReadBundleInfo(const std::string& bundle_path, tCabFileInfo* info) {
+bool CheckBundle(Host& host, const std::string& bundle_path) {
   if (bundle_path.empty()) return false;
-  const tBundleTempDir temp = MakeBundleTempDir(bundle_path);
+  const tBundleTempDir temp = MakeBundleTempDir(host, bundle_path);
   if (!temp.exists) return false;
-  if (ExtractHwIni(bundle_path, temp.path) <= 0) return false;
-  // Written as the cabinet spells it (HW.INI, Hw.Ini, ...).
-  const IniFile description(temp.path + "/" + kHwIni);
-  info->Description = description.GetString(kSection, "DESCRIPTION");
-  info->OemName = description.GetString(kSection, "OEMNAME");
-  info->OemId = description.GetInt(kSection, "OEMID", false);
-  info->OemIdText = description.GetString(kSection, "OEMID");
-  info->Version = description.GetString(kSection, "VERSION");
-  info->MinimumVersion = description.GetString(kSection, "MINIMUM_VERSION");
+  return ExtractHwIni(host, bundle_path, temp.path) > 0;
+}
+
+bool ReadBundleInfo(Host& host, const std::string& bundle_path, tCabFileInfo* info) {
+  using namespace bundle;
+  if (bundle_path.empty()) return false;
+  const tBundleTempDir temp = MakeBundleTempDir(host, bundle_path);
+  if (!temp.exists) return false;
+  if (ExtractHwIni(host, bundle_path, temp.path) <= 0) return false;
+  // Written as the cabinet spells it (HW.INI, Hw.Ini, ...), found ignoring case.
+  const IniFile description(host.ini, DescriptionPath(temp.path));
+  info->Description = description.GetString(kDescriptionSection, kDescriptionKey);
+  info->OemName = description.GetString(kDescriptionSection, kOemNameKey);
+  info->OemId = description.GetInt(kDescriptionSection, kOemIdKey, false);
+  info->OemIdText = description.GetString(kDescriptionSection, kOemIdKey);
+  info->Version = description.GetString(kDescriptionSection, kVersionKey);
+  info->MinimumVersion = description.GetString(kDescriptionSection, kMinimumVersionKey);
   info->BundlePath = bundle_path;
   info->FileName = FileNameOf(bundle_path);
   return true;
 }
 
-int ScanBundleDirectory(const std::string& directory, std::vector<std::string>* available_bundles) {
+int ScanBundleDirectory(Host& host, const std::string& directory,
+                        std::vector<std::string>* available_bundles) {
   if (directory.empty()) return 0;
   std::vector<DirEntry> entries;
-  if (!FindFiles(JoinDir(directory, "*.cab"), &entries)) return 0;
+  if (!FindFiles(host.files, JoinPath(directory, "*.cab"), &entries)) return 0;
   int count = 0;
   for (const DirEntry& entry : entries) {
     if (!entry.is_regular) continue;  // a folder, FIFO or device named *.cab
-    const std::string candidate = AsciiUpper(JoinDir(directory, entry.name));
-    if (CheckBundle(candidate)) {
+    const std::string candidate = AsciiUpper(JoinPath(directory, entry.name));
+    if (CheckBundle(host, candidate)) {
       available_bundles->push_back(candidate);
       ++count;
     }
@@ -124,24 +139,25 @@ int ScanBundleDirectory(const std::string& directory, std::vector<std::string>* 
   return count;
 }
 
-bool DirectoryHasBundle(const std::string& directory) {
+bool DirectoryHasBundle(Host& host, const std::string& directory) {
   if (directory.empty()) return false;
   std::vector<DirEntry> entries;
-  if (!FindFiles(JoinDir(directory, "*.cab"), &entries) || entries.empty()) return false;
+  if (!FindFiles(host.files, JoinPath(directory, "*.cab"), &entries) || entries.empty())
+    return false;
   bool found = false;
   std::string last_temp;
   for (const DirEntry& entry : entries) {
     if (!entry.is_regular) continue;  // a folder, FIFO or device named *.cab
-    const std::string candidate = AsciiUpper(JoinDir(directory, entry.name));
-    const tBundleTempDir temp = MakeBundleTempDir(candidate);
+    const std::string candidate = AsciiUpper(JoinPath(directory, entry.name));
+    const tBundleTempDir temp = MakeBundleTempDir(host, candidate);
     if (UsableFileName(FileNameOf(candidate))) last_temp = temp.path;
-    if (temp.exists && ExtractHwIni(candidate, temp.path) > 0) {
+    if (temp.exists && ExtractHwIni(host, candidate, temp.path) > 0) {
       found = true;
       break;
     }
   }
   // The bundle's own folder, even when its name holds "*" or "?".
-  if (!last_temp.empty()) DeleteFiles(last_temp, nullptr, NameMode::kLiteral);
+  if (!last_temp.empty()) DeleteFiles(host.files, last_temp, nullptr, NameMode::kLiteral);
   return found;
 }
 

@@ -1,10 +1,6 @@
 #include "bundle/cabinet_file.h"
 
 #include <errno.h>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 #include <cstdio>
 #include <cstring>
@@ -48,27 +44,16 @@ class CurrentFileScope {
   ~CurrentFileScope() { CurrentCabinetFile = nullptr; }
 };
 
-// The cabinet's folder (ending with "/") and file name as the decoder takes
-// them. The decoder keeps paths of at most 256 characters; a longer folder
-// is reached through a descriptor of it instead.
+// The cabinet's folder (ending with a separator) and file name as the
+// decoder takes them (DecoderFolder: a long folder through a descriptor).
 class DecoderPath {
  public:
   explicit DecoderPath(const std::string& file_path) {
-    const size_t slash = file_path.find_last_of(kPathSeparators);
-    name_ = slash == std::string::npos ? file_path : file_path.substr(slash + 1);
-    directory_ = file_path.substr(0, file_path.size() - name_.size());
-#ifndef _WIN32
-    if (directory_.size() + name_.size() > 255) {
-      dir_fd_ = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (dir_fd_ >= 0) directory_ = "/proc/self/fd/" + std::to_string(dir_fd_) + "/";
-    }
-#endif
+    name_ = FileNameOf(file_path);
+    directory_ =
+        DecoderFolder(file_path.substr(0, file_path.size() - name_.size()), name_.size(), &dir_fd_);
   }
-  ~DecoderPath() {
-#ifndef _WIN32
-    if (dir_fd_ >= 0) close(dir_fd_);
-#endif
-  }
+  ~DecoderPath() { ReleaseDecoderFolder(dir_fd_); }
   DecoderPath(const DecoderPath&) = delete;
   DecoderPath& operator=(const DecoderPath&) = delete;
   const std::string& name() const { return name_; }
@@ -83,7 +68,8 @@ class DecoderPath {
 }  // namespace
 
 bool SiblingCabinetPath(const std::string& directory, const std::string& name, std::string* path,
-                        std::string* why) {
+                        std::string* why, bool* missing) {
+  if (missing != nullptr) *missing = false;
   std::string relative;
   std::string reason;
   if (name.empty()) {
@@ -98,14 +84,17 @@ bool SiblingCabinetPath(const std::string& directory, const std::string& name, s
     *why = "the name is not a file name of the cabinet's folder (" + reason + ")";
     return false;
   }
-  const std::string resolved = ResolvePath(directory + name);
-  if (!PathExists(resolved)) {
+  FileSystem& fs = SystemFileSystem();
+  const std::string resolved = fs.Resolve(directory + name);
+  const FileStatus status = fs.Stat(resolved);
+  if (!status.exists) {
     *why = "no such file";
+    if (missing != nullptr) *missing = true;
     return false;
   }
-  if (!IsRegularFile(resolved)) {
-    *why = IsDirectory(resolved) ? "it is a folder"
-                                 : "it is not a regular file (a FIFO, device or socket)";
+  if (!status.is_regular) {
+    *why = status.is_directory ? "it is a folder"
+                               : "it is not a regular file (a FIFO, device or socket)";
     return false;
   }
   *path = resolved;
@@ -510,6 +499,69 @@ cab::INT_PTR CCabinetFile::CloseOutput(cab::PFDINOTIFICATION record) {
   return 1;
 }
 
+// A file the decoder offers for copying: listed (or, in tool mode, not
+// given up already) files are opened, the others skipped.
+cab::INT_PTR CCabinetFile::OfferedFile(cab::PFDINOTIFICATION record) {
+  if (accept_every_file_) {
+    int ordinal;
+    if (!feed_) {
+      ordinal = ++ordinal_;
+    } else if (moved_on_) {
+      // Entries of the next cabinet that continue the folder.
+      ordinal = static_cast<int>(listed_.size()) + ++continuation_;
+      ordinal_ = ordinal;
+    } else {
+      ordinal = ordinal_;  // the entry fed last
+    }
+    current_folder_ = record->iFolder;
+    if (Marked(ordinal) || InDeadFolder(record->iFolder, ordinal)) return 0;
+  } else if (!contents_.FindLower(record->psz1 != nullptr ? record->psz1 : "")) {
+    return 0;
+  }
+  return OpenOutput(record);
+}
+
+// The decoder needs the next cabinet of the set (or, with `fdie` set, asks
+// again for one it could not open).
+cab::INT_PTR CCabinetFile::NextCabinet(cab::PFDINOTIFICATION record) {
+  moved_on_ = true;
+  const std::string next = record->psz1 != nullptr ? record->psz1 : "";
+  const std::string dir = record->psz3 != nullptr ? record->psz3 : "";
+  if (record->fdie != cab::FDIERROR_NONE) {
+    // The decoder asks again for as long as we do not give up.
+    SetError(record->fdie, "cannot continue into the next cabinet " + next + " in " + dir + ": " +
+                               cab::FDIErrorText(record->fdie));
+    return -1;
+  }
+  if (next.empty()) {
+    // A block of the folder could not be read here (damaged, or past the
+    // folder's count of blocks), and the cabinet names no next one to read
+    // it from: report what the read met.
+    const int code =
+        erf_.erfOper != cab::FDIERROR_NONE ? erf_.erfOper : cab::FDIERROR_CORRUPT_CABINET;
+    std::string text;
+    if (!output_->current_member.empty()) text = "\"" + Printable(output_->current_member) + "\": ";
+    text += cab::FDIErrorText(code);
+    text += " (a data block cannot be read, and no next cabinet is named to read it from)";
+    SetError(code, text);
+    return -1;
+  }
+  // The name comes from the cabinet: it may only name a cabinet beside this
+  // one. Anything else counts as a next cabinet that cannot be opened,
+  // without opening it; a missing one is the decoder's to report.
+  std::string path;
+  std::string why;
+  bool missing = false;
+  if (!SiblingCabinetPath(dir, next, &path, &why, &missing) && !missing) {
+    const size_t slash = file_path_.find_last_of(kPathSeparators);
+    SetError(cab::FDIERROR_CABINET_OPEN, "cannot continue into the next cabinet \"" +
+                                             Printable(next) + "\" in " +
+                                             file_path_.substr(0, slash + 1) + ": " + why);
+    return -1;
+  }
+  return 0;
+}
+
 cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
                                          cab::PFDINOTIFICATION record) {
   CCabinetFile* self = CurrentCabinetFile;
@@ -517,23 +569,7 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
   if (!IsPathSeparator(self->target_directory_.back())) self->target_directory_ += kPathSeparator;
   switch (kind) {
     case cab::fdintCOPY_FILE:
-      if (self->accept_every_file_) {
-        int ordinal;
-        if (!self->feed_) {
-          ordinal = ++self->ordinal_;
-        } else if (self->moved_on_) {
-          // Entries of the next cabinet that continue the folder.
-          ordinal = static_cast<int>(self->listed_.size()) + ++self->continuation_;
-          self->ordinal_ = ordinal;
-        } else {
-          ordinal = self->ordinal_;  // the entry fed last
-        }
-        self->current_folder_ = record->iFolder;
-        if (self->Marked(ordinal) || self->InDeadFolder(record->iFolder, ordinal)) return 0;
-      } else if (!self->contents_.FindLower(record->psz1 != nullptr ? record->psz1 : "")) {
-        return 0;
-      }
-      return self->OpenOutput(record);
+      return self->OfferedFile(record);
     case cab::fdintCLOSE_FILE_INFO:
       if (self->accept_every_file_) self->Mark(self->ordinal_, kOrdinalDone);
       return self->CloseOutput(record);
@@ -551,47 +587,7 @@ cab::INT_PTR CCabinetFile::CabCopyNotify(cab::FDINOTIFICATIONTYPE kind,
       if (self->accept_every_file_ && self->feed_) self->FeedNextEntry(record);
       return 0;
     case cab::fdintNEXT_CABINET:
-      self->moved_on_ = true;
-      if (record->fdie == cab::FDIERROR_NONE) {
-        // The name comes from the cabinet: it may only name a cabinet beside
-        // this one. Anything else counts as a next cabinet that cannot be
-        // opened, without opening it.
-        const std::string next = record->psz1 != nullptr ? record->psz1 : "";
-        const std::string dir = record->psz3 != nullptr ? record->psz3 : "";
-        std::string path;
-        std::string why;
-        if (next.empty()) {
-          // A block of the folder could not be read here (damaged, or past
-          // the folder's count of blocks), and the cabinet names no next
-          // one to read it from: report what the read met.
-          const int code = self->erf_.erfOper != cab::FDIERROR_NONE ? self->erf_.erfOper
-                                                                   : cab::FDIERROR_CORRUPT_CABINET;
-          std::string text;
-          if (!self->output_->current_member.empty()) {
-            text = "\"" + Printable(self->output_->current_member) + "\": ";
-          }
-          text += cab::FDIErrorText(code);
-          text += " (a data block cannot be read, and no next cabinet is named to read it from)";
-          self->SetError(code, text);
-          return -1;
-        }
-        if (!SiblingCabinetPath(dir, next, &path, &why) && why != "no such file") {
-          const size_t slash = self->file_path_.find_last_of(kPathSeparators);
-          self->SetError(cab::FDIERROR_CABINET_OPEN,
-                         "cannot continue into the next cabinet \"" + Printable(next) + "\" in " +
-                             self->file_path_.substr(0, slash + 1) + ": " + why);
-          return -1;
-        }
-      }
-      if (record->fdie != cab::FDIERROR_NONE) {
-        // The decoder asks again for as long as we do not give up.
-        const std::string next = record->psz1 != nullptr ? record->psz1 : "";
-        const std::string dir = record->psz3 != nullptr ? record->psz3 : "";
-        self->SetError(record->fdie, "cannot continue into the next cabinet " + next + " in " +
-                                         dir + ": " + cab::FDIErrorText(record->fdie));
-        return -1;
-      }
-      return 0;
+      return self->NextCabinet(record);
     default:
       return 0;
   }

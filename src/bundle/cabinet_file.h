@@ -138,6 +138,8 @@ class CCabinetFile {
   // Clears the counters and errors of the last extraction; false (with the
   // error set) when no target folder is given.
   bool BeginExtraction();
+  cab::INT_PTR OfferedFile(cab::PFDINOTIFICATION record);
+  cab::INT_PTR NextCabinet(cab::PFDINOTIFICATION record);
   cab::INT_PTR OpenOutput(cab::PFDINOTIFICATION record);
   cab::INT_PTR CloseOutput(cab::PFDINOTIFICATION record);
 
@@ -201,9 +203,10 @@ class CCabinetFile {
 // plain file name of that folder: no folder separator ("/" or "\"), no
 // drive letter or other ":", no ".." and nothing else Windows could not
 // have named a file with; and it must resolve, letter case ignored, to a
-// regular file there. Otherwise false, with the reason in `why`.
+// regular file there. Otherwise false, with the reason in `why` (and, when
+// there is simply no such file, `*missing` set).
 bool SiblingCabinetPath(const std::string& directory, const std::string& name, std::string* path,
-                        std::string* why);
+                        std::string* why, bool* missing = nullptr);
 
 // The CCabinetFile whose decoder copy is running, or null.
 extern CCabinetFile* CurrentCabinetFile;

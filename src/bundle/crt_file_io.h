@@ -1,15 +1,18 @@
 // The C runtime's low-level file calls and heap, as the cabinet decoder's
-// callbacks expect them, on POSIX.
+// callbacks expect them.
 //
 // The decoder and CCabinetFile speak in the Windows runtime's open flags and
 // permission values (0x8000 read-only binary for a cabinet, 0x8122 with 0x80
-// for an output file); CrtOpen translates them. Handles are descriptors
-// shifted by one, so a handle is never 0 (0 means "skip this file" to the
-// decoder) and never -1, even when descriptor 0 is free.
+// for an output file); on POSIX CrtOpen translates them, the Windows runtime
+// takes them as they are. Handles are descriptors shifted by one, so a handle
+// is never 0 (0 means "skip this file" to the decoder) and never -1, even
+// when descriptor 0 is free. Opening differs between the platforms
+// (crt_file_io_posix.cc, crt_file_io_win32.cc); the rest is shared.
 #ifndef KESTRIN_BUNDLE_CRT_FILE_IO_H_
 #define KESTRIN_BUNDLE_CRT_FILE_IO_H_
 
 #include <cstdint>
+#include <string>
 
 #include "cabinet/fdi.h"
 
@@ -78,8 +81,32 @@ const char* CrtNotRegularText(int err);
 
 // CrtOpen of `name` inside the directory `dir_fd`, never following a
 // symbolic link in its last component. Used for output files so that a link
-// planted in the target folder cannot redirect a write.
+// planted in the target folder cannot redirect a write. (POSIX only.)
 cab::INT_PTR CrtOpenAt(int dir_fd, const char* name, int crt_flags, int crt_permission);
+
+// The folder of a cabinet as the decoder is given it: the decoder keeps
+// paths of at most 256 characters, so where the platform allows it a longer
+// folder is reached through a descriptor of it (`*handle`, released with
+// ReleaseDecoderFolder; -1 when none was needed).
+std::string DecoderFolder(const std::string& folder, size_t name_length, int* handle);
+void ReleaseDecoderFolder(int handle);
+
+namespace crt_platform {
+
+// A block of the runtime's heap (released with free): malloc, or where the
+// platform can, a large block on huge pages.
+void* Allocate(uint32_t size);
+// One call of the runtime's read or write (interrupted calls repeated): the
+// count, or -1 with errno set. Each platform's back end.
+long ReadOnce(int fd, void* buffer, uint32_t count);
+long WriteOnce(int fd, const void* buffer, uint32_t count);
+int Close(int fd);
+// `origin` is 0, 1 or 2 (set, current, end).
+long Seek(int fd, long offset, int origin);
+// What a file that is no regular file is, in the platform's words.
+extern const char* const kNotRegularText;
+
+}  // namespace crt_platform
 
 }  // namespace kestrin
 

@@ -12,13 +12,46 @@
 #include "host/path_resolve.h"
 
 namespace kestrin {
-namespace {
 
-int last_write_errno = 0;
+namespace crt_platform {
 
-}  // namespace
+// A decoder's window (up to 2 MiB for LZX and Quantum) is cleared and
+// written all over: laid on huge pages it costs one page fault instead of
+// 512. Other blocks come from malloc as they are.
+void* Allocate(uint32_t size) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (size < kHugePage / 2) return std::malloc(size == 0 ? 1 : size);
+  void* block = nullptr;
+  if (posix_memalign(&block, kHugePage, size) != 0) return nullptr;
+  madvise(block, size, MADV_HUGEPAGE);  // only advice: fine if refused
+  return block;
+}
 
-int CrtLastWriteErrno() { return last_write_errno; }
+const char* const kNotRegularText = "it is not a regular file (a FIFO, device or socket)";
+
+long ReadOnce(int fd, void* buffer, uint32_t count) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, count);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long WriteOnce(int fd, const void* buffer, uint32_t count) {
+  for (;;) {
+    const ssize_t n = write(fd, buffer, count);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+int Close(int fd) { return close(fd); }
+
+long Seek(int fd, long offset, int origin) {
+  static constexpr int kWhence[3] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  const off_t pos = lseek(fd, static_cast<off_t>(offset), kWhence[origin]);
+  return pos < 0 ? -1L : static_cast<long>(pos);
+}
+
+}  // namespace crt_platform
 
 int TranslateCrtOpenFlags(int crt_flags) {
   int flags = O_CLOEXEC;
@@ -38,20 +71,6 @@ int TranslateCrtOpenFlags(int crt_flags) {
 unsigned TranslateCrtPermission(int crt_permission) {
   return (crt_permission & kCrtIWrite) ? 0666u : 0444u;
 }
-
-// A decoder's window (up to 2 MiB for LZX and Quantum) is cleared and
-// written all over: laid on huge pages it costs one page fault instead of
-// 512. Other blocks come from malloc as they are.
-void* CrtAlloc(uint32_t size) {
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (size < kHugePage / 2) return std::malloc(size == 0 ? 1 : size);
-  void* block = nullptr;
-  if (posix_memalign(&block, kHugePage, size) != 0) return nullptr;
-  madvise(block, size, MADV_HUGEPAGE);  // only advice: fine if refused
-  return block;
-}
-
-void CrtFree(void* block) { std::free(block); }
 
 namespace {
 
@@ -86,12 +105,6 @@ int OpenRegular(int dir_fd, const char* path, int flags, mode_t mode) {
 
 }  // namespace
 
-const char* CrtNotRegularText(int err) {
-  if (err == EISDIR) return "it is a folder";
-  if (err == ENXIO) return "it is not a regular file (a FIFO, device or socket)";
-  return nullptr;
-}
-
 cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
   if (path == nullptr) {
     errno = EINVAL;
@@ -117,58 +130,15 @@ cab::INT_PTR CrtOpenAt(int dir_fd, const char* name, int crt_flags, int crt_perm
   return fd < 0 ? -1 : HandleFromFd(fd);
 }
 
-uint32_t CrtRead(cab::INT_PTR hf, void* buffer, uint32_t count) {
-  if (hf == kDiscardHandle) return 0;
-  char* out = static_cast<char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const ssize_t n = read(FdFromHandle(hf), out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : cab::kIoError;
-    }
-    if (n == 0) break;
-    done += static_cast<uint32_t>(n);
-  }
-  return done;
+std::string DecoderFolder(const std::string& folder, size_t name_length, int* handle) {
+  *handle = -1;
+  if (folder.size() + name_length <= 255) return folder;
+  *handle = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return *handle >= 0 ? "/proc/self/fd/" + std::to_string(*handle) + "/" : folder;
 }
 
-uint32_t CrtWrite(cab::INT_PTR hf, const void* buffer, uint32_t count) {
-  if (hf == kDiscardHandle) return count;
-  const char* in = static_cast<const char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const ssize_t n = write(FdFromHandle(hf), in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_write_errno = errno;
-      return done > 0 ? done : cab::kIoError;
-    }
-    if (n == 0) {
-      last_write_errno = ENOSPC;
-      break;
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  return done;
-}
-
-int CrtClose(cab::INT_PTR hf) {
-  if (hf == kDiscardHandle) return 0;
-  return close(FdFromHandle(hf)) == 0 ? 0 : -1;
-}
-
-long CrtSeek(cab::INT_PTR hf, long offset, int origin) {
-  if (hf == kDiscardHandle) return 0;
-  int whence = SEEK_SET;
-  if (origin == 1) whence = SEEK_CUR;
-  else if (origin == 2) whence = SEEK_END;
-  else if (origin != 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  const off_t pos = lseek(FdFromHandle(hf), static_cast<off_t>(offset), whence);
-  return pos < 0 ? -1L : static_cast<long>(pos);
+void ReleaseDecoderFolder(int handle) {
+  if (handle >= 0) close(handle);
 }
 
 }  // namespace kestrin

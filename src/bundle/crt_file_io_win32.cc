@@ -1,4 +1,4 @@
-// The decoder's file callbacks on the Windows C runtime: the flags and
+// Opening files for the decoder on the Windows C runtime: the flags and
 // permission values are the runtime's own and are passed on as they are.
 #include <errno.h>
 #include <fcntl.h>
@@ -8,13 +8,13 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bundle/crt_file_io.h"
+#include "host/win32_util.h"
 
 namespace kestrin {
 namespace {
-
-int last_write_errno = 0;
 
 // CON, NUL, COM1 ...: names that open a device in any folder.
 bool IsDeviceName(const char* path) {
@@ -34,9 +34,40 @@ bool IsDeviceName(const char* path) {
          name[3] >= '1' && name[3] <= '9';
 }
 
+// The folders too long for the decoder (DecoderFolder), by alias: the
+// decoder is given "<N>\" for the N-th, a text no Windows path starts with,
+// and CrtOpen puts the folder back in its place.
+std::vector<std::string>& LongFolders() {
+  static std::vector<std::string> folders;
+  return folders;
+}
+
+std::string ExpandFolderAlias(const char* path) {
+  std::string text(path);
+  const size_t end = text.find(">\\");
+  if (text.empty() || text[0] != '<' || end == std::string::npos) return text;
+  const size_t index = std::strtoul(text.c_str() + 1, nullptr, 10);
+  if (index >= LongFolders().size() || LongFolders()[index].empty()) return text;
+  return LongFolders()[index] + text.substr(end + 2);
+}
+
 }  // namespace
 
-int CrtLastWriteErrno() { return last_write_errno; }
+namespace crt_platform {
+
+void* Allocate(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
+
+const char* const kNotRegularText = "it is not a regular file (a device)";
+
+long ReadOnce(int fd, void* buffer, uint32_t count) { return _read(fd, buffer, count); }
+
+long WriteOnce(int fd, const void* buffer, uint32_t count) { return _write(fd, buffer, count); }
+
+int Close(int fd) { return _close(fd); }
+
+long Seek(int fd, long offset, int origin) { return _lseek(fd, offset, origin); }
+
+}  // namespace crt_platform
 
 // The runtime takes its own flags; the descriptor is never inherited by
 // programs Kestrin starts.
@@ -50,16 +81,6 @@ unsigned TranslateCrtPermission(int crt_permission) {
   return static_cast<unsigned>(crt_permission & (_S_IREAD | _S_IWRITE)) | _S_IREAD;
 }
 
-void* CrtAlloc(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
-
-void CrtFree(void* block) { std::free(block); }
-
-const char* CrtNotRegularText(int err) {
-  if (err == EISDIR) return "it is a folder";
-  if (err == ENXIO) return "it is not a regular file (a device)";
-  return nullptr;
-}
-
 cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
   if (path == nullptr) {
     errno = EINVAL;
@@ -69,13 +90,15 @@ cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
     errno = ENXIO;
     return -1;
   }
-  const DWORD attributes = GetFileAttributesA(path);
+  // Any depth: the wide runtime call takes the "\\?\" form.
+  const std::wstring wide = LongPath(ExpandFolderAlias(path));
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     errno = EISDIR;
     return -1;
   }
-  const int fd = _open(path, TranslateCrtOpenFlags(crt_flags),
-                       static_cast<int>(TranslateCrtPermission(crt_permission)));
+  const int fd = _wopen(wide.c_str(), TranslateCrtOpenFlags(crt_flags),
+                        static_cast<int>(TranslateCrtPermission(crt_permission)));
   if (fd < 0) return -1;
   if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK) {
     _close(fd);
@@ -85,50 +108,23 @@ cab::INT_PTR CrtOpen(const char* path, int crt_flags, int crt_permission) {
   return HandleFromFd(fd);
 }
 
-uint32_t CrtRead(cab::INT_PTR hf, void* buffer, uint32_t count) {
-  if (hf == kDiscardHandle) return 0;
-  char* out = static_cast<char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const int n = _read(FdFromHandle(hf), out + done, count - done);
-    if (n < 0) return done > 0 ? done : cab::kIoError;
-    if (n == 0) break;
-    done += static_cast<uint32_t>(n);
-  }
-  return done;
+// A folder too long for the decoder is given to it by its alias.
+std::string DecoderFolder(const std::string& folder, size_t name_length, int* handle) {
+  *handle = -1;
+  if (folder.size() + name_length <= 255) return folder;
+  std::vector<std::string>& folders = LongFolders();
+  size_t index = 0;
+  while (index < folders.size() && !folders[index].empty()) ++index;
+  if (index == folders.size()) folders.emplace_back();
+  folders[index] = folder;
+  *handle = static_cast<int>(index);
+  return "<" + std::to_string(index) + ">\\";
 }
 
-uint32_t CrtWrite(cab::INT_PTR hf, const void* buffer, uint32_t count) {
-  if (hf == kDiscardHandle) return count;
-  const char* in = static_cast<const char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const int n = _write(FdFromHandle(hf), in + done, count - done);
-    if (n < 0) {
-      last_write_errno = errno;
-      return done > 0 ? done : cab::kIoError;
-    }
-    if (n == 0) {
-      last_write_errno = ENOSPC;
-      break;
-    }
-    done += static_cast<uint32_t>(n);
+void ReleaseDecoderFolder(int handle) {
+  if (handle >= 0 && static_cast<size_t>(handle) < LongFolders().size()) {
+    LongFolders()[handle].clear();
   }
-  return done;
-}
-
-int CrtClose(cab::INT_PTR hf) {
-  if (hf == kDiscardHandle) return 0;
-  return _close(FdFromHandle(hf)) == 0 ? 0 : -1;
-}
-
-long CrtSeek(cab::INT_PTR hf, long offset, int origin) {
-  if (hf == kDiscardHandle) return 0;
-  if (origin < 0 || origin > 2) {
-    errno = EINVAL;
-    return -1;
-  }
-  return _lseek(FdFromHandle(hf), offset, origin);
 }
 
 }  // namespace kestrin

@@ -18,15 +18,6 @@
 #include "host/path_resolve.h"
 
 namespace kestrin {
-namespace {
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-}  // namespace
 
 struct OutputTree::Folder {
   int fd = -1;
@@ -105,8 +96,8 @@ const std::string& OutputTree::Lookup(Folder* folder, const std::string& name) {
 
 OutputTree::Folder* OutputTree::Root(std::string* error) {
   if (root_) return root_.get();
-  std::string path = target_.empty() ? std::string(".") : ResolvePath(target_);
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::string path =
+      StripTrailingSeparators(target_.empty() ? std::string(".") : ResolvePath(target_));
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

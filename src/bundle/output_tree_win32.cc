@@ -15,15 +15,10 @@
 #include "host/dos_time.h"
 #include "host/file_system.h"
 #include "host/path_resolve.h"
+#include "host/win32_util.h"
 
 namespace kestrin {
 namespace {
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (IsPathSeparator(dir.back())) return dir + name;
-  return dir + kPathSeparator + name;
-}
 
 // Why Windows cannot hold `name` as a plain file or folder name; null when it can.
 const char* UnusableName(const std::string& name) {
@@ -46,19 +41,6 @@ const char* UnusableName(const std::string& name) {
   return nullptr;
 }
 
-std::string ErrorText(DWORD code) {
-  char* buffer = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = buffer != nullptr ? buffer : "error " + std::to_string(code);
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 }  // namespace
 
 // Nothing is kept open between files here.
@@ -74,13 +56,12 @@ cab::INT_PTR OutputTree::CreateOutputFile(const std::vector<std::string>& compon
     *error = "no file name";
     return -1;
   }
-  std::string path = target_.empty() ? std::string(".") : target_;
-  while (path.size() > 1 && IsPathSeparator(path.back()) && path[path.size() - 2] != ':') {
-    path.pop_back();
-  }
-  if (!IsDirectory(path)) {
+  FileSystem& fs = SystemFileSystem();
+  std::string path =
+      StripTrailingSeparators(NativePath(target_.empty() ? std::string(".") : target_));
+  if (!IsDirectory(fs, path)) {
     FsError fs_error;
-    if (CreateDirectoryTree(path, &fs_error) != 1 && !IsDirectory(path)) {
+    if (CreateDirectoryTree(fs, path, &fs_error) != 1 && !IsDirectory(fs, path)) {
       *error = fs_error.text.empty() ? "cannot create folder " + path : fs_error.text;
       return -1;
     }
@@ -93,15 +74,16 @@ cab::INT_PTR OutputTree::CreateOutputFile(const std::vector<std::string>& compon
       *error = "cannot create " + path + ": " + why;
       return -1;
     }
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       *error = "refusing to follow the link " + path;
       return -1;
     }
     if (i + 1 == components.size()) break;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        *error = "cannot create folder " + path + ": " + ErrorText(GetLastError());
+      if (!CreateDirectoryW(LongPath(path).c_str(), nullptr) &&
+          GetLastError() != ERROR_ALREADY_EXISTS) {
+        *error = "cannot create folder " + path + ": " + Win32ErrorText(GetLastError());
         return -1;
       }
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {

@@ -16,9 +16,6 @@ namespace kestrin {
 // Level of the cabinet code's progress lines. AddInfo shows and logs only
 // levels below 2, so these never appear anywhere.
 inline constexpr int kCabinetTraceLevel = 5;
-// Level of lines a user must see (a refused cabinet member, an output file
-// that could not be written).
-inline constexpr int kReportLevel = 1;
 
 // text, level, log flag.
 using ReportSink = std::function<void(const std::string& text, int level, bool log)>;

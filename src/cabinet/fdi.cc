@@ -335,11 +335,6 @@ bool ReadExact(FdiContext* c, INT_PTR hf, void* buf, uint32_t n) {
   return c->read(hf, buf, n) == n;
 }
 
-bool SeekTo(FdiContext* c, INT_PTR hf, uint32_t offset) {
-  if (offset > 0x7FFFFFFFu && sizeof(long) < 8) return false;
-  return c->seek(hf, static_cast<long>(offset), SEEK_SET) == static_cast<long>(offset);
-}
-
 long Tell(FdiContext* c, INT_PTR hf) { return c->seek(hf, 0, SEEK_CUR); }
 
 void CloseCabinetHandles(FdiContext* c, bool* ok = nullptr) {
@@ -1104,8 +1099,10 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
   if (hf == kClosed) return Fail(c, FDIERROR_CABINET_OPEN);
   char prev_cab[kMaxName], prev_disk[kMaxName], next_cab[kMaxName], next_disk[kMaxName];
   CabHeader h{};
-  bool ok = ReadHeader(c, hf, &h, nullptr, nullptr, nullptr, nullptr, prev_cab, prev_disk,
-                       next_cab, next_disk);
+  // The header reserve is read into the context's buffer (as a copy would
+  // hold it), for the listing callback to see.
+  bool ok = ReadHeader(c, hf, &h, nullptr, nullptr, &c->header_reserve, &c->header_reserve_size,
+                       prev_cab, prev_disk, next_cab, next_disk);
   FDILISTCABINET cab{};
   FDILISTENTRY entry{};
   entry.pv = pvUser;
@@ -1116,10 +1113,11 @@ bool FDIListCabinet(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, P
     cab = FDILISTCABINET{h.cbCabinet, h.coffFiles, h.versionMinor, h.versionMajor, h.cFolders,
                          h.cFiles, h.flags, h.setID, h.iCabinet, h.cbHeaderReserve,
                          h.cbFolderReserve, h.cbDataReserve, prev_cab, prev_disk, next_cab,
-                         next_disk};
+                         next_disk, h.cbHeaderReserve ? c->header_reserve : nullptr, 0};
     folder_size = 8u + h.cbFolderReserve;
     folder_table = Tell(c, hf);
     if (folder_table < 0) ok = Fail(c, FDIERROR_CORRUPT_CABINET);
+    cab.coffFolders = static_cast<uint32_t>(folder_table);
   }
   if (ok) {
     entry.kind = fdilistCABINET;

@@ -268,6 +268,11 @@ struct FDILISTCABINET {
   const char* pszPrevDisk;
   const char* pszNextCabinet;
   const char* pszNextDisk;
+  // The header reserve's bytes (cbHeaderReserve of them; null when there are
+  // none), valid until the callback returns. A signed cabinet keeps the
+  // place and size of its signature there.
+  const uint8_t* pbHeaderReserve;
+  uint32_t coffFolders;  // offset of the first folder record (just past the header strings)
 };
 struct FDILISTFOLDER {
   uint16_t iFolder;

@@ -57,13 +57,13 @@
 #include "cabinet/block_codec.h"
 #include "cabinet/chunk_copy.h"
 #include "cabinet/cpu_features.h"
+#include "cabinet/lzx_format.h"
 #include "cabinet/lzx_huffman.h"
 
 namespace kestrin::cab {
 namespace {
 
-using lzx::BitReader;
-using lzx::HuffmanTable;
+using namespace lzx;  // the bit reader, the tables, the format's sizes and slots
 
 constexpr uint32_t kSignature = 0x44585a4c;  // "LZXD"
 constexpr uint32_t kMinWindow = 1u << 15;
@@ -75,47 +75,11 @@ constexpr uint32_t kWindowMargin = 261;
 constexpr uint32_t kInputReserve = 6148;
 constexpr uint32_t kInputSlack = 6144;
 
-constexpr int kNumChars = 256;
-constexpr int kMaxSlots = 50;
-constexpr int kMaxMainSymbols = kNumChars + 8 * kMaxSlots;
-constexpr int kLengthSymbols = 249;
-constexpr int kAlignedSymbols = 8;
-constexpr int kPretreeSymbols = 20;
+
 constexpr int kRunSlack = 51;  // the longest run of one pre-tree symbol
-constexpr uint32_t kMinMatch = 2;
-constexpr uint32_t kE8FrameLimit = 32768;
 
 enum BlockType : int { kNoBlock = 0, kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
 
-// Position slots: extra bits 0, 0, 0, 0, 1, 1, 2, 2, ... up to 17; each
-// base is the sum of 2^extra of the slots before it.
-struct SlotTables {
-  uint8_t extra[kMaxSlots + 1];
-  uint32_t base[kMaxSlots + 1];
-};
-constexpr SlotTables MakeSlotTables() {
-  SlotTables t{};
-  uint32_t base = 0;
-  for (int s = 0; s <= kMaxSlots; ++s) {
-    int extra = s < 4 ? 0 : (s - 2) / 2;
-    if (extra > 17) extra = 17;
-    t.extra[s] = static_cast<uint8_t>(extra);
-    t.base[s] = base;
-    base += 1u << extra;
-  }
-  return t;
-}
-constexpr SlotTables kSlots = MakeSlotTables();
-
-constexpr int SlotCount(uint32_t window_size) {
-  int s = 0;
-  while (kSlots.base[s] < window_size) ++s;
-  return s;
-}
-static_assert(SlotCount(1u << 15) == 30 && SlotCount(1u << 16) == 32 &&
-              SlotCount(1u << 17) == 34 && SlotCount(1u << 18) == 36 &&
-              SlotCount(1u << 19) == 38 && SlotCount(1u << 20) == 42 &&
-              SlotCount(1u << 21) == 50);
 
 // Outcome of one stage of decoding a frame.
 enum class Step { kOk, kInputUsedUp, kBad };

@@ -78,6 +78,10 @@ namespace {
 constexpr uint32_t kSignature = 0x505A534D;  // "MSZP"
 constexpr uint32_t kHistorySize = 32768;
 constexpr uint32_t kInputSlack = 12;  // input buffer is max_block + 12
+// The ring of bytes saved ahead of the output position (see "Fast decoding
+// loop"): two chunks.
+constexpr uint32_t kSaveChunk = 4096;
+constexpr uint32_t kSaveRing = 2 * kSaveChunk;
 
 // ---------------------------------------------------------------------------
 // Table entries
@@ -132,7 +136,10 @@ constexpr SymbolEntries MakeSymbolEntries() {
   s.literal_length[286] = s.literal_length[287] = kInvalidEntry;
   for (uint32_t i = 0; i < 30; ++i) s.distance[i] = MakeEntry(0, kDistanceExtra[i], kDistanceBase[i]);
   s.distance[30] = s.distance[31] = kInvalidEntry;
-  for (uint32_t i = 0; i < 19; ++i) s.code_length[i] = MakeEntry(0, 0, i);
+  for (uint32_t i = 0; i < 16; ++i) s.code_length[i] = MakeEntry(0, 0, i);
+  s.code_length[16] = MakeEntry(0, 2, 16);  // repeat count 3..6
+  s.code_length[17] = MakeEntry(0, 3, 17);  // 3..10 zeros
+  s.code_length[18] = MakeEntry(0, 7, 18);  // 11..138 zeros
   return s;
 }
 constexpr SymbolEntries kSymbols = MakeSymbolEntries();
@@ -326,8 +333,9 @@ struct State {
   uint32_t high_water;  // bytes of the output buffer written by earlier blocks of the folder
   MszipStatus last_status;
   // Bytes of the output buffer as they were before fast match copies wrote
-  // past the match's end, at their own positions (see "Fast decoding loop").
-  uint8_t saved[kMaxBlockSize];
+  // past the match's end, a byte at position p at p % kSaveRing (see "Fast
+  // decoding loop").
+  uint8_t saved[kSaveRing];
 };
 
 struct Handle {
@@ -420,6 +428,7 @@ class Inflater {
 
  private:
   MszipStatus Fail() const { return bits_.PastEnd() ? MszipStatus::kTruncated : MszipStatus::kCorrupt; }
+  uint32_t SavedEnd() const { return std::min(saved_end_, static_cast<uint32_t>(out_end_ - out_)); }
   MszipStatus Stored(bool& full);
   MszipStatus ReadDynamicTables();
   MszipStatus Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full);
@@ -429,7 +438,9 @@ class Inflater {
   uint8_t* const out_;
   uint8_t* op_;
   uint8_t* const out_end_;
-  uint32_t clobbered_end_ = 0;  // bytes from op_ to here are kept in State::saved
+  // Bytes from op_ to here are kept in State::saved, those below the output
+  // limit (SavedEnd()) copied there.
+  uint32_t saved_end_ = 0;
 };
 
 // Deflate blocks follow one another until one with BFINAL set has ended, or
@@ -522,28 +533,31 @@ MszipStatus Inflater::ReadDynamicTables() {
   const uint32_t total = hlit + hdist;
   uint32_t i = 0;
   while (i < total) {
+    // A code of the code-length code has at most 7 bits, and its entry
+    // takes the repeat count's extra bits (at most 7) too: a refill serves
+    // four of them. The root table holds every code, so there are no links.
     bits_.Refill();
-    const uint32_t e = bits_.Decode(st_.code_length, kCodeLengthRoot);
-    bits_.Consume(e);
-    if (IsSpecial(e)) return Fail();
-    const uint32_t sym = EntryValue(e);
-    if (sym < 16) {
-      lengths[i++] = static_cast<uint8_t>(sym);
-      continue;
+    for (int k = 0; k < 4 && i < total; ++k) {
+      const uint32_t e = st_.code_length[bits_.Peek(kCodeLengthRoot)];
+      const uint32_t extra = bits_.Consume(e);
+      if (IsSpecial(e)) return Fail();
+      const uint32_t sym = EntryValue(e);
+      if (sym < 16) {
+        lengths[i++] = static_cast<uint8_t>(sym);
+        continue;
+      }
+      uint8_t value = 0;
+      uint32_t repeat;
+      if (sym == 16) {
+        value = i ? lengths[i - 1] : 0;
+        repeat = 3 + extra;
+      } else {
+        repeat = (sym == 17 ? 3 : 11) + extra;
+      }
+      if (repeat > total - i) return Fail();
+      std::memset(lengths + i, value, repeat);
+      i += repeat;
     }
-    uint8_t value = 0;
-    uint32_t repeat;
-    if (sym == 16) {
-      value = i ? lengths[i - 1] : 0;
-      repeat = 3 + bits_.Take(2);
-    } else if (sym == 17) {
-      repeat = 3 + bits_.Take(3);
-    } else {
-      repeat = 11 + bits_.Take(7);
-    }
-    if (repeat > total - i) return Fail();
-    std::memset(lengths + i, value, repeat);
-    i += repeat;
   }
 
   if (BuildTable(lengths, hlit, kSymbols.literal_length, kLiteralRoot, st_.literal_length,
@@ -611,15 +625,15 @@ inline void CopyMatch(uint8_t* op, uint32_t dist, uint32_t n) {
 // Copies n bytes of a match whose source lies (partly) before the start of
 // this block's output, at output position pos of out: byte by byte through
 // the buffer taken as a ring of 32768 bytes. The source starts at or after
-// pos; below `clobbered_end` its bytes are read from `saved` (fast match
-// copies wrote over them), from there to the end of the ring and after the
-// wrap from out itself. Returns the new position.
-uint32_t CopyWrappedAt(uint8_t* out, const uint8_t* saved, uint32_t clobbered_end, uint32_t pos, uint32_t dist,
+// pos; below `saved_end` its bytes are read from `saved` (fast match copies
+// may have written over them), from there to the end of the buffer and after
+// the wrap from out itself. Returns the new position.
+uint32_t CopyWrappedAt(uint8_t* out, const uint8_t* saved, uint32_t saved_end, uint32_t pos, uint32_t dist,
                        uint32_t n) {
   uint32_t src = pos + kHistorySize - dist;
   for (uint32_t k = 0; k < n; ++k, ++src) {
-    if (src < clobbered_end) {
-      out[pos++] = saved[src];
+    if (src < saved_end) {
+      out[pos++] = saved[src % kSaveRing];
     } else if (src < kHistorySize) {
       out[pos++] = out[src];
     } else {
@@ -651,25 +665,30 @@ inline bool WrappedSourceWritten(uint32_t pos, uint32_t dist, uint32_t n, uint32
 // that the load overlaps the refill and the output of the current symbol.
 // An iteration starts with at least 56 bits in the buffer and decodes up to
 // three literals (at most 33 bits); when it meets a length, it refills unless
-// that is its first symbol, decodes the length and the distance (at most
-// 15 + 5 + 15 + 13 = 48 bits) and refills. Each iteration ends with a refill:
-// at most two refills of 8 bytes, the first advancing at most 7, and at most
-// two literals and a match of 258 bytes, or three literals, per iteration.
+// that is its first symbol, decodes the length (at most 15 + 5 bits), refills
+// again if fewer than 28 + 11 bits are left, decodes the distance (at most
+// 15 + 13 bits) and refills. Each iteration ends with a refill, and at most
+// two literals and a match of 258 bytes, or three literals, are written per
+// iteration. The input margin: a refill keeps at least 56 bits, so after C
+// bits of an iteration the reader has moved on at most (63 - 56 + C) / 8
+// bytes; the last refill comes after at most 2 * 11 + 20 + 28 = 70 bits, at
+// most 9 bytes on, and loads 8 bytes from there: 17 bytes in all.
 //
 // Match copies here move whole 16- or 8-byte chunks and may write up to
 // kOvershoot bytes past the match's end. Those bytes belong to the previous
 // block until this block writes them: a match that reaches back into the
 // previous block, or the next block after a short one, may still read them.
-// So before each such copy the kOvershoot bytes after the match are saved at
-// their own positions in State::saved, unless an earlier copy already wrote
-// over some of them: then the bytes after those (whose originals are saved
-// already) are saved instead. The bytes written over but not yet rewritten
-// always lie from the output position to `clobbered_end`, within kOvershoot
-// bytes after it, and their originals are in State::saved; matches into the
-// previous block read them there, and at the end of the block they are put
-// back.
+// So the bytes ahead of the output position are copied to State::saved
+// before the loop may write over them: a ring of two chunks of kSaveChunk
+// bytes, filled a whole chunk (aligned to its size) at a time. An iteration
+// writes at most kFastOutput bytes from where it starts; the loop saves the
+// chunks up to there, then runs until an iteration could write past them,
+// and saves again. So the saved bytes from the output position to
+// `saved_end` lie in the chunk of the output position and the next one,
+// both in the ring. Matches into the previous block read those bytes there,
+// and at the end of the block the ones after its last byte are put back.
 constexpr uint32_t kOvershoot = 32;
-constexpr ptrdiff_t kFastInput = 16;
+constexpr ptrdiff_t kFastInput = 17;
 constexpr ptrdiff_t kFastOutput = 258 + 2 + kOvershoot;
 
 enum class FastExit { kEndOfBlock, kCorrupt, kSlow };
@@ -679,8 +698,38 @@ struct FastState {
   uint64_t buf;
   unsigned count;
   uint8_t* op;
-  uint32_t clobbered_end;
+  uint32_t saved_end;
 };
+
+// What the fast loop's matches into the previous block need, kept apart
+// from the loop's own variables.
+struct WrapContext {
+  uint8_t* out;
+  const uint8_t* saved;
+  uint32_t saved_end;  // below this, bytes ahead of the output position are read from `saved`
+  uint32_t high_water;
+};
+
+// A match from dist back at output position pos that reaches into the
+// previous block; returns the new output position, or null when the source
+// was not written by earlier blocks of the folder.
+[[gnu::noinline]] uint8_t* WrappedMatch(const WrapContext& wrap, uint32_t pos, uint32_t dist, uint32_t length) {
+  if (!WrappedSourceWritten(pos, dist, length, wrap.high_water)) return nullptr;
+  return wrap.out + CopyWrappedAt(wrap.out, wrap.saved, wrap.saved_end, pos, dist, length);
+}
+
+// Saves the bytes of out from saved_end on, a chunk at a time, until those
+// up to `need` are saved (see above); only those below `limit` are copied.
+// Returns the new end of the saved bytes.
+[[gnu::noinline]] uint32_t SaveAhead(const uint8_t* out, uint8_t* saved, uint32_t saved_end, uint32_t pos,
+                                     uint32_t need, uint32_t limit) {
+  uint32_t at = std::max(saved_end, pos & ~(kSaveChunk - 1));
+  do {
+    if (at < limit) std::memcpy(saved + at % kSaveRing, out + at, std::min(kSaveChunk, limit - at));
+    at += kSaveChunk;
+  } while (at < need);
+  return at;
+}
 
 // A match of n bytes from dist back, source wholly inside this block's
 // output. From at least 16 back: 16-byte chunks, at least two; from 8..15
@@ -777,91 +826,118 @@ template <bool kBmi2>
   uint64_t buf = fs.buf;
   uint32_t count = fs.count;
   uint8_t* op = fs.op;
-  uint8_t* clobbered_end = out + fs.clobbered_end;
+  uint32_t saved_end = fs.saved_end;
+  const uint32_t save_limit = static_cast<uint32_t>(out_end - out);
+  WrapContext wrap{out, saved, std::min(saved_end, save_limit), high_water};
   FastExit exit = FastExit::kSlow;
   if (in_end - next < kFastInput + 8 || out_end - op < kFastOutput) return exit;
   const uint8_t* const in_last = in_end - kFastInput;  // last start of an iteration
   const uint8_t* const out_last = out_end - kFastOutput;
   FastRefill(next, buf, count);  // one more than an iteration's, hence the 8
   uint32_t e = literal_length[buf & kLiteralMask];
-  do {
-    // Here at least 56 bits are in the buffer and e is the next code's entry.
-    if (IsLiteral(e)) {
-      FastConsume(buf, count, e);
-      *op++ = EntryLiteral(e);
-      e = literal_length[buf & kLiteralMask];
-      if (IsLiteral(e)) {
-        FastConsume(buf, count, e);
+  for (;;) {
+    // Before the iterations below write past the saved bytes, the bytes they
+    // may write over are saved: at most kFastOutput from where each starts.
+    const uint32_t at = static_cast<uint32_t>(op - out);
+    if (at + kFastOutput > saved_end) {
+      saved_end = SaveAhead(out, saved, saved_end, at, at + kFastOutput, save_limit);
+      wrap.saved_end = std::min(saved_end, save_limit);
+    }
+    const uint8_t* const stop = out + std::min<uint32_t>(out_last - out, saved_end - kFastOutput);
+    do {
+      // Here at least 56 bits are in the buffer and e is the next code's entry.
+      // Whether e is a literal or a length is hard to predict, so both lookups
+      // that may follow it are started before that is known: the next code's
+      // entry and, as if e were a length, the distance code's entry. The bits
+      // after e are enough for either: 11 after a literal (at least 23 are
+      // left after three), 8 after a length (at least 14 after two literals
+      // and a length of at most 20 bits). A refill after literals leaves the
+      // low bits, and so the distance entry, as they were.
+      uint64_t rest = buf >> (e & 63);
+      uint32_t d = distance[rest & kDistanceMask];
+      // Writes the literal e and looks up the next entry and its distance.
+      auto literal = [&]() __attribute__((always_inline)) {
+        buf = rest;
+        count -= e;
         *op++ = EntryLiteral(e);
         e = literal_length[buf & kLiteralMask];
+        rest = buf >> (e & 63);
+        d = distance[rest & kDistanceMask];
+      };
+      if (IsLiteral(e)) {
+        literal();
         if (IsLiteral(e)) {
-          FastConsume(buf, count, e);
-          *op++ = EntryLiteral(e);
-          e = literal_length[buf & kLiteralMask];  // at least 23 bits are left
-          FastRefill(next, buf, count);
-          continue;
+          literal();
+          if (IsLiteral(e)) {
+            literal();  // at least 23 bits are left
+            FastRefill(next, buf, count);
+            continue;
+          }
         }
-      }
-      FastRefill(next, buf, count);
-    }
-    if (IsSpecial(e)) {
-      if (e & kLinkFlag) {
-        FastConsume(buf, count, e);
-        e = literal_length[EntryValue(e) + FastLow(buf, EntryCodeBits(e))];
-        if (IsLiteral(e)) {
-          FastConsume(buf, count, e);
-          *op++ = EntryLiteral(e);
-          e = literal_length[buf & kLiteralMask];  // at least 41 bits are left
-          FastRefill(next, buf, count);
-          continue;
-        }
+        FastRefill(next, buf, count);
       }
       if (IsSpecial(e)) {
-        FastConsume(buf, count, e);
-        exit = e & kEndFlag ? FastExit::kEndOfBlock : FastExit::kCorrupt;
-        break;
+        if (e & kLinkFlag) {
+          FastConsume(buf, count, e);
+          e = literal_length[EntryValue(e) + FastLow(buf, EntryCodeBits(e))];
+          if (IsLiteral(e)) {
+            FastConsume(buf, count, e);
+            *op++ = EntryLiteral(e);
+            e = literal_length[buf & kLiteralMask];  // at least 41 bits are left
+            FastRefill(next, buf, count);
+            continue;
+          }
+          d = distance[(buf >> (e & 63)) & kDistanceMask];
+        }
+        if (IsSpecial(e)) {
+          FastConsume(buf, count, e);
+          exit = e & kEndFlag ? FastExit::kEndOfBlock : FastExit::kCorrupt;
+          break;
+        }
       }
-    }
-    // A length and a distance: at most 48 bits.
-    uint64_t before = buf;
-    FastConsume(buf, count, e);
-    const uint32_t length = FastValue<kBmi2>(before, e);
+      // A length and a distance: at most 48 bits.
+      uint64_t before = buf;
+      FastConsume(buf, count, e);
+      const uint32_t length = FastValue<kBmi2>(before, e);
 
-    uint32_t d = distance[buf & kDistanceMask];
-    if (IsSpecial(d)) {
-      if (d & kLinkFlag) {
-        FastConsume(buf, count, d);
-        d = distance[EntryValue(d) + FastLow(buf, EntryCodeBits(d))];
-      }
       if (IsSpecial(d)) {
-        FastConsume(buf, count, d);
-        exit = FastExit::kCorrupt;
-        break;
+        if (d & kLinkFlag) {
+          FastConsume(buf, count, d);
+          d = distance[EntryValue(d) + FastLow(buf, EntryCodeBits(d))];
+        }
+        if (IsSpecial(d)) {
+          FastConsume(buf, count, d);
+          exit = FastExit::kCorrupt;
+          break;
+        }
       }
-    }
-    before = buf;
-    FastConsume(buf, count, d);
-    const uint32_t dist = FastValue<kBmi2>(before, d);
-    FastRefill(next, buf, count);
-    e = literal_length[buf & kLiteralMask];
+      // The next code's entry is looked up before the refill, so that the
+      // lookup does not wait for it: that needs 11 bits left after the
+      // distance (at most 28 bits), which only a long length code leaves short.
+      if ((count & 63) < 28 + kLiteralRoot) FastRefill(next, buf, count);
+      before = buf;
+      FastConsume(buf, count, d);
+      const uint32_t dist = FastValue<kBmi2>(before, d);
+      e = literal_length[buf & kLiteralMask];
+      FastRefill(next, buf, count);
 
-    const uint32_t pos = static_cast<uint32_t>(op - out);
-    if (dist <= pos) {
-      uint8_t* const end = op + length;
-      uint8_t* const keep = std::max(end, clobbered_end);
-      std::memcpy(saved + (keep - out), keep, kOvershoot);
-      clobbered_end = end + kOvershoot;  // never less than before: end is at least op
-      CopyMatchFast(op, dist, length);
-      op = end;
-    } else {
-      if (!WrappedSourceWritten(pos, dist, length, high_water)) {
-        exit = FastExit::kCorrupt;
-        break;
+      const uint32_t pos = static_cast<uint32_t>(op - out);
+      if (dist <= pos) {
+        uint8_t* const end = op + length;
+        CopyMatchFast(op, dist, length);
+        op = end;
+      } else {
+        uint8_t* const after = WrappedMatch(wrap, pos, dist, length);
+        if (!after) {
+          exit = FastExit::kCorrupt;
+          break;
+        }
+        op = after;
       }
-      op = out + CopyWrappedAt(out, saved, static_cast<uint32_t>(clobbered_end - out), pos, dist, length);
-    }
-  } while (next <= in_last && op <= out_last);
-  fs = {next, buf, count & 63, op, static_cast<uint32_t>(clobbered_end - out)};
+    } while (next <= in_last && op <= stop);
+    if (exit != FastExit::kSlow || next > in_last || op > out_last) break;
+  }
+  fs = {next, buf, count & 63, op, saved_end};
   return exit;
 }
 
@@ -893,21 +969,21 @@ const FastCodesFn kFastCodes = ChooseFastCodes();
 // Puts back what fast match copies wrote after the block's last byte (see
 // "Fast decoding loop").
 void Inflater::RestoreAfterEnd() {
-  const uint32_t pos = Produced();
-  if (clobbered_end_ > pos) std::memcpy(out_ + pos, st_.saved + pos, clobbered_end_ - pos);
+  const uint32_t end = SavedEnd();
+  for (uint32_t pos = Produced(); pos < end; ++pos) out_[pos] = st_.saved[pos % kSaveRing];
 }
 
 // Huffman-coded data: literals, end of block, and length/distance pairs.
 MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* distance, bool& full) {
   const uint32_t high_water = st_.high_water;
   if (bits_.end - bits_.next >= kFastInput + 8 && out_end_ - op_ >= kFastOutput) {
-    FastState fs{bits_.next, bits_.buf, bits_.count, op_, clobbered_end_};
+    FastState fs{bits_.next, bits_.buf, bits_.count, op_, saved_end_};
     const FastExit exit = kFastCodes(fs, bits_.end, out_, out_end_, literal_length, distance, st_.saved, high_water);
     bits_.next = fs.next;
     bits_.buf = fs.buf;
     bits_.count = fs.count;
     op_ = fs.op;
-    clobbered_end_ = fs.clobbered_end;
+    saved_end_ = fs.saved_end;
     // Within the fast loop no bit came from past the end of the input.
     if (exit == FastExit::kEndOfBlock) return MszipStatus::kDone;
     if (exit == FastExit::kCorrupt) return Fail();
@@ -953,7 +1029,7 @@ MszipStatus Inflater::Codes(const uint32_t* literal_length, const uint32_t* dist
       // Reaches into the previous block: the source bytes up to the end of
       // the buffer must all have been written by earlier blocks of this folder.
       if (!WrappedSourceWritten(pos, dist, n, high_water)) return Fail();
-      op_ = out_ + CopyWrappedAt(out_, st_.saved, clobbered_end_, pos, dist, n);
+      op_ = out_ + CopyWrappedAt(out_, st_.saved, SavedEnd(), pos, dist, n);
     }
     if (op_ == out_end_) {
       full = true;

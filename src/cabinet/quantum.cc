@@ -64,11 +64,18 @@
 // bits beyond its input fails the call (kCodecFailed). The window is zeroed
 // when made and on reset, so a damaged block can never expose old memory.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
 #include "cabinet/block_codec.h"
 #include "cabinet/chunk_copy.h"
+#include "cabinet/cpu_features.h"
+#include "cabinet/quantum_format.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrin::cab {
 namespace {
@@ -79,57 +86,25 @@ constexpr int kMaxWindowBits = 21;
 // A compressed block may exceed the uncompressed maximum by this much.
 constexpr uint32_t kInputMargin = 10240;
 
-constexpr int kSelectorSymbols = 7;
-constexpr int kLiteralSymbols = 64;
-constexpr int kLengthSymbols = 27;
-constexpr int kPositionSlots = 42;
-constexpr int kMaxModelSymbols = 64;
+using namespace quantum;  // the format's sizes and slots
 
-constexpr uint32_t kUpdateStep = 8;
-constexpr uint32_t kRescaleLimit = 3800;
-constexpr int kReorderInterval = 50;
-constexpr int kFirstReorder = 4;
-
-constexpr uint8_t kPositionExtraBits[kPositionSlots] = {
-    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,
-    9,  10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18, 19, 19};
-constexpr uint8_t kLengthExtraBits[kLengthSymbols] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                                       3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-
-// Each slot's base is the sum of the spans (2^extra) of the slots before it.
-template <size_t N>
-constexpr auto SlotBases(const uint8_t (&extra)[N]) {
-  struct Table {
-    uint32_t v[N];
-  } table{};
-  uint32_t base = 0;
-  for (size_t i = 0; i < N; ++i) {
-    table.v[i] = base;
-    base += 1u << extra[i];
-  }
-  return table;
-}
-constexpr auto kPositionBase = SlotBases(kPositionExtraBits);
-constexpr auto kLengthBase = SlotBases(kLengthExtraBits);
-static_assert(kPositionBase.v[24] == 4096 && kPositionBase.v[36] == 262144);
-static_assert(kLengthBase.v[26] == 254);
-
-// Number of position slots whose base lies below `limit`.
-constexpr int SlotsBelow(uint32_t limit) {
-  int n = 0;
-  while (n < kPositionSlots && kPositionBase.v[n] < limit) ++n;
-  return n;
-}
+// Cumulative frequencies are searched eight at a time: the entries, their
+// terminator and zeros up to a multiple of eight.
+constexpr int kLanes = 8;
+constexpr int kModelSlots = (kMaxModelSymbols + 1 + kLanes - 1) / kLanes * kLanes;
 
 struct Model {
-  int symbols;             // number of entries before the terminator
-  int reorder_countdown;   // rescales left until the next reordering
-  uint16_t cum[kMaxModelSymbols + 1];  // cumulative frequencies, cum[symbols] == 0
+  // cumulative frequencies, cum[symbols] == 0 and zeros after it
+  alignas(16) uint16_t cum[kModelSlots];
   uint16_t sym[kMaxModelSymbols + 1];  // symbol of each entry
+  int symbols;             // number of entries before the terminator
+  int groups;              // groups of kLanes slots holding the entries (a terminator's 0 never counts)
+  int reorder_countdown;   // rescales left until the next reordering
 };
 
 void InitModel(Model& m, int symbols, int first_symbol) {
   m.symbols = symbols;
+  m.groups = (symbols + kLanes - 1) / kLanes;
   m.reorder_countdown = kFirstReorder;
   for (int i = 0; i <= symbols; ++i) {
     m.sym[i] = static_cast<uint16_t>(first_symbol + i);
@@ -138,32 +113,7 @@ void InitModel(Model& m, int symbols, int first_symbol) {
 }
 
 // Called when a model's total has passed the limit.
-[[gnu::noinline]] void RescaleModel(Model& m) {
-  const int n = m.symbols;
-  if (--m.reorder_countdown == 0) {
-    m.reorder_countdown = kReorderInterval;
-    uint16_t freq[kMaxModelSymbols];
-    for (int i = 0; i < n; ++i) freq[i] = static_cast<uint16_t>((m.cum[i] - m.cum[i + 1] + 1) / 2);
-    // Exchange sort, highest frequency first: every later entry with a
-    // strictly higher frequency is swapped into position i. The encoder
-    // sorts the same way, so the order this leaves among equal frequencies
-    // is part of the format.
-    for (int i = 0; i < n - 1; ++i) {
-      for (int j = i + 1; j < n; ++j) {
-        if (freq[i] < freq[j]) {
-          std::swap(freq[i], freq[j]);
-          std::swap(m.sym[i], m.sym[j]);
-        }
-      }
-    }
-    for (int i = n - 1; i >= 0; --i) m.cum[i] = static_cast<uint16_t>(m.cum[i + 1] + freq[i]);
-  } else {
-    for (int i = n - 1; i >= 0; --i) {
-      m.cum[i] = static_cast<uint16_t>(m.cum[i] >> 1);
-      if (m.cum[i] <= m.cum[i + 1]) m.cum[i] = static_cast<uint16_t>(m.cum[i + 1] + 1);
-    }
-  }
-}
+[[gnu::noinline]] void Rescale(Model& m) { RescaleModel(m.symbols, &m.reorder_countdown, m.cum, m.sym); }
 
 // Division by a model total without a divide instruction. Totals never
 // exceed kRescaleLimit + kUpdateStep when a symbol is decoded, products
@@ -232,7 +182,19 @@ class BitReader {
 
   // Consumes n bits (0 <= n <= 32) and returns them, first bit highest.
   uint32_t Bits(int n) {
-    if (count_ < n) Refill();
+    if (end_ - next_ >= 8) {
+      // Whether bits are needed or not: a branch on the bit count would be
+      // mispredicted often. Bits loaded beyond count_ are the stream's own
+      // next bits, so loading them again changes nothing.
+      uint64_t word;
+      std::memcpy(&word, next_, 8);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+      buf_ |= word >> count_;
+      next_ += (63 - count_) >> 3;  // whole bytes that fit
+      count_ |= 56;
+    } else if (count_ < n) {
+      RefillTail();
+    }
     const uint32_t v = static_cast<uint32_t>((buf_ >> 1) >> (63 - n));
     buf_ <<= n;
     count_ -= n;
@@ -245,16 +207,8 @@ class BitReader {
   bool Overrun() const { return padding_ != 0 && padding_ * 8 > count_; }
 
  private:
-  void Refill() {
-    if (end_ - next_ >= 8) {
-      uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = word << 8 | next_[i];
-      buf_ |= word >> count_;
-      const int take = (63 - count_) >> 3;  // whole bytes that fit
-      next_ += take;
-      count_ += take * 8;
-      return;
-    }
+  // Within the last 8 bytes: byte by byte, zero bytes after the end.
+  void RefillTail() {
     while (count_ <= 56) {
       uint64_t byte = 0;
       if (next_ < end_) {
@@ -276,6 +230,38 @@ class BitReader {
 
 // The arithmetic decoder's registers for one block, with the reader that
 // feeds them.
+// Adds kUpdateStep to every entry of m whose cumulative frequency c has
+// c * range >= scaled, and returns how many there were.
+template <bool kVector>
+inline int CountAndUpdate(Model& m, uint32_t range, uint32_t scaled) {
+#if defined(__SSE2__)
+  if constexpr (kVector) {
+    // c * range >= scaled exactly when c >= ceil(scaled / range). The
+    // frequencies stay below 2^15: signed 16-bit lanes compare them.
+    const uint32_t t = (scaled + range - 1) / range;
+    const __m128i below = _mm_set1_epi16(static_cast<int16_t>(t - 1));
+    const __m128i step = _mm_set1_epi16(kUpdateStep);
+    __m128i counts = _mm_setzero_si128();
+    auto* cum = reinterpret_cast<__m128i*>(m.cum);
+    for (int g = 0; g < m.groups; ++g) {
+      const __m128i c = _mm_load_si128(cum + g);
+      const __m128i at_least = _mm_cmpgt_epi16(c, below);  // all ones where c >= t
+      _mm_store_si128(cum + g, _mm_add_epi16(c, _mm_and_si128(at_least, step)));
+      counts = _mm_sub_epi16(counts, at_least);
+    }
+    // Each lane counted at most kModelSlots / kLanes: one byte; add the bytes.
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    return _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+  }
+#endif
+  int n = 0;
+  while (m.cum[n] * range >= scaled) {
+    m.cum[n] = static_cast<uint16_t>(m.cum[n] + kUpdateStep);
+    ++n;
+  }
+  return n;
+}
+
 class ArithmeticDecoder {
  public:
   ArithmeticDecoder(const uint8_t* in, uint32_t size) : bits_(in, size) {
@@ -287,27 +273,25 @@ class ArithmeticDecoder {
   // Decodes one symbol from m and updates m.
   //
   // The symbol is the first entry whose successor's cumulative frequency
-  // does not exceed target = ((code - low + 1) * total - 1) / range. Since
-  // target >= c exactly when (code - low + 1) * total > c * range, the
-  // search compares products instead of dividing. The new bounds need
-  // c * range / total, computed with the reciprocal of total.
+  // does not exceed target = ((code - low + 1) * total - 1) / range, that
+  // is, whose successor's is below t = ceil((code - low + 1) * total /
+  // range). The frequencies decrease along the list, so the entries from
+  // the first to the symbol are exactly those whose own cumulative
+  // frequency is at least t (the first always is: t <= total), and the
+  // update (+8 to the symbol's entry and every entry before it) applies to
+  // them: one comparison with t, lane by lane, finds the symbol and updates
+  // the model. The new bounds need c * range / total, computed with the
+  // reciprocal of total.
+  template <bool kVector = false>
   uint32_t Decode(Model& m) {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
-    const uint32_t scaled = (code_ - low_ + 1) * total;
-    // The search also applies the update (+8 to the found entry and every
-    // entry before it) to the entries it passes.
-    int i = 0;
-    while (m.cum[i + 1] * range >= scaled) {
-      m.cum[i] = static_cast<uint16_t>(m.cum[i] + kUpdateStep);
-      ++i;
-    }
+    const int i = CountAndUpdate<kVector>(m, range, (code_ - low_ + 1) * total) - 1;
     const uint32_t symbol = m.sym[i];
-    const uint32_t upper = m.cum[i];
+    const uint32_t upper = m.cum[i] - kUpdateStep;
     high_ = low_ + DivideByTotal(upper * range, total) - 1;
     low_ = low_ + DivideByTotal(m.cum[i + 1] * range, total);
-    m.cum[i] = static_cast<uint16_t>(upper + kUpdateStep);
-    if (m.cum[0] > kRescaleLimit) RescaleModel(m);
+    if (m.cum[0] > kRescaleLimit) Rescale(m);
 
     Renormalise();
     return symbol;
@@ -383,15 +367,11 @@ BlockCodecError Create(uint32_t max_block, const void* config, AllocFn alloc, Fr
   return kCodecOk;
 }
 
-BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, uint8_t* out,
-                           uint32_t* out_size) {
-  Decoder* d = FromHandle(handle);
-  if (!d || !out_size || !out || (!in && in_size)) return kCodecBadHandle;
-  uint32_t owed = *out_size;
-  *out_size = 0;
-  if (owed > d->max_block) return kCodecBufferOverflow;
-  if (owed == 0) return kCodecOk;
-
+// Decodes one data block of `owed` bytes (at least 1) into out; returns
+// false when the block fails, with *produced telling how many bytes reached
+// out all the same.
+[[gnu::always_inline]] inline bool DecodeBlock(Decoder* d, const uint8_t* in, uint32_t in_size, uint8_t* out,
+                                               uint32_t owed, uint32_t* produced) {
   uint8_t* const window = d->window;
   const uint32_t window_size = d->window_size;
   const uint32_t mask = window_size - 1;
@@ -410,6 +390,14 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
   ArithmeticDecoder ac(in, in_size);
   BitReader& bits = ac.bits();
   bool failed = false;
+  // A match copied in 16-byte chunks waits until the next selector is
+  // decoded: its source, anywhere in a window of up to 2 MiB, is fetched
+  // meanwhile.
+  uint32_t pending_to = 0, pending_from = 0, pending_length = 0;
+  const auto copy_pending = [&]() {
+    if (pending_length) CopyChunks<16>(window + pending_to, window + pending_from, pending_length);
+    pending_length = 0;
+  };
 
   while (owed > 0) {
     if (bits.Overrun()) {
@@ -417,8 +405,9 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
       break;
     }
     const uint32_t selector = ac.Decode(d->selector);
+    copy_pending();
     if (selector < 4) {
-      window[pos++] = static_cast<uint8_t>(ac.Decode(d->literal[selector]));
+      window[pos++] = static_cast<uint8_t>(ac.Decode<true>(d->literal[selector]));
       if (pos == window_size) flush_to_window_end();
       if (history < window_size) ++history;
       --owed;
@@ -451,7 +440,10 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
         src + length + 16 <= window_size) {
       // Source and destination at least 16 bytes apart (either way round)
       // and 16 bytes clear of the window's end.
-      CopyChunks<16>(window + pos, window + src, length);
+      __builtin_prefetch(window + src);
+      pending_to = pos;
+      pending_from = src;
+      pending_length = length;
       pos += length;
       continue;
     }
@@ -479,14 +471,48 @@ BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, ui
       if (pos == window_size) flush_to_window_end();
     }
   }
+  copy_pending();
   if (!failed && bits.Overrun()) failed = true;
 
   std::memcpy(out_next, window + flush_from, pos - flush_from);
   out_next += pos - flush_from;
   d->window_pos = pos;
   d->history = history;
-  *out_size = static_cast<uint32_t>(out_next - out);
-  return failed ? kCodecFailed : kCodecOk;
+  *produced = static_cast<uint32_t>(out_next - out);
+  return !failed;
+}
+
+// The block loop compiled twice: for any processor and for those with BMI2
+// and LZCNT, whose shifts by a count in a register and leading-zero counts
+// (two per symbol in the renormalisation) take one fast instruction each.
+// The choice is made once per process.
+using DecodeBlockFn = bool (*)(Decoder*, const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*);
+bool DecodeBlockGeneric(Decoder* d, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t owed,
+                        uint32_t* produced) {
+  return DecodeBlock(d, in, in_size, out, owed, produced);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("bmi2,lzcnt"))) bool DecodeBlockBmi2(Decoder* d, const uint8_t* in, uint32_t in_size,
+                                                           uint8_t* out, uint32_t owed, uint32_t* produced) {
+  return DecodeBlock(d, in, in_size, out, owed, produced);
+}
+DecodeBlockFn ChooseDecodeBlock() {
+  return CpuHasBmi2() && CpuHasLzcnt() ? DecodeBlockBmi2 : DecodeBlockGeneric;
+}
+#else
+DecodeBlockFn ChooseDecodeBlock() { return DecodeBlockGeneric; }
+#endif
+const DecodeBlockFn kDecodeBlock = ChooseDecodeBlock();
+
+BlockCodecError Decompress(void* handle, const uint8_t* in, uint32_t in_size, uint8_t* out,
+                           uint32_t* out_size) {
+  Decoder* d = FromHandle(handle);
+  if (!d || !out_size || !out || (!in && in_size)) return kCodecBadHandle;
+  const uint32_t owed = *out_size;
+  *out_size = 0;
+  if (owed > d->max_block) return kCodecBufferOverflow;
+  if (owed == 0) return kCodecOk;
+  return kDecodeBlock(d, in, in_size, out, owed, out_size) ? kCodecOk : kCodecFailed;
 }
 
 BlockCodecError Reset(void* handle) {

@@ -9,7 +9,6 @@
 #include "host/file_system.h"
 #include "host/ini_document.h"
 #include "host/path_resolve.h"
-#include "host/settings.h"
 
 namespace kestrin {
 namespace {
@@ -191,7 +190,8 @@ class FileTelvorServer : public ITelvorServer {
   HRESULT LoadConnectionFile(const std::string& path) override {
     const std::string resolved = ResolvePath(path);
     const size_t slash = resolved.find_last_of(kPathSeparators);
-    if (slash == std::string::npos || !IsDirectory(resolved.substr(0, slash + 1))) {
+    if (slash == std::string::npos ||
+        !IsDirectory(SystemFileSystem(), resolved.substr(0, slash + 1))) {
       return E_NOTFOUND;
     }
     IniDocument doc;
@@ -230,9 +230,12 @@ class FileTelvorServer : public ITelvorServer {
 
 }  // namespace
 
+FileTelvorServerClass::FileTelvorServerClass(std::function<std::string()> connection_dir)
+    : connection_dir_(std::move(connection_dir)) {}
+
 HRESULT FileTelvorServerClass::CreateInstance(TelvorObject* object) {
-  const std::string folder = ConnectionFileDir();
-  if (folder.empty() || !IsDirectory(folder)) return REGDB_E_CLASSNOTREG;
+  const std::string folder = connection_dir_();
+  if (folder.empty() || !IsDirectory(SystemFileSystem(), folder)) return REGDB_E_CLASSNOTREG;
   *object = std::make_shared<FileTelvorServer>();
   return S_OK;
 }

@@ -29,8 +29,10 @@
 #define KESTRIN_CONNECTIONS_FILE_SERVER_H_
 
 #include <cstddef>
+#include <functional>
+#include <string>
 
-#include "connections/telvor.h"
+#include "host/telvor.h"
 
 namespace kestrin {
 
@@ -39,12 +41,16 @@ inline constexpr size_t kMaxTelvorText = 1023;
 inline constexpr size_t kMaxTelvorProperties = 64;  // per connection
 
 // The server class of the file-backed Telvor. It counts as installed when
-// the settings module's connection-file folder exists; otherwise
-// CreateInstance answers REGDB_E_CLASSNOTREG.
+// the connection-file folder (asked of `connection_dir` at each creation)
+// exists; otherwise CreateInstance answers REGDB_E_CLASSNOTREG.
 class FileTelvorServerClass : public ITelvorServerClass {
  public:
+  explicit FileTelvorServerClass(std::function<std::string()> connection_dir);
   HRESULT CreateInstance(TelvorObject* object) override;
   HRESULT Run(const TelvorObject& object) override;
+
+ private:
+  std::function<std::string()> connection_dir_;
 };
 
 }  // namespace kestrin

@@ -2,43 +2,22 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <string_view>
 #include <vector>
 
+#include "host/number_text.h"
 #include "host/path_resolve.h"
-#include "host/settings.h"
 #include "host/text_format.h"
 
 namespace kestrin {
 namespace {
 
 constexpr int kTraceLevel = 5;
-// The settings record that names the connection-file folder.
-constexpr int kProjectSettingsRecord = 640;
 
 constexpr char kClassIdHead[] = "{C7A41E50-";
 constexpr char kClassIdTail[] = "A1-9C3B-7A3E15C0D2B8}";
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// A number as atol and atoi read it with a 32-bit long: white space skipped,
-// an optional sign, decimal digits up to the first other character; values
-// beyond the 32-bit range stop at its ends.
-std::int32_t ReadLong(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kMax + 1) value = kMax + 1;
-  }
-  if (negative) return static_cast<std::int32_t>(-value);
-  return static_cast<std::int32_t>(value > kMax ? kMax : value);
-}
 
 // The non-empty parts of text between `separator`s.
 std::vector<std::string> Tokens(std::string_view text, char separator) {
@@ -60,8 +39,11 @@ std::string PadLeft(std::string text, size_t width) {
 
 }  // namespace
 
-TelvorClient::TelvorClient(ITelvorServerClass& server_class, LogWriter log_writer)
-    : server_class_(server_class), log_writer_(std::move(log_writer)) {}
+TelvorClient::TelvorClient(ITelvorServerClass& server_class, std::string connection_dir,
+                           LogWriter log_writer)
+    : server_class_(server_class),
+      connection_dir_(std::move(connection_dir)),
+      log_writer_(std::move(log_writer)) {}
 
 TelvorClient::~TelvorClient() {
   properties_.reset();
@@ -70,18 +52,16 @@ TelvorClient::~TelvorClient() {
 }
 
 void TelvorClient::Trace(const std::string& text, int level) {
-  diagnostics_.push_back(text);
   if (level <= 1 && log_writer_) log_writer_(text);
 }
 
 bool TelvorClient::Connect() {
   if (server_) return true;
-  const VqmProjectSettings* settings = VqmGetGlobalProjectSettings_set(kProjectSettingsRecord);
-  if (settings == nullptr || settings->connection_dir.empty()) {
+  if (connection_dir_.empty()) {
     Trace("Can not get the Korvane COM Interface.", kTraceLevel);
     return false;
   }
-  const std::string path = settings->connection_dir + kConnectionFileName;
+  const std::string path = connection_dir_ + kConnectionFileName;
 
   TelvorObject object;
   HRESULT outcome = server_class_.CreateInstance(&object);
@@ -140,7 +120,7 @@ bool TelvorClient::AddConnection(const std::string& name, const std::string& dri
   const std::string normalised = NormaliseDriverId(driver_id);
   if (normalised.empty()) return false;  // the connection stays, unconfigured
   const std::string class_id = kClassIdHead + normalised + kClassIdTail;
-  std::int32_t milliseconds = ReadLong(timeout);
+  std::int32_t milliseconds = ReadDecimal(timeout);
   if (milliseconds == 0) milliseconds = kDefaultTimeout;
   const std::string text =
       comment.empty() ? StringPrintf(kDefaultConnectionComment, name.c_str()) : comment;
@@ -164,7 +144,7 @@ bool TelvorClient::AddConnection(const std::string& name, const std::string& dri
     } else if (EqualsIgnoreCase(key, "IpAddress")) {
       sent = properties_->SetNumber(key, static_cast<std::int32_t>(ParseIpAddress(value)));
     } else {
-      sent = properties_->SetNumber(key, ReadLong(value));
+      sent = properties_->SetNumber(key, ReadDecimal(value));
     }
     if (Failed(sent)) return ConnectionFailed(name);
   }

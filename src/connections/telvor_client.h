@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "connections/telvor.h"
+#include "host/telvor.h"
 
 namespace kestrin {
 
@@ -37,15 +37,18 @@ class TelvorClient {
   // higher levels go nowhere. Every diagnostic of this client has level 5.
   using LogWriter = std::function<void(const std::string& text)>;
 
-  explicit TelvorClient(ITelvorServerClass& server_class, LogWriter log_writer = {});
+  // `connection_dir` is the folder of the connection file, ending with a
+  // separator (ConnectionFileDir of host/product_env.h); empty when unknown.
+  TelvorClient(ITelvorServerClass& server_class, std::string connection_dir,
+               LogWriter log_writer = {});
   // Releases the property set, the server and the connection, in that order.
   ~TelvorClient();
   TelvorClient(const TelvorClient&) = delete;
   TelvorClient& operator=(const TelvorClient&) = delete;
 
   // Starts the server and has it load "telvor.con" from the connection-file
-  // folder of the settings module. True when the server is ready; a second
-  // call on a connected client does nothing and is true.
+  // folder. True when the server is ready; a second call on a connected
+  // client does nothing and is true.
   bool Connect();
 
   // Creates connection `name` and configures it: calls, in this order,
@@ -63,17 +66,14 @@ class TelvorClient {
                      const std::string& driver_id, const std::string& timeout,
                      const std::string& comment, const TelvorValues& values);
 
-  // Every diagnostic this client produced, whatever its level, oldest first.
-  const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
-
  private:
   void Trace(const std::string& text, int level);
   // Reports a failure code during AddConnection; always false.
   bool ConnectionFailed(const std::string& name);
 
   ITelvorServerClass& server_class_;
+  std::string connection_dir_;
   LogWriter log_writer_;
-  std::vector<std::string> diagnostics_;
   std::shared_ptr<ITelvorConnection> connection_;
   std::shared_ptr<ITelvorServer> server_;
   std::shared_ptr<ITelvorProperties> properties_;

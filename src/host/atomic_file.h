@@ -1,8 +1,9 @@
 // Whole-file reads and locked, atomic read-modify-write of small text stores
 // (INI files, the registry store, the connection file).
 //
-// A write locks the sidecar "<file>.lock" (flock; a lock on the file itself
-// would be lost when the rename replaces it), reads the current content, lets
+// A write locks the sidecar "<file>.lock" (host/file_lock.h; a lock on the
+// file itself would be lost when the rename replaces it, and the sidecar is
+// removed again when the write is done), reads the current content, lets
 // the caller change it, writes a temporary file beside the target, flushes
 // it, and renames it over the target. The target's mode (and, where allowed,
 // owner) is kept; a symbolic link is followed so the real file is replaced
@@ -11,6 +12,8 @@
 #ifndef KESTRIN_HOST_ATOMIC_FILE_H_
 #define KESTRIN_HOST_ATOMIC_FILE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -48,6 +51,30 @@ FileResult UpdateFileLocked(const std::string& path,
 
 // Replaces the whole file atomically under the sidecar lock.
 FileResult WriteFileAtomically(const std::string& path, const std::string& content);
+
+// A file written piece by piece and put in place at once, for files that
+// one writer makes whole (a signed cabinet), not for the shared stores
+// above: no lock is taken. Open creates a temporary file beside the target;
+// Write appends to it; Commit flushes it, gives it the mode (and, where
+// allowed, owner) of the file it replaces, and renames it over the target.
+// A StagedFile destroyed without a successful Commit removes its temporary
+// file, so the target is either untouched or complete.
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
+
+  FileResult Open(const std::string& path);
+  FileResult Write(const void* data, size_t size);
+  FileResult Commit();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  intptr_t handle_ = -1;  // descriptor or HANDLE of the temporary file
+};
 
 // The path a write would replace: path with symbolic links followed to the
 // final target (which need not exist yet).

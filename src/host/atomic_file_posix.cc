@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/file_lock.h"
+
 namespace kestrin {
 namespace {
 
@@ -34,44 +36,6 @@ FileResult Fail(FileError error, const char* what, const std::string& path, int 
   result.message = text;
   return result;
 }
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Holds the sidecar lock for its lifetime.
-class SidecarLock {
- public:
-  ~SidecarLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the flock
-  }
-  // 0 on success, else errno.
-  int Acquire(const std::string& lock_path) {
-    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno == EACCES) {
-      // A sidecar made by another user (0644 under the usual umask) can
-      // still be locked through a read-only descriptor.
-      fd_ = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    if (fd_ < 0) return errno;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) return errno;
-    }
-    return 0;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 std::string TempPrefix(const std::string& target) {
   std::string prefix(1, '.');
@@ -100,24 +64,52 @@ void PauseForTests() {
   ::sleep(60);
 }
 
-FileResult ReplaceFile(const std::string& target, const std::string& content, bool exists,
-                       const struct stat& old_stat) {
-  const std::string dir = DirName(target);
-  const std::string prefix = TempPrefix(target);
-  RemoveStaleTemporaries(dir, prefix);
-  std::string temp;
+}  // namespace
+
+StagedFile::~StagedFile() {
+  if (handle_ >= 0) {
+    ::close(static_cast<int>(handle_));
+    ::unlink(temp_.c_str());
+  }
+}
+
+FileResult StagedFile::Open(const std::string& path) {
+  target_ = path;
+  const std::string dir = DirName(path);
+  const std::string prefix = TempPrefix(path);
   int fd = -1;
   for (unsigned attempt = 0; fd < 0; ++attempt) {
-    temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    // 0666 less the umask for a new file; an existing file's mode is copied below.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp_ = dir + "/" + prefix + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    // 0666 less the umask for a new file; an existing file's mode is copied on Commit.
+    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && (errno != EEXIST || attempt > 100)) {
-      return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", target, errno);
+      return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", path, errno);
     }
   }
+  handle_ = fd;
+  return {};
+}
+
+FileResult StagedFile::Write(const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(static_cast<int>(handle_), bytes + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail(FileError::kWriteFailed, "cannot write", target_, errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  return {};
+}
+
+FileResult StagedFile::Commit() {
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
   int err = 0;
-  if (!WriteAll(fd, content)) err = errno;
-  if (err == 0 && exists) {
+  struct stat old_stat;
+  if (::stat(target_.c_str(), &old_stat) == 0) {
     if (::fchmod(fd, old_stat.st_mode & 07777) != 0) err = errno;
     if (err == 0 && (old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid())) {
       // Only root may give the file back to its owner; others keep theirs.
@@ -129,24 +121,22 @@ FileResult ReplaceFile(const std::string& target, const std::string& content, bo
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err != 0) {
-    ::unlink(temp.c_str());
-    return Fail(FileError::kWriteFailed, "cannot write", target, err);
+    ::unlink(temp_.c_str());
+    return Fail(FileError::kWriteFailed, "cannot write", target_, err);
   }
   PauseForTests();
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
     err = errno;
-    ::unlink(temp.c_str());
-    return Fail(FileError::kWriteFailed, "cannot replace", target, err);
+    ::unlink(temp_.c_str());
+    return Fail(FileError::kWriteFailed, "cannot replace", target_, err);
   }
-  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir_fd = ::open(DirName(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     ::fsync(dir_fd);
     ::close(dir_fd);
   }
   return {};
 }
-
-}  // namespace
 
 std::string ResolveWriteTarget(const std::string& path) {
   std::string current = path;
@@ -203,8 +193,10 @@ FileResult ReadWholeFile(const std::string& path, std::string& content) {
 FileResult UpdateFileLocked(const std::string& path,
                             const std::function<EditAction(std::string& content, bool exists)>& edit) {
   const std::string target = ResolveWriteTarget(path);
-  SidecarLock lock;
-  if (const int err = lock.Acquire(target + ".lock"); err != 0) {
+  FileLock lock;
+  unsigned long code = 0;
+  if (lock.Take(target + ".lock", true, nullptr, &code) != FileLock::Outcome::kHeld) {
+    const int err = static_cast<int>(code);
     if (err == ENOENT || err == ENOTDIR) {
       return Fail(FileError::kFolderMissing, "cannot write", target,
                   ENOENT);  // the folder is missing; nothing is created
@@ -219,8 +211,8 @@ FileResult UpdateFileLocked(const std::string& path,
   if (!read.ok() && read.error != FileError::kMissing) return read;
   const bool exists = read.ok();
   if (edit(content, exists) == EditAction::kKeep) return {};
-  struct stat st {};
   if (exists) {
+    struct stat st;
     if (::stat(target.c_str(), &st) != 0) {
       return Fail(FileError::kWriteFailed, "cannot examine", target, errno);
     }
@@ -228,7 +220,12 @@ FileResult UpdateFileLocked(const std::string& path,
       return Fail(FileError::kReadOnly, "cannot write", target, EACCES);
     }
   }
-  return ReplaceFile(target, content, exists, st);
+  RemoveStaleTemporaries(DirName(target), TempPrefix(target));
+  StagedFile file;
+  FileResult result = file.Open(target);
+  if (result.ok()) result = file.Write(content.data(), content.size());
+  if (result.ok()) result = file.Commit();
+  return result;
 }
 
 FileResult WriteFileAtomically(const std::string& path, const std::string& content) {

@@ -48,7 +48,7 @@ class Handle {
 class SidecarLock {
  public:
   DWORD Acquire(const std::string& lock_path) {
-    file_.reset(CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+    file_.reset(CreateFileW(LongPath(lock_path).c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_.valid()) return GetLastError();
@@ -68,55 +68,77 @@ void PauseForTests() {
   Sleep(60000);
 }
 
-FileResult ReplaceTarget(const std::string& target, const std::string& content, DWORD attributes) {
-  const std::string dir = DirName(target);
+}  // namespace
+
+StagedFile::~StagedFile() {
+  if (handle_ != -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    DeleteFileW(LongPath(temp_).c_str());
+  }
+}
+
+FileResult StagedFile::Open(const std::string& path) {
+  target_ = WinPath(path);
+  const std::string dir = DirName(target_);
   std::string prefix(1, '.');
-  prefix.append(BaseName(target)).append(".tmp-");
-  std::string temp;
-  Handle file;
-  for (unsigned attempt = 0; !file.valid(); ++attempt) {
-    temp = dir + "\\" + prefix + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(attempt);
-    file.reset(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      const DWORD code = GetLastError();
-      if (code != ERROR_FILE_EXISTS || attempt > 100) {
-        return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", target, code);
-      }
+  prefix.append(BaseName(target_)).append(".tmp-");
+  for (unsigned attempt = 0;; ++attempt) {
+    temp_ = dir + "\\" + prefix + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(attempt);
+    const HANDLE h = CreateFileW(LongPath(temp_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      handle_ = reinterpret_cast<intptr_t>(h);
+      return {};
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS || attempt > 100) {
+      return Fail(FileError::kWriteFailed, "cannot create a temporary file beside", target_, code);
     }
   }
-  DWORD code = ERROR_SUCCESS;
+}
+
+FileResult StagedFile::Write(const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  while (done < content.size() && code == ERROR_SUCCESS) {
+  while (done < size) {
     DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
-    if (!WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) || written == 0) {
-      code = GetLastError();
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 20));
+    if (!WriteFile(reinterpret_cast<HANDLE>(handle_), bytes + done, chunk, &written, nullptr) ||
+        written == 0) {
+      DWORD code = GetLastError();
       if (code == ERROR_SUCCESS) code = ERROR_WRITE_FAULT;
+      return Fail(FileError::kWriteFailed, "cannot write", target_, code);
     }
     done += written;
-  }
-  if (code == ERROR_SUCCESS && !FlushFileBuffers(file.get())) code = GetLastError();
-  file.reset(INVALID_HANDLE_VALUE);
-  if (code != ERROR_SUCCESS) {
-    DeleteFileA(temp.c_str());
-    return Fail(FileError::kWriteFailed, "cannot write", target, code);
-  }
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    SetFileAttributesA(temp.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  }
-  PauseForTests();
-  if (!MoveFileExA(temp.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    code = GetLastError();
-    DeleteFileA(temp.c_str());
-    return Fail(FileError::kWriteFailed, "cannot replace", target, code);
   }
   return {};
 }
 
-}  // namespace
+FileResult StagedFile::Commit() {
+  Handle file(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  DWORD code = ERROR_SUCCESS;
+  if (!FlushFileBuffers(file.get())) code = GetLastError();
+  file.reset(INVALID_HANDLE_VALUE);
+  if (code != ERROR_SUCCESS) {
+    DeleteFileW(LongPath(temp_).c_str());
+    return Fail(FileError::kWriteFailed, "cannot write", target_, code);
+  }
+  const DWORD attributes = GetFileAttributesW(LongPath(target_).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesW(LongPath(temp_).c_str(),
+                       attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  PauseForTests();
+  if (!MoveFileExW(LongPath(temp_).c_str(), LongPath(target_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    code = GetLastError();
+    DeleteFileW(LongPath(temp_).c_str());
+    return Fail(FileError::kWriteFailed, "cannot replace", target_, code);
+  }
+  return {};
+}
 
 // Windows programs see no symbolic links in the paths Kestrin writes.
 std::string ResolveWriteTarget(const std::string& path) { return WinPath(path); }
@@ -124,11 +146,11 @@ std::string ResolveWriteTarget(const std::string& path) { return WinPath(path); 
 FileResult ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
   const std::string native = WinPath(path);
-  const DWORD attributes = GetFileAttributesA(native.c_str());
+  const DWORD attributes = GetFileAttributesW(LongPath(native).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return Fail(FileError::kUnreadable, "cannot read", path, ERROR_ACCESS_DENIED);
   }
-  Handle file(CreateFileA(native.c_str(), GENERIC_READ,
+  Handle file(CreateFileW(LongPath(native).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
@@ -166,9 +188,8 @@ FileResult UpdateFileLocked(const std::string& path,
   if (!read.ok() && read.error != FileError::kMissing) return read;
   const bool exists = read.ok();
   if (edit(content, exists) == EditAction::kKeep) return {};
-  DWORD attributes = INVALID_FILE_ATTRIBUTES;
   if (exists) {
-    attributes = GetFileAttributesA(target.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPath(target).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return Fail(FileError::kWriteFailed, "cannot examine", target, GetLastError());
     }
@@ -176,7 +197,11 @@ FileResult UpdateFileLocked(const std::string& path,
       return Fail(FileError::kReadOnly, "cannot write", target, ERROR_ACCESS_DENIED);
     }
   }
-  return ReplaceTarget(target, content, attributes);
+  StagedFile file;
+  FileResult result = file.Open(target);
+  if (result.ok()) result = file.Write(content.data(), content.size());
+  if (result.ok()) result = file.Commit();
+  return result;
 }
 
 FileResult WriteFileAtomically(const std::string& path, const std::string& content) {

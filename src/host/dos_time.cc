@@ -15,14 +15,6 @@ int DaysInMonth(int year, int month) {
 
 }  // namespace
 
-bool LocalTimeOf(time_t t, std::tm* local) {
-#ifdef _WIN32
-  return localtime_s(local, &t) == 0;
-#else
-  return localtime_r(&t, local) != nullptr;
-#endif
-}
-
 bool DosDateTimeToTimeT(uint16_t dos_date, uint16_t dos_time, time_t* result) {
   const int year = 1980 + (dos_date >> 9);
   const int month = (dos_date >> 5) & 0x0f;

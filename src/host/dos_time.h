@@ -7,9 +7,11 @@
 
 namespace kestrin {
 
-// The local time of t (localtime_r, localtime_s on Windows); false when the
-// C library cannot give it.
+// The local time and the UTC time of t (localtime_r and gmtime_r,
+// localtime_s and gmtime_s on Windows: each platform's back end); false when
+// the C library cannot give it.
 bool LocalTimeOf(time_t t, std::tm* local);
+bool UtcTimeOf(time_t t, std::tm* utc);
 
 // An MS-DOS date (bits 15-9 year since 1980, 8-5 month, 4-0 day) and time
 // (bits 15-11 hour, 10-5 minute, 4-0 seconds / 2), read as local time, as a

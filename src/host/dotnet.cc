@@ -1,36 +1,39 @@
 #include "host/dotnet.h"
 
-#include <cstdlib>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 #include <optional>
 
+#include "host/library_loader.h"
 #include "host/pe_version.h"
 #include "host/registry_key.h"
 
 namespace kestrin {
 
-bool GetDotNetInstallRoot(std::string* root) {
+bool GetDotNetInstallRoot(Registry& registry, std::string* root) {
   const std::optional<std::string> value =
-      ReadLocalMachineString(kDotNetFrameworkKey, kDotNetInstallRootValue);
+      ReadLocalMachineString(registry, kDotNetFrameworkKey, kDotNetInstallRootValue);
   *root = value.value_or(std::string());
   return value.has_value();
 }
 
-std::string GetMscoreeVersion() {
-#ifdef _WIN32
-  char system[MAX_PATH];
-  const UINT n = GetSystemDirectoryA(system, sizeof system);
-  if (n == 0 || n >= sizeof system) return std::string();
-  return CutAtThirdDot(ReadPeFileVersion(std::string(system, n) + "\\mscoree.dll"));
-#else
-  const char* windows = std::getenv(kWindowsDirVariable);
-  if (windows == nullptr || *windows == '\0') return std::string();
-  std::string path(windows);
-  if (path.back() != '/') path += '/';
-  return CutAtThirdDot(ReadPeFileVersion(path + "system32/mscoree.dll"));
-#endif
+std::string LoaderVersionOf(const std::string& path) {
+  return path.empty() ? std::string() : CutAtThirdDot(ReadPeFileVersion(path));
+}
+
+namespace {
+
+class SystemLibrariesImpl : public Libraries {
+ public:
+  int RegisterServer(const std::string& path, bool register_server, std::string* error) override {
+    return kestrin::RegisterServer(path, register_server, error);
+  }
+  std::string DotNetLoaderVersion() override { return LoaderVersionOf(DotNetLoaderPath()); }
+};
+
+}  // namespace
+
+Libraries& SystemLibraries() {
+  static SystemLibrariesImpl libraries;
+  return libraries;
 }
 
 std::string CutAtThirdDot(std::string version) {

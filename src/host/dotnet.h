@@ -1,9 +1,12 @@
 // What registering a .NET assembly needs to know of the machine: where the
-// .NET framework lies and which version its runtime loader has.
+// .NET framework lies (the registry) and which version its runtime loader
+// has (Libraries::DotNetLoaderVersion).
 #ifndef KESTRIN_HOST_DOTNET_H_
 #define KESTRIN_HOST_DOTNET_H_
 
 #include <string>
+
+#include "host/host.h"
 
 namespace kestrin {
 
@@ -13,13 +16,13 @@ inline constexpr const char* kWindowsDirVariable = "KESTRIN_WINDOWS_DIR";
 inline constexpr const char* kDotNetFrameworkKey = "SOFTWARE\\Microsoft\\.NETFramework";
 inline constexpr const char* kDotNetInstallRootValue = "InstallRoot";
 
-// The named value "InstallRoot" of the framework key in the registry store
-// (normally ending with a separator). false and "" when it cannot be read.
-bool GetDotNetInstallRoot(std::string* root);
+// The named value "InstallRoot" of the framework key (normally ending with a
+// separator). false and "" when it cannot be read.
+bool GetDotNetInstallRoot(Registry& registry, std::string* root);
 
-// The file version of $KESTRIN_WINDOWS_DIR/system32/mscoree.dll, cut to its
-// first three fields; "" without that variable, that file or a version.
-std::string GetMscoreeVersion();
+// The file version of the loader at `path`, cut to its first three fields;
+// "" without a path, that file or a version (Libraries::DotNetLoaderVersion).
+std::string LoaderVersionOf(const std::string& path);
 
 // Removes the third "." of `version` and everything after it ("2.0.50727.42"
 // gives "2.0.50727"); a text with fewer dots stays whole.

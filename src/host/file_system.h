@@ -1,12 +1,12 @@
-// File-system operations of the installation: copy and delete with the
+// File-system operations of the installation, written once over the
+// primitives of a FileSystem (host/host.h): copy and delete with the
 // semantics of the Windows shell's file operation, directory creation, the
 // verification pass for copies the shell reported as failed, file search and
 // the read-only attribute.
 //
-// Paths are native ("/"). Every path is looked up case-insensitively
-// (host/path_resolve.h). The int results keep the shell's convention: 1 done,
-// 0 failed; an optional FsError tells what failed and where, so a caller can
-// always report the path.
+// Every path a caller gives is looked up ignoring letter case (Resolve). The
+// int results keep the shell's convention: 1 done, 0 failed; an optional
+// FsError tells what failed and where, so a caller can always report the path.
 #ifndef KESTRIN_HOST_FILE_SYSTEM_H_
 #define KESTRIN_HOST_FILE_SYSTEM_H_
 
@@ -14,14 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrin {
+#include "host/host.h"
 
-// What failed and where: `text` is a full sentence naming the path and the
-// system's reason, e.g. "cannot create folder /x/y: Permission denied".
-struct FsError {
-  std::string path;
-  std::string text;
-};
+namespace kestrin {
 
 // How the last component of a path is read. A pattern holds "*" and "?"
 // wildcards; a literal name is one file or folder even when it holds those
@@ -40,31 +35,30 @@ struct DirEntry {
 };
 
 // Deletes what `path` names: a file, a folder with everything in it, or, when
-// the last component holds a wildcard (in kPattern mode), every file and folder of that folder
-// the pattern matches. A symbolic link is removed, never followed. A wildcard
-// that matches nothing in an existing folder is a success; a path that does
-// not exist is a failure. Result 1 on success, else 0.
-int DeleteFiles(const std::string& path, FsError* error = nullptr,
+// the last component holds a wildcard (in kPattern mode), every file and
+// folder of that folder the pattern matches. A symbolic link is removed,
+// never followed; read-only entries go too. A wildcard that matches nothing
+// in an existing folder is a success; a path that does not exist is a
+// failure; a root (or its contents) is refused. Result 1 on success, else 0.
+int DeleteFiles(FileSystem& fs, const std::string& path, FsError* error = nullptr,
                 NameMode mode = NameMode::kPattern);
 
 // Creates the directory and every missing one above it. Result 1 when the
 // directory was created; 0 when it failed or already existed (callers test
 // for existence first).
-int CreateDirectoryTree(const std::string& path, FsError* error = nullptr);
+int CreateDirectoryTree(FileSystem& fs, const std::string& path, FsError* error = nullptr);
 
 // Copies `source` into the folder `destination` (created with its missing
 // parents). The source is a file, a folder (copied with its contents below
 // destination/<its name>), or a pattern in its last component: "dir/*.*"
 // copies everything in dir, subfolders included; "dir/*.ini" the matching
-// entries. Existing files are overwritten; each is replaced through a
-// temporary file beside it and a rename, so a read-only or interrupted
-// destination never ends up truncated. A file copied onto itself (same
-// device and inode) is a success that touches nothing. The copy keeps the
-// permission bits and the modification time of the source. When
-// `destination` names an existing file and `source` a single file, that file
-// is replaced. Result 1 on success, else 0 (the copy goes on after a failed
-// entry; `error` names the first failure).
-int CopyFiles(const std::string& source, const std::string& destination,
+// entries. Existing files are overwritten (FileSystem::CopyRegularFile: never
+// truncated), in the letter case they have; a file or folder copied onto
+// itself is a success that touches nothing, and a folder is never copied
+// into its own copy. When `destination` names an existing file and `source`
+// a single file, that file is replaced. Result 1 on success, else 0 (the
+// copy goes on after a failed entry; `error` names the first failure).
+int CopyFiles(FileSystem& fs, const std::string& source, const std::string& destination,
               FsError* error = nullptr, NameMode mode = NameMode::kPattern);
 
 // CopyFiles; when it fails and `verify` is 1, the copy still counts as done
@@ -72,7 +66,7 @@ int CopyFiles(const std::string& source, const std::string& destination,
 // destination) holds. The source is then expected to end in a wildcard name
 // ("dir/*.*"); for any other source the verification cannot apply and the
 // result stays 0. `extra_flags` are shell flags without meaning here.
-int CopyFilesChecked(const std::string& source, const std::string& destination,
+int CopyFilesChecked(FileSystem& fs, const std::string& source, const std::string& destination,
                      int extra_flags, int verify, FsError* error = nullptr,
                      NameMode mode = NameMode::kPattern);
 
@@ -86,40 +80,52 @@ struct TreeCounters {
 
 // The verification pass: every entry below `source_dir` must have an entry
 // of exactly the same name (letter case included) and, for files, the same
-// size below `destination_dir`. Both directories end with "/". Result 1 when
-// everything matched (an empty source folder included), 0 otherwise or when
-// the source folder cannot be read. The counters of the whole tree are added to `counters`
-// when given.
-int CompareTree(const std::string& source_dir, const std::string& destination_dir,
+// size below `destination_dir`. Both directories end with a separator.
+// Result 1 when everything matched (an empty source folder included), 0
+// otherwise or when the source folder cannot be read. The counters of the
+// whole tree are added to `counters` when given.
+int CompareTree(FileSystem& fs, const std::string& source_dir, const std::string& destination_dir,
                 TreeCounters* counters = nullptr);
 
-// Whether `directory` + `name` is an existing entry of exactly that name
-// (same letter case) and of the same kind as `source_entry`; files must
-// also have the same size.
-bool FileMatches(const std::string& directory, const std::string& name,
+// Whether `directory` holds an entry of exactly `name` (same letter case) of
+// the same kind as `source_entry`; files must also have the same size.
+bool FileMatches(FileSystem& fs, const std::string& directory, const std::string& name,
                  const DirEntry& source_entry);
 
 // The entries of a folder that match a pattern ("dir/*.cab", "dir/*.*"),
 // names compared ignoring case, "." and ".." left out, sorted by name in
-// byte order. A path whose last component is not a pattern lists that one
-// entry if it exists. Result false only when the folder cannot be read
-// (a missing folder included); no match is an empty list.
-bool FindFiles(const std::string& pattern_path, std::vector<DirEntry>* entries,
+// byte order. A path whose last component is not a pattern lists the one
+// entry Windows would find (the exact spelling, else the first that matches
+// ignoring case) if it exists. Result false only when the folder cannot be
+// read (a missing folder included); no match is an empty list.
+bool FindFiles(FileSystem& fs, const std::string& pattern_path, std::vector<DirEntry>* entries,
                FsError* error = nullptr);
 
 // Existence tests that resolve the path case-insensitively.
-bool PathExists(const std::string& path);
-bool IsDirectory(const std::string& path);
-bool IsRegularFile(const std::string& path);
+bool PathExists(FileSystem& fs, const std::string& path);
+bool IsDirectory(FileSystem& fs, const std::string& path);
+bool IsRegularFile(FileSystem& fs, const std::string& path);
 
 // Deletes one file, no wildcard expansion and never a folder.
-bool DeleteSingleFile(const std::string& path, FsError* error = nullptr);
+bool DeleteSingleFile(FileSystem& fs, const std::string& path, FsError* error = nullptr);
 
-// The read-only attribute: set clears every write permission bit; cleared
-// gives the owner write permission back, and group and others, where they
-// may read, what the umask allows. Hidden, system, archive and temporary have no meaning here.
-bool SetReadOnly(const std::string& path, bool read_only, FsError* error = nullptr);
-bool IsReadOnly(const std::string& path);
+// The read-only attribute (FileSystem::SetReadOnlyFlag) of what `path` names.
+bool SetReadOnly(FileSystem& fs, const std::string& path, bool read_only, FsError* error = nullptr);
+bool IsReadOnly(FileSystem& fs, const std::string& path);
+
+// Why something failed, in the words of the platform's own messages (for
+// what the shared code finds itself rather than the system reports).
+enum class FsReason { kNone, kNotFound, kExists, kNotFolder, kIsFolder, kLoop, kInvalidName };
+std::string FsReasonText(FsReason reason);  // each back end's
+
+// Keeps the first failure: "<what> <path>", then ": <reason>" unless the
+// reason is empty.
+void SetFsError(FsError* error, const std::string& what, const std::string& path,
+                const std::string& reason);
+
+// Appends `text` to the file through the C runtime (created when missing,
+// never its folder), closing it again: the back ends' AppendText.
+bool AppendWithRuntime(const std::string& path, std::string_view text);
 
 }  // namespace kestrin
 

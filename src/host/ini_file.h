@@ -1,7 +1,7 @@
 // IniFile: every INI file Kestrin reads or writes goes through one of these,
-// bound to the file's path. The object caches nothing; each operation reads
-// the file anew, and each write is a locked read-modify-write that replaces
-// the file atomically and changes only the lines it must.
+// bound to the file's path and to the IniFiles it is read and written
+// through (host/host.h). The object caches nothing; each operation reads the
+// file anew, and each write changes only the lines it must.
 #ifndef KESTRIN_HOST_INI_FILE_H_
 #define KESTRIN_HOST_INI_FILE_H_
 
@@ -11,30 +11,18 @@
 #include <utility>
 #include <vector>
 
+#include "host/host.h"
+
 namespace kestrin {
 
-// One line of a section as ReadSectionList returns it: (key, value), both
-// trimmed; a line without "=" gives (line, "").
-using IniEntry = std::pair<std::string, std::string>;
-using IniEntryList = std::vector<IniEntry>;
 // Section entries by key; keys compare case-sensitively, as the callers expect.
 using IniSectionMap = std::map<std::string, std::string>;
-
-// Outcome of the last operation on an IniFile.
-enum class IniStatus {
-  kOk,
-  kFileMissing,    // read of a file that does not exist: reads as empty
-  kUnreadable,     // the file exists but cannot be read (permissions, a folder, I/O error)
-  kFolderMissing,  // write into a folder that does not exist (no folder is created)
-  kReadOnly,       // write to a read-only file: not written
-  kWriteFailed,    // any other failure while writing (lock, disk full, rename)
-};
 
 // The file's folders and name are found ignoring case, as every file lookup
 // is; a file that does not exist yet is created with the spelling given.
 class IniFile {
  public:
-  explicit IniFile(std::string path);
+  IniFile(IniFiles& files, std::string path);
 
   const std::string& path() const { return path_; }
 
@@ -53,7 +41,8 @@ class IniFile {
   // "=", both sides trimmed; later lines replace earlier ones; lines without
   // "=" skipped). The map is not emptied first.
   void ReadSectionMap(std::string_view section, IniSectionMap& map) const;
-  // Appends every line of the section, in file order, duplicates kept.
+  // Appends every line of the section, in file order, duplicates kept: (key,
+  // value), both trimmed; a line without "=" gives (line, "").
   void ReadSectionList(std::string_view section, IniEntryList& list) const;
   // Empties map, then fills it key by key with GetString semantics (quotes
   // removed). Returns the number of entries afterwards.
@@ -76,13 +65,13 @@ class IniFile {
   // What the last operation found: kOk or a failure with a message naming
   // the file ("" after a success; a missing file on a read is kFileMissing
   // with an empty message, because a missing file reads as empty).
-  IniStatus LastStatus() const { return status_; }
-  const std::string& LastError() const { return error_; }
+  IniStatus LastStatus() const { return last_.status; }
+  const std::string& LastError() const { return last_.message; }
 
  private:
+  IniFiles& files_;
   std::string path_;
-  mutable IniStatus status_ = IniStatus::kOk;
-  mutable std::string error_;
+  mutable IniResult last_;
 };
 
 }  // namespace kestrin

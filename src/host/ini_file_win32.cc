@@ -1,8 +1,14 @@
-// IniFile on the Windows private-profile calls.
+// IniFile on the Windows private-profile calls. They take paths of at most
+// MAX_PATH - 1 characters and no "\\?\" form (a longer one is not found,
+// or cut); an INI file deeper than that (in a Korvane below a long folder)
+// goes through Kestrin's own INI engine instead, the one of the Linux
+// build, which reads and writes what these calls do (the oracle tables of
+// the tests) and reaches any depth through the "\\?\" form.
 #include <optional>
 
+#include "host/document_ini_files.h"
+#include "host/host.h"
 #include "host/ini_document.h"
-#include "host/ini_file.h"
 #include "host/win32_util.h"
 
 namespace kestrin {
@@ -48,25 +54,48 @@ std::vector<std::string> SplitList(const std::string& list) {
 
 }  // namespace
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) {}
-
 namespace {
+
+void Note(IniResult* result, IniStatus status, std::string message) {
+  if (result != nullptr) *result = IniResult{status, std::move(message)};
+}
+
+// Whether the profile calls cannot take `path`.
+bool TooLong(const std::string& path) { return ProfilePath(path).size() >= MAX_PATH; }
+
+// The engine for the files beyond them, on whole files replaced atomically
+// under a sidecar lock (host/atomic_file.h).
+class WholeTextFiles : public TextFileStore {
+ public:
+  FileResult Read(const std::string& path, std::string& content) override {
+    return ReadWholeFile(path, content);
+  }
+  FileResult Update(
+      const std::string& path,
+      const std::function<EditAction(std::string& content, bool exists)>& edit) override {
+    return UpdateFileLocked(path, edit);
+  }
+};
+
+IniFiles& DeepIniFiles() {
+  static WholeTextFiles store;
+  static DocumentIniFiles files(store);
+  return files;
+}
 
 // Sets the read status: a missing file reads as empty (kFileMissing, no
 // message), a folder in its place is unreadable.
-bool CheckReadable(const std::string& path, IniStatus& status, std::string& error) {
+bool CheckReadable(const std::string& path, IniResult* result) {
   const DWORD attributes = GetFileAttributesA(ProfilePath(path).c_str());
-  error.clear();
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    status = IniStatus::kFileMissing;
+    Note(result, IniStatus::kFileMissing, std::string());
     return false;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    status = IniStatus::kUnreadable;
-    error = "cannot read " + path + ": it is a folder";
+    Note(result, IniStatus::kUnreadable, "cannot read " + path + ": it is a folder");
     return false;
   }
-  status = IniStatus::kOk;
+  Note(result, IniStatus::kOk, std::string());
   return true;
 }
 
@@ -85,24 +114,23 @@ std::optional<std::string> Value(const std::string& path, std::string_view secti
 }
 
 bool Write(const std::string& path, const char* section, const char* key, const char* value,
-           IniStatus& status, std::string& error) {
+           IniResult* result) {
   const std::string file = ProfilePath(path);
   const DWORD attributes = GetFileAttributesA(file.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    status = IniStatus::kReadOnly;
-    error = "cannot write " + path + ": the file is read-only";
+    Note(result, IniStatus::kReadOnly, "cannot write " + path + ": the file is read-only");
     return false;
   }
   if (WritePrivateProfileStringA(section, key, value, file.c_str())) {
-    status = IniStatus::kOk;
-    error.clear();
+    Note(result, IniStatus::kOk, std::string());
     return true;
   }
   const DWORD code = GetLastError();
-  status = code == ERROR_PATH_NOT_FOUND   ? IniStatus::kFolderMissing
-           : code == ERROR_ACCESS_DENIED ? IniStatus::kReadOnly
-                                         : IniStatus::kWriteFailed;
-  error = "cannot write " + path + ": " + Win32ErrorText(code);
+  Note(result,
+       code == ERROR_PATH_NOT_FOUND  ? IniStatus::kFolderMissing
+       : code == ERROR_ACCESS_DENIED ? IniStatus::kReadOnly
+                                     : IniStatus::kWriteFailed,
+       "cannot write " + path + ": " + Win32ErrorText(code));
   return false;
 }
 
@@ -115,111 +143,120 @@ std::vector<std::string> SectionLines(const std::string& path, std::string_view 
       2));
 }
 
-}  // namespace
-
-std::string IniFile::GetString(std::string_view section, std::string_view key) const {
-  if (!CheckReadable(path_, status_, error_)) return std::string();
-  return Value(path_, section, key).value_or(std::string());
-}
-
-int IniFile::GetInt(std::string_view section, std::string_view key, bool minus_one_when_absent) const {
-  const int fallback = minus_one_when_absent ? -1 : 0;
-  if (!CheckReadable(path_, status_, error_)) return fallback;
-  const std::optional<std::string> value = Value(path_, section, key);
-  if (!value) return fallback;
-  return IniParseInt(*value).value_or(fallback);
-}
-
-bool IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value) const {
-  const std::string s(section), k(key), v(value);
-  return Write(path_, s.c_str(), k.c_str(), v.c_str(), status_, error_);
-}
-
-bool IniFile::WriteStrings(std::string_view section, const IniEntryList& entries) const {
-  const std::string s(section);
-  for (const auto& [key, value] : entries) {
-    if (!Write(path_, s.c_str(), key.c_str(), value.c_str(), status_, error_)) return false;
+// The private-profile calls themselves. Writes of several keys are one
+// call each: the calls offer nothing bigger.
+class ProfileIniFiles : public IniFiles {
+ public:
+  std::optional<std::string> GetString(const std::string& path, std::string_view section,
+                                       std::string_view key, IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().GetString(path, section, key, result);
+    if (!CheckReadable(path, result)) return std::nullopt;
+    return Value(path, section, key);
   }
-  return true;
-}
 
-bool IniFile::DeleteSection(std::string_view section) const {
-  if (GetFileAttributesA(ProfilePath(path_).c_str()) == INVALID_FILE_ATTRIBUTES) {
-    status_ = IniStatus::kOk;
-    error_.clear();
-    return true;  // nothing to remove
+  std::optional<int> GetInt(const std::string& path, std::string_view section, std::string_view key,
+                            IniResult* result) override {
+    const std::optional<std::string> value = GetString(path, section, key, result);
+    if (!value) return std::nullopt;
+    return IniParseInt(*value);
   }
-  const std::string s(section);
-  return Write(path_, s.c_str(), nullptr, nullptr, status_, error_);
-}
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) const {
-  if (GetFileAttributesA(ProfilePath(path_).c_str()) == INVALID_FILE_ATTRIBUTES) {
-    status_ = IniStatus::kOk;
-    error_.clear();
+  std::vector<IniLine> GetSection(const std::string& path, std::string_view section,
+                                  IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().GetSection(path, section, result);
+    std::vector<IniLine> lines;
+    if (!CheckReadable(path, result)) return lines;
+    for (const std::string& line : SectionLines(path, section)) {
+      const size_t eq = line.find('=');
+      if (eq == std::string::npos) {
+        lines.push_back(IniLine{std::string(IniTrim(line)), std::nullopt});
+      } else {
+        lines.push_back(IniLine{std::string(IniTrim(std::string_view(line).substr(0, eq))),
+                                std::string(IniTrim(std::string_view(line).substr(eq + 1)))});
+      }
+    }
+    return lines;
+  }
+
+  IniEntryList GetSectionValues(const std::string& path, std::string_view section,
+                                IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().GetSectionValues(path, section, result);
+    IniEntryList values;
+    for (std::string& key : GetKeyNames(path, section, result)) {
+      std::string value = Value(path, section, key).value_or(std::string());
+      values.emplace_back(std::move(key), std::move(value));
+    }
+    return values;
+  }
+
+  std::vector<std::string> GetKeyNames(const std::string& path, std::string_view section,
+                                       IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().GetKeyNames(path, section, result);
+    if (!CheckReadable(path, result)) return {};
+    const std::string s(section), file = ProfilePath(path);
+    return SplitList(ReadGrowing(
+        [&](char* buffer, DWORD size) {
+          return GetPrivateProfileStringA(s.c_str(), nullptr, "", buffer, size, file.c_str());
+        },
+        2));
+  }
+
+  std::vector<std::string> GetSectionNames(const std::string& path, IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().GetSectionNames(path, result);
+    if (!CheckReadable(path, result)) return {};
+    const std::string file = ProfilePath(path);
+    return SplitList(ReadGrowing(
+        [&](char* buffer, DWORD size) {
+          return GetPrivateProfileSectionNamesA(buffer, size, file.c_str());
+        },
+        2));
+  }
+
+  bool HasSection(const std::string& path, std::string_view section, IniResult* result) override {
+    for (const std::string& name : GetSectionNames(path, result)) {
+      if (IniNamesEqual(name, section)) return true;
+    }
+    return false;
+  }
+
+  bool SetValues(const std::string& path, std::string_view section, const IniEntryList& entries,
+                 IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().SetValues(path, section, entries, result);
+    const std::string s(section);
+    for (const auto& [key, value] : entries) {
+      if (!Write(path, s.c_str(), key.c_str(), value.c_str(), result)) return false;
+    }
     return true;
   }
-  const std::string s(section), k(key);
-  return Write(path_, s.c_str(), k.c_str(), nullptr, status_, error_);
-}
 
-void IniFile::ReadSectionMap(std::string_view section, IniSectionMap& map) const {
-  if (!CheckReadable(path_, status_, error_)) return;
-  for (const std::string& line : SectionLines(path_, section)) {
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    map.insert_or_assign(std::string(IniTrim(std::string_view(line).substr(0, eq))),
-                         std::string(IniTrim(std::string_view(line).substr(eq + 1))));
-  }
-}
-
-void IniFile::ReadSectionList(std::string_view section, IniEntryList& list) const {
-  if (!CheckReadable(path_, status_, error_)) return;
-  for (const std::string& line : SectionLines(path_, section)) {
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) {
-      list.emplace_back(std::string(IniTrim(line)), std::string());
-    } else {
-      list.emplace_back(std::string(IniTrim(std::string_view(line).substr(0, eq))),
-                        std::string(IniTrim(std::string_view(line).substr(eq + 1))));
+  bool DeleteKey(const std::string& path, std::string_view section, std::string_view key,
+                 IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().DeleteKey(path, section, key, result);
+    if (GetFileAttributesA(ProfilePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+      Note(result, IniStatus::kOk, std::string());
+      return true;  // nothing to remove
     }
+    const std::string s(section), k(key);
+    return Write(path, s.c_str(), k.c_str(), nullptr, result);
   }
-}
 
-int IniFile::ReadSectionByKeys(std::string_view section, IniSectionMap& map) const {
-  map.clear();
-  for (const std::string& key : GetKeyNames(section)) {
-    map.insert_or_assign(key, Value(path_, section, key).value_or(std::string()));
+  bool DeleteSection(const std::string& path, std::string_view section,
+                     IniResult* result) override {
+    if (TooLong(path)) return DeepIniFiles().DeleteSection(path, section, result);
+    if (GetFileAttributesA(ProfilePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+      Note(result, IniStatus::kOk, std::string());
+      return true;  // nothing to remove
+    }
+    const std::string s(section);
+    return Write(path, s.c_str(), nullptr, nullptr, result);
   }
-  return static_cast<int>(map.size());
-}
+};
 
-std::vector<std::string> IniFile::GetKeyNames(std::string_view section) const {
-  if (!CheckReadable(path_, status_, error_)) return {};
-  const std::string s(section), file = ProfilePath(path_);
-  return SplitList(ReadGrowing(
-      [&](char* buffer, DWORD size) {
-        return GetPrivateProfileStringA(s.c_str(), nullptr, "", buffer, size, file.c_str());
-      },
-      2));
-}
+}  // namespace
 
-std::vector<std::string> IniFile::GetSectionNames() const {
-  if (!CheckReadable(path_, status_, error_)) return {};
-  const std::string file = ProfilePath(path_);
-  return SplitList(ReadGrowing(
-      [&](char* buffer, DWORD size) {
-        return GetPrivateProfileSectionNamesA(buffer, size, file.c_str());
-      },
-      2));
-}
-
-bool IniFile::HasSection(std::string_view section) const {
-  for (const std::string& name : GetSectionNames()) {
-    if (IniNamesEqual(name, section)) return true;
-  }
-  return false;
+IniFiles& SystemIniFiles() {
+  static ProfileIniFiles files;
+  return files;
 }
 
 }  // namespace kestrin

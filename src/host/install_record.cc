@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "host/dos_time.h"
+#include "host/number_text.h"
 
 namespace kestrin {
 namespace {
@@ -25,28 +27,6 @@ int64_t DaysFromCivil(int64_t year, int month, int day) {
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-// Reads a decimal integer the way scanf's %d does: white space, a sign,
-// digits (at least one). Values outside int stop at its ends.
-bool ReadInt(std::string_view text, size_t* pos, int* value) {
-  size_t i = *pos;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const size_t digits = i;
-  int64_t v = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > std::numeric_limits<int>::max()) v = static_cast<int64_t>(std::numeric_limits<int>::max()) + 1;
-  }
-  if (i == digits) return false;
-  if (negative) v = -v;
-  if (v > std::numeric_limits<int>::max()) v = std::numeric_limits<int>::max();
-  if (v < std::numeric_limits<int>::min()) v = std::numeric_limits<int>::min();
-  *value = static_cast<int>(v);
-  *pos = i;
-  return true;
-}
-
 // Up to six numbers separated by "-"; the count read.
 int ParseKey(std::string_view key, int numbers[6]) {
   size_t pos = 0;
@@ -56,7 +36,9 @@ int ParseKey(std::string_view key, int numbers[6]) {
       if (pos >= key.size() || key[pos] != '-') break;
       ++pos;
     }
-    if (!ReadInt(key, &pos, &numbers[count])) break;
+    bool digits = false;
+    numbers[count] = ReadDecimal(key, &pos, &digits);
+    if (!digits) break;
     ++count;
   }
   return count;
@@ -85,7 +67,7 @@ FileTime FileTimeNow() {
          static_cast<FileTime>(now.tv_nsec / 100);
 }
 
-InstallRecord::InstallRecord(const std::string& path) : IniFile(path) {}
+InstallRecord::InstallRecord(IniFiles& files, const std::string& path) : IniFile(files, path) {}
 
 void InstallRecord::RecordInstall(std::string_view record_name, int oem_id) const {
   RecordInstall(record_name, oem_id, FileTimeNow());
@@ -97,7 +79,8 @@ void InstallRecord::RecordInstall(std::string_view record_name, int oem_id, File
   WriteString(record_name, FormatTimeStamp(when), value);
 }
 
-std::string InstallRecord::GetLatestEntry(std::string_view record_name) const {
+std::string InstallRecord::GetLatestEntry(std::string_view record_name,
+                                          std::string* newest_key) const {
   IniSectionMap entries;
   ReadSectionMap(record_name, entries);
   FileTime newest = 0;
@@ -111,27 +94,22 @@ std::string InstallRecord::GetLatestEntry(std::string_view record_name) const {
     if (when > newest) {
       newest = when;
       value = entry_value;
+      if (newest_key != nullptr) *newest_key = key;
     }
   }
   return value;
 }
 
 int InstallRecord::GetLatestOemId(std::string_view record_name) const {
-  const std::string value = GetLatestEntry(record_name);
-  size_t pos = 0;
-  int oem_id = 0;
-  return ReadInt(value, &pos, &oem_id) ? oem_id : 0;
+  // "%d;": the leading number, whatever follows it.
+  return ReadDecimal(GetLatestEntry(record_name));
 }
 
 std::string InstallRecord::FormatTimeStamp(FileTime when) {
   const int64_t seconds = static_cast<int64_t>(when / kTicksPerSecond) - kEpochDifference;
   const time_t t = static_cast<time_t>(seconds);
   struct tm tm {};
-#ifdef _WIN32
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  UtcTimeOf(t, &tm);
   char text[64];
   snprintf(text, sizeof(text), "%04d-%02d-%02d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1,
            tm.tm_mday, tm.tm_hour, tm.tm_min);

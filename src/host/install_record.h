@@ -28,7 +28,7 @@ class InstallRecord : public IniFile {
  public:
   // `path` is the record file; an existing file whose name differs only in
   // letter case is used.
-  explicit InstallRecord(const std::string& path);
+  InstallRecord(IniFiles& files, const std::string& path);
 
   // Adds the entry "now (UTC) = oem_id" to the item's section. A failed write
   // is not reported here (LastStatus tells).
@@ -39,7 +39,9 @@ class InstallRecord : public IniFile {
   // The value of the item's newest entry, or "" when it has none. Keys with
   // fewer than five numbers or that are no valid date and time are ignored;
   // of several entries of the same time the first in key order counts.
-  std::string GetLatestEntry(std::string_view record_name) const;
+  // With `newest_key`, also the key (the time) of that entry.
+  std::string GetLatestEntry(std::string_view record_name,
+                             std::string* newest_key = nullptr) const;
   // The OEM ID of the newest entry (leading decimal number of its value),
   // 0 when there is none.
   int GetLatestOemId(std::string_view record_name) const;

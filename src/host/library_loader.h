@@ -1,4 +1,5 @@
-// Calling the self-registration entry points of a driver library.
+// Calling the self-registration entry points of a driver library: the
+// machine's Libraries (host/host.h).
 #ifndef KESTRIN_HOST_LIBRARY_LOADER_H_
 #define KESTRIN_HOST_LIBRARY_LOADER_H_
 
@@ -13,6 +14,10 @@ namespace kestrin {
 // a non-negative code, else 0 (also when the library cannot be loaded);
 // `error` then says why, naming the library.
 int RegisterServer(const std::string& path, bool register_server, std::string* error = nullptr);
+
+// Where the .NET runtime loader mscoree.dll lies: on Windows in the system
+// folder, elsewhere in system32 below $KESTRIN_WINDOWS_DIR; "" when unknown.
+std::string DotNetLoaderPath();
 
 }  // namespace kestrin
 

@@ -1,10 +1,11 @@
-#include "host/library_loader.h"
-
 #include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
+#include "host/dotnet.h"
+#include "host/library_loader.h"
 #include "host/path_resolve.h"
 
 namespace kestrin {
@@ -43,6 +44,14 @@ int RegisterServer(const std::string& path, bool register_server, std::string* e
     return fail(std::string(export_name) + " of " + resolved + " failed with " + text);
   }
   return 1;
+}
+
+std::string DotNetLoaderPath() {
+  const char* windows = std::getenv(kWindowsDirVariable);
+  if (windows == nullptr || *windows == '\0') return std::string();
+  std::string path(windows);
+  if (path.back() != '/') path += '/';
+  return path + "system32/mscoree.dll";
 }
 
 }  // namespace kestrin

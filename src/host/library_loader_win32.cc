@@ -18,6 +18,10 @@ int RegisterServer(const std::string& path, bool register_server, std::string* e
     // LoadLibraryEx would search the system folders for a bare name.
     return fail("not a path to a library: " + path);
   }
+  // LoadLibraryEx takes no "\\?\" form: a library must lie within MAX_PATH.
+  if (native.size() >= MAX_PATH) {
+    return fail("cannot load " + native + ": " + BeyondMaxPath("loads a library from"));
+  }
   HMODULE module = LoadLibraryExA(native.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) return fail("cannot load " + native + ": " + Win32ErrorText(GetLastError()));
   const char* export_name = register_server ? "DllRegisterServer" : "DllUnregisterServer";
@@ -35,6 +39,13 @@ int RegisterServer(const std::string& path, bool register_server, std::string* e
     return fail(std::string(export_name) + " of " + native + " failed with " + text);
   }
   return 1;
+}
+
+std::string DotNetLoaderPath() {
+  char system[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(system, sizeof system);
+  if (n == 0 || n >= sizeof system) return std::string();
+  return std::string(system, n) + "\\mscoree.dll";
 }
 
 }  // namespace kestrin

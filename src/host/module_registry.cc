@@ -2,9 +2,10 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <set>
 
+#include "host/number_text.h"
 #include "host/path_resolve.h"
 
 namespace kestrin {
@@ -29,7 +30,7 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-ModuleRegistry::ModuleRegistry(const std::string& path) : IniFile(path) {}
+ModuleRegistry::ModuleRegistry(IniFiles& files, const std::string& path) : IniFile(files, path) {}
 
 void ModuleRegistry::Load() {
   entries_.clear();
@@ -47,13 +48,8 @@ void ModuleRegistry::Load() {
   std::set<int> present;  // numbers up to "Count" with a key "Module<n>"
   for (const auto& [key, value] : by_key) {
     std::string lower = Lower(key);
-    if (lower.size() > 6 && lower.compare(0, 6, "module") == 0) {
-      char* end = nullptr;
-      const long long n = std::strtoll(lower.c_str() + 6, &end, 10);
-      if (*end == '\0' && n >= 1 && n <= count && lower == Lower(NumberedKey(static_cast<int>(n)))) {
-        present.insert(static_cast<int>(n));
-      }
-    }
+    if (const std::optional<int> n = NumberAfterStem(key, "Module"); n && *n <= count)
+      present.insert(*n);
     by_lower.emplace(std::move(lower), value);
   }
   const auto value_of = [&](const std::string& key) {

@@ -21,7 +21,7 @@ class ModuleRegistry : public IniFile {
  public:
   // `path` is the registry file; an existing file whose name differs only in
   // letter case is used.
-  explicit ModuleRegistry(const std::string& path);
+  ModuleRegistry(IniFiles& files, const std::string& path);
 
   // Reads the section into the map and the numbered module names into the
   // list. A missing file or section is an empty registry.

@@ -1,5 +1,6 @@
 #include "host/path_resolve.h"
 
+#include <algorithm>
 
 namespace kestrin {
 namespace {
@@ -68,6 +69,31 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
            GlobMatch(pattern.substr(0, pattern.size() - 1), name);
   }
   return GlobMatch(pattern, name);
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  std::string path(dir);
+  if (!path.empty() && !IsPathSeparator(path.back())) path += kPathSeparator;
+  path += name;
+  return path;
+}
+
+std::pair<std::string, std::string> SplitLastComponent(const std::string& path) {
+  const size_t slash = path.find_last_of(kPathSeparators);
+  if (slash == std::string::npos) return {".", path};
+  if (slash < RootLength(path)) return {path.substr(0, slash + 1), path.substr(slash + 1)};
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string StripTrailingSeparators(std::string path) {
+  const size_t root = std::max<size_t>(RootLength(path), 1);
+  while (path.size() > root && IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+std::string FileNameOf(std::string_view path) {
+  const size_t slash = path.find_last_of(kPathSeparators);
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 std::string AsciiLower(std::string_view text) {

@@ -8,27 +8,36 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrin {
 
-// The separator the steps use to join the folders they are given with names,
-// and whether a character ends a folder name ("/" is one on Windows too).
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-inline constexpr const char* kPathSeparators = "\\/";
-inline constexpr bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
-// "C:\..." or "\\server\share\...".
-inline constexpr bool IsAbsolutePath(std::string_view path) {
-  const bool letter = !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-  return (path.size() >= 3 && letter && path[1] == ':' && IsPathSeparator(path[2])) ||
-         (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
-}
-#else
-inline constexpr char kPathSeparator = '/';
-inline constexpr const char* kPathSeparators = "/";
-inline constexpr bool IsPathSeparator(char c) { return c == '/'; }
-inline constexpr bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
-#endif
+// The native separator the code joins folders and names with, every
+// character that ends a folder name ("/" is one on Windows too), and the
+// forms of an absolute path ("/x"; on Windows "C:\x" or "\\server\share").
+// Each platform's back end (path_resolve_posix.cc, path_resolve_win32.cc)
+// defines them.
+extern const char kPathSeparator;
+extern const char* const kPathSeparators;
+bool IsPathSeparator(char c);
+bool IsAbsolutePath(std::string_view path);
+// The length of the root at the start of `path`: "/" on POSIX; "C:\", "C:"
+// "\\server\share\" or a leading "\" on Windows; 0 for a relative path.
+size_t RootLength(std::string_view path);
+// `path` with the native separator wherever it holds a separator.
+std::string NativePath(std::string path);
+
+// `dir` followed by a separator (unless it ends with one or is empty) and
+// `name`.
+std::string JoinPath(std::string_view dir, std::string_view name);
+// `path` split into its folder and its last component: "a/b/c" gives "a/b"
+// and "c", "c" gives "." and "c", and a root keeps its separator ("/c" gives
+// "/", "C:\c" gives "C:\").
+std::pair<std::string, std::string> SplitLastComponent(const std::string& path);
+// `path` without trailing separators, its root left whole.
+std::string StripTrailingSeparators(std::string path);
+// The last component of `path` (the whole text when it holds no separator).
+std::string FileNameOf(std::string_view path);
 
 // ASCII-only case-insensitive comparison (bytes >= 0x80 compare exactly).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

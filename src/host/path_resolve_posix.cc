@@ -5,6 +5,17 @@
 
 namespace kestrin {
 
+const char kPathSeparator = '/';
+const char* const kPathSeparators = "/";
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
+size_t RootLength(std::string_view path) { return !path.empty() && path[0] == '/' ? 1 : 0; }
+
+std::string NativePath(std::string path) { return path; }
+
 std::string ResolvePath(std::string_view path) {
   if (path.empty()) return {};
   std::string out = path.front() == '/' ? "/" : "";

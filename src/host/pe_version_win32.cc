@@ -7,8 +7,9 @@ namespace kestrin {
 
 std::string ReadPeFileVersion(const std::string& path) {
   constexpr uint64_t kMaxImageSize = uint64_t{256} << 20;
-  HANDLE file = CreateFileA(WinPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::string();
   LARGE_INTEGER size{};
   std::vector<uint8_t> image;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "host/host.h"
 #include "host/path_resolve.h"
 #include "host/process_platform.h"
 
@@ -126,6 +127,22 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
     if (i >= line.size()) break;
   }
   return args;
+}
+
+namespace {
+
+class SystemProcessRunner : public Processes {
+ public:
+  ProcessResult Run(std::string_view command_line, const ProcessOptions& options) override {
+    return RunProcess(command_line, options);
+  }
+};
+
+}  // namespace
+
+Processes& SystemProcesses() {
+  static SystemProcessRunner processes;
+  return processes;
 }
 
 }  // namespace kestrin

@@ -9,13 +9,10 @@
 
 namespace kestrin::process_platform {
 
-#ifdef _WIN32
-inline constexpr char kSearchListSeparator = ';';
-inline constexpr const char* kFolderEnds = "\\:";  // after WinPath
-#else
-inline constexpr char kSearchListSeparator = ':';
-inline constexpr const char* kFolderEnds = "/";
-#endif
+// What separates the folders of PATH, and the characters that end a folder
+// in a native program name.
+extern const char kSearchListSeparator;
+extern const char* const kFolderEnds;
 
 // The folder searched first for a name without one: the caller's
 // application folder, or the folder of the running program.

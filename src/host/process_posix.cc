@@ -43,6 +43,9 @@ void ReapDetachedChildren() {
 
 namespace process_platform {
 
+const char kSearchListSeparator = ':';
+const char* const kFolderEnds = "/";
+
 std::string ApplicationDir(const ProcessOptions& options) {
   if (!options.application_dir.empty()) return options.application_dir;
   char buffer[PATH_MAX];

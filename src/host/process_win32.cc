@@ -15,6 +15,9 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 namespace process_platform {
 
+const char kSearchListSeparator = ';';
+const char* const kFolderEnds = "\\:";  // after WinPath
+
 std::string ApplicationDir(const ProcessOptions& options) {
   if (!options.application_dir.empty()) return WinPath(options.application_dir);
   char buffer[MAX_PATH * 4];
@@ -29,7 +32,7 @@ std::string NativeProgramName(std::string written) { return WinPath(std::move(wr
 
 std::string ExistingFile(const std::string& candidate) {
   if (candidate.empty()) return {};
-  const DWORD attributes = GetFileAttributesA(candidate.c_str());
+  const DWORD attributes = GetFileAttributesW(LongPath(candidate).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
   return candidate;
 }
@@ -57,6 +60,12 @@ ProcessResult RunProcess(std::string_view command_line, const ProcessOptions& op
   ProcessResult result;
   result.program = FindProgram(command_line, options, &result.error);
   if (result.program.empty()) return result;
+  // CreateProcess takes no "\\?\" form: a program found deeper than
+  // MAX_PATH cannot be started.
+  if (result.program.size() >= MAX_PATH) {
+    result.error = "cannot start " + result.program + ": " + BeyondMaxPath("starts a program from");
+    return result;
+  }
 
   // CreateProcessA may write into the command line: give it a copy.
   std::string line(command_line);

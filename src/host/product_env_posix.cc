@@ -1,10 +1,15 @@
+// The machine on POSIX: the program folder from /proc/self/exe (or
+// KESTRIN_PRODUCT_DIR), the per-user folder from XDG_DATA_HOME, the fixed
+// settings path; and the checks before a run starts.
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
+#include "host/machine_platform.h"
 #include "host/product_env.h"
-#include "host/registry_key.h"
 #include "host/registry_store.h"
 #include "host/settings.h"
 
@@ -28,9 +33,7 @@ std::string HomeDir() {
 
 bool IsAbsolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
 
-}  // namespace
-
-std::string GetProductDir() {
+std::string ProgramDirOf() {
   std::string dir = Env(kProductDirVariable);
   if (dir.empty()) {
     std::string exe(4096, '\0');
@@ -45,13 +48,28 @@ std::string GetProductDir() {
   return dir;
 }
 
-std::string PerUserDataDir() {
+std::string PerUserDir() {
   const std::string data = Env("XDG_DATA_HOME");
   if (!data.empty()) return data;
   const std::string home = HomeDir();
   if (home.empty()) return std::string();
   return home + "/.local/share";
 }
+
+}  // namespace
+
+namespace machine_platform {
+
+std::string ProgramDir() { return ProgramDirOf(); }
+std::string PerUserDataDir() { return PerUserDir(); }
+
+void Sleep(int milliseconds) {
+  timespec remaining{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace machine_platform
 
 std::string CheckStartConditions() {
   const std::string prefix = "Kestrin cannot start: ";
@@ -85,7 +103,7 @@ std::string CheckStartConditions() {
              problem + hint;
     }
   }
-  const std::string per_user = PerUserDataDir();
+  const std::string per_user = PerUserDir();
   if (!IsAbsolute(per_user)) {
     const std::string shown = per_user.empty() ? std::string("(none: HOME is not set)")
                                                : "\"" + per_user + "\"";

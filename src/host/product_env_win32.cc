@@ -1,7 +1,12 @@
+// The machine on Win32: the program folder from the module's own path, the
+// per-user folder from LOCALAPPDATA (or the shell), the settings library;
+// and the checks before a run starts.
 #include <shlobj.h>
 
 #include <cstdlib>
 
+#include "host/machine_platform.h"
+#include "host/path_resolve.h"
 #include "host/product_env.h"
 #include "host/registry_key.h"
 #include "host/settings.h"
@@ -10,15 +15,7 @@
 namespace kestrin {
 namespace {
 
-// "C:\..." or "\\server\share\...".
-bool IsAbsolute(const std::string& path) {
-  if (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return true;
-  return path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0;
-}
-
-}  // namespace
-
-std::string GetProductDir() {
+std::string ProgramDirOf() {
   char buffer[MAX_PATH * 4];
   const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   if (n == 0 || n >= sizeof buffer) return std::string();
@@ -27,7 +24,7 @@ std::string GetProductDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string PerUserDataDir() {
+std::string PerUserDir() {
   const char* local = std::getenv("LOCALAPPDATA");
   if (local != nullptr && *local != '\0') return RemoveTrailingSeparator(local);
   char buffer[MAX_PATH];
@@ -37,19 +34,30 @@ std::string PerUserDataDir() {
   return std::string();
 }
 
+}  // namespace
+
+namespace machine_platform {
+
+std::string ProgramDir() { return ProgramDirOf(); }
+std::string PerUserDataDir() { return PerUserDir(); }
+void Sleep(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
+
+}  // namespace machine_platform
+
 std::string CheckStartConditions() {
   const std::string prefix = "Kestrin cannot start: ";
   for (const char* name : {kIniPathKey, kProgramDataDirKey}) {
     const std::string key = std::string(VqmGetRegistrySubKey()) + name;
-    const std::string text = ReadLocalMachineString(key, "").value_or(std::string());
-    if (!IsAbsolute(text)) {
+    const std::string text =
+        ReadLocalMachineString(SystemRegistry(), key, "").value_or(std::string());
+    if (!IsAbsolutePath(text)) {
       const std::string problem = text.empty() ? " has no default value"
                                                : " is \"" + text + "\", not an absolute path";
       return prefix + "no Korvane installed: HKEY_LOCAL_MACHINE\\" + key + problem;
     }
   }
-  const std::string per_user = PerUserDataDir();
-  if (!IsAbsolute(per_user)) {
+  const std::string per_user = PerUserDir();
+  if (!IsAbsolutePath(per_user)) {
     return prefix + "the per-user folder \"" + per_user +
            "\" is not an absolute path; set LOCALAPPDATA to an absolute folder";
   }

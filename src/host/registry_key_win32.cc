@@ -60,26 +60,12 @@ LONG QueryText(HKEY key, std::string_view value_name, std::string* text, DWORD* 
   return ERROR_SUCCESS;
 }
 
-bool ValidKeyPath(std::string_view key_path, std::string* error) {
+bool WriteDefault(const std::string& key_path, const std::string& text, std::string* error) {
   if (key_path.empty() || key_path.front() == '\\') {
-    *error = "invalid registry key path: " + std::string(key_path);
+    *error = "invalid registry key path: " + key_path;
     return false;
   }
-  for (size_t begin = 0; begin < key_path.size();) {
-    size_t end = key_path.find('\\', begin);
-    if (end == std::string_view::npos) end = key_path.size();
-    if (end - begin > kMaxRegistryKeyNameLength) {
-      *error = "a registry key name is longer than " + std::to_string(kMaxRegistryKeyNameLength) +
-               " characters: " + std::string(key_path);
-      return false;
-    }
-    begin = end + 1;
-  }
-  return true;
-}
-
-bool WriteDefault(const std::string& key_path, const std::string& text, std::string* error) {
-  if (!ValidKeyPath(key_path, error)) return false;
+  if (*error = RefusedKeyPath(key_path); !error->empty()) return false;
   Key key;
   LONG code = key.Create(key_path);
   if (code != ERROR_SUCCESS) {
@@ -95,125 +81,111 @@ bool WriteDefault(const std::string& key_path, const std::string& text, std::str
   return true;
 }
 
+// The registry itself (the 32-bit view). It has no transaction here: the
+// values of SetDefaultValues are set one after the other.
+class Win32Registry : public Registry {
+ public:
+  RegistryRead ReadValue(std::string_view key_path, std::string_view value_name) override {
+    RegistryRead read;
+    Key key;
+    LONG code = key.Open(std::string(key_path));
+    if (code == ERROR_FILE_NOT_FOUND) {
+      read.status = RegistryReadStatus::kNoKey;
+      return read;
+    }
+    if (code != ERROR_SUCCESS) {
+      read.error = KeyError("cannot open", key_path, code);
+      return read;
+    }
+    DWORD type = 0;
+    code = QueryText(key.get(), value_name, &read.text, &type);
+    if (code == ERROR_FILE_NOT_FOUND) {
+      read.status = RegistryReadStatus::kNoValue;
+    } else if (code != ERROR_SUCCESS) {
+      read.error = KeyError("cannot read", key_path, code);
+    } else {
+      read.status = RegistryReadStatus::kOk;
+      read.is_string = type == REG_SZ || type == REG_EXPAND_SZ;
+    }
+    return read;
+  }
+
+  std::optional<std::vector<tRegistrySubKey>> ReadSubKeys(std::string_view key_path) override {
+    Key key;
+    if (key.Open(std::string(key_path)) != ERROR_SUCCESS) return std::nullopt;
+    std::vector<tRegistrySubKey> subkeys;
+    char name[kMaxRegistryKeyNameLength + 2];
+    for (DWORD index = 0;; ++index) {
+      DWORD length = sizeof name;
+      const LONG code =
+          RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (code == ERROR_NO_MORE_ITEMS) break;
+      if (code != ERROR_SUCCESS) return std::nullopt;
+      tRegistrySubKey subkey{std::string(name, length), std::nullopt};
+      Key child;
+      std::string text;
+      DWORD type = 0;
+      if (RegOpenKeyExA(key.get(), subkey.name.c_str(), 0, KEY_READ | kView, &child.handle()) ==
+              ERROR_SUCCESS &&
+          QueryText(child.get(), "", &text, &type) == ERROR_SUCCESS &&
+          (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        subkey.text = std::move(text);
+      }
+      subkeys.push_back(std::move(subkey));
+    }
+    return subkeys;
+  }
+
+  bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error) override {
+    bool all = true;
+    for (tRegistryWrite& write : writes) {
+      write.error.clear();
+      write.done = WriteDefault(write.key_path, write.text, &write.error);
+      if (!write.done && all) {
+        all = false;
+        if (error != nullptr) *error = write.error;
+      }
+    }
+    return all;
+  }
+
+  bool DeleteDefaultValues(const std::vector<std::string>& key_paths, std::string* error) override {
+    bool all = true;
+    for (const std::string& key_path : key_paths) all = DeleteDefault(key_path, error) && all;
+    return all;
+  }
+
+ private:
+  bool DeleteDefault(const std::string& key_path, std::string* error) {
+    const std::string& path = key_path;
+    HKEY key = nullptr;
+    LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE | kView, &key);
+    if (code == ERROR_FILE_NOT_FOUND) return true;
+    if (code != ERROR_SUCCESS) {
+      if (error != nullptr) *error = KeyError("cannot open", key_path, code);
+      return false;
+    }
+    code = RegDeleteValueA(key, nullptr);
+    DWORD subkeys = 0, values = 0;
+    const bool empty = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                        &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                       subkeys == 0 && values == 0;
+    RegCloseKey(key);
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+      if (error != nullptr) *error = KeyError("cannot delete the value of", key_path, code);
+      return false;
+    }
+    // A key left empty goes too, as a key made for the value did not exist before it.
+    if (empty) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), kView, 0);
+    return true;
+  }
+};
+
 }  // namespace
 
-CRegistryKey::CRegistryKey(RegistryRoot parent, std::string key_path, std::string store_path)
-    : key_path_(std::move(key_path)), parent_(parent), store_path_(std::move(store_path)) {}
-
-std::string CRegistryKey::Store() const { return "HKEY_LOCAL_MACHINE"; }
-
-std::optional<std::string> CRegistryKey::ReadDefault() const {
-  error_.clear();
-  Key key;
-  const LONG code = key.Open(key_path_);
-  if (code != ERROR_SUCCESS) {
-    if (code != ERROR_FILE_NOT_FOUND) error_ = KeyError("cannot open", key_path_, code);
-    return std::nullopt;
-  }
-  std::string text;
-  DWORD type = 0;
-  // A key without a default value reads as "", as RegQueryValue gives it.
-  if (QueryText(key.get(), "", &text, &type) != ERROR_SUCCESS) return std::string();
-  return text;
-}
-
-RegistryReadStatus CRegistryKey::Read(std::string* text) const {
-  error_.clear();
-  Key key;
-  LONG code = key.Open(key_path_);
-  if (code == ERROR_FILE_NOT_FOUND) return RegistryReadStatus::kNoKey;
-  if (code != ERROR_SUCCESS) {
-    error_ = KeyError("cannot open", key_path_, code);
-    return RegistryReadStatus::kFailed;
-  }
-  std::string value;
-  DWORD type = 0;
-  code = QueryText(key.get(), "", &value, &type);
-  if (code == ERROR_FILE_NOT_FOUND) return RegistryReadStatus::kNoValue;
-  if (code != ERROR_SUCCESS) {
-    error_ = KeyError("cannot read", key_path_, code);
-    return RegistryReadStatus::kFailed;
-  }
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return RegistryReadStatus::kNotString;
-  if (text != nullptr) *text = value;
-  return RegistryReadStatus::kOk;
-}
-
-bool CRegistryKey::SetString(std::string_view text) const {
-  error_.clear();
-  return WriteDefault(key_path_, std::string(text), &error_);
-}
-
-bool CRegistryKey::SetInt(int value) const {
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", value);
-  return SetString(text);
-}
-
-// The registry has no transaction here: the values are set one after the
-// other, and each write's outcome is kept in its entry.
-bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error,
-                      const std::string& /*store_path*/) {
-  bool all = true;
-  for (tRegistryWrite& write : writes) {
-    write.error.clear();
-    write.done = WriteDefault(write.key_path, write.text, &write.error);
-    if (!write.done && all) {
-      all = false;
-      if (error != nullptr) *error = write.error;
-    }
-  }
-  return all;
-}
-
-std::optional<std::string> ReadLocalMachineString(std::string_view key_path,
-                                                  std::string_view value_name,
-                                                  const std::string& /*store_path*/) {
-  Key key;
-  if (key.Open(std::string(key_path)) != ERROR_SUCCESS) return std::nullopt;
-  std::string text;
-  DWORD type = 0;
-  const LONG code = QueryText(key.get(), value_name, &text, &type);
-  if (code == ERROR_SUCCESS) return text;
-  if (code == ERROR_FILE_NOT_FOUND && value_name.empty()) return std::string();
-  return std::nullopt;
-}
-
-std::optional<std::vector<tRegistrySubKey>> ReadLocalMachineSubKeys(std::string_view key_path,
-                                                                    const std::string& /*store_path*/) {
-  Key key;
-  if (key.Open(std::string(key_path)) != ERROR_SUCCESS) return std::nullopt;
-  std::vector<tRegistrySubKey> subkeys;
-  char name[kMaxRegistryKeyNameLength + 2];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = sizeof name;
-    const LONG code = RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (code == ERROR_NO_MORE_ITEMS) break;
-    if (code != ERROR_SUCCESS) return std::nullopt;
-    tRegistrySubKey subkey{std::string(name, length), std::nullopt};
-    Key child;
-    std::string text;
-    DWORD type = 0;
-    if (RegOpenKeyExA(key.get(), subkey.name.c_str(), 0, KEY_READ | kView, &child.handle()) == ERROR_SUCCESS &&
-        QueryText(child.get(), "", &text, &type) == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-      subkey.text = std::move(text);
-    }
-    subkeys.push_back(std::move(subkey));
-  }
-  return subkeys;
-}
-
-bool SetLocalMachineDefaults(const std::vector<std::pair<std::string, std::string>>& values,
-                             const std::string& /*store_path*/, std::string* error) {
-  std::string failure;
-  for (const auto& [key_path, text] : values) {
-    if (!ValidKeyPath(key_path, &failure)) break;
-  }
-  for (size_t i = 0; failure.empty() && i < values.size(); ++i) {
-    WriteDefault(values[i].first, values[i].second, &failure);
-  }
-  if (error != nullptr) *error = failure;
-  return failure.empty();
+Registry& SystemRegistry() {
+  static Win32Registry registry;
+  return registry;
 }
 
 }  // namespace kestrin

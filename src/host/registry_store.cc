@@ -1,14 +1,11 @@
 #include "host/registry_store.h"
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
+#include <algorithm>
 #include <cstdlib>
 
 #include "host/atomic_file.h"
 #include "host/ini_document.h"
+#include "host/registry_key.h"
 
 namespace kestrin {
 namespace {
@@ -399,33 +396,37 @@ bool RegistryStore::SetString(std::string_view key_path, std::string_view name,
   return true;
 }
 
+bool RegistryStore::DeleteValue(std::string_view key_path, std::string_view name) {
+  Key* key = FindKey(key_path);
+  if (key == nullptr) return false;
+  const auto value = std::find_if(key->values.begin(), key->values.end(), [&](const RegistryValue& v) {
+    return !v.is_comment && EqualNoCase(v.name, name);
+  });
+  if (value == key->values.end()) return false;
+  key->values.erase(value);
+  if (!key->values.empty()) return true;
+  const std::vector<std::string> parts = SplitPath(key_path);
+  const std::string below = IndexPath(parts, parts.size()) + '\\';
+  for (const auto& [index, at] : key_index_) {
+    if (index.rfind(below, 0) == 0) return true;
+  }
+  keys_.erase(keys_.begin() + (key - keys_.data()));
+  key_index_.clear();
+  spelling_.clear();
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    const std::vector<std::string> key_parts = SplitPath(keys_[i].path);
+    key_index_.emplace(IndexPath(key_parts, key_parts.size()), i);
+    for (size_t n = 1; n <= key_parts.size(); ++n) {
+      spelling_.emplace(IndexPath(key_parts, n), key_parts[n - 1]);
+    }
+  }
+  return true;
+}
+
 std::vector<std::string> RegistryStore::KeyPaths() const {
   std::vector<std::string> paths;
   for (const Key& key : keys_) paths.push_back(key.path);
   return paths;
-}
-
-std::string RegistryStorePath() {
-  const char* explicit_path = std::getenv(kRegistryVariable);
-  if (explicit_path != nullptr && *explicit_path != '\0') return explicit_path;
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config != nullptr && *config != '\0') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string home_dir = home != nullptr ? home : "";
-#ifndef _WIN32
-    if (home_dir.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        home_dir = pw->pw_dir;
-      }
-    }
-#endif
-    if (home_dir.empty()) return std::string();
-    base = home_dir + "/.config";
-  }
-  return base + "/Brantel/registry.reg";
 }
 
 namespace {
@@ -466,6 +467,135 @@ RegistryResult UpdateRegistryStore(const std::string& path,
     return RegistryResult{RegistryStatus::kWriteFailed, "registry store: " + written.message};
   }
   return {};
+}
+
+// ---------------------------------------------------------------------------
+// The registry on a store.
+
+RegistryRead StoreRegistry::ReadValue(std::string_view key_path, std::string_view value_name) {
+  RegistryRead read;
+  const std::optional<std::string> full = LocalMachinePath(key_path);
+  if (!full) {
+    read.error = "invalid registry key path: " + std::string(key_path);
+    return read;
+  }
+  RegistryStore store;
+  const RegistryResult loaded = Load(store);
+  if (!loaded.ok()) {
+    read.error = loaded.message;
+    return read;
+  }
+  if (!store.KeyExists(*full)) {
+    read.status = RegistryReadStatus::kNoKey;
+  } else if (const RegistryValue* value = store.FindValue(*full, value_name)) {
+    // The type is not examined: any value reads as the text its bytes make.
+    read.status = RegistryReadStatus::kOk;
+    read.text = RegistryValueText(*value);
+    read.is_string = value->is_string;
+  } else {
+    read.status = RegistryReadStatus::kNoValue;
+  }
+  return read;
+}
+
+std::optional<std::vector<tRegistrySubKey>> StoreRegistry::ReadSubKeys(std::string_view key_path) {
+  const std::optional<std::string> full = LocalMachinePath(key_path);
+  if (!full) return std::nullopt;
+  RegistryStore store;
+  if (!Load(store).ok() || !store.KeyExists(*full)) return std::nullopt;
+  std::vector<tRegistrySubKey> subkeys;
+  const std::string prefix = *full + "\\";
+  for (const std::string& path : store.KeyPaths()) {
+    if (path.size() <= prefix.size() ||
+        !EqualNoCase(std::string_view(path).substr(0, prefix.size()), prefix)) {
+      continue;
+    }
+    // A deeper key names its first component as a subkey (parents exist implicitly).
+    const std::string name =
+        path.substr(prefix.size(), path.find('\\', prefix.size()) - prefix.size());
+    const bool direct = name.size() == path.size() - prefix.size();
+    auto same = std::find_if(subkeys.begin(), subkeys.end(),
+                             [&](const tRegistrySubKey& s) { return EqualNoCase(s.name, name); });
+    if (same == subkeys.end())
+      same = subkeys.insert(subkeys.end(), tRegistrySubKey{name, std::nullopt});
+    if (direct && !same->text) {
+      const RegistryValue* value = store.FindValue(path, "");
+      if (value != nullptr && value->is_string) same->text = value->data;
+    }
+  }
+  return subkeys;
+}
+
+bool StoreRegistry::SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error) {
+  std::vector<std::optional<std::string>> full;
+  for (tRegistryWrite& write : writes) {
+    write.done = false;
+    write.error.clear();
+    full.push_back(LocalMachinePath(write.key_path));
+    if (!full.back()) {
+      write.error = "invalid registry key path: " + write.key_path;
+    } else if (write.error = RefusedKeyPath(write.key_path); !write.error.empty()) {
+      full.back().reset();
+    }
+  }
+  const RegistryResult result = Update([&](RegistryStore& store) {
+    bool changed = false;
+    for (size_t i = 0; i < writes.size(); ++i) {
+      if (!full[i]) continue;
+      const RegistryValue* old = store.FindValue(*full[i], "");
+      if (old != nullptr && old->is_string && old->data == writes[i].text) {
+        writes[i].done = true;
+        continue;
+      }
+      writes[i].done = store.SetString(*full[i], "", writes[i].text);
+      if (!writes[i].done) {
+        writes[i].error = "a registry value cannot hold line breaks: " + writes[i].key_path;
+      }
+      changed |= writes[i].done;
+    }
+    return changed;
+  });
+  bool all = true;
+  for (size_t i = 0; i < writes.size(); ++i) {
+    if (!result.ok()) {
+      writes[i].done = false;
+      if (full[i]) writes[i].error = result.message;
+    }
+    if (!writes[i].done && all) {
+      all = false;
+      if (error != nullptr) *error = writes[i].error;
+    }
+  }
+  return all;
+}
+
+bool StoreRegistry::DeleteDefaultValues(const std::vector<std::string>& key_paths, std::string* error) {
+  std::vector<std::string> full;
+  for (const std::string& key_path : key_paths) {
+    const std::optional<std::string> path = LocalMachinePath(key_path);
+    if (!path) {
+      if (error != nullptr) *error = "invalid registry key path: " + key_path;
+      return false;
+    }
+    full.push_back(*path);
+  }
+  const RegistryResult result = Update([&](RegistryStore& store) {
+    bool changed = false;
+    for (const std::string& path : full) changed = store.DeleteValue(path, "") || changed;
+    return changed;
+  });
+  if (!result.ok() && error != nullptr) *error = result.message;
+  return result.ok();
+}
+
+RegistryStoreFile::RegistryStoreFile(std::string path) : path_(std::move(path)) {}
+
+RegistryResult RegistryStoreFile::Load(RegistryStore& store) {
+  return LoadRegistryStore(Path(), store);
+}
+
+RegistryResult RegistryStoreFile::Update(const std::function<bool(RegistryStore&)>& edit) {
+  return UpdateRegistryStore(Path(), edit);
 }
 
 }  // namespace kestrin

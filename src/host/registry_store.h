@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/host.h"
+
 namespace kestrin {
 
 inline constexpr const char* kRegistryHeader = "Windows Registry Editor Version 5.00";
@@ -49,6 +51,9 @@ class RegistryStore {
   bool SetString(std::string_view key_path, std::string_view name, std::string_view data);
   // Explicitly stored keys, in file order, with their spelling.
   std::vector<std::string> KeyPaths() const;
+  // Removes the value `name` of a key; a key then left without values and
+  // without keys below it goes too. False when there was no such value.
+  bool DeleteValue(std::string_view key_path, std::string_view name);
 
  private:
   struct Key {
@@ -84,6 +89,7 @@ std::optional<std::string> LocalMachinePath(std::string_view subkey);
 
 // The store file: $KESTRIN_REGISTRY, else $XDG_CONFIG_HOME/Brantel/registry.reg
 // (XDG_CONFIG_HOME defaulting to ~/.config). Empty when no home is known.
+// (POSIX only: on Windows the registry is the system's.)
 std::string RegistryStorePath();
 
 enum class RegistryStatus { kOk, kUnreadable, kUnparsable, kWriteFailed };
@@ -101,6 +107,35 @@ RegistryResult LoadRegistryStore(const std::string& path, RegistryStore& store);
 // store that cannot be parsed is left untouched and reported.
 RegistryResult UpdateRegistryStore(const std::string& path,
                                    const std::function<bool(RegistryStore&)>& edit);
+
+// The registry (host/host.h) kept in a store: each read loads the store, the
+// values of one SetDefaultValues reach it in one locked update (all that
+// were accepted, or, when the store cannot be read or written, none).
+class StoreRegistry : public Registry {
+ public:
+  RegistryRead ReadValue(std::string_view key_path, std::string_view value_name) override;
+  std::optional<std::vector<tRegistrySubKey>> ReadSubKeys(std::string_view key_path) override;
+  bool SetDefaultValues(std::vector<tRegistryWrite>& writes, std::string* error) override;
+  bool DeleteDefaultValues(const std::vector<std::string>& key_paths, std::string* error) override;
+
+ protected:
+  virtual RegistryResult Load(RegistryStore& store) = 0;
+  virtual RegistryResult Update(const std::function<bool(RegistryStore&)>& edit) = 0;
+};
+
+// The store file at `path`.
+class RegistryStoreFile : public StoreRegistry {
+ public:
+  explicit RegistryStoreFile(std::string path);
+  virtual std::string Path() const { return path_; }
+
+ protected:
+  RegistryResult Load(RegistryStore& store) override;
+  RegistryResult Update(const std::function<bool(RegistryStore&)>& edit) override;
+
+ private:
+  std::string path_;
+};
 
 }  // namespace kestrin
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/path_resolve.h"
+
 namespace kestrin {
 namespace {
 
@@ -37,7 +39,7 @@ bool SafeRelativePath(std::string_view name, std::string* relative, std::string*
       return Refuse(reason, "parent folder reference");
     }
     while (comp.back() == '.' || comp.back() == ' ') comp.remove_suffix(1);
-    if (!out.empty()) out += '/';
+    if (!out.empty()) out += kPathSeparator;
     out.append(comp);
   }
   if (out.empty()) return Refuse(reason, "name names no file");

@@ -9,7 +9,7 @@
 namespace kestrin {
 
 // Maps a name from a bundle ("\" or "/" as separators) to a native relative
-// path ("/" separators, no leading or trailing separator). Refused, with a
+// path (kPathSeparator between its parts, no leading or trailing one). Refused, with a
 // reason, are names that could leave the destination folder or that Windows
 // could not have created as a file there:
 //   - empty names, and names that are only separators and "." components;

@@ -4,15 +4,14 @@
 // the connection file.
 #include <cstring>
 
-#include "host/path_resolve.h"
-#include "host/product_env.h"
 #include "host/settings.h"
 #include "host/win32_util.h"
 
 namespace kestrin {
 namespace {
 
-constexpr char kFallbackSubKey[] = "SOFTWARE\\Brantel\\Korvane\\Settings\\";
+// The settings record that names the connection-file folder.
+constexpr int kProjectSettingsRecord = 640;
 // The record's connection-file folder starts at this byte.
 constexpr size_t kConnectionDirOffset = 48;
 
@@ -51,23 +50,15 @@ const char* VqmGetRegistrySubKey() {
   if (const Library& lib = Tessel(); lib.get_sub_key != nullptr) {
     if (const char* text = lib.get_sub_key(); text != nullptr) return text;
   }
-  return kFallbackSubKey;
+  return kDefaultSettingsSubKey;
 }
 
-std::string ConnectionFileDir() {
+std::optional<std::string> SettingsLibraryConnectionDir() {
   if (const Library& lib = Tessel(); lib.get_settings != nullptr) {
-    const auto* record = static_cast<const char*>(lib.get_settings(640));
+    const auto* record = static_cast<const char*>(lib.get_settings(kProjectSettingsRecord));
     if (record != nullptr) return std::string(record + kConnectionDirOffset);
   }
-  const std::string data_dir = RemoveTrailingSeparator(GetProgramDataDir());
-  if (data_dir.empty()) return std::string();
-  return data_dir + kPathSeparator;
-}
-
-const VqmProjectSettings* VqmGetGlobalProjectSettings_set(int /*what*/) {
-  static VqmProjectSettings settings;
-  settings.connection_dir = ConnectionFileDir();
-  return &settings;
+  return std::nullopt;
 }
 
 }  // namespace kestrin

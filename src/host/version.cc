@@ -1,7 +1,8 @@
 #include "host/version.h"
 
 #include <cstdint>
-#include <limits>
+
+#include "host/number_text.h"
 
 namespace kestrin {
 namespace {
@@ -13,24 +14,6 @@ bool Digits(std::string_view text, size_t* pos) {
   const size_t start = *pos;
   while (*pos < text.size() && IsDigit(text[*pos])) ++*pos;
   return *pos > start;
-}
-
-// A field's value as atol reads it: white space skipped, an optional sign,
-// digits up to the first other character. Values beyond the signed 32-bit
-// range stop at its ends, as the C library's strtol does for a 32-bit long.
-int32_t FieldValue(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-  int64_t value = 0;
-  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-  for (; i < field.size() && IsDigit(field[i]); ++i) {
-    value = value * 10 + (field[i] - '0');
-    if (value > kLimit) value = kLimit;
-  }
-  if (negative) return static_cast<int32_t>(-value);
-  return static_cast<int32_t>(value > kLimit - 1 ? kLimit - 1 : value);
 }
 
 // Hands out the fields of a text one by one, skipping empty ones; an empty
@@ -76,8 +59,8 @@ int CompareVersion(std::string_view installed, std::string_view required) {
   if (a.empty()) return 0;
   for (;;) {
     if (b.empty()) return 0;
-    const int32_t va = FieldValue(a);
-    const int32_t vb = FieldValue(b);
+    const int32_t va = ReadDecimal(a);
+    const int32_t vb = ReadDecimal(b);
     if (va < vb) return -1;
     if (va > vb) return 0;
     a = installed_fields.Next();

@@ -1,40 +1,34 @@
 #include "steps/connections.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "connections/server_class.h"
+#include "bundle/bundle_format.h"
 #include "connections/telvor_client.h"
 #include "host/ini_file.h"
-#include "host/path_resolve.h"
-#include "host/sleep.h"
+#include "host/number_text.h"
+#include "host/product_env.h"
 #include "host/text_format.h"
-#include "steps/steps.h"
+#include "steps/step_paths.h"
 
 namespace kestrin {
 namespace {
 
-constexpr char kSection[] = "CONNECTIONS";
+using namespace bundle;  // NOLINT: the names of the description's sections and keys
+
 constexpr char kCouldNotSet[] = "Could not set connection: %s.";
-constexpr char kNumberedKey[] = "CONNECTION";
 
 // The numbers n from 1 to `count` for which the section has a key
 // "CONNECTION<n>" (letters in any case, n as "%d" writes it), ascending.
 std::vector<int> NumbersWithKeys(const IniFile& hw_ini, int count) {
   IniSectionMap keys;
-  hw_ini.ReadSectionByKeys(kSection, keys);
-  const size_t stem = sizeof(kNumberedKey) - 1;
+  hw_ini.ReadSectionByKeys(kConnectionsSection, keys);
   std::vector<int> numbers;
   for (const auto& [key, value] : keys) {
-    if (key.size() <= stem || !EqualsIgnoreCase(key.substr(0, stem), kNumberedKey)) continue;
-    char* end = nullptr;
-    const long long n = std::strtoll(key.c_str() + stem, &end, 10);
-    if (*end == '\0' && n >= 1 && n <= count && key.substr(stem) == std::to_string(n)) {
-      numbers.push_back(static_cast<int>(n));
-    }
+    const std::optional<int> n = NumberAfterStem(key, kConnectionKeyPrefix);
+    if (n && *n <= count) numbers.push_back(*n);
   }
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
@@ -43,27 +37,28 @@ std::vector<int> NumbersWithKeys(const IniFile& hw_ini, int count) {
 
 // Adds connection `index` of the bundle description through its own client,
 // which releases its server object before returning. Sets `name`.
-bool AddBundleConnection(const IniFile& hw_ini, int index, ITelvorServerClass& server_class,
-                         std::string& name) {
-  name = hw_ini.GetString(kSection, "CONNECTION" + std::to_string(index));
-  const std::string values_section = hw_ini.GetString(name, "VALUES");
+bool AddBundleConnection(Host& host, const IniFile& hw_ini, int index,
+                         const std::string& connection_dir, std::string& name) {
+  name = hw_ini.GetString(kConnectionsSection, kConnectionKeyPrefix + std::to_string(index));
+  const std::string values_section = hw_ini.GetString(name, kValuesKey);
   IniSectionMap values;  // empty for every connection without a VALUES section
   if (!values_section.empty()) hw_ini.ReadSectionByKeys(values_section, values);
-  TelvorClient client(server_class);
-  return client.AddConnection(name, hw_ini.GetString(name, "DRIVERNAME"),
-                              hw_ini.GetString(name, "DRIVERID"), hw_ini.GetString(name, "TIMEOUT"),
-                              hw_ini.GetString(name, "COMMENT"), values);
+  TelvorClient client(host.telvor, connection_dir);
+  return client.AddConnection(
+      name, hw_ini.GetString(name, kDriverNameKey), hw_ini.GetString(name, kDriverIdKey),
+      hw_ini.GetString(name, kTimeoutKey), hw_ini.GetString(name, kCommentKey), values);
 }
 
 }  // namespace
 
-int InstallConnections(StepContext& context, ITelvorServerClass& server_class,
-                       const std::function<void(int milliseconds)>& pause) {
-  const IniFile hw_ini(context.BundleTempDir + "/hw.ini");
-  const int count = hw_ini.GetInt(kSection, "COUNT", false);
-  if (count == 0) return 2;
-  if (count < 0) return 0;
+StepResult InstallConnections(StepContext& context) {
+  Host& host = context.host;
+  const IniFile hw_ini(host.ini, DescriptionFile(context));
+  const int count = hw_ini.GetInt(kConnectionsSection, kCountKey, false);
+  if (count == 0) return StepResult::kNothingToDo;
+  if (count < 0) return StepResult::kDone;
 
+  const std::string connection_dir = ConnectionFileDir(host);
   bool all_added = true;
   auto report_failure = [&](const std::string& name) {
     all_added = false;
@@ -77,18 +72,13 @@ int InstallConnections(StepContext& context, ITelvorServerClass& server_class,
   int next = 1;  // the first number not tried yet
   for (const int i : numbers) {
     if (i > next) report_failure(std::string());
-    if (i != numbers.front()) pause(kConnectionPause);  // between two server objects
+    if (i != numbers.front()) host.machine.Sleep(kConnectionPause);  // between two server objects
     std::string name;
-    if (!AddBundleConnection(hw_ini, i, server_class, name)) report_failure(name);
+    if (!AddBundleConnection(host, hw_ini, i, connection_dir, name)) report_failure(name);
     next = i + 1;
   }
   if (next <= count) report_failure(std::string());
-  return all_added ? 0 : 1;
-}
-
-int InstallConnections(StepContext& context) {
-  const std::unique_ptr<ITelvorServerClass> server_class = MakeTelvorServerClass();
-  return InstallConnections(context, *server_class, SleepMilliseconds);
+  return all_added ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "bundle/bundle_format.h"
 #include "host/dotnet.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
-#include "host/library_loader.h"
 #include "host/path_resolve.h"
 #include "host/process.h"
 #include "host/text_format.h"
@@ -31,10 +31,22 @@ constexpr const char* kRefused = "ERROR: driver dll name %s refused: %s";
 constexpr const char* kAssemblyStarted = "Registered Assembly %s successfully.";
 constexpr const char* kAssemblyFailed = "Registered Assembly %s failed.";
 
-constexpr const char* kDriversSection = "DRIVERS";
-constexpr const char* kDriversFolder = "DRIVERS";
-
-enum { kDone = 0, kNotAllCopied = 1 };
+// Registers a library as its option asks: "regasm" through the framework,
+// "noreg" not at all, anything else through its DllRegisterServer.
+void Register(StepContext& context, const std::string& name, const std::string& option,
+              const std::string& installed) {
+  int registered = -1;
+  if (EqualsIgnoreCase(option, bundle::kRegasmOption)) {
+    registered = RegisterAssembly(context, installed);
+  } else if (!EqualsIgnoreCase(option, bundle::kNoregOption)) {
+    registered = context.host.libraries.RegisterServer(installed, true, nullptr);
+  }
+  if (registered == 1) {
+    context.AddInfoF(kRegistered, name.c_str());
+  } else if (registered == 0) {
+    context.AddInfoF(kRegisterFailed, name.c_str());
+  }
+}
 
 }  // namespace
 
@@ -46,20 +58,22 @@ std::string RegasmCommandLine(const std::string& root, const std::string& versio
 
 int RegisterAssembly(StepContext& context, const std::string& library) {
   std::string root;
-  GetDotNetInstallRoot(&root);
+  GetDotNetInstallRoot(context.host.registry, &root);
   ProcessOptions options;
   options.wait = false;  // its outcome is not looked at
-  const ProcessResult process =
-      RunProcess(RegasmCommandLine(root, GetMscoreeVersion(), library), options);
+  const ProcessResult process = context.host.processes.Run(
+      RegasmCommandLine(root, context.host.libraries.DotNetLoaderVersion(), library), options);
   context.AddInfo(StringPrintf(process.started ? kAssemblyStarted : kAssemblyFailed,
                                library.c_str()),
                   1, false);
   return process.started ? 1 : 0;
 }
 
-int InstallDriverLibraries(StepContext& context) {
+StepResult InstallDriverLibraries(StepContext& context) {
+  FileSystem& fs = context.host.files;
   IniEntryList entries;
-  IniFile(context.BundleTempDir + "/hw.ini").ReadSectionList(kDriversSection, entries);
+  IniFile(context.host.ini, DescriptionFile(context))
+      .ReadSectionList(bundle::kDriversSection, entries);
   int found = 0, copied = 0, skipped = 0;
   for (const auto& [name, option] : entries) {
     if (name == "." || name == "..") continue;
@@ -70,24 +84,23 @@ int InstallDriverLibraries(StepContext& context) {
       context.AddInfoF(kRefused, name.c_str(), why.c_str());
       continue;
     }
-    const std::string source = context.BundleTempDir + "/" + kDriversFolder + "/" + relative;
-    if (!PathExists(source)) continue;
+    const std::string source = JoinPath(BundleFolder(context, bundle::kDriversFolder), relative);
+    if (!PathExists(fs, source)) continue;
     ++found;
     // A name with folders still lands in the program folder itself, where it
     // is looked for, recorded and registered.
-    const std::string installed =
-        context.ProductDir + "/" + relative.substr(relative.find_last_of('/') + 1);
-    if (PathExists(installed)) {
+    const std::string installed = JoinPath(context.ProductDir, FileNameOf(relative));
+    if (PathExists(fs, installed)) {
       if (!MayOverwrite(context, name, StringPrintf(kOverwriteQuestion, name.c_str()))) {
         ++skipped;
         continue;
       }
-      if (EqualsIgnoreCase(option, "delete") &&
-          DeleteFiles(installed, nullptr, NameMode::kLiteral) != 1) {
+      if (EqualsIgnoreCase(option, bundle::kDeleteOption) &&
+          DeleteFiles(fs, installed, nullptr, NameMode::kLiteral) != 1) {
         context.AddInfoF(kDeleteFailed, installed.c_str());
       }
     }
-    if (CopyFilesChecked(source, context.ProductDir, 0, 0, nullptr, NameMode::kLiteral) == 1) {
+    if (CopyFilesChecked(fs, source, context.ProductDir, 0, 0, nullptr, NameMode::kLiteral) == 1) {
       ++copied;
       if (context.InstallationRecord != nullptr) {
         context.InstallationRecord->RecordInstall(name, context.OemId);
@@ -97,19 +110,9 @@ int InstallDriverLibraries(StepContext& context) {
       context.AddInfoF(kCopyFailed, name.c_str());
     }
     // Registered even after a failed copy: an older copy may be in place.
-    int registered = -1;
-    if (EqualsIgnoreCase(option, "regasm")) {
-      registered = RegisterAssembly(context, installed);
-    } else if (!EqualsIgnoreCase(option, "noreg")) {
-      registered = RegisterServer(installed, true);
-    }
-    if (registered == 1) {
-      context.AddInfoF(kRegistered, name.c_str());
-    } else if (registered == 0) {
-      context.AddInfoF(kRegisterFailed, name.c_str());
-    }
+    Register(context, name, option, installed);
   }
-  return found == copied + skipped ? kDone : kNotAllCopied;
+  return found == copied + skipped ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

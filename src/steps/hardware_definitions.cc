@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle_format.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
 #include "host/install_record.h"
@@ -30,12 +31,6 @@ constexpr const char* kCopiedLibrary = "copied %s to %s";
 constexpr const char* kRefusedDefinition = "ERROR: hardware definition file %s refused: %s";
 constexpr const char* kRefusedLibrary = "ERROR: library %s named by %s refused: %s";
 
-// The section and keys of a definition file that name its libraries.
-constexpr const char* kModuleSection = "MODULE";
-constexpr const char* kLibraryKeys[] = {"PCodeDll32", "HConfigDll32"};
-
-enum { kDone = 0, kIncomplete = 1, kNoDefinitions = 2 };
-
 // Why a definition file cannot be installed, or "" when it can. Its name
 // without extension is the module's name and a key of the module registry,
 // and the file name is part of a section name of the installation record.
@@ -49,18 +44,65 @@ std::string RefusalOf(const std::string& module) {
   return std::string();
 }
 
+// Copies the global definition files of `module` and the libraries its
+// definition file names; false when a library name was refused.
+bool CopyModuleCompanions(StepContext& context, const std::string& bundle_modules,
+                          const std::string& korvane_modules, const std::string& file,
+                          const std::string& module) {
+  FileSystem& fs = context.host.files;
+  const std::string globals = JoinPath(korvane_modules, module) + kPathSeparator;
+  if (!PathExists(fs, globals)) CreateDirectoryTree(fs, globals);
+  if (CopyFilesChecked(fs, JoinPath(JoinPath(bundle_modules, module), "*.*"), globals, 0, 0) == 1) {
+    context.AddInfoF(kCopiedGlobals, module.c_str());
+  }
+  bool refused = false;
+  const IniFile definition(context.host.ini, JoinPath(bundle_modules, file));
+  for (const char* key : bundle::kLibraryKeys) {
+    const std::string library = definition.GetString(bundle::kModuleSection, key);
+    if (library.empty()) continue;  // a module without that library
+    std::string relative, why;
+    if (!NameInsideFolder(library, &relative, &why)) {
+      context.AddInfoF(kRefusedLibrary, library.c_str(), file.c_str(), why.c_str());
+      refused = true;
+      continue;
+    }
+    const std::string library_source =
+        JoinPath(BundleFolder(context, bundle::kExeFolder), relative);
+    if (CopyFilesChecked(fs, library_source, context.ProductDir, 0, 0, nullptr,
+                         NameMode::kLiteral) == 1) {
+      context.AddInfoF(kCopiedLibrary, library_source.c_str(), context.ProductDir.c_str());
+    }
+  }
+  return !refused;
+}
+
+// Lists a module in the module registry unless it is there already.
+void RegisterModule(StepContext& context, const std::string& korvane_modules,
+                    const std::string& file, const std::string& module) {
+  ModuleRegistry registry(context.host.ini, JoinPath(korvane_modules, kModuleRegistryFileName));
+  registry.Load();
+  if (registry.Contains(module)) return;
+  const int number = registry.Register(module, file);
+  if (number >= 1) {
+    context.AddInfoF(kRegistered, file.c_str(), number);
+  } else {
+    context.AddInfoF(kRegisterFailed, file.c_str());
+  }
+}
+
 }  // namespace
 
-int InstallHardwareDefinitions(StepContext& context) {
-  const std::string bundle_modules = context.BundleTempDir + "/" + kModulesFolderName;
+StepResult InstallHardwareDefinitions(StepContext& context) {
+  FileSystem& fs = context.host.files;
+  const std::string bundle_modules = BundleFolder(context, bundle::kModulesFolder);
   const std::string korvane_modules = context.ProductIniDir + kModulesFolderName;
   std::vector<DirEntry> listing;
-  FindFiles(bundle_modules + "/*.INI", &listing);
+  FindFiles(fs, JoinPath(bundle_modules, "*.INI"), &listing);
   std::vector<std::string> definitions;
   for (const DirEntry& entry : listing) {
     if (!entry.is_directory) definitions.push_back(entry.name);
   }
-  if (definitions.empty()) return kNoDefinitions;
+  if (definitions.empty()) return StepResult::kNothingToDo;
 
   int found = 0, copied = 0, skipped = 0;
   bool refused = false;
@@ -73,56 +115,27 @@ int InstallHardwareDefinitions(StepContext& context) {
       context.AddInfoF(kRefusedDefinition, file.c_str(), why.c_str());
       continue;
     }
-    const std::string source = bundle_modules + "/" + file;
     const std::string record_name = kModulesRecordPrefix + file;
-    if (PathExists(korvane_modules + "/" + file) &&
+    if (PathExists(fs, JoinPath(korvane_modules, file)) &&
         !MayOverwrite(context, record_name, StringPrintf(kOverwriteQuestion, file.c_str()))) {
       ++skipped;
       continue;
     }
     // Counted before the copy: a failed copy leaves the result as it is.
     ++copied;
-    if (CopyFilesChecked(source, korvane_modules, 0, 0, nullptr, NameMode::kLiteral) != 1) continue;
+    if (CopyFilesChecked(fs, JoinPath(bundle_modules, file), korvane_modules, 0, 0, nullptr,
+                         NameMode::kLiteral) != 1) {
+      continue;
+    }
     if (context.InstallationRecord != nullptr) {
       context.InstallationRecord->RecordInstall(record_name, context.OemId);
     }
     context.AddInfoF(kCopiedDefinition, file.c_str());
-
-    ModuleRegistry registry(korvane_modules + "/" + kModuleRegistryFileName);
-    registry.Load();
-    if (!registry.Contains(module)) {
-      const int number = registry.Register(module, file);
-      if (number >= 1) {
-        context.AddInfoF(kRegistered, file.c_str(), number);
-      } else {
-        context.AddInfoF(kRegisterFailed, file.c_str());
-      }
-    }
-
-    const std::string globals = korvane_modules + "/" + module + "/";
-    if (!PathExists(globals)) CreateDirectoryTree(globals);
-    if (CopyFilesChecked(bundle_modules + "/" + module + "/*.*", globals, 0, 0) == 1) {
-      context.AddInfoF(kCopiedGlobals, module.c_str());
-    }
-
-    const IniFile definition(source);
-    for (const char* key : kLibraryKeys) {
-      const std::string library = definition.GetString(kModuleSection, key);
-      if (library.empty()) continue;  // a module without that library
-      std::string relative, why;
-      if (!NameInsideFolder(library, &relative, &why)) {
-        context.AddInfoF(kRefusedLibrary, library.c_str(), file.c_str(), why.c_str());
-        refused = true;
-        continue;
-      }
-      const std::string library_source = context.BundleTempDir + "/EXE/" + relative;
-      if (CopyFilesChecked(library_source, context.ProductDir, 0, 0, nullptr,
-                           NameMode::kLiteral) == 1) {
-        context.AddInfoF(kCopiedLibrary, library_source.c_str(), context.ProductDir.c_str());
-      }
-    }
+    RegisterModule(context, korvane_modules, file, module);
+    refused =
+        !CopyModuleCompanions(context, bundle_modules, korvane_modules, file, module) || refused;
   }
-  return found == copied + skipped && !refused ? kDone : kIncomplete;
+  return found == copied + skipped && !refused ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

@@ -6,17 +6,17 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
-#include <optional>
 #include <map>
+#include <optional>
 #include <set>
 
+#include "bundle/bundle_format.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
+#include "host/number_text.h"
 #include "host/path_resolve.h"
 #include "host/product_env.h"
 #include "host/registry_key.h"
-#include "host/settings.h"
 #include "host/text_format.h"
 #include "steps/step_paths.h"
 #include "steps/steps.h"
@@ -24,9 +24,9 @@
 namespace kestrin {
 namespace {
 
-constexpr char kHelpIni[] = "HELP.INI";
-constexpr char kDeleteBeforeSection[] = "DeleteBefore";
-constexpr char kHelpnodesSection[] = "Helpnodes";
+using bundle::kDeleteBeforeSection;
+using bundle::kHelpDescriptionFile;
+using bundle::kHelpnodesSection;
 
 constexpr char kDeleted[] = "%s deleted.";
 constexpr char kNotDeleted[] = "ERROR: %s could not be deleted";
@@ -42,32 +42,14 @@ constexpr char kHelpTreeFull[] = "ERROR: the help tree holds %d pages and takes 
 constexpr char kNotAbsolute[] = "ERROR: the Korvane folder \"%s\" is not an absolute path";
 constexpr char kFsDetail[] = "ERROR: %s";
 
-std::string HelpKey(const char* name) { return std::string(VqmGetRegistrySubKey()) + name; }
-
-std::string NumberedHelpKey(const char* name, int number) {
-  return StringPrintf("%s%s%d", VqmGetRegistrySubKey(), name, number);
-}
-
-// The number of a key name "<stem><n>" as "%d" writes n (no sign, no
-// leading zero), or 0 for any other name.
-int KeyNumber(std::string_view key_name, std::string_view stem) {
-  if (key_name.size() <= stem.size() || key_name.size() > stem.size() + 10) return 0;
-  if (!EqualsIgnoreCase(key_name.substr(0, stem.size()), stem)) return 0;
-  const std::string_view digits = key_name.substr(stem.size());
-  if (digits[0] == '0') return 0;
-  long long number = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    number = number * 10 + (c - '0');
-  }
-  return number <= INT_MAX ? static_cast<int>(number) : 0;
+std::string NumberedKey(Host& host, const char* name, int number) {
+  return SettingsKey(host, StringPrintf("%s%d", name, number));
 }
 
 // Asks (interactive) or takes /f (silent) before an OEM folder that exists
-// is overwritten; true to go on.
+// is overwritten, whoever installed it; true to go on.
 bool MayReplaceOemFolder(StepContext& context, const char* question) {
-  if (context.SilentMode) return context.ForceOverwrite;
-  return context.AskYesNo(StringPrintf(question, context.OemId));
+  return context.AllowOverwrite(StringPrintf(question, context.OemId));
 }
 
 bool CheckAbsolute(StepContext& context, const std::string& dir) {
@@ -77,17 +59,18 @@ bool CheckAbsolute(StepContext& context, const std::string& dir) {
 }
 
 // Creates the OEM folder when it is missing, after the question when it
-// exists. 1 go on, 3 declined.
-int PrepareOemFolder(StepContext& context, const std::string& destination, const char* question) {
-  if (PathExists(destination)) return MayReplaceOemFolder(context, question) ? 1 : 3;
-  CreateDirectoryTree(destination);  // a failure shows in the copy
-  return 1;
+// exists. False when the question was declined.
+bool PrepareOemFolder(StepContext& context, const std::string& destination, const char* question) {
+  if (PathExists(context.host.files, destination)) return MayReplaceOemFolder(context, question);
+  CreateDirectoryTree(context.host.files, destination);  // a failure shows in the copy
+  return true;
 }
 
 bool CopyFolderVerified(StepContext& context, const std::string& source,
                         const std::string& destination) {
   FsError error;
-  if (CopyFilesChecked(source + "*.*", destination, 0, 1, &error) == 1) return true;
+  if (CopyFilesChecked(context.host.files, source + "*.*", destination, 0, 1, &error) == 1)
+    return true;
   if (!error.text.empty()) context.AddInfoF(kFsDetail, error.text.c_str());
   return false;
 }
@@ -106,7 +89,7 @@ struct tHelpNode {
 // registered with the empty name.
 bool ReadHelpDescription(StepContext& context, const std::string& source,
                          std::vector<tHelpDeletion>* deletions, std::vector<tHelpNode>* nodes) {
-  const IniFile help_ini(source + kHelpIni);
+  const IniFile help_ini(context.host.ini, source + kHelpDescriptionFile);
   IniSectionMap delete_before;
   IniSectionMap help_nodes;
   help_ini.ReadSectionMap(kDeleteBeforeSection, delete_before);
@@ -115,9 +98,9 @@ bool ReadHelpDescription(StepContext& context, const std::string& source,
   std::string relative;
   std::string reason;
   for (const auto& [name, number] : delete_before) {
-    if (!NumberIsNotZero(number)) continue;
+    if (ReadDecimal(number) == 0) continue;
     if (!NameInsideFolder(name, &relative, &reason)) {
-      context.AddInfoF(kRefusedName, kHelpIni, kDeleteBeforeSection, name.c_str(),
+      context.AddInfoF(kRefusedName, kHelpDescriptionFile, kDeleteBeforeSection, name.c_str(),
                        "the help directory", reason.c_str());
       ok = false;
       continue;
@@ -126,7 +109,7 @@ bool ReadHelpDescription(StepContext& context, const std::string& source,
   }
   for (const auto& [name, node_name] : help_nodes) {
     if (!NameInsideFolder(name, &relative, &reason)) {
-      context.AddInfoF(kRefusedName, kHelpIni, kHelpnodesSection, name.c_str(),
+      context.AddInfoF(kRefusedName, kHelpDescriptionFile, kHelpnodesSection, name.c_str(),
                        "the help directory", reason.c_str());
       ok = false;
       continue;
@@ -141,11 +124,12 @@ bool ReadHelpDescription(StepContext& context, const std::string& source,
 // is one write of the registry store; a failed write is not reported.
 void RegisterHelpNodes(StepContext& context, const std::string& destination,
                        const std::vector<tHelpNode>& nodes) {
-  const tHelpTree tree = ReadHelpTree();
+  Host& host = context.host;
+  const tHelpTree tree = ReadHelpTree(host);
   std::set<std::string> registered;
   for (const std::string& path : tree.paths) registered.insert(AsciiLower(path));
   int count = tree.count;
-  std::vector<std::pair<std::string, std::string>> values;
+  std::vector<tRegistryWrite> values;
   for (const tHelpNode& node : nodes) {
     const std::string path = destination + node.relative;
     if (!registered.insert(AsciiLower(path)).second) continue;
@@ -154,76 +138,80 @@ void RegisterHelpNodes(StepContext& context, const std::string& destination,
       break;
     }
     ++count;
-    values.emplace_back(NumberedHelpKey(kHelpNodeNameKey, count), node.node_name);
-    values.emplace_back(NumberedHelpKey(kHelpPathKey, count), path);
+    values.push_back({NumberedKey(host, kHelpNodeNameKey, count), node.node_name, false, {}});
+    values.push_back({NumberedKey(host, kHelpPathKey, count), path, false, {}});
   }
-  values.emplace_back(HelpKey(kHelpCountKey), std::to_string(count));
-  SetLocalMachineDefaults(values);
+  values.push_back({SettingsKey(host, kHelpCountKey), std::to_string(count), false, {}});
+  host.registry.SetDefaultValues(values, nullptr);
 }
 
 }  // namespace
 
-tHelpTree ReadHelpTree() {
+tHelpTree ReadHelpTree(Host& host) {
   tHelpTree tree;
-  tree.count = std::max(0, CRegistryKey(RegistryRoot::kLocalMachine, HelpKey(kHelpCountKey)).GetInt(0));
+  tree.count = std::max(
+      0, CRegistryKey(host.registry, RegistryRoot::kLocalMachine, SettingsKey(host, kHelpCountKey))
+             .GetInt(0));
   if (tree.count == 0) return tree;
   // The pages are looked up among the subkeys that exist, so that a count
   // far above them costs nothing.
-  const std::string path_key = HelpKey(kHelpPathKey);
+  const std::string path_key = SettingsKey(host, kHelpPathKey);
   const size_t last = path_key.rfind('\\');
   if (last == std::string::npos) return tree;
   const std::string_view stem = std::string_view(path_key).substr(last + 1);
-  const auto subkeys = ReadLocalMachineSubKeys(path_key.substr(0, last));
+  const auto subkeys = host.registry.ReadSubKeys(path_key.substr(0, last));
   if (!subkeys) return tree;
   std::map<int, std::string> pages;
   for (const tRegistrySubKey& subkey : *subkeys) {
-    const int number = KeyNumber(subkey.name, stem);
-    if (number >= 1 && number <= tree.count && subkey.text && !subkey.text->empty()) {
-      pages.emplace(number, *subkey.text);
+    const std::optional<int> number = NumberAfterStem(subkey.name, stem);
+    if (number && *number <= tree.count && subkey.text && !subkey.text->empty()) {
+      pages.emplace(*number, *subkey.text);
     }
   }
   for (auto& [number, path] : pages) tree.paths.push_back(std::move(path));
   return tree;
 }
 
-bool IsHelpPathRegistered(const std::string& path) {
-  for (const std::string& registered : ReadHelpTree().paths) {
+bool IsHelpPathRegistered(Host& host, const std::string& path) {
+  for (const std::string& registered : ReadHelpTree(host).paths) {
     if (EqualsIgnoreCase(registered, path)) return true;
   }
   return false;
 }
 
-int InstallHelpPages(StepContext& context) {
-  const std::string source = BundleFolder(context.BundleTempDir, "HELP");
-  if (!IsDirectory(source)) return 2;
-  if (!CheckAbsolute(context, context.ProgramDataDir)) return 1;
+StepResult InstallHelpPages(StepContext& context) {
+  const std::string source = BundleFolder(context, bundle::kHelpFolder);
+  if (!IsDirectory(context.host.files, source)) return StepResult::kNothingToDo;
+  if (!CheckAbsolute(context, context.ProgramDataDir)) return StepResult::kFailed;
   const std::string destination =
-      JoinPath(context.ProgramDataDir, "WebHelp") + StringPrintf("%c%d%c", kPathSeparator, context.OemId, kPathSeparator);
+      JoinPath(JoinPath(context.ProgramDataDir, "WebHelp"), std::to_string(context.OemId)) +
+      kPathSeparator;
 
   std::vector<tHelpDeletion> deletions;
   std::vector<tHelpNode> nodes;
-  if (!ReadHelpDescription(context, source, &deletions, &nodes)) return 1;
+  if (!ReadHelpDescription(context, source, &deletions, &nodes)) return StepResult::kFailed;
 
   // Obsolete pages go first, whether or not the copy is then allowed.
   for (const tHelpDeletion& deletion : deletions) {
-    const bool deleted = DeleteSingleFile(destination + deletion.relative);
+    const bool deleted = DeleteSingleFile(context.host.files, destination + deletion.relative);
     context.AddInfoF(deleted ? kDeleted : kNotDeleted, deletion.name.c_str());
   }
 
-  if (PrepareOemFolder(context, destination, kHelpQuestion) == 3) return 3;
-  if (!CopyFolderVerified(context, source, destination)) return 1;
+  if (!PrepareOemFolder(context, destination, kHelpQuestion)) return StepResult::kDeclined;
+  if (!CopyFolderVerified(context, source, destination)) return StepResult::kFailed;
   RegisterHelpNodes(context, destination, nodes);
-  return 0;
+  return StepResult::kDone;
 }
 
-int InstallPrintForms(StepContext& context) {
-  const std::string source = BundleFolder(RemoveTrailingSeparator(context.BundleTempDir), "PRINTFORMS");
-  if (!IsDirectory(source)) return 2;
-  if (!CheckAbsolute(context, context.ProductIniDir)) return 1;
-  const std::string destination = JoinPath(RemoveTrailingSeparator(context.ProductIniDir), "Printforms") +
-                                  StringPrintf("%c%d%c", kPathSeparator, context.OemId, kPathSeparator);
-  if (PrepareOemFolder(context, destination, kPrintFormsQuestion) == 3) return 3;
-  return CopyFolderVerified(context, source, destination) ? 0 : 1;
+StepResult InstallPrintForms(StepContext& context) {
+  const std::string source = BundleFolder(context, bundle::kPrintFormsFolder);
+  if (!IsDirectory(context.host.files, source)) return StepResult::kNothingToDo;
+  if (!CheckAbsolute(context, context.ProductIniDir)) return StepResult::kFailed;
+  const std::string destination =
+      JoinPath(JoinPath(context.ProductIniDir, "Printforms"), std::to_string(context.OemId)) +
+      kPathSeparator;
+  if (!PrepareOemFolder(context, destination, kPrintFormsQuestion)) return StepResult::kDeclined;
+  return CopyFolderVerified(context, source, destination) ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

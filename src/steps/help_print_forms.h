@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+
 namespace kestrin {
 
 // Key names below the settings subkey; the numbered ones get the number
@@ -21,11 +23,11 @@ struct tHelpTree {
   int count = 0;
   std::vector<std::string> paths;
 };
-tHelpTree ReadHelpTree();
+tHelpTree ReadHelpTree(Host& host);
 
 // Whether one of the registered help pages 1 to n has `path`, compared
 // without regard to letter case.
-bool IsHelpPathRegistered(const std::string& path);
+bool IsHelpPathRegistered(Host& host, const std::string& path);
 
 }  // namespace kestrin
 

@@ -7,9 +7,9 @@ bool MayOverwrite(StepContext& context, std::string_view record_name,
   const int previous = context.InstallationRecord != nullptr
                            ? context.InstallationRecord->GetLatestOemId(record_name)
                            : 0;
-  if (previous == context.OemId) return true;
-  if (context.SilentMode) return context.ForceOverwrite;
-  return context.AskYesNo(question);
+  if (previous == context.OemId || context.AllowOverwrite(question)) return true;
+  context.OwnedItemsLeft.emplace_back(record_name);
+  return false;
 }
 
 }  // namespace kestrin

@@ -15,7 +15,8 @@ namespace kestrin {
 // `question` is the step's question, already formatted with the item's name;
 // it is asked only in interactive mode and only for another vendor's item.
 // Without an installation record every existing item counts as another
-// vendor's (OEM ID 0), as a record without an entry for it would.
+// vendor's (OEM ID 0), as a record without an entry for it would. An item
+// left alone is noted in context.OwnedItemsLeft.
 bool MayOverwrite(StepContext& context, std::string_view record_name,
                   const std::string& question);
 

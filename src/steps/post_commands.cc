@@ -3,9 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "bundle/bundle_format.h"
 #include "host/ini_file.h"
 #include "host/path_resolve.h"
-#include "host/process.h"
+#include "steps/step_paths.h"
 #include "steps/steps.h"
 
 namespace kestrin {
@@ -24,7 +25,8 @@ void ReplaceAll(std::string& text, std::string_view placeholder, std::string_vie
 
 bool RunPostCommands(StepContext& context) {
   IniEntryList lines;
-  IniFile(context.BundleTempDir + "/hw.ini").ReadSectionList("POST_COMMANDS", lines);
+  IniFile(context.host.ini, DescriptionFile(context))
+      .ReadSectionList(bundle::kPostCommandsSection, lines);
   bool all_started = true;
   for (const IniEntry& line : lines) {
     // The whole line is lowered first, so the placeholders match in any
@@ -41,7 +43,7 @@ bool RunPostCommands(StepContext& context) {
       context.AddInfoF("Execute command '%s'.", command.c_str());
     };
     // Waits without a time limit; the exit code is not looked at.
-    if (!RunProcess(command, options).started) {
+    if (!context.host.processes.Run(command, options).started) {
       context.AddInfoF("ERROR: Execution of post command failed: '%s'", command.c_str());
       all_started = false;
     }

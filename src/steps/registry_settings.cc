@@ -10,12 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "bundle/bundle_format.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
+#include "host/number_text.h"
 #include "host/path_resolve.h"
+#include "host/product_env.h"
 #include "host/registry_key.h"
-#include "host/settings.h"
 #include "host/text_format.h"
+#include "steps/step_paths.h"
 #include "steps/steps.h"
 
 namespace kestrin {
@@ -31,69 +34,23 @@ std::string RegistryErrorLine(const std::string& key) {
   return StringPrintf("ERROR while setting registry key: %s", key.c_str());
 }
 
-std::string HwIni(const StepContext& context) { return context.BundleTempDir + "/hw.ini"; }
-
-// The settings subkey followed by `name`, runs of "\" folded into one.
-std::string SettingsKey(std::string_view name) {
-  const std::string joined = std::string(VqmGetRegistrySubKey()) + std::string(name);
-  std::string key;
-  for (const char c : joined) {
-    if (c == '\\' && !key.empty() && key.back() == '\\') continue;
-    key += c;
-  }
-  return key;
-}
-
-CRegistryKey SettingsRegistryKey(std::string_view name) {
-  return CRegistryKey(RegistryRoot::kLocalMachine, SettingsKey(name));
+CRegistryKey SettingsRegistryKey(Host& host, std::string_view name) {
+  return CRegistryKey(host.registry, RegistryRoot::kLocalMachine, FoldedSettingsKey(host, name));
 }
 
 // The index n of a key spelt `prefix` + n in decimal the way the step forms
 // it (no sign, no leading zero, n >= 1), letters ignoring case; 0 otherwise.
 int64_t IndexOfKey(std::string_view key, std::string_view prefix) {
-  if (key.size() <= prefix.size() || !EqualsIgnoreCase(key.substr(0, prefix.size()), prefix)) {
-    return 0;
-  }
-  const std::string_view digits = key.substr(prefix.size());
-  if (digits.front() == '0' || digits.size() > 10) return 0;
-  int64_t index = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    index = index * 10 + (c - '0');
-  }
-  return index <= INT32_MAX ? index : 0;
+  return NumberAfterStem(key, prefix).value_or(0);
 }
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool IsUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t more;
-    uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      more = 1, code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2, code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3, code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i <= more) return false;
-    for (size_t k = 1; k <= more; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = code << 6 | (next & 0x3F);
-    }
-    if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code < 0xE000))) ||
-        (more == 3 && (code < 0x10000 || code > 0x10FFFF))) {
-      return false;
-    }
-    i += more + 1;
+    const size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
   }
   return true;
 }
@@ -133,9 +90,10 @@ std::vector<std::string> SplitExtensions(std::string_view list) {
 
 }  // namespace
 
-int EnableOpcPane(StepContext& context) {
+StepResult EnableOpcPane(StepContext& context) {
   std::vector<DirEntry> entries;
-  FindFiles(context.BundleTempDir + "/MODULES/*.INI", &entries);
+  FindFiles(context.host.files, JoinPath(BundleFolder(context, bundle::kModulesFolder), "*.INI"),
+            &entries);
   bool has_definition = false;
   bool wanted = false;
   for (const DirEntry& entry : entries) {
@@ -143,30 +101,39 @@ int EnableOpcPane(StepContext& context) {
     has_definition = true;
     // The installed copy decides: a definition the user chose not to
     // overwrite keeps its own setting.
-    const std::string installed = context.ProductIniDir + "MODULES/" + entry.name;
-    if (!IsRegularFile(installed)) continue;
-    if (IniFile(installed).GetString("ENABLE_OPC_PANE", "ACTIVE") == "1") wanted = true;
+    const std::string installed =
+        JoinPath(context.ProductIniDir + bundle::kModulesFolder, entry.name);
+    if (!IsRegularFile(context.host.files, installed)) continue;
+    if (IniFile(context.host.ini, installed)
+            .GetString(bundle::kOpcPaneSection, bundle::kOpcPaneKey) == "1") {
+      wanted = true;
+    }
   }
-  if (!has_definition || !wanted) return 2;
-  const CRegistryKey key = SettingsRegistryKey("BRWTREECTRL\\OPCPANEENABLED");
+  if (!has_definition || !wanted) return StepResult::kNothingToDo;
+  const CRegistryKey key = SettingsRegistryKey(context.host, "BRWTREECTRL\\OPCPANEENABLED");
   if (!key.SetString("1")) {
     context.AddInfo(RegistryErrorLine(key.key_path()), 1, true);
-    return 1;
+    return StepResult::kFailed;
+  }
+  return StepResult::kDone;
+}
+
+// The section of the bundle's registry settings and its count: the
+// misspelt section first, the correct spelling only when the first gives
+// no count. A count of 0: there are none.
+int RegistrySettingCount(const IniFile& hw, std::string* section) {
+  for (const char* name : bundle::kRegistrySettingSections) {
+    *section = name;
+    if (const int count = hw.GetInt(name, bundle::kCountKey, false); count != 0) return count;
   }
   return 0;
 }
 
-int SetRegistrySettings(StepContext& context) {
-  const IniFile hw(HwIni(context));
-  // The misspelt section comes first; the correct spelling counts only when
-  // the first gives no count.
-  std::string section = "REGISTY_SETTING";
-  int count = hw.GetInt(section, "COUNT", false);
-  if (count == 0) {
-    section = "REGISTRY_SETTING";
-    count = hw.GetInt(section, "COUNT", false);
-    if (count == 0) return 2;
-  }
+StepResult SetRegistrySettings(StepContext& context) {
+  const IniFile hw(context.host.ini, DescriptionFile(context));
+  std::string section;
+  const int count = RegistrySettingCount(hw, &section);
+  if (count == 0) return StepResult::kNothingToDo;
 
   // Settings are read as GetString reads them: the first line of a key,
   // names ignoring case.
@@ -176,7 +143,7 @@ int SetRegistrySettings(StepContext& context) {
   std::set<int64_t> named;  // the indices up to the count that have a key
   for (const auto& [name, value] : lines) {
     values.emplace(AsciiLower(name), value);
-    for (const char* prefix : {"PATH", "VALUE"}) {
+    for (const char* prefix : {bundle::kPathKeyPrefix, bundle::kValueKeyPrefix}) {
       const int64_t index = IndexOfKey(name, prefix);
       if (index >= 1 && index <= count) named.insert(index);
     }
@@ -193,19 +160,22 @@ int SetRegistrySettings(StepContext& context) {
     indices.insert(std::upper_bound(indices.begin(), indices.end(), last_unnamed), last_unnamed);
   }
   auto lookup = [&](const char* prefix, int64_t i) {
-    const auto it = values.find(prefix + std::to_string(i));
+    const auto it = values.find(AsciiLower(prefix) + std::to_string(i));
     return it == values.end() ? std::string() : it->second;
   };
 
-  // All settings go to the store in one update; each one still succeeds or
-  // fails on its own, and a failure stops none of the others.
+  // All settings go to the registry in one update; each one still succeeds
+  // or fails on its own, and a failure stops none of the others.
   std::vector<tRegistryWrite> writes;
   for (const int64_t i : indices) {
-    const std::string path = lookup("path", i);
-    writes.push_back({SettingsKey(path.empty() || path.front() != '\\' ? "\\" + path : path),
-                      CutSettingValue(lookup("value", i)), false, {}});
+    const std::string path = lookup(bundle::kPathKeyPrefix, i);
+    writes.push_back(
+        {FoldedSettingsKey(context.host, path.empty() || path.front() != '\\' ? "\\" + path : path),
+         CutSettingValue(lookup(bundle::kValueKeyPrefix, i)),
+         false,
+         {}});
   }
-  if (!writes.empty()) SetDefaultValues(writes, nullptr);
+  if (!writes.empty()) context.host.registry.SetDefaultValues(writes, nullptr);
   bool failed = false;
   for (const tRegistryWrite& write : writes) {
     if (write.done) continue;
@@ -213,31 +183,36 @@ int SetRegistrySettings(StepContext& context) {
     context.AddInfo(RegistryErrorLine(write.key_path), 1, false);
     failed = true;
   }
-  return failed ? 1 : 0;
+  return failed ? StepResult::kFailed : StepResult::kDone;
 }
 
-int SetTcpTimeout(StepContext& context) {
-  const int timeout = IniFile(HwIni(context)).GetInt("TCPIP", "TIMEOUT", true);
-  if (timeout < 0) return 2;
-  return SettingsRegistryKey("Online\\TcpDriverTimeout_ms").SetInt(timeout) ? 0 : 1;
+StepResult SetTcpTimeout(StepContext& context) {
+  const int timeout = IniFile(context.host.ini, DescriptionFile(context))
+                          .GetInt(bundle::kTcpIpSection, bundle::kTimeoutKey, true);
+  if (timeout < 0) return StepResult::kNothingToDo;
+  return SettingsRegistryKey(context.host, "Online\\TcpDriverTimeout_ms").SetInt(timeout)
+             ? StepResult::kDone
+             : StepResult::kFailed;
 }
 
-int AddVisibleExtensions(StepContext& context) {
-  const std::string wanted = IniFile(HwIni(context)).GetString("VISIBLE_EXTENSIONS", "EXT");
-  if (wanted.empty()) return 2;
+StepResult AddVisibleExtensions(StepContext& context) {
+  const std::string wanted =
+      IniFile(context.host.ini, DescriptionFile(context))
+          .GetString(bundle::kVisibleExtensionsSection, bundle::kExtensionsKey);
+  if (wanted.empty()) return StepResult::kNothingToDo;
   std::vector<std::string> added = SplitExtensions(wanted);
   for (std::string& extension : added) extension = AsciiLower(extension);
 
-  const CRegistryKey key = SettingsRegistryKey("BRWTREECTRL\\VISIBLEEXTENSIONS");
+  const CRegistryKey key = SettingsRegistryKey(context.host, "BRWTREECTRL\\VISIBLEEXTENSIONS");
   std::string existing;
   switch (key.Read(&existing)) {
     case RegistryReadStatus::kNoKey:
-      return 2;  // the list is never created here
+      return StepResult::kNothingToDo;  // the list is never created here
     case RegistryReadStatus::kOk:
-      if (existing.size() + 1 > kExtensionBufferSize) return 1;
+      if (existing.size() + 1 > kExtensionBufferSize) return StepResult::kFailed;
       break;
     default:
-      return 1;
+      return StepResult::kFailed;
   }
 
   std::vector<std::string> present = SplitExtensions(existing);
@@ -251,7 +226,7 @@ int AddVisibleExtensions(StepContext& context) {
     if (i > 0) combined += ';';
     combined += added[i];
   }
-  return key.SetString(combined) ? 0 : 1;
+  return key.SetString(combined) ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

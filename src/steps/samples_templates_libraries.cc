@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle_format.h"
 #include "host/file_system.h"
-#include "host/path_resolve.h"
 #include "host/install_record.h"
+#include "host/path_resolve.h"
 #include "host/product_env.h"
 #include "host/text_format.h"
 #include "steps/overwrite_rule.h"
@@ -45,14 +46,14 @@ bool Hidden(const DirEntry& entry) { return !entry.name.empty() && entry.name[0]
 
 // The entries of a bundle folder in enumeration order; false when the
 // folder cannot be read.
-bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
-  return FindFiles(folder + "*.*", entries);
+bool ListFolder(StepContext& context, const std::string& folder, std::vector<DirEntry>* entries) {
+  return FindFiles(context.host.files, folder + "*.*", entries);
 }
 
 // The INI folder as the registry holds it now, with its trailing separator;
 // "" (after a report line) when it is not an absolute path.
 std::string CurrentIniDir(StepContext& context) {
-  std::string dir = GetIniPath();
+  std::string dir = GetIniPath(context.host);
   if (!IsAbsolutePath(dir)) {
     context.AddInfoF(kNotAbsolute, dir.c_str());
     return std::string();
@@ -65,30 +66,34 @@ std::string CurrentIniDir(StepContext& context) {
 // `destination`, creating it when it is missing.
 bool CopySubfolder(StepContext& context, const std::string& source, const std::string& destination,
                    const std::string& name, int verify) {
-  const std::string target = destination + name + "/";
-  if (!PathExists(target)) CreateDirectoryTree(target);  // a failure shows in the copy
+  FileSystem& fs = context.host.files;
+  const std::string target = destination + name + kPathSeparator;
+  if (!PathExists(fs, target)) CreateDirectoryTree(fs, target);  // a failure shows in the copy
   FsError error;
-  if (CopyFilesChecked(source + name + "/*.*", target, 0, verify, &error) == 1) return true;
+  if (CopyFilesChecked(fs, JoinPath(source + name, "*.*"), target, 0, verify, &error) == 1)
+    return true;
   if (!error.text.empty()) context.AddInfoF(kFsDetail, error.text.c_str());
   return false;
 }
 
 }  // namespace
 
-int InstallSamples(StepContext& context) {
-  const std::string source = BundleFolder(context.BundleTempDir, "SAMPLES");
+StepResult InstallSamples(StepContext& context) {
+  const std::string source = BundleFolder(context, bundle::kSamplesFolder);
   std::vector<DirEntry> entries;
-  if (!IsDirectory(source) || !ListFolder(source, &entries)) return 2;
+  if (!IsDirectory(context.host.files, source) || !ListFolder(context, source, &entries)) {
+    return StepResult::kNothingToDo;
+  }
   if (!IsAbsolutePath(context.ProgramDataDir)) {
     context.AddInfoF(kNotAbsolute, context.ProgramDataDir.c_str());
-    return 1;
+    return StepResult::kFailed;
   }
-  const std::string destination = JoinPath(context.ProgramDataDir, "SAMPLES") + "/";
+  const std::string destination = JoinPath(context.ProgramDataDir, "SAMPLES") + kPathSeparator;
   bool ok = true;
   for (const DirEntry& entry : entries) {
     if (!entry.is_directory || Hidden(entry)) continue;  // files directly in SAMPLES are ignored
     const std::string record_name = kSamplesRecordPrefix + entry.name;
-    if (PathExists(destination + entry.name) &&
+    if (PathExists(context.host.files, destination + entry.name) &&
         !MayOverwrite(context, record_name, StringPrintf(kSampleQuestion, entry.name.c_str()))) {
       continue;
     }
@@ -100,30 +105,27 @@ int InstallSamples(StepContext& context) {
       ok = false;
     }
   }
-  return ok ? 0 : 1;
+  return ok ? StepResult::kDone : StepResult::kFailed;
 }
 
-int InstallLibraries(StepContext& context) {
+StepResult InstallLibraries(StepContext& context) {
   int found = 0;
   int copied = 0;
-  const std::string source = BundleFolder(context.BundleTempDir, "LIB");
-  if (!IsDirectory(source)) return 2;
+  const std::string source = BundleFolder(context, bundle::kLibFolder);
+  if (!IsDirectory(context.host.files, source)) return StepResult::kNothingToDo;
   std::vector<DirEntry> entries;
-  ListFolder(source, &entries);
+  ListFolder(context, source, &entries);
   const std::string ini_dir = CurrentIniDir(context);
-  const std::string destination = ini_dir + "LIB/";
+  const std::string destination = ini_dir + "LIB" + kPathSeparator;
   for (const DirEntry& entry : entries) {
     if (!entry.is_directory || Hidden(entry)) continue;
     ++found;
     if (ini_dir.empty()) continue;  // nowhere to copy to
     const char* name = entry.name.c_str();
-    if (PathExists(destination + entry.name)) {
-      const bool yes = context.SilentMode ? context.ForceOverwrite
-                                          : context.AskYesNo(StringPrintf(kLibQuestion, name));
-      if (!yes) {
-        context.AddInfoF(context.SilentMode ? kLibNotForced : kLibDeclined, name);
-        continue;
-      }
+    if (PathExists(context.host.files, destination + entry.name) &&
+        !context.AllowOverwrite(StringPrintf(kLibQuestion, name))) {
+      context.AddInfoF(context.SilentMode ? kLibNotForced : kLibDeclined, name);
+      continue;
     }
     if (CopySubfolder(context, source, destination, entry.name, 1)) {
       context.AddInfoF(kLibCopied, name);
@@ -132,26 +134,28 @@ int InstallLibraries(StepContext& context) {
       context.AddInfoF(kLibNotCopied, name);
     }
   }
-  if (found == 0) return 1;
-  if (copied == 0) return 4;
-  return copied < found ? 3 : 0;
+  if (found == 0) return StepResult::kFailed;
+  if (copied == 0) return StepResult::kNoneCopied;
+  return copied < found ? StepResult::kNotAllCopied : StepResult::kDone;
 }
 
-int InstallTemplates(StepContext& context, bool recover) {
-  const std::string source = BundleFolder(context.BundleTempDir, "TEMPLATES");
-  if (!IsDirectory(source)) return 2;
+StepResult InstallTemplates(StepContext& context, bool recover) {
+  FileSystem& fs = context.host.files;
+  const std::string source = BundleFolder(context, bundle::kTemplatesFolder);
+  if (!IsDirectory(fs, source)) return StepResult::kNothingToDo;
   const std::string ini_dir = CurrentIniDir(context);
-  if (ini_dir.empty()) return 1;
+  if (ini_dir.empty()) return StepResult::kFailed;
+  const std::string destination = ini_dir + "TEMPLATES" + kPathSeparator;
+  // Silent mode recovers without asking, whatever /f says.
   if (recover && (context.SilentMode || context.AskYesNo(kRecoverQuestion))) {
-    DeleteFiles(ini_dir + "TEMPLATES/*.*");  // its outcome is not reported
+    DeleteFiles(fs, destination + "*.*");  // its outcome is not reported
     context.AddInfoF("%s", kTemplatesDeleted);
   }
-  const std::string destination = ini_dir + "TEMPLATES/";
   context.TemplateSourcePath = source;
   context.TemplateTargetPath = destination;
 
   std::vector<DirEntry> entries;
-  if (!ListFolder(source, &entries)) return 2;
+  if (!ListFolder(context, source, &entries)) return StepResult::kNothingToDo;
   bool ok = true;
   for (const DirEntry& entry : entries) {
     if (Hidden(entry)) continue;
@@ -159,12 +163,11 @@ int InstallTemplates(StepContext& context, bool recover) {
       const bool copied = CopySubfolder(context, source, destination, entry.name, 0);
       context.AddInfoF(copied ? kTemplateCopied : kTemplateNotCopied, entry.name.c_str());
       ok = ok && copied;
-    } else {
-      // A file of the template folder: no line either way.
-      if (CopyFiles(source + entry.name, destination, nullptr, NameMode::kLiteral) != 1) ok = false;
+    } else if (CopyFiles(fs, source + entry.name, destination, nullptr, NameMode::kLiteral) != 1) {
+      ok = false;  // a file of the template folder: no line either way
     }
   }
-  return ok ? 0 : 1;
+  return ok ? StepResult::kDone : StepResult::kFailed;
 }
 
 }  // namespace kestrin

@@ -14,4 +14,10 @@ void StepContext::AddInfoF(const char* format, ...) {
   AddInfo(text, 1, true);
 }
 
+bool StepContext::AllowOverwrite(const std::string& question) {
+  if (SilentMode) return ForceOverwrite;
+  MessageText = question;
+  return AskYesNo(question);
+}
+
 }  // namespace kestrin

@@ -1,6 +1,8 @@
 #include "steps/step_paths.h"
-#include "host/path_resolve.h"
 
+#include "bundle/bundle_format.h"
+#include "host/path_resolve.h"
+#include "host/product_env.h"
 #include "host/safe_path.h"
 
 namespace kestrin {
@@ -13,15 +15,12 @@ constexpr size_t kMaxComponent = 255;
 
 }  // namespace
 
-std::string JoinPath(std::string_view dir, std::string_view name) {
-  std::string path(dir);
-  if (path.empty() || !IsPathSeparator(path.back())) path += kPathSeparator;
-  path += name;
-  return path;
+std::string BundleFolder(const StepContext& context, std::string_view folder) {
+  return JoinPath(context.BundleTempDir, folder) + kPathSeparator;
 }
 
-std::string BundleFolder(const std::string& bundle_temp_dir, std::string_view folder) {
-  return JoinPath(bundle_temp_dir, folder) + "/";
+std::string DescriptionFile(const StepContext& context) {
+  return bundle::DescriptionPath(context.BundleTempDir);
 }
 
 bool NameInsideFolder(std::string_view name, std::string* relative, std::string* reason) {
@@ -32,7 +31,7 @@ bool NameInsideFolder(std::string_view name, std::string* relative, std::string*
   }
   size_t start = 0;
   while (start <= relative->size()) {
-    size_t end = relative->find('/', start);
+    size_t end = relative->find(kPathSeparator, start);
     if (end == std::string::npos) end = relative->size();
     if (end - start > kMaxComponent) {
       *reason = "a name part is longer than " + std::to_string(kMaxComponent) + " characters";
@@ -43,14 +42,14 @@ bool NameInsideFolder(std::string_view name, std::string* relative, std::string*
   return true;
 }
 
-bool NumberIsNotZero(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (text[i] != '0') return true;
+std::string FoldedSettingsKey(Host& host, std::string_view name) {
+  const std::string joined = SettingsKey(host, name);
+  std::string key;
+  for (const char c : joined) {
+    if (c == '\\' && !key.empty() && key.back() == '\\') continue;
+    key += c;
   }
-  return false;
+  return key;
 }
 
 }  // namespace kestrin

@@ -1,17 +1,18 @@
-// Paths of the steps that copy bundle folders into Korvane folders.
+// Paths and numbers of the steps that copy bundle folders into Korvane folders.
 #ifndef KESTRIN_STEPS_STEP_PATHS_H_
 #define KESTRIN_STEPS_STEP_PATHS_H_
 
 #include <string>
 #include <string_view>
 
+#include "steps/step_context.h"
+
 namespace kestrin {
 
-// `dir` (with or without its trailing separator) followed by "/" and `name`.
-std::string JoinPath(std::string_view dir, std::string_view name);
-
-// A bundle folder below BundleTempDir ("<temp>/HELP/"), ending with "/".
-std::string BundleFolder(const std::string& bundle_temp_dir, std::string_view folder);
+// A bundle folder below BundleTempDir ("<temp>/HELP/"), ending with the separator.
+std::string BundleFolder(const StepContext& context, std::string_view folder);
+// The bundle's description file, "<temp>/hw.ini".
+std::string DescriptionFile(const StepContext& context);
 
 // A file or folder name that a bundle's description gives for a place
 // inside a destination folder, as a relative native path. Refused (with the
@@ -21,10 +22,9 @@ std::string BundleFolder(const std::string& bundle_temp_dir, std::string_view fo
 // than 259 characters in all).
 bool NameInsideFolder(std::string_view name, std::string* relative, std::string* reason);
 
-// A number text read the way atoi reads it: leading blanks, a sign, then
-// digits up to the first other character; true when that number is not 0.
-// Values too large for an int count as not 0.
-bool NumberIsNotZero(std::string_view text);
+// The registry key of a registry setting: the settings subkey followed by
+// `name`, runs of "\" folded into one.
+std::string FoldedSettingsKey(Host& host, std::string_view name);
 
 }  // namespace kestrin
 

@@ -1,6 +1,6 @@
 // The installation steps, in the order a run executes them. Each reads its
 // input below the context's BundleTempDir, reports its own detail lines
-// and answers a result code; the run (app/install_steps.cc) reports what a
+// and answers a result; the run (app/install_steps.cc) reports what a
 // result means.
 #ifndef KESTRIN_STEPS_STEPS_H_
 #define KESTRIN_STEPS_STEPS_H_
@@ -9,25 +9,37 @@
 
 namespace kestrin {
 
-// Files: hardware definitions, driver libraries, help pages, print forms,
-// samples, libraries and templates.
-int InstallHardwareDefinitions(StepContext& context);
-int InstallDriverLibraries(StepContext& context);
-int InstallHelpPages(StepContext& context);
-int InstallPrintForms(StepContext& context);
-int InstallSamples(StepContext& context);
-int InstallLibraries(StepContext& context);
-int InstallTemplates(StepContext& context, bool recover);
+// What a step answers. The numbers are those the run's table of messages
+// (and the log's readers) know; a step's own comment says which it gives.
+enum class StepResult {
+  kDone = 0,
+  kFailed = 1,        // for the libraries: the LIB folder holds no library
+  kNothingToDo = 2,   // the bundle brings nothing for this step
+  kDeclined = 3,      // help pages, print forms: the existing OEM folder is kept
+  kNotAllCopied = 3,  // libraries: some were not copied
+  kNoneCopied = 4,    // libraries: none was copied
+};
+
+// Files: hardware definitions, driver libraries, help pages (kDeclined),
+// print forms (kDeclined), samples, libraries (every result) and templates.
+StepResult InstallHardwareDefinitions(StepContext& context);
+StepResult InstallDriverLibraries(StepContext& context);
+StepResult InstallHelpPages(StepContext& context);
+StepResult InstallPrintForms(StepContext& context);
+StepResult InstallSamples(StepContext& context);
+StepResult InstallLibraries(StepContext& context);
+StepResult InstallTemplates(StepContext& context, bool recover);
 
 // Online connections on the connection server.
-int InstallConnections(StepContext& context);
+StepResult InstallConnections(StepContext& context);
 
 // Settings and programs.
-int EnableOpcPane(StepContext& context);
-int SetRegistrySettings(StepContext& context);
-int InstallCustomTools(StepContext& context);
-int SetTcpTimeout(StepContext& context);
-int AddVisibleExtensions(StepContext& context);
+StepResult EnableOpcPane(StepContext& context);
+StepResult SetRegistrySettings(StepContext& context);
+StepResult InstallCustomTools(StepContext& context);
+StepResult SetTcpTimeout(StepContext& context);
+StepResult AddVisibleExtensions(StepContext& context);
+// True when every post command started.
 bool RunPostCommands(StepContext& context);
 
 }  // namespace kestrin

@@ -21,6 +21,15 @@ int RunLint(const std::vector<std::string>& args);
 // JSON with `json`); kCabExitFailure when there is an error.
 int LintBundle(const std::string& path, bool json);
 
+// kestrin-cab verify FILE [--trust DIR|FILE]...: exits with the outcome's
+// SignatureStatus (signature/signature.h).
+int RunVerify(const std::vector<std::string>& args);
+// kestrin-cab sign CERT KEY IN.cab [OUT.cab]
+int RunSign(const std::vector<std::string>& args);
+// The last line of l's listing: "# not signed", "# signed by SUBJECT" or
+// "# signature damaged: REASON" (the signature is not checked here).
+void PrintSignatureLine(const std::string& path);
+
 // Prints "kestrin-cab: WHAT" and the usage on standard error; returns 2.
 int CabUsageError(const std::string& what);
 // Prints the usage on standard output; returns 0.

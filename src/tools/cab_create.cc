@@ -17,19 +17,14 @@
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
+#include "bundle/bundle_format.h"
 #include "bundle/crt_file_io.h"
 #include "cabinet/cab_writer.h"
 #include "host/dos_time.h"
 #include "host/file_system.h"
+#include "host/local_file.h"
 #include "host/path_resolve.h"
+#include "signature/signature.h"
 #include "tools/cab_commands.h"
 
 namespace kestrin {
@@ -156,9 +151,7 @@ class Collector {
     const fs::perms perms = st.permissions();
     input.entry.attribs = cab::kAttribArchive;
     if ((perms & fs::perms::owner_write) == fs::perms::none) input.entry.attribs |= cab::kAttribReadOnly;
-#ifndef _WIN32
-    if ((perms & fs::perms::owner_exec) != fs::perms::none) input.entry.attribs |= cab::kAttribExecute;
-#endif
+    if (IsMarkedExecutable(perms)) input.entry.attribs |= cab::kAttribExecute;
     if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
         IsUtf8(name)) {
       input.entry.attribs |= cab::kAttribNameIsUtf8;
@@ -223,7 +216,14 @@ uint16_t SetId(const std::string& out, const std::vector<Input>& inputs) {
   return static_cast<uint16_t>(h ^ (h >> 16));
 }
 
-int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<Input>& inputs) {
+// The certificate and key c --sign signs with; empty when not signing.
+struct Signing {
+  std::string cert, key;
+  bool wanted() const { return !cert.empty(); }
+};
+
+int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<Input>& inputs,
+         const Signing& signing) {
   const SetNames names(out);
   cab::CabWriterOptions options = base;
   options.set_id = SetId(out, inputs);
@@ -252,7 +252,7 @@ int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<
   io.io_error = IoErrorText;
 
   // Progress on a terminal: the share of the input read so far.
-  const bool show_progress = isatty(fileno(stderr)) != 0;
+  const bool show_progress = IsTerminal(stderr);
   uint64_t total = 0, done = 0;
   int shown = -1;
   for (const Input& in : inputs) total += in.entry.size;
@@ -289,6 +289,12 @@ int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<
   ok = ok && writer.Finish();
   if (shown >= 0) std::fprintf(stderr, "\r%24s\r", "");
   std::error_code ec;
+  if (ok && signing.wanted()) {
+    // Signed before it is put in place: no unsigned cabinet appears.
+    std::string why;
+    ok = SignCabinet(signing.cert, signing.key, temps[0].string(), temps[0].string(), &why);
+    if (!ok) PrintError(out + ": cannot sign: " + why);
+  }
   if (ok) {
     for (size_t i = 0; ok && i < temps.size(); ++i) {
       fs::rename(temps[i], names.Path(static_cast<int>(i)), ec);
@@ -307,8 +313,10 @@ int Pack(const std::string& out, const cab::CabWriterOptions& base, std::vector<
 
   const cab::CabWriterStats& stats = writer.Stats();
   for (size_t i = 0; i < stats.cabinet_sizes.size(); ++i) {
-    std::printf("%s\t%u bytes\n", names.Path(static_cast<int>(i)).string().c_str(),
-                static_cast<unsigned>(stats.cabinet_sizes[i]));
+    const fs::path path = names.Path(static_cast<int>(i));
+    const uintmax_t size = signing.wanted() ? fs::file_size(path, ec) : stats.cabinet_sizes[i];
+    std::printf("%s\t%llu bytes%s\n", path.string().c_str(), static_cast<unsigned long long>(size),
+                signing.wanted() ? ", signed" : "");
   }
   const double percent = stats.uncompressed ? 100.0 * stats.data / stats.uncompressed : 0.0;
   std::printf("%llu files, %llu bytes packed into %llu (%.1f%%, %s) in %zu cabinet%s\n",
@@ -328,6 +336,7 @@ int RunCreate(const std::vector<std::string>& args) {
   std::string out;
   std::string bundle;
   std::vector<std::string> sources;
+  Signing signing;
   bool have_out = false;
   bool options_done = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -358,6 +367,11 @@ int RunCreate(const std::vector<std::string>& args) {
         return CabUsageError("-r needs a header reserve of 0 to 60000 bytes");
       }
       options.header_reserve = static_cast<uint16_t>(size);
+    } else if (!options_done && arg == "--sign") {
+      const std::string* cert = value();
+      const std::string* key = cert ? value() : nullptr;
+      if (key == nullptr || cert->empty() || key->empty()) return CabUsageError("--sign needs CERT and KEY");
+      signing = {ResolvePath(*cert), ResolvePath(*key)};
     } else if (!options_done && arg == "--bundle") {
       const std::string* v = value();
       if (v == nullptr || v->empty()) return CabUsageError("--bundle needs the bundle's folder");
@@ -376,6 +390,13 @@ int RunCreate(const std::vector<std::string>& args) {
   if (options.max_cabinet_size != 0 && options.max_cabinet_size < cab::kMinSpanCabinetSize + options.header_reserve) {
     return CabUsageError("-d: the cabinets must be larger than the header reserve by " +
                          std::to_string(cab::kMinSpanCabinetSize) + " bytes at least");
+  }
+  if (signing.wanted() && options.max_cabinet_size != 0) {
+    return CabUsageError("--sign signs a single cabinet; -d makes a set");
+  }
+  if (std::string why; signing.wanted() && !CheckSigningIdentity(signing.cert, signing.key, &why)) {
+    PrintError("--sign: " + why);
+    return kCabExitFailure;
   }
   {
     // The method is known before any file is read.
@@ -405,7 +426,7 @@ int RunCreate(const std::vector<std::string>& args) {
     if (!collector.Add(fs::path(bundle), "")) return kCabExitFailure;
     std::vector<Input>& inputs = collector.inputs();
     std::stable_partition(inputs.begin(), inputs.end(),
-                          [](const Input& in) { return EqualsIgnoreCase(in.entry.name, "hw.ini"); });
+                          [](const Input& in) { return EqualsIgnoreCase(in.entry.name, bundle::kDescriptionFile); });
   }
   for (const std::string& source : sources) {
     if (IsAbsolutePath(source) && !absolute_note) {
@@ -414,7 +435,7 @@ int RunCreate(const std::vector<std::string>& args) {
     }
     if (!collector.Add(fs::path(source), StoredName(source))) return kCabExitFailure;
   }
-  return Pack(out, options, collector.inputs());
+  return Pack(out, options, collector.inputs(), signing);
 }
 
 }  // namespace kestrin

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle_format.h"
 #include "bundle/cabinet_file.h"
 #include "bundle/crt_file_io.h"
 #include "bundle/output_tree.h"
@@ -32,36 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// ---------------------------------------------------------------------------
-// What the installer reads: the bundle's file names, folders, sections and
-// keys. "#" in a key stands for a decimal index 1, 2, ...
-
-constexpr const char* kDescriptionFile = "hw.ini";
-constexpr const char* kHelpDescriptionFile = "HELP.INI";
-constexpr const char* kFolders[] = {"MODULES", "EXE", "DRIVERS", "HELP", "PRINTFORMS", "SAMPLES", "TEMPLATES", "LIB"};
-
-struct SectionKeys {
-  const char* section;
-  std::vector<const char*> keys;  // empty: the lines are a list, any key
-};
-const SectionKeys kHwIniSections[] = {
-    {"OEMDriverDisk", {"DESCRIPTION", "OEMNAME", "OEMID", "VERSION", "MINIMUM_VERSION", "REQUIRE_RESTART"}},
-    {"TEMPLATES", {"RECOVERY"}},
-    {"DRIVERS", {}},
-    {"REGISTY_SETTING", {"COUNT", "PATH#", "VALUE#"}},  // the older spelling, read first
-    {"REGISTRY_SETTING", {"COUNT", "PATH#", "VALUE#"}},
-    {"CONNECTIONS", {"COUNT", "CONNECTION#"}},
-    {"CUST-TOOLS", {"RECOVERY", "FILE#", "Title#", "Arguments#", "CmdShow#", "InitDir#", "QueryArguments#"}},
-    {"POST_COMMANDS", {}},
-    {"TCPIP", {"TIMEOUT"}},
-    {"VISIBLE_EXTENSIONS", {"EXT"}},
-};
-const std::vector<const char*> kConnectionKeys = {"DRIVERNAME", "DRIVERID", "TIMEOUT", "COMMENT", "VALUES"};
-const std::vector<const char*> kDriverOptions = {"delete", "regasm", "noreg"};
-const SectionKeys kHelpIniSections[] = {{"DeleteBefore", {}}, {"Helpnodes", {}}};
-const SectionKeys kModuleSection = {"MODULE", {"PCodeDll32", "HConfigDll32"}};
-
-// ---------------------------------------------------------------------------
+using namespace bundle;  // the names a bundle uses, as the installer reads them
+const char* const kDriverOptions[] = {kDeleteOption, kRegasmOption, kNoregOption};
 
 struct Finding {
   std::string file, section, key, message;
@@ -157,7 +130,7 @@ class Linter {
   void CheckSections(const IniDocument& hw) {
     for (const std::string& section : hw.SectionNames()) {
       if (section.empty()) continue;
-      if (const SectionKeys* known = Known(section)) {
+      if (const KnownSection* known = Known(section)) {
         if (!known->keys.empty()) CheckKeys(kDescriptionFile, hw, *known);
         continue;
       }
@@ -169,9 +142,9 @@ class Linter {
     }
   }
 
-  static const SectionKeys* Known(const std::string& section) {
-    for (const SectionKeys& s : kHwIniSections) {
-      if (IniNamesEqual(section, s.section)) return &s;
+  static const KnownSection* Known(const std::string& section) {
+    for (const KnownSection& s : kDescriptionSections) {
+      if (IniNamesEqual(section, s.name)) return &s;
     }
     return nullptr;
   }
@@ -188,8 +161,8 @@ class Linter {
     const std::string a = squash(section);
     const char* best = nullptr;
     size_t best_distance = 3;
-    for (const SectionKeys& s : kHwIniSections) {
-      const std::string b = squash(s.section);
+    for (const KnownSection& s : kDescriptionSections) {
+      const std::string b = squash(s.name);
       std::vector<size_t> row(b.size() + 1);
       for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
       for (size_t i = 1; i <= a.size(); ++i) {
@@ -201,31 +174,30 @@ class Linter {
           diagonal = up;
         }
       }
-      if (row[b.size()] < best_distance) best = s.section, best_distance = row[b.size()];
+      if (row[b.size()] < best_distance) best = s.name, best_distance = row[b.size()];
     }
     return best;
   }
 
-  // Keys of a section against its list ("#" an index); case ignored except
+  // Keys of a section against its list; case ignored except
   // where the installer matches exactly (the custom tools).
-  void CheckKeys(const std::string& file, const IniDocument& doc, const SectionKeys& known,
+  void CheckKeys(const std::string& file, const IniDocument& doc, const KnownSection& known,
                  bool exact_case = false) {
-    for (const std::string& key : doc.KeyNames(known.section)) {
+    for (const std::string& key : doc.KeyNames(known.name)) {
       bool matched = false;
-      for (const char* pattern : known.keys) {
-        std::string_view p(pattern);
-        const bool indexed = !p.empty() && p.back() == '#';
-        if (indexed) p.remove_suffix(1);
+      for (const KnownKey& k : known.keys) {
+        const std::string_view p(k.name);
+        const bool indexed = k.indexed;
         const std::string_view head = std::string_view(key).substr(0, indexed ? p.size() : key.size());
         const bool name_ok = exact_case ? head == p : IniNamesEqual(head, p);
         const std::string_view rest = std::string_view(key).substr(head.size());
         if (name_ok && (indexed ? !rest.empty() && rest.find_first_not_of("0123456789") == std::string_view::npos
                                 : rest.empty())) {
           matched = true;
-          if (indexed && rest[0] == '0') Warning(file, known.section, key, "the index has a leading zero: the installer looks for the key without it");
+          if (indexed && rest[0] == '0') Warning(file, known.name, key, "the index has a leading zero: the installer looks for the key without it");
         }
       }
-      if (!matched) Warning(file, known.section, key, "the installer does not read this key");
+      if (!matched) Warning(file, known.name, key, "the installer does not read this key");
     }
   }
 
@@ -246,31 +218,31 @@ class Linter {
   }
 
   void CheckDescription(const IniDocument& hw) {
-    const char* s = "OEMDriverDisk";
+    const char* s = kDescriptionSection;
     if (!hw.HasSection(s)) {
       Error(kDescriptionFile, s, "", "missing: the bundle has no name, version or OEM ID");
       return;
     }
-    CheckInt(hw, s, "OEMID", true);
-    for (const char* key : {"DESCRIPTION", "OEMNAME", "VERSION"}) {
+    CheckInt(hw, s, kOemIdKey, true);
+    for (const char* key : {kDescriptionKey, kOemNameKey, kVersionKey}) {
       const auto v = hw.FindValue(s, key);
       if (!v || v->empty()) Warning(kDescriptionFile, s, key, "missing or empty: the bundle list shows nothing there");
     }
-    if (const auto v = hw.FindValue(s, "MINIMUM_VERSION"); v && !v->empty() && IsValidVersion(IniUnquote(*v)) != 1) {
-      Error(kDescriptionFile, s, "MINIMUM_VERSION",
+    if (const auto v = hw.FindValue(s, kMinimumVersionKey); v && !v->empty() && IsValidVersion(IniUnquote(*v)) != 1) {
+      Error(kDescriptionFile, s, kMinimumVersionKey,
             "\"" + *v + "\" is not a version the installer accepts (N, N.N or N.N.N, \"*\" in place of the last field): every installation is refused");
     }
-    if (const auto v = hw.FindValue(s, "REQUIRE_RESTART"); v && *v != "1" && *v != "0" && !v->empty()) {
-      Warning(kDescriptionFile, s, "REQUIRE_RESTART", "only the value 1 asks for a restart");
+    if (const auto v = hw.FindValue(s, kRequireRestartKey); v && *v != "1" && *v != "0" && !v->empty()) {
+      Warning(kDescriptionFile, s, kRequireRestartKey, "only the value 1 asks for a restart");
     }
-    if (const auto v = hw.FindValue("TEMPLATES", "RECOVERY"); v && *v != "1" && *v != "0") {
-      Warning(kDescriptionFile, "TEMPLATES", "RECOVERY", "only the value 1 asks for the templates to be recovered");
+    if (const auto v = hw.FindValue(kTemplatesSection, kRecoveryKey); v && *v != "1" && *v != "0") {
+      Warning(kDescriptionFile, kTemplatesSection, kRecoveryKey, "only the value 1 asks for the templates to be recovered");
     }
   }
 
   void CheckDrivers(const IniDocument& hw) {
-    const std::vector<IniDocument::Entry> entries = hw.SectionEntries("DRIVERS");
-    if (const auto dir = Find("", "DRIVERS")) {
+    const std::vector<IniDocument::Entry> entries = hw.SectionEntries(kDriversSection);
+    if (const auto dir = Find("", kDriversFolder)) {
       std::error_code ec;
       for (fs::directory_iterator it(root_ / *dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -280,22 +252,22 @@ class Linter {
       }
     }
     for (const IniDocument::Entry& e : entries) {
-      if (!FindIn("DRIVERS", e.key)) {
-        Error(kDescriptionFile, "DRIVERS", e.key, "the driver library is not in the DRIVERS folder");
+      if (!FindIn(kDriversFolder, e.key)) {
+        Error(kDescriptionFile, kDriversSection, e.key, "the driver library is not in the DRIVERS folder");
       }
       const std::string option = e.value ? std::string(IniUnquote(*e.value)) : std::string();
-      const bool known = option.empty() || std::any_of(kDriverOptions.begin(), kDriverOptions.end(),
+      const bool known = option.empty() || std::any_of(std::begin(kDriverOptions), std::end(kDriverOptions),
                                                        [&](const char* o) { return EqualsIgnoreCase(o, option); });
       if (!known) {
-        Warning(kDescriptionFile, "DRIVERS", e.key, "unknown option \"" + option + "\" (delete, regasm or noreg): the library is registered as a COM server");
+        Warning(kDescriptionFile, kDriversSection, e.key, "unknown option \"" + option + "\" (delete, regasm or noreg): the library is registered as a COM server");
       }
     }
   }
 
   void CheckIndexed(const IniDocument& hw, const char* section, const std::vector<const char*>& keys) {
-    const auto count = hw.FindValue(section, "COUNT");
+    const auto count = hw.FindValue(section, kCountKey);
     if (!count) return;
-    CheckInt(hw, section, "COUNT", true, 0);
+    CheckInt(hw, section, kCountKey, true, 0);
     const int n = IniParseInt(*count).value_or(0);
     for (int i = 1; i <= n && i <= 10000; ++i) {
       for (const char* key : keys) {
@@ -306,68 +278,68 @@ class Linter {
   }
 
   void CheckRegistry(const IniDocument& hw) {
-    CheckIndexed(hw, "REGISTY_SETTING", {"PATH"});
-    CheckIndexed(hw, "REGISTRY_SETTING", {"PATH"});
-    if (hw.FindValue("REGISTY_SETTING", "COUNT") && IniParseInt(*hw.FindValue("REGISTY_SETTING", "COUNT")).value_or(0) != 0 &&
-        hw.HasSection("REGISTRY_SETTING")) {
-      Warning(kDescriptionFile, "REGISTRY_SETTING", "", "not read: [REGISTY_SETTING] has settings, and the installer takes those");
+    CheckIndexed(hw, kRegistrySettingSections[0], {kPathKeyPrefix});
+    CheckIndexed(hw, kRegistrySettingSections[1], {kPathKeyPrefix});
+    if (hw.FindValue(kRegistrySettingSections[0], kCountKey) && IniParseInt(*hw.FindValue(kRegistrySettingSections[0], kCountKey)).value_or(0) != 0 &&
+        hw.HasSection(kRegistrySettingSections[1])) {
+      Warning(kDescriptionFile, kRegistrySettingSections[1], "", "not read: [REGISTY_SETTING] has settings, and the installer takes those");
     }
   }
 
   void CollectConnectionSections(const IniDocument& hw) {
     connection_sections_.insert("");  // collected
-    const int n = IniParseInt(hw.FindValue("CONNECTIONS", "COUNT").value_or("")).value_or(0);
+    const int n = IniParseInt(hw.FindValue(kConnectionsSection, kCountKey).value_or("")).value_or(0);
     for (int i = 1; i <= n && i <= 10000; ++i) {
-      const auto name = hw.FindValue("CONNECTIONS", "CONNECTION" + std::to_string(i));
+      const auto name = hw.FindValue(kConnectionsSection, kConnectionKeyPrefix + std::to_string(i));
       if (!name) continue;
       connection_sections_.insert(AsciiLower(IniUnquote(*name)));
-      if (const auto values = hw.FindValue(std::string(IniUnquote(*name)), "VALUES")) {
+      if (const auto values = hw.FindValue(std::string(IniUnquote(*name)), kValuesKey)) {
         connection_sections_.insert(AsciiLower(IniUnquote(*values)));
       }
     }
   }
 
   void CheckConnections(const IniDocument& hw) {
-    CheckIndexed(hw, "CONNECTIONS", {"CONNECTION"});
-    const int n = IniParseInt(hw.FindValue("CONNECTIONS", "COUNT").value_or("")).value_or(0);
+    CheckIndexed(hw, kConnectionsSection, {kConnectionKeyPrefix});
+    const int n = IniParseInt(hw.FindValue(kConnectionsSection, kCountKey).value_or("")).value_or(0);
     for (int i = 1; i <= n && i <= 10000; ++i) {
-      const auto name = hw.FindValue("CONNECTIONS", "CONNECTION" + std::to_string(i));
+      const auto name = hw.FindValue(kConnectionsSection, kConnectionKeyPrefix + std::to_string(i));
       if (!name) continue;
       const std::string section(IniUnquote(*name));
       if (!hw.HasSection(section)) {
         Error(kDescriptionFile, section, "", "missing: connection " + std::to_string(i) + " names it");
         continue;
       }
-      CheckKeys(kDescriptionFile, hw, SectionKeys{section.c_str(), kConnectionKeys});
-      for (const char* key : {"DRIVERNAME", "DRIVERID", "TIMEOUT"}) {
+      CheckKeys(kDescriptionFile, hw, KnownSection{section.c_str(), kConnectionKeys});
+      for (const char* key : {kDriverNameKey, kDriverIdKey, kTimeoutKey}) {
         const auto v = hw.FindValue(section, key);
         if (!v || v->empty()) Error(kDescriptionFile, section, key, "missing: the connection is not created");
       }
-      if (const auto id = hw.FindValue(section, "DRIVERID"); id && !id->empty()) {
+      if (const auto id = hw.FindValue(section, kDriverIdKey); id && !id->empty()) {
         const std::string t(IniUnquote(*id));
         const size_t dash = t.find('-');
         auto hex = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos; };
         if (dash == std::string::npos || !hex(std::string_view(t).substr(0, dash)) || !hex(std::string_view(t).substr(dash + 1))) {
-          Error(kDescriptionFile, section, "DRIVERID", "\"" + t + "\" is not two hexadecimal groups joined by \"-\" (such as 1234-56)");
+          Error(kDescriptionFile, section, kDriverIdKey, "\"" + t + "\" is not two hexadecimal groups joined by \"-\" (such as 1234-56)");
         }
       }
-      if (const auto v = hw.FindValue(section, "TIMEOUT"); v && !v->empty()) CheckInt(hw, section.c_str(), "TIMEOUT", false, 0);
-      if (const auto values = hw.FindValue(section, "VALUES"); values && !values->empty() && !hw.HasSection(std::string(IniUnquote(*values)))) {
-        Warning(kDescriptionFile, section, "VALUES", "names the missing section [" + *values + "]: the connection gets no properties");
+      if (const auto v = hw.FindValue(section, kTimeoutKey); v && !v->empty()) CheckInt(hw, section.c_str(), kTimeoutKey, false, 0);
+      if (const auto values = hw.FindValue(section, kValuesKey); values && !values->empty() && !hw.HasSection(std::string(IniUnquote(*values)))) {
+        Warning(kDescriptionFile, section, kValuesKey, "names the missing section [" + *values + "]: the connection gets no properties");
       }
     }
   }
 
   void CheckTools(const IniDocument& hw) {
-    const char* s = "CUST-TOOLS";
+    const char* s = kCustomToolsSection;
     if (!hw.HasSection(s)) return;
     CheckKeys(kDescriptionFile, hw, *Known(s), true);
     std::set<std::string> indexes;
     for (const std::string& key : hw.KeyNames(s)) {
-      if (key.rfind("FILE", 0) == 0) indexes.insert(key.substr(4));
+      if (key.rfind(kToolFileKeyPrefix, 0) == 0) indexes.insert(key.substr(sizeof kToolFileKeyPrefix - 1));
     }
     for (const std::string& key : hw.KeyNames(s)) {
-      for (const char* name : {"Title", "Arguments", "CmdShow", "InitDir", "QueryArguments"}) {
+      for (const char* name : kToolKeyPrefixes) {
         const std::string n(name);
         if (key.rfind(n, 0) == 0 && key.size() > n.size() && !indexes.count(key.substr(n.size()))) {
           Warning(kDescriptionFile, s, key, "no FILE" + key.substr(n.size()) + " key: the installer adds no tool for it");
@@ -377,25 +349,25 @@ class Linter {
   }
 
   void CheckSmallSections(const IniDocument& hw) {
-    if (hw.FindValue("TCPIP", "TIMEOUT")) CheckInt(hw, "TCPIP", "TIMEOUT", true, 0);
-    if (const auto ext = hw.FindValue("VISIBLE_EXTENSIONS", "EXT")) {
+    if (hw.FindValue(kTcpIpSection, kTimeoutKey)) CheckInt(hw, kTcpIpSection, kTimeoutKey, true, 0);
+    if (const auto ext = hw.FindValue(kVisibleExtensionsSection, kExtensionsKey)) {
       size_t start = 0;
       const std::string t(IniUnquote(*ext));
       while (start <= t.size()) {
         size_t end = t.find(';', start);
         if (end == std::string::npos) end = t.size();
         const std::string e(IniTrim(std::string_view(t).substr(start, end - start)));
-        if (!e.empty() && e[0] != '.') Warning(kDescriptionFile, "VISIBLE_EXTENSIONS", "EXT", "\"" + e + "\" does not start with \".\"");
+        if (!e.empty() && e[0] != '.') Warning(kDescriptionFile, kVisibleExtensionsSection, kExtensionsKey, "\"" + e + "\" does not start with \".\"");
         start = end + 1;
       }
     }
-    for (const IniDocument::Entry& e : hw.SectionEntries("POST_COMMANDS")) {
-      if (!e.value) Warning(kDescriptionFile, "POST_COMMANDS", e.key, "a line without \"=\" runs nothing: write key=command");
+    for (const IniDocument::Entry& e : hw.SectionEntries(kPostCommandsSection)) {
+      if (!e.value) Warning(kDescriptionFile, kPostCommandsSection, e.key, "a line without \"=\" runs nothing: write key=command");
     }
   }
 
   void CheckHelp() {
-    const auto help = Find("", "HELP");
+    const auto help = Find("", kHelpFolder);
     if (!help) return;
     const std::string file = *help + "/" + kHelpDescriptionFile;
     std::optional<IniDocument> doc = Load(file);
@@ -404,21 +376,21 @@ class Linter {
       return;
     }
     for (const std::string& section : doc->SectionNames()) {
-      const bool known = section.empty() || std::any_of(std::begin(kHelpIniSections), std::end(kHelpIniSections),
-                                                        [&](const SectionKeys& k) { return IniNamesEqual(section, k.section); });
+      const bool known = section.empty() || std::any_of(std::begin(kHelpDescriptionSections), std::end(kHelpDescriptionSections),
+                                                        [&](const char* k) { return IniNamesEqual(section, k); });
       if (!known) Warning(file, section, "", "the installer does not read this section (DeleteBefore, Helpnodes)");
     }
-    for (const IniDocument::Entry& e : doc->SectionEntries("Helpnodes")) {
-      if (!Find(*help, e.key)) Error(file, "Helpnodes", e.key, "the help page is not in the HELP folder");
-      if (!e.value || e.value->empty()) Warning(file, "Helpnodes", e.key, "no node name");
+    for (const IniDocument::Entry& e : doc->SectionEntries(kHelpnodesSection)) {
+      if (!Find(*help, e.key)) Error(file, kHelpnodesSection, e.key, "the help page is not in the HELP folder");
+      if (!e.value || e.value->empty()) Warning(file, kHelpnodesSection, e.key, "no node name");
     }
-    for (const IniDocument::Entry& e : doc->SectionEntries("DeleteBefore")) {
-      if (!e.value || !IniParseInt(*e.value)) Warning(file, "DeleteBefore", e.key, "not a number: the file is not deleted");
+    for (const IniDocument::Entry& e : doc->SectionEntries(kDeleteBeforeSection)) {
+      if (!e.value || !IniParseInt(*e.value)) Warning(file, kDeleteBeforeSection, e.key, "not a number: the file is not deleted");
     }
   }
 
   void CheckModules() {
-    const auto modules = Find("", "MODULES");
+    const auto modules = Find("", kModulesFolder);
     if (!modules) return;
     std::error_code ec;
     for (fs::directory_iterator it(root_ / *modules, ec), end; !ec && it != end; it.increment(ec)) {
@@ -427,14 +399,14 @@ class Linter {
       const std::string file = *modules + "/" + name;
       std::optional<IniDocument> doc = Load(file);
       if (!doc) continue;
-      if (!doc->HasSection("MODULE")) {
-        Warning(file, "MODULE", "", "missing: no libraries are installed for this module");
+      if (!doc->HasSection(kModuleSection)) {
+        Warning(file, kModuleSection, "", "missing: no libraries are installed for this module");
         continue;
       }
-      for (const char* key : kModuleSection.keys) {
-        const auto v = doc->FindValue("MODULE", key);
-        if (v && !v->empty() && !FindIn("EXE", std::string(IniUnquote(*v)))) {
-          Error(file, "MODULE", key, "the library \"" + *v + "\" is not in the EXE folder");
+      for (const char* key : kLibraryKeys) {
+        const auto v = doc->FindValue(kModuleSection, key);
+        if (v && !v->empty() && !FindIn(kExeFolder, std::string(IniUnquote(*v)))) {
+          Error(file, kModuleSection, key, "the library \"" + *v + "\" is not in the EXE folder");
         }
       }
     }

@@ -27,6 +27,8 @@
 #include "bundle/cabinet_file.h"
 #include "bundle/crt_file_io.h"
 #include "cabinet/fdi.h"
+#include "cabinet/match_finder.h"
+#include "host/large_memory.h"
 #include "host/path_resolve.h"
 #include "kestrin_version.h"
 #include "tools/cab_commands.h"
@@ -45,18 +47,24 @@ const char kUsage[] =
     "Usage: kestrin-cab l FILE\n"
     "       kestrin-cab t FILE\n"
     "       kestrin-cab x FILE [-d DIR]\n"
-    "       kestrin-cab c OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE] [FILE|DIR]...\n"
+    "       kestrin-cab c OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE] [--sign CERT KEY]\n"
+    "                     [FILE|DIR]...\n"
     "       kestrin-cab c --bundle DIR OUT.cab [-m METHOD] [-d SIZE] [-r RESERVE]\n"
+    "                     [--sign CERT KEY]\n"
     "       kestrin-cab lint [--json] BUNDLE.cab|DIR\n"
+    "       kestrin-cab verify FILE [--trust DIR|FILE]...\n"
+    "       kestrin-cab sign CERT KEY IN.cab [OUT.cab]\n"
     "       kestrin-cab -h | --version\n"
     "\n"
-    "Lists, tests, extracts or makes Microsoft cabinet files.\n"
+    "Lists, tests, extracts, makes, verifies or signs Microsoft cabinet files.\n"
     "\n"
     "  l  list the files of FILE, one line each, fields separated by tabs:\n"
     "     size, date and time (YYYY-MM-DD HH:MM:SS), attributes (r read-only,\n"
     "     h hidden, s system, a archive, x executable, - where clear), folder\n"
     "     index, compression method (NONE, MSZIP, LZX:<window>,\n"
     "     QTM:<level>/<window>), name (bytes below 0x20 shown as \\xHH)\n"
+    "     then one line beginning with \"#\": \"# not signed\", \"# signed by\n"
+    "     SUBJECT\" or \"# signature damaged: REASON\" (not checked: see verify)\n"
     "  t  test: check every data block's checksum and decode every file\n"
     "     without writing anything\n"
     "  x  extract every file into DIR (default: the current folder); folders\n"
@@ -72,19 +80,35 @@ const char kUsage[] =
     "     RESERVE leaves RESERVE zero bytes in each header (room for a\n"
     "     signature). Nothing is written unless all files could be packed.\n"
     "     --bundle DIR: check the bundle folder DIR as lint does and, when it\n"
-    "     has no error, pack its contents (hw.ini first).\n"
+    "     has no error, pack its contents (hw.ini first). --sign CERT KEY:\n"
+    "     sign the cabinet as sign does before it is put in place (not a set).\n"
     "  lint  check a driver bundle (a cabinet or its folder) against what the\n"
     "     installer reads: hw.ini's sections, keys, numbers and versions, the\n"
     "     files its sections and HELP.INI name, names the installer refuses.\n"
     "     One line a finding (file, [section], key: error or warning: text),\n"
     "     errors first, then a count; --json prints them as JSON. Exit status\n"
     "     1 when there is an error (warnings alone give 0).\n"
+    "  verify  check FILE's Authenticode signature: the digest over the\n"
+    "     cabinet, the PKCS#7 structure, the signer's certificate chain\n"
+    "     against the system's certificate authorities or the certificates\n"
+    "     given with --trust (files or folders of PEM or DER certificates;\n"
+    "     they are then the only ones trusted), and a time stamp where there\n"
+    "     is one; one line says the outcome\n"
+    "  sign  sign IN.cab with the certificate file CERT (PEM or DER, the\n"
+    "     signer's certificate first, then intermediates to include) and its\n"
+    "     unencrypted private key KEY, writing OUT.cab (default: IN.cab\n"
+    "     itself); an old signature is replaced\n"
     "\n"
     "t and x work on the whole cabinet set FILE belongs to: the previous and\n"
     "next cabinets named in the headers are looked for in FILE's folder.\n"
     "\n"
     "Exit status: 0 success, 1 a damaged cabinet, a refused name or an I/O\n"
-    "error (c: an input that cannot be packed), 2 a usage error.\n";
+    "error (c: an input that cannot be packed), 2 a usage error. verify: 0\n"
+    "only for a valid, trusted signature, 1 the cabinet cannot be read, 3 not\n"
+    "signed, 4 a damaged or unsupported signature, 5 the cabinet was changed\n"
+    "after signing, 6 the signature does not match, 7 not trusted, 8 a\n"
+    "certificate expired or not yet valid, 9 a certificate not for code\n"
+    "signing, 10 a bad time stamp.\n";
 
 int UsageError(const char* what) {
   std::fprintf(stderr, "kestrin-cab: %s\n%s", what, kUsage);
@@ -227,7 +251,8 @@ int List(const std::string& file) {
     PrintError(file, ErrorText(decoder.erf()), decoder.erf().erfOper);
     return kExitFailure;
   }
-  return kExitOk;
+  PrintSignatureLine(path);
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
 // ---------------------------------------------------------------------------
@@ -371,6 +396,8 @@ int Run(int argc, char** argv) {
   }
   if (command == "c") return RunCreate(std::vector<std::string>(argv + 2, argv + argc));
   if (command == "lint") return RunLint(std::vector<std::string>(argv + 2, argv + argc));
+  if (command == "verify") return RunVerify(std::vector<std::string>(argv + 2, argv + argc));
+  if (command == "sign") return RunSign(std::vector<std::string>(argv + 2, argv + argc));
   if (command != "l" && command != "t" && command != "x") {
     return UsageError(("unknown command \"" + command + "\"").c_str());
   }
@@ -410,4 +437,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace kestrin
 
-int main(int argc, char** argv) { return kestrin::Run(argc, argv); }
+int main(int argc, char** argv) {
+  // The LZX and Quantum encoders of c walk their large tables at random:
+  // huge pages spare them a TLB miss per step.
+  kestrin::cab::SetLargeMemory({kestrin::host::AllocateLarge, kestrin::host::ReleaseLarge});
+  return kestrin::Run(argc, argv);
+}

@@ -1,5 +1,6 @@
 #include "ui/dialog_flow.h"
 
+#include "ui/bundle_columns.h"
 #include "ui/main_dialog_template.h"
 #include "ui/resize_layout.h"
 
@@ -19,43 +20,111 @@ const std::vector<tAnchor>& MainDialogAnchors() {
   return anchors;
 }
 
-void OnFirstShow(CProgressDlg& context, MainDialogWindow& window) {
-  window.FillBundleList();
-  context.ResetInfoList(true);
-  window.EnableInstall(false);
-  window.ShowMembers();
-  context.FirstShowPending = false;
+MainDialogFlow::MainDialogFlow(CProgressDlg& context)
+    : context_(context), previous_ui_(&context.ui()) {
+  context_.SetUi(*this);
 }
 
-void ShowBundleInfo(CProgressDlg& context, MainDialogWindow& window) {
-  const std::vector<tBundleRow> selected = window.SelectedRows();
+MainDialogFlow::~MainDialogFlow() { context_.SetUi(*previous_ui_); }
+
+void MainDialogFlow::OnInitControls() {
+  CheckShowDetails(ViewMode() == kDetailView);
+  if (context_.RecoverTemplates) SetSingleSelectionStyle(true);
+  InitBundleSources(context_);
+}
+
+void MainDialogFlow::OnFirstShow() {
+  if (!context_.FirstShowPending) return;
+  FillBundleList();
+  context_.ResetInfoList(true);
+  EnableInstall(false);
+  ShowMembers();
+  context_.FirstShowPending = false;
+}
+
+void MainDialogFlow::FillBundleList() {
+  Quietly([&] { ShowRows(ReadBundleRows(context_.host, context_.AvailableBundles)); });
+}
+
+void MainDialogFlow::OnListClick() {
+  if (quiet_ > 0 || running_ || info_pending_) return;
+  info_pending_ = true;
+  QueueBundleInfo();
+}
+
+void MainDialogFlow::OnQueuedBundleInfo() {
+  info_pending_ = false;
+  if (!running_) ShowBundleInfo();
+}
+
+void MainDialogFlow::ShowBundleInfo() {
+  const std::vector<tBundleRow> selected = SelectedRows();
   if (selected.empty()) {
-    context.ResetInfoList(true);
-    window.EnableInstall(false);
+    context_.ResetInfoList(true);
+    EnableInstall(false);
     return;
   }
-  window.EnableInstall(true);
-  window.ClearLines();
-  window.BeginInfoBlock();
-  for (const std::string& line : BundleInfoLines(selected, context.AvailableBundles))
-    context.AddInfo(line, 1, false);
-  window.EndInfoBlock();
+  EnableInstall(true);
+  ClearLines();
+  BeginInfoBlock();
+  for (const std::string& line : BundleInfoLines(context_.host, selected, context_.AvailableBundles))
+    context_.AddInfo(line, 1, false);
+  EndInfoBlock();
 }
 
-void OnFolderChosen(CProgressDlg& context, MainDialogWindow& window, const std::string& folder) {
-  context.BundleDirectories = {folder};
-  context.ScanBundleDirectories();
-  window.FillBundleList();
-  context.ResetInfoList(true);
-  context.DirectoryText = folder;
-  window.EnableInstall(false);
-  window.ShowMembers();
-  context.ResetInfoList(true);
+void MainDialogFlow::OnBrowse() {
+  const std::optional<std::string> folder = ChooseFolder(context_.OemCabDir);
+  if (!folder) return;
+  context_.BundleDirectories = {*folder};
+  context_.ScanBundleDirectories();
+  FillBundleList();
+  context_.ResetInfoList(true);
+  context_.DirectoryText = *folder;
+  EnableInstall(false);
+  ShowMembers();
+  context_.ResetInfoList(true);
 }
 
-void OnViewSwitched(CProgressDlg& context, MainDialogWindow& window) {
-  context.ResetInfoList(true);
-  window.EnableInstall(false);
+void MainDialogFlow::OnShowDetails() {
+  Quietly([&] { ToggleView(); });
+  CheckShowDetails(ViewMode() == kDetailView);
+  context_.ResetInfoList(true);
+  EnableInstall(false);
 }
+
+void MainDialogFlow::OnInstall() {
+  if (running_) return;
+  running_ = true;
+  context_.RunInstallation();
+  running_ = false;
+}
+
+void MainDialogFlow::OnDoubleClick() {
+  if (!SelectedRows().empty()) OnInstall();
+}
+
+void MainDialogFlow::OnEnter() {
+  if (InstallEnabled()) OnInstall();
+}
+
+std::vector<std::string> MainDialogFlow::SelectedBundlePaths() {
+  std::vector<std::string> paths;
+  for (const tBundleRow& row : SelectedRows()) paths.push_back(row.path);
+  return paths;
+}
+
+void MainDialogFlow::ClearSelection() {
+  Quietly([&] { DeselectAllRows(); });
+}
+
+void MainDialogFlow::SetSingleSelection(bool single) {
+  Quietly([&] { SetSingleSelectionStyle(single); });
+}
+
+bool MainDialogFlow::AskYesNo(const std::string& text) {
+  return ShowMessageBox(text, BoxKind::kQuestion);
+}
+
+void MainDialogFlow::Inform(const std::string& text) { ShowMessageBox(text, BoxKind::kInformation); }
 
 }  // namespace kestrin

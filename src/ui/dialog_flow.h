@@ -1,10 +1,22 @@
-// What the main dialog's handlers do, whatever toolkit draws the window:
-// the steps on the installation context and the order in which the window
-// is updated. The wxWidgets dialog and the Windows dialog both run them, so
-// the two behave alike.
+// What the main dialog does, whatever toolkit draws it: the handlers of its
+// controls, the guards between them, and the user-interface services of the
+// installation context. A toolkit's dialog derives from MainDialogFlow,
+// gives it the controls (the primitives below) and calls the handlers from
+// its events, so the wxWidgets dialog and the Windows dialog behave alike.
+//
+// The guards:
+// - A click that changes the selection of several rows notifies once per
+//   row: the information is shown once, after the click (queued).
+// - Selection changes the program itself makes (filling the list, the run
+//   clearing the selection, the view switch) show nothing.
+// - While a run is going on, no handler starts another or shows bundle
+//   information, and the dialog cannot be closed.
+// - A double click installs the selected bundles; Enter presses "&Install"
+//   only while it is enabled, as the default button of a dialog does.
 #ifndef KESTRIN_UI_DIALOG_FLOW_H_
 #define KESTRIN_UI_DIALOG_FLOW_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,20 +25,6 @@
 #include "app/ui_services.h"
 
 namespace kestrin {
-
-// What the handlers need of the window besides its user-interface services.
-class MainDialogWindow : public UiServices {
- public:
-  // Fills the bundle list from the context's AvailableBundles.
-  virtual void FillBundleList() = 0;
-  // Shows the context's values in the controls (the directory text).
-  virtual void ShowMembers() = 0;
-  // The selected rows of the bundle list, in list order.
-  virtual std::vector<tBundleRow> SelectedRows() = 0;
-  // Around a block of information lines: the window may hold its repaint.
-  virtual void BeginInfoBlock() {}
-  virtual void EndInfoBlock() {}
-};
 
 // How a control follows the dialog's borders (ui/resize_layout.h).
 struct tAnchor {
@@ -40,21 +38,92 @@ struct tAnchor {
 // from the right border; nothing follows the height.
 const std::vector<tAnchor>& MainDialogAnchors();
 
-// The first showing: the bundle list filled, the prompt shown, "&Install"
-// disabled, the directory text shown.
-void OnFirstShow(CProgressDlg& context, MainDialogWindow& window);
+// The kinds of message box, each with its icon.
+enum class BoxKind { kQuestion, kInformation, kWarning, kError };
 
-// A click into the bundle list: the information about the selected bundles,
-// or the prompt when none is selected; "&Install" enabled exactly when
-// bundles are selected.
-void ShowBundleInfo(CProgressDlg& context, MainDialogWindow& window);
+class MainDialogFlow : public UiServices {
+ public:
+  // Becomes the user-interface services of `context` until destroyed.
+  explicit MainDialogFlow(CProgressDlg& context);
+  ~MainDialogFlow() override;
+  MainDialogFlow(const MainDialogFlow&) = delete;
+  MainDialogFlow& operator=(const MainDialogFlow&) = delete;
 
-// The folder chooser returned `folder`: it becomes the one bundle directory,
-// is scanned and shown.
-void OnFolderChosen(CProgressDlg& context, MainDialogWindow& window, const std::string& folder);
+  // The handlers.
+  // The window's initialisation, once its controls exist: the view switch
+  // shows the list's view, the recovery switch allows one selected row, the
+  // bundle sources of the command line or OemCabDir are read.
+  void OnInitControls();
+  // The first showing: the bundle list filled, the prompt shown, "&Install"
+  // disabled, the directory text shown. Later showings do nothing.
+  void OnFirstShow();
+  // A click into the bundle list or a change of its selection.
+  void OnListClick();
+  // The queued answer to OnListClick.
+  void OnQueuedBundleInfo();
+  // The information about the selected bundles, or the prompt when none is
+  // selected; "&Install" enabled exactly when bundles are selected.
+  void ShowBundleInfo();
+  void OnBrowse();
+  void OnShowDetails();
+  void OnInstall();
+  void OnDoubleClick();
+  void OnEnter();
+  // Whether the window may close now.
+  bool MayClose() const { return !running_; }
+  bool running() const { return running_; }
 
-// The bundle list switched its view: the prompt again, "&Install" disabled.
-void OnViewSwitched(CProgressDlg& context, MainDialogWindow& window);
+  // Replaces the rows of the bundle list with AvailableBundles.
+  void FillBundleList();
+
+  // UiServices, where the toolkit adds nothing.
+  std::vector<std::string> SelectedBundlePaths() final;
+  void ClearSelection() final;
+  void SetSingleSelection(bool single) final;
+  bool AskYesNo(const std::string& text) final;
+  void Inform(const std::string& text) final;
+
+ protected:
+  CProgressDlg& context() { return context_; }
+
+  // The controls, as the toolkit shows them.
+  virtual void ShowRows(std::vector<tBundleRow> rows) = 0;
+  virtual std::vector<tBundleRow> SelectedRows() = 0;
+  virtual void DeselectAllRows() = 0;
+  virtual void SetSingleSelectionStyle(bool single) = 0;
+  // Switches the bundle list between detail and list view.
+  virtual void ToggleView() = 0;
+  virtual int ViewMode() = 0;
+  virtual void CheckShowDetails(bool checked) = 0;
+  virtual bool InstallEnabled() = 0;
+  // Shows the context's values in the controls (the directory text).
+  virtual void ShowMembers() = 0;
+  // Around a block of information lines: the window may hold its repaint.
+  virtual void BeginInfoBlock() {}
+  virtual void EndInfoBlock() {}
+  // A message box of `kind` (Yes and No for a question, otherwise OK);
+  // true when it was answered Yes.
+  virtual bool ShowMessageBox(const std::string& text, BoxKind kind) = 0;
+  // The folder chooser of "...", starting on `start`; nothing when cancelled.
+  virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
+  // Calls OnQueuedBundleInfo once the input being handled is done.
+  virtual void QueueBundleInfo() = 0;
+
+ private:
+  // Selection changes inside it are the program's own.
+  template <typename F>
+  void Quietly(F change) {
+    ++quiet_;
+    change();
+    --quiet_;
+  }
+
+  CProgressDlg& context_;
+  UiServices* previous_ui_;
+  bool running_ = false;
+  int quiet_ = 0;              // > 0 while the program changes the selection
+  bool info_pending_ = false;  // OnQueuedBundleInfo is queued
+};
 
 }  // namespace kestrin
 

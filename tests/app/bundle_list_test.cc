@@ -1,8 +1,9 @@
 // Where the dialog's bundle list comes from and its rows, without a window.
 #include "app/bundle_list.h"
 
-#include "app/scripted_ui.h"
+#include "app/system_host.h"
 #include "app/test_korvane.h"
+#include "support/scripted_ui.h"
 
 namespace kestrin::testing {
 namespace {
@@ -35,7 +36,7 @@ TEST_F(BundleListTest, SourcesFromTheCommandLine) {
       {"NotABundle", {junk_}, "", {}, {}},
   };
   for (const auto& c : cases) {
-    CProgressDlg context(c.arguments, false, false, false, "", ui_);
+    CProgressDlg context(SystemHost(), c.arguments, false, false, false, "", ui_);
     InitBundleSources(context);
     EXPECT_EQ(std::tie(context.DirectoryText, context.BundleDirectories, context.AvailableBundles),
               std::tie(c.directory_text, c.directories, c.available)) << c.name;
@@ -45,12 +46,12 @@ TEST_F(BundleListTest, SourcesFromTheCommandLine) {
 
 TEST_F(BundleListTest, RowsKeepTheirEntry) {
   const StringList available = {junk_, one_, in_dir_};
-  const std::vector<tBundleRow> rows = ReadBundleRows(available);
+  const std::vector<tBundleRow> rows = ReadBundleRows(SystemHost(), available);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(std::tie(rows[0].available_index, rows[0].path, rows[0].description, rows[0].oem_name,
                      rows[0].version, rows[1].available_index),
             std::make_tuple(size_t{1}, one_, "Desc one.cab", "Vendor", "1.0", size_t{2}));
-  EXPECT_TRUE(BundleInfoLines({}, available).empty());  // a selection's block: MainDialogTest
+  EXPECT_TRUE(BundleInfoLines(SystemHost(), {}, available).empty());  // a selection's block: MainDialogTest
 }
 
 }  // namespace

@@ -9,9 +9,10 @@
 
 #include "app/install_steps.h"
 #include "app/progress_dlg.h"
-#include "app/scripted_ui.h"
+#include "app/system_host.h"
 #include "app/test_korvane.h"
 #include "bundle/report_sink.h"
+#include "support/scripted_ui.h"
 
 namespace kestrin {
 namespace {
@@ -25,7 +26,7 @@ TEST(ReportTest, LogLinesAndLevels) {
   std::tm now{};  // 2027-01-02 03:04
   now.tm_year = 127, now.tm_mon = 0, now.tm_mday = 2, now.tm_hour = 3, now.tm_min = 4;
   {
-    CProgressDlg silent({}, true, false, false, "", ui);
+    CProgressDlg silent(SystemHost(), {}, true, false, false, "", ui);
     silent.SetClock([&] { return now; });
     for (const auto& [text, level, log] : std::vector<std::tuple<std::string, int, bool>>{
              {"first", 1, true}, {"not logged", 1, false}, {"trace", 5, true},
@@ -36,14 +37,14 @@ TEST(ReportTest, LogLinesAndLevels) {
     silent.ResetInfoList(true);
   }
   EXPECT_TRUE(ui.calls().empty()) << "silent mode touched the window";
-  EXPECT_EQ(CProgressDlg({}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
+  EXPECT_EQ(CProgressDlg(SystemHost(), {}, true, true, true, "/opt/bin dir", ui).BinDir, "/opt/bin dir");
   EXPECT_FALSE(WriteLog("no context"));
-  CProgressDlg dlg({}, false, false, false, "", ui);
+  CProgressDlg dlg(SystemHost(), {}, false, false, false, "", ui);
   dlg.SetClock([&] { return now; });
   for (const auto& [text, level, log] : {std::tuple{"shown and logged", 1, true},
                                          {"shown only", 1, false}, {"trace", 5, true}})
     dlg.AddInfo(text, level, log);
-  Report("from the cabinet code", kReportLevel, true);
+  Report("from the cabinet code", 1, true);
   EXPECT_EQ(ui.lines(), (Lines{"shown and logged", "shown only", "from the cabinet code"}));
   EXPECT_EQ(ReadFileOrDie(korvane.log()),
             "20270102 03.04 -> first\n20270102 03.04 -> zero\n20270102 03.04 -> \n"
@@ -93,7 +94,7 @@ class InstallationRunTest : public ::testing::Test {
   // Runs the selection interactively; returns the recover switch afterwards.
   bool Run(const StringList& selection, bool recover = false) {
     ui_.SetSelection(selection);
-    CProgressDlg dlg(StringList{}, false, false, recover, "", ui_);
+    CProgressDlg dlg(SystemHost(), StringList{}, false, false, recover, "", ui_);
     dlg.SetStepTable(kSteps);
     dlg.RunInstallation();
     return dlg.RecoverTemplates;
@@ -117,7 +118,7 @@ TEST_F(InstallationRunTest, TwoBundlesAreSeparatedNumberedAndLogged) {
 TEST_F(InstallationRunTest, RestartRequestShowsLineAndMessageBoxUnlessSilent) {
   Run({B("r.cab", "", "REQUIRE_RESTART=1\n")});
   EXPECT_EQ(Tail(5), Cat({{" *** P done ***", kRestart}, kCompletionLines}));
-  CProgressDlg silent({B("r1.cab", "", "REQUIRE_RESTART=1\n")}, true, false, false, "", ui_);
+  CProgressDlg silent(SystemHost(), {B("r1.cab", "", "REQUIRE_RESTART=1\n")}, true, false, false, "", ui_);
   silent.SetStepTable(kSteps);
   const size_t calls = ui_.calls().size();
   silent.RunInstallation();
@@ -233,7 +234,7 @@ TEST_P(RealStepTableTest, EachFailureHasItsLineAndCountsAsTheRunSays) {
   else if (!c.in_the_way.empty()) WriteFileOrDie(way, "in the way");
   ui_.SetSelection({cab.string()});
   ui_.ScriptAnswers(c.answers);
-  CProgressDlg dlg(StringList{}, false, false, false, "", ui_);
+  CProgressDlg dlg(SystemHost(), StringList{}, false, false, false, "", ui_);
   dlg.RunInstallation();
 
   Lines shown, logged;
@@ -265,13 +266,13 @@ TEST_F(InstallationRunTest, ScheduleSortsTheCommandLineIntoDirectoriesAndFiles) 
                     dir = fs::path(a).parent_path(),
                     dot_cab_folder = fs::path(B("x.cab.d/inner.cab")).parent_path();  // not a file
   SilentUi silent;
-  CProgressDlg dlg({outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
+  CProgressDlg dlg(SystemHost(), {outside, dir, a, a, dot_cab_folder}, true, false, false, "", silent);
   ASSERT_TRUE(dlg.ScheduleCommandLine());
   const StringList dirs = {Upper(dir)}, bundles = {Upper(a), Upper(b), Upper(outside)};
   EXPECT_EQ(std::tie(dlg.BundleDirectories, dlg.CommandLineDirectories, dlg.AvailableBundles,
                      dlg.CommandLineBundles),
             std::tie(dirs, dirs, bundles, bundles));
-  EXPECT_FALSE(CProgressDlg({"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
+  EXPECT_FALSE(CProgressDlg(SystemHost(), {"/no/a.cab"}, true, false, false, "", silent).ScheduleCommandLine());
 }
 
 // The archive copy and the removal of the temporary folder touch the one

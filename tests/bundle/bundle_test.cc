@@ -40,7 +40,7 @@ TEST_F(BundleTest, ExtractsWholeBundleOrOnlyItsHwIniInAnyLetterCase) {
   for (const auto& c : cases) {
     ScopedTempDir out;
     EXPECT_EQ(c.whole, ExtractCabinetFile(c.cab, out.Sub("w"))) << c.cab;
-    EXPECT_EQ(c.hw_ini, ExtractHwIni(c.cab, out.Sub("h"))) << c.cab;
+    EXPECT_EQ(c.hw_ini, ExtractHwIni(host_, c.cab, out.Sub("h"))) << c.cab;
     if (c.hw_ini == 1) { EXPECT_EQ((FileSet{{"Hw.Ini", kHwIni}}), ReadTree(out.Sub("h"))); }
     if (c.whole == 3) { EXPECT_EQ("[Module]\r\n", ReadFileOrDie(out.path() / "w/MODULES/FX200.INI")); }
   }
@@ -55,23 +55,23 @@ TEST_F(BundleTest, ReadBundleInfoFillsEveryFieldOrNothing) {
                   std::to_string(i.OemId), i.MinimumVersion};
   };
   tCabFileInfo info;
-  ASSERT_TRUE(ReadBundleInfo(cab, &info));
+  ASSERT_TRUE(ReadBundleInfo(host_, cab, &info));
   EXPECT_EQ(fields(info),
             (Fields{"Fx200.cab", "FX-200 drivers", "Fenwick Controls", "2.1.0", cab, "42", "42", "5.3"}));
   // Only hw.ini was unpacked, into the bundle's temporary folder, and left there.
   EXPECT_EQ((FileSet{{"HW.INI", kHwIni}}), ReadTree(Temp("Fx200.cab")));
-  EXPECT_TRUE(CheckBundle(cab));
+  EXPECT_TRUE(CheckBundle(host_, cab));
   const std::string bare =
       Bundle(work_.path() / "bare.cab", {{"hw.ini", "[OEMDriverDisk]\r\nOEMNAME=Bare\r\n"}});
-  ASSERT_TRUE(ReadBundleInfo(bare, &info));
+  ASSERT_TRUE(ReadBundleInfo(host_, bare, &info));
   EXPECT_EQ(fields(info), (Fields{"bare.cab", "", "Bare", "", bare, "", "0", ""}));
 
   const std::string none = Bundle(work_.path() / "none.cab", {{"readme.txt", "r"}});
   tCabFileInfo untouched;
   untouched.OemName = "keep";
   for (const std::string& path : {none, std::string(), work_.Sub("missing.cab")}) {
-    EXPECT_FALSE(ReadBundleInfo(path, &untouched)) << path;
-    EXPECT_FALSE(CheckBundle(path)) << path;
+    EXPECT_FALSE(ReadBundleInfo(host_, path, &untouched)) << path;
+    EXPECT_FALSE(CheckBundle(host_, path)) << path;
   }
   EXPECT_EQ("keep", untouched.OemName);
 }
@@ -84,19 +84,19 @@ TEST_F(BundleTest, ScanFindsUsableBundlesOfAnyLetterCase) {
   Bundle(dir / "long.cabinet", {{"hw.ini", kHwIni}});
   WriteFileOrDie(dir / "notes.txt", "");
   std::vector<std::string> found{"/ALREADY/THERE.CAB"};
-  EXPECT_EQ(2, ScanBundleDirectory(dir.string(), &found));
+  EXPECT_EQ(2, ScanBundleDirectory(host_, dir.string(), &found));
   const std::string upper = Upper(dir.string());
   EXPECT_EQ((std::vector<std::string>{"/ALREADY/THERE.CAB", upper + "/B.CAB", upper + "/DRV.CAB"}),
             found);
   EXPECT_TRUE(fs::exists(Temp("DRV.CAB") / "hw.ini"));
-  EXPECT_EQ(0, ScanBundleDirectory("", &found));
-  EXPECT_EQ(0, ScanBundleDirectory(work_.Sub("missing"), &found));
+  EXPECT_EQ(0, ScanBundleDirectory(host_, "", &found));
+  EXPECT_EQ(0, ScanBundleDirectory(host_, work_.Sub("missing"), &found));
   tCabFileInfo info;  // the paths found work as bundle paths
-  EXPECT_TRUE(ReadBundleInfo(found.at(2), &info));
+  EXPECT_TRUE(ReadBundleInfo(host_, found.at(2), &info));
   EXPECT_EQ("DRV.CAB", info.FileName);
   EXPECT_EQ(upper + "/DRV.CAB", info.BundlePath);
-  EXPECT_TRUE(DirectoryHasBundle(dir.string()));
-  EXPECT_FALSE(DirectoryHasBundle(work_.Sub("missing")));
+  EXPECT_TRUE(DirectoryHasBundle(host_, dir.string()));
+  EXPECT_FALSE(DirectoryHasBundle(host_, work_.Sub("missing")));
 }
 
 }  // namespace

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle.h"
 #include "support/cab_builder.h"
 #include "support/child.h"
+#include "support/recording_telvor.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
 
@@ -37,13 +39,17 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
-// A work folder and a fresh per-user folder, where bundles get their temporary folders.
+// A work folder and a fresh per-user folder, where bundles get their
+// temporary folders; the machine's host with this program's cabinet decoder.
 class BundleFolderTest : public ::testing::Test {
  protected:
   fs::path Temp(const std::string& name) const { return appdata_.path() / "Brantel" / "Temp" / name; }
 
   ScopedTempDir appdata_, work_;
   ScopedEnv xdg_{"XDG_DATA_HOME", appdata_.path().string()};
+  RecordingTelvor telvor_;
+  Host host_{SystemFileSystem(), SystemIniFiles(),  SystemRegistry(),       SystemProcesses(),
+             SystemLibraries(),  SystemMachine(),   SystemBundleUnpacker(), telvor_};
 };
 
 // stderr is lines of the form "FILE: what went wrong (code N)", at least one.

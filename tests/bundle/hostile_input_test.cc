@@ -97,8 +97,8 @@ TEST_F(HostileBundleTest, FifosAndFoldersNamedCabAreSkippedWithoutWaiting) {
   const std::string good = Upper((dir / "good.cab").string());
   EXPECT_EQ(InChild([&] {  // bit 0: the scan, bit 1: the folder test, bit 2: the FIFO alone
               std::vector<std::string> found;
-              const bool scan = ScanBundleDirectory(dir.string(), &found) == 1 && found == std::vector{good};
-              return (scan ? 0 : 1) | (DirectoryHasBundle(dir.string()) ? 0 : 2) | (CheckBundle(fifo) ? 4 : 0);
+              const bool scan = ScanBundleDirectory(host_, dir.string(), &found) == 1 && found == std::vector{good};
+              return (scan ? 0 : 1) | (DirectoryHasBundle(host_, dir.string()) ? 0 : 2) | (CheckBundle(host_, fifo) ? 4 : 0);
             }),
             0);
 }

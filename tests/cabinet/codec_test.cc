@@ -204,26 +204,27 @@ struct Bits {
 
 // MSZIP match copies may write past the match's end while decoding; what lies
 // after a block's last byte must still read as before. Block A (stored) fills
-// the buffer; block B writes 16 literals and `matches` copies of 3 bytes from
-// 8 back, then ends the folder's data early. Block C copies 40 bytes from
+// the buffer; block B writes `lead` literals and `matches` copies of 3 bytes
+// from 8 back, then ends the folder's data early. Block C copies 40 bytes from
 // just after B's end (the previous block's history), or with `wrap` block B
-// itself goes on with such a copy before ending.
+// itself goes on with such a copy before ending. 13000 literals take the copies
+// past the first 12 KiB of the buffer.
 TEST(CodecTest, MszipHistoryAfterAnEarlyEndIsUntouched) {
   std::vector<uint8_t> a{'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};  // final stored block of 32768
   std::vector<uint8_t> history(32768);
   for (uint32_t i = 0; i < 32768; ++i) history[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
   a.insert(a.end(), history.begin(), history.end());
-  for (const int matches : {1, 5, 20}) {
+  for (const auto& [lead, matches] : {std::pair{16u, 1u}, {16u, 5u}, {16u, 20u}, {13000u, 20u}}) {
     for (const bool wrap : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << matches << " matches, wrap " << wrap);
+      SCOPED_TRACE(::testing::Message() << lead << " literals, " << matches << " matches, wrap " << wrap);
       Decoder d(kMszipCodec);
       ASSERT_EQ(d.Run(a), kCodecOk);
       ASSERT_EQ(d.size, 32768u);
       Bits b;
       b.Begin();
-      for (int i = 0; i < 16; ++i) b.Literal(static_cast<uint8_t>('a' + i));
-      for (int i = 0; i < matches; ++i) b.Match(3, 8);
-      const uint32_t end_b = 16 + 3 * matches, produced = end_b + (wrap ? 10 : 0);
+      for (uint32_t i = 0; i < lead; ++i) b.Literal(static_cast<uint8_t>('a' + i % 16));
+      for (uint32_t i = 0; i < matches; ++i) b.Match(3, 8);
+      const uint32_t end_b = lead + 3 * matches, produced = end_b + (wrap ? 10 : 0);
       if (wrap) b.Match(10, 32768);  // the 10 bytes after the end so far
       ASSERT_EQ(d.Run(b.End()), kCodecOk);
       ASSERT_EQ(d.size, produced);

@@ -2,7 +2,7 @@
 // header, reserve areas, names, folders, checksums, notification answers,
 // allocation failures, and cabinet sets: a folder that runs out of blocks,
 // continues in the next cabinet or fails there. Real cabinets are in
-// corpus_test.cc and tests/bundle/kestrin_cab_test.cc.
+// corpus_test.cc and tests/tools/kestrin_cab_test.cc.
 #include <gtest/gtest.h>
 
 #include "support/cab_builder.h"

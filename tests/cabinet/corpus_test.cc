@@ -3,10 +3,11 @@
 // hang; this also runs under the sanitizers) and the benchmark cabinets of
 // other encoders match their digests. Whole-corpus extraction against the
 // recorded files, sets and gcab round trips run through kestrin-cab
-// (tests/bundle/kestrin_cab_test.cc).
+// (tests/tools/kestrin_cab_test.cc).
 #include <gtest/gtest.h>
 
 #include "fdi_harness.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::cab::testing {
 namespace {
@@ -19,7 +20,7 @@ class CorpusTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Harness::Get().Reset();
-    if (!fs::exists(CabDir() / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << CabDir();
+    KESTRIN_NEED_CORPUS(CabDir() / "MANIFEST.tsv");
   }
 };
 

@@ -1,8 +1,9 @@
 // The file-backed Telvor called directly: what it keeps and what it refuses.
 #include "connections/file_server.h"
 
+#include "app/cases.h"
 #include "host/ini_file.h"
-#include "steps/step_fixture.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::testing {
 namespace {
@@ -42,9 +43,9 @@ const tServerCase kServerCases[] = {
 };
 // clang-format on
 
-class ServerCaseTest : public StepTest, public ::testing::WithParamInterface<tServerCase> {
+class ServerCaseTest : public ::testing::TestWithParam<tServerCase> {
  protected:
-  std::string File() const { return sandbox_.data_dir + "/telvor.con"; }
+  std::string File() const { return dir_.Sub("telvor.con"); }
 
   // A running server with its connection file loaded.
   std::shared_ptr<ITelvorServer> Started() {
@@ -81,13 +82,14 @@ class ServerCaseTest : public StepTest, public ::testing::WithParamInterface<tSe
                           : properties->SetNumber(name, std::stoi(value));
   }
 
-  FileTelvorServerClass server_class_;
+  ScopedTempDir dir_;
+  FileTelvorServerClass server_class_{[this] { return dir_.path().string() + "/"; }};
 };
 
 TEST_P(ServerCaseTest, KeepsOrRefuses) {
   const tServerCase& c = GetParam();
   EXPECT_EQ(Call(c), c.expected);
-  EXPECT_EQ(c.key.empty() ? "" : IniFile(File()).GetString("A", c.key), c.value);
+  EXPECT_EQ(c.key.empty() ? "" : IniFile(SystemIniFiles(), File()).GetString("A", c.key), c.value);
 }
 
 KESTRIN_CASES(ServerCaseTest, ::testing::ValuesIn(kServerCases));

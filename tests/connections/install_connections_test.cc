@@ -1,14 +1,17 @@
 // The connections step: what it reads from hw.ini, what it reports, its
 // pauses, and the file-backed Telvor it uses by default.
-#include <chrono>
+#include <filesystem>
 
-#include "connections/recording_telvor.h"
+#include "connections/file_server.h"
 #include "steps/connections.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 using Calls = std::vector<std::string>;
 
@@ -57,9 +60,9 @@ class InstallConnectionsTest : public StepTest {
   void HwIni(const std::string& connections, const std::string& sections = kSections) {
     BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n[CONNECTIONS]\n" + connections + sections);
   }
-  int Install() {
-    return InstallConnections(ctx_, telvor_,
-                              [this](int ms) { telvor_.calls.push_back(ms == 1000 ? "|" : "?"); });
+  StepResult Install() {
+    fake_.machine.on_sleep = [this](int ms) { telvor_.calls.push_back(ms == 1000 ? "|" : "?"); };
+    return InstallConnections(ctx_);
   }
   // The connections created on the server, and the pauses as "|".
   Calls Created() const {
@@ -71,7 +74,7 @@ class InstallConnectionsTest : public StepTest {
     return created;
   }
 
-  RecordingTelvor telvor_;
+  RecordingTelvor& telvor_ = fake_.telvor;
 };
 
 class StepCaseTest : public InstallConnectionsTest,
@@ -89,24 +92,28 @@ TEST_P(StepCaseTest, AddsEachConnectionAndReports) {
 
 KESTRIN_CASES(StepCaseTest, ::testing::ValuesIn(kStepCases));
 
-// The default server: without its folder it is not installed; a connection
-// file it may not write fails every connection and stays as it was. Between
-// the connections it pauses for a second.
+// The file-backed server: without its folder it is not installed; a
+// connection file it may not write fails every connection and stays as it
+// was. Between the connections the step pauses for a second.
 TEST_F(InstallConnectionsTest, FileServerNotInstalledOrReadOnlyFails) {
-  const fs::path file = fs::path(sandbox_.data_dir) / "telvor.con";
+  ScopedTempDir data;
+  const fs::path folder = data.path() / "Data", file = folder / "telvor.con";
+  FileTelvorServerClass file_server([&] { return folder.string() + "/"; });
+  Host host{fake_.files, fake_.ini, fake_.registry, fake_.processes, fake_.libraries,
+            fake_.machine, fake_.bundles, file_server};
+  TestStepContext context(host);
+  context.BundleTempDir = bundle_;
   HwIni("COUNT=1\nCONNECTION1=A\n");
-  fs::remove_all(sandbox_.data_dir);
-  EXPECT_EQ(InstallConnections(ctx_), 1);
-  EXPECT_FALSE(fs::exists(sandbox_.data_dir));
+  EXPECT_EQ(InstallConnections(context), 1);
+  EXPECT_FALSE(fs::exists(folder));
 
-  fs::create_directories(sandbox_.data_dir);
+  fs::create_directories(folder);
   WriteFileOrDie(file, "[Old]\r\nComplete=1\r\n");
   fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
   HwIni(kThree);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(InstallConnections(ctx_), 1);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
-  EXPECT_EQ(ReadFileOrDie(file), "[Old]\r\nComplete=1\r\n");
+  EXPECT_EQ(InstallConnections(context), 1);
+  EXPECT_EQ(fake_.machine.sleeps, (std::vector<int>{1000, 1000}));
+  EXPECT_EQ(kestrin::testing::ReadFileOrDie(file), "[Old]\r\nComplete=1\r\n");
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 
-#include "connections/recording_telvor.h"
-#include "steps/step_fixture.h"
+#include <gtest/gtest.h>
+
+#include "app/cases.h"
+#include "support/recording_telvor.h"
 
 namespace kestrin::testing {
 namespace {
@@ -15,9 +17,9 @@ using Calls = std::vector<std::string>;
 const TelvorValues kValues = {{"ipAddress", " 192.168.0.10 "}, {"ComputerName", "plc-01"},
                               {"Rack", "2x"}, {"padt_simulationused", "1"}};
 
-class TelvorClientTest : public StepTest {
+class TelvorClientTest : public ::testing::Test {
  protected:
-  std::string ConnectionFile() const { return sandbox_.data_dir + "/telvor.con"; }
+  static std::string ConnectionFile() { return "/data/telvor.con"; }
 
   Calls FullSequence(const TelvorValues& values) const {
     Calls calls = {"create", "run", "server.11 " + ConnectionFile(), "server.12 MyPLC",
@@ -40,7 +42,7 @@ class TelvorClientTest : public StepTest {
   bool Add(const std::string& driver_id, const std::string& timeout, const TelvorValues& values) {
     bool added;
     {
-      TelvorClient client(telvor_, [this](const std::string& line) { logged_.push_back(line); });
+      TelvorClient client(telvor_, "/data/", [this](const std::string& line) { logged_.push_back(line); });
       added = client.AddConnection("MyPLC", "FX200 Ethernet", driver_id, timeout, "", values);
     }
     made_ = telvor_.calls;
@@ -140,15 +142,14 @@ TEST_F(TelvorClientTest, SendsTheTimeoutOrNothing) {
 // Connected once, a client keeps its server until it goes.
 TEST_F(TelvorClientTest, ConnectsOnceAndNotWithoutConnectionFolder) {
   {
-    TelvorClient client(telvor_);
+    TelvorClient client(telvor_, "/data/");
     EXPECT_TRUE(client.Connect() && client.Connect());
   }
   EXPECT_EQ(telvor_.calls,
             (Calls{"create", "run", "server.11 " + ConnectionFile(), "release server"}));
   // A Korvane without a data folder setting has no connection file.
   telvor_.calls.clear();
-  ScopedEnv store("KESTRIN_REGISTRY", dir_.Sub("no-store.reg"));
-  EXPECT_FALSE(TelvorClient(telvor_).Connect());
+  EXPECT_FALSE(TelvorClient(telvor_, "").Connect());
   EXPECT_TRUE(telvor_.calls.empty());
 }
 

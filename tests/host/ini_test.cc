@@ -121,6 +121,8 @@ TEST(IniDocumentEdit, ChangesOnlyTheLinesItMust) {
   EXPECT_EQ(doc.Serialize(), utf16le);
   doc.SetValue("S", "n", "\xE2\x82\xAC\xE0\xA4\x85");  // U+20AC, U+0905 (lead byte E0)
   EXPECT_EQ(doc.Serialize(), utf16le + std::string("n\0=\0\xAC\x20\x05\x09\r\0\n\0", 12));
+  // Bytes that start no sequence stay Latin-1, continuation bytes after ASCII too.
+  EXPECT_EQ(Utf8ToUtf16("a\x80\x80\xC1", false), std::string("a\0\x80\0\x80\0\xC1\0", 8));
   constexpr char kBe[] = "\xFE\xFF\0[\0S\0]\0\r\0\n\0k\0=\0\xE4\0\r\0\n", kBeAdded[] = "\0n\0=\x20\xAC\0\r\0\n";
   const std::string utf16be(kBe, sizeof kBe - 1);
   IniDocument be = IniDocument::Parse(utf16be);
@@ -172,10 +174,10 @@ class IniFileTest : public ::testing::Test {
 // (a long value, a zero without the missing-file default) and the section readers.
 TEST_F(IniFileTest, LongValuesAndSectionReadersSplitAsTheCallersExpect) {
   const std::string long_value(70000, 'y');
-  const IniFile long_ini(Make("[S]\nzero=0\nlong=" + long_value + "\n", "long.ini"));
+  const IniFile long_ini(SystemIniFiles(), Make("[S]\nzero=0\nlong=" + long_value + "\n", "long.ini"));
   EXPECT_EQ(long_ini.GetString("s", "LONG"), long_value);
   EXPECT_EQ(long_ini.GetInt("S", "zero", true), 0);
-  const IniFile ini(Make("[S]\na = 1 = 2\ndelete\nKey=upper\nkey=lower\ndup=first\ndup=second\n"
+  const IniFile ini(SystemIniFiles(), Make("[S]\na = 1 = 2\ndelete\nKey=upper\nkey=lower\ndup=first\ndup=second\n"
                          "; comment=x\nq=\"kept\"\n\n[T]\nt=1\n"));
   // Split at the first "="; lines without "=" and comments skipped; later duplicates win.
   IniSectionMap map{{"pre", "existing"}};
@@ -197,7 +199,7 @@ TEST_F(IniFileTest, LongValuesAndSectionReadersSplitAsTheCallersExpect) {
 TEST_F(IniFileTest, FileAndFoldersAreFoundIgnoringCase) {
   fs::create_directory(tmp_.path() / "Bundle");
   Make("[OEMDriverDisk]\nOEMID=7\n", "Bundle/HW.INI");
-  const IniFile ini(tmp_.Sub("BUNDLE/hw.ini"));
+  const IniFile ini(SystemIniFiles(), tmp_.Sub("BUNDLE/hw.ini"));
   EXPECT_EQ(ini.GetInt("oemdriverdisk", "oemid", true), 7);
   EXPECT_TRUE(ini.WriteString("OEMDriverDisk", "VERSION", "1.0"));
   // The write went into the existing file, not a second one beside it.
@@ -206,22 +208,22 @@ TEST_F(IniFileTest, FileAndFoldersAreFoundIgnoringCase) {
 }
 
 TEST_F(IniFileTest, FailuresAreToldApartAndLeaveTheFile) {
-  const IniFile missing(tmp_.Sub("nothere.ini"));
+  const IniFile missing(SystemIniFiles(), tmp_.Sub("nothere.ini"));
   EXPECT_EQ(missing.GetString("S", "k"), "");
   EXPECT_EQ(missing.LastStatus(), IniStatus::kFileMissing);
   EXPECT_EQ(missing.GetInt("S", "zero", true), -1);
   fs::create_directory(tmp_.path() / "folder.ini");
-  const IniFile folder(tmp_.Sub("folder.ini"));
+  const IniFile folder(SystemIniFiles(), tmp_.Sub("folder.ini"));
   EXPECT_EQ(folder.GetString("S", "k"), "");
   EXPECT_EQ(folder.LastStatus(), IniStatus::kUnreadable);
   EXPECT_NE(folder.LastError().find("folder.ini"), std::string::npos);
   EXPECT_FALSE(folder.WriteString("S", "k", "v"));
   // A write creates a missing file but never a missing folder.
-  const IniFile fresh(tmp_.Sub("new.ini"));
+  const IniFile fresh(SystemIniFiles(), tmp_.Sub("new.ini"));
   EXPECT_TRUE(fresh.WriteString("S", "k", "v"));
   EXPECT_EQ(fresh.LastStatus(), IniStatus::kOk);
   EXPECT_EQ(ReadFileOrDie(fresh.path()), "[S]\r\nk=v\r\n");
-  const IniFile lost(tmp_.Sub("no-such-dir/x.ini"));
+  const IniFile lost(SystemIniFiles(), tmp_.Sub("no-such-dir/x.ini"));
   EXPECT_FALSE(lost.WriteString("S", "k", "v"));
   EXPECT_EQ(lost.LastStatus(), IniStatus::kFolderMissing);
   EXPECT_NE(lost.LastError().find("no-such-dir"), std::string::npos);
@@ -229,7 +231,7 @@ TEST_F(IniFileTest, FailuresAreToldApartAndLeaveTheFile) {
   // A read-only file is not written; writing what is there already succeeds.
   const std::string path = Make("[S]\nk=v\n");
   ::chmod(path.c_str(), 0444);
-  const IniFile ini(path);
+  const IniFile ini(SystemIniFiles(), path);
   EXPECT_FALSE(ini.WriteString("S", "k", "changed"));
   EXPECT_EQ(ini.LastStatus(), IniStatus::kReadOnly);
   EXPECT_FALSE(ini.DeleteSection("S"));
@@ -237,7 +239,7 @@ TEST_F(IniFileTest, FailuresAreToldApartAndLeaveTheFile) {
   EXPECT_TRUE(ini.WriteString("S", "k", "v"));
   // A lock that cannot be taken for another reason than permissions (here a
   // folder in its place) is a failed write, not a read-only file.
-  const IniFile blocked(Make("[S]\nk=v\n", "b.ini"));
+  const IniFile blocked(SystemIniFiles(), Make("[S]\nk=v\n", "b.ini"));
   fs::create_directory(blocked.path() + ".lock");
   EXPECT_FALSE(blocked.WriteString("S", "k", "changed"));
   EXPECT_EQ(blocked.LastStatus(), IniStatus::kWriteFailed);
@@ -250,7 +252,7 @@ TEST_F(IniFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
   pid_t children[2];
   for (int w = 0; w < 2; ++w) {
     children[w] = Fork([&] {
-      const IniFile ini(path);
+      const IniFile ini(SystemIniFiles(), path);
       int failures = 0;
       for (int i = 0; i < 500; ++i) {
         failures += !ini.WriteString(w == 0 ? "S" : "T", "w" + std::to_string(w) + "_" + std::to_string(i),
@@ -260,7 +262,7 @@ TEST_F(IniFileTest, TwoProcessesWritingTheSameFileLoseNothing) {
     });
   }
   for (const pid_t child : children) EXPECT_EQ(ExitStatus(child), 0);
-  const IniFile ini(path);
+  const IniFile ini(SystemIniFiles(), path);
   std::set<std::string> keys;
   for (const char* section : {"S", "T"}) {
     for (const std::string& key : ini.GetKeyNames(section)) keys.insert(key);
@@ -276,7 +278,7 @@ TEST_F(IniFileTest, WriterKilledBeforeRenameLeavesOldFile) {
   const fs::path marker = tmp_.path() / "paused";
   const pid_t child = Fork([&] {
     ::setenv(kPauseBeforeRenameVariable, marker.c_str(), 1);
-    IniFile(path).WriteString("S", "new", "2");
+    IniFile(SystemIniFiles(), path).WriteString("S", "new", "2");
     return 0;
   });
   for (int i = 0; i < 2000 && !fs::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -295,7 +297,7 @@ TEST_F(IniFileTest, WriterKilledBeforeRenameLeavesOldFile) {
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   ::close(fd);
   // The next writer proceeds and clears the dead writer's temporary file.
-  EXPECT_TRUE(IniFile(path).WriteString("S", "after", "3"));
+  EXPECT_TRUE(IniFile(SystemIniFiles(), path).WriteString("S", "after", "3"));
   EXPECT_EQ(ReadFileOrDie(path), "[S]\nold=1\nafter=3\n");
   EXPECT_TRUE(Temporaries().empty());
 }
@@ -309,7 +311,7 @@ TEST_F(IniFileTest, FailedWritesLeaveTheOldFile) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{4096, 4096};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
-    const IniFile ini(path);
+    const IniFile ini(SystemIniFiles(), path);
     return !ini.WriteString("S", "k", std::string(10000, 'x')) && ini.LastStatus() == IniStatus::kWriteFailed ? 0 : 1;
   });
   EXPECT_EQ(ExitStatus(child), 0);
@@ -339,7 +341,7 @@ TEST_F(IniFileTest, RewriteKeepsTheModeAndTheLink) {
   ASSERT_TRUE(WriteFileAtomically(tmp_.Sub("link.ini"), "new").ok());
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "link.ini"));
   EXPECT_EQ(ReadFileOrDie(real), "new");
-  EXPECT_TRUE(fs::exists(real + ".lock"));
+  EXPECT_FALSE(fs::exists(real + ".lock"));  // removed again after the write
   EXPECT_EQ(fs::status(real).permissions(), fs::perms(0604));
   const mode_t mask = ::umask(022);
   ::umask(mask);

@@ -23,37 +23,10 @@ namespace kestrin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::JsonStrings;
+using testing::Replace;
 using testing::ReadFileOrDie;
 using Strings = std::vector<std::string>;
-
-// The strings of a JSON cell of cmdline.tsv: one for a string, each item of
-// an array; bare tokens such as "-", "1" or null give none.
-Strings JsonStrings(const std::string& cell) {
-  Strings out;
-  bool in_string = false;
-  for (size_t i = 0; i < cell.size(); ++i) {
-    const char c = cell[i];
-    if (!in_string) {
-      if (c == '"') out.emplace_back();
-      in_string = c == '"';
-    } else if (c == '"') {
-      in_string = false;
-    } else if (c == '\\' && i + 1 < cell.size()) {
-      const char e = cell[++i];
-      out.back() += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
-    } else {
-      out.back() += c;
-    }
-  }
-  return out;
-}
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size()) {
-    text.replace(pos, from.size(), to);
-  }
-  return text;
-}
 
 // Columns: 1 command line, 2 application name, 3 created (1/0/-),
 // 4 program started, 5 the child's command line, 7 the runtime's split of it.

@@ -1,7 +1,7 @@
 // What Korvane keeps about installations: the installation record (time
 // stamps, newest entry) and the module registry MODULES.INI; and the product
-// environment and settings module over a sandbox laid out by
-// scripts/make-sandbox, with the refusal to start without a Korvane.
+// environment, with the refusal to start without a Korvane (over sandboxes
+// laid out by scripts/make-sandbox).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -17,6 +17,7 @@
 #include "host/product_env.h"
 #include "host/registry_key.h"
 #include "host/settings.h"
+#include "support/fake_host.h"
 #include "support/sandbox.h"
 #include "support/temp_dir.h"
 
@@ -31,6 +32,7 @@ using testing::ScopedEnv;
 using testing::ScopedSandboxEnv;
 using testing::ScopedTempDir;
 using testing::WriteFileOrDie;
+using testing::FakeHost;
 
 FileTime At(int year, int month, int day, int hour, int minute, int second = 0) {
   FileTime t = 0;
@@ -78,7 +80,7 @@ TEST(InstallRecordTest, NewestEntryByTime) {
     ScopedTempDir temp;
     WriteFileOrDie(temp.path() / "instlog.ini", std::string("[Other]\n2099-01-01-00-00=99\n[$MODULES\\A.INI]\n") +
                                                     c.section + "[Later]\n2099-01-01-00-00=98\n");
-    const InstallRecord record(temp.Sub("instlog.ini"));
+    const InstallRecord record(SystemIniFiles(), temp.Sub("instlog.ini"));
     EXPECT_EQ(record.GetLatestEntry("$MODULES\\A.INI"), c.latest) << c.name;
     EXPECT_EQ(record.GetLatestOemId("$modules\\a.ini"), c.oem_id) << c.name;
   }
@@ -86,7 +88,7 @@ TEST(InstallRecordTest, NewestEntryByTime) {
 
 TEST(InstallRecordTest, RecordsRoundTripInTheFileFoundIgnoringCase) {
   ScopedTempDir temp;
-  const InstallRecord record(temp.Sub("instlog.ini"));
+  const InstallRecord record(SystemIniFiles(), temp.Sub("instlog.ini"));
   EXPECT_EQ(record.GetLatestOemId("drv.dll"), 0);  // no file yet
   record.RecordInstall("drv.dll", 7, At(2024, 1, 1, 8, 0));
   record.RecordInstall("drv.dll", 9, At(2024, 1, 2, 8, 0));
@@ -107,14 +109,14 @@ class ModuleRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(temp_.path() / "MODULES"); }
   std::string Path() const { return temp_.Sub("MODULES/MODULES.INI"); }
-  std::string Value(const char* key) const { return IniFile(Path()).GetString("Modules", key); }
+  std::string Value(const char* key) const { return IniFile(SystemIniFiles(), Path()).GetString("Modules", key); }
   ScopedTempDir temp_;
 };
 
 TEST_F(ModuleRegistryTest, LoadsNumberedModulesUpToCount) {
   WriteFileOrDie(Path(), "; Korvane hardware\n[Other]\nModule1=NOPE\n[modules]\nCOUNT=3\nmodule1=\"CPU 1\"\n"
                          "Module2=Io2\nModule3=AI8\ncpu 1=cpu1.ini\nIO2=IO2.INI\nModule4=Beyond\n");
-  ModuleRegistry registry(Path());
+  ModuleRegistry registry(SystemIniFiles(), Path());
   registry.Load();
   EXPECT_EQ(registry.modules(), (std::map<int, std::string>{{1, "CPU 1"}, {2, "Io2"}, {3, "AI8"}}));
   EXPECT_EQ(registry.entries().at("CPU 1"), "cpu1.ini");
@@ -147,7 +149,7 @@ TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFileOrDie(Path(), "[Modules]\n" + c.section);
-    ModuleRegistry registry(Path());
+    ModuleRegistry registry(SystemIniFiles(), Path());
     registry.Load();
     EXPECT_EQ(registry.Contains(""), c.holds_empty);
     EXPECT_EQ(registry.entries().count(""), c.holds_empty ? 1u : 0u);
@@ -165,7 +167,7 @@ TEST_F(ModuleRegistryTest, TakesADamagedCountAsItStands) {
 
 TEST_F(ModuleRegistryTest, HugeCountsAndFailedWrites) {
   WriteFileOrDie(Path(), "[Modules]\nCount=2000000000\nModule1=A\nModule1999999999=G\n");
-  ModuleRegistry registry(Path());
+  ModuleRegistry registry(SystemIniFiles(), Path());
   const auto start = std::chrono::steady_clock::now();
   registry.Load();  // numbers without a key are not walked one by one (that takes minutes)
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
@@ -181,48 +183,43 @@ TEST_F(ModuleRegistryTest, HugeCountsAndFailedWrites) {
   EXPECT_EQ(registry.Register("B", "b.ini"), -1);
   EXPECT_FALSE(registry.Contains("B"));
   EXPECT_EQ(Value("Count"), "1");
-  ModuleRegistry nowhere(temp_.Sub("missing/MODULES.INI"));
+  ModuleRegistry nowhere(SystemIniFiles(), temp_.Sub("missing/MODULES.INI"));
   nowhere.Load();
   EXPECT_EQ(nowhere.Register("B", "b.ini"), -1);
 }
 
-bool SetSetting(const char* name, const std::string& value) {
-  return CRegistryKey(RegistryRoot::kLocalMachine, std::string(VqmGetRegistrySubKey()) + name).SetString(value);
-}
-
-// The folders read from a sandbox are what every app, step and end-to-end
-// test runs on; here the installed version's limit and what is read as stored.
+// What is read of the registry, on the in-memory host; where the machine
+// says the program and the per-user folders are, on this one.
 TEST(ProductEnvTest, InstalledVersionFitsNineteenCharactersAndFoldersReadAsStored) {
   EXPECT_EQ(RemoveTrailingSeparator("/a/b/"), "/a/b");
   EXPECT_EQ(RemoveTrailingSeparator("/a/b//"), "/a/b/");  // one only
   EXPECT_EQ(RemoveTrailingSeparator(""), "");
-  ScopedTempDir tmp;
-  const Sandbox sb = MakeSandbox(tmp.path() / "k");
-  const ScopedSandboxEnv env(sb);
+  FakeHost fake;
   std::string version;
-  EXPECT_EQ(GetInstalledVersion(version), 1);
+  EXPECT_EQ(GetInstalledVersion(fake.host, version), 1);
   EXPECT_EQ(version, "6.1");
   // A longer one is "not available".
   for (const auto& [stored, result] : std::vector<std::pair<std::string, int>>{
            {std::string(19, '9'), 1}, {std::string(20, '9'), 0}, {std::string(21, '9'), 0}, {"", 0}}) {
-    ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, kInstalledVersionKey).SetString(stored));
+    fake.registry.Set(kInstalledVersionKey, stored);
     version = "unchanged";
-    EXPECT_EQ(GetInstalledVersion(version), result) << stored.size();
+    EXPECT_EQ(GetInstalledVersion(fake.host, version), result) << stored.size();
     if (result == 1) {
       EXPECT_EQ(version, stored);
     }
   }
-  ASSERT_TRUE(SetSetting("IniPath", "/k/Ini"));
-  EXPECT_EQ(GetIniPath(), "/k/Ini");  // returned as stored, no separator added
+  fake.registry.Set(SettingsKey(fake.host, "IniPath"), "/k/Ini");
+  EXPECT_EQ(GetIniPath(fake.host), "/k/Ini");  // returned as stored, no separator added
+  EXPECT_EQ(ConnectionFileDir(fake.host), "/korvane/Data/");
   {
     ScopedEnv product("KESTRIN_PRODUCT_DIR", "/opt/korvane/");
-    EXPECT_EQ(GetProductDir(), "/opt/korvane");
+    EXPECT_EQ(SystemMachine().ProgramDir(), "/opt/korvane");
   }
   ScopedEnv product("KESTRIN_PRODUCT_DIR", std::nullopt);
-  EXPECT_EQ(GetProductDir(), fs::canonical("/proc/self/exe").parent_path().string());
+  EXPECT_EQ(SystemMachine().ProgramDir(), fs::canonical("/proc/self/exe").parent_path().string());
   ScopedEnv data("XDG_DATA_HOME", std::nullopt);
   ScopedEnv home("HOME", "/home/ann");
-  EXPECT_EQ(PerUserDataDir(), "/home/ann/.local/share");
+  EXPECT_EQ(SystemMachine().PerUserDataDir(), "/home/ann/.local/share");
 }
 
 // Each refusal is one line naming the store (or folder) and the variable to set.
@@ -244,7 +241,9 @@ TEST(ProductEnvTest, RefusesToStartWithoutAKorvane) {
     const Sandbox sb = MakeSandbox(dir.path() / "k", row.options);
     const ScopedSandboxEnv env(sb);
     if (row.ini_path) {
-      ASSERT_TRUE(SetSetting("IniPath", row.ini_path));
+      ASSERT_TRUE(CRegistryKey(SystemRegistry(), RegistryRoot::kLocalMachine,
+                               std::string(VqmGetRegistrySubKey()) + "IniPath")
+                      .SetString(row.ini_path));
     }
     if (row.extra) testing::WriteFileOrDie(sb.registry, ReadFileOrDie(sb.registry) + row.extra);
     const std::string message = CheckStartConditions();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/registry_key.h"
+#include "host/registry_store.h"
 #include "support/temp_dir.h"
 #include "winapi_table.h"
 
@@ -77,6 +78,8 @@ TEST(RegistryOracle, DefaultValueCallsGiveTheRecordedResults) {
   store_path = tmp.Sub("registry.reg");
 #endif
   const auto rows = testing::ReadWinapiTable("registry.tsv", 13);
+  RegistryStoreFile store_file(store_path);
+  Registry& registry = store_path.empty() ? SystemRegistry() : store_file;
   int setups = 0, queries = 0, sets = 0;
   for (const Row& f : rows) {
     if ((f[1] == "setup" || f[1] == "RegSetValueExA") && KeyPath(f)) {
@@ -92,7 +95,7 @@ TEST(RegistryOracle, DefaultValueCallsGiveTheRecordedResults) {
     SCOPED_TRACE("row " + f[0] + " " + f[1] + " " + f[3]);
     if (!KeyPath(f) || binary.count(sub) != 0 || binary.count(f[2].substr(f[2].find(':') + 1)) != 0) continue;
     // A leading backslash is an invalid path wherever it appears.
-    const CRegistryKey key(RegistryRoot::kLocalMachine, sub.rfind('\\', 0) == 0 ? sub : *KeyPath(f), store_path);
+    const CRegistryKey key(registry, RegistryRoot::kLocalMachine, sub.rfind('\\', 0) == 0 ? sub : *KeyPath(f));
     const int ret = std::stoi(f[8]);
     if (f[1] == "RegQueryValueA" && f[6] == "buf" && f[7] == "20" && f[12].find("after") == std::string::npos) {
       // The 20-byte read of the installed version: a text of 19 or fewer fits.
@@ -118,11 +121,11 @@ TEST(RegistryOracle, DefaultValueCallsGiveTheRecordedResults) {
       {"", "basedefault"}, {"\\Deep\\L1\\L2\\L3", "deepval"}, {"\\Dbl\\Sub", "dbl"}, {"\\TrailSet", "trail"},
       {"\\CbOne", "value"}, {"\\Overwrite", "second"}, {"\\NoDefault", "nowset"}, {"\\Empty", ""}};
   for (const auto& [sub, value] : expected) {
-    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, kBase + sub, store_path).GetString("\x01missing"), value)
+    EXPECT_EQ(CRegistryKey(registry, RegistryRoot::kLocalMachine, kBase + sub).GetString("\x01missing"), value)
         << sub;
   }
   for (const char* absent : {"\\LeadSet", "\\TypeDword"}) {
-    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, kBase + absent, store_path).Read(nullptr),
+    EXPECT_EQ(CRegistryKey(registry, RegistryRoot::kLocalMachine, kBase + absent).Read(nullptr),
               RegistryReadStatus::kNoKey)
         << absent;
   }

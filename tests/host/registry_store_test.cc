@@ -40,6 +40,7 @@ TEST(RegistryStoreParse, RejectsWhatItCannotReadWithTheLine) {
       {kHeader + "[SOFTWARE\\A]\n", 2, "registry root"},
       {kHeader + "[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ]"},
       {kHeader + kKeyA + "name=value\n", 3, "expected"},
+      {kHeader + kKeyA + "\"v\" \"x\"\n", 3, "without \"=\""},
       {"Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\A]\r\n", 3, "[-KEY]"},
   };
   for (const auto& c : cases) {
@@ -104,19 +105,21 @@ class RegistryFileTest : public ::testing::Test {
  protected:
   testing::ScopedTempDir tmp_;
   std::string path_ = tmp_.Sub("registry.reg");
+  RegistryStoreFile registry_{path_};
 };
 
 TEST_F(RegistryFileTest, MissingStoreReadsEmptyAndIsCreatedOnWrite) {
-  const CRegistryKey key(RegistryRoot::kLocalMachine, "SOFTWARE\\Brantel\\X", path_);
+  const CRegistryKey key(registry_, RegistryRoot::kLocalMachine, "SOFTWARE\\Brantel\\X");
   EXPECT_EQ(key.GetString("dflt"), "dflt");
   EXPECT_EQ(key.GetInt(7), 7);
   EXPECT_TRUE(key.SetInt(-42));
   EXPECT_EQ(key.GetInt(7), -42);
   EXPECT_EQ(ReadFileOrDie(path_), kHeader + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brantel\\X]\n@=\"-42\"\n");
   ::chmod(path_.c_str(), 0600);
-  EXPECT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "SOFTWARE\\Y", path_).SetString("y"));
+  EXPECT_TRUE(CRegistryKey(registry_, RegistryRoot::kLocalMachine, "SOFTWARE\\Y").SetString("y"));
   EXPECT_EQ(std::filesystem::status(path_).permissions(), std::filesystem::perms(0600));
-  EXPECT_FALSE(CRegistryKey(RegistryRoot::kLocalMachine, "A", tmp_.Sub("nodir/r.reg")).SetString("x"));
+  RegistryStoreFile nowhere(tmp_.Sub("nodir/r.reg"));
+  EXPECT_FALSE(CRegistryKey(nowhere, RegistryRoot::kLocalMachine, "A").SetString("x"));
   // GetInt reads leading digits like atoi, of a text of at most 15 characters.
   for (const auto& [stored, expected] : std::vector<std::pair<std::string, int>>{
            {"  -7x", -7}, {"abc", 0}, {"", 0}, {"000000000000042", 42}, {"1234567890123456", 99}}) {
@@ -141,25 +144,6 @@ TEST_F(RegistryFileTest, StorePathFollowsTheEnvironment) {
   EXPECT_EQ(RegistryStorePath(), "/home/ann/.config/Brantel/registry.reg");
 }
 
-// Several default values in one write: all of them, or (bad key path, a
-// line break) none, leaving the store as it was.
-TEST_F(RegistryFileTest, BatchOfDefaultsIsWrittenWholeOrNotAtAll) {
-  ASSERT_TRUE(CRegistryKey(RegistryRoot::kLocalMachine, "S\\Old", path_).SetString("keep"));
-  const std::string before = ReadFileOrDie(path_);
-  std::string error;
-  for (const auto& bad : {std::pair<std::string, std::string>{"\\Lead", "x"}, {"S\\Broken", "a\nb"}}) {
-    EXPECT_FALSE(SetLocalMachineDefaults({{"S\\New", "n"}, bad}, path_, &error)) << bad.first;
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(ReadFileOrDie(path_), before);
-  }
-  EXPECT_TRUE(SetLocalMachineDefaults({{"S\\A", "1"}, {"S\\old", "new"}, {"S\\A", "2"}}, path_, &error));
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "S\\a", path_).GetString("?"), "2");
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "S\\Old", path_).GetString("?"), "new");
-  const std::string after = ReadFileOrDie(path_);
-  EXPECT_EQ(std::count(after.begin(), after.end(), '['), 2);  // no second "old"
-}
-
 TEST_F(RegistryFileTest, ValuesOfOtherTypesReadAsTheirBytes) {
   const std::string& store = path_;
   WriteFileOrDie(store,
@@ -180,11 +164,11 @@ TEST_F(RegistryFileTest, ValuesOfOtherTypesReadAsTheirBytes) {
   for (const auto& [name, text] : cases) {
     SCOPED_TRACE(name);
     const std::string key = std::string("T\\") + name;
-    EXPECT_EQ(ReadLocalMachineString(key, "", store), std::optional<std::string>(text));
-    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, key, store).GetString("default"), text);
+    EXPECT_EQ(ReadLocalMachineString(registry_, key, ""), std::optional<std::string>(text));
+    EXPECT_EQ(CRegistryKey(registry_, RegistryRoot::kLocalMachine, key).GetString("default"), text);
   }
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "T\\Number", store).GetInt(-1), 7);
-  EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, "T\\Missing", store).GetString("d"), "d");
+  EXPECT_EQ(CRegistryKey(registry_, RegistryRoot::kLocalMachine, "T\\Number").GetInt(-1), 7);
+  EXPECT_EQ(CRegistryKey(registry_, RegistryRoot::kLocalMachine, "T\\Missing").GetString("d"), "d");
 }
 
 // `parent` followed by a key name of `length` times `c`.
@@ -200,7 +184,7 @@ TEST_F(RegistryFileTest, SetDefaultValuesSetsEachValueAndReadsTellWhyNot) {
                                         {Key("A\\", 255, 'k'), "fits", false, {}},
                                         {"A\\new", "two", false, {}}};
   std::string error;
-  EXPECT_TRUE(SetDefaultValues(writes, &error, store));
+  EXPECT_FALSE(registry_.SetDefaultValues(writes, &error));  // one was refused
   EXPECT_EQ(std::vector<bool>({writes[0].done, writes[1].done, writes[2].done, writes[3].done}),
             std::vector<bool>({true, false, true, true}));
   EXPECT_NE(writes[1].error.find("255"), std::string::npos) << writes[1].error;
@@ -218,7 +202,7 @@ TEST_F(RegistryFileTest, SetDefaultValuesSetsEachValueAndReadsTellWhyNot) {
                {"\\A", RegistryReadStatus::kFailed, ""}};
   for (const auto& r : reads) {
     std::string text;
-    EXPECT_EQ(CRegistryKey(RegistryRoot::kLocalMachine, r.key, store).Read(&text), r.status)
+    EXPECT_EQ(CRegistryKey(registry_, RegistryRoot::kLocalMachine, r.key).Read(&text), r.status)
         << r.key;
     EXPECT_EQ(text, r.text) << r.key;
   }
@@ -228,10 +212,10 @@ TEST_F(RegistryFileTest, SetDefaultValuesSetsEachValueAndReadsTellWhyNot) {
   // is; the messages name the store and the line.
   const std::string broken = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X\n";
   WriteFileOrDie(store, broken);
-  EXPECT_FALSE(SetDefaultValues(writes, &error, store));
+  EXPECT_FALSE(registry_.SetDefaultValues(writes, &error));
   EXPECT_FALSE(writes[0].done || writes[2].done || writes[3].done);
   EXPECT_NE(error.find(store + " line 2"), std::string::npos) << error;
-  const CRegistryKey key(RegistryRoot::kLocalMachine, "A", store);
+  const CRegistryKey key(registry_, RegistryRoot::kLocalMachine, "A");
   EXPECT_EQ(key.Read(nullptr), RegistryReadStatus::kFailed);
   EXPECT_EQ(key.GetString("fallback"), "fallback");
   EXPECT_FALSE(key.SetString("new"));

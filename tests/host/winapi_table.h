@@ -56,6 +56,37 @@ inline std::optional<std::string> Unescape(const std::string& field) {
   return out;
 }
 
+// The strings of a JSON cell (cmdline.tsv): one for a string, each item of
+// an array; bare tokens such as "-", "1" or null give none.
+inline std::vector<std::string> JsonStrings(const std::string& cell) {
+  std::vector<std::string> out;
+  bool in_string = false;
+  for (size_t i = 0; i < cell.size(); ++i) {
+    const char c = cell[i];
+    if (!in_string) {
+      if (c == '"') out.emplace_back();
+      in_string = c == '"';
+    } else if (c == '"') {
+      in_string = false;
+    } else if (c == '\\' && i + 1 < cell.size()) {
+      const char e = cell[++i];
+      out.back() += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+    } else {
+      out.back() += c;
+    }
+  }
+  return out;
+}
+
+// `text` with every `from` replaced by `to` (the oracle's C:\oracle folder
+// by where the test lays it out).
+inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size()) {
+    text.replace(pos, from.size(), to);
+  }
+  return text;
+}
+
 }  // namespace kestrin::testing
 
 #endif  // KESTRIN_TESTS_HOST_WINAPI_TABLE_H_

@@ -1,41 +1,23 @@
 // The hardware definitions and driver libraries steps: definition files,
 // the module registry and the libraries of the EXE folder; driver copies and
-// registration through real shared objects and a stand-in regasm program;
-// the overwrite rule of these and the samples step; result codes; hostile
-// names. The plain copy, registration and record of each: StepsRunTest.
-#include <sys/stat.h>
-
-#include <chrono>
-#include <fstream>
-#include <thread>
+// their registration (in-process or through regasm); the overwrite rule of
+// these and the samples step; result codes; hostile names. The plain copy,
+// registration and record of each: StepsRunTest.
+#include <tuple>
 
 #include "host/dotnet.h"
 #include "host/file_system.h"
 #include "host/ini_file.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
-#include "support/pe_image.h"
 
 namespace kestrin::testing {
 namespace {
 
-std::string TestLib(const std::string& name) {
-  return ReadFileOrDie(std::string(KESTRIN_TEST_LIB_DIR) + "/" + name + ".so");
-}
-
 class DriverTest : public StepTest {
  protected:
-  void SetUp() override {
-    StepTest::SetUp();
-    mark_ = std::make_unique<ScopedEnv>("KESTRIN_REGISTER_MARK", dir_.Sub("mark"));
-    windows_ = std::make_unique<ScopedEnv>(kWindowsDirVariable, dir_.Sub("windows"));
-  }
   void Drivers(const std::string& section) { BundleFile("hw.ini", "[DRIVERS]\n" + section); }
-  std::string Marks() const {
-    return fs::exists(dir_.path() / "mark") ? ReadFileOrDie(dir_.path() / "mark") : "";
-  }
-
-  std::unique_ptr<ScopedEnv> mark_, windows_;
+  std::string Program(const std::string& name) const { return fake_.machine.program_dir + "/" + name; }
 };
 
 // An item installed before, met interactively: who recorded it and the
@@ -61,7 +43,7 @@ TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
       {"Ini/MODULES/a.ini", "MODULES/A.INI", "[MODULE]\r\nName=x\nPCodeDll32=a_pc.dll\n", "old definition"},
       {"Ini/MODULES/A/sub/G.INI", "MODULES/A/sub/G.INI", "new global", "old global"},
       {"Program/a_pc.dll", "EXE/a_pc.dll", "new library", "old library"},
-      {"Program/OK.SO", "DRIVERS/ok.so", TestLib("test_register_ok"), "old library"},
+      {"Program/OK.SO", "DRIVERS/ok.so", "new driver", "old library"},
       {"Data/SAMPLES/Blink/Blink.kvp", "SAMPLES/Blink/Blink.kvp", "blink v2", "blink v1"}};
   for (const auto& file : files) {
     BundleFile(file.bundle, file.now);
@@ -94,10 +76,11 @@ TEST_P(OverwriteTest, AnotherVendorsItemNeedsConsent) {
   EXPECT_EQ(ctx_.questions, c.answers.empty() ? Strings{} : asked);
   for (const auto& file : files)
     EXPECT_EQ(ReadFileOrDie(Korvane(file.korvane)), o ? file.now : file.before) << file.korvane;
-  EXPECT_FALSE(fs::exists(Korvane("Ini/MODULES/A.INI")) || fs::exists(Korvane("Program/ok.so")))
+  EXPECT_FALSE(Exists(Korvane("Ini/MODULES/A.INI")) || Exists(Korvane("Program/ok.so")))
       << "a second spelling beside the first";
-  EXPECT_EQ(Marks(), o ? "register;" : "");  // a skipped library is not registered
-  EXPECT_EQ(fs::exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), o);
+  // A skipped library is not registered.
+  EXPECT_EQ(fake_.libraries.calls, o ? Strings{"register " + Program("ok.so")} : Strings{});
+  EXPECT_EQ(Exists(Korvane("Data/SAMPLES/Blink/sub/io.txt")), o);
   EXPECT_EQ(ReadFileOrDie(Korvane("Data/SAMPLES/Count/Count.kvp")), "count");
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("$SAMPLES\\Count"), 42);
   for (const char* item : items)
@@ -121,9 +104,11 @@ TEST_F(DriverTest, NamesOptionsAndFailures) {
   BundleFile("evil.so", "outside the DRIVERS folder");
   BundleFile("DRIVERS/ddd/" + n255, "longest");
   BundleFile("DRIVERS/" + long_name, "too long");
-  BundleFile("DRIVERS/none.so", TestLib("test_register_none"));
-  for (const auto& [name, source, installed] : {std::tuple{"dd\\d.so", "dd/d.so", "d.so"}, {"e.so", "e.so", "e.so"}}) {
-    BundleFile(std::string("DRIVERS/") + source, TestLib("test_register_ok"));
+  BundleFile("DRIVERS/none.so", "without entry points");
+  fake_.libraries.failing = {Program("none.so"), Program("e.so")};
+  for (const auto& [name, source, installed] :
+       {std::tuple{"dd\\d.so", "dd/d.so", "d.so"}, {"e.so", "e.so", "e.so"}}) {
+    BundleFile(std::string("DRIVERS/") + source, "a driver");
     KorvaneFile(std::string("Program/") + installed + "/inside", "in the way");
     ctx_.InstallationRecord->RecordInstall(name, 42);
   }
@@ -134,54 +119,48 @@ TEST_F(DriverTest, NamesOptionsAndFailures) {
                "copied driver dll none.so to {P}", "ERROR registering driver dll none.so",
                "copied driver dll dd\\d.so to {P}", "successfully registered driver dll dd\\d.so",
                "ERROR copying driver dll e.so", "ERROR registering driver dll e.so"});
-  EXPECT_FALSE(fs::exists(Korvane("Program/evil.so")) || fs::exists(Korvane("evil.so")));
+  EXPECT_FALSE(Exists(Korvane("Program/evil.so")) || Exists(Korvane("evil.so")));
   EXPECT_EQ(ReadFileOrDie(Korvane("Program/" + n255)), "longest");
-  EXPECT_EQ(ReadFileOrDie(Korvane("Program/d.so")), TestLib("test_register_ok"));
-  EXPECT_FALSE(fs::exists(Korvane("Program/ddd")) || fs::exists(Korvane("Program/dd")));
+  EXPECT_EQ(ReadFileOrDie(Korvane("Program/d.so")), "a driver");
+  EXPECT_FALSE(Exists(Korvane("Program/ddd")) || Exists(Korvane("Program/dd")));
   EXPECT_EQ(ctx_.InstallationRecord->GetLatestOemId("ddd\\" + n255), 42);
 }
 
-// The stand-in regasm writes its arguments to a file; it runs on its own,
-// so the test waits for that file (generously: the machine may be loaded).
+// An assembly is registered by starting regasm of the framework (whose
+// root the registry names) without waiting for it.
 TEST_F(DriverTest, AssembliesAreRegisteredThroughRegasm) {
-  const fs::path root = dir_.path() / "dotnet", args = dir_.path() / "regasm-args";
-  const std::string a = "'" + args.string();
-  Put(root / "v2.0.50727/regasm.exe",
-              "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + a + ".tmp'\nmv " + a + ".tmp' " + a + "'\n");
-  fs::permissions(root / "v2.0.50727/regasm.exe", fs::perms::owner_all);
-  Put(dir_.path() / "windows/system32/mscoree.dll", PeImage({.tables = {{"040904b0", "2.0.50727.8806"}}}));
+  fake_.libraries.loader_version = "2.0.50727";
   Drivers("asm.dll=RegAsm\n");
   BundleFile("DRIVERS/asm.dll", "an assembly");
-  const std::string installed = sandbox_.product_dir + "/asm.dll";
+  const std::string installed = Program("asm.dll");
+  fake_.processes.missing = {"\\v2.0.50727"};  // no framework root: nothing to start
   for (const bool framework : {false, true}) {
     if (framework) {
-      std::ofstream(sandbox_.registry, std::ios::app)
-          << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework]\n\"InstallRoot\"=\""
-          << root.string() << "/\"\n";
+      fake_.registry.store.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot",
+                                     "/dotnet/");
     }
     ctx_.reported.clear();
     EXPECT_EQ(InstallDriverLibraries(ctx_), 0);
     EXPECT_EQ(ctx_.reported,
               (std::vector<tReported>{
-                  {"copied driver dll asm.dll to " + sandbox_.product_dir, true},
+                  {"copied driver dll asm.dll to " + fake_.machine.program_dir, true},
                   {"Registered Assembly " + installed + (framework ? " successfully." : " failed."), false},
                   {framework ? "successfully registered driver dll asm.dll"
                              : "ERROR registering driver dll asm.dll", true}}));
   }
-  for (int i = 0; i < 1200 && !fs::exists(args); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(ReadFileOrDie(args), "/silent\n" + installed + "\n");
+  EXPECT_EQ(fake_.processes.started,
+            Strings{"/dotnet/\\v2.0.50727\\regasm.exe /silent " + installed + " (no wait)"});
+  EXPECT_TRUE(fake_.libraries.calls.empty());
 }
 
-// Nothing to do without definition files: no line, nothing copied.
+// Nothing to do without definition files: no line, nothing changed.
 TEST_F(StepTest, HardwareWithoutDefinitionFiles) {
   BundleFile("MODULES/readme.txt", "x");
   BundleFile("MODULES/DIR.INI/");
   BundleFile("EXE/x.dll", "x");
   EXPECT_EQ(InstallHardwareDefinitions(ctx_), 2);
   EXPECT_TRUE(ctx_.reported.empty());
-  for (const char* path : {"Ini/MODULES/DIR.INI", "Ini/MODULES/readme.txt", "Program/x.dll"})
-    EXPECT_FALSE(fs::exists(Korvane(path))) << path;
+  EXPECT_EQ(fake_.files.changes, Strings{});
 }
 
 // Definition and library names that could leave their folder or break the
@@ -189,7 +168,7 @@ TEST_F(StepTest, HardwareWithoutDefinitionFiles) {
 // case) is never installed and stops the step. A module registry that
 // cannot be written: the file is still installed and the failure reported.
 TEST_F(StepTest, HardwareRefusesHostileNamesAndStopsAtTheModuleRegistry) {
-  ASSERT_EQ(chmod(Korvane("Ini/MODULES/MODULES.INI").c_str(), 0444), 0);
+  ASSERT_TRUE(SetReadOnly(fake_.files, Korvane("Ini/MODULES/MODULES.INI"), true));
   for (const char* name : {".INI", "..INI", "a=b.INI", "z.INI"}) BundleFile(std::string("MODULES/") + name, "[MODULE]\n");
   BundleFile("MODULES/A.INI", "[MODULE]\nPCodeDll32=..\\..\\secret.txt\nHConfigDll32=x86\\pc.dll\n");
   BundleFile("MODULES/modules.ini", "[Modules]\nCount=9\n");
@@ -203,10 +182,10 @@ TEST_F(StepTest, HardwareRefusesHostileNamesAndStopsAtTheModuleRegistry) {
                "ERROR: library ..\\..\\secret.txt named by A.INI refused: ", "copied {B}/EXE/x86/pc.dll to {P}",
                refused + "a=b.INI refused: "});
   EXPECT_EQ(ReadFileOrDie(Korvane("Program/pc.dll")), "pc");
-  EXPECT_EQ(IniFile(sandbox_.ini_dir + "MODULES/MODULES.INI").GetString("Modules", "Count"), "0");
+  EXPECT_EQ(IniFile(fake_.ini, Korvane("Ini/MODULES/MODULES.INI")).GetString("Modules", "Count"), "0");
   for (const char* path : {"Ini/MODULES/z.INI", "Program/secret.txt", "Ini/MODULES/.INI", "Ini/MODULES/..INI",
                            "Ini/MODULES/a=b.INI", "Ini/MODULES/readme.txt", "Ini/readme.txt", "Ini/MODULES/MODULES/readme.txt"})
-    EXPECT_FALSE(fs::exists(Korvane(path))) << path;
+    EXPECT_FALSE(Exists(Korvane(path))) << path;
 }
 
 }  // namespace

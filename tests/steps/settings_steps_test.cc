@@ -1,11 +1,10 @@
 // The settings and programs steps: the OPC pane, the bundle's registry
 // settings, the TCP/IP timeout and the visible extensions in the registry
-// store (the plain write of each: StepsRunTest); the custom tools merged
-// into CUSTTOOL.INI; the post commands run as real child processes.
-#include <sys/stat.h>
-
+// (the plain write of each: StepsRunTest); the custom tools merged into
+// CUSTTOOL.INI; the post commands as started.
 #include <map>
 
+#include "host/file_system.h"
 #include "host/ini_file.h"
 #include "steps/step_fixture.h"
 #include "steps/steps.h"
@@ -24,8 +23,8 @@ const std::string kUtf8300 = Repeat("\xC3\xA9", 300);
 
 struct tSettingCase {
   const char* name;
-  int (*step)(StepContext&);
-  std::map<std::string, std::string> files;  // bundle files; "Ini/...": sandbox files
+  StepResult (*step)(StepContext&);
+  std::map<std::string, std::string> files;  // bundle files; "Ini/...": Korvane files
   int result;
   std::map<std::string, std::string> settings;  // afterwards; "-": none; no settings: store untouched
   std::string extensions = kExtensions;         // the extension key in the store
@@ -71,7 +70,7 @@ const tSettingCase kCases[] = {
 
 class SettingsStepTest : public StepTest, public ::testing::WithParamInterface<tSettingCase> {
  protected:
-  std::string Store() const { return ReadFileOrDie(sandbox_.registry); }
+  std::string Store() const { return fake_.registry.Text(); }
 };
 
 TEST_P(SettingsStepTest, WritesTheSettingsOrLeavesTheStore) {
@@ -81,7 +80,7 @@ TEST_P(SettingsStepTest, WritesTheSettingsOrLeavesTheStore) {
   std::string store = Store();
   const size_t at = store.find(kExtensions);
   ASSERT_NE(at, std::string::npos) << store;
-  WriteFileOrDie(sandbox_.registry, store.replace(at, kExtensions.size(), c.extensions));
+  fake_.registry.SetText(store.replace(at, kExtensions.size(), c.extensions));
   const std::string before = Store();
   EXPECT_EQ(c.step(ctx_), c.result);
   EXPECT_EQ(ctx_.reported, c.reported);
@@ -96,13 +95,13 @@ KESTRIN_CASES(SettingsStepTest, ::testing::ValuesIn(kCases));
 // A store that cannot be parsed is a failure, never read as a missing key,
 // and none of the steps touches it.
 TEST_F(StepTest, UnparsableStoreFailsAndStaysAsItIs) {
-  const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X\n";
-  WriteFileOrDie(sandbox_.registry, broken);
+  const std::string before = fake_.registry.Text();
+  fake_.registry.broken = "registry store line 2: no closing bracket";
   BundleFile("hw.ini", kExtA + "[TCPIP]\nTIMEOUT=10\n[REGISTRY_SETTING]\nCOUNT=1\nPATH1=A\nVALUE1=a\n");
   EXPECT_EQ(AddVisibleExtensions(ctx_), 1);
   EXPECT_EQ(SetTcpTimeout(ctx_), 1);
   EXPECT_EQ(SetRegistrySettings(ctx_), 1);
-  EXPECT_EQ(ReadFileOrDie(sandbox_.registry), broken);
+  EXPECT_EQ(fake_.registry.Text(), before);
 }
 
 // The custom tools: renumbering, tools already there, missing titles,
@@ -162,13 +161,13 @@ class CustomToolsTest : public StepTest, public ::testing::WithParamInterface<tT
 
 TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   const tToolCase& c = GetParam();
-  if (c.list == "-") fs::remove_all(Korvane("Ini/System"));
+  if (c.list == "-") DeleteFiles(fake_.files, Korvane("Ini/System"));
   else KorvaneFile("Ini/System/CUSTTOOL.INI", c.list);
   BundleFile("hw.ini", "[OEMDriverDisk]\nOEMID=42\n" + (c.section == "-" ? "" : "[CUST-TOOLS]\n" + c.section) +
                            "[Other]\nFILE3=q.exe\n");
   Mode(c.silent, c.force, c.answers);
   EXPECT_EQ(InstallCustomTools(ctx_), c.result);
-  const IniFile list(sandbox_.ini_dir + "System/CUSTTOOL.INI");
+  const IniFile list(fake_.ini, std::string(FakeHost::kIniDir) + "System/CUSTTOOL.INI");
   std::string after;
   for (const std::string& key : list.GetKeyNames("CUST-TOOLS")) after += key + "=" + list.GetString("CUST-TOOLS", key) + "\n";
   EXPECT_EQ(after, c.after);
@@ -177,33 +176,29 @@ TEST_P(CustomToolsTest, MergesIntoTheToolList) {
   EXPECT_EQ(ctx_.questions, Strings(c.answers.size(), "This custom tool entry already exisits in Korvane:\n"
                                                       "FILE: C:\\t\\x.exe | TITLE: X tool\nDo you want to overwrite it?"));
   EXPECT_EQ(list.GetString("Other", "k"), c.list.find("[Other]") != std::string::npos ? "v" : "");
-  EXPECT_EQ(fs::exists(Korvane("Ini/System")), c.list != "-");
+  EXPECT_EQ(Exists(Korvane("Ini/System")), c.list != "-");
 }
 
 KESTRIN_CASES(CustomToolsTest, ::testing::ValuesIn(kToolCases));
 
 // The post commands: placeholders in any letter case, the rest of the line
-// lowered, the wait for each command in file order, a program named without
-// a folder found in the program folder, and commands that cannot start (a
-// missing program, a line without "=", a script that may not be run).
+// lowered, each waited for in file order, a program named without a folder
+// looked for in the program folder first, and commands that cannot start
+// (a missing program, a line without "=").
 TEST_F(StepTest, PostCommandsRunEachToItsEnd) {
-  // Appends its second argument to the file its first names; "slow" sleeps
-  // first, so a step that did not wait would find the lines out of order.
-  const fs::path bin = dir_.path() / "Bin Dir", program = sandbox_.product_dir;
-  for (const fs::path& path : {bin / "mark.sh", bin / "plain.sh", program / "prog.sh"})
-    Put(path, "#!/bin/sh\n[ \"$2\" = slow ] && sleep 1\nprintf '%s\\n' \"$2\" >> \"$1\"\nexit 3\n");
-  for (const fs::path& path : {bin / "mark.sh", program / "prog.sh"}) chmod(path.c_str(), 0755);  // not plain.sh
-  ctx_.BinDir = bin.string();
+  ctx_.BinDir = "/Bin Dir";
   BundleFile("hw.ini", "[POST_COMMANDS]\n1=\"$BinDir/Mark.SH\" \"$AppDataDir/out.txt\" slow\n"
-                       "1=$BinDir/nothere.exe /S\nno command\n1=\"$BinDir/plain.sh\" x\n"
+                       "1=$BinDir/nothere.exe /S\nno command\n"
                        "2=\"$BINDIR/mark.sh\" \"$appdatadir/OUT.txt\" Second\n3=Prog.sh \"$AppDataDir/out.txt\" 3\n");
+  fake_.processes.missing = {"/Bin Dir/nothere.exe"};
   EXPECT_FALSE(RunPostCommands(ctx_));
-  EXPECT_EQ(ReadFileOrDie(fs::path(sandbox_.data_dir) / "out.txt"), "slow\nsecond\n3\n");
-  const std::string run = "Execute command '\"{P}/mark.sh\" \"{D}/out.txt\" ";
+  const std::string run = "\"{P}/mark.sh\" \"{D}/out.txt\" ";
+  EXPECT_EQ(fake_.processes.started, Expand({run + "slow", run + "second", "prog.sh \"{D}/out.txt\" 3"}));
+  EXPECT_EQ(fake_.processes.application_dirs, Strings(5, ctx_.ProductDir));
   const std::string failed = "ERROR: Execution of post command failed: '";
   std::vector<tReported> expected;
-  for (const std::string& line : Expand({run + "slow'.", failed + "{P}/nothere.exe /s'", failed + "'",
-                                         failed + "\"{P}/plain.sh\" x'", run + "second'.",
+  for (const std::string& line : Expand({"Execute command '" + run + "slow'.", failed + "{P}/nothere.exe /s'",
+                                         failed + "'", "Execute command '" + run + "second'.",
                                          "Execute command 'prog.sh \"{D}/out.txt\" 3'."}))
     expected.push_back({line, true});
   EXPECT_EQ(ctx_.reported, expected);

@@ -1,6 +1,6 @@
-// The step tests' fixture: a sandbox Korvane (scripts/make-sandbox) set in
-// the environment, a bundle folder as preparation unpacks it, and a context
-// that records the report and answers questions from a script.
+// The step tests' fixture: a Korvane in memory (support/fake_host.h), a
+// bundle folder as preparation unpacks it (/bundle), and a context that
+// records the report and answers questions from a script.
 #ifndef KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
 #define KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_
 
@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "app/cases.h"
-#include "host/registry_key.h"
-#include "host/settings.h"
 #include "steps/step_context.h"
-#include "support/sandbox.h"
-#include "support/temp_dir.h"
+#include "steps/steps.h"
+#include "support/fake_host.h"
 
 namespace kestrin::testing {
 
-namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 struct tReported {
@@ -32,6 +29,7 @@ struct tReported {
 
 class TestStepContext : public StepContext {
  public:
+  explicit TestStepContext(Host& host) : StepContext(host) {}
   void AddInfo(const std::string& text, int level, bool log) override {
     if (level < 2) reported.push_back({text, log});
   }
@@ -54,61 +52,55 @@ class TestStepContext : public StepContext {
   std::deque<bool> answers;  // for the coming questions, in order
 };
 
-// The default value of a key below the Korvane settings key; nothing when
-// the key or its value is missing.
-inline CRegistryKey SettingKey(const std::string& key) {
-  return CRegistryKey(RegistryRoot::kLocalMachine, VqmGetRegistrySubKey() + key);
-}
-inline std::optional<std::string> Setting(const std::string& key) {
-  std::string text;
-  return SettingKey(key).Read(&text) == RegistryReadStatus::kOk ? std::optional(text) : std::nullopt;
-}
-inline void SetSetting(const std::string& key, const std::string& value) {
-  ASSERT_TRUE(SettingKey(key).SetString(value));
-}
-
 class StepTest : public ::testing::Test {
  protected:
   // A bundle of OEM 42 as preparation leaves it: folders set, an
   // installation record, interactive, nothing forced.
-  void SetUp() override {
-    sandbox_ = MakeSandbox(dir_.path() / "korvane");
-    env_ = std::make_unique<ScopedSandboxEnv>(sandbox_);
-    bundle_ = dir_.path() / "bundle";
-    fs::create_directories(bundle_);
-    ctx_.ProductDir = ctx_.BinDir = sandbox_.product_dir;
-    ctx_.ProductIniDir = sandbox_.ini_dir;
-    ctx_.ProgramDataDir = sandbox_.data_dir;
-    ctx_.BundleTempDir = bundle_.string();
+  StepTest() : ctx_(fake_.host) {
+    ctx_.ProductDir = ctx_.BinDir = fake_.machine.program_dir;
+    ctx_.ProductIniDir = FakeHost::kIniDir;
+    ctx_.ProgramDataDir = FakeHost::kDataDir;
+    ctx_.BundleTempDir = bundle_;
     ctx_.OemId = 42;
-    ctx_.InstallationRecord = std::make_unique<InstallRecord>(sandbox_.ini_dir + "instlog.ini");
+    ctx_.InstallationRecord =
+        std::make_unique<InstallRecord>(fake_.ini, Korvane("Ini/instlog.ini"));
   }
 
-  // A file below the bundle or the sandbox folder; a name ending with "/"
+  // A file below the bundle or the Korvane folder; a name ending with "/"
   // makes a folder.
-  static void Put(const fs::path& path, const std::string& content) {
-    if (path.string().back() == '/') return (void)fs::create_directories(path);
-    fs::create_directories(path.parent_path());
-    WriteFileOrDie(path, content);
-  }
   void BundleFile(const std::string& relative, const std::string& content = "") {
-    Put(bundle_ / relative, content);
+    fake_.files.Put(bundle_ + "/" + relative, content);
   }
   void KorvaneFile(const std::string& relative, const std::string& content = "") {
-    Put(Korvane(relative), content);
+    fake_.files.Put(Korvane(relative), content);
   }
+  static std::string Korvane(const std::string& relative) { return "/korvane/" + relative; }
+  std::string ReadFileOrDie(const std::string& path) const {
+    const std::optional<std::string> content = fake_.files.Read(path);
+    if (!content) ADD_FAILURE() << "no file " << path;
+    return content.value_or("");
+  }
+  bool Exists(const std::string& path) const { return fake_.files.Exists(path); }
   void Mode(bool silent, bool force, const std::vector<bool>& answers = {}) {
     ctx_.SilentMode = silent;
     ctx_.ForceOverwrite = force;
     ctx_.answers.assign(answers.begin(), answers.end());
   }
-  fs::path Korvane(const std::string& relative) const { return fs::path(sandbox_.dir) / relative; }
+  // The default value of a key below the Korvane settings key; nothing when
+  // the key or its value is missing.
+  std::optional<std::string> Setting(const std::string& key) {
+    return fake_.registry.Get(fake_.machine.settings_subkey + key);
+  }
+  void SetSetting(const std::string& key, const std::string& value) {
+    fake_.registry.Set(fake_.machine.settings_subkey + key, value);
+  }
   // `lines` with {B} replaced by the bundle folder, {P} by BinDir and {D} by
   // ProgramDataDir.
   Strings Expand(Strings lines) const {
     for (std::string& line : lines) {
-      for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_.string()},
-                                        {"{P}", ctx_.BinDir}, {"{D}", ctx_.ProgramDataDir}}) {
+      for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{B}", bundle_},
+                                        {"{P}", ctx_.BinDir},
+                                        {"{D}", ctx_.ProgramDataDir}}) {
         for (size_t at; (at = line.find(mark)) != std::string::npos;) line.replace(at, 3, value);
       }
     }
@@ -127,13 +119,18 @@ class StepTest : public ::testing::Test {
     }
   }
 
-  ScopedTempDir dir_;
-  Sandbox sandbox_;
-  std::unique_ptr<ScopedSandboxEnv> env_;
-  fs::path bundle_;
+  FakeHost fake_;
+  const std::string bundle_ = "/bundle";
   TestStepContext ctx_;
 };
 
 }  // namespace kestrin::testing
+
+// The tests compare results with the numbers the run's table of messages
+// knows, and print them so.
+namespace kestrin {
+inline bool operator==(StepResult result, int number) { return static_cast<int>(result) == number; }
+inline void PrintTo(StepResult result, std::ostream* os) { *os << static_cast<int>(result); }
+}  // namespace kestrin
 
 #endif  // KESTRIN_TESTS_STEPS_STEP_FIXTURE_H_

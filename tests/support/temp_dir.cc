@@ -36,6 +36,11 @@ ScopedTempDir::~ScopedTempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+bool InCi() {
+  const char* ci = getenv("CI");
+  return ci != nullptr && *ci != '\0';
+}
+
 std::string ReadFileOrDie(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot read " << path;

@@ -29,9 +29,19 @@ void WriteFileOrDie(const std::filesystem::path& path, const std::string& conten
 
 // Folder of the shared corpus and oracle tables, and of the source tree.
 std::filesystem::path SharedDir();
+// Whether the environment's CI is set: the shared folder must be there.
+bool InCi();
 std::filesystem::path SourceDir();
 std::filesystem::path BinaryDir();
 
 }  // namespace kestrin::testing
+
+// In a test body: without `where` (part of the shared corpus) the test is
+// skipped, or, under CI, fails.
+#define KESTRIN_NEED_CORPUS(where)                                                       \
+  if (const std::filesystem::path needed_ = (where); !std::filesystem::exists(needed_)) { \
+    if (::kestrin::testing::InCi()) FAIL() << "no corpus at " << needed_;                \
+    GTEST_SKIP() << "no corpus at " << needed_;                                         \
+  }
 
 #endif  // KESTRIN_TESTS_SUPPORT_TEMP_DIR_H_

@@ -4,20 +4,25 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/evtloop.h>
-#include <wx/gauge.h>
 #include <wx/listbox.h>
+#include <wx/statbmp.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include <chrono>
 #include <deque>
 #include <thread>
 
+#include "app/system_host.h"
 #include "app/test_korvane.h"
-#include "ui/cab_file_list_box.h"
-#include "ui/folder_chooser.h"
+#include "ui/wx/cab_file_list_box.h"
+#include "ui/wx/folder_chooser.h"
 #include "ui/gui_entry.h"
-#include "ui/main_dialog.h"
+#include "ui/wx/main_dialog.h"
+#include "ui/wx/progress_bar.h"
 
 namespace kestrin::testing {
 namespace {
@@ -41,6 +46,14 @@ void Pump() {
   for (int i = 0; i < 20; ++i) wxTheApp->ProcessPendingEvents(), wxYield();
 }
 
+// The middle of `window`, or of row `item` of `list`, in client coordinates.
+wxPoint Middle(wxWindow* window) { return wxPoint(window->GetClientSize().x / 2, window->GetClientSize().y / 2); }
+wxPoint Row(wxListCtrl* list, long item) {
+  wxRect r;
+  list->GetItemRect(item, r);
+  return wxPoint(r.x + r.width / 2, r.y + r.height / 2);
+}
+
 const std::string kPrompt = "Please select a driver cabinet file you wish to install.";
 const std::string kSeparator(90, '-');
 const std::string kRestart = "The installed driver bundle requires a restart of Korvane.";
@@ -60,15 +73,16 @@ class MainDialogTest : public ::testing::Test {
     return fs::relative(korvane_.oemcab() / name, korvane_.root());
   }
 
-  MainDialog& Open(const StringList& arguments = {}, bool recover = false) {
+  // `real_boxes`: the message boxes are shown (otherwise answered from answers_).
+  MainDialog& Open(const StringList& arguments = {}, bool recover = false, bool real_boxes = false) {
     context_.reset();  // one context at a time
-    context_ = std::make_unique<CProgressDlg>(arguments, false, false, recover, "", silent_);
+    context_ = std::make_unique<CProgressDlg>(SystemHost(), arguments, false, false, recover, "", silent_);
     dialog_ = new MainDialog(*context_);
-    dialog_->SetMessageBox([this](const std::string& text, long style) {
-      boxes_.emplace_back(text, style);
-      const int answer = answers_.empty() ? wxID_OK : answers_.front();
+    if (!real_boxes) dialog_->SetMessageBox([this](const std::string& text, BoxKind kind) {
+      boxes_.emplace_back(text, kind);
+      const bool yes = !answers_.empty() && answers_.front();
       if (!answers_.empty()) answers_.pop_front();
-      return answer;
+      return yes;
     });
     dialog_->Show();
     EXPECT_TRUE(PumpUntil([&] { return dialog_->IsShownOnScreen(); }));
@@ -96,17 +110,6 @@ class MainDialogTest : public ::testing::Test {
     Pump();
   }
 
-  // A click on the control `id`: the event it sends (a check box changes first).
-  void Click(int id, wxEventType type = wxEVT_BUTTON, bool pump = true) {
-    wxWindow* control = dialog_->FindWindow(id);
-    wxCheckBox* box = dialog_->details_box();
-    if (type == wxEVT_CHECKBOX) box->SetValue(!box->GetValue());
-    wxListEvent event(type, id);  // a command event; a double click on a row sends a list event
-    event.SetEventObject(control);
-    control->GetEventHandler()->ProcessEvent(event);
-    if (pump) Pump();
-  }
-
   // The information block of a selected bundle made by Bundle() as `name` (lower case).
   static Lines InfoBlock(const std::string& name, const std::string& minimum) {
     return {kSeparator, "Information about bundle: " + Upper(name) + ":", kSeparator, "",
@@ -114,13 +117,29 @@ class MainDialogTest : public ::testing::Test {
             "Minimum Korvane version: " + minimum, ""};
   }
 
+  // Real input through the X server, as a user gives it: the pointer moved
+  // to `at` in `window` (client coordinates), a click, a double click, a key.
+  void Input(wxWindow* window, wxPoint at, int clicks, int key = 0) {
+    if (window != nullptr) input_.MouseMove(window->ClientToScreen(at));
+    Settle();
+    if (clicks == 1) input_.MouseClick();
+    if (clicks == 2) input_.MouseDblClick();
+    Settle();
+    if (key != 0) input_.Char(key), Settle();
+  }
+  void ClickAt(wxWindow* window) { Input(window, Middle(window), 1); }
+  // Lets the server deliver and the dialog handle what was sent.
+  void Settle() { PumpUntil([] { return false; }, 0.15); }
+  int Runs() const { return std::ranges::count(InfoLines(), kCompletionLines[1]); }
+
   TestKorvane korvane_;
+  wxUIActionSimulator input_;
   SilentUi silent_;
   std::unique_ptr<CProgressDlg> context_;
   MainDialog* dialog_ = nullptr;
-  using Boxes = std::vector<std::pair<std::string, long>>;  // text, style
+  using Boxes = std::vector<std::pair<std::string, BoxKind>>;
   Boxes boxes_;
-  std::deque<int> answers_;
+  std::deque<bool> answers_;  // Yes or not
 };
 
 TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
@@ -151,29 +170,24 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
                                 true, true, both));
 
   // The view switch keeps the selection but shows the prompt again.
-  Click(kShowDetailsId, wxEVT_CHECKBOX);
+  ClickAt(dialog.details_box());
   EXPECT_EQ(State(), std::tuple(Lines{kPrompt}, false, false, both));
   EXPECT_EQ(std::pair(list->view_mode(), list->CellText(1, 0)),
-            (std::pair<int, std::string>(CCabFileListBox::kListView,
+            (std::pair<int, std::string>(kListView,
                                          Upper(korvane_.oemcab()) + "/B.CAB")));
-  Click(kShowDetailsId, wxEVT_CHECKBOX);
+  ClickAt(dialog.details_box());
   EXPECT_EQ(std::tuple(list->view_mode(), list->GetColumnCount(), list->CellText(0, 2),
                        list->SelectedItems()),
-            (std::tuple<int, int, std::string, std::vector<long>>(CCabFileListBox::kDetailView, 4,
+            (std::tuple<int, int, std::string, std::vector<long>>(kDetailView, 4,
                                                                   "Desc a.cab", both)));
 
-  // Install both from inside the dialog's own loop, as a click would; the
-  // restart notice of b.cab is answered. The run's lines themselves:
-  // InstallationRunTest.
+  // Install both with a click; the restart notice of b.cab is answered. The
+  // run's lines themselves: InstallationRunTest.
   Select(none);
   Select(both);
-  dialog.CallAfter([&] {
-    Click(kInstallId, wxEVT_BUTTON, false);
-    dialog.EndModal(wxID_CANCEL);
-  });
-  dialog.ShowModal();
-  Pump();
-  EXPECT_EQ(boxes_, (Boxes{{kRestart, wxOK | wxICON_INFORMATION}}));
+  ClickAt(dialog.install_button());
+  ASSERT_TRUE(PumpUntil([&] { return Runs() == 2; }));
+  EXPECT_EQ(boxes_, (Boxes{{kRestart, BoxKind::kInformation}}));
   const Lines info = InfoLines();
   const Lines header = {"Kestrin - Installation Process:", "", kSeparator,
                         "Now installing bundle 1: A.CAB", kSeparator};
@@ -188,6 +202,11 @@ TEST_F(MainDialogTest, OpensOnTheBundleFolderSelectsShowsAndInstalls) {
             Lines(kCompletionLines.begin() + 1, kCompletionLines.end()));
   // The information blocks are never logged.
   EXPECT_EQ(std::ranges::count(LogTexts(korvane_.log()), "Information about bundle: A.CAB:"), 0);
+  // A click on a column header is no click into the list: the report stays.
+  for (wxWindow* header : list->GetChildren()) {
+    if (header != list->RowsWindow()) Input(header, wxPoint(20, header->GetClientSize().y / 2), 1);
+  }
+  EXPECT_EQ(InfoLines(), info);
 }
 
 TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFolder) {
@@ -198,13 +217,25 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFol
   CCabFileListBox* list = dialog.bundle_list();
   EXPECT_TRUE(list->single_selection());
   // A click on a second row replaces the selection.
-  list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-  list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-  Pump();
+  Input(list, Row(list, 0), 1);
+  Input(list, Row(list, 1), 1);
   EXPECT_EQ(list->SelectedItems(), std::vector<long>{1});
-  // A double click installs the selection.
-  Click(kBundleListId, wxEVT_LIST_ITEM_ACTIVATED);
-  EXPECT_EQ(std::ranges::count(InfoLines(), kCompletionLines[1]), 1);
+  // Enter on the list is the dialog's default button: after "Show details"
+  // disabled "&Install" (the row still selected) it installs nothing.
+  ClickAt(dialog.details_box());
+  list->SetFocus();
+  EXPECT_TRUE(PumpUntil([&] { return list->IsDescendant(wxWindow::FindFocus()); }, 10));
+  Input(nullptr, {}, 0, WXK_RETURN);
+  EXPECT_FALSE(PumpUntil([&] { return Runs() > 0; }, 1));
+  EXPECT_EQ(list->SelectedItems(), std::vector<long>{1});
+  ClickAt(dialog.details_box());
+  // A double click installs the selection (of the row clicked).
+  Input(list, Row(list, 0), 2);
+  EXPECT_TRUE(PumpUntil([&] { return Runs() == 1; }));
+  const Lines log = LogTexts(korvane_.log());
+  EXPECT_EQ(std::pair(std::ranges::count(log, "Driver bundle description: Desc a.cab"),
+                      std::ranges::count(log, "Driver bundle description: Desc b.cab")),
+            std::pair(1L, 0L));
   // After the first installed bundle several rows may be selected again.
   EXPECT_FALSE(list->single_selection());
   Select({0, 1});
@@ -232,7 +263,8 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFol
       chooser->EndModal(wxID_OK);
     }
   });
-  Click(kBrowseId);
+  wxCommandEvent browse(wxEVT_BUTTON, kBrowseId);
+  dialog.FindWindow(kBrowseId)->GetEventHandler()->ProcessEvent(browse);
   EXPECT_TRUE(answered);
   EXPECT_EQ(dialog.directory_field()->GetValue().utf8_string(),
             fs::path(other).parent_path().string());
@@ -247,14 +279,14 @@ TEST_F(MainDialogTest, RecoverySwitchAllowsOneSelectedRowAndBrowseReplacesTheFol
 TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
   MainDialog& dialog = Open();
   const std::string question = "Overwrite?\nReally?";
-  answers_ = {wxID_YES, wxID_NO, wxID_CANCEL};
+  answers_ = {true, false, false};
   EXPECT_EQ((std::vector<bool>{context_->AskYesNo(question), context_->AskYesNo(question),
                                context_->AskYesNo(question)}),
             (std::vector<bool>{true, false, false}));
   EXPECT_EQ(context_->MessageText, question);
   dialog.Inform("done");
-  const std::pair<std::string, long> asked{question, wxYES_NO | wxICON_QUESTION};
-  EXPECT_EQ(boxes_, (Boxes{asked, asked, asked, {"done", wxOK | wxICON_INFORMATION}}));
+  const std::pair<std::string, BoxKind> asked{question, BoxKind::kQuestion};
+  EXPECT_EQ(boxes_, (Boxes{asked, asked, asked, {"done", BoxKind::kInformation}}));
   // Each control and whether it grows (or else moves) with the width.
   const std::vector<std::pair<wxWindow*, bool>> controls = {
       {dialog.directory_field(), true}, {dialog.bundle_list(), true},
@@ -282,11 +314,83 @@ TEST_F(MainDialogTest, WidthDragsMoveTheControlsAndQuestionsAreMessageBoxes) {
   }
 }
 
+// The pointer and the keys through the X server: a drag on the size grip
+// resizes and ends wherever the button is released (a click on a row works
+// after it); Enter with "&Install" enabled installs.
+TEST_F(MainDialogTest, GripDragAndEnterWithRealInput) {
+  Bundle(korvane_, InOemCab("a.cab"));
+  Bundle(korvane_, InOemCab("b.cab"));
+  MainDialog& dialog = Open();
+  CCabFileListBox* list = dialog.bundle_list();
+  const wxSize start = dialog.GetSize();
+  wxWindow* grip = dialog.FindWindow(kSizeGripId);
+  const wxPoint from = grip->ClientToScreen(Middle(grip));
+  Input(grip, Middle(grip), 0);
+  input_.MouseDown();
+  for (int step = 1; step <= 4; ++step) {
+    Settle();
+    input_.MouseMove(from + wxPoint(15, 15) * step);  // released below the window: the height stays
+  }
+  input_.MouseUp();
+  EXPECT_TRUE(PumpUntil([&] { return dialog.GetSize() == wxSize(start.x + 60, start.y); }, 10))
+      << dialog.GetSize().x << "x" << dialog.GetSize().y;
+  Input(list, Row(list, 1), 1, WXK_RETURN);
+  ASSERT_TRUE(PumpUntil([&] { return Runs() == 1; }));
+  const Lines report = InfoLines();
+  ASSERT_GT(report.size(), 11u);
+  EXPECT_EQ(Lines(report.begin(), report.begin() + 11), Cat({InfoBlock("b.cab", "not specified"), {kSeparator, ""}}));
+}
+
+// The message boxes show the icon of their kind, and a question is answered
+// by a click on "Yes"; the progress bar fills the height of its place.
+TEST_F(MainDialogTest, MessageBoxesShowTheirIconAndTheProgressBarItsHeight) {
+  MainDialog& dialog = Open({}, false, true);
+  for (const BoxKind kind : {BoxKind::kQuestion, BoxKind::kInformation}) {
+    int icon = 0;
+    wxButton* answer = nullptr;
+    wxTheApp->CallAfter([&] {
+      for (wxWindow* box : wxTopLevelWindows) {
+        for (wxWindow* child : box == &dialog ? wxWindowList() : box->GetChildren()) {
+          if (auto* bitmap = dynamic_cast<wxStaticBitmap*>(child)) icon = bitmap->GetBitmap().GetWidth();
+          if (auto* b = dynamic_cast<wxButton*>(child); b && b->GetLabelText() == (kind == BoxKind::kQuestion ? "Yes" : "OK")) answer = b;
+        }
+      }
+      if (answer != nullptr) ClickAt(answer);
+      else Input(nullptr, {}, 0, WXK_ESCAPE);
+    });
+    const bool yes = kind == BoxKind::kQuestion ? context_->AskYesNo("Go on?") : (dialog.Inform("Done."), false);
+    EXPECT_EQ(std::tuple(icon >= 32, answer != nullptr, yes), std::tuple(true, true, kind == BoxKind::kQuestion));
+  }
+
+  dialog.SetProgressRange(0, 100);
+  dialog.SetProgressPos(100);
+  Settle();
+  // The rows of the screen in the middle of the bar, 4 pixels beyond it
+  // either way, that differ from the dialog's background above it.
+  const wxRect bar = dialog.progress()->GetScreenRect();
+  wxBitmap shot(1, bar.height + 8);
+  {
+    wxMemoryDC memory(shot);
+    wxScreenDC screen;
+    memory.Blit(0, 0, 1, shot.GetHeight(), &screen, bar.x + bar.width / 2, bar.y - 4);
+  }
+  const wxImage image = shot.ConvertToImage();
+  const auto at = [&](int y) { return std::tuple(image.GetRed(0, y), image.GetGreen(0, y), image.GetBlue(0, y)); };
+  int drawn = 0;
+  for (int y = 0; y < image.GetHeight(); ++y) drawn += at(y) != at(0);
+  EXPECT_GE(drawn, bar.height - 2) << "of " << bar.height;
+}
+
 }  // namespace
 }  // namespace kestrin::testing
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // A failed assertion of the toolkit fails the test instead of waiting in a dialog.
+  wxSetAssertHandler([](const wxString& file, int line, const wxString&, const wxString& condition,
+                        const wxString& message) {
+    ADD_FAILURE_AT(file.utf8_string().c_str(), line) << condition << ": " << message;
+  });
   std::string error;
   kestrin::testing::g_have_display = kestrin::StartToolkit(&error);
   const int result = RUN_ALL_TESTS();

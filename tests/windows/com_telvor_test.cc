@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "connections/win32/com_telvor.h"
+#include "connections/com_telvor.h"
 #include "support/temp_dir.h"
 
 #include <windows.h>

@@ -2,30 +2,7 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
-#include "app/messages.h"
-
 namespace kestrin {
-
-namespace {
-
-std::string FieldOf(const tBundleRow& row, int column) {
-  switch (column) {
-    case 0: return row.path;
-    case 1: return row.oem_name;
-    case 2: return row.description;
-    default: return row.version;
-  }
-}
-
-}  // namespace
-
-CCabFileListBox::CCabFileListBox()
-    : columns_{{{0, msg::kColumnFilepath, LVCFMT_LEFT, 250, -1},
-                {1, msg::kColumnOemName, LVCFMT_LEFT, 200, -1},
-                {2, msg::kColumnDescription, LVCFMT_LEFT, 190, -1},
-                {3, msg::kColumnVersion, LVCFMT_CENTER, 50, -1}}} {}
 
 CCabFileListBox::~CCabFileListBox() {
   if (list_ != nullptr && IsWindow(list_)) SendMessageA(list_, LVM_DELETEALLITEMS, 0, 0);
@@ -36,21 +13,19 @@ void CCabFileListBox::Attach(HWND list) { list_ = list; }
 LONG_PTR CCabFileListBox::Style() const { return GetWindowLongPtrA(list_, GWL_STYLE); }
 
 void CCabFileListBox::InsertColumns() {
-  for (const tColumn& column : columns_) {
+  for (const tColumn& column : kBundleColumns) {
     LVCOLUMNA lvc = {};
     lvc.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    lvc.fmt = column.format;
+    lvc.fmt = column.centred ? LVCFMT_CENTER : LVCFMT_LEFT;
     lvc.cx = column.width;
-    lvc.pszText = const_cast<char*>(column.title.c_str());
+    lvc.pszText = const_cast<char*>(column.title);
     lvc.iSubItem = column.sub_item == -1 ? column.index : column.sub_item;
     SendMessageA(list_, LVM_INSERTCOLUMNA, column.index, reinterpret_cast<LPARAM>(&lvc));
   }
 }
 
 bool CCabFileListBox::SetDisplayOrder(const std::array<int, 4>& order) {
-  std::array<int, 4> sorted = order;
-  std::sort(sorted.begin(), sorted.end());
-  if (sorted != std::array<int, 4>{0, 1, 2, 3}) return false;
+  if (!IsColumnOrder(order)) return false;
   std::array<int, 4> copy = order;
   return SendMessageA(list_, LVM_SETCOLUMNORDERARRAY, 4, reinterpret_cast<LPARAM>(copy.data())) != 0;
 }
@@ -125,7 +100,7 @@ void CCabFileListBox::SetRows(std::vector<tBundleRow> rows) {
     const int at = static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     if (at < 0) continue;
     for (int column = 1; column < 4; ++column) {
-      const std::string text = FieldOf(rows_[i], column);
+      const std::string& text = CellOf(rows_[i], column);
       LVITEMA sub = {};
       sub.iSubItem = column;
       sub.pszText = const_cast<char*>(text.c_str());

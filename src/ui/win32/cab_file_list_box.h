@@ -1,8 +1,7 @@
 // CCabFileListBox on the Windows list-view control: one row per bundle with
-// its file path, manufacturer, description and version; a detail view with
-// columns (shown in the order 1, 2, 3, 0 that the dialog sets) and a plain
-// list view of the paths; optionally one selected row at a time. Each row
-// remembers, as its item data, the entry of AvailableBundles it shows.
+// the columns of ui/bundle_columns.h, a detail and a list view, optionally
+// one selected row at a time. Each row remembers, as its item data, the
+// entry of AvailableBundles it shows.
 #ifndef KESTRIN_UI_WIN32_CAB_FILE_LIST_BOX_H_
 #define KESTRIN_UI_WIN32_CAB_FILE_LIST_BOX_H_
 
@@ -14,24 +13,13 @@
 #include <vector>
 
 #include "app/bundle_list.h"
+#include "ui/bundle_columns.h"
 
 namespace kestrin {
 
 class CCabFileListBox {
  public:
-  // View modes.
-  static constexpr int kDetailView = 1;
-  static constexpr int kListView = 3;
-
-  struct tColumn {
-    int index;
-    std::string title;
-    int format;  // LVCFMT_LEFT or LVCFMT_CENTER
-    int width;   // pixels
-    int sub_item;
-  };
-
-  CCabFileListBox();
+  CCabFileListBox() = default;
   // Deletes all rows before the control goes.
   ~CCabFileListBox();
   CCabFileListBox(const CCabFileListBox&) = delete;
@@ -68,14 +56,12 @@ class CCabFileListBox {
 
   int view_mode() const { return view_mode_; }
   bool single_selection() const;
-  const std::array<tColumn, 4>& columns() const { return columns_; }
   std::array<int, 4> display_order() const;
 
  private:
   LONG_PTR Style() const;
 
   HWND list_ = nullptr;
-  std::array<tColumn, 4> columns_;
   int view_mode_ = kDetailView;
   std::vector<tBundleRow> rows_;
 };

@@ -4,6 +4,7 @@
 
 #include "app/bundle_list.h"
 #include "app/messages.h"
+#include "ui/bundle_columns.h"
 #include "ui/main_dialog_template.h"
 
 namespace kestrin {
@@ -22,17 +23,21 @@ std::string WindowText(HWND window) {
 
 }  // namespace
 
-Win32MainDialog::Win32MainDialog(CProgressDlg& context)
-    : context_(context), previous_ui_(&context.ui()) {
-  message_box_ = [this](const std::string& text, UINT type) {
-    return MessageBoxA(hwnd_, text.c_str(), WindowText(hwnd_).c_str(), type);
+Win32MainDialog::Win32MainDialog(CProgressDlg& context) : MainDialogFlow(context) {
+  message_box_ = [this](const std::string& text, BoxKind kind) {
+    UINT type = MB_OK | MB_ICONINFORMATION;
+    switch (kind) {
+      case BoxKind::kQuestion: type = MB_YESNO | MB_ICONQUESTION; break;
+      case BoxKind::kWarning: type = MB_OK | MB_ICONWARNING; break;
+      case BoxKind::kError: type = MB_OK | MB_ICONERROR; break;
+      case BoxKind::kInformation: break;
+    }
+    return MessageBoxA(hwnd_, text.c_str(), WindowText(hwnd_).c_str(), type) == IDYES;
   };
   folder_chooser_ = ChooseBundleFolder;
-  context_.SetUi(*this);
 }
 
 Win32MainDialog::~Win32MainDialog() {
-  context_.SetUi(*previous_ui_);
   if (modeless_ && hwnd_ != nullptr && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   for (HICON picture : {icon_, small_icon_}) {
     if (picture != nullptr) DestroyIcon(picture);
@@ -57,7 +62,7 @@ INT_PTR CALLBACK Win32MainDialog::DialogProc(HWND hwnd, UINT message, WPARAM wpa
     auto* dialog = reinterpret_cast<Win32MainDialog*>(lparam);
     SetWindowLongPtrA(hwnd, DWLP_USER, lparam);
     dialog->hwnd_ = hwnd;
-    dialog->OnInitDialog();
+    dialog->OnInitWindow();
     return TRUE;
   }
   auto* dialog = reinterpret_cast<Win32MainDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
@@ -72,7 +77,7 @@ INT_PTR CALLBACK Win32MainDialog::DialogProc(HWND hwnd, UINT message, WPARAM wpa
 INT_PTR Win32MainDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_SHOWWINDOW:
-      if (wparam && context_.FirstShowPending) OnFirstShow(context_, *this);
+      if (wparam) OnFirstShow();
       return FALSE;
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam));
@@ -80,8 +85,7 @@ INT_PTR Win32MainDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam)) ? TRUE : FALSE;
     case kShowInfoMessage:
-      info_pending_ = false;
-      if (!running_) ShowBundleInfo();
+      OnQueuedBundleInfo();
       return TRUE;
     case WM_SIZING:
       sizing_border_ = static_cast<int>(wparam);
@@ -97,19 +101,14 @@ INT_PTR Win32MainDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnEraseBackground(reinterpret_cast<HDC>(wparam));
       return FALSE;
     case WM_CLOSE:
-      if (running_) return TRUE;
+      if (!MayClose()) return TRUE;
       return FALSE;  // the default turns it into IDCANCEL
     default:
       return FALSE;
   }
 }
 
-void Win32MainDialog::OnInitDialog() {
-  // Silent mode shows nothing: the window only holds the context.
-  if (context_.SilentMode) {
-    ShowWindow(hwnd_, SW_HIDE);
-    return;
-  }
+void Win32MainDialog::OnInitWindow() {
   icon_ = DrawProgramIcon(GetSystemMetrics(SM_CXICON));
   small_icon_ = DrawProgramIcon(GetSystemMetrics(SM_CXSMICON));
   if (icon_ != nullptr) SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
@@ -120,11 +119,8 @@ void Win32MainDialog::OnInitDialog() {
 
   bundle_list_.Attach(Item(KESTRIN_IDC_BUNDLE_LIST));
   bundle_list_.InsertColumns();
-  bundle_list_.SetDisplayOrder({1, 2, 3, 0});
-  CheckDlgButton(hwnd_, KESTRIN_IDC_SHOW_DETAILS,
-                 bundle_list_.view_mode() == CCabFileListBox::kDetailView ? BST_CHECKED : BST_UNCHECKED);
-  if (context_.RecoverTemplates) bundle_list_.SetSingleSelection();
-  InitBundleSources(context_);
+  bundle_list_.SetDisplayOrder(kBundleColumnOrder);
+  OnInitControls();
   SendMessageA(bundle_list_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT,
                LVS_EX_FULLROWSELECT);
 }
@@ -243,7 +239,7 @@ void Win32MainDialog::OnCommand(int id, int code) {
       if (code == LBN_SETFOCUS) PostMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bundle_list_.hwnd()), TRUE);
       break;
     case IDCANCEL:
-      if (running_) break;
+      if (!MayClose()) break;
       if (modeless_) {
         DestroyWindow(hwnd_);
       } else {
@@ -259,15 +255,15 @@ bool Win32MainDialog::OnNotify(const NMHDR& header) {
   if (static_cast<int>(header.idFrom) != KESTRIN_IDC_BUNDLE_LIST) return false;
   switch (header.code) {
     case NM_CLICK:
-      QueueBundleInfo();
+      OnListClick();
       return true;
     case NM_DBLCLK:
-      OnBundleActivated();
+      OnDoubleClick();
       return true;
     case LVN_ITEMCHANGED: {
       const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
       if ((change.uChanged & LVIF_STATE) && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED))
-        QueueBundleInfo();
+        OnListClick();
       return true;
     }
     default:
@@ -275,14 +271,9 @@ bool Win32MainDialog::OnNotify(const NMHDR& header) {
   }
 }
 
-void Win32MainDialog::QueueBundleInfo() {
-  if (quiet_ > 0 || running_ || info_pending_) return;
-  info_pending_ = true;
-  PostMessageA(hwnd_, kShowInfoMessage, 0, 0);
-}
+void Win32MainDialog::QueueBundleInfo() { PostMessageA(hwnd_, kShowInfoMessage, 0, 0); }
 
-void Win32MainDialog::FillBundleList() {
-  ++quiet_;
+void Win32MainDialog::ShowRows(std::vector<tBundleRow> rows) {
   const int large = GetSystemMetrics(SM_CXICON), small_size = GetSystemMetrics(SM_CXSMICON);
   HIMAGELIST large_images = ImageList_Create(large, large, ILC_COLOR32 | ILC_MASK, 1, 1);
   HIMAGELIST small_images = ImageList_Create(small_size, small_size, ILC_COLOR32 | ILC_MASK, 1, 1);
@@ -292,18 +283,43 @@ void Win32MainDialog::FillBundleList() {
     if (picture != nullptr) DestroyIcon(picture);
   }
   bundle_list_.SetImageLists(large_images, small_images);
-  bundle_list_.SetRows(ReadBundleRows(context_.AvailableBundles));
+  bundle_list_.SetRows(std::move(rows));
   InvalidateRect(bundle_list_.hwnd(), nullptr, TRUE);
-  --quiet_;
 }
 
 void Win32MainDialog::ShowMembers() {
-  SetDlgItemTextA(hwnd_, KESTRIN_IDC_DIRECTORY, context_.DirectoryText.c_str());
+  SetDlgItemTextA(hwnd_, KESTRIN_IDC_DIRECTORY, context().DirectoryText.c_str());
 }
 
 std::vector<tBundleRow> Win32MainDialog::SelectedRows() { return bundle_list_.SelectedRows(); }
 
-void Win32MainDialog::ShowBundleInfo() { kestrin::ShowBundleInfo(context_, *this); }
+void Win32MainDialog::DeselectAllRows() { bundle_list_.DeselectAll(); }
+
+void Win32MainDialog::SetSingleSelectionStyle(bool single) {
+  if (single) {
+    bundle_list_.SetSingleSelection();
+  } else {
+    bundle_list_.ClearSingleSelection();
+  }
+}
+
+void Win32MainDialog::ToggleView() { bundle_list_.ToggleView(); }
+
+int Win32MainDialog::ViewMode() { return bundle_list_.view_mode(); }
+
+void Win32MainDialog::CheckShowDetails(bool checked) {
+  CheckDlgButton(hwnd_, KESTRIN_IDC_SHOW_DETAILS, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool Win32MainDialog::InstallEnabled() { return IsWindowEnabled(Item(KESTRIN_IDC_INSTALL)) != 0; }
+
+bool Win32MainDialog::ShowMessageBox(const std::string& text, BoxKind kind) {
+  return message_box_(text, kind);
+}
+
+std::optional<std::string> Win32MainDialog::ChooseFolder(const std::string& start) {
+  return folder_chooser_(hwnd_, start);
+}
 
 void Win32MainDialog::BeginInfoBlock() {
   if (info_block_++ == 0) SendMessageA(Item(KESTRIN_IDC_INFO_LIST), WM_SETREDRAW, FALSE, 0);
@@ -314,31 +330,6 @@ void Win32MainDialog::EndInfoBlock() {
   HWND info = Item(KESTRIN_IDC_INFO_LIST);
   SendMessageA(info, WM_SETREDRAW, TRUE, 0);
   RedrawWindow(info, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
-}
-
-void Win32MainDialog::OnBrowse() {
-  const std::optional<std::string> chosen = folder_chooser_(hwnd_, context_.OemCabDir);
-  if (chosen) OnFolderChosen(context_, *this, *chosen);
-}
-
-void Win32MainDialog::OnShowDetails() {
-  ++quiet_;
-  bundle_list_.ToggleView();
-  --quiet_;
-  CheckDlgButton(hwnd_, KESTRIN_IDC_SHOW_DETAILS,
-                 bundle_list_.view_mode() == CCabFileListBox::kDetailView ? BST_CHECKED : BST_UNCHECKED);
-  OnViewSwitched(context_, *this);
-}
-
-void Win32MainDialog::OnInstall() {
-  if (running_) return;
-  running_ = true;
-  context_.RunInstallation();
-  running_ = false;
-}
-
-void Win32MainDialog::OnBundleActivated() {
-  if (!bundle_list_.SelectedItems().empty()) OnInstall();
 }
 
 void Win32MainDialog::AddLine(const std::string& text) {
@@ -364,36 +355,8 @@ void Win32MainDialog::EnableInstall(bool enable) { EnableWindow(Item(KESTRIN_IDC
 
 void Win32MainDialog::EnableExit(bool enable) { EnableWindow(Item(KESTRIN_IDC_EXIT), enable); }
 
-std::vector<std::string> Win32MainDialog::SelectedBundlePaths() {
-  std::vector<std::string> paths;
-  for (const tBundleRow& row : bundle_list_.SelectedRows()) paths.push_back(row.path);
-  return paths;
-}
-
-void Win32MainDialog::ClearSelection() {
-  ++quiet_;
-  bundle_list_.DeselectAll();
-  --quiet_;
-}
-
-void Win32MainDialog::SetSingleSelection(bool single) {
-  ++quiet_;
-  if (single) {
-    bundle_list_.SetSingleSelection();
-  } else {
-    bundle_list_.ClearSingleSelection();
-  }
-  --quiet_;
-}
-
 void Win32MainDialog::Redraw() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
-
-bool Win32MainDialog::AskYesNo(const std::string& text) {
-  return message_box_(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-void Win32MainDialog::Inform(const std::string& text) { message_box_(text, MB_OK | MB_ICONINFORMATION); }
 
 }  // namespace kestrin

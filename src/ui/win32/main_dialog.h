@@ -19,19 +19,16 @@
 
 namespace kestrin {
 
-class Win32MainDialog : public MainDialogWindow {
+class Win32MainDialog : public MainDialogFlow {
  public:
-  // Shows `text` in a message box of `type` (MB_YESNO | MB_ICONQUESTION or
-  // MB_OK | MB_ICONINFORMATION); answers IDYES, IDNO or IDOK.
-  using MessageBoxFn = std::function<int(const std::string& text, UINT type)>;
+  // Shows `text` in a message box of `kind`; true when answered Yes.
+  using MessageBoxFn = std::function<bool(const std::string& text, BoxKind kind)>;
   // Lets the user choose a bundle folder, starting on `start`.
   using FolderChooserFn = std::function<std::optional<std::string>(HWND owner, const std::string& start)>;
 
   // Becomes the user-interface services of `context` until destroyed.
   explicit Win32MainDialog(CProgressDlg& context);
   ~Win32MainDialog() override;
-  Win32MainDialog(const Win32MainDialog&) = delete;
-  Win32MainDialog& operator=(const Win32MainDialog&) = delete;
 
   // Shows the dialog modally; -1 when the template cannot be loaded.
   INT_PTR RunModal(HWND owner = nullptr);
@@ -43,13 +40,6 @@ class Win32MainDialog : public MainDialogWindow {
   void SetMessageBox(MessageBoxFn box) { message_box_ = std::move(box); }
   void SetFolderChooser(FolderChooserFn chooser) { folder_chooser_ = std::move(chooser); }
 
-  // The handlers (also reached through the controls' notifications).
-  void OnBrowse();
-  void OnShowDetails();
-  void OnInstall();
-  void OnBundleActivated();
-  void ShowBundleInfo();
-
   // UiServices.
   void AddLine(const std::string& text) override;
   void ClearLines() override;
@@ -57,42 +47,42 @@ class Win32MainDialog : public MainDialogWindow {
   void SetProgressPos(int pos) override;
   void EnableInstall(bool enable) override;
   void EnableExit(bool enable) override;
-  std::vector<std::string> SelectedBundlePaths() override;
-  void ClearSelection() override;
-  void SetSingleSelection(bool single) override;
   void Redraw() override;
-  bool AskYesNo(const std::string& text) override;
-  void Inform(const std::string& text) override;
-
-  // MainDialogWindow.
-  void FillBundleList() override;
-  void ShowMembers() override;
-  std::vector<tBundleRow> SelectedRows() override;
-  void BeginInfoBlock() override;
-  void EndInfoBlock() override;
 
   CCabFileListBox& bundle_list() { return bundle_list_; }
   const ResizeLayout& layout() const { return layout_; }
   HWND tool_tip() const { return tool_tip_; }
-  bool running() const { return running_; }
 
  private:
+  // MainDialogFlow.
+  void ShowRows(std::vector<tBundleRow> rows) override;
+  std::vector<tBundleRow> SelectedRows() override;
+  void DeselectAllRows() override;
+  void SetSingleSelectionStyle(bool single) override;
+  void ToggleView() override;
+  int ViewMode() override;
+  void CheckShowDetails(bool checked) override;
+  bool InstallEnabled() override;
+  void ShowMembers() override;
+  void BeginInfoBlock() override;
+  void EndInfoBlock() override;
+  bool ShowMessageBox(const std::string& text, BoxKind kind) override;
+  std::optional<std::string> ChooseFolder(const std::string& start) override;
+  void QueueBundleInfo() override;
+
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
-  void OnInitDialog();
+  void OnInitWindow();
   void OnCommand(int id, int code);
   bool OnNotify(const NMHDR& header);
   void OnSize();
   void OnGetMinMaxInfo(MINMAXINFO* info) const;
   void OnEraseBackground(HDC dc) const;
-  void QueueBundleInfo();
   void CreateToolTip();
   void InitResize();
   tRect ClientRect() const;
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
 
-  CProgressDlg& context_;
-  UiServices* previous_ui_;
   MessageBoxFn message_box_;
   FolderChooserFn folder_chooser_;
   HWND hwnd_ = nullptr;
@@ -103,10 +93,7 @@ class Win32MainDialog : public MainDialogWindow {
   HWND tool_tip_ = nullptr;
   HICON icon_ = nullptr;
   HICON small_icon_ = nullptr;
-  bool running_ = false;
-  int quiet_ = 0;              // > 0 while the program changes the selection
-  bool info_pending_ = false;  // ShowBundleInfo is queued
-  int info_block_ = 0;         // > 0 while a block of information lines is added
+  int info_block_ = 0;  // > 0 while a block of information lines is added
 };
 
 // The window icon and the bundle icon, drawn at run time (icons.cc).

@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "cabinet/fdi_harness.h"
+#include "support/temp_dir.h"
 
 namespace kestrin::cab::testing {
 namespace {
 
 TEST(HugeLzxTest, ExpandsToTheRecordedFile) {
   const auto dir = CorpusDir() / "cab";
-  if (!std::filesystem::exists(dir / "libmspack-history/huge-lzx15.cab"))
-    GTEST_SKIP() << "no corpus";
+  KESTRIN_NEED_CORPUS(dir / "libmspack-history/huge-lzx15.cab");
   for (const char* name : {"huge-lzx15.cab", "huge-lzx21.cab"}) {
     SCOPED_TRACE(name);
     Harness::Get().Reset();

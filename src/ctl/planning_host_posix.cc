@@ -1,0 +1,7 @@
+#include "ctl/planning_host.h"
+
+namespace kestrin::ctl {
+
+std::string PathKey(std::string_view path) { return std::string(path); }
+
+}  // namespace kestrin::ctl

@@ -1,0 +1,9 @@
+#include "ctl/planning_host.h"
+
+#include "host/path_resolve.h"
+
+namespace kestrin::ctl {
+
+std::string PathKey(std::string_view path) { return AsciiLower(path); }
+
+}  // namespace kestrin::ctl

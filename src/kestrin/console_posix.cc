@@ -1,0 +1,7 @@
+#include "kestrin/console.h"
+
+namespace kestrin {
+
+void ConnectParentConsole() {}
+
+}  // namespace kestrin
