@@ -71,27 +71,27 @@ class Kestrinctl(object):
             for option, variable in KORVANE_ENVIRONMENT.items()
             if module.params[option] is not None)
 
-    def run(self, args, accept=(0,)):
+    def run(self, args, accept=(0,), **known):
         """Runs `kestrinctl ARGS --json` and returns its exit status and its
-        document (None when it wrote none). Any other status than those of
-        `accept` fails the module."""
+        document. A status not in `accept`, or no document, fails the module
+        with the return values `known` beside what kestrinctl said."""
         command = [self.program] + list(args) + ['--json']
         status, out, err = self.module.run_command(command, environ_update=self.environment)
-        document = None
-        if out.strip():
-            try:
-                document = json.loads(out)
-            except ValueError:
-                self.module.fail_json(msg='%s wrote no JSON document: %s' % (command[1], out.strip()),
-                                      exit_status=status, stderr=err)
+        try:
+            document = json.loads(out) if out.strip() else None
+        except ValueError:
+            document = None
         if status not in accept:
-            self.fail(command[1], status, document, err)
+            self.fail(command[1], status, document, err, known)
+        if not isinstance(document, dict):
+            self.module.fail_json(msg='kestrinctl %s wrote no JSON document' % command[1],
+                                  exit_status=status, stdout=out, stderr=err)
         return status, document
 
-    def fail(self, command, status, document, stderr):
+    def fail(self, command, status, document, stderr, known):
         msg = 'kestrinctl %s exited with %d: %s' % (command, status, meaning(status))
         details = []
-        document = document or {}
+        document = document if isinstance(document, dict) else {}
         for bundle in document.get('bundles', []):
             if bundle.get('reason'):
                 details.append('%s: %s' % (bundle_name(bundle['path']), bundle['reason']))
@@ -100,8 +100,8 @@ class Kestrinctl(object):
             details.append(stderr.strip())
         if details:
             msg += ' (' + '; '.join(details) + ')'
-        result = dict(msg=msg, exit_status=status, stderr=stderr)
-        for key in ('outcome', 'bundles', 'not_restored'):
+        result = dict(known, msg=msg, exit_status=status, stderr=stderr)
+        for key in ('outcome', 'bundles', 'changes', 'not_restored'):
             if key in document:
                 result[key] = document[key]
         self.module.fail_json(**result)

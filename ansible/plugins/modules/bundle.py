@@ -192,7 +192,7 @@ def present(module, ctl):
     if module._diff:
         result['diff'] = diff_text(changes)
     if not module.check_mode:
-        status, run = ctl.run(['install'] + options, accept)
+        status, run = ctl.run(['install'] + options, accept, changes=changes)
         result.update(exit_status=status, outcome=run['outcome'], bundles=run['bundles'])
     restart = result['exit_status'] in RESTART_STATUSES or any(
         b.get('restart_required', False) for b in result['bundles'])
