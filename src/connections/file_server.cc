@@ -113,10 +113,7 @@ class FileTelvorProperties : public ITelvorProperties, private ConnectionSection
 
   HRESULT SetNumber(const std::string& property, std::int32_t value) override {
     if (!ValidProperty(property)) return E_INVALIDARG;
-    if (EqualsIgnoreCase(property, "IpAddress")) {
-      return WriteProperty(property, DottedAddress(static_cast<std::uint32_t>(value)));
-    }
-    return WriteProperty(property, std::to_string(value));
+    return WriteProperty(property, ConnectionFileNumber(property, value));
   }
   HRESULT SetText(const std::string& property, const std::string& value) override {
     if (!ValidProperty(property) || !ValidText(value)) return E_INVALIDARG;
@@ -127,7 +124,7 @@ class FileTelvorProperties : public ITelvorProperties, private ConnectionSection
   // Sets the property unless it is new and the connection has all the
   // properties it may hold.
   HRESULT WriteProperty(const std::string& property, const std::string& value) const {
-    const std::string key = kPropertyPrefix + property;
+    const std::string key = ConnectionFileKey(property, true);
     bool full = false;
     const HRESULT written = EditFile(path(), [&](IniDocument& doc) {
       if (!doc.FindValue(name(), key)) {
@@ -229,6 +226,15 @@ class FileTelvorServer : public ITelvorServer {
 };
 
 }  // namespace
+
+std::string ConnectionFileKey(std::string_view setting, bool property) {
+  return (property ? std::string(kPropertyPrefix) : std::string()) + std::string(setting);
+}
+
+std::string ConnectionFileNumber(std::string_view property, std::int32_t value) {
+  if (EqualsIgnoreCase(property, "IpAddress")) return DottedAddress(static_cast<std::uint32_t>(value));
+  return std::to_string(value);
+}
 
 FileTelvorServerClass::FileTelvorServerClass(std::function<std::string()> connection_dir)
     : connection_dir_(std::move(connection_dir)) {}

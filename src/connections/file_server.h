@@ -29,8 +29,10 @@
 #define KESTRIN_CONNECTIONS_FILE_SERVER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "host/telvor.h"
 
@@ -39,6 +41,12 @@ namespace kestrin {
 inline constexpr size_t kMaxTelvorName = 255;
 inline constexpr size_t kMaxTelvorText = 1023;
 inline constexpr size_t kMaxTelvorProperties = 64;  // per connection
+
+// How the file holds a connection's setting: the key (its own settings
+// under their names, properties as "Property.NAME") and, for a number, the
+// text (an IpAddress as a dotted address).
+std::string ConnectionFileKey(std::string_view setting, bool property);
+std::string ConnectionFileNumber(std::string_view property, std::int32_t value);
 
 // The server class of the file-backed Telvor. It counts as installed when
 // the connection-file folder (asked of `connection_dir` at each creation)

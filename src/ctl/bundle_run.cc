@@ -254,6 +254,7 @@ void WriteRunResults(const char* command, const tRunRequest& request,
       WriteStrings(json, "items_left", r.items_left);
       json.Key("restart_required").Bool(r.restart_required);
       json.Key("signer").String(r.signer);
+      if (r.up_to_date) json.Key("up_to_date").Bool(*r.up_to_date);
       json.EndObject();
     }
     json.EndArray();
@@ -273,6 +274,7 @@ void WriteRunResults(const char* command, const tRunRequest& request,
               item.c_str());
     if (r.restart_required) fprintf(io.out, "  Korvane must be restarted\n");
     if (!r.signer.empty()) fprintf(io.out, "  signed by %s\n", r.signer.c_str());
+    if (r.up_to_date.value_or(false)) fprintf(io.out, "  up to date: installing it again changes nothing\n");
   }
   if (more_text) more_text();
   fprintf(io.out, "%s: %s (exit status %d)\n", command, ExitName(exit), ExitNumber(exit));

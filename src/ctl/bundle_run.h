@@ -6,6 +6,7 @@
 #define KESTRIN_CTL_BUNDLE_RUN_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct tBundleResult {
   std::vector<std::string> items_left;    // record names left to another vendor
   bool restart_required = false;
   std::string signer;                     // subject of the signer; "" unsigned or not checked
+  // plan only: installing it would change nothing (see UpToDate in plan_command.cc)
+  std::optional<bool> up_to_date;
 };
 
 // Whether there is a Korvane to work on; if not, says why on io.err as

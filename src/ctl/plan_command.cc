@@ -1,13 +1,42 @@
 // kestrinctl plan: what kestrinctl install (and kestrin /s) would do, from
 // the same run on a planning host, changing nothing.
 #include <algorithm>
+#include <set>
 
 #include "app/system_host.h"
 #include "ctl/bundle_run.h"
 #include "ctl/planning_host.h"
+#include "host/path_resolve.h"
 
 namespace kestrin::ctl {
 namespace {
+
+// A bundle is up to date when the run installs it whole (no step fails, no
+// item is left to another vendor, the version check passes) and none of its
+// changes, nor its copy into OEMCAB, changes anything. Its post commands and
+// library registrations, which a run repeats, do not count; nor does the
+// failure of the connections step that a connection standing as the bundle
+// sets it up brings (the server objects to creating it again). INI files
+// are judged key by key, not by their bytes.
+bool UpToDate(const tBundleResult& bundle, const std::vector<tPlannedChange>& changes) {
+  const bool only_connections_failed =
+      bundle.exit == CtlExit::kStepFailed && bundle.failed_steps == std::vector<std::string>{"connections"};
+  if ((bundle.exit != CtlExit::kOk && bundle.exit != CtlExit::kRestartRequired &&
+       !only_connections_failed) ||
+      !bundle.items_left.empty())
+    return false;
+  const std::string name = SplitLastComponent(bundle.path).second;
+  std::set<std::string> ini_files;
+  for (const tPlannedChange& c : changes)
+    if (c.kind == "ini") ini_files.insert(PathKey(c.target));
+  for (const tPlannedChange& c : changes) {
+    if (c.kind == "file" && ini_files.count(PathKey(c.target)) != 0) continue;
+    const bool archive_copy = c.bundle.empty() && EqualsIgnoreCase(SplitLastComponent(c.target).second, name);
+    if ((c.bundle != bundle.path && !archive_copy) || c.kind == "program" || c.kind == "library") continue;
+    if (!c.same) return false;
+  }
+  return true;
+}
 
 CtlExit RunPlan(const std::vector<std::string>& args, CtlOutput& io) {
   tRunRequest request;
@@ -20,6 +49,7 @@ CtlExit RunPlan(const std::vector<std::string>& args, CtlOutput& io) {
                  [&](const std::string& bundle, const char* phase) { planning.SetPhase(bundle, phase); });
   if (exit == CtlExit::kUsage) return exit;
   const std::vector<tPlannedChange> changes = planning.Changes();
+  for (tBundleResult& result : results) result.up_to_date = UpToDate(result, changes);
   WriteRunResults(
       "plan", request, results, exit, io,
       [&](JsonWriter& json) {
@@ -27,7 +57,8 @@ CtlExit RunPlan(const std::vector<std::string>& args, CtlOutput& io) {
         for (const tPlannedChange& c : changes) {
           json.BeginObject().Key("kind").String(c.kind).Key("action").String(c.action);
           json.Key("target").String(c.target).Key("detail").String(c.detail);
-          json.Key("bundle").String(c.bundle).Key("phase").String(c.phase).EndObject();
+          json.Key("bundle").String(c.bundle).Key("phase").String(c.phase);
+          json.Key("same").Bool(c.same).EndObject();
         }
         json.EndArray();
       },
@@ -44,9 +75,9 @@ CtlExit RunPlan(const std::vector<std::string>& args, CtlOutput& io) {
                   bundle.c_str());
           for (const tPlannedChange& c : changes) {
             if (c.bundle != bundle) continue;
-            fprintf(io.out, "  %-24s %-10s %-14s %s%s%s\n", c.phase.c_str(), c.kind.c_str(),
+            fprintf(io.out, "  %-24s %-10s %-14s %s%s%s%s\n", c.phase.c_str(), c.kind.c_str(),
                     c.action.c_str(), c.target.c_str(), c.detail.empty() ? "" : "  ",
-                    c.detail.c_str());
+                    c.detail.c_str(), c.same ? "  (as it is)" : "");
           }
         }
       });
@@ -70,7 +101,9 @@ extern const CtlCommand kPlanCommand = {
     "Prints the result install would give for each bundle (items another vendor\n"
     "owns are named: --force would overwrite them), then the changes: files and\n"
     "folders created, replaced or deleted, INI keys, registry values, programs,\n"
-    "library registrations and connections. Exits with the status install would.\n"
+    "library registrations and connections; \"(as it is)\" marks a change that\n"
+    "leaves its target as it is, and a bundle all of whose changes do so is \"up to\n"
+    "date\". Exits with the status install would.\n"
     "The options are install's; --json writes docs/kestrinctl-json.md's document.\n",
     RunPlan,
 };

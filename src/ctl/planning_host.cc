@@ -3,9 +3,12 @@
 #include <algorithm>
 
 #include "bundle/memory_unpack.h"
+#include "connections/file_server.h"
 #include "host/atomic_file.h"
 #include "host/document_ini_files.h"
 #include "host/file_system.h"
+#include "host/ini_document.h"
+#include "host/install_record.h"
 #include "host/path_resolve.h"
 #include "host/safe_path.h"
 #include "host/telvor.h"
@@ -70,6 +73,13 @@ class PlanFiles : public FileSystem, public TextFileStore {
       return {};
     }
     return ReadWholeFile(e->source, content);
+  }
+  // Whether a planned file leaves the machine's file at its path as it is.
+  bool Unchanged(const Entry& e) {
+    if (e.read_only != e.before.read_only) return false;
+    std::string planned, held;
+    if (!Content(e.path, planned).ok() || planned.size() != e.before.size) return false;
+    return ReadWholeFile(e.path, held).ok() && held == planned;
   }
   void PutFile(const std::string& path, std::string content) {
     Touch(path, Entry::kFile).content = std::move(content);
@@ -248,9 +258,13 @@ class PlanIni : public DocumentIniFiles {
       : DocumentIniFiles(files), events_(events) {}
   bool SetValues(const std::string& path, std::string_view section, const IniEntryList& entries,
                  IniResult* result) override {
+    std::vector<bool> same;
+    for (const IniEntry& entry : entries) same.push_back(Holds(path, section, entry));
     if (!DocumentIniFiles::SetValues(path, section, entries, result)) return false;
-    for (const IniEntry& entry : entries)
-      Note("set", path, Bracketed(section) + " " + entry.first + "=" + entry.second);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Note("set", path, Bracketed(section) + " " + entries[i].first + "=" + entries[i].second);
+      events_.back().same = same[i];
+    }
     return true;
   }
   bool DeleteKey(const std::string& path, std::string_view section, std::string_view key,
@@ -275,6 +289,17 @@ class PlanIni : public DocumentIniFiles {
   }
   void Note(const char* action, const std::string& path, std::string detail) {
     events_.push_back(Event("ini", action, path, std::move(detail)));
+  }
+  // Whether the file holds the entry already; for the installation record,
+  // whose keys are the minute of each installation, whether the item's
+  // newest entry names the same owner.
+  bool Holds(const std::string& path, std::string_view section, const IniEntry& entry) {
+    if (EqualsIgnoreCase(SplitLastComponent(path).second, kInstallRecordFileName)) {
+      const std::string owner = InstallRecord(*this, path).GetLatestEntry(section);
+      return !owner.empty() && owner == entry.second;
+    }
+    const std::optional<std::string> value = GetString(path, section, entry.first, nullptr);
+    return value && *value == entry.second;
   }
   std::vector<tPlannedChange>& events_;
 };
@@ -324,8 +349,13 @@ class PlanRegistry : public Registry {
         all = false;
         continue;
       }
+      const RegistryRead held = ReadValue(write.key_path, "");
       values_[AsciiLower(write.key_path)] = {write.key_path, write.text};
       events_.push_back(Event("registry", "set", write.key_path, write.text));
+      // A list the run only closes with ";" (the visible extensions, each
+      // run again) holds the same entries.
+      events_.back().same = held.status == RegistryReadStatus::kOk && held.is_string &&
+                            (held.text == write.text || held.text + ";" == write.text);
     }
     return all;
   }
@@ -438,13 +468,18 @@ class PlanUnpacker : public BundleUnpacker {
   std::map<std::string, std::vector<MemberFile>> cache_;
 };
 
-// The connection server: each connection noted with what is set on it.
+// The connection server: each connection noted with what is set on it, and
+// whether the machine's connection file holds it so already.
+struct PlanConnections {
+  std::vector<tPlannedChange>& events;
+  std::optional<IniDocument> machine;  // the connection file as it is, when readable
+};
+
 class PlanConnection : public ITelvorConnection, public ITelvorProperties {
  public:
-  PlanConnection(std::vector<tPlannedChange>& events, size_t index)
-      : events_(events), index_(index) {}
+  PlanConnection(PlanConnections& plan, size_t index) : plan_(plan), index_(index) {}
   HRESULT GetProperties(TelvorObject* properties) override {
-    *properties = std::make_shared<PlanConnection>(events_, index_);
+    *properties = std::make_shared<PlanConnection>(plan_, index_);
     return S_OK;
   }
   HRESULT SetComment(const std::string& v) override { return Set("Comment", v); }
@@ -455,32 +490,51 @@ class PlanConnection : public ITelvorConnection, public ITelvorProperties {
   HRESULT Complete() override { return S_OK; }
   HRESULT SetDriverName(const std::string& v) override { return Set("DriverName", v); }
   HRESULT SetNumber(const std::string& name, int32_t v) override {
-    return Set(name, std::to_string(v));
+    return Set(name, std::to_string(v), ConnectionFileNumber(name, v), true);
   }
-  HRESULT SetText(const std::string& name, const std::string& v) override { return Set(name, v); }
+  HRESULT SetText(const std::string& name, const std::string& v) override {
+    return Set(name, v, v, true);
+  }
 
  private:
   HRESULT Set(const std::string& name, const std::string& value) {
-    std::string& detail = events_[index_].detail;
-    detail += (detail.empty() ? "" : "; ") + name + "=" + value;
+    return Set(name, value, value, false);
+  }
+  HRESULT Set(const std::string& name, const std::string& value, const std::string& held,
+              bool property) {
+    tPlannedChange& change = plan_.events[index_];
+    change.detail += (change.detail.empty() ? "" : "; ") + name + "=" + value;
+    change.same = change.same &&
+                  plan_.machine->FindValue(change.target, ConnectionFileKey(name, property)) == held;
     return S_OK;
   }
-  std::vector<tPlannedChange>& events_;
+  PlanConnections& plan_;
   size_t index_;
 };
 
 class PlanServer : public ITelvorServer {
  public:
-  explicit PlanServer(std::vector<tPlannedChange>& events) : events_(events) {}
-  HRESULT LoadConnectionFile(const std::string&) override { return S_OK; }
-  HRESULT CreateConnection(const std::string& name) override {
-    events_.push_back(Event("connection", "create", name, ""));
+  explicit PlanServer(PlanConnections& plan) : plan_(plan) {}
+  HRESULT LoadConnectionFile(const std::string& path) override {
+    std::string bytes;
+    if (ReadWholeFile(ResolvePath(path), bytes).ok()) plan_.machine = IniDocument::Parse(bytes);
     return S_OK;
   }
+  // A connection that exists is reconfigured, and the server objects as
+  // the connection file's server does.
+  HRESULT CreateConnection(const std::string& name) override {
+    bool existed = plan_.machine && plan_.machine->HasSection(name);
+    for (const tPlannedChange& e : plan_.events)
+      existed = existed || (e.kind == "connection" && EqualsIgnoreCase(e.target, name));
+    plan_.events.push_back(Event("connection", "create", name, ""));
+    plan_.events.back().same =
+        plan_.machine && plan_.machine->FindValue(name, "Complete") == std::string("1");
+    return existed ? S_FALSE : S_OK;
+  }
   HRESULT GetConnection(const std::string& name, TelvorObject* connection) override {
-    for (size_t i = events_.size(); i-- > 0;) {
-      if (events_[i].kind == "connection" && events_[i].target == name) {
-        *connection = std::make_shared<PlanConnection>(events_, i);
+    for (size_t i = plan_.events.size(); i-- > 0;) {
+      if (plan_.events[i].kind == "connection" && EqualsIgnoreCase(plan_.events[i].target, name)) {
+        *connection = std::make_shared<PlanConnection>(plan_, i);
         return S_OK;
       }
     }
@@ -488,20 +542,20 @@ class PlanServer : public ITelvorServer {
   }
 
  private:
-  std::vector<tPlannedChange>& events_;
+  PlanConnections& plan_;
 };
 
 class PlanServerClass : public ITelvorServerClass {
  public:
-  explicit PlanServerClass(std::vector<tPlannedChange>& events) : events_(events) {}
+  explicit PlanServerClass(std::vector<tPlannedChange>& events) : plan_{events, std::nullopt} {}
   HRESULT CreateInstance(TelvorObject* object) override {
-    *object = std::make_shared<PlanServer>(events_);
+    *object = std::make_shared<PlanServer>(plan_);
     return S_OK;
   }
   HRESULT Run(const TelvorObject&) override { return S_OK; }
 
  private:
-  std::vector<tPlannedChange>& events_;
+  PlanConnections plan_;
 };
 
 }  // namespace
@@ -557,7 +611,8 @@ std::vector<tPlannedChange> PlanningHost::Changes() {
     const bool was_file = e.before.exists && !e.before.is_directory;
     switch (e.kind) {
       case Entry::kFile:
-        changes.push_back({"file", was_file ? "replace" : "create", e.path, e.source, e.bundle, e.phase});
+        changes.push_back({"file", was_file ? "replace" : "create", e.path, e.source, e.bundle, e.phase,
+                           was_file && impl_->files.Unchanged(e)});
         break;
       case Entry::kFolder:
         if (!e.before.is_directory)

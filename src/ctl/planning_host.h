@@ -42,6 +42,13 @@ struct tPlannedChange {
   // before the first bundle (the copies into OEMCAB).
   std::string bundle;
   std::string phase;
+  // The change leaves its target as it is: a file replaced by the same
+  // bytes, an INI key or registry value set to the value it holds (a
+  // registry list that only gains a closing ";" included), a
+  // connection set up as it stands; in the installation record, an entry
+  // that names the item's owner again. Programs and library registrations
+  // are never the same.
+  bool same = false;
 };
 
 class PlanningHost {

@@ -4,6 +4,7 @@
 // the same sequence then changes exactly what the plan said, to the byte.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <regex>
 
@@ -145,6 +146,63 @@ TEST(PlanTest, JsonDocument) {
   EXPECT_TRUE(changes.count("file create Ini/MODULES/M.INI <bundle> hardware definitions")) << text;
   EXPECT_TRUE(changes.count("file create Ini/OEMCAB/abc.cab ")) << text;
   EXPECT_FALSE(fs::exists(korvane.log()));
+}
+
+// After an installation the plan of the same bundle finds it up to date
+// (the connections step fails then as it would: the connection exists),
+// until one thing the bundle installed differs.
+TEST(PlanTest, AnInstalledBundleIsUpToDateUntilSomethingDiffers) {
+  const std::string extra =
+      "[CONNECTIONS]\nCOUNT=1\nCONNECTION1=Hall\n[Hall]\nDRIVERNAME=Eth\nDRIVERID=56-1234\nTIMEOUT=3000\n"
+      "VALUES=V\n[V]\nIpAddress=10.0.0.2\n[REGISTRY_SETTING]\nCOUNT=1\nPATH1=Up\\K\nVALUE1=v\n"
+      "[VISIBLE_EXTENSIONS]\nEXT=.up\n";
+  const struct {
+    const char* name;
+    std::function<void(const TestKorvane&)> disturb;
+    bool up_to_date;
+  } cases[] = {
+      {"installed in an earlier minute",
+       [](const TestKorvane& k) {
+         const fs::path record = fs::path(k.ini_dir()) / "instlog.ini";
+         WriteFileOrDie(record, std::regex_replace(ReadFileOrDie(record), std::regex(R"(\d{4}-)"), "2020-"));
+       },
+       true},
+      {"module file changed",
+       [](const TestKorvane& k) { WriteFileOrDie(fs::path(k.ini_dir()) / "MODULES/M.INI", "[MODULE]\n;x\n"); },
+       false},
+      {"registry value changed",
+       [](const TestKorvane&) {
+         std::vector<tRegistryWrite> writes = {{SystemHost().machine.SettingsSubKey() + "Up\\K", "w", false, {}}};
+         ASSERT_TRUE(SystemHost().registry.SetDefaultValues(writes, nullptr));
+       },
+       false},
+      {"connection changed",
+       [](const TestKorvane& k) {
+         const fs::path con = fs::path(k.root()) / "korvane/Data/telvor.con";
+         std::string text = ReadFileOrDie(con);
+         text.replace(text.find("10.0.0.2"), 8, "10.0.0.3");
+         WriteFileOrDie(con, text);
+       },
+       false},
+      {"module owned by another vendor",
+       [](const TestKorvane& k) {
+         WriteFileOrDie(fs::path(k.ini_dir()) / "instlog.ini", "[$MODULES\\M.INI]\n2030-01-01-00-00=43\n");
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestKorvane korvane;
+    korvane.ApplyEnvironment();
+    const std::string bundle = Bundle(korvane, "in/up.cab", "", extra);
+    const ctl::Captured install = ctl::RunCtl({"install", bundle});
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    c.disturb(korvane);
+    const ctl::Captured plan = ctl::RunCtl({"plan", "--json", bundle});
+    auto doc = ReadJson(plan.out);
+    EXPECT_EQ(doc["bundles.0.up_to_date"], c.up_to_date ? "true" : "false") << plan.out;
+    if (c.up_to_date) EXPECT_EQ(doc["bundles.0.failed_steps.0"], "connections") << plan.out;
+  }
 }
 
 }  // namespace
