@@ -71,24 +71,25 @@ class Kestrinctl(object):
             for option, variable in KORVANE_ENVIRONMENT.items()
             if module.params[option] is not None)
 
-    def run(self, args, accept=(0,), **known):
+    def run(self, args, accept=(0,), any_status=False, **known):
         """Runs `kestrinctl ARGS --json` and returns its exit status and its
-        document. A status not in `accept`, or no document, fails the module
-        with the return values `known` beside what kestrinctl said."""
+        document. A status not in `accept` (unless `any_status` and there is
+        a document, for the caller to judge), or no document, fails the
+        module with the return values `known` beside what kestrinctl said."""
         command = [self.program] + list(args) + ['--json']
         status, out, err = self.module.run_command(command, environ_update=self.environment)
         try:
             document = json.loads(out) if out.strip() else None
         except ValueError:
             document = None
-        if status not in accept:
+        if status not in accept and not (any_status and isinstance(document, dict)):
             self.fail(command[1], status, document, err, known)
         if not isinstance(document, dict):
             self.module.fail_json(msg='kestrinctl %s wrote no JSON document' % command[1],
                                   exit_status=status, stdout=out, stderr=err)
         return status, document
 
-    def fail(self, command, status, document, stderr, known):
+    def fail(self, command, status, document, stderr='', known=None):
         msg = 'kestrinctl %s exited with %d: %s' % (command, status, meaning(status))
         details = []
         document = document if isinstance(document, dict) else {}
@@ -100,7 +101,7 @@ class Kestrinctl(object):
             details.append(stderr.strip())
         if details:
             msg += ' (' + '; '.join(details) + ')'
-        result = dict(known, msg=msg, exit_status=status, stderr=stderr)
+        result = dict(known or {}, msg=msg, exit_status=status, stderr=stderr)
         for key in ('outcome', 'bundles', 'changes', 'not_restored'):
             if key in document:
                 result[key] = document[key]

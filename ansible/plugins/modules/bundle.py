@@ -90,7 +90,10 @@ EXAMPLES = r'''
 
 RETURN = r'''
 exit_status:
-  description: The exit status of the last C(kestrinctl) run (C(install), or C(plan) when nothing was installed).
+  description:
+    - The exit status of the last C(kestrinctl) run, C(install), or C(plan) when nothing was installed.
+    - The plan of a bundle that is installed already may say 1, since installing it again would fail
+      the connections step for the connections that exist; the task does not fail then.
   returned: state is present
   type: int
   sample: 0
@@ -107,12 +110,20 @@ bundles:
   sample: [{path: /tmp/FNKFX200.CAB, status: installed, outcome: ok, reason: "", oem_id: 4711,
             failed_steps: [], items_left: [], restart_required: false, signer: "", up_to_date: false}]
 changes:
-  description: The changes the plan found, leaving out those that leave their target as it is.
+  description:
+    - The changes the plan found, leaving out those that leave their target as it is (C(same)).
+    - Empty when every bundle is up to date, though a run would register its libraries and start its
+      programs again.
   returned: state is present
   type: list
   elements: dict
   sample: [{kind: file, action: create, target: /opt/korvane/Ini/MODULES/FX200.INI, detail: "",
             bundle: /tmp/FNKFX200.CAB, phase: hardware definitions, same: false}]
+up_to_date:
+  description: True when the plan found every bundle installed as it is; then nothing ran and I(changes) is empty.
+  returned: state is present
+  type: bool
+  sample: true
 restart_required:
   description:
     - True when the installation asks for a restart of the computer (its exit status, or a bundle
@@ -180,12 +191,19 @@ def present(module, ctl):
         options += ['--bindir', p['bindir']]
     options.append(p['src'])
     accept = (0,) + RESTART_STATUSES
-    status, plan = ctl.run(['plan'] + options, accept)
+    # A bundle installed already is up to date even where a second run would
+    # fail: the connections step objects to connections that exist.
+    status, plan = ctl.run(['plan'] + options, any_status=True)
     bundles = plan['bundles']
     changes = [c for c in plan.get('changes', []) if not c.get('same', False)]
     result = dict(exit_status=status, outcome=plan['outcome'], bundles=bundles, changes=changes)
     if bundles and all(b.get('up_to_date', False) for b in bundles):
+        # Nothing runs: the registrations and programs a run repeats do not.
+        result.update(changes=[], up_to_date=True)
         module.exit_json(changed=False, restart_required=False, **result)
+    result['up_to_date'] = False
+    if status not in accept:
+        ctl.fail('plan', status, plan, known=dict(changes=changes))
     if any('up_to_date' not in b for b in bundles):
         module.warn('this kestrinctl does not say whether a bundle is installed already: '
                     'the bundle is installed again')
