@@ -34,6 +34,11 @@ options:
     description:
       - C(present) installs the bundle unless it is installed as it is; C(absent) removes what the bundle
         of that file name installed and still owns, and puts back what it replaced.
+      - Kestrin reports the connections step as failed when a connection the bundle sets up exists
+        already, though it reconfigures it (a new version of a bundle over an older one). When that
+        step alone failed, a plan made afterwards decides. If it finds every bundle up to date, each
+        connection stands as the bundle sets it up and the task succeeds with a warning (I(exit_status)
+        stays 1); otherwise it fails.
     type: str
     choices: [present, absent]
     default: present
@@ -63,7 +68,8 @@ attributes:
     description: The planned changes as before and after text.
 notes:
   - Any exit status of C(kestrinctl) other than 0 and a restart request (12 on Linux, 3010 on Windows)
-    fails the task; I(msg) says what the status means and why each bundle was not installed.
+    fails the task (but for connections that existed, see I(state)); I(msg) says what the status means
+    and why each bundle was not installed.
 seealso:
   - module: kestrin.korvane.info
 '''
@@ -181,6 +187,26 @@ def diff_text(changes):
                 before=''.join(before), after=''.join(after))
 
 
+def only_connections_failed(status, document):
+    failed = [b for b in document['bundles'] if b.get('failed_steps')]
+    return status == 1 and failed and all(b['failed_steps'] == ['connections'] for b in failed)
+
+
+def connections_stand(ctl, options, status, run):
+    """Whether an installation that failed only in the connections step left
+    every bundle as it wants to be. Kestrin counts a connection that exists
+    already as a failure of that step, though it reconfigures it; the plan
+    made afterwards compares each connection's settings with the bundle's."""
+    if not only_connections_failed(status, run):
+        return False
+    _, after = ctl.run(['plan'] + options, any_status=True)
+    if not all(b.get('up_to_date', False) for b in after['bundles']):
+        return False
+    ctl.module.warn('the connections step reported connections that exist already; '
+                    'they are set up as the bundle says')
+    return True
+
+
 def present(module, ctl):
     p = module.params
     options = []
@@ -202,7 +228,7 @@ def present(module, ctl):
         result.update(changes=[], up_to_date=True)
         module.exit_json(changed=False, restart_required=False, **result)
     result['up_to_date'] = False
-    if status not in accept:
+    if status not in accept and not only_connections_failed(status, plan):
         ctl.fail('plan', status, plan, known=dict(changes=changes))
     if any('up_to_date' not in b for b in bundles):
         module.warn('this kestrinctl does not say whether a bundle is installed already: '
@@ -210,7 +236,9 @@ def present(module, ctl):
     if module._diff:
         result['diff'] = diff_text(changes)
     if not module.check_mode:
-        status, run = ctl.run(['install'] + options, accept, changes=changes)
+        status, run = ctl.run(['install'] + options, accept, any_status=True, changes=changes)
+        if status not in accept and not connections_stand(ctl, options, status, run):
+            ctl.fail('install', status, run, known=dict(changes=changes))
         result.update(exit_status=status, outcome=run['outcome'], bundles=run['bundles'])
     restart = result['exit_status'] in RESTART_STATUSES or any(
         b.get('restart_required', False) for b in result['bundles'])
