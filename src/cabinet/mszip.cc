@@ -718,6 +718,18 @@ struct WrapContext {
   return wrap.out + CopyWrappedAt(wrap.out, wrap.saved, wrap.saved_end, pos, dist, length);
 }
 
+// Copies n bytes (n at most kSaveChunk), 32 at a time: for a copy of a
+// length it does not know, the compiler's own inline sequence moves 8 bytes
+// per step and took a quarter more time in SaveAhead.
+inline void CopyChunk(uint8_t* to, const uint8_t* from, uint32_t n) {
+  uint32_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    std::memcpy(to + i, from + i, 16);
+    std::memcpy(to + i + 16, from + i + 16, 16);
+  }
+  std::memcpy(to + i, from + i, n - i);
+}
+
 // Saves the bytes of out from saved_end on, a chunk at a time, until those
 // up to `need` are saved (see above); only those below `limit` are copied.
 // Returns the new end of the saved bytes.
@@ -725,7 +737,7 @@ struct WrapContext {
                                      uint32_t need, uint32_t limit) {
   uint32_t at = std::max(saved_end, pos & ~(kSaveChunk - 1));
   do {
-    if (at < limit) std::memcpy(saved + at % kSaveRing, out + at, std::min(kSaveChunk, limit - at));
+    if (at < limit) CopyChunk(saved + at % kSaveRing, out + at, std::min(kSaveChunk, limit - at));
     at += kSaveChunk;
   } while (at < need);
   return at;
