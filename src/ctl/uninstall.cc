@@ -6,9 +6,41 @@
 #include "app/system_host.h"
 #include "ctl/ctl_command.h"
 #include "ctl/run_journals.h"
+#include "host/module_registry.h"
+#include "host/path_resolve.h"
 
 namespace kestrin::ctl {
 namespace {
+
+// A module whose definition file a later run took over stays as that run
+// left it, registered: undoing the registration `entries` made would leave
+// the file in the modules folder unlisted in MODULES.INI. The numbered key
+// and "Count" are shared with every other module, so the undo is not held
+// back key by key; the module is registered again, as an installation
+// registers it, when the undo took it out.
+void KeepTakenOverModules(const KorvaneJournals& korvane, const std::vector<JournalEntry>& entries,
+                          const std::set<std::string>& later, std::vector<std::string>* failures) {
+  Host& host = SystemHost();
+  const std::string folder = korvane.ini_dir + kPathSeparator + kModulesFolderName;
+  for (const JournalEntry& change : entries) {
+    if ((change.op != "new" && change.op != "replace") || change.fields.empty()) continue;
+    const std::string& path = change.fields[0];
+    const auto [dir, file] = SplitLastComponent(path);
+    const size_t dot = file.rfind('.');
+    if (dot == std::string::npos || !EqualsIgnoreCase(file.substr(dot), ".INI") ||
+        EqualsIgnoreCase(file, kModuleRegistryFileName) ||
+        !EqualsIgnoreCase(StripTrailingSeparators(dir), folder) || later.count("file " + path) == 0 ||
+        !host.files.Stat(path).exists) {
+      continue;
+    }
+    const std::string module = file.substr(0, dot);
+    ModuleRegistry registry(host.ini, JoinPath(folder, kModuleRegistryFileName));
+    registry.Load();
+    if (!registry.Contains(module) && registry.Register(module, file) < 1) {
+      failures->push_back("cannot register the module " + module + " again in " + registry.path());
+    }
+  }
+}
 
 CtlExit RunUninstall(const std::vector<std::string>& args, CtlOutput& io) {
   ParsedArgs parsed;
@@ -63,6 +95,7 @@ CtlExit RunUninstall(const std::vector<std::string>& args, CtlOutput& io) {
     const std::set<std::string> later = LaterItems(korvane, r, first, names);
     UndoEntries(SystemHost(), entries, korvane.kept_dir, UndoMode::kLeaveLater,
                 {later.begin(), later.end()}, &failures);
+    KeepTakenOverModules(korvane, entries, later, &failures);
     undone += entries.size();
     for (const std::string& bundle : run.bundles) {
       if (names.count(BundleName(bundle)) != 0 && BundleStands(run, bundle)) {
