@@ -1,6 +1,7 @@
 // kestrinctl uninstall BUNDLE | --oem ID: removes what a bundle installed
 // and still owns, and puts back what it replaced.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "app/system_host.h"
@@ -39,6 +40,38 @@ void KeepTakenOverModules(const KorvaneJournals& korvane, const std::vector<Jour
     if (!registry.Contains(module) && registry.Register(module, file) < 1) {
       failures->push_back("cannot register the module " + module + " again in " + registry.path());
     }
+  }
+}
+
+// "<parent key>|<number>" of a registry key whose name ends in a number
+// ("...\\HELPFILE_PATH3"), letter case folded; "" for any other key.
+std::string NumberOfKey(const std::string& key) {
+  size_t digits = key.size();
+  while (digits > 0 && std::isdigit(static_cast<unsigned char>(key[digits - 1]))) --digits;
+  const size_t slash = key.rfind('\\');
+  if (digits == key.size() || slash == std::string::npos || digits <= slash + 1) return {};
+  std::string parent = key.substr(0, slash);
+  for (char& c : parent) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return parent + "|" + key.substr(digits);
+}
+
+// A registry value of `entries` that names a file a later run took over (a
+// help page's path) stays as it is, and so do the values of the same number
+// beside it (the page's node name): they belong to that file.
+void KeepValuesOfTakenOverFiles(const std::vector<JournalEntry>& entries, std::set<std::string>* later) {
+  Registry& registry = SystemHost().registry;
+  std::set<std::string> numbers;
+  for (const JournalEntry& change : entries) {
+    if (change.op != "reg" || change.fields.empty()) continue;
+    const RegistryRead now = registry.ReadValue(change.fields[0], "");
+    if (now.status == RegistryReadStatus::kOk && later->count("file " + now.text) != 0) {
+      numbers.insert(NumberOfKey(change.fields[0]));
+    }
+  }
+  numbers.erase("");
+  for (const JournalEntry& change : entries) {
+    if (change.op != "reg" || change.fields.empty() || numbers.count(NumberOfKey(change.fields[0])) == 0) continue;
+    for (const std::string& item : ChangedItems(change)) later->insert(item);
   }
 }
 
@@ -92,7 +125,8 @@ CtlExit RunUninstall(const std::vector<std::string>& args, CtlOutput& io) {
       entries.push_back(change);
     }
     if (entries.empty()) continue;
-    const std::set<std::string> later = LaterItems(korvane, r, first, names);
+    std::set<std::string> later = LaterItems(korvane, r, first, names);
+    KeepValuesOfTakenOverFiles(entries, &later);
     UndoEntries(SystemHost(), entries, korvane.kept_dir, UndoMode::kLeaveLater,
                 {later.begin(), later.end()}, &failures);
     KeepTakenOverModules(korvane, entries, later, &failures);

@@ -142,5 +142,21 @@ TEST(ModelTest, MiddleUninstallLeavesWhatLaterRunsChanged) {
   }
 }
 
+// A help page that a later bundle took over stays registered when the
+// bundle that registered it is uninstalled.
+TEST(ModelTest, UninstallLeavesTheHelpNodeOfAPageALaterRunTookOver) {
+  TestKorvane korvane;
+  for (const std::string name : {"A", "B"}) {
+    const std::string cab = (korvane.root() / (name + ".CAB")).string();
+    PackWithGcab(cab, {{"hw.ini", HwIni("Desc", "42", "")}, {"HELP/HELP.INI", "[Helpnodes]\np.htm=Page\n"}, {"HELP/p.htm", name}});
+    RunSilent(korvane, {"/f", cab});
+  }
+  const std::string registry = KorvaneState(korvane).at("registry.reg");
+  ASSERT_NE(registry.find("p.htm"), std::string::npos) << registry;
+  const RunResult undo = Ctl(korvane, {"uninstall", "A.CAB"});
+  ASSERT_EQ(undo.exit_code, 0) << undo.err;
+  EXPECT_EQ(KorvaneState(korvane).at("registry.reg"), registry);
+}
+
 }  // namespace
 }  // namespace kestrin::testing
