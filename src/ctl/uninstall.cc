@@ -1,14 +1,79 @@
 // kestrinctl uninstall BUNDLE | --oem ID: removes what a bundle installed
 // and still owns, and puts back what it replaced.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "app/system_host.h"
 #include "ctl/ctl_command.h"
 #include "ctl/run_journals.h"
+#include "host/module_registry.h"
+#include "host/path_resolve.h"
 
 namespace kestrin::ctl {
 namespace {
+
+// A module whose definition file a later run took over stays as that run
+// left it, registered: undoing the registration `entries` made would leave
+// the file in the modules folder unlisted in MODULES.INI. The numbered key
+// and "Count" are shared with every other module, so the undo is not held
+// back key by key; the module is registered again, as an installation
+// registers it, when the undo took it out.
+void KeepTakenOverModules(const KorvaneJournals& korvane, const std::vector<JournalEntry>& entries,
+                          const std::set<std::string>& later, std::vector<std::string>* failures) {
+  Host& host = SystemHost();
+  const std::string folder = korvane.ini_dir + kPathSeparator + kModulesFolderName;
+  for (const JournalEntry& change : entries) {
+    if ((change.op != "new" && change.op != "replace") || change.fields.empty()) continue;
+    const std::string& path = change.fields[0];
+    const auto [dir, file] = SplitLastComponent(path);
+    const size_t dot = file.rfind('.');
+    if (dot == std::string::npos || !EqualsIgnoreCase(file.substr(dot), ".INI") ||
+        EqualsIgnoreCase(file, kModuleRegistryFileName) ||
+        !EqualsIgnoreCase(StripTrailingSeparators(dir), folder) || later.count("file " + path) == 0 ||
+        !host.files.Stat(path).exists) {
+      continue;
+    }
+    const std::string module = file.substr(0, dot);
+    ModuleRegistry registry(host.ini, JoinPath(folder, kModuleRegistryFileName));
+    registry.Load();
+    if (!registry.Contains(module) && registry.Register(module, file) < 1) {
+      failures->push_back("cannot register the module " + module + " again in " + registry.path());
+    }
+  }
+}
+
+// "<parent key>|<number>" of a registry key whose name ends in a number
+// ("...\\HELPFILE_PATH3"), letter case folded; "" for any other key.
+std::string NumberOfKey(const std::string& key) {
+  size_t digits = key.size();
+  while (digits > 0 && std::isdigit(static_cast<unsigned char>(key[digits - 1]))) --digits;
+  const size_t slash = key.rfind('\\');
+  if (digits == key.size() || slash == std::string::npos || digits <= slash + 1) return {};
+  std::string parent = key.substr(0, slash);
+  for (char& c : parent) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return parent + "|" + key.substr(digits);
+}
+
+// A registry value of `entries` that names a file a later run took over (a
+// help page's path) stays as it is, and so do the values of the same number
+// beside it (the page's node name): they belong to that file.
+void KeepValuesOfTakenOverFiles(const std::vector<JournalEntry>& entries, std::set<std::string>* later) {
+  Registry& registry = SystemHost().registry;
+  std::set<std::string> numbers;
+  for (const JournalEntry& change : entries) {
+    if (change.op != "reg" || change.fields.empty()) continue;
+    const RegistryRead now = registry.ReadValue(change.fields[0], "");
+    if (now.status == RegistryReadStatus::kOk && later->count("file " + now.text) != 0) {
+      numbers.insert(NumberOfKey(change.fields[0]));
+    }
+  }
+  numbers.erase("");
+  for (const JournalEntry& change : entries) {
+    if (change.op != "reg" || change.fields.empty() || numbers.count(NumberOfKey(change.fields[0])) == 0) continue;
+    for (const std::string& item : ChangedItems(change)) later->insert(item);
+  }
+}
 
 CtlExit RunUninstall(const std::vector<std::string>& args, CtlOutput& io) {
   ParsedArgs parsed;
@@ -60,9 +125,11 @@ CtlExit RunUninstall(const std::vector<std::string>& args, CtlOutput& io) {
       entries.push_back(change);
     }
     if (entries.empty()) continue;
-    const std::set<std::string> later = LaterItems(korvane, r, first, names);
+    std::set<std::string> later = LaterItems(korvane, r, first, names);
+    KeepValuesOfTakenOverFiles(entries, &later);
     UndoEntries(SystemHost(), entries, korvane.kept_dir, UndoMode::kLeaveLater,
                 {later.begin(), later.end()}, &failures);
+    KeepTakenOverModules(korvane, entries, later, &failures);
     undone += entries.size();
     for (const std::string& bundle : run.bundles) {
       if (names.count(BundleName(bundle)) != 0 && BundleStands(run, bundle)) {

@@ -118,6 +118,11 @@ bool IsReadOnly(FileSystem& fs, const std::string& path);
 enum class FsReason { kNone, kNotFound, kExists, kNotFolder, kIsFolder, kLoop, kInvalidName };
 std::string FsReasonText(FsReason reason);  // each back end's
 
+// How the names of the temporary files that the system FileSystem's
+// CopyRegularFile writes beside a target named `target_name` begin (each
+// back end's). A process ended before FinishCopies leaves them behind.
+std::string TemporaryCopyPrefix(const std::string& target_name);
+
 // Keeps the first failure: "<what> <path>", then ": <reason>" unless the
 // reason is empty.
 void SetFsError(FsError* error, const std::string& what, const std::string& path,

@@ -22,10 +22,11 @@ void SetError(FsError* error, const std::string& what, const std::string& path, 
 }
 
 
-// A replacement written to a temporary file and not yet renamed over its target.
+// A copy written to a temporary file and not yet renamed to its target.
 struct PendingReplace {
   std::string temp;
   std::string target;
+  bool replaces;  // an existing file
 };
 
 class PosixFileSystem : public FileSystem {
@@ -154,11 +155,7 @@ int OpenCopySource(const std::string& source, struct stat* st, FsError* error) {
 bool WriteTemporaryCopy(int in, const struct stat& src_st, const std::string& source,
                         const std::string& target, std::string* temp, FsError* error) {
   const auto [dir, name] = SplitLastComponent(target);
-  // The temporary name keeps at most 200 bytes of the target's, so that a
-  // name near the 255-byte limit can still be replaced.
-  std::string temp_name = ".";
-  temp_name.append(name, 0, 200);
-  temp_name += ".kestrin-XXXXXX";
+  std::string temp_name = TemporaryCopyPrefix(name) + "XXXXXX";
   *temp = JoinPath(dir, temp_name);
   const int out = mkostemp(temp->data(), O_CLOEXEC);
   if (out < 0) {
@@ -193,9 +190,10 @@ bool WriteTemporaryCopy(int in, const struct stat& src_st, const std::string& so
   return false;
 }
 
-// Copies one file to `target` through a temporary file beside it. A new
-// file is renamed into place at once; the replacement of an existing one
-// waits for FinishCopies.
+// Copies one file to `target` through a temporary file beside it, renamed
+// into place by FinishCopies: the creation of a new file waits too, so that
+// a journal flushed before FinishCopies is on disk before any file of it
+// appears.
 bool PosixFileSystem::CopyRegularFile(const std::string& source, const std::string& target,
                                       FsError* error) {
   struct stat src_st;
@@ -212,12 +210,8 @@ bool PosixFileSystem::CopyRegularFile(const std::string& source, const std::stri
     ok = false;
   } else if (!WriteTemporaryCopy(in, src_st, source, target, &temp, error)) {
     ok = false;
-  } else if (target_exists) {
-    pending_.push_back(PendingReplace{temp, target});
-  } else if (rename(temp.c_str(), target.c_str()) != 0) {
-    SetError(error, "cannot replace", target, errno);
-    unlink(temp.c_str());
-    ok = false;
+  } else {
+    pending_.push_back(PendingReplace{temp, target, target_exists});
   }
   close(in);
   return ok;
@@ -228,13 +222,16 @@ bool PosixFileSystem::CopyRegularFile(const std::string& source, const std::stri
 // system serves all of them (instead of one per file, which costs seconds
 // for a folder of a thousand help pages); a single file is flushed alone.
 // A crash before the flush leaves the old files and stray temporaries,
-// never a truncated file.
+// never a truncated file. A new file is renamed without a flush.
 bool PosixFileSystem::FinishCopies(FsError* error) {
   if (pending_.empty()) return true;
-  bool flushed = false;
-  if (pending_.size() > 1) {
-    const int fd = open(SplitLastComponent(pending_.front().temp).first.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  size_t replacements = 0;
+  for (const PendingReplace& p : pending_) replacements += p.replaces ? 1 : 0;
+  bool flushed = replacements == 0;
+  if (replacements > 1) {
+    const auto first = std::find_if(pending_.begin(), pending_.end(),
+                                    [](const PendingReplace& p) { return p.replaces; });
+    const int fd = open(SplitLastComponent(first->temp).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
       flushed = syncfs(fd) == 0;
       close(fd);
@@ -242,7 +239,7 @@ bool PosixFileSystem::FinishCopies(FsError* error) {
   }
   bool ok = true;
   for (const PendingReplace& p : pending_) {
-    if (!flushed) {
+    if (p.replaces && !flushed) {
       // One at a time then (a single file, or another file system below the
       // destination).
       const int tfd = open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
@@ -267,6 +264,12 @@ bool PosixFileSystem::FinishCopies(FsError* error) {
 }
 
 }  // namespace
+
+// The name keeps at most 200 bytes of the target's, so that a name near
+// the 255-byte limit can still be copied.
+std::string TemporaryCopyPrefix(const std::string& target_name) {
+  return "." + target_name.substr(0, 200) + ".kestrin-";
+}
 
 std::string FsReasonText(FsReason reason) {
   switch (reason) {

@@ -132,8 +132,8 @@ class Win32FileSystem : public FileSystem {
     const std::wstring native = LongPath(target), from = LongPath(source);
     std::wstring temp;
     for (unsigned attempt = 0;; ++attempt) {
-      std::string temp_name(1, '.');
-      temp_name.append(name).append(".tmp-").append(std::to_string(GetCurrentProcessId()));
+      std::string temp_name = TemporaryCopyPrefix(name);
+      temp_name.append(std::to_string(GetCurrentProcessId()));
       temp_name.append("-").append(std::to_string(attempt));
       temp = LongPath(JoinPath(dir, temp_name));
       if (CopyFileW(from.c_str(), temp.c_str(), TRUE)) break;
@@ -192,6 +192,8 @@ class Win32FileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::string TemporaryCopyPrefix(const std::string& target_name) { return "." + target_name + ".tmp-"; }
 
 std::string FsReasonText(FsReason reason) {
   switch (reason) {

@@ -96,12 +96,12 @@ class FileSystem {
   // Creates or replaces the file `target` with a copy of the regular file
   // `source` (content, permission bits or attributes, modification time),
   // through a temporary file beside it and a rename, so the old file stays
-  // whole until the new one is complete. The replacement of an existing
-  // file may be left pending (the old file still in place) until
-  // FinishCopies, which then makes all pending replacements durable at once.
+  // whole until the new one is complete. The copy may be left pending (the
+  // old file still in place, a new one not yet there) until FinishCopies,
+  // which then makes all pending replacements durable at once.
   virtual bool CopyRegularFile(const std::string& source, const std::string& target,
                                FsError* error) = 0;
-  // Puts the pending replacements of CopyRegularFile in place. False (error set)
+  // Puts the pending copies of CopyRegularFile in place. False (error set)
   // when one of them failed; the others are still made.
   virtual bool FinishCopies(FsError* error) = 0;
   // Sets or clears the read-only attribute of a file or folder: set clears

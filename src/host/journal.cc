@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <set>
 
 #include "host/atomic_file.h"
@@ -268,8 +269,10 @@ class Undoer {
         fs.RemoveFolder(f[0], &error);  // stays when a later run put something in it
       }
     } else if (e.op == "new") {
+      RemoveTemporaries(f[0]);
       if (fs.Stat(f[0], FollowLinks::kNo).exists && !fs.RemoveFile(f[0], &error)) Fail(error.text);
     } else if ((e.op == "replace" || e.op == "delete") && f.size() >= 2) {
+      if (e.op == "replace") RemoveTemporaries(f[0]);
       PutBack(Join(kept_dir_, f[1]), f[0]);
     } else if (e.op == "rmdir") {
       if (!fs.Stat(f[0]).exists && !fs.MakeFolder(f[0], &error)) Fail(error.text);
@@ -320,6 +323,25 @@ class Undoer {
   }
 
  private:
+  // A run ended before its copies were finished left their temporary files
+  // beside the targets: an interrupted run's undo removes them. Each folder
+  // is listed once.
+  void RemoveTemporaries(const std::string& target) {
+    if (mode_ != UndoMode::kWhole) return;
+    const auto [dir, name] = SplitLastComponent(target);
+    auto listed = hidden_.find(dir);
+    if (listed == hidden_.end()) {
+      std::vector<std::string> names;
+      host_.files.ListFolder(dir, &names, nullptr);
+      std::erase_if(names, [](const std::string& n) { return n.empty() || n[0] != '.'; });
+      listed = hidden_.emplace(dir, std::move(names)).first;
+    }
+    const std::string prefix = TemporaryCopyPrefix(name);
+    for (const std::string& hidden : listed->second) {
+      FsError error;
+      if (hidden.starts_with(prefix)) host_.files.RemoveFile(Join(dir, hidden), &error);
+    }
+  }
   void PutBack(const std::string& kept, const std::string& path) {
     FsError error;
     if (!host_.files.CopyRegularFile(kept, path, &error) || !host_.files.FinishCopies(&error)) {
@@ -335,6 +357,7 @@ class Undoer {
   UndoMode mode_;
   std::set<std::string> keep_;
   std::vector<std::string>* failures_;
+  std::map<std::string, std::vector<std::string>> hidden_;  // by folder: its names that begin with "."
 };
 
 }  // namespace
@@ -370,6 +393,8 @@ class JournalHost::Recorder {
   explicit Recorder(Host& inner) : inner_(inner) {
     const char* limit = std::getenv(kExitAfterChangesVariable);
     if (limit != nullptr && *limit != '\0') exit_after_ = std::strtol(limit, nullptr, 10);
+    const char* power_loss = std::getenv(kPowerLossVariable);
+    power_loss_ = power_loss != nullptr && *power_loss != '\0';
   }
 
   bool Begin(const std::string& dir, const std::vector<std::string>& scheduled,
@@ -392,8 +417,10 @@ class JournalHost::Recorder {
     if (!file_.Open(path_, error)) return false;
     ignored_ = ignored;
     kept_count_ = 0;
+    made_.clear();
     std::vector<std::string> planned{"scheduled"};
     planned.insert(planned.end(), scheduled.begin(), scheduled.end());
+    written_ = flushed_ = sizeof kHeader;
     if (!file_.Append(std::string(kHeader) + "\n") || !Write({"started", JournalTimeNow()}) ||
         !Write(planned) || !Flush()) {
       *error = "cannot write " + path_;
@@ -423,7 +450,9 @@ class JournalHost::Recorder {
 
   bool Write(const std::vector<std::string>& fields) {
     dirty_ = true;
-    return file_.Append(Line(fields));
+    const std::string line = Line(fields);
+    written_ += line.size();
+    return file_.Append(line);
   }
   // The entries so far, and the kept files, on disk.
   bool Flush() {
@@ -431,6 +460,7 @@ class JournalHost::Recorder {
     if (dirty_) ok = file_.Sync();
     if (kept_dirty_) ok = SyncFolder(kept_dir_) && ok;
     dirty_ = kept_dirty_ = !ok;
+    if (ok) flushed_ = written_;
     return ok;
   }
   // Notes a change before it is made: false when the note cannot be
@@ -442,7 +472,14 @@ class JournalHost::Recorder {
   template <typename T>
   T Done(T result) {
     if (!result) Write({"void"});
-    if (exit_after_ > 0 && ++changes_ >= exit_after_) std::_Exit(137);
+    if (exit_after_ > 0 && ++changes_ >= exit_after_) {
+      std::string text;
+      if (power_loss_ && ReadWholeFile(path_, text).ok()) {
+        text.resize(std::min(text.size(), flushed_));
+        WriteFileAtomically(path_, text);
+      }
+      std::_Exit(137);
+    }
     return result;
   }
   // Keeps the content of the file at `path`; the name in the kept folder, or "".
@@ -453,9 +490,17 @@ class JournalHost::Recorder {
     return name;
   }
 
+  // Whether the run made the folder `path`; notes that it did.
+  bool Made(const std::string& path) const { return made_.count(StripTrailingSeparators(path)) != 0; }
+  bool NoteMade(const std::string& path) {
+    made_.insert(StripTrailingSeparators(path));
+    return true;
+  }
+
   bool snapshot_taken_ = false;
 
  private:
+  std::set<std::string> made_;
   Host& inner_;
   JournalFile file_;
   std::string path_, id_, kept_dir_;
@@ -463,6 +508,8 @@ class JournalHost::Recorder {
   unsigned kept_count_ = 0;
   bool dirty_ = false, kept_dirty_ = false;
   long exit_after_ = 0, changes_ = 0;
+  bool power_loss_ = false;
+  size_t written_ = 0, flushed_ = 0;  // bytes of the journal
 };
 
 namespace {
@@ -492,8 +539,12 @@ class JournalFileSystem : public FileSystem {
     if (!r_.Watched(path) || inner_.Stat(path, FollowLinks::kNo).exists) {
       return inner_.MakeFolder(path, error);
     }
-    if (!r_.Note({"mkdir", path}, false)) return JournalFailed(path, error);
-    return r_.Done(inner_.MakeFolder(path, error));
+    // The first folder made in a folder that was there before goes to disk
+    // before it is made: were its entry lost, it would survive a rollback.
+    // The folders below it go with it.
+    const bool first = !r_.Made(SplitLastComponent(StripTrailingSeparators(path)).first);
+    if (!r_.Note({"mkdir", path}, first)) return JournalFailed(path, error);
+    return r_.Done(inner_.MakeFolder(path, error)) && r_.NoteMade(path);
   }
   bool RemoveFolder(const std::string& path, FsError* error) override {
     if (!r_.Watched(path)) return inner_.RemoveFolder(path, error);
@@ -515,6 +566,8 @@ class JournalFileSystem : public FileSystem {
     if (!r_.Watched(target)) return inner_.CopyRegularFile(source, target, error);
     const FileStatus old = inner_.Stat(target);
     if (!old.exists) {
+      // Flushed with the next flush: FinishCopies flushes before the new
+      // file appears where the copy waits for it.
       if (!r_.Note({"new", target}, false)) return JournalFailed(target, error);
       return r_.Done(inner_.CopyRegularFile(source, target, error));
     }
@@ -522,7 +575,7 @@ class JournalFileSystem : public FileSystem {
     std::string why;
     const std::string kept = r_.Keep(target, &why);
     if (kept.empty()) return Refuse(target, why, error);
-    if (!r_.Note({"replace", target, kept}, !ReplacementsWaitForFinish())) {
+    if (!r_.Note({"replace", target, kept}, !CopiesWaitForFinish())) {
       return JournalFailed(target, error);
     }
     return r_.Done(inner_.CopyRegularFile(source, target, error));

@@ -38,11 +38,15 @@
 // loses it) before its change. Before a change that destroys something (a
 // file replaced or deleted, an INI or registry value changed, a program or
 // a library started) the journal and the kept files are flushed to disk
-// first (fdatasync of the journal, fsync of the folder "kept"). Entries of
-// pure creations (folders, new files) are flushed with the next of those
-// flushes or at the end of the run: after a power loss, a new file whose
-// entry was lost survives the rollback only when it lies in a folder that
-// existed before the run (a folder the run made is removed whole).
+// first (fdatasync of the journal, fsync of the folder "kept"). Creations
+// are not flushed one by one, yet none can outlast a lost entry after a
+// power loss: a folder made in a folder that was there before the run is
+// flushed first (the folders and files the run makes in it are removed
+// with it); a new file, like a replacement, waits under a temporary name
+// until FinishCopies, which flushes the journal before the renames (where
+// the system FileSystem does not wait, CopiesWaitForFinish, a new file's
+// entry is flushed with the next flush). The undo of an interrupted run
+// removes the temporary files it left beside its targets.
 #ifndef KESTRIN_HOST_JOURNAL_H_
 #define KESTRIN_HOST_JOURNAL_H_
 
@@ -59,6 +63,9 @@ namespace kestrin {
 // Set to a number N, this environment variable ends the process (as a kill
 // would, nothing flushed) right after the Nth change a journaled run makes.
 inline constexpr const char* kExitAfterChangesVariable = "KESTRIN_TEST_EXIT_AFTER_CHANGES";
+// Set as well, the end is a power loss in the worst order: the entries not
+// yet flushed are lost, every change made is kept.
+inline constexpr const char* kPowerLossVariable = "KESTRIN_TEST_POWER_LOSS";
 
 // The folder of the journals in the Korvane: "journal" in OemCabDir.
 std::string JournalDir(const std::string& oem_cab_dir);

@@ -37,9 +37,10 @@ class JournalFile {
 // otherwise. False (error set) when neither works.
 bool KeepFileContent(const std::string& source, const std::string& copy, std::string* error);
 
-// Whether the system FileSystem leaves the replacement of an existing file
-// pending until FinishCopies (so a journal flushed there is early enough).
-bool ReplacementsWaitForFinish();
+// Whether the system FileSystem leaves every copy, a new file's as well as
+// the replacement of an existing one, pending until FinishCopies (so a
+// journal flushed there is early enough).
+bool CopiesWaitForFinish();
 
 // Makes the entries of folder `dir` (files created, linked, renamed) durable.
 bool SyncFolder(const std::string& dir);

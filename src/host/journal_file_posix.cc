@@ -73,7 +73,7 @@ bool KeepFileContent(const std::string& source, const std::string& copy, std::st
   return ok;
 }
 
-bool ReplacementsWaitForFinish() { return true; }
+bool CopiesWaitForFinish() { return true; }
 
 bool SyncFolder(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -50,7 +50,7 @@ bool KeepFileContent(const std::string& source, const std::string& copy, std::st
   return false;
 }
 
-bool ReplacementsWaitForFinish() { return false; }
+bool CopiesWaitForFinish() { return false; }
 
 // NTFS journals its folder entries itself.
 bool SyncFolder(const std::string&) { return true; }

@@ -23,9 +23,13 @@ std::string SampleBundle(const fs::path& dir) {
   return cab;
 }
 
-// For every N, a run ended after its Nth change and a second run leave the
-// Korvane as one run does; the second says what it rolled back.
-TEST(JournalTest, ARunKilledAfterAnyChangeIsRolledBackAndInstalledAgain) {
+// For every N, a run ended after its Nth change (killed, or by a power loss
+// that keeps every change but not the entries not yet flushed) and a second
+// run leave the Korvane as one run does; the second says what it rolled back.
+class JournalEndTest : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(JournalTest, JournalEndTest, ::testing::Values(false, true));
+
+TEST_P(JournalEndTest, ARunEndedAfterAnyChangeIsRolledBackAndInstalledAgain) {
   ScopedTempDir bundles;
   const std::string cab = SampleBundle(bundles.path());
   TestKorvane once;
@@ -38,14 +42,18 @@ TEST(JournalTest, ARunKilledAfterAnyChangeIsRolledBackAndInstalledAgain) {
       TestKorvane korvane;
       std::vector<std::string> env = korvane.Environment();
       env.push_back(std::string(kExitAfterChangesVariable) + "=" + std::to_string(n));
+      if (GetParam()) env.push_back(std::string(kPowerLossVariable) + "=1");
       const RunResult killed = RunKestrin({"/s", "/f", cab}, env);
       if (killed.exit_code == 0) {
         changes = n - 1;
         break;
       }
       EXPECT_EQ(killed.exit_code, 137) << killed.err;
-      const Lines log = RunSilent(korvane, {"/f", cab});
-      EXPECT_EQ(KorvaneState(korvane), expected) << "ended after change " << n;
+      const Lines log = RunSilent(korvane, {cab});  // without /f: what survived without a record stays
+      // The temporaries of copies whose entries were lost stay, hidden.
+      auto state = KorvaneState(korvane);
+      if (GetParam()) std::erase_if(state, [](const auto& e) { return std::regex_search(e.first, std::regex("/\\.[^/]*\\.kestrin-[^/]{6}$")); });
+      EXPECT_EQ(state, expected) << "ended after change " << n;
       EXPECT_EQ(std::count(log.begin(), log.end(), "Rolled back the interrupted installation of FX200.CAB"), 1)
           << "ended after change " << n;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 
 #include "e2e/korvane_state.h"
 #include "e2e/run_kestrin.h"
@@ -45,6 +46,28 @@ tGenerated Generate(std::mt19937& rng, const TestKorvane& korvane, int index) {
   const std::string cab = (korvane.root() / BundleFile(index)).string();
   PackWithGcab(cab, files);
   return {cab, pick(2) == 0};
+}
+
+// Every module definition file in the Korvane is listed in MODULES.INI (a
+// numbered key up to "Count" naming a key that names the file), and every
+// listed file is there.
+void ExpectModulesRegistered(const KorvaneStateMap& state, const std::string& when) {
+  const std::string folder = "Ini/MODULES/", registry = state.count(folder + "MODULES.INI") ? state.at(folder + "MODULES.INI") : "";
+  std::smatch count, file;
+  std::regex_search(registry, count, std::regex("\nCount=([0-9]+)"));
+  std::set<std::string> listed, present;
+  const std::regex numbered("\nModule([0-9]+)=([^\r\n]+)");
+  for (std::sregex_iterator m(registry.begin(), registry.end(), numbered), end; m != end; ++m) {
+    if (std::stoi((*m)[1]) <= std::stoi("0" + count[1].str()) &&
+        std::regex_search(registry, file, std::regex("\n" + (*m)[2].str() + "=([^\r\n]+)")))
+      listed.insert(file[1]);
+  }
+  for (const auto& [path, content] : state) {
+    const std::string name = path.substr(std::min(path.size(), folder.size()));
+    if (path.starts_with(folder) && name.ends_with(".INI") && name.find('/') == std::string::npos && name != "MODULES.INI")
+      present.insert(name);
+  }
+  EXPECT_EQ(listed, present) << when << "\n" << registry;
 }
 
 RunResult Ctl(const TestKorvane& korvane, const std::vector<std::string>& args) {
@@ -99,6 +122,7 @@ TEST(ModelTest, MiddleUninstallLeavesWhatLaterRunsChanged) {
     const RunResult undo = Ctl(korvane, {"uninstall", BundleFile(middle)});
     ASSERT_EQ(undo.exit_code, 0) << undo.err;
     const KorvaneStateMap after = KorvaneState(korvane), &last = states[kBundles];
+    ExpectModulesRegistered(after, "seed " + std::to_string(seed) + ", uninstall " + std::to_string(middle));
     const KorvaneStateMap &own = states[middle], &earlier = states[middle - 1];
     std::set<std::string> paths;
     for (const auto* state : {&after, &last, &earlier}) {
@@ -116,6 +140,22 @@ TEST(ModelTest, MiddleUninstallLeavesWhatLaterRunsChanged) {
       EXPECT_EQ(at(after), at(own) == at(last) ? at(earlier) : at(last)) << "seed " << seed << ": " << path;
     }
   }
+}
+
+// A help page that a later bundle took over stays registered when the
+// bundle that registered it is uninstalled.
+TEST(ModelTest, UninstallLeavesTheHelpNodeOfAPageALaterRunTookOver) {
+  TestKorvane korvane;
+  for (const std::string name : {"A", "B"}) {
+    const std::string cab = (korvane.root() / (name + ".CAB")).string();
+    PackWithGcab(cab, {{"hw.ini", HwIni("Desc", "42", "")}, {"HELP/HELP.INI", "[Helpnodes]\np.htm=Page\n"}, {"HELP/p.htm", name}});
+    RunSilent(korvane, {"/f", cab});
+  }
+  const std::string registry = KorvaneState(korvane).at("registry.reg");
+  ASSERT_NE(registry.find("p.htm"), std::string::npos) << registry;
+  const RunResult undo = Ctl(korvane, {"uninstall", "A.CAB"});
+  ASSERT_EQ(undo.exit_code, 0) << undo.err;
+  EXPECT_EQ(KorvaneState(korvane).at("registry.reg"), registry);
 }
 
 }  // namespace

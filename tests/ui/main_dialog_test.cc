@@ -12,10 +12,13 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
+#include <fstream>
 #include <thread>
 
+#include "app/journaled_run.h"
 #include "app/system_host.h"
 #include "app/test_korvane.h"
 #include "ui/wx/cab_file_list_box.h"
@@ -76,7 +79,8 @@ class MainDialogTest : public ::testing::Test {
   // `real_boxes`: the message boxes are shown (otherwise answered from answers_).
   MainDialog& Open(const StringList& arguments = {}, bool recover = false, bool real_boxes = false) {
     context_.reset();  // one context at a time
-    context_ = std::make_unique<CProgressDlg>(SystemHost(), arguments, false, false, recover, "", silent_);
+    context_ = std::make_unique<CProgressDlg>(*host_, arguments, false, false, recover, "", silent_);
+    context_->SetRunGuard(guard_);
     dialog_ = new MainDialog(*context_);
     if (!real_boxes) dialog_->SetMessageBox([this](const std::string& text, BoxKind kind) {
       boxes_.emplace_back(text, kind);
@@ -133,6 +137,8 @@ class MainDialogTest : public ::testing::Test {
   int Runs() const { return std::ranges::count(InfoLines(), kCompletionLines[1]); }
 
   TestKorvane korvane_;
+  Host* host_ = &SystemHost();
+  RunGuard* guard_ = nullptr;  // as kestrin runs the dialog: JournaledRun
   wxUIActionSimulator input_;
   SilentUi silent_;
   std::unique_ptr<CProgressDlg> context_;
@@ -339,6 +345,48 @@ TEST_F(MainDialogTest, GripDragAndEnterWithRealInput) {
   const Lines report = InfoLines();
   ASSERT_GT(report.size(), 11u);
   EXPECT_EQ(Lines(report.begin(), report.begin() + 11), Cat({InfoBlock("b.cab", "not specified"), {kSeparator, ""}}));
+}
+
+// An installation started while another holds the Korvane's lock says once
+// that it waits, changes nothing until the lock is released, then runs.
+TEST_F(MainDialogTest, AnInstallationWaitsForAnotherOneToEnd) {
+  Bundle(korvane_, InOemCab("a.cab"));
+  FileLock other;
+  ASSERT_EQ(other.Take(KorvaneLockPath(korvane_.ini_dir().string()), false, nullptr), FileLock::Outcome::kHeld);
+  const std::string waiting = "Another installation into this Korvane is running; waiting for it to end.";
+  const fs::path module = korvane_.ini_dir() / "MODULES" / "M.INI";
+  JournalHost journal(SystemHost(), [] { return std::string(); });
+  JournaledRun guard(journal);
+  host_ = &journal.host();
+  guard_ = &guard;
+  // The other installation ends once the log says that this one waits (the
+  // dialog itself is read on this thread only), or after two minutes.
+  std::atomic<bool> changed_while_held = true;
+  std::thread ends([&] {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    for (std::string log; log.find(waiting) == std::string::npos && std::chrono::steady_clock::now() < limit;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::ifstream in(korvane_.log(), std::ios::binary);
+      log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // a few rounds of waiting
+    changed_while_held = fs::exists(module);
+    other.Release();
+  });
+  MainDialog& dialog = Open();
+  Select({0});
+  ClickAt(dialog.install_button());
+  const bool ran = PumpUntil([&] { return Runs() == 1; }, 180);
+  ends.join();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(changed_while_held);
+  EXPECT_EQ(std::ranges::count(InfoLines(), waiting), 1);
+  EXPECT_TRUE(fs::exists(module));
+  // The context and the dialog go before the journal they use.
+  dialog_->Destroy();
+  dialog_ = nullptr;
+  Pump();
+  context_.reset();
 }
 
 // The message boxes show the icon of their kind, and a question is answered
