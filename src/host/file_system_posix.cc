@@ -1,6 +1,7 @@
 // The file system on POSIX: stat, readdir and friends. A replaced file is
 // written beside its target and renamed over it once the data is on disk;
-// all replacements of one copy share a single flush of the file system.
+// all replacements of one copy share a single flush of the file system. A
+// new file copied from the scratch folder is a second link to its source.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,6 +93,9 @@ class PosixFileSystem : public FileSystem {
   bool CopyRegularFile(const std::string& source, const std::string& target,
                        FsError* error) override;
   bool FinishCopies(FsError* error) override;
+  void SetScratchFolder(const std::string& dir) override {
+    scratch_ = dir.empty() ? dir : StripTrailingSeparators(dir);
+  }
 
   bool SetReadOnlyFlag(const std::string& path, bool read_only, FsError* error) override {
     struct stat st;
@@ -121,7 +125,18 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
+  // Whether `source` (its status `st`, a link followed) may become `target` by a second
+  // link instead of a copy: an unpacked file below the scratch folder that
+  // has no other name yet. A file copied twice shares its data with one
+  // target only, so two installed files are never one.
+  bool Shareable(const std::string& source, const struct stat& st) const {
+    return !scratch_.empty() && st.st_nlink == 1 && source.size() > scratch_.size() &&
+           source.compare(0, scratch_.size(), scratch_) == 0 &&
+           IsPathSeparator(source[scratch_.size()]);
+  }
+
   std::vector<PendingReplace> pending_;
+  std::string scratch_;
 };
 
 // The source of a copy, open for reading: a regular file only. The open
@@ -216,6 +231,10 @@ bool PosixFileSystem::CopyRegularFile(const std::string& source, const std::stri
   } else if (target_exists && S_ISDIR(dst_st.st_mode)) {
     SetError(error, "cannot replace the folder", target, EISDIR);
     ok = false;
+  } else if (!target_exists && Shareable(source, src_st) &&
+             linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    // The target made whole in one step, the data written once. Where links
+    // are refused (another file system, too many) the copy below is made.
   } else if (!WriteTemporaryCopy(in, src_st, source, target, &temp, error)) {
     ok = false;
   } else if (target_exists) {

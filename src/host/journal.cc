@@ -527,6 +527,7 @@ class JournalFileSystem : public FileSystem {
     }
     return r_.Done(inner_.CopyRegularFile(source, target, error));
   }
+  void SetScratchFolder(const std::string& dir) override { inner_.SetScratchFolder(dir); }
   bool FinishCopies(FsError* error) override {
     if (r_.active() && !r_.Flush()) {
       SetFsError(error, r_.path(), "cannot write the journal " + r_.path());
