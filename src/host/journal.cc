@@ -522,17 +522,21 @@ class JournalFileSystem : public FileSystem {
     std::string why;
     const std::string kept = r_.Keep(target, &why);
     if (kept.empty()) return Refuse(target, why, error);
-    if (!r_.Note({"replace", target, kept}, !ReplacementsWaitForFinish())) {
-      return JournalFailed(target, error);
-    }
+    const bool waits = ReplacementsWaitForFinish();
+    if (!r_.Note({"replace", target, kept}, !waits)) return JournalFailed(target, error);
+    replacements_wait_ = replacements_wait_ || waits;
     return r_.Done(inner_.CopyRegularFile(source, target, error));
   }
   void SetScratchFolder(const std::string& dir) override { inner_.SetScratchFolder(dir); }
+  // The replacements left pending are made here: their entries (and the
+  // kept old files) go to disk first. A copy that only made new files
+  // leaves its entries to the next flush, as every creation does.
   bool FinishCopies(FsError* error) override {
-    if (r_.active() && !r_.Flush()) {
+    if (replacements_wait_ && r_.active() && !r_.Flush()) {
       SetFsError(error, r_.path(), "cannot write the journal " + r_.path());
       return false;
     }
+    replacements_wait_ = false;
     return inner_.FinishCopies(error);
   }
   bool SetReadOnlyFlag(const std::string& path, bool read_only, FsError* error) override {
@@ -553,6 +557,7 @@ class JournalFileSystem : public FileSystem {
 
   FileSystem& inner_;
   Recorder& r_;
+  bool replacements_wait_ = false;  // a replacement's entry waits for FinishCopies
 };
 
 class JournalIniFiles : public IniFiles {
