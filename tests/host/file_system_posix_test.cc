@@ -103,52 +103,32 @@ TEST_F(PosixFileSystemTest, CopiesKeepInodesModesAndTimes) {
 // while that has no other name; every other copy is a file of its own, also
 // from another file system (no link, and no copy in the kernel there).
 TEST_F(PosixFileSystemTest, ScratchFilesAreLinkedOnceAndCopiedOtherwise) {
-  struct Reset {
-    ~Reset() { SystemFileSystem().SetScratchFolder(""); }
-  } reset;
-  const auto inode = [](const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-    return st.st_ino;
-  };
+  char shm[] = "/dev/shm/kestrin-XXXXXX";
+  const struct Cleanup {
+    std::string dir;
+    ~Cleanup() { fs::remove_all(dir), SystemFileSystem().SetScratchFolder(""); }
+  } other{mkdtemp(shm) != nullptr ? shm : S("other")};
   Put(temp_.path() / "scratch" / "a.ini", "unpacked");
-  Put(temp_.path() / "mine" / "b.ini", "the user's");
-  files_.SetScratchFolder(S("scratch") + "/");
+  Put(temp_.path() / "mine" / "a.ini", "the user's");
+  Put(fs::path(other.dir) / "a.ini", std::string(300000, 'b'));
+  struct stat here {}, there {};
+  const bool apart = stat(S("mine").c_str(), &here) == 0 && stat(shm, &there) == 0 &&
+                     here.st_dev != there.st_dev;
   const struct {
-    const char* source;
-    const char* folder;
+    std::string scratch, source, folder;
     bool shared;
   } cases[] = {
-      {"scratch/a.ini", "dst", true},
-      {"scratch/a.ini", "dst2", false},  // it has a second name now
-      {"mine/b.ini", "dst", false},      // not the run's own
+      {S("scratch/"), S("scratch/a.ini"), S("dst1"), true},
+      {S("scratch"), S("scratch/a.ini"), S("dst2"), false},  // it has a second name now
+      {S("scratch"), S("mine/a.ini"), S("dst3"), false},     // not the run's own
+      {other.dir, other.dir + "/a.ini", S("dst4"), !apart},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(CopyFiles(files_, S(c.source), S(c.folder)), 1) << c.source << " " << c.folder;
-    const std::string copy = S(c.folder) + "/" + fs::path(c.source).filename().string();
-    EXPECT_EQ(ReadFileOrDie(copy), ReadFileOrDie(S(c.source)));
-    EXPECT_EQ(inode(copy) == inode(S(c.source)), c.shared) << c.source << " " << c.folder;
+    files_.SetScratchFolder(c.scratch);
+    ASSERT_EQ(CopyFiles(files_, c.source, c.folder), 1) << c.source;
+    EXPECT_EQ(ReadFileOrDie(c.folder + "/a.ini"), ReadFileOrDie(c.source)) << c.source;
+    EXPECT_EQ(fs::equivalent(c.folder + "/a.ini", c.source), c.shared) << c.source << " " << c.folder;
   }
-
-  char shm[] = "/dev/shm/kestrin-XXXXXX";
-  struct stat here {}, there {};
-  if (stat(temp_.path().c_str(), &here) != 0 || mkdtemp(shm) == nullptr) return;
-  const struct RemoveAll {
-    std::string dir;
-    ~RemoveAll() { fs::remove_all(dir); }
-  } remove_shm{shm};
-  if (stat(shm, &there) != 0 || there.st_dev == here.st_dev) return;
-  std::string big(300000, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 1000);
-  Put(fs::path(shm) / "big.bin", big);
-  chmod((std::string(shm) + "/big.bin").c_str(), 0640);
-  files_.SetScratchFolder(shm);
-  FsError error;
-  ASSERT_EQ(CopyFiles(files_, std::string(shm) + "/big.bin", S("dst"), &error), 1) << error.text;
-  EXPECT_EQ(ReadFileOrDie(S("dst/big.bin")), big);
-  EXPECT_EQ(fs::status(S("dst/big.bin")).permissions(), fs::perms(0640));
-  EXPECT_EQ(fs::last_write_time(S("dst/big.bin")),
-            fs::last_write_time(std::string(shm) + "/big.bin"));
 }
 
 // A link is removed, never followed; a read-only folder is emptied.
