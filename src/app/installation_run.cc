@@ -154,7 +154,11 @@ void CProgressDlg::InstallBundle(const std::string& bundle, int number, size_t c
   }
   if (guard_ != nullptr) guard_->BundlePrepared(*this);
 
+  // The unpacked files are the run's own and go with the temporary folder:
+  // a step's copy of one may share its data instead of writing it again.
+  host.files.SetScratchFolder(BundleTempDir);
   const bool errors = RunSteps(recover, &outcome.failed_steps);
+  host.files.SetScratchFolder("");
   NotifyRestart();
   if (Outcomes != nullptr) {
     const IniFile description(host.ini, bundle::DescriptionPath(BundleTempDir));

@@ -83,9 +83,19 @@ namespace {
 int OpenRegular(int dir_fd, const char* path, int flags, mode_t mode) {
   struct stat st;
   const int stat_flags = (flags & O_NOFOLLOW) ? AT_SYMLINK_NOFOLLOW : 0;
-  if (fstatat(dir_fd, path, &st, stat_flags) == 0 && !S_ISREG(st.st_mode) &&
+  const bool found = fstatat(dir_fd, path, &st, stat_flags) == 0;
+  if (found && !S_ISREG(st.st_mode) &&
       !(S_ISLNK(st.st_mode) && (flags & O_NOFOLLOW))) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    return -1;
+  }
+  // A file with other names (an unpacked file that an earlier run linked
+  // into place and then left behind) is replaced, never truncated: what its
+  // other names hold stays as it is. (Only where the entry itself was
+  // examined: a link followed would be replaced by a file.)
+  if (found && (flags & (O_TRUNC | O_NOFOLLOW)) == (O_TRUNC | O_NOFOLLOW) &&
+      S_ISREG(st.st_mode) && st.st_nlink > 1 &&
+      unlinkat(dir_fd, path, 0) != 0) {
     return -1;
   }
   const int fd = openat(dir_fd, path, flags | O_NONBLOCK | O_NOCTTY, mode);

@@ -1,12 +1,14 @@
 // The file system on POSIX: stat, readdir and friends. A replaced file is
 // written beside its target and renamed over it once the data is on disk;
-// all replacements of one copy share a single flush of the file system.
+// all replacements of one copy share a single flush of the file system. A
+// new file copied from the scratch folder is a second link to its source.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -93,6 +95,9 @@ class PosixFileSystem : public FileSystem {
   bool CopyRegularFile(const std::string& source, const std::string& target,
                        FsError* error) override;
   bool FinishCopies(FsError* error) override;
+  void SetScratchFolder(const std::string& dir) override {
+    scratch_ = dir.empty() ? dir : StripTrailingSeparators(dir);
+  }
 
   bool SetReadOnlyFlag(const std::string& path, bool read_only, FsError* error) override {
     struct stat st;
@@ -122,7 +127,18 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
+  // Whether `source` (its status `st`, a link followed) may become `target` by a second
+  // link instead of a copy: an unpacked file below the scratch folder that
+  // has no other name yet. A file copied twice shares its data with one
+  // target only, so two installed files are never one.
+  bool Shareable(const std::string& source, const struct stat& st) const {
+    return !scratch_.empty() && st.st_nlink == 1 && source.size() > scratch_.size() &&
+           source.compare(0, scratch_.size(), scratch_) == 0 &&
+           IsPathSeparator(source[scratch_.size()]);
+  }
+
   std::vector<PendingReplace> pending_;
+  std::string scratch_;
 };
 
 // The source of a copy, open for reading: a regular file only. The open
@@ -162,6 +178,12 @@ bool WriteTemporaryCopy(int in, const struct stat& src_st, const std::string& so
     SetError(error, "cannot create a file in", dir, errno);
     return false;
   }
+  // The kernel copies first: the data does not pass through this process,
+  // and a file system that can clone shares the blocks. Whatever it does not
+  // copy (another file system, an older kernel, a failure midway) the loop
+  // below reads and writes from the offsets reached, and names the failure.
+  while (copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0) > 0) {
+  }
   static constexpr size_t kBufferSize = 1 << 16;
   std::vector<char> buffer(kBufferSize);
   const char* what = nullptr;  // the failure, if any
@@ -190,6 +212,21 @@ bool WriteTemporaryCopy(int in, const struct stat& src_st, const std::string& so
   return false;
 }
 
+// A second link to `source` under a temporary name beside `target`, in
+// *temp; false when the file system refuses it.
+bool LinkTemporary(const std::string& source, const std::string& target, std::string* temp) {
+  // Six characters, the shape of a copy's temporary name; a name that is
+  // taken makes the link fail and the caller copy instead.
+  static std::atomic<unsigned> counter{0};
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  uint64_t n = (static_cast<uint64_t>(getpid()) << 20) ^ ++counter;
+  std::string suffix;
+  for (int i = 0; i < 6; ++i, n /= 36) suffix.push_back(kDigits[n % 36]);
+  const auto [dir, name] = SplitLastComponent(target);
+  *temp = JoinPath(dir, TemporaryCopyPrefix(name) + suffix);
+  return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp->c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 // Copies one file to `target` through a temporary file beside it, renamed
 // into place by FinishCopies: the creation of a new file waits too, so that
 // a journal flushed before FinishCopies is on disk before any file of it
@@ -208,6 +245,11 @@ bool PosixFileSystem::CopyRegularFile(const std::string& source, const std::stri
   } else if (target_exists && S_ISDIR(dst_st.st_mode)) {
     SetError(error, "cannot replace the folder", target, EISDIR);
     ok = false;
+  } else if (!target_exists && Shareable(source, src_st) && LinkTemporary(source, target, &temp)) {
+    // The data written once; the link waits under its temporary name like
+    // a copy. Where links are refused (another file system, too many) the
+    // copy below is made.
+    pending_.push_back(PendingReplace{temp, target, false});
   } else if (!WriteTemporaryCopy(in, src_st, source, target, &temp, error)) {
     ok = false;
   } else {

@@ -101,6 +101,12 @@ class FileSystem {
   // which then makes all pending replacements durable at once.
   virtual bool CopyRegularFile(const std::string& source, const std::string& target,
                                FsError* error) = 0;
+  // Files below the folder `dir` ("" for none) are the run's own unpacked
+  // copies: nothing writes into them in place, and the folder is deleted
+  // once the run is done with it. A copy of such a file to a name that does
+  // not exist yet may then share its data (a second link where the file
+  // system has them) instead of writing it all again.
+  virtual void SetScratchFolder(const std::string& dir) { (void)dir; }
   // Puts the pending copies of CopyRegularFile in place. False (error set)
   // when one of them failed; the others are still made.
   virtual bool FinishCopies(FsError* error) = 0;

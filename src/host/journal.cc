@@ -569,6 +569,7 @@ class JournalFileSystem : public FileSystem {
       // Flushed with the next flush: FinishCopies flushes before the new
       // file appears where the copy waits for it.
       if (!r_.Note({"new", target}, false)) return JournalFailed(target, error);
+      copies_wait_ = copies_wait_ || CopiesWaitForFinish();
       return r_.Done(inner_.CopyRegularFile(source, target, error));
     }
     if (!old.is_regular) return inner_.CopyRegularFile(source, target, error);  // refused below
@@ -578,13 +579,19 @@ class JournalFileSystem : public FileSystem {
     if (!r_.Note({"replace", target, kept}, !CopiesWaitForFinish())) {
       return JournalFailed(target, error);
     }
+    copies_wait_ = copies_wait_ || CopiesWaitForFinish();
     return r_.Done(inner_.CopyRegularFile(source, target, error));
   }
+  void SetScratchFolder(const std::string& dir) override { inner_.SetScratchFolder(dir); }
+  // The copies left pending are put in place here: their entries (and the
+  // kept old files) go to disk first, so that no file of the copy appears
+  // or changes before its entry is durable. Nothing waiting, nothing to flush.
   bool FinishCopies(FsError* error) override {
-    if (r_.active() && !r_.Flush()) {
+    if (copies_wait_ && r_.active() && !r_.Flush()) {
       SetFsError(error, r_.path(), "cannot write the journal " + r_.path());
       return false;
     }
+    copies_wait_ = false;
     return inner_.FinishCopies(error);
   }
   bool SetReadOnlyFlag(const std::string& path, bool read_only, FsError* error) override {
@@ -605,6 +612,7 @@ class JournalFileSystem : public FileSystem {
 
   FileSystem& inner_;
   Recorder& r_;
+  bool copies_wait_ = false;  // a copy's entry waits for FinishCopies
 };
 
 class JournalIniFiles : public IniFiles {

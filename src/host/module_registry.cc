@@ -85,13 +85,15 @@ int ModuleRegistry::Register(const std::string& module, const std::string& file)
   const int count = GetInt(kSection, kCountKey, false);
   if (count == INT_MAX) return -1;
   const int n = count + 1;
-  if (!WriteString(kSection, NumberedKey(n), module)) return -1;
-  if (!WriteString(kSection, module, file)) return -1;
-  modules_[n] = module;
-  entries_[module] = file;
   char value[16];
   snprintf(value, sizeof(value), "%d", n);
-  WriteString(kSection, kCountKey, value);
+  // The three keys in one update: the file never lists a module without
+  // its count, and a bundle of many modules rewrites it once per module.
+  if (!WriteStrings(kSection, {{NumberedKey(n), module}, {module, file}, {kCountKey, value}})) {
+    return -1;
+  }
+  modules_[n] = module;
+  entries_[module] = file;
   return n;
 }
 

@@ -101,11 +101,14 @@ TEST_F(CabinetFileTest, ExtractsWithAttributesAndTimes) {
   EXPECT_EQ(mktime(&local), Stat(deep / "out/MODULES/Sub/big.bin").st_mtime);
   EXPECT_EQ(mktime(&local), Stat(deep / "out/empty.txt").st_mtime);
 
-  // A second ExtractAll reuses the listing and replaces the files.
+  // A second ExtractAll reuses the listing and replaces the files; one with
+  // another name (linked into place by an earlier run) leaves that name alone.
   chmod((deep / "out/ro.txt").c_str(), 0644);
   WriteFileOrDie(deep / "out/exe.bin", std::string(100, 'x'));
+  fs::create_hard_link(deep / "out/exe.bin", deep / "installed.bin");
   EXPECT_EQ(5, file.ExtractAll(target));
   EXPECT_EQ("run me", ReadFileOrDie(deep / "out/exe.bin"));
+  EXPECT_EQ(std::string(100, 'x'), ReadFileOrDie(deep / "installed.bin"));
 }
 
 TEST_F(CabinetFileTest, RefusesNamesLeadingOutsideAndGoesOn) {

@@ -201,7 +201,9 @@ TEST(PlanTest, AnInstalledBundleIsUpToDateUntilSomethingDiffers) {
     const ctl::Captured plan = ctl::RunCtl({"plan", "--json", bundle});
     auto doc = ReadJson(plan.out);
     EXPECT_EQ(doc["bundles.0.up_to_date"], c.up_to_date ? "true" : "false") << plan.out;
-    if (c.up_to_date) EXPECT_EQ(doc["bundles.0.failed_steps.0"], "connections") << plan.out;
+    if (c.up_to_date) {
+      EXPECT_EQ(doc["bundles.0.failed_steps.0"], "connections") << plan.out;
+    }
   }
 }
 

@@ -99,6 +99,38 @@ TEST_F(PosixFileSystemTest, CopiesKeepInodesModesAndTimes) {
   EXPECT_EQ(fs::status(S("ro")).permissions() & fs::perms::owner_all, fs::perms::owner_all);
 }
 
+// A new file copied from the scratch folder is a second link to its source
+// while that has no other name; every other copy is a file of its own, also
+// from another file system (no link, and no copy in the kernel there).
+TEST_F(PosixFileSystemTest, ScratchFilesAreLinkedOnceAndCopiedOtherwise) {
+  char shm[] = "/dev/shm/kestrin-XXXXXX";
+  const struct Cleanup {
+    std::string dir;
+    ~Cleanup() { fs::remove_all(dir), SystemFileSystem().SetScratchFolder(""); }
+  } other{mkdtemp(shm) != nullptr ? shm : S("other")};
+  Put(temp_.path() / "scratch" / "a.ini", "unpacked");
+  Put(temp_.path() / "mine" / "a.ini", "the user's");
+  Put(fs::path(other.dir) / "a.ini", std::string(300000, 'b'));
+  struct stat here {}, there {};
+  const bool apart = stat(S("mine").c_str(), &here) == 0 && stat(shm, &there) == 0 &&
+                     here.st_dev != there.st_dev;
+  const struct {
+    std::string scratch, source, folder;
+    bool shared;
+  } cases[] = {
+      {S("scratch/"), S("scratch/a.ini"), S("dst1"), true},
+      {S("scratch"), S("scratch/a.ini"), S("dst2"), false},  // it has a second name now
+      {S("scratch"), S("mine/a.ini"), S("dst3"), false},     // not the run's own
+      {other.dir, other.dir + "/a.ini", S("dst4"), !apart},
+  };
+  for (const auto& c : cases) {
+    files_.SetScratchFolder(c.scratch);
+    ASSERT_EQ(CopyFiles(files_, c.source, c.folder), 1) << c.source;
+    EXPECT_EQ(ReadFileOrDie(c.folder + "/a.ini"), ReadFileOrDie(c.source)) << c.source;
+    EXPECT_EQ(fs::equivalent(c.folder + "/a.ini", c.source), c.shared) << c.source << " " << c.folder;
+  }
+}
+
 // A link is removed, never followed; a read-only folder is emptied.
 TEST_F(PosixFileSystemTest, DeleteRemovesLinksAndReadOnlyFolders) {
   Put(temp_.path() / "src" / "sub" / "deeper" / "b.htm", "bb");
