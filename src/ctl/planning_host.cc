@@ -529,7 +529,7 @@ class PlanServer : public ITelvorServer {
     plan_.events.push_back(Event("connection", "create", name, ""));
     plan_.events.back().same =
         plan_.machine && plan_.machine->FindValue(name, "Complete") == std::string("1");
-    return existed ? S_FALSE : S_OK;
+    return existed && ConnectionServerObjectsToExisting() ? S_FALSE : S_OK;
   }
   HRESULT GetConnection(const std::string& name, TelvorObject* connection) override {
     for (size_t i = plan_.events.size(); i-- > 0;) {

@@ -27,6 +27,12 @@ namespace kestrin::ctl {
 // Windows).
 std::string PathKey(std::string_view path);
 
+// Whether the platform's connection server answers the creation of a
+// connection that exists with S_FALSE, as the connection file's server
+// does (the plan then answers so too). The Telvor that Windows reaches
+// through COM keeps its own rules; the plan takes it to accept.
+bool ConnectionServerObjectsToExisting();
+
 // One change of the plan.
 struct tPlannedChange {
   // "file", "folder", "ini", "registry", "program", "library", "connection"

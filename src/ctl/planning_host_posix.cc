@@ -4,4 +4,6 @@ namespace kestrin::ctl {
 
 std::string PathKey(std::string_view path) { return std::string(path); }
 
+bool ConnectionServerObjectsToExisting() { return true; }
+
 }  // namespace kestrin::ctl

@@ -6,4 +6,6 @@ namespace kestrin::ctl {
 
 std::string PathKey(std::string_view path) { return AsciiLower(path); }
 
+bool ConnectionServerObjectsToExisting() { return false; }
+
 }  // namespace kestrin::ctl
