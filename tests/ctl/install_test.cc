@@ -61,15 +61,15 @@ TEST_P(InstallExitTest, StatusAndResults) {
   korvane.ApplyEnvironment();
   std::vector<std::string> args = {"install", "--json"};
   args.insert(args.end(), c.switches.begin(), c.switches.end());
-  for (const std::string& spec : c.bundles) {
-    if (spec == "nohw") {
+  for (const std::string& bundle : c.bundles) {
+    if (bundle == "nohw") {
       args.push_back((korvane.root() / "in/nohw.cab").string());
       PackWithGcab(args.back(), {{"MODULES/X.INI", "[MODULE]\n"}});
       continue;
     }
-    const size_t a = spec.find(':'), b = spec.find(':', a + 1);
-    args.push_back(OemBundle(korvane, spec.substr(0, a), spec.substr(a + 1, b - a - 1),
-                             spec.substr(b + 1)));
+    const size_t a = bundle.find(':'), b = bundle.find(':', a + 1);
+    args.push_back(OemBundle(korvane, bundle.substr(0, a), bundle.substr(a + 1, b - a - 1),
+                             bundle.substr(b + 1)));
   }
   const Captured run = RunCtl(args);
   EXPECT_EQ(run.status, c.status) << run.out << run.err;
