@@ -18,7 +18,9 @@ namespace {
 // failure of the connections step that a connection standing as the bundle
 // sets it up brings (the server objects to creating it again). INI files
 // are judged key by key, not by their bytes.
-bool UpToDate(const tBundleResult& bundle, const std::vector<tPlannedChange>& changes) {
+// `ini_files`: PathKey of every INI file the plan changes.
+bool UpToDate(const tBundleResult& bundle, const std::vector<tPlannedChange>& changes,
+              const std::set<std::string>& ini_files) {
   const bool only_connections_failed =
       bundle.exit == CtlExit::kStepFailed && bundle.failed_steps == std::vector<std::string>{"connections"};
   if ((bundle.exit != CtlExit::kOk && bundle.exit != CtlExit::kRestartRequired &&
@@ -26,9 +28,6 @@ bool UpToDate(const tBundleResult& bundle, const std::vector<tPlannedChange>& ch
       !bundle.items_left.empty())
     return false;
   const std::string name = SplitLastComponent(bundle.path).second;
-  std::set<std::string> ini_files;
-  for (const tPlannedChange& c : changes)
-    if (c.kind == "ini") ini_files.insert(PathKey(c.target));
   for (const tPlannedChange& c : changes) {
     if (c.kind == "file" && ini_files.count(PathKey(c.target)) != 0) continue;
     const bool archive_copy = c.bundle.empty() && EqualsIgnoreCase(SplitLastComponent(c.target).second, name);
@@ -49,7 +48,10 @@ CtlExit RunPlan(const std::vector<std::string>& args, CtlOutput& io) {
                  [&](const std::string& bundle, const char* phase) { planning.SetPhase(bundle, phase); });
   if (exit == CtlExit::kUsage) return exit;
   const std::vector<tPlannedChange> changes = planning.Changes();
-  for (tBundleResult& result : results) result.up_to_date = UpToDate(result, changes);
+  std::set<std::string> ini_files;
+  for (const tPlannedChange& c : changes)
+    if (c.kind == "ini") ini_files.insert(PathKey(c.target));
+  for (tBundleResult& result : results) result.up_to_date = UpToDate(result, changes, ini_files);
   WriteRunResults(
       "plan", request, results, exit, io,
       [&](JsonWriter& json) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 
 #include "app/system_host.h"
 #include "ctl/ctl_command.h"
@@ -23,6 +24,7 @@ void KeepTakenOverModules(const KorvaneJournals& korvane, const std::vector<Jour
                           const std::set<std::string>& later, std::vector<std::string>* failures) {
   Host& host = SystemHost();
   const std::string folder = korvane.ini_dir + kPathSeparator + kModulesFolderName;
+  std::optional<ModuleRegistry> registry;  // read once, when a module needs it
   for (const JournalEntry& change : entries) {
     if ((change.op != "new" && change.op != "replace") || change.fields.empty()) continue;
     const std::string& path = change.fields[0];
@@ -35,10 +37,12 @@ void KeepTakenOverModules(const KorvaneJournals& korvane, const std::vector<Jour
       continue;
     }
     const std::string module = file.substr(0, dot);
-    ModuleRegistry registry(host.ini, JoinPath(folder, kModuleRegistryFileName));
-    registry.Load();
-    if (!registry.Contains(module) && registry.Register(module, file) < 1) {
-      failures->push_back("cannot register the module " + module + " again in " + registry.path());
+    if (!registry) {
+      registry.emplace(host.ini, JoinPath(folder, kModuleRegistryFileName));
+      registry->Load();
+    }
+    if (!registry->Contains(module) && registry->Register(module, file) < 1) {
+      failures->push_back("cannot register the module " + module + " again in " + registry->path());
     }
   }
 }
@@ -50,9 +54,7 @@ std::string NumberOfKey(const std::string& key) {
   while (digits > 0 && std::isdigit(static_cast<unsigned char>(key[digits - 1]))) --digits;
   const size_t slash = key.rfind('\\');
   if (digits == key.size() || slash == std::string::npos || digits <= slash + 1) return {};
-  std::string parent = key.substr(0, slash);
-  for (char& c : parent) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return parent + "|" + key.substr(digits);
+  return AsciiLower(std::string_view(key).substr(0, slash)) + "|" + key.substr(digits);
 }
 
 // A registry value of `entries` that names a file a later run took over (a
