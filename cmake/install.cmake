@@ -77,6 +77,33 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Run-time dependencies come from the libraries the programs link
 # (dpkg-shlibdeps): the C and C++ runtimes, and wxWidgets with the dialog.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# OpenSSL's libcrypto is loaded only when a signature is made or checked, so
+# dpkg-shlibdeps does not see it: the package that holds the library the
+# build found is named here, for the major version its headers are of (the
+# symbols used are all as old as that).
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+get_filename_component(libcrypto_file "${OPENSSL_CRYPTO_LIBRARY}" REALPATH)
+set(libcrypto_package "")
+find_program(KESTRIN_DPKG_QUERY dpkg-query)
+if(KESTRIN_DPKG_QUERY)
+  # With merged /usr a library may be registered under /lib.
+  string(REGEX REPLACE "^/usr/lib/" "/lib/" libcrypto_file_unmerged "${libcrypto_file}")
+  foreach(file "${libcrypto_file}" "${libcrypto_file_unmerged}")
+    execute_process(COMMAND ${KESTRIN_DPKG_QUERY} -S "${file}"
+                    OUTPUT_VARIABLE owner ERROR_QUIET RESULT_VARIABLE status)
+    if(status EQUAL 0 AND owner MATCHES "^([^:, ]+)")
+      set(libcrypto_package "${CMAKE_MATCH_1}")
+      break()
+    endif()
+  endforeach()
+endif()
+if(libcrypto_package STREQUAL "")
+  message(WARNING "no Debian package holds ${libcrypto_file}: "
+                  "the Debian package made here does not depend on OpenSSL")
+else()
+  string(REGEX MATCH "^[0-9]+" openssl_major "${OPENSSL_VERSION}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${libcrypto_package} (>= ${openssl_major}.0.0)")
+endif()
 # examples/make-bundle packs the sample bundle with gcab.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS gcab)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

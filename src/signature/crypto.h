@@ -17,6 +17,11 @@
 
 namespace kestrin::sig {
 
+// Whether the cryptography can be used: false, with `error` naming what is
+// missing, when the library behind it cannot be loaded. The functions below
+// fail then too (Hasher::Make gives null).
+bool CryptoAvailable(std::string* error);
+
 // An incremental digest.
 class Hasher {
  public:

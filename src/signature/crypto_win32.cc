@@ -403,6 +403,9 @@ ChainStatus ElementStatus(DWORD errors, PCCERT_CONTEXT cert, std::string* reason
 
 }  // namespace
 
+// CNG and the CryptoAPI are part of every Windows.
+bool CryptoAvailable(std::string*) { return true; }
+
 std::unique_ptr<Hasher> Hasher::Make(DigestAlgorithm digest) {
   LPCWSTR algorithm = HashAlgorithm(digest);
   if (algorithm == nullptr) return nullptr;

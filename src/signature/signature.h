@@ -26,7 +26,8 @@ enum class SignatureStatus : int {
                         // not accepted (a digest other than SHA-1/SHA-2, not for a cabinet, ...)
   kDigestMismatch = 5,  // the cabinet's bytes differ from the signed ones: changed after signing
   kBadSignature = 6,    // the signature does not match its signed attributes or its certificate
-  kUntrusted = 7,       // the signer's chain leads to no trusted certificate, or a link does not hold
+  kUntrusted = 7,       // the signer's chain leads to no trusted certificate, or a link does not
+                        // hold, or the cryptography to check it with cannot be loaded
   kExpired = 8,         // a certificate of the chain was not valid at the time checked
                         // (the time stamp's time, without one now)
   kWrongUsage = 9,      // the signer's certificate is not meant for code signing

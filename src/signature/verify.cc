@@ -311,8 +311,10 @@ SignatureStatus VerifyCabinetSignatureAt(const std::string& path, const sig::Tru
     return Finish(result, SignatureStatus::kMalformed,
                   "the file digest's algorithm " + signature.file_digest_oid + " is not accepted");
   }
-  Bytes digest;
   std::string error;
+  // A signature that cannot be checked is not trusted.
+  if (!sig::CryptoAvailable(&error)) return Finish(result, SignatureStatus::kUntrusted, error);
+  Bytes digest;
   if (!sig::CabinetDigest(path, s.record.offset, algorithm, &digest, &error)) {
     return Finish(result, SignatureStatus::kUnreadable, error);
   }

@@ -458,6 +458,38 @@ TEST_F(SignatureTest, SigningRefusesWhatCannotBeSignedAndLeavesTheOutput) {
   EXPECT_EQ(2, Cab({"sign", signer, key}).exit_code);
 }
 
+// OpenSSL's libcrypto is loaded only to make or check a signature: with an
+// unloadable one found first, cabinets are still read, and signing and
+// checking fail naming the library.
+TEST_F(SignatureTest, WithoutLibcryptoOnlySigningAndCheckingFail) {
+  const std::string cab = OurSigned("signed.cab", "signer"), out = work_.Sub("out.cab");
+  const fs::path libs = work_.Sub("libs");
+  fs::create_directories(libs);
+  WriteFileOrDie(libs / KESTRIN_LIBCRYPTO_SONAME, "not a library");
+  const std::string cannot_load = "cannot load " KESTRIN_LIBCRYPTO_SONAME;
+  const std::string signer = Id("signer").cert_file, key = Id("signer").key_file;
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string found;  // in the output, or in the errors when it fails
+  } cases[] = {
+      {{"t", cab}, 0, "all 2 files OK"},
+      {{"l", cab}, 0, "# signed by CN=signer, O=Fennick"},
+      {{"verify", cab, "--trust", Id("root").cert_file}, 7, cannot_load},
+      {{"sign", signer, key, Unsigned("unsigned.cab"), out}, 1, cannot_load},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = {"env", "LD_LIBRARY_PATH=" + libs.string(), "timeout", "-s",
+                                      "KILL", "120", (BinaryDir() / "kestrin-cab").string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = RunProgram(args);
+    EXPECT_EQ(c.exit_code, r.exit_code) << r.err;
+    EXPECT_NE(std::string::npos, (c.exit_code == 0 ? r.out : r.err).find(c.found)) << r.out << r.err;
+  }
+  EXPECT_FALSE(fs::exists(out));
+}
+
 // A real signed cabinet: its digest holds, its signature value does not (as
 // osslsigncode finds too); l names the signer.
 TEST(SignedCorpusTest, GcabSignedCabinet) {
