@@ -1,12 +1,12 @@
-#include <dlfcn.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "host/dotnet.h"
 #include "host/library_loader.h"
 #include "host/path_resolve.h"
+#include "host/shared_library.h"
 
 namespace kestrin {
 
@@ -20,24 +20,16 @@ int RegisterServer(const std::string& path, bool register_server, std::string* e
     // dlopen would search the library path for a bare name.
     return fail("not a path to a library: " + path);
   }
-  // RTLD_LOCAL keeps the library's symbols to itself; the library's own
-  // dependencies are found through its RUNPATH, the nearest thing to the
-  // library's folder being searched first.
-  void* handle = dlopen(resolved.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = dlerror();
-    return fail("cannot load " + resolved + ": " + (why != nullptr ? why : "unknown reason"));
-  }
+  // The library's own dependencies are found through its RUNPATH, the
+  // nearest thing to the library's folder being searched first.
+  std::string why;
+  const std::unique_ptr<SharedLibrary> library = SharedLibrary::Open(resolved, &why);
+  if (!library) return fail(why);
   const char* export_name = register_server ? "DllRegisterServer" : "DllUnregisterServer";
-  dlerror();
-  void* symbol = dlsym(handle, export_name);
-  if (symbol == nullptr) {
-    dlclose(handle);
-    return fail(std::string("no ") + export_name + " in " + resolved);
-  }
+  void* symbol = library->Find(export_name, &why);
+  if (symbol == nullptr) return fail(why);
   using EntryPoint = int32_t (*)();
   const int32_t code = reinterpret_cast<EntryPoint>(symbol)();
-  dlclose(handle);
   if (code < 0) {
     char text[32];
     snprintf(text, sizeof(text), "0x%08X", static_cast<uint32_t>(code));
