@@ -54,6 +54,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "cabinet/block_codec.h"
 #include "cabinet/chunk_copy.h"
 #include "cabinet/cpu_features.h"
@@ -501,36 +505,78 @@ Step DecodeCodes(LzxDecoder* d, BitReader& bits, uint32_t stop) {
 // ---------------------------------------------------------------------------
 // E8 translation
 
+// Bit i of the result is set when data[i] is 0xE8, for the 64 bytes at data.
+// Most blocks hold none: they are told apart with one test.
+inline uint64_t E8Mask(const uint8_t* data) {
+#if defined(__SSE2__)
+  const __m128i e8 = _mm_set1_epi8(static_cast<char>(0xE8));
+  const auto* v = reinterpret_cast<const __m128i*>(data);
+  const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(v), e8);
+  const __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128(v + 1), e8);
+  const __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128(v + 2), e8);
+  const __m128i d = _mm_cmpeq_epi8(_mm_loadu_si128(v + 3), e8);
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) return 0;
+  const auto bits = [](__m128i m) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(m)));
+  };
+  return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
+#else
+  uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(data[i] == 0xE8) << i;
+  return mask;
+#endif
+}
+
+// Converts the call target after the E8 at p, at folder output position
+// `current`, from absolute back to relative. The target is stored back
+// whether it changed or not: the choice between the three cases depends on
+// the data and is made without branching.
+inline void TranslateCall(uint8_t* p, uint32_t current, uint32_t translation_size) {
+  const uint32_t raw = static_cast<uint32_t>(p[1]) | static_cast<uint32_t>(p[2]) << 8 |
+                       static_cast<uint32_t>(p[3]) << 16 | static_cast<uint32_t>(p[4]) << 24;
+  const int64_t v = static_cast<int32_t>(raw);
+  const int64_t here = current;
+  // 0 <= v < translation size: an absolute target, made relative again.
+  // -current <= v < 0: a relative target the encoder moved up by the size.
+  const bool absolute = static_cast<uint64_t>(v) < translation_size;
+  const bool shifted = static_cast<uint64_t>(v + here) < static_cast<uint64_t>(here);
+  int64_t result = shifted ? v + translation_size : v;
+  result = absolute ? v - here : result;
+  const uint32_t r = static_cast<uint32_t>(result);
+  p[1] = static_cast<uint8_t>(r);
+  p[2] = static_cast<uint8_t>(r >> 8);
+  p[3] = static_cast<uint8_t>(r >> 16);
+  p[4] = static_cast<uint8_t>(r >> 24);
+}
+
 // Converts the absolute call targets of frame `data` (size bytes, at folder
-// output position `start`) back to relative ones.
+// output position `start`) back to relative ones. The E8 bytes are found 64
+// at a time as a bit mask; a call's four operand bytes are never taken for
+// the start of another call.
 void TranslateE8(uint8_t* data, uint32_t size, uint32_t start, uint32_t translation_size) {
   if (size <= 10) return;
-  uint8_t* const limit = data + size - 10;  // an E8 must lie before this
-  const int64_t file_size = translation_size;
-  uint8_t* p = data;
-  while (p < limit) {
-    p = static_cast<uint8_t*>(std::memchr(p, 0xE8, static_cast<size_t>(limit - p)));
-    if (p == nullptr) break;
-    int64_t current = start + static_cast<uint32_t>(p - data);
-    int32_t value = static_cast<int32_t>(static_cast<uint32_t>(p[1]) |
-                                         static_cast<uint32_t>(p[2]) << 8 |
-                                         static_cast<uint32_t>(p[3]) << 16 |
-                                         static_cast<uint32_t>(p[4]) << 24);
-    int64_t v = value;
-    int64_t result = v;
-    if (v >= 0 && v < file_size) {
-      result = v - current;
-    } else if (v < 0 && v >= -current) {
-      result = v + file_size;
+  const uint32_t limit = size - 10;  // an E8 must lie before this
+  uint32_t next = 0;                 // the first position after the last call's operand
+  uint32_t block = 0;
+  for (; block < limit && size - block >= 64; block += 64) {
+    uint64_t mask = E8Mask(data + block);
+    if (next > block) mask &= ~uint64_t{0} << (next - block);  // at most 4 positions
+    if (limit - block < 64) mask &= (uint64_t{1} << (limit - block)) - 1;
+    while (mask != 0) {
+      const int bit = __builtin_ctzll(mask);
+      const uint32_t at = block + static_cast<uint32_t>(bit);
+      TranslateCall(data + at, start + at, translation_size);
+      next = at + 5;
+      mask &= ~(uint64_t{31} << bit);
     }
-    if (result != v) {
-      uint32_t r = static_cast<uint32_t>(result);
-      p[1] = static_cast<uint8_t>(r);
-      p[2] = static_cast<uint8_t>(r >> 8);
-      p[3] = static_cast<uint8_t>(r >> 16);
-      p[4] = static_cast<uint8_t>(r >> 24);
+  }
+  for (uint32_t at = next > block ? next : block; at < limit;) {
+    if (data[at] == 0xE8) {
+      TranslateCall(data + at, start + at, translation_size);
+      at += 5;
+    } else {
+      ++at;
     }
-    p += 5;
   }
 }
 

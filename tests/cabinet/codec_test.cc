@@ -160,6 +160,62 @@ TEST(CodecTest, ZeroBitsPastTheInputAndTheEndOfE8Translation) {
   }
 }
 
+// LZX call translation against a byte-by-byte reading of the rule, over
+// frames of many sizes in one uncompressed block. The bytes come from a small
+// set, so that calls are frequent, often in runs, with targets of all three
+// kinds (absolute, moved by the translation size, neither); an absolute target
+// also sits at the last position a call may start at, or (every other frame)
+// at the first it may not.
+TEST(CodecTest, LzxCallTranslationMatchesTheRule) {
+  const uint32_t sizes[] = {32768, 11, 12, 74, 73, 75, 63, 64, 65, 127, 128, 129, 137, 1000, 32768};
+  const int64_t translation_size = 40000;
+  std::vector<uint8_t> data;
+  uint32_t seed = 12345;
+  for (size_t f = 0; f < std::size(sizes); ++f) {
+    const size_t frame = data.size();
+    const uint32_t size = sizes[f], at = size - 10 - f % 2;
+    for (uint32_t i = 0; i < size; ++i) {
+      seed = seed * 1103515245 + 12345;
+      const uint8_t set[] = {0xE8, 0xE8, 0, 0, 0xFF, 0xFF, 0x9C, static_cast<uint8_t>(seed >> 24)};
+      data.push_back(set[seed >> 16 & 7]);
+    }
+    if (at >= 5) std::copy_n("\0\0\0\0\0\xE8\x10\0\0\0", 10, data.begin() + frame + at - 5);
+  }
+  std::vector<uint8_t> want = data;
+  for (size_t frame = 0, f = 0; f < std::size(sizes); frame += sizes[f++]) {
+    for (size_t i = frame; i + 10 < frame + sizes[f]; ++i) {
+      if (want[i] != 0xE8) continue;
+      int32_t v;
+      std::memcpy(&v, &want[i + 1], 4);
+      const auto current = static_cast<int64_t>(i);
+      if (v >= -current && v < translation_size) {
+        v = static_cast<int32_t>(v < 0 ? v + translation_size : v - current);
+        std::memcpy(&want[i + 1], &v, 4);
+      }
+      i += 4;
+    }
+  }
+  // The E8 flag and size, block type 3 and its size, zero bits to the word
+  // boundary (four 16-bit little-endian words, MSB first), then R0 R1 R2 = 1.
+  const uint64_t head = uint64_t{1} << 63 | uint64_t{translation_size} << 31 | uint64_t{3} << 28 |
+                        uint64_t{data.size()} << 4;
+  std::vector<uint8_t> in;
+  for (int w = 3; w >= 0; --w) {
+    in.push_back(head >> 16 * w & 0xFF), in.push_back(head >> (16 * w + 8) & 0xFF);
+  }
+  for (int i = 0; i < 12; ++i) in.push_back(i % 4 == 0);
+  const size_t header = in.size();
+  in.insert(in.end(), data.begin(), data.end());
+  const LzxConfig config{1u << 16, 1};
+  Decoder lzx(kLzxCodec, &config, kMaxBlockSize);
+  for (size_t frame = 0, f = 0; f < std::size(sizes); frame += sizes[f++]) {
+    SCOPED_TRACE(::testing::Message() << "frame " << f << " of " << sizes[f] << " bytes");
+    const size_t from = f == 0 ? 0 : header + frame, to = header + frame + sizes[f];
+    ASSERT_EQ(lzx.Run(in.data() + from, to - from, sizes[f]), kCodecOk);
+    EXPECT_TRUE(std::equal(lzx.out.begin(), lzx.out.begin() + sizes[f], want.begin() + frame));
+  }
+}
+
 // An MSZIP data block written bit by bit: "CK", then deflate fields; Begin
 // starts a fixed-code block.
 struct Bits {
