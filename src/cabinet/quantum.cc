@@ -119,7 +119,10 @@ void InitModel(Model& m, int symbols, int first_symbol) {
 // exceed kRescaleLimit + kUpdateStep when a symbol is decoded, products
 // c * range stay below 2^28, and with m = ceil(2^40 / total) the quotient
 // floor(x / total) equals (x * m) >> 40 exactly for every x < 2^28 (the
-// error m * total - 2^40 is below total <= 2^12).
+// error m * total - 2^40 is below total <= 2^12). The bounds of a symbol
+// need c * range / total for two frequencies c <= total: range * m is
+// formed while the symbol is searched, leaving one multiplication each
+// once c is known; c * (range * m) <= range * (2^40 + total) < 2^57.
 constexpr uint32_t kMaxTotal = kRescaleLimit + kUpdateStep;
 struct ReciprocalTable {
   uint64_t m[kMaxTotal + 1];
@@ -131,8 +134,12 @@ constexpr ReciprocalTable MakeReciprocals() {
 }
 constexpr ReciprocalTable kReciprocal = MakeReciprocals();
 
-inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
-  return static_cast<uint32_t>((x * kReciprocal.m[total]) >> 40);
+// range * m for a model's total: the factor of ScaleByRange.
+inline uint64_t RangeOverTotal(uint32_t range, uint32_t total) { return range * kReciprocal.m[total]; }
+
+// floor(c * range / total) for the factor range_over_total of range and total.
+inline uint32_t ScaleByRange(uint32_t c, uint64_t range_over_total) {
+  return static_cast<uint32_t>((c * range_over_total) >> 40);
 }
 
 struct Decoder {
@@ -286,11 +293,12 @@ class ArithmeticDecoder {
   uint32_t Decode(Model& m) {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
+    const uint64_t scale = RangeOverTotal(range, total);
     const int i = CountAndUpdate<kVector>(m, range, (code_ - low_ + 1) * total) - 1;
     const uint32_t symbol = m.sym[i];
     const uint32_t upper = m.cum[i] - kUpdateStep;
-    high_ = low_ + DivideByTotal(upper * range, total) - 1;
-    low_ = low_ + DivideByTotal(m.cum[i + 1] * range, total);
+    high_ = low_ + ScaleByRange(upper, scale) - 1;
+    low_ = low_ + ScaleByRange(m.cum[i + 1], scale);
     if (m.cum[0] > kRescaleLimit) Rescale(m);
 
     Renormalise();
