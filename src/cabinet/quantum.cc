@@ -307,28 +307,27 @@ class ArithmeticDecoder {
 
  private:
   void Renormalise() {
-    // Settled leading bits: all bits in which low and high agree are
+    // Settled leading bits: all n bits in which low and high agree are
     // shifted out at once (16 when they are equal, none when the top bits
-    // differ already).
-    const uint32_t diff = (low_ ^ high_) & 0xFFFF;
-    const int n = __builtin_clz(diff << 16 | 0x8000);
-    uint32_t low = (low_ << n) & 0xFFFF;
-    uint32_t high = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
-    // The top bits now differ. While low = 01... and high = 10..., the
+    // differ already). Then, while low = 01... and high = 10..., the
     // second bit is dropped from all three registers (code lies between
     // them, so its second bit is the inverse of its first) and they shift
-    // left; the top bits still differ afterwards. k such steps at once
-    // (none when low's second bit is clear): keep bit 15, drop bits
-    // 14..15-k, shift the rest up by k.
-    const uint32_t straddle = low & ~high & 0x7FFF;
-    const int k = __builtin_clz(~(straddle << 17));
-    low_ = (low << k) & 0x7FFF;
-    high_ = 0x8000 | ((high << k) & 0x7FFF) | ((1u << k) - 1);
+    // left; the top bits still differ afterwards. Those k straddle steps
+    // are the run of bits, right after the first differing one, in which
+    // low has a one and high a zero: both counts come from the registers
+    // as they are, and the shifts by n + k are done at once (keeping bit
+    // 15, dropping bits 14..15-k for the straddle steps).
+    const int n = __builtin_clz((low_ ^ high_) << 16 | 0x8000);
+    const uint32_t low_not_high = (low_ & ~high_) << 16;
+    const int k = __builtin_clz(~(low_not_high << (n + 1)));  // n + 1 <= 17
+    const int shift = n + k;
+    low_ = (low_ << shift) & 0x7FFF;
+    high_ = ((high_ << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
     // The code register takes the n settled-bit shifts, then the k
-    // straddle steps: n + k new stream bits, read at once.
-    const uint32_t fresh = bits_.Bits(n + k);
-    const uint32_t code = ((code_ << n) | (fresh >> k)) & 0xFFFF;
-    code_ = (code & 0x8000) | ((code << k) & 0x7FFF) | (fresh & ((1u << k) - 1));
+    // straddle steps: n + k new stream bits, read at once; its top bit is
+    // the one the settled shifts leave there.
+    const uint32_t fresh = bits_.Bits(shift);
+    code_ = (((code_ << n) | (fresh >> k)) & 0x8000) | (((code_ << shift) | fresh) & 0x7FFF);
   }
 
   BitReader bits_;
