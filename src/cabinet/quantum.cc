@@ -317,9 +317,15 @@ class ArithmeticDecoder {
     // low has a one and high a zero: both counts come from the registers
     // as they are, and the shifts by n + k are done at once (keeping bit
     // 15, dropping bits 14..15-k for the straddle steps).
-    const int n = __builtin_clz((low_ ^ high_) << 16 | 0x8000);
-    const uint32_t low_not_high = (low_ & ~high_) << 16;
-    const int k = __builtin_clz(~(low_not_high << (n + 1)));  // n + 1 <= 17
+    //
+    // c = n + 16 counts the leading zeros of the 32-bit difference. The
+    // run's first bit is low_not_high's bit 14 - n; placed at bit 33 and
+    // shifted by c it reaches bit 63, the bits above it leave, and the
+    // complemented register's ones below bit 33 end the count.
+    const int c = std::countl_zero(low_ ^ high_);
+    const int n = c - 16;
+    const uint64_t low_not_high = static_cast<uint64_t>(low_ & ~high_) << 33;
+    const int k = std::countl_zero(~low_not_high << c);
     const int shift = n + k;
     low_ = (low_ << shift) & 0x7FFF;
     high_ = ((high_ << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
