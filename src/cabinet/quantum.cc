@@ -272,7 +272,7 @@ inline int CountAndUpdate(Model& m, uint32_t range, uint32_t scaled) {
 class ArithmeticDecoder {
  public:
   ArithmeticDecoder(const uint8_t* in, uint32_t size) : bits_(in, size) {
-    code_ = bits_.Bits(16);
+    above_low_ = bits_.Bits(16);  // code, with low = 0
   }
 
   BitReader& bits() { return bits_; }
@@ -294,11 +294,13 @@ class ArithmeticDecoder {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
     const uint64_t scale = RangeOverTotal(range, total);
-    const int i = CountAndUpdate<kVector>(m, range, (code_ - low_ + 1) * total) - 1;
+    const int i = CountAndUpdate<kVector>(m, range, (above_low_ + 1) * total) - 1;
     const uint32_t symbol = m.sym[i];
     const uint32_t upper = m.cum[i] - kUpdateStep;
+    const uint32_t rise = ScaleByRange(m.cum[i + 1], scale);
     high_ = low_ + ScaleByRange(upper, scale) - 1;
-    low_ = low_ + ScaleByRange(m.cum[i + 1], scale);
+    low_ += rise;
+    above_low_ -= rise;
     if (m.cum[0] > kRescaleLimit) Rescale(m);
 
     Renormalise();
@@ -329,17 +331,20 @@ class ArithmeticDecoder {
     const int shift = n + k;
     low_ = (low_ << shift) & 0x7FFF;
     high_ = ((high_ << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
-    // The code register takes the n settled-bit shifts, then the k
-    // straddle steps: n + k new stream bits, read at once; its top bit is
-    // the one the settled shifts leave there.
-    const uint32_t fresh = bits_.Bits(shift);
-    code_ = (((code_ << n) | (fresh >> k)) & 0x8000) | (((code_ << shift) | fresh) & 0x7FFF);
+    // Each step, settled or straddling, maps low and code alike to twice
+    // their value less the same amount (the settled bit's weight, or
+    // 0x8000 for a straddle step) and brings a new stream bit into code:
+    // code - low doubles and takes the bit. So the n + k new stream bits,
+    // read at once, end up below code - low shifted by n + k.
+    above_low_ = (above_low_ << shift) | bits_.Bits(shift);
   }
 
   BitReader bits_;
   uint32_t low_ = 0;
   uint32_t high_ = 0xFFFF;
-  uint32_t code_ = 0;
+  // code - low: code itself is never needed, only how far it lies above
+  // low (at most high - low).
+  uint32_t above_low_ = 0;
 };
 
 Decoder* FromHandle(void* handle) {
