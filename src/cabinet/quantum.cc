@@ -374,8 +374,9 @@ class ArithmeticDecoder {
     low_ = (low_ << shift) & 0x7FFF;
     high_ = ((high_ << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
     // Each step, settled or straddling, maps low and code alike to twice
-    // their value less the same amount (the settled bit's weight, or
-    // 0x8000 for a straddle step) and brings a new stream bit into code:
+    // their value less the same amount (0x10000 for a settled one bit, 0
+    // for a settled zero, 0x8000 for a straddle step) and brings a new
+    // stream bit into code:
     // code - low doubles and takes the bit. So the n + k new stream bits,
     // read at once, end up below code - low shifted by n + k.
     above_low_ = (above_low_ << shift) | bits_.Bits(shift);
