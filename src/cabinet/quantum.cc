@@ -112,14 +112,59 @@ void InitModel(Model& m, int symbols, int first_symbol) {
   }
 }
 
+#if defined(__SSE2__)
+// The plain rescale (no reordering) of m, eight slots at a time: each
+// cumulative frequency halved and kept above its successor's new value.
+// Unrolled, the new value of entry i is max over j = i..n of
+// (cum[j] / 2 + j) - i, with cum[n] = 0: a running maximum taken from the
+// end of the list, within each group by shifting lanes down, and carried
+// from group to group.
+void HalveCumulative(Model& m) {
+  const int n = m.symbols;
+  auto* cum = reinterpret_cast<__m128i*>(m.cum);
+  const __m128i entries = _mm_set1_epi16(static_cast<int16_t>(n));
+  __m128i index = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const int last = n / kLanes;  // the group holding the terminator
+  index = _mm_add_epi16(index, _mm_set1_epi16(static_cast<int16_t>(last * kLanes)));
+  __m128i carry = _mm_setzero_si128();
+  for (int g = last; g >= 0; --g) {
+    const __m128i c = _mm_load_si128(cum + g);
+    // c / 2 + j for the entries and the terminator, 0 beyond it.
+    const __m128i up_to_n = _mm_cmpgt_epi16(_mm_add_epi16(entries, _mm_set1_epi16(1)), index);
+    __m128i h = _mm_and_si128(_mm_add_epi16(_mm_srli_epi16(c, 1), index), up_to_n);
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 2));
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 4));
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 8));
+    h = _mm_max_epi16(h, carry);
+    carry = _mm_shuffle_epi32(_mm_shufflelo_epi16(h, 0), 0);
+    // The terminator and what follows it stay 0.
+    const __m128i before_n = _mm_cmpgt_epi16(entries, index);
+    _mm_store_si128(cum + g, _mm_and_si128(_mm_sub_epi16(h, index), before_n));
+    index = _mm_sub_epi16(index, _mm_set1_epi16(kLanes));
+  }
+}
+#endif
+
 // Called when a model's total has passed the limit.
-[[gnu::noinline]] void Rescale(Model& m) { RescaleModel(m.symbols, &m.reorder_countdown, m.cum, m.sym); }
+[[gnu::noinline]] void Rescale(Model& m) {
+#if defined(__SSE2__)
+  if (m.reorder_countdown > 1) {
+    --m.reorder_countdown;
+    HalveCumulative(m);
+    return;
+  }
+#endif
+  RescaleModel(m.symbols, &m.reorder_countdown, m.cum, m.sym);
+}
 
 // Division by a model total without a divide instruction. Totals never
 // exceed kRescaleLimit + kUpdateStep when a symbol is decoded, products
 // c * range stay below 2^28, and with m = ceil(2^40 / total) the quotient
 // floor(x / total) equals (x * m) >> 40 exactly for every x < 2^28 (the
-// error m * total - 2^40 is below total <= 2^12).
+// error m * total - 2^40 is below total <= 2^12). The bounds of a symbol
+// need c * range / total for two frequencies c <= total: range * m is
+// formed while the symbol is searched, leaving one multiplication each
+// once c is known; c * (range * m) <= range * (2^40 + total) < 2^57.
 constexpr uint32_t kMaxTotal = kRescaleLimit + kUpdateStep;
 struct ReciprocalTable {
   uint64_t m[kMaxTotal + 1];
@@ -131,8 +176,12 @@ constexpr ReciprocalTable MakeReciprocals() {
 }
 constexpr ReciprocalTable kReciprocal = MakeReciprocals();
 
-inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
-  return static_cast<uint32_t>((x * kReciprocal.m[total]) >> 40);
+// range * m for a model's total: the factor of ScaleByRange.
+inline uint64_t RangeOverTotal(uint32_t range, uint32_t total) { return range * kReciprocal.m[total]; }
+
+// floor(c * range / total) for the factor range_over_total of range and total.
+inline uint32_t ScaleByRange(uint32_t c, uint64_t range_over_total) {
+  return static_cast<uint32_t>((c * range_over_total) >> 40);
 }
 
 struct Decoder {
@@ -265,7 +314,7 @@ inline int CountAndUpdate(Model& m, uint32_t range, uint32_t scaled) {
 class ArithmeticDecoder {
  public:
   ArithmeticDecoder(const uint8_t* in, uint32_t size) : bits_(in, size) {
-    code_ = bits_.Bits(16);
+    above_low_ = bits_.Bits(16);  // code, with low = 0
   }
 
   BitReader& bits() { return bits_; }
@@ -286,11 +335,14 @@ class ArithmeticDecoder {
   uint32_t Decode(Model& m) {
     const uint32_t range = high_ - low_ + 1;
     const uint32_t total = m.cum[0];
-    const int i = CountAndUpdate<kVector>(m, range, (code_ - low_ + 1) * total) - 1;
+    const uint64_t scale = RangeOverTotal(range, total);
+    const int i = CountAndUpdate<kVector>(m, range, (above_low_ + 1) * total) - 1;
     const uint32_t symbol = m.sym[i];
     const uint32_t upper = m.cum[i] - kUpdateStep;
-    high_ = low_ + DivideByTotal(upper * range, total) - 1;
-    low_ = low_ + DivideByTotal(m.cum[i + 1] * range, total);
+    const uint32_t rise = ScaleByRange(m.cum[i + 1], scale);
+    high_ = low_ + ScaleByRange(upper, scale) - 1;
+    low_ += rise;
+    above_low_ -= rise;
     if (m.cum[0] > kRescaleLimit) Rescale(m);
 
     Renormalise();
@@ -299,34 +351,43 @@ class ArithmeticDecoder {
 
  private:
   void Renormalise() {
-    // Settled leading bits: all bits in which low and high agree are
+    // Settled leading bits: all n bits in which low and high agree are
     // shifted out at once (16 when they are equal, none when the top bits
-    // differ already).
-    const uint32_t diff = (low_ ^ high_) & 0xFFFF;
-    const int n = __builtin_clz(diff << 16 | 0x8000);
-    uint32_t low = (low_ << n) & 0xFFFF;
-    uint32_t high = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
-    // The top bits now differ. While low = 01... and high = 10..., the
+    // differ already). Then, while low = 01... and high = 10..., the
     // second bit is dropped from all three registers (code lies between
     // them, so its second bit is the inverse of its first) and they shift
-    // left; the top bits still differ afterwards. k such steps at once
-    // (none when low's second bit is clear): keep bit 15, drop bits
-    // 14..15-k, shift the rest up by k.
-    const uint32_t straddle = low & ~high & 0x7FFF;
-    const int k = __builtin_clz(~(straddle << 17));
-    low_ = (low << k) & 0x7FFF;
-    high_ = 0x8000 | ((high << k) & 0x7FFF) | ((1u << k) - 1);
-    // The code register takes the n settled-bit shifts, then the k
-    // straddle steps: n + k new stream bits, read at once.
-    const uint32_t fresh = bits_.Bits(n + k);
-    const uint32_t code = ((code_ << n) | (fresh >> k)) & 0xFFFF;
-    code_ = (code & 0x8000) | ((code << k) & 0x7FFF) | (fresh & ((1u << k) - 1));
+    // left; the top bits still differ afterwards. Those k straddle steps
+    // are the run of bits, right after the first differing one, in which
+    // low has a one and high a zero: both counts come from the registers
+    // as they are, and the shifts by n + k are done at once (keeping bit
+    // 15, dropping bits 14..15-k for the straddle steps).
+    //
+    // c = n + 16 counts the leading zeros of the 32-bit difference. The
+    // run's first bit is low_not_high's bit 14 - n; placed at bit 33 and
+    // shifted by c it reaches bit 63, the bits above it leave, and the
+    // complemented register's ones below bit 33 end the count.
+    const int c = std::countl_zero(low_ ^ high_);
+    const int n = c - 16;
+    const uint64_t low_not_high = static_cast<uint64_t>(low_ & ~high_) << 33;
+    const int k = std::countl_zero(~low_not_high << c);
+    const int shift = n + k;
+    low_ = (low_ << shift) & 0x7FFF;
+    high_ = ((high_ << shift) | ((1u << shift) - 1) | 0x8000) & 0xFFFF;
+    // Each step, settled or straddling, maps low and code alike to twice
+    // their value less the same amount (0x10000 for a settled one bit, 0
+    // for a settled zero, 0x8000 for a straddle step) and brings a new
+    // stream bit into code:
+    // code - low doubles and takes the bit. So the n + k new stream bits,
+    // read at once, end up below code - low shifted by n + k.
+    above_low_ = (above_low_ << shift) | bits_.Bits(shift);
   }
 
   BitReader bits_;
   uint32_t low_ = 0;
   uint32_t high_ = 0xFFFF;
-  uint32_t code_ = 0;
+  // code - low: code itself is never needed, only how far it lies above
+  // low (at most high - low).
+  uint32_t above_low_ = 0;
 };
 
 Decoder* FromHandle(void* handle) {
