@@ -428,11 +428,21 @@ class JournalHost::Recorder {
       return false;
     }
     snapshot_taken_ = false;
+    // A file replaced in the run whose rename is lost to a power loss is
+    // put back by the undo all the same: its folder is flushed once, before
+    // the run is marked finished, rather than after every rename.
+    DeferFolderFlushes();
     return true;
+  }
+
+  ~Recorder() {
+    if (file_.is_open()) FlushDeferredFolders();
   }
 
   void Finish() {
     if (!file_.is_open()) return;
+    // Not a failure of the run, as the flush right after a rename never was.
+    FlushDeferredFolders();
     Write({"finished", JournalTimeNow()});
     Flush();
     file_.Close();
