@@ -422,8 +422,9 @@ class JournalHost::Recorder {
     std::vector<std::string> planned{"scheduled"};
     planned.insert(planned.end(), scheduled.begin(), scheduled.end());
     written_ = flushed_ = sizeof kHeader;
+    // The folder too: a power loss must not lose the new journal's name.
     if (!file_.Append(std::string(kHeader) + "\n") || !Write({"started", JournalTimeNow()}) ||
-        !Write(planned) || !Flush()) {
+        !Write(planned) || !Flush() || !SyncFolder(dir)) {
       *error = "cannot write " + path_;
       file_.Close();
       return false;
