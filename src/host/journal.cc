@@ -76,13 +76,18 @@ bool Under(const std::string& path, const std::string& prefix) {
 }
 
 // The raw value of the first line of `key` in `section`, quotes kept.
+std::optional<std::string> RawValue(const std::vector<IniLine>& lines, std::string_view key) {
+  const std::string lower = Lower(std::string(key));
+  for (const IniLine& line : lines) {
+    if (line.value && Lower(line.key) == lower) return line.value;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> RawValue(IniFiles& ini, const std::string& path, std::string_view section,
                                     std::string_view key) {
   IniResult result;
-  for (const IniLine& line : ini.GetSection(path, section, &result)) {
-    if (line.value && Lower(line.key) == Lower(std::string(key))) return line.value;
-  }
-  return std::nullopt;
+  return RawValue(ini.GetSection(path, section, &result), key);
 }
 
 std::string OldValue(const std::optional<std::string>& value) { return value ? "=" + *value : "-"; }
@@ -676,18 +681,20 @@ class JournalIniFiles : public IniFiles {
     bool noted = true;
     size_t notes = 1;
     IniResult ignored;
+    std::vector<IniLine> lines;  // the section's old lines, read once for all keys
     if (!files_.Stat(file).exists) {
       noted = r_.Note({"new", file}, false);
     } else if (!inner_.HasSection(file, section, &ignored)) {
       noted = r_.Note({"ini-new-section", file, std::string(section)}, false);
     } else {
       notes = 0;
+      lines = inner_.GetSection(file, section, &ignored);
     }
     std::set<std::string> seen;
     for (const IniEntry& entry : entries) {
       if (!seen.insert(Lower(entry.first)).second) continue;
       noted = noted && r_.Note({"ini", file, std::string(section), entry.first,
-                                OldValue(RawValue(inner_, file, section, entry.first))},
+                                OldValue(RawValue(lines, entry.first))},
                                false);
       ++notes;
     }
@@ -710,8 +717,10 @@ class JournalIniFiles : public IniFiles {
     if (!r_.Watched(path)) return inner_.DeleteKeys(path, section, keys, result);
     const std::string file = files_.Resolve(path);
     size_t notes = 0;
+    IniResult ignored;
+    const std::vector<IniLine> lines = inner_.GetSection(file, section, &ignored);
     for (const std::string& key : keys) {
-      const std::optional<std::string> old = RawValue(inner_, file, section, key);
+      const std::optional<std::string> old = RawValue(lines, key);
       if (!old) continue;
       if (!r_.Note({"ini", file, std::string(section), key, OldValue(old)}, false)) return JournalFailed(path, result);
       ++notes;
