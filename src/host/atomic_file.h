@@ -76,6 +76,17 @@ class StagedFile {
   intptr_t handle_ = -1;  // descriptor or HANDLE of the temporary file
 };
 
+// The flush of the folder after a rename, which makes the rename itself
+// survive a power loss. Commit flushes the folder at once, unless folder
+// flushes are deferred: then it only notes the folder, and
+// FlushDeferredFolders flushes each noted folder once and returns to
+// flushing at once. For a run whose every change is recorded before it is
+// made, where a lost rename is undone like a made one: the folders must be
+// flushed before the record says the run is complete. False when a folder
+// could not be flushed.
+void DeferFolderFlushes();
+bool FlushDeferredFolders();
+
 // The path a write would replace: path with symbolic links followed to the
 // final target (which need not exist yet).
 std::string ResolveWriteTarget(const std::string& path);

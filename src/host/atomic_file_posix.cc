@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "host/file_lock.h"
 
@@ -54,6 +56,39 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
     }
   }
   ::closedir(d);
+}
+
+// The folders whose flush waits for FlushDeferredFolders.
+struct DeferredFolders {
+  std::mutex mutex;
+  bool deferring = false;
+  std::set<std::string> folders;
+};
+
+DeferredFolders& Deferred() {
+  static DeferredFolders deferred;
+  return deferred;
+}
+
+bool SyncFolderNow(const std::string& dir) {
+  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) return false;
+  const bool ok = ::fsync(dir_fd) == 0;
+  ::close(dir_fd);
+  return ok;
+}
+
+// Flushes the folder of a renamed file now, or notes it when flushes wait.
+void SyncFolderAfterRename(const std::string& dir) {
+  {
+    DeferredFolders& deferred = Deferred();
+    std::lock_guard<std::mutex> hold(deferred.mutex);
+    if (deferred.deferring) {
+      deferred.folders.insert(dir);
+      return;
+    }
+  }
+  SyncFolderNow(dir);
 }
 
 void PauseForTests() {
@@ -130,12 +165,30 @@ FileResult StagedFile::Commit() {
     ::unlink(temp_.c_str());
     return Fail(FileError::kWriteFailed, "cannot replace", target_, err);
   }
-  const int dir_fd = ::open(DirName(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
+  SyncFolderAfterRename(DirName(target_));
   return {};
+}
+
+void DeferFolderFlushes() {
+  DeferredFolders& deferred = Deferred();
+  std::lock_guard<std::mutex> hold(deferred.mutex);
+  deferred.deferring = true;
+}
+
+bool FlushDeferredFolders() {
+  std::set<std::string> folders;
+  {
+    DeferredFolders& deferred = Deferred();
+    std::lock_guard<std::mutex> hold(deferred.mutex);
+    deferred.deferring = false;
+    folders.swap(deferred.folders);
+  }
+  bool ok = true;
+  for (const std::string& dir : folders) {
+    // A folder removed since (a temporary one) has nothing left to keep.
+    if (!SyncFolderNow(dir) && errno != ENOENT) ok = false;
+  }
+  return ok;
 }
 
 std::string ResolveWriteTarget(const std::string& path) {

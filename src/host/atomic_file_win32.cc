@@ -204,6 +204,11 @@ FileResult UpdateFileLocked(const std::string& path,
   return result;
 }
 
+// The rename is written through to disk by MoveFileEx itself: no folder
+// waits for a flush.
+void DeferFolderFlushes() {}
+bool FlushDeferredFolders() { return true; }
+
 FileResult WriteFileAtomically(const std::string& path, const std::string& content) {
   return UpdateFileLocked(path, [&](std::string& current, bool) {
     current = content;

@@ -46,7 +46,12 @@
 // until FinishCopies, which flushes the journal before the renames (where
 // the system FileSystem does not wait, CopiesWaitForFinish, a new file's
 // entry is flushed with the next flush). The undo of an interrupted run
-// removes the temporary files it left beside its targets.
+// removes the temporary files it left beside its targets. A file replaced
+// through a temporary file and a rename (INI files, the registry store) has
+// its folder flushed once, before the run is marked finished, not after
+// each rename: a rename lost to a power loss is undone like a made one.
+// A new file copied into a folder the run made needs no flush of its own:
+// the undo of the folder removes it with it.
 #ifndef KESTRIN_HOST_JOURNAL_H_
 #define KESTRIN_HOST_JOURNAL_H_
 

@@ -358,5 +358,28 @@ TEST_F(IniFileTest, RewriteKeepsTheModeAndTheLink) {
   EXPECT_TRUE(fs::is_symlink(tmp_.path() / "dangling"));
 }
 
+// Deferred folder flushes: the write lands at once, its folder is flushed
+// when asked; a folder gone since is no failure, one that cannot be opened
+// is, and after the flush writes flush their folders at once again.
+TEST_F(IniFileTest, DeferredFolderFlushesAreReportedWhenAsked) {
+  struct Case {
+    bool defer;
+    bool folder_becomes_file;  // else the folder is removed
+    bool flushed;
+  };
+  for (const Case& c : {Case{true, false, true}, Case{true, true, false}, Case{false, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.defer << c.folder_becomes_file);
+    const fs::path dir = tmp_.path() / "deferred";
+    fs::create_directory(dir);
+    if (c.defer) DeferFolderFlushes();
+    ASSERT_TRUE(WriteFileAtomically((dir / "a.ini").string(), "x").ok());
+    EXPECT_EQ(ReadFileOrDie(dir / "a.ini"), "x");
+    fs::remove_all(dir);
+    if (c.folder_becomes_file) WriteFileOrDie(dir.string(), "in the way");
+    EXPECT_EQ(FlushDeferredFolders(), c.flushed);
+    fs::remove_all(dir);
+  }
+}
+
 }  // namespace
 }  // namespace kestrin
