@@ -76,6 +76,9 @@ class StagedFile {
   intptr_t handle_ = -1;  // descriptor or HANDLE of the temporary file
 };
 
+// Makes the entries of folder `dir` (files created, linked, renamed) durable.
+bool SyncFolder(const std::string& dir);
+
 // The flush of the folder after a rename, which makes the rename itself
 // survive a power loss. Commit flushes the folder at once, unless folder
 // flushes are deferred: then it only notes the folder, and

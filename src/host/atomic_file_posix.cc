@@ -70,14 +70,6 @@ DeferredFolders& Deferred() {
   return deferred;
 }
 
-bool SyncFolderNow(const std::string& dir) {
-  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd < 0) return false;
-  const bool ok = ::fsync(dir_fd) == 0;
-  ::close(dir_fd);
-  return ok;
-}
-
 // Flushes the folder of a renamed file now, or notes it when flushes wait.
 void SyncFolderAfterRename(const std::string& dir) {
   {
@@ -88,7 +80,7 @@ void SyncFolderAfterRename(const std::string& dir) {
       return;
     }
   }
-  SyncFolderNow(dir);
+  SyncFolder(dir);
 }
 
 void PauseForTests() {
@@ -169,6 +161,14 @@ FileResult StagedFile::Commit() {
   return {};
 }
 
+bool SyncFolder(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 void DeferFolderFlushes() {
   DeferredFolders& deferred = Deferred();
   std::lock_guard<std::mutex> hold(deferred.mutex);
@@ -186,7 +186,7 @@ bool FlushDeferredFolders() {
   bool ok = true;
   for (const std::string& dir : folders) {
     // A folder removed since (a temporary one) has nothing left to keep.
-    if (!SyncFolderNow(dir) && errno != ENOENT) ok = false;
+    if (!SyncFolder(dir) && errno != ENOENT) ok = false;
   }
   return ok;
 }

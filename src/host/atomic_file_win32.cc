@@ -204,6 +204,9 @@ FileResult UpdateFileLocked(const std::string& path,
   return result;
 }
 
+// NTFS journals its folder entries itself.
+bool SyncFolder(const std::string&) { return true; }
+
 // The rename is written through to disk by MoveFileEx itself: no folder
 // waits for a flush.
 void DeferFolderFlushes() {}

@@ -42,9 +42,6 @@ bool KeepFileContent(const std::string& source, const std::string& copy, std::st
 // journal flushed there is early enough).
 bool CopiesWaitForFinish();
 
-// Makes the entries of folder `dir` (files created, linked, renamed) durable.
-bool SyncFolder(const std::string& dir);
-
 }  // namespace kestrin
 
 #endif  // KESTRIN_HOST_JOURNAL_FILE_H_

@@ -75,12 +75,4 @@ bool KeepFileContent(const std::string& source, const std::string& copy, std::st
 
 bool CopiesWaitForFinish() { return true; }
 
-bool SyncFolder(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
 }  // namespace kestrin

@@ -52,7 +52,4 @@ bool KeepFileContent(const std::string& source, const std::string& copy, std::st
 
 bool CopiesWaitForFinish() { return false; }
 
-// NTFS journals its folder entries itself.
-bool SyncFolder(const std::string&) { return true; }
-
 }  // namespace kestrin
