@@ -75,7 +75,7 @@ bool Under(const std::string& path, const std::string& prefix) {
          IsPathSeparator(path[prefix.size()]);
 }
 
-// The raw value of the first line of `key` in `section`, quotes kept.
+// The raw value of the first line of `key` among a section's lines, quotes kept.
 std::optional<std::string> RawValue(const std::vector<IniLine>& lines, std::string_view key) {
   const std::string lower = Lower(std::string(key));
   for (const IniLine& line : lines) {
@@ -84,6 +84,7 @@ std::optional<std::string> RawValue(const std::vector<IniLine>& lines, std::stri
   return std::nullopt;
 }
 
+// The same in `section` of the file at `path`.
 std::optional<std::string> RawValue(IniFiles& ini, const std::string& path, std::string_view section,
                                     std::string_view key) {
   IniResult result;
@@ -507,8 +508,11 @@ class JournalHost::Recorder {
     return name;
   }
 
-  // Whether the run made the folder `path`; notes that it did.
-  bool Made(const std::string& path) const { return made_.count(StripTrailingSeparators(path)) != 0; }
+  // Whether `path` lies directly in a folder the run made.
+  bool InMadeFolder(const std::string& path) const {
+    return made_.count(SplitLastComponent(StripTrailingSeparators(path)).first) != 0;
+  }
+  // Notes that the run made the folder `path`.
   bool NoteMade(const std::string& path) {
     made_.insert(StripTrailingSeparators(path));
     return true;
@@ -559,7 +563,7 @@ class JournalFileSystem : public FileSystem {
     // The first folder made in a folder that was there before goes to disk
     // before it is made: were its entry lost, it would survive a rollback.
     // The folders below it go with it.
-    const bool first = !r_.Made(SplitLastComponent(StripTrailingSeparators(path)).first);
+    const bool first = !r_.InMadeFolder(path);
     if (!r_.Note({"mkdir", path}, first)) return JournalFailed(path, error);
     return r_.Done(inner_.MakeFolder(path, error)) && r_.NoteMade(path);
   }
@@ -587,9 +591,7 @@ class JournalFileSystem : public FileSystem {
       // file appears where the copy waits for it. A file in a folder the
       // run made goes with the folder: its entry need not wait for disk.
       if (!r_.Note({"new", target}, false)) return JournalFailed(target, error);
-      const bool in_made_folder =
-          r_.Made(SplitLastComponent(StripTrailingSeparators(target)).first);
-      copies_wait_ = copies_wait_ || (CopiesWaitForFinish() && !in_made_folder);
+      copies_wait_ = copies_wait_ || (CopiesWaitForFinish() && !r_.InMadeFolder(target));
       copies_pending_ = true;
       return r_.Done(inner_.CopyRegularFile(source, target, error));
     }
