@@ -62,7 +62,10 @@ bool JournaledRun::BeginRun(CProgressDlg& dlg) {
     if (dlg.SilentMode) fprintf(stderr, "kestrin: %s\n", msg::kWaitingForInstallation);
     dlg.AddInfo(msg::kWaitingForInstallation, 1, true);
     while (outcome == FileLock::Outcome::kBusy) {
-      dlg.Ui().Redraw();
+      if (dlg.Ui().StopWaitingAsked()) {
+        dlg.AddInfo(msg::kStoppedWaiting, 1, true);
+        return false;
+      }
       host.machine.Sleep(kLockPollMilliseconds);
       outcome = lock_.Take(lock_path, false, &error);
     }

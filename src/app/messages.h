@@ -41,6 +41,7 @@ inline constexpr char kCompleted[] = " *** Kestrin completed installing target d
 // One installation at a time, and its journal.
 inline constexpr char kWaitingForInstallation[] =
     "Another installation into this Korvane is running; waiting for it to end.";
+inline constexpr char kStoppedWaiting[] = "Stopped waiting for the other installation; nothing was installed.";
 inline constexpr char kCannotLockKorvane[] = "ERROR: cannot lock the Korvane installation: %s";
 inline constexpr char kCannotJournal[] = "ERROR: cannot write the journal of this installation: %s";
 inline constexpr char kRolledBackInterrupted[] = "Rolled back the interrupted installation of %s";

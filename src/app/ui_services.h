@@ -34,6 +34,12 @@ class UiServices {
   virtual bool AskYesNo(const std::string& text) = 0;
   // Message box with OK and the information icon; returns when closed.
   virtual void Inform(const std::string& text) = 0;
+  // Called again and again while the run waits for another installation
+  // into the same Korvane: the window takes the input given to it meanwhile
+  // (only "Exit" and closing the window act then) and repaints. true once
+  // the user has asked that way to stop waiting: the run then ends without
+  // installing, and the window closes after it. Without a window: false.
+  virtual bool StopWaitingAsked() { return false; }
 };
 
 // The silent mode's services (CProgressDlg::Ui() in silent mode): nothing is

@@ -73,6 +73,7 @@ void MainDialogFlow::ShowBundleInfo() {
 }
 
 void MainDialogFlow::OnBrowse() {
+  if (running_) return;
   const std::optional<std::string> folder = ChooseFolder(context_.OemCabDir);
   if (!folder) return;
   context_.BundleDirectories = {*folder};
@@ -86,6 +87,10 @@ void MainDialogFlow::OnBrowse() {
 }
 
 void MainDialogFlow::OnShowDetails() {
+  if (running_) {
+    CheckShowDetails(ViewMode() == kDetailView);  // the box as the view is
+    return;
+  }
   Quietly([&] { ToggleView(); });
   CheckShowDetails(ViewMode() == kDetailView);
   context_.ResetInfoList(true);
@@ -97,6 +102,21 @@ void MainDialogFlow::OnInstall() {
   running_ = true;
   context_.RunInstallation();
   running_ = false;
+  if (stop_asked_) {
+    stop_asked_ = false;
+    CloseWindow();
+  }
+}
+
+bool MainDialogFlow::StopWaitingAsked() {
+  waiting_ = true;
+  TakePendingInput();
+  waiting_ = false;
+  return stop_asked_;
+}
+
+void MainDialogFlow::OnExitWhileRunning() {
+  if (waiting_) stop_asked_ = true;
 }
 
 void MainDialogFlow::OnDoubleClick() {

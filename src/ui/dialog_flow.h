@@ -9,8 +9,11 @@
 //   row: the information is shown once, after the click (queued).
 // - Selection changes the program itself makes (filling the list, the run
 //   clearing the selection, the view switch) show nothing.
-// - While a run is going on, no handler starts another or shows bundle
-//   information, and the dialog cannot be closed.
+// - While a run is going on, no handler starts another, shows bundle
+//   information or changes the folder or the view, and the dialog cannot be
+//   closed; but while the run waits for another installation, "Exit" and
+//   closing the window stop the wait, and the window closes once the run
+//   has ended.
 // - A double click installs the selected bundles; Enter presses "&Install"
 //   only while it is enabled, as the default button of a dialog does.
 #ifndef KESTRIN_UI_DIALOG_FLOW_H_
@@ -82,6 +85,7 @@ class MainDialogFlow : public UiServices {
   void SetSingleSelection(bool single) final;
   bool AskYesNo(const std::string& text) final;
   void Inform(const std::string& text) final;
+  bool StopWaitingAsked() final;
 
  protected:
   CProgressDlg& context() { return context_; }
@@ -108,6 +112,14 @@ class MainDialogFlow : public UiServices {
   virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
   // Calls OnQueuedBundleInfo once the input being handled is done.
   virtual void QueueBundleInfo() = 0;
+  // Runs the handlers of the input the window has been given, and repaints.
+  virtual void TakePendingInput() = 0;
+  // Closes the window as "Exit" does.
+  virtual void CloseWindow() = 0;
+
+  // "Exit" pressed or the window being closed while a run goes on: a run
+  // waiting for another installation is asked to stop; otherwise nothing.
+  void OnExitWhileRunning();
 
  private:
   // Selection changes inside it are the program's own.
@@ -123,6 +135,8 @@ class MainDialogFlow : public UiServices {
   bool running_ = false;
   int quiet_ = 0;              // > 0 while the program changes the selection
   bool info_pending_ = false;  // OnQueuedBundleInfo is queued
+  bool waiting_ = false;       // inside StopWaitingAsked
+  bool stop_asked_ = false;    // the user asked the waiting run to stop
 };
 
 }  // namespace kestrin

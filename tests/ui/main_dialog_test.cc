@@ -347,13 +347,26 @@ TEST_F(MainDialogTest, GripDragAndEnterWithRealInput) {
   EXPECT_EQ(Lines(report.begin(), report.begin() + 11), Cat({InfoBlock("b.cab", "not specified"), {kSeparator, ""}}));
 }
 
+// Waits (at most two minutes) until the log holds `line`; whether it does.
+bool LogShows(const fs::path& log_path, const std::string& line) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  for (std::string log; std::chrono::steady_clock::now() < limit;) {
+    std::ifstream in(log_path, std::ios::binary);
+    log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (log.find(line) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+const std::string kWaiting = "Another installation into this Korvane is running; waiting for it to end.";
+
 // An installation started while another holds the Korvane's lock says once
 // that it waits, changes nothing until the lock is released, then runs.
 TEST_F(MainDialogTest, AnInstallationWaitsForAnotherOneToEnd) {
   Bundle(korvane_, InOemCab("a.cab"));
   FileLock other;
   ASSERT_EQ(other.Take(KorvaneLockPath(korvane_.ini_dir().string()), false, nullptr), FileLock::Outcome::kHeld);
-  const std::string waiting = "Another installation into this Korvane is running; waiting for it to end.";
   const fs::path module = korvane_.ini_dir() / "MODULES" / "M.INI";
   JournalHost journal(SystemHost(), [] { return std::string(); });
   JournaledRun guard(journal);
@@ -363,12 +376,7 @@ TEST_F(MainDialogTest, AnInstallationWaitsForAnotherOneToEnd) {
   // dialog itself is read on this thread only), or after two minutes.
   std::atomic<bool> changed_while_held = true;
   std::thread ends([&] {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    for (std::string log; log.find(waiting) == std::string::npos && std::chrono::steady_clock::now() < limit;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      std::ifstream in(korvane_.log(), std::ios::binary);
-      log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    LogShows(korvane_.log(), kWaiting);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // a few rounds of waiting
     changed_while_held = fs::exists(module);
     other.Release();
@@ -380,9 +388,53 @@ TEST_F(MainDialogTest, AnInstallationWaitsForAnotherOneToEnd) {
   ends.join();
   EXPECT_TRUE(ran);
   EXPECT_FALSE(changed_while_held);
-  EXPECT_EQ(std::ranges::count(InfoLines(), waiting), 1);
+  EXPECT_EQ(std::ranges::count(InfoLines(), kWaiting), 1);
   EXPECT_TRUE(fs::exists(module));
   // The context and the dialog go before the journal they use.
+  dialog_->Destroy();
+  dialog_ = nullptr;
+  Pump();
+  context_.reset();
+}
+
+// "Exit" pressed (by the pointer, through the X server) while the run waits
+// for another installation stops the wait: nothing is installed, the log
+// says so, and the window closes.
+TEST_F(MainDialogTest, ExitWhileWaitingStopsTheRunAndClosesTheWindow) {
+  if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+  Bundle(korvane_, InOemCab("a.cab"));
+  FileLock other;
+  ASSERT_EQ(other.Take(KorvaneLockPath(korvane_.ini_dir().string()), false, nullptr), FileLock::Outcome::kHeld);
+  JournalHost journal(SystemHost(), [] { return std::string(); });
+  JournaledRun guard(journal);
+  host_ = &journal.host();
+  guard_ = &guard;
+  MainDialog& dialog = Open();
+  Select({0});
+  const wxPoint exit = dialog.exit_button()->ClientToScreen(Middle(dialog.exit_button()));
+  // Should the click go astray, the other installation ends after a minute,
+  // so that the test fails rather than waits for ever.
+  std::atomic<bool> closed = false;
+  std::thread user([&] {
+    if (LogShows(korvane_.log(), kWaiting)) {
+      const std::string click = "xdotool mousemove " + std::to_string(exit.x) + " " + std::to_string(exit.y) + " click 1";
+      EXPECT_EQ(std::system(click.c_str()), 0);
+    }
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!closed && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    other.Release();
+  });
+  // "&Install" pressed from here rather than from a Yield of PumpUntil, as
+  // the modal loop of the real dialog does: the toolkit refuses to take
+  // input within a Yield, and the waiting run takes its input that way.
+  wxCommandEvent press(wxEVT_BUTTON, kInstallId);
+  press.SetEventObject(dialog.install_button());
+  dialog.install_button()->GetEventHandler()->ProcessEvent(press);
+  closed = PumpUntil([&] { return !dialog.IsShown(); }, 20);
+  user.join();
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(LogShows(korvane_.log(), "Stopped waiting for the other installation; nothing was installed."));
+  EXPECT_FALSE(fs::exists(korvane_.ini_dir() / "MODULES" / "M.INI"));
   dialog_->Destroy();
   dialog_ = nullptr;
   Pump();

@@ -15,8 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/journaled_run.h"
 #include "app/progress_dlg.h"
 #include "app/system_host.h"
+#include "host/file_lock.h"
+#include "host/journal.h"
 #include "support/cab_builder.h"
 #include "support/temp_dir.h"
 #include "ui/gui_entry.h"
@@ -155,8 +158,9 @@ class Win32DialogTest : public ::testing::Test {
   // Shows the dialog modally, as the program does, on OemCabDir, and runs
   // `drive` on a second thread once it is up; whatever `drive` leaves open
   // is closed after it.
-  void Run(const std::function<void()>& drive) {
-    context_ = std::make_unique<CProgressDlg>(SystemHost(), StringList{}, false, false, false, "", silent_);
+  void Run(const std::function<void()>& drive, Host& host = SystemHost(), RunGuard* guard = nullptr) {
+    context_ = std::make_unique<CProgressDlg>(host, StringList{}, false, false, false, "", silent_);
+    context_->SetRunGuard(guard);
     dialog_ = std::make_unique<Win32MainDialog>(*context_);
     thread_ = GetCurrentThreadId();
     std::thread driver([&] {
@@ -171,6 +175,11 @@ class Win32DialogTest : public ::testing::Test {
     });
     EXPECT_EQ(dialog_->RunModal(), IDCANCEL);
     driver.join();
+  }
+
+  std::string Logged() const {
+    std::ifstream log(folder_ / "Ini\\OEMCAB\\TargetDriverInstall.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
   }
 
   // The message box or folder browser the dialog shows, waited for up to `seconds`.
@@ -351,6 +360,46 @@ TEST_F(Win32DialogTest, BrowsesInstallsAsksAndReportsAsTheLog) {
     EXPECT_EQ(last_run(shown), last_run(logged));
     Click(GetDlgItem(hwnd_, KESTRIN_IDC_EXIT));
   });
+}
+
+// "Exit" clicked while the run waits for another installation into the
+// Korvane: the wait stops, nothing is installed, the log says so and the
+// window closes.
+TEST_F(Win32DialogTest, ExitWhileWaitingForAnotherInstallationClosesTheWindow) {
+  fs::copy_file(folder_ / "Ini\\bundles\\A.CAB", folder_ / "Ini\\OEMCAB\\A.CAB");
+  FileLock other;
+  std::string error;
+  ASSERT_EQ(other.Take(KorvaneLockPath((folder_ / "Ini").string()), false, &error), FileLock::Outcome::kHeld) << error;
+  JournalHost journal(SystemHost(), [] { return std::string(); });
+  JournaledRun guard(journal);
+  const std::string waiting = "Another installation into this Korvane is running; waiting for it to end.";
+  bool stopped = false;
+  Run([&] {
+    CCabFileListBox& list = dialog_->bundle_list();
+    ASSERT_EQ(list.ItemCount(), 1);
+    RECT r = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessageA(list.hwnd(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r));
+    r.right = r.left + 40;
+    MapWindowPoints(list.hwnd(), nullptr, reinterpret_cast<POINT*>(&r), 2);
+    ClickAt(r);
+    HWND install = GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(install) != 0; }));
+    Click(install);
+    // The log, not the list: the dialog's thread answers the list's
+    // messages only between its looks at the lock.
+    ASSERT_TRUE(WaitFor([&] { return Logged().find(waiting) != std::string::npos; }));
+    Click(GetDlgItem(hwnd_, KESTRIN_IDC_EXIT));
+    stopped = WaitFor([&] { return dialog_->hwnd() == nullptr || !IsWindowVisible(hwnd_); });
+    // Should the click have gone astray, the run goes on, and is closed
+    // after it has ended: the test fails rather than waits for ever.
+    other.Release();
+    WaitFor([&] { return !dialog_->running(); }, 120);
+  }, journal.host(), &guard);
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(fs::exists(folder_ / "Ini\\MODULES\\M.INI"));
+  EXPECT_NE(Logged().find("Stopped waiting for the other installation; nothing was installed."), std::string::npos);
+  dialog_.reset();
+  context_.reset();
 }
 
 }  // namespace

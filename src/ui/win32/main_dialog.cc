@@ -101,7 +101,10 @@ INT_PTR Win32MainDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnEraseBackground(reinterpret_cast<HDC>(wparam));
       return FALSE;
     case WM_CLOSE:
-      if (!MayClose()) return TRUE;
+      if (!MayClose()) {
+        OnExitWhileRunning();
+        return TRUE;
+      }
       return FALSE;  // the default turns it into IDCANCEL
     default:
       return FALSE;
@@ -239,12 +242,11 @@ void Win32MainDialog::OnCommand(int id, int code) {
       if (code == LBN_SETFOCUS) PostMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bundle_list_.hwnd()), TRUE);
       break;
     case IDCANCEL:
-      if (!MayClose()) break;
-      if (modeless_) {
-        DestroyWindow(hwnd_);
-      } else {
-        EndDialog(hwnd_, IDCANCEL);
+      if (!MayClose()) {
+        OnExitWhileRunning();
+        break;
       }
+      CloseWindow();
       break;
     default:
       break;
@@ -354,6 +356,28 @@ void Win32MainDialog::SetProgressPos(int pos) {
 void Win32MainDialog::EnableInstall(bool enable) { EnableWindow(Item(KESTRIN_IDC_INSTALL), enable); }
 
 void Win32MainDialog::EnableExit(bool enable) { EnableWindow(Item(KESTRIN_IDC_EXIT), enable); }
+
+void Win32MainDialog::TakePendingInput() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));  // for the loop that waits for it
+      break;
+    }
+    if (IsDialogMessageA(hwnd_, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  Redraw();
+}
+
+void Win32MainDialog::CloseWindow() {
+  if (modeless_) {
+    DestroyWindow(hwnd_);
+  } else {
+    EndDialog(hwnd_, IDCANCEL);
+  }
+}
 
 void Win32MainDialog::Redraw() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

@@ -69,6 +69,8 @@ class Win32MainDialog : public MainDialogFlow {
   bool ShowMessageBox(const std::string& text, BoxKind kind) override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
   void QueueBundleInfo() override;
+  void TakePendingInput() override;
+  void CloseWindow() override;
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);

@@ -71,12 +71,23 @@ MainDialog::MainDialog(CProgressDlg& context, wxWindow* parent)
     if (event.IsShown()) OnFirstShow();
   });
   Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
-    if (!MayClose() && event.CanVeto()) {
-      event.Veto();
-      return;
+    if (!MayClose()) {
+      OnExitWhileRunning();
+      if (event.CanVeto()) {
+        event.Veto();
+        return;
+      }
     }
     event.Skip();
   });
+  // "Exit" (and Escape) while a run goes on: only a wait can be stopped.
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) {
+    if (!MayClose()) {
+      OnExitWhileRunning();
+      return;
+    }
+    event.Skip();
+  }, kExitId);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, kBrowseId);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnInstall(); }, kInstallId);
   Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnShowDetails(); }, kShowDetailsId);
@@ -158,6 +169,16 @@ bool MainDialog::InstallEnabled() { return install_->IsEnabled(); }
 void MainDialog::QueueBundleInfo() {
   CallAfter([this] { OnQueuedBundleInfo(); });
 }
+
+void MainDialog::TakePendingInput() {
+  // The modal loop is active when the dialog is shown by ShowModal; shown
+  // without a loop of its own, a passing one takes the input.
+  const wxEventLoopGuarantor loop;
+  wxEventLoopBase::GetActive()->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_USER_INPUT);
+  Repaint(this);
+}
+
+void MainDialog::CloseWindow() { Close(); }
 
 void MainDialog::BeginInfoBlock() { info_list_->Freeze(); }
 

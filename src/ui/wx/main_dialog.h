@@ -91,6 +91,8 @@ class MainDialog : public CResizeDlg, public MainDialogFlow {
   bool ShowMessageBox(const std::string& text, BoxKind kind) override;
   std::optional<std::string> ChooseFolder(const std::string& start) override;
   void QueueBundleInfo() override;
+  void TakePendingInput() override;
+  void CloseWindow() override;
 
   void Repaint(wxWindow* window);
 
