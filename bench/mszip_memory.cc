@@ -23,7 +23,8 @@
 // difference is decoding.
 //
 // The ratios are given by wall-clock time (median) and by the CPU time of
-// the best run, which other processes on a loaded machine disturb less.
+// the best run, which other processes on a loaded machine disturb less. The
+// four take turns within each round of runs.
 #include <zlib.h>
 #ifdef KESTRIN_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -158,39 +159,37 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  const std::vector<Block> blocks = Blocks();
+  const auto timed = [](auto run, std::vector<double>& wall, std::vector<double>& cpu) {
+    const double t0 = Seconds(), c0 = CpuSeconds();
+    const uint64_t bytes = run();
+    const double t = Seconds() - t0, c = CpuSeconds() - c0;
+    wall.push_back(bytes / t / 1e6);
+    cpu.push_back(bytes / c / 1e6);
+    return bytes;
+  };
+
   // Kestrin through memory callbacks.
-  std::vector<double> ours, ours_cpu;
-  uint64_t total = 0;
   cab::ERF erf{};
   cab::HFDI hfdi = cab::FDICreate(MemAlloc, MemFree, MemOpen, MemRead, MemWrite, MemClose, MemSeek,
                                   cab::cpu80386, &erf);
-  for (int r = 0; r < reps; ++r) {
+  bool fdi_failed = false;
+  const auto run_fdi = [&]() -> uint64_t {
     g_written = 0;
     g_positions.clear();
-    const double t0 = Seconds(), c0 = CpuSeconds();
-    if (!cab::FDICopy(hfdi, "memory.cab", "", 0, Notify, nullptr, nullptr)) {
-      std::fprintf(stderr, "%s: %s\n", argv[1], cab::FDIErrorText(erf.erfOper));
-      return 1;
-    }
-    const double t = Seconds() - t0, c = CpuSeconds() - c0;
-    total = g_written;
-    ours.push_back(g_written / t / 1e6);
-    ours_cpu.push_back(g_written / c / 1e6);
-  }
-  cab::FDIDestroy(hfdi);
+    if (!cab::FDICopy(hfdi, "memory.cab", "", 0, Notify, nullptr, nullptr)) fdi_failed = true;
+    return g_written;
+  };
 
-  // zlib over the same blocks; an untimed first run keeps the CRC of each
-  // block's output to check libdeflate's against.
-  const std::vector<Block> blocks = Blocks();
+  // zlib over the same blocks; the first run keeps the CRC of each block's
+  // output to check libdeflate's against.
   std::vector<unsigned char> out(32768 * 2);
   std::vector<uint32_t> zlib_crcs(blocks.size());
-  std::vector<double> theirs, theirs_cpu;
-  uint64_t zlib_total = 0;
   z_stream z{};
   inflateInit2(&z, -15);
-  for (int r = -1; r < reps; ++r) {
-    zlib_total = 0;
-    const double t0 = Seconds(), c0 = CpuSeconds();
+  bool zlib_failed = false, keep_crcs = true;
+  const auto run_zlib = [&]() -> uint64_t {
+    uint64_t zlib_total = 0;
     unsigned char* prev = out.data();
     unsigned char* cur = out.data() + 32768;
     uint32_t prev_size = 0;
@@ -203,90 +202,106 @@ int main(int argc, char** argv) {
       z.next_out = cur;
       z.avail_out = 32768;
       const int rc = inflate(&z, Z_FINISH);
-      if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR) {
-        std::fprintf(stderr, "zlib failed on a block (%d)\n", rc);
-        return 1;
-      }
+      if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR) zlib_failed = true;
       prev_size = 32768 - z.avail_out;
       zlib_total += prev_size;
-      if (r < 0) zlib_crcs[i] = static_cast<uint32_t>(crc32(0, cur, prev_size));
+      if (keep_crcs) zlib_crcs[i] = static_cast<uint32_t>(crc32(0, cur, prev_size));
       std::swap(prev, cur);
     }
-    const double t = Seconds() - t0, c = CpuSeconds() - c0;
-    if (r >= 0) theirs.push_back(zlib_total / t / 1e6);
-    if (r >= 0) theirs_cpu.push_back(zlib_total / c / 1e6);
-  }
-  inflateEnd(&z);
-  if (zlib_total != total) {
-    std::fprintf(stderr, "output sizes differ: kestrin %llu, zlib %llu\n",
-                 static_cast<unsigned long long>(total), static_cast<unsigned long long>(zlib_total));
-  }
+    return zlib_total;
+  };
 
   // The MSZIP decoder alone over the blocks in memory (the cabinet is copied
   // once, untimed, with room after it for the input the decoder may look at
   // beyond a block).
-  std::vector<double> codec, codec_cpu;
-  {
-    const std::string padded = g_cabinet + std::string(64, '\0');
-    const auto* base = reinterpret_cast<const uint8_t*>(padded.data());
-    void* handle = nullptr;
-    uint32_t min_input = 0;
-    if (cab::kMszipCodec.create(32768, nullptr, MemAlloc, MemFree, &min_input, &handle) != cab::kCodecOk) {
-      std::fprintf(stderr, "cannot create the MSZIP decoder\n");
-      return 1;
-    }
-    std::vector<uint8_t> window(32768);
-    for (int r = 0; r < reps; ++r) {
-      uint64_t produced = 0;
-      const double t0 = Seconds(), c0 = CpuSeconds();
-      for (const Block& b : blocks) {
-        if (b.first) cab::kMszipCodec.reset(handle);
-        uint32_t out_size = b.out;
-        if (cab::kMszipCodec.decompress(handle, base + b.data, b.size, window.data(), &out_size) != cab::kCodecOk) {
-          std::fprintf(stderr, "the MSZIP decoder failed on a block\n");
-          return 1;
-        }
-        produced += out_size;
-      }
-      const double t = Seconds() - t0, c = CpuSeconds() - c0;
-      if (produced != total) {
-        std::fprintf(stderr, "the MSZIP decoder alone made %llu bytes, FDI %llu\n",
-                     static_cast<unsigned long long>(produced), static_cast<unsigned long long>(total));
-        return 1;
-      }
-      codec.push_back(produced / t / 1e6);
-      codec_cpu.push_back(produced / c / 1e6);
-    }
-    cab::kMszipCodec.destroy(handle);
+  const std::string padded = g_cabinet + std::string(64, '\0');
+  const auto* base = reinterpret_cast<const uint8_t*>(padded.data());
+  void* handle = nullptr;
+  uint32_t min_input = 0;
+  if (cab::kMszipCodec.create(32768, nullptr, MemAlloc, MemFree, &min_input, &handle) != cab::kCodecOk) {
+    std::fprintf(stderr, "cannot create the MSZIP decoder\n");
+    return 1;
   }
+  std::vector<uint8_t> window(32768);
+  bool codec_failed = false;
+  const auto run_codec = [&]() -> uint64_t {
+    uint64_t produced = 0;
+    for (const Block& b : blocks) {
+      if (b.first) cab::kMszipCodec.reset(handle);
+      uint32_t out_size = b.out;
+      if (cab::kMszipCodec.decompress(handle, base + b.data, b.size, window.data(), &out_size) != cab::kCodecOk) {
+        codec_failed = true;
+      }
+      produced += out_size;
+    }
+    return produced;
+  };
 
-  // libdeflate, each block on its own.
-  std::vector<double> deflate, deflate_cpu;
+  // libdeflate, each block on its own; the first run checks its output
+  // against zlib's.
   const char* deflate_note = nullptr;
 #ifdef KESTRIN_HAVE_LIBDEFLATE
   libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
-  for (int r = -1; r < reps && !deflate_note; ++r) {  // run -1 checks, untimed
+  bool check_deflate = true;
+  const auto run_deflate = [&]() -> uint64_t {
     uint64_t ld_total = 0;
-    const double t0 = Seconds(), c0 = CpuSeconds();
-    for (size_t i = 0; i < blocks.size(); ++i) {
+    for (size_t i = 0; i < blocks.size() && !deflate_note; ++i) {
       const Block& b = blocks[i];
       size_t got = 0;
       const libdeflate_result rc = libdeflate_deflate_decompress(
           ld, g_cabinet.data() + b.data + 2, b.size - 2, out.data(), 32768, &got);
-      if (rc != LIBDEFLATE_SUCCESS || (r < 0 && crc32(0, out.data(), static_cast<uInt>(got)) != zlib_crcs[i])) {
+      if (rc != LIBDEFLATE_SUCCESS ||
+          (check_deflate && crc32(0, out.data(), static_cast<uInt>(got)) != zlib_crcs[i])) {
         deflate_note = "not applicable: blocks refer back into the previous block";
-        break;
       }
       ld_total += got;
     }
-    const double t = Seconds() - t0, c = CpuSeconds() - c0;
-    if (!deflate_note && r >= 0) deflate.push_back(ld_total / t / 1e6);
-    if (!deflate_note && r >= 0) deflate_cpu.push_back(ld_total / c / 1e6);
-  }
-  libdeflate_free_decompressor(ld);
+    return ld_total;
+  };
 #else
   deflate_note = "skipped: built without libdeflate";
 #endif
+
+  // An untimed round first (it also keeps zlib's CRCs and checks
+  // libdeflate's output), then the timed rounds, each running the four in
+  // turn, so that what disturbs the machine for a while falls on all of them.
+  std::vector<double> ours, ours_cpu, theirs, theirs_cpu, codec, codec_cpu, deflate, deflate_cpu, scratch;
+  uint64_t total = 0, zlib_total = 0, produced = 0;
+  for (int r = -1; r < reps; ++r) {
+    std::vector<double>& w = scratch;
+    const bool warm_up = r < 0;
+    total = timed(run_fdi, warm_up ? w : ours, warm_up ? w : ours_cpu);
+    zlib_total = timed(run_zlib, warm_up ? w : theirs, warm_up ? w : theirs_cpu);
+    keep_crcs = false;
+    produced = timed(run_codec, warm_up ? w : codec, warm_up ? w : codec_cpu);
+#ifdef KESTRIN_HAVE_LIBDEFLATE
+    if (!deflate_note) timed(run_deflate, warm_up ? w : deflate, warm_up ? w : deflate_cpu);
+    check_deflate = false;
+#endif
+    if (fdi_failed) {
+      std::fprintf(stderr, "%s: %s\n", argv[1], cab::FDIErrorText(erf.erfOper));
+      return 1;
+    }
+    if (zlib_failed || codec_failed) {
+      std::fprintf(stderr, "%s failed on a block\n", zlib_failed ? "zlib" : "the MSZIP decoder");
+      return 1;
+    }
+  }
+  cab::FDIDestroy(hfdi);
+  inflateEnd(&z);
+  cab::kMszipCodec.destroy(handle);
+#ifdef KESTRIN_HAVE_LIBDEFLATE
+  libdeflate_free_decompressor(ld);
+#endif
+  if (zlib_total != total) {
+    std::fprintf(stderr, "output sizes differ: kestrin %llu, zlib %llu\n",
+                 static_cast<unsigned long long>(total), static_cast<unsigned long long>(zlib_total));
+  }
+  if (produced != total) {
+    std::fprintf(stderr, "the MSZIP decoder alone made %llu bytes, FDI %llu\n",
+                 static_cast<unsigned long long>(produced), static_cast<unsigned long long>(total));
+    return 1;
+  }
 
   std::printf("%s: %llu bytes out, %zu blocks, %d runs\n", argv[1], static_cast<unsigned long long>(total),
               blocks.size(), reps);
