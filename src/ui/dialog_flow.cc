@@ -115,8 +115,10 @@ bool MainDialogFlow::StopWaitingAsked() {
   return stop_asked_;
 }
 
-void MainDialogFlow::OnExitWhileRunning() {
+bool MainDialogFlow::AskToClose() {
+  if (!running_) return true;
   if (waiting_) stop_asked_ = true;
+  return false;
 }
 
 void MainDialogFlow::OnDoubleClick() {

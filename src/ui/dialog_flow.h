@@ -72,8 +72,11 @@ class MainDialogFlow : public UiServices {
   void OnInstall();
   void OnDoubleClick();
   void OnEnter();
-  // Whether the window may close now.
-  bool MayClose() const { return !running_; }
+  // The user asks to close the window ("Exit", Escape, the close box):
+  // whether it may close now. While a run goes on it may not; a run that
+  // waits for another installation is then asked to stop, and the window
+  // closes once the run has ended.
+  bool AskToClose();
   bool running() const { return running_; }
 
   // Replaces the rows of the bundle list with AvailableBundles.
@@ -116,10 +119,6 @@ class MainDialogFlow : public UiServices {
   virtual void TakePendingInput() = 0;
   // Closes the window as "Exit" does.
   virtual void CloseWindow() = 0;
-
-  // "Exit" pressed or the window being closed while a run goes on: a run
-  // waiting for another installation is asked to stop; otherwise nothing.
-  void OnExitWhileRunning();
 
  private:
   // Selection changes inside it are the program's own.

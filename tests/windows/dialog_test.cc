@@ -190,9 +190,8 @@ class Win32DialogTest : public ::testing::Test {
     return found.second;
   }
 
-  // Clicks the row of bundle `name` and "&Install", and answers the boxes
-  // of the run: each with a part of its text and the button to click.
-  void Install(const std::string& name, const std::vector<std::pair<std::string, int>>& boxes) {
+  // Clicks the row of bundle `name` and waits for "&Install" to be enabled.
+  void SelectRow(const std::string& name) {
     CCabFileListBox& list = dialog_->bundle_list();
     for (int item = 0; item < list.ItemCount(); ++item) {
       if (list.CellText(item, 0).find(name) == std::string::npos) continue;
@@ -205,9 +204,15 @@ class Win32DialogTest : public ::testing::Test {
     }
     HWND install = GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL);
     ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(install) != 0; })) << name;
+  }
+
+  // Clicks the row of bundle `name` and "&Install", and answers the boxes
+  // of the run: each with a part of its text and the button to click.
+  void Install(const std::string& name, const std::vector<std::pair<std::string, int>>& boxes) {
+    ASSERT_NO_FATAL_FAILURE(SelectRow(name));
     const auto runs = [&] { return std::ranges::count(InfoLines(hwnd_), " *** Kestrin completed installing target driver  ***"); };
     const auto before = runs();
-    Click(install);
+    Click(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL));
     for (const auto& [text, button] : boxes) {
       HWND box = Popup();
       ASSERT_NE(box, nullptr) << text;
@@ -375,16 +380,9 @@ TEST_F(Win32DialogTest, ExitWhileWaitingForAnotherInstallationClosesTheWindow) {
   const std::string waiting = "Another installation into this Korvane is running; waiting for it to end.";
   bool stopped = false;
   Run([&] {
-    CCabFileListBox& list = dialog_->bundle_list();
-    ASSERT_EQ(list.ItemCount(), 1);
-    RECT r = {LVIR_BOUNDS, 0, 0, 0};
-    SendMessageA(list.hwnd(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r));
-    r.right = r.left + 40;
-    MapWindowPoints(list.hwnd(), nullptr, reinterpret_cast<POINT*>(&r), 2);
-    ClickAt(r);
-    HWND install = GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL);
-    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(install) != 0; }));
-    Click(install);
+    ASSERT_EQ(dialog_->bundle_list().ItemCount(), 1);
+    ASSERT_NO_FATAL_FAILURE(SelectRow("A.CAB"));
+    Click(GetDlgItem(hwnd_, KESTRIN_IDC_INSTALL));
     // The log, not the list: the dialog's thread answers the list's
     // messages only between its looks at the lock.
     ASSERT_TRUE(WaitFor([&] { return Logged().find(waiting) != std::string::npos; }));

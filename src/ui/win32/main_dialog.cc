@@ -101,10 +101,7 @@ INT_PTR Win32MainDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnEraseBackground(reinterpret_cast<HDC>(wparam));
       return FALSE;
     case WM_CLOSE:
-      if (!MayClose()) {
-        OnExitWhileRunning();
-        return TRUE;
-      }
+      if (!AskToClose()) return TRUE;
       return FALSE;  // the default turns it into IDCANCEL
     default:
       return FALSE;
@@ -242,11 +239,7 @@ void Win32MainDialog::OnCommand(int id, int code) {
       if (code == LBN_SETFOCUS) PostMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bundle_list_.hwnd()), TRUE);
       break;
     case IDCANCEL:
-      if (!MayClose()) {
-        OnExitWhileRunning();
-        break;
-      }
-      CloseWindow();
+      if (AskToClose()) CloseWindow();
       break;
     default:
       break;

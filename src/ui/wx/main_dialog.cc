@@ -71,22 +71,15 @@ MainDialog::MainDialog(CProgressDlg& context, wxWindow* parent)
     if (event.IsShown()) OnFirstShow();
   });
   Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
-    if (!MayClose()) {
-      OnExitWhileRunning();
-      if (event.CanVeto()) {
-        event.Veto();
-        return;
-      }
-    }
-    event.Skip();
-  });
-  // "Exit" (and Escape) while a run goes on: only a wait can be stopped.
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) {
-    if (!MayClose()) {
-      OnExitWhileRunning();
+    if (!AskToClose() && event.CanVeto()) {
+      event.Veto();
       return;
     }
     event.Skip();
+  });
+  // "Exit" (and Escape): while a run goes on, only a wait can be stopped.
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) {
+    if (AskToClose()) event.Skip();
   }, kExitId);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, kBrowseId);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnInstall(); }, kInstallId);
