@@ -160,12 +160,19 @@ int main(int argc, char** argv) {
   }
 
   const std::vector<Block> blocks = Blocks();
-  const auto timed = [](auto run, std::vector<double>& wall, std::vector<double>& cpu) {
+  // One column's speeds in MB/s, by wall-clock and by CPU time; a run
+  // without a column is not kept (the untimed round).
+  struct Column {
+    std::vector<double> wall, cpu;
+  };
+  const auto timed = [](auto run, Column* column) {
     const double t0 = Seconds(), c0 = CpuSeconds();
     const uint64_t bytes = run();
     const double t = Seconds() - t0, c = CpuSeconds() - c0;
-    wall.push_back(bytes / t / 1e6);
-    cpu.push_back(bytes / c / 1e6);
+    if (column) {
+      column->wall.push_back(bytes / t / 1e6);
+      column->cpu.push_back(bytes / c / 1e6);
+    }
     return bytes;
   };
 
@@ -265,17 +272,16 @@ int main(int argc, char** argv) {
   // An untimed round first (it also keeps zlib's CRCs and checks
   // libdeflate's output), then the timed rounds, each running the four in
   // turn, so that what disturbs the machine for a while falls on all of them.
-  std::vector<double> ours, ours_cpu, theirs, theirs_cpu, codec, codec_cpu, deflate, deflate_cpu, scratch;
+  Column ours, theirs, codec, deflate;
   uint64_t total = 0, zlib_total = 0, produced = 0;
   for (int r = -1; r < reps; ++r) {
-    std::vector<double>& w = scratch;
-    const bool warm_up = r < 0;
-    total = timed(run_fdi, warm_up ? w : ours, warm_up ? w : ours_cpu);
-    zlib_total = timed(run_zlib, warm_up ? w : theirs, warm_up ? w : theirs_cpu);
+    const bool timed_round = r >= 0;
+    total = timed(run_fdi, timed_round ? &ours : nullptr);
+    zlib_total = timed(run_zlib, timed_round ? &theirs : nullptr);
     keep_crcs = false;
-    produced = timed(run_codec, warm_up ? w : codec, warm_up ? w : codec_cpu);
+    produced = timed(run_codec, timed_round ? &codec : nullptr);
 #ifdef KESTRIN_HAVE_LIBDEFLATE
-    if (!deflate_note) timed(run_deflate, warm_up ? w : deflate, warm_up ? w : deflate_cpu);
+    if (!deflate_note) timed(run_deflate, timed_round ? &deflate : nullptr);
     check_deflate = false;
 #endif
     if (fdi_failed) {
@@ -305,30 +311,30 @@ int main(int argc, char** argv) {
 
   std::printf("%s: %llu bytes out, %zu blocks, %d runs\n", argv[1], static_cast<unsigned long long>(total),
               blocks.size(), reps);
-  Report("kestrin (FDI, memory callbacks)", ours);
-  Report("kestrin MSZIP decoder alone", codec);
-  Report("zlib inflate, same blocks", theirs);
+  Report("kestrin (FDI, memory callbacks)", ours.wall);
+  Report("kestrin MSZIP decoder alone", codec.wall);
+  Report("zlib inflate, same blocks", theirs.wall);
   if (deflate_note) {
     std::printf("%-34s %s\n", "libdeflate, each block alone", deflate_note);
   } else {
-    Report("libdeflate, each block alone", deflate);
+    Report("libdeflate, each block alone", deflate.wall);
   }
   const auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
   };
-  std::printf("ratio kestrin/zlib (median): %.2f\n", median(ours) / median(theirs));
-  if (!deflate_note) std::printf("ratio kestrin/libdeflate (median): %.2f\n", median(ours) / median(deflate));
+  std::printf("ratio kestrin/zlib (median): %.2f\n", median(ours.wall) / median(theirs.wall));
+  if (!deflate_note) std::printf("ratio kestrin/libdeflate (median): %.2f\n", median(ours.wall) / median(deflate.wall));
   const auto best = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
-  std::printf("by CPU time, best run: kestrin %.1f MB/s, zlib %.1f, ratio %.2f", best(ours_cpu), best(theirs_cpu),
-              best(ours_cpu) / best(theirs_cpu));
+  std::printf("by CPU time, best run: kestrin %.1f MB/s, zlib %.1f, ratio %.2f", best(ours.cpu), best(theirs.cpu),
+              best(ours.cpu) / best(theirs.cpu));
   if (!deflate_note) {
-    std::printf("; libdeflate %.1f, ratio %.2f", best(deflate_cpu), best(ours_cpu) / best(deflate_cpu));
+    std::printf("; libdeflate %.1f, ratio %.2f", best(deflate.cpu), best(ours.cpu) / best(deflate.cpu));
   }
   std::printf("\n");
   if (!deflate_note) {
-    std::printf("decoder alone by CPU time, best run: %.1f MB/s, ratio to libdeflate %.2f\n", best(codec_cpu),
-                best(codec_cpu) / best(deflate_cpu));
+    std::printf("decoder alone by CPU time, best run: %.1f MB/s, ratio to libdeflate %.2f\n", best(codec.cpu),
+                best(codec.cpu) / best(deflate.cpu));
   }
   return 0;
 }
